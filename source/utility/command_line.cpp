@@ -1,0 +1,122 @@
+// Flag and argument parsing shared by every command.
+#include "utility/command_line.h"
+
+#include <cstdio>
+#include <iostream>
+
+#include "utility/output_streams.h"
+
+CommandLine* CommandLine::current = nullptr;
+
+namespace {
+
+// A short-flag group: "-x..." but not "--...".
+bool is_short_group(const std::string& argument) {
+    return argument.size() >= 2 && argument[0] == '-' && argument[1] != '-';
+}
+
+}  // namespace
+
+CommandLine::CommandLine(int count, const char* const* arguments) {
+    current = this;
+    for (int i = 1; i < count; ++i) arguments_.emplace_back(arguments[i]);
+    take_global_flags();
+}
+
+CommandLine::CommandLine(std::vector<std::string> arguments) : arguments_(std::move(arguments)) {
+    current = this;
+    take_global_flags();
+}
+
+CommandLine::~CommandLine() {
+    if (current == this) current = nullptr;
+}
+
+void CommandLine::take_global_flags() {
+    while (has_flag('v', "verbose")) ++verbosity;
+    break_on_error = has_flag('b', "break-on-error");
+    wait_when_done = has_flag('w', "wait-when-done");
+    // Every message is flushed as it is written, so nothing is lost if the process dies.
+    std::setvbuf(stdout, nullptr, _IONBF, 0);
+}
+
+bool CommandLine::has_flag(char letter, const std::string& name) {
+    const std::string long_form = "--" + name;
+    for (auto it = arguments_.begin(); it != arguments_.end(); ++it) {
+        if (is_short_group(*it)) {
+            const size_t position = it->find(letter);
+            if (position != std::string::npos) {
+                it->erase(position, 1);
+                if (*it == "-") arguments_.erase(it);
+                return true;
+            }
+        }
+        if (*it == long_form) {
+            arguments_.erase(it);
+            return true;
+        }
+    }
+    return false;
+}
+
+std::string CommandLine::flag_value(char letter, const std::string& name) {
+    const std::string long_form = "--" + name;
+    // The last argument is never examined: a flag there has no value to take.
+    for (size_t i = 0; i + 1 < arguments_.size(); ++i) {
+        std::string& argument = arguments_[i];
+        if (is_short_group(argument)) {
+            const size_t position = argument.find(letter);
+            if (position != std::string::npos) {
+                std::string value;
+                if (position + 1 < argument.size()) {
+                    value = argument.substr(position + 1);
+                    argument.erase(position);
+                } else {
+                    value = arguments_[i + 1];
+                    arguments_.erase(arguments_.begin() + static_cast<std::ptrdiff_t>(i) + 1);
+                    argument.erase(position, 1);
+                }
+                if (arguments_[i] == "-") arguments_.erase(arguments_.begin() + static_cast<std::ptrdiff_t>(i));
+                return value;
+            }
+        }
+        if (argument == long_form) {
+            std::string value = arguments_[i + 1];
+            arguments_.erase(arguments_.begin() + static_cast<std::ptrdiff_t>(i),
+                             arguments_.begin() + static_cast<std::ptrdiff_t>(i) + 2);
+            return value;
+        }
+    }
+    return std::string();
+}
+
+std::vector<std::string> CommandLine::flag_values(char letter, const std::string& name) {
+    std::vector<std::string> values;
+    for (std::string value = flag_value(letter, name); !value.empty(); value = flag_value(letter, name)) {
+        values.push_back(value);
+    }
+    return values;
+}
+
+void CommandLine::report_unknown_flags() {
+    for (size_t i = 0; i < arguments_.size();) {
+        if (!arguments_[i].empty() && arguments_[i][0] == '-') {
+            const std::string flag = arguments_[i];
+            arguments_.erase(arguments_.begin() + static_cast<std::ptrdiff_t>(i));
+            error_stream << "Unknown flag " << flag << " use -h for help" << std::endl;
+        } else {
+            ++i;
+        }
+    }
+}
+
+std::string CommandLine::argument(size_t index) const {
+    return index < arguments_.size() ? arguments_[index] : std::string();
+}
+
+std::string CommandLine::take_argument(size_t index) {
+    if (index >= arguments_.size()) return std::string();
+    std::string value = std::move(arguments_[index]);
+    arguments_.erase(arguments_.begin() + static_cast<std::ptrdiff_t>(index));
+    return value;
+}

@@ -1,0 +1,59 @@
+// The error stream and the three log streams every subsystem writes its messages to.
+#pragma once
+
+#include <ostream>
+#include <sstream>
+#include <stdexcept>
+#include <string>
+
+// Thrown by a flush of error_stream under break-on-error; carries the message that was printed.
+class TrovexError : public std::runtime_error {
+public:
+    explicit TrovexError(const std::string& message) : std::runtime_error(message) {}
+};
+
+// Collects one message; a flush prints it framed as an error.
+class ErrorBuffer : public std::stringbuf {
+protected:
+    int sync() override;
+};
+
+class ErrorStream : public std::ostream {
+public:
+    ErrorStream();
+    ErrorBuffer* buffer() { return &buffer_; }
+    // After a break-on-error throw: clears the stream state and the message left in the buffer.
+    void reset();
+
+private:
+    ErrorBuffer buffer_;
+};
+
+// Collects one message; a flush prints it when the run's verbosity reaches the level.
+class LogBuffer : public std::stringbuf {
+public:
+    explicit LogBuffer(int level) : level_(level) {}
+
+protected:
+    int sync() override;
+
+private:
+    int level_;
+};
+
+class LogStream : public std::ostream {
+public:
+    explicit LogStream(int level);
+    LogBuffer* buffer() { return &buffer_; }
+
+private:
+    LogBuffer buffer_;
+};
+
+extern ErrorStream error_stream;
+extern LogStream log_always;
+extern LogStream log_verbose;
+extern LogStream log_detail;
+
+// Prints "ERROR: " + text between two lines of 70 dashes, straight to standard output; never throws.
+void print_framed_error(const std::string& text);

@@ -1,0 +1,88 @@
+// Runs the built trovex binary as a user would: its own process, its own directory.
+#include "support/trovex_runner.h"
+
+#include <sys/wait.h>
+
+#include <atomic>
+#include <cstdlib>
+#include <fstream>
+#include <random>
+#include <sstream>
+#include <stdexcept>
+
+namespace test {
+
+namespace {
+
+std::string quote(const std::string& text) {
+    std::string quoted = "'";
+    for (char c : text) {
+        if (c == '\'') {
+            quoted += "'\\''";
+        } else {
+            quoted += c;
+        }
+    }
+    return quoted + "'";
+}
+
+std::string slurp(const std::filesystem::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::ostringstream content;
+    content << in.rdbuf();
+    return content.str();
+}
+
+}  // namespace
+
+TempDir::TempDir() {
+    static std::atomic<int> counter{0};
+    std::random_device random;
+    for (;;) {
+        path_ = std::filesystem::temp_directory_path() /
+                ("trovex-test-" + std::to_string(random()) + "-" + std::to_string(counter++));
+        if (std::filesystem::create_directory(path_)) break;
+    }
+}
+
+TempDir::~TempDir() {
+    std::error_code ignored;
+    std::filesystem::remove_all(path_, ignored);
+}
+
+void TempDir::write(const std::string& relative, const std::string& content) const {
+    const auto target = path_ / relative;
+    std::filesystem::create_directories(target.parent_path());
+    std::ofstream out(target, std::ios::binary | std::ios::trunc);
+    out << content;
+}
+
+std::string TempDir::read(const std::string& relative) const { return slurp(path_ / relative); }
+
+bool TempDir::exists(const std::string& relative) const {
+    return std::filesystem::exists(path_ / relative);
+}
+
+RunResult run_trovex(const std::filesystem::path& directory, const std::vector<std::string>& arguments,
+                     const std::string& standard_input) {
+    TempDir io;
+    io.write("stdin", standard_input);
+    std::string command = "cd " + quote(directory.string()) + " && " + quote(TROVEX_BINARY);
+    for (const std::string& argument : arguments) command += " " + quote(argument);
+    command += " <" + quote((io.path() / "stdin").string()) + " >" + quote((io.path() / "stdout").string());
+    const int status = std::system(command.c_str());
+    if (status == -1 || !WIFEXITED(status)) throw std::runtime_error("trovex did not exit: " + command);
+    RunResult result;
+    result.exit_code = WEXITSTATUS(status);
+    result.output = io.read("stdout");
+    return result;
+}
+
+std::string banner() { return "trovex - content build and packaging tool\n\n"; }
+
+std::string framed(const std::string& text) {
+    const std::string dashes(70, '-');
+    return dashes + "\n" + "ERROR: " + text + "\n" + dashes + "\n";
+}
+
+}  // namespace test

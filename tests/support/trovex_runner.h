@@ -1,0 +1,44 @@
+// Runs the built trovex binary in a fresh temporary directory and captures what it does.
+#pragma once
+
+#include <filesystem>
+#include <string>
+#include <vector>
+
+namespace test {
+
+struct RunResult {
+    std::string output;  // standard output, exactly
+    int exit_code = -1;
+};
+
+// A temporary directory that is removed with everything in it when the object dies.
+class TempDir {
+public:
+    TempDir();
+    ~TempDir();
+    TempDir(const TempDir&) = delete;
+    TempDir& operator=(const TempDir&) = delete;
+
+    const std::filesystem::path& path() const { return path_; }
+    // Writes a file (creating its directories) relative to the directory.
+    void write(const std::string& relative, const std::string& content) const;
+    // Reads a file relative to the directory; empty when missing.
+    std::string read(const std::string& relative) const;
+    bool exists(const std::string& relative) const;
+
+private:
+    std::filesystem::path path_;
+};
+
+// Runs trovex with the arguments in the directory, feeding standard input.
+RunResult run_trovex(const std::filesystem::path& directory, const std::vector<std::string>& arguments,
+                     const std::string& standard_input = std::string());
+
+// The banner and the empty line every run starts with.
+std::string banner();
+
+// "ERROR: " + text framed by two lines of 70 dashes.
+std::string framed(const std::string& text);
+
+}  // namespace test

@@ -1,0 +1,102 @@
+// Global flags, flag values and unknown-flag reports.
+#include "utility/command_line.h"
+
+#include <gtest/gtest.h>
+
+#include "utility/output_streams.h"
+
+namespace {
+
+using Args = std::vector<std::string>;
+
+TEST(CommandLineTest, GlobalFlagsAreTakenAnywhere) {
+    struct Case {
+        Args arguments;
+        int verbosity;
+        bool break_on_error;
+        bool wait;
+        Args left;
+    };
+    const Case cases[] = {
+        {{"-vv"}, 2, false, false, {}},
+        {{"-v", "-v"}, 2, false, false, {}},
+        {{"-vb"}, 1, true, false, {}},
+        {{"-b", "-b"}, 0, true, false, {"-b"}},
+        {{"bundle", "-v", "x.log", "--verbose"}, 2, false, false, {"bundle", "x.log"}},
+        {{"list", "-rw", "--break-on-error"}, 0, true, true, {"list", "-r"}},
+        {{"--", "-"}, 0, false, false, {"--", "-"}},
+    };
+    for (const Case& c : cases) {
+        CommandLine line(c.arguments);
+        EXPECT_EQ(line.verbosity, c.verbosity);
+        EXPECT_EQ(line.break_on_error, c.break_on_error);
+        EXPECT_EQ(line.wait_when_done, c.wait);
+        EXPECT_EQ(line.arguments(), c.left);
+    }
+}
+
+TEST(CommandLineTest, FlagValueForms) {
+    struct Case {
+        Args arguments;
+        std::string value;
+        Args left;
+    };
+    const Case cases[] = {
+        {{"-rD:\\data", "a.log"}, "D:\\data", {"a.log"}},
+        {{"-mr", "D:\\data", "a.log"}, "D:\\data", {"-m", "a.log"}},
+        {{"-r", "-x", "a.log"}, "-x", {"a.log"}},
+        {{"a.log", "-rD:\\data"}, "", {"a.log", "-rD:\\data"}},
+        {{"a.log", "--root"}, "", {"a.log", "--root"}},
+        {{"--root", "d", "a.log"}, "d", {"a.log"}},
+        {{"-r"}, "", {"-r"}},
+    };
+    for (const Case& c : cases) {
+        CommandLine line(c.arguments);
+        EXPECT_EQ(line.flag_value('r', "root"), c.value);
+        EXPECT_EQ(line.arguments(), c.left);
+    }
+    CommandLine line(Args{"-mr", "D:\\data", "a.log"});
+    line.flag_value('r', "root");
+    EXPECT_TRUE(line.has_flag('m', "mode"));
+    EXPECT_EQ(line.arguments(), Args{"a.log"});
+}
+
+TEST(CommandLineTest, FlagValuesStopAtAnEmptyValue) {
+    CommandLine line(Args{"-i", "a", "--ignore", "b", "-i", "", "-i", "c", "end"});
+    EXPECT_EQ(line.flag_values('i', "ignore"), (Args{"a", "b"}));
+    EXPECT_EQ(line.arguments(), (Args{"-i", "c", "end"}));
+}
+
+TEST(CommandLineTest, ArgumentsAndTakeArgument) {
+    CommandLine line(Args{"one", "two"});
+    EXPECT_EQ(line.argument(1), "two");
+    EXPECT_EQ(line.argument(2), "");
+    EXPECT_EQ(line.take_argument(0), "one");
+    EXPECT_EQ(line.take_argument(5), "");
+    EXPECT_EQ(line.arguments(), Args{"two"});
+}
+
+TEST(CommandLineTest, UnknownFlagsAreReportedFramedAndRemoved) {
+    CommandLine line(Args{"-", "a", "--", "-x"});
+    testing::internal::CaptureStdout();
+    line.report_unknown_flags();
+    const std::string dashes(70, '-');
+    std::string expected;
+    for (const char* flag : {"-", "--", "-x"}) {
+        expected += dashes + "\nERROR: Unknown flag " + flag + " use -h for help\n" + dashes + "\n";
+    }
+    EXPECT_EQ(testing::internal::GetCapturedStdout(), expected);
+    EXPECT_EQ(line.arguments(), Args{"a"});
+}
+
+TEST(CommandLineTest, BreakOnErrorStopsAtTheFirstUnknownFlag) {
+    CommandLine line(Args{"-b", "-b", "-x"});
+    testing::internal::CaptureStdout();
+    EXPECT_THROW(line.report_unknown_flags(), TrovexError);
+    const std::string dashes(70, '-');
+    EXPECT_EQ(testing::internal::GetCapturedStdout(),
+              dashes + "\nERROR: Unknown flag -b use -h for help\n" + dashes + "\n");
+    error_stream.reset();
+}
+
+}  // namespace

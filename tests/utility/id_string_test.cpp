@@ -1,0 +1,81 @@
+// Interning: dense ids, the hash, index growth and stable strings.
+#include "utility/id_string.h"
+
+#include <gtest/gtest.h>
+
+#include <thread>
+
+namespace {
+using kam::IdString;
+
+using kam::IdStringTable;
+
+TEST(IdStringTest, EmptyStringIsZeroAndIdsAreDense) {
+    IdStringTable table;
+    EXPECT_EQ(table.intern(""), 0);
+    EXPECT_EQ(table.intern("a"), 1);
+    EXPECT_EQ(table.intern("b"), 2);
+    EXPECT_EQ(table.intern("a"), 1);
+    EXPECT_EQ(table.find("c"), -1);
+    EXPECT_EQ(table.string_of(2), "b");
+    // Hashing stops at a zero byte, comparison does not.
+    const IdString with_zero = table.intern(std::string_view("a\0x", 3));
+    EXPECT_EQ(with_zero, 3);
+    EXPECT_EQ(table.string_of(with_zero), std::string("a\0x", 3));
+}
+
+TEST(IdStringTest, HashCountsBytesAsSigned) {
+    EXPECT_EQ(IdStringTable::hash("\xFF"), 2u);
+    EXPECT_EQ(IdStringTable::hash(""), 0u);
+    EXPECT_EQ(IdStringTable::hash("a"), 97u + 3u);
+    EXPECT_EQ(IdStringTable::hash(std::string_view("a\0b", 3)), IdStringTable::hash("a"));
+}
+
+TEST(IdStringTest, IndexGrowsAtHalfFull) {
+    IdStringTable table;
+    EXPECT_EQ(table.index_slots(), 1000);
+    for (int i = 1; i < 500; ++i) table.intern("s" + std::to_string(i));
+    EXPECT_EQ(table.index_slots(), 1000);
+    EXPECT_EQ(table.intern("s500"), 500);
+    EXPECT_EQ(table.index_slots(), 1211);
+    for (int i = 501; i < 605; ++i) table.intern("s" + std::to_string(i));
+    EXPECT_EQ(table.index_slots(), 1211);
+    table.intern("s605");
+    EXPECT_EQ(table.index_slots(), 1464);
+    EXPECT_EQ(table.find("s1"), 1);
+}
+
+TEST(IdStringTest, ManyStringsKeepIdsAndStringsAcrossEntryGrowth) {
+    IdStringTable table;
+    const std::string& first = table.string_of(table.intern("first"));
+    for (int i = 0; i < 200000; ++i) table.intern("n" + std::to_string(i));
+    EXPECT_GT(table.capacity(), IdStringTable::initial_capacity);
+    for (int i = 0; i < 200000; i += 997) {
+        const std::string text = "n" + std::to_string(i);
+        EXPECT_EQ(table.intern(text), i + 2);
+        EXPECT_EQ(table.string_of(i + 2), text);
+    }
+    EXPECT_EQ(&first, &table.string_of(1));
+    EXPECT_EQ(first, "first");
+}
+
+TEST(IdStringTest, ConcurrentInterningHandsOutOneIdPerString) {
+    IdStringTable table;
+    std::vector<std::vector<IdString>> results(2);
+    std::vector<std::thread> threads;
+    for (int t = 0; t < 2; ++t) {
+        threads.emplace_back([&, t] {
+            for (int i = 0; i < 20000; ++i) results[t].push_back(table.intern("x" + std::to_string(i)));
+        });
+    }
+    for (auto& thread : threads) thread.join();
+    EXPECT_EQ(results[0], results[1]);
+    EXPECT_EQ(table.size(), 20001);
+}
+
+TEST(IdStringTest, StartupConstantsAreInterned) {
+    EXPECT_EQ(kam::string_of(kam::ids::text), "#text");
+    EXPECT_EQ(kam::intern("open"), kam::ids::open);
+}
+
+}  // namespace

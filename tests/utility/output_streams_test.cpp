@@ -1,0 +1,62 @@
+// Flush semantics of the error and log streams.
+#include "utility/output_streams.h"
+
+#include <gtest/gtest.h>
+
+#include "utility/command_line.h"
+
+namespace {
+
+const std::string dashes(70, '-');
+
+std::string capture(const std::function<void()>& write) {
+    testing::internal::CaptureStdout();
+    write();
+    return testing::internal::GetCapturedStdout();
+}
+
+TEST(OutputStreamsTest, LogLevelsFollowVerbosityAtFlushTime) {
+    const std::pair<std::vector<std::string>, std::string> cases[] = {
+        {{}, "always\n"},
+        {{"-v"}, "always\nverbose\n"},
+        {{"-vv"}, "always\nverbose\ndetail\n"},
+    };
+    for (const auto& [flags, expected] : cases) {
+        CommandLine line(flags);
+        EXPECT_EQ(capture([] {
+                      log_always << "always" << std::endl;
+                      log_verbose << "verbose" << std::endl;
+                      log_detail << "detail" << std::endl;
+                  }),
+                  expected);
+    }
+    // A message written before the verbosity rises is judged when it is flushed.
+    CommandLine quiet(std::vector<std::string>{});
+    log_verbose << "late ";
+    quiet.verbosity = 1;
+    EXPECT_EQ(capture([] { log_verbose << "message" << std::endl; }), "late message\n");
+}
+
+TEST(OutputStreamsTest, ErrorWithoutLineBreakJoinsTheClosingDashes) {
+    CommandLine line(std::vector<std::string>{});
+    EXPECT_EQ(capture([] { error_stream << "no break" << std::flush; }),
+              dashes + "\nERROR: no break" + dashes + "\n");
+    EXPECT_EQ(capture([] { error_stream << "next" << std::endl; }),
+              dashes + "\nERROR: next\n" + dashes + "\n");
+}
+
+TEST(OutputStreamsTest, BreakOnErrorThrowsTheMessageAfterPrintingIt) {
+    CommandLine line(std::vector<std::string>{"-b"});
+    testing::internal::CaptureStdout();
+    try {
+        error_stream << "first" << std::endl;
+        FAIL() << "no throw";
+    } catch (const TrovexError& error) {
+        EXPECT_STREQ(error.what(), "first\n");
+    }
+    EXPECT_EQ(testing::internal::GetCapturedStdout(), dashes + "\nERROR: first\n" + dashes + "\n");
+    EXPECT_EQ(error_stream.buffer()->str(), "first\n");
+    error_stream.reset();
+}
+
+}  // namespace

@@ -1,0 +1,111 @@
+// The entry point: banner, global flags, command table, guarded dispatch and framed errors.
+#include <cstdio>
+#include <iostream>
+#include <memory>
+#include <stdexcept>
+#include <string>
+
+#include "commands.h"
+#include "diagnostics/thread_manager.h"
+#include "utility/command_line.h"
+#include "utility/output_streams.h"
+
+namespace {
+
+struct Command {
+    const char* word;
+    int (*handler)();
+};
+
+const Command commands[] = {
+    {"compile-scripts", compile_scripts_command},
+    {"compile-xml", compile_xml_command},
+    {"merge-logs", merge_logs_command},
+    {"bundle", bundle_command},
+    {"quick-bundle", quick_bundle_command},
+    {"make-patch", make_patch_command},
+    {"list", list_command},
+    {"extract", extract_command},
+};
+
+const char* const usage_lines[] = {
+    "trovex [global-flags] command [command-flags]",
+    "",
+    "Global flags:",
+    "",
+    "    -h, --help             Print this help text.",
+    "    -b, --break-on-error   Break on error.",
+    "    -v, --verbose          Print more detailed information.",
+    "    -w, --wait-when-done   Wait when compile is done.",
+    "",
+    "Commands:",
+    "",
+    "    compile-scripts        Compile script files.",
+    "    compile-xml            Compile xml files.",
+    "    merge-logs             Merge load logs.",
+    "    bundle                 Create file bundle from file log.",
+    "    quick-bundle           Create file bundle from directory.",
+    "    make-patch             Compare two bundles and create a patch.",
+    "    list                   List contents of a bundle.",
+    "    extract                Extract contents from a bundle.",
+    "",
+    "Use:",
+    "",
+    "    trovex [command] -h",
+    "",
+    "to get help for individual commands.",
+};
+
+void report_crash(const std::string& message, const std::string&, const std::string&) {
+    print_framed_error(message);
+}
+
+int run_command(const std::string& word) {
+    try {
+        for (const Command& command : commands) {
+            if (word == command.word) return command.handler();
+        }
+        error_stream << "Unknown command " << word << " -- use -h for help." << std::endl;
+        return 1;
+    } catch (const TrovexError&) {
+        // Already printed when the error stream threw it.
+        error_stream.reset();
+        return 1;
+    } catch (const std::runtime_error& error) {
+        print_framed_error(error.what());
+        return 1;
+    } catch (...) {
+        print_framed_error("unknown error");
+        return 1;
+    }
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    std::cout << "trovex - content build and packaging tool" << std::endl;
+    std::cout << std::endl;
+
+    auto crash_handler = std::make_unique<kam::ThreadManager>("trovex", report_crash);
+    auto command_line = std::make_unique<CommandLine>(argc, argv);
+    // The process-wide virtual file system is created here.
+
+    std::string word = command_line->take_argument(0);
+    if (word.empty() || word == "-h" || word == "--help") {
+        for (const char* line : usage_lines) std::puts(line);
+        return 0;
+    }
+
+    const int exit_code = run_command(word);
+
+    if (command_line->wait_when_done) {
+        std::cout << std::string(60, '-') << '\n' << "Press return to exit." << '\n' << std::flush;
+        std::string line;
+        std::getline(std::cin, line);
+    }
+
+    crash_handler.reset();
+    word.clear();
+    command_line.reset();
+    return exit_code;
+}
