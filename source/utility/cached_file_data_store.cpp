@@ -64,19 +64,31 @@ std::uint32_t CachedFileDataStore::read(std::uint64_t offset, void* buffer, std:
     const std::uint64_t last = (offset + count - 1) / block_size;
     auto* out = static_cast<unsigned char*>(buffer);
 
-    make_cached(first, last - first + 1);
+    const std::uint64_t wanted = last - first + 1;
     const auto inside = static_cast<std::uint32_t>(offset % block_size);
-    std::uint32_t copied = std::min<std::uint32_t>(count, static_cast<std::uint32_t>(block_size_) - inside);
+    make_cached(first, wanted);
+    if (first == last) {
+        settle_window(last, wanted);
+        std::memcpy(out, slot_bytes(slot_of(first)) + inside, count);
+        return count;
+    }
+    std::uint32_t copied = static_cast<std::uint32_t>(block_size_) - inside;
     std::memcpy(out, slot_bytes(slot_of(first)) + inside, copied);
     for (std::uint64_t block = first + 1; block < last; ++block) {
         make_cached(block, last - block + 1);
         std::memcpy(out + copied, slot_bytes(slot_of(block)), block_size);
         copied += static_cast<std::uint32_t>(block_size);
     }
-    if (last != first) {
-        make_cached(last, 1);
-        std::memcpy(out + copied, slot_bytes(slot_of(last)), count - copied);
-    }
+    make_cached(last, 1);
+    settle_window(last, wanted);
+    std::memcpy(out + copied, slot_bytes(slot_of(last)), count - copied);
+    return count;
+}
+
+// The read-ahead starts before the last block is copied out: the read goes into slots outside the
+// window, and a sequential reader's copy then runs beside the read of its next block instead of
+// before it (measured: 1.7 x the time of cat for a 1 GiB file otherwise).
+void CachedFileDataStore::settle_window(std::uint64_t last, std::uint64_t wanted) {
     // Keep the block before the last one read; drop what lies before it.
     if (last - first_block_ > 1) {
         const std::uint64_t drop = last - 1 - first_block_;
@@ -84,8 +96,7 @@ std::uint32_t CachedFileDataStore::read(std::uint64_t offset, void* buffer, std:
         first_block_ += drop;
         valid_ -= static_cast<int>(drop);
     }
-    read_ahead(last - first + 1);
-    return count;
+    read_ahead(wanted);
 }
 
 void CachedFileDataStore::make_cached(std::uint64_t block, std::uint64_t wanted) {

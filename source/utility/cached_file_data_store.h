@@ -43,6 +43,8 @@ private:
     }
     unsigned char* slot_bytes(int slot) { return ring_.data() + static_cast<size_t>(slot) * block_size_; }
     void make_cached(std::uint64_t block, std::uint64_t wanted);
+    // Drops the blocks before last - 1 from the window and starts the read-ahead.
+    void settle_window(std::uint64_t last, std::uint64_t wanted);
     void finish_flight();
     void read_ahead(std::uint64_t wanted);
 
