@@ -3,6 +3,7 @@
 
 #include <algorithm>
 #include <array>
+#include <initializer_list>
 #include <utility>
 
 #include "script/script_error.h"
@@ -114,6 +115,19 @@ void Scanner::scan_quoted(std::int32_t quote, std::string& text) {
     }
 }
 
+std::int32_t Scanner::scan_operator(Token& token, std::initializer_list<std::pair<char, std::int32_t>> pairs,
+                                    std::int32_t single) {
+    const std::int32_t c = get();
+    for (const auto& [second, kind] : pairs) {
+        if (c == second) {
+            token.text += second;
+            return kind;
+        }
+    }
+    unget(c);
+    return single;
+}
+
 Token Scanner::next_token() {
     Token token;
     std::int32_t c;
@@ -201,39 +215,15 @@ Token Scanner::next_token() {
         case '=':
             token.kind = token::equal;
             return token;
-        case '<': {
-            const std::int32_t d = get();
-            if (d == '=' || d == '>') {
-                token.text += static_cast<char>(d);
-                token.kind = d == '=' ? token::less_equal : token::not_equal;
-            } else {
-                unget(d);
-                token.kind = token::less;
-            }
+        case '<':
+            token.kind = scan_operator(token, {{'=', token::less_equal}, {'>', token::not_equal}}, token::less);
             return token;
-        }
-        case '>': {
-            const std::int32_t d = get();
-            if (d == '=') {
-                token.text += '=';
-                token.kind = token::greater_equal;
-            } else {
-                unget(d);
-                token.kind = token::greater;
-            }
+        case '>':
+            token.kind = scan_operator(token, {{'=', token::greater_equal}}, token::greater);
             return token;
-        }
-        case ':': {
-            const std::int32_t d = get();
-            if (d == '=') {
-                token.text += '=';
-                token.kind = token::assign;
-            } else {
-                unget(d);
-                token.kind = ':';
-            }
+        case ':':
+            token.kind = scan_operator(token, {{'=', token::assign}}, ':');
             return token;
-        }
         default:
             fail("Unrecognized token");
     }

@@ -2,8 +2,10 @@
 #pragma once
 
 #include <cstdint>
+#include <initializer_list>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 namespace kam::script {
@@ -97,6 +99,9 @@ private:
     void skip_block_comment();
     void scan_quoted(std::int32_t quote, std::string& text);
     void scan_triple_quoted(std::string& text);
+    // The kind of a one-character operator, or of the pair it forms with the next character.
+    std::int32_t scan_operator(Token& token, std::initializer_list<std::pair<char, std::int32_t>> pairs,
+                               std::int32_t single);
 
     Token lookahead_;
     std::int32_t line_ = 1;
