@@ -1,0 +1,327 @@
+/* The script language's grammar. Actions are one-line calls into the parser's helpers. */
+%code requires {
+#include "script/parser.h"
+}
+
+%code {
+#include "script/scanner.h"
+
+int script_yylex(SCRIPT_YYSTYPE* value, SCRIPT_YYLTYPE* location, kam::script::Parser& parser);
+void script_yyerror(SCRIPT_YYLTYPE* location, kam::script::Parser& parser, const char* message);
+
+/* The state stack holds 500 entries and never grows: deeper nesting ends the parse. */
+#define YYINITDEPTH 500
+#define YYMAXDEPTH 500
+#define yyoverflow(...) parser.report_stack_overflow()
+/* With the fixed stack the driver's own out-of-memory exit is never taken. */
+#pragma GCC diagnostic ignored "-Wunused-label"
+
+using kam::script::SemanticValue;
+namespace value_kind = kam::script::value_kind;
+namespace command = kam::script::command;
+namespace binary_op = kam::script::binary_op;
+}
+
+%define api.prefix {script_yy}
+%define api.pure full
+%define api.value.type {kam::script::SemanticValue}
+%locations
+%parse-param {kam::script::Parser& parser}
+%lex-param {kam::script::Parser& parser}
+
+/* The two states of a block's leading declarations that also see "object" as a statement:
+   shifting keeps them declarations, which compiles the same. Any other conflict breaks the build. */
+%expect 2
+
+%token ID 258 STRING 259 NUMBER 260 VOID 261 BOOLEAN 262 CLASS 263 OBJECT 264
+%token NUMBER_TYPE 265 STRING_TYPE 266 BOOLEAN_TYPE 267 THIS 268
+%token NE 269 EQ 270 LT 271 LE 272 GE 273 GT 274 AND 275 OR 276 NOT 277 ASSIGN 278
+%token IF 279 ELSE 280 IMPORT 281 RETURN 282 WHILE 283 FOR 284 IN 285
+%token SCANNER_FAILURE 286
+
+%%
+
+program
+    : import_list object_decls definitions
+    | error { parser.report(@1.first_line, "Unexpected token"); yyclearin; } program
+    ;
+
+import_list
+    : %empty
+    | import_decl import_list
+    ;
+
+import_decl
+    : IMPORT dotted_list ';'
+    | IMPORT error ';' { parser.report(@1.first_line, "Import error, undefined error in ID list"); yyclearin; }
+    ;
+
+dotted_list
+    : import_name
+    | import_name ',' dotted_list
+    ;
+
+import_name
+    : dotted_name { parser.add_import($1.text, @1.first_line); }
+    ;
+
+dotted_name
+    : ID { $$ = $1; }
+    | ID '.' dotted_name { $$ = $1; $$.text = parser.join_dotted($1.text, $3.text); }
+    ;
+
+definitions
+    : %empty
+    | definitions function
+    | definitions class_decl
+    ;
+
+function
+    : function_name '(' parameters ')' { parser.end_parameters(); } body { parser.end_function($6); }
+    | ID error '}' { parser.report(@1.first_line, "Unexpected token"); yyclearin; }
+    ;
+
+function_name
+    : ID { parser.begin_function($1.text, @1.first_line); }
+    ;
+
+parameters
+    : %empty
+    | parameter
+    | parameter ',' parameters
+    ;
+
+parameter
+    : ID { parser.declare_parameter($1.text, @1.first_line); }
+    ;
+
+class_decl
+    : class_head '{' object_decls class_functions '}' { parser.end_class($1.first); }
+    | CLASS error { parser.report(@1.first_line, "Undefined error while definine class"); yyclearin; }
+    ;
+
+class_head
+    : CLASS ID { $$ = parser.no_value(); $$.first = parser.begin_class($2.text, @2.first_line); }
+    ;
+
+class_functions
+    : function class_functions
+    | error { parser.report(@1.first_line, "Undefined error while definine class body"); }
+    | %empty
+    ;
+
+block
+    : '{' { $$ = parser.no_value(); $$.first = parser.open_block(); } object_decls statements '}'
+      { parser.close_block($2.first); $$ = $4; }
+    ;
+
+body
+    : block { $$ = $1; }
+    | error '{' { parser.report(@1.first_line, "Expected \"{\""); $$ = parser.no_value(); }
+    ;
+
+object_decls
+    : object_decl object_decls
+    | %empty
+    ;
+
+object_decl
+    : OBJECT declarators ';'
+    | OBJECT error ';' { parser.report(@1.first_line, "Error declaring objects"); yyclearin; }
+    ;
+
+declarators
+    : declarator
+    | declarator ',' declarators
+    ;
+
+declarator
+    : ID { parser.declare_object($1.text, @1.first_line); }
+    | ID ASSIGN { parser.begin_initializer($1.text, @1.first_line); } expression { parser.end_initializer($4); }
+    ;
+
+statements
+    : statement statements { $$ = parser.no_value(); $$.first = parser.merge($1.first, $2.first); }
+    | %empty { $$ = parser.no_value(); }
+    ;
+
+statement
+    : simple_statement { $$ = parser.no_value(); }
+    | while_statement { $$ = $1; }
+    | for_statement { $$ = $1; }
+    | if_statement { $$ = $1; }
+    | return_statement { $$ = $1; }
+    | block { $$ = $1; }
+    | object_decl { $$ = parser.no_value(); }
+    | ';' { $$ = parser.no_value(); }
+    | error { parser.report_statement_error(@1.first_line); yyclearin; $$ = parser.no_value(); }
+    ;
+
+simple_statement
+    : target ASSIGN expression ';' { parser.end_assignment($3); }
+    | target ';' { parser.end_call_statement(); }
+    ;
+
+target
+    : ID { parser.push_target_value($1.text, @1.first_line); } suffixes
+    | ID { parser.push_target_reference($1.text, @1.first_line); }
+    ;
+
+/* The value of a mark is the instruction number where the construct begins. */
+keyword_mark
+    : %empty { $$ = parser.no_value(); $$.first = parser.mark_keyword(@0.first_line); }
+    ;
+
+/* Follows a test ($0): its true jumps come here, its false jumps are carried on. */
+branch_body
+    : %empty { $$ = parser.enter_branch($0); }
+    ;
+
+/* Follows "test branch_body body else": $-2 is the branch whose false jumps come here. */
+else_mark
+    : %empty { $$ = parser.no_value(); $$.first = parser.enter_else($-2); }
+    ;
+
+while_statement
+    : WHILE keyword_mark test branch_body body { $$ = parser.end_while($2.first, $4, $5); }
+    | WHILE error { parser.report(@1.first_line, "while: Expected \"( <test expression> )\""); yyclearin; $$ = parser.no_value(); }
+    ;
+
+for_statement
+    : FOR for_head body { $$ = parser.end_for($2, $3); }
+    | FOR error { parser.report(@1.first_line, "for: Expected (<id> in <expr>)"); yyclearin; $$ = parser.no_value(); }
+    ;
+
+for_head
+    : '(' ID IN { $$ = parser.no_value(); $$.first = parser.begin_for($2.text, nullptr, @2.first_line); } expression ')'
+      { $$ = parser.for_loop_head($4.first, $2.text, nullptr, $5); }
+    | '(' ID ',' ID IN { $$ = parser.no_value(); $$.first = parser.begin_for($2.text, $4.text, @2.first_line); } expression ')'
+      { $$ = parser.for_loop_head($6.first, $2.text, $4.text, $7); }
+    ;
+
+if_statement
+    : IF keyword_mark test branch_body body ELSE else_mark body { $$ = parser.end_if_else($7.first, $5, $8); }
+    | IF keyword_mark test branch_body body ELSE else_mark if_statement { $$ = parser.end_if_else($7.first, $5, $8); }
+    | IF keyword_mark test branch_body body { $$ = parser.end_if($4, $5); }
+    | IF error { parser.report(@1.first_line, "if: error in statement"); yyclearin; $$ = parser.no_value(); }
+    ;
+
+return_statement
+    : RETURN ';' { $$ = parser.return_statement(@1.first_line, nullptr); }
+    | RETURN expression ';' { $$ = parser.return_statement(@1.first_line, &$2); }
+    ;
+
+test
+    : '(' expression ')' { $$ = parser.to_condition($2); }
+    | '(' error ')' { parser.report(@1.first_line, "Not a valid test expression"); yyclearin; $$ = parser.empty_condition(); }
+    ;
+
+expression
+    : expression OR { $$ = parser.or_left($1); } and_expr { $$ = parser.or_right($3, $4); }
+    | and_expr { $$ = $1; }
+    ;
+
+and_expr
+    : and_expr AND { $$ = parser.and_left($1); } not_expr { $$ = parser.and_right($3, $4); }
+    | not_expr { $$ = $1; }
+    ;
+
+not_expr
+    : NOT not_expr { $$ = parser.negate_condition($2); }
+    | comparison { $$ = $1; }
+    ;
+
+comparison
+    : sum LT sum { $$ = parser.binary(binary_op::lt, $1, $3); }
+    | sum LE sum { $$ = parser.binary(binary_op::le, $1, $3); }
+    | sum EQ sum { $$ = parser.binary(binary_op::eq, $1, $3); }
+    | sum NE sum { $$ = parser.binary(binary_op::ne, $1, $3); }
+    | sum GT sum { $$ = parser.binary(binary_op::gt, $1, $3); }
+    | sum GE sum { $$ = parser.binary(binary_op::ge, $1, $3); }
+    | sum { $$ = $1; }
+    ;
+
+sum
+    : sum '+' term { $$ = parser.binary(binary_op::add, $1, $3); }
+    | sum '-' term { $$ = parser.binary(binary_op::sub, $1, $3); }
+    | term { $$ = $1; }
+    ;
+
+term
+    : term '*' unary { $$ = parser.binary(binary_op::mul, $1, $3); }
+    | term '/' unary { $$ = parser.binary(binary_op::div, $1, $3); }
+    | term '%' unary { $$ = parser.binary(binary_op::mod, $1, $3); }
+    | unary { $$ = $1; }
+    ;
+
+unary
+    : '-' unary { $$ = parser.negate($2); }
+    | postfix { $$ = $1; }
+    ;
+
+postfix
+    : primary suffixes { $$ = parser.end_chain($2); }
+    | primary { $$ = $1; }
+    ;
+
+primary
+    : '(' expression ')' { $$ = parser.materialize($2); }
+    | NUMBER { $$ = parser.push_number($1.text, @1.first_line); }
+    | STRING { $$ = parser.push_string($1.text, @1.first_line); }
+    | BOOLEAN { $$ = parser.push_boolean($1.text, @1.first_line); }
+    | VOID { $$ = parser.push_void(@1.first_line); }
+    | ID { $$ = parser.push_identifier($1.text, @1.first_line); }
+    | THIS { $$ = parser.push_this(@1.first_line); }
+    ;
+
+suffixes
+    : suffix { $$ = $1; }
+    | suffixes suffix { $$ = $2; }
+    ;
+
+suffix
+    : '.' ID { $$ = parser.member($2.text, @2.first_line); }
+    | '.' NUMBER_TYPE { $$ = parser.convert(command::cnv_number, @2.first_line); }
+    | '.' STRING_TYPE { $$ = parser.convert(command::cnv_string, @2.first_line); }
+    | '.' BOOLEAN_TYPE { $$ = parser.convert(command::cnv_boolean, @2.first_line); }
+    | '.' error { parser.report(@1.first_line, "Expected ID as member reference"); yyclearin; $$ = parser.no_value(); }
+    | '(' arguments ')' { $$ = parser.call($2.first); }
+    ;
+
+arguments
+    : %empty { $$ = parser.no_value(); $$.first = 0; }
+    | argument { $$ = parser.no_value(); $$.first = 1; }
+    | argument ',' arguments { $$ = parser.no_value(); $$.first = $3.first + 1; }
+    ;
+
+argument
+    : expression { parser.argument($1); }
+    ;
+
+%%
+
+int script_yylex(SCRIPT_YYSTYPE* value, SCRIPT_YYLTYPE* location, kam::script::Parser& parser) {
+    std::int32_t line = 0;
+    std::int32_t column = 0;
+    const std::int32_t kind = parser.read_token(*value, line, column);
+    location->first_line = location->last_line = line;
+    location->first_column = location->last_column = column;
+    return kind;
+}
+
+void script_yyerror(SCRIPT_YYLTYPE*, kam::script::Parser& parser, const char* message) {
+    parser.report_driver(message);
+}
+
+namespace kam::script {
+
+static_assert(int{ID} == token::identifier && int{BOOLEAN} == token::boolean_literal && int{NE} == token::not_equal &&
+              int{EQ} == token::equal && int{ASSIGN} == token::assign && int{IN} == token::kw_in &&
+              int{SCANNER_FAILURE} == token::scanner_failure);
+
+bool Parser::parse() {
+    const int result = script_yyparse(*this);
+    return result == 0 && error_count_ == 0;
+}
+
+}  // namespace kam::script
