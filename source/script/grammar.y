@@ -29,9 +29,9 @@ namespace binary_op = kam::script::binary_op;
 %parse-param {kam::script::Parser& parser}
 %lex-param {kam::script::Parser& parser}
 
-/* The two states of a block's leading declarations that also see "object" as a statement:
-   shifting keeps them declarations, which compiles the same. Any other conflict breaks the build. */
-%expect 2
+/* A block's leading declarations also see "object" as the start of a statement: shifting keeps
+   it a declaration, which compiles the same. Any other conflict breaks the build. */
+%expect 1
 
 %token ID 258 STRING 259 NUMBER 260 VOID 261 BOOLEAN 262 CLASS 263 OBJECT 264
 %token NUMBER_TYPE 265 STRING_TYPE 266 BOOLEAN_TYPE 267 THIS 268
@@ -41,6 +41,8 @@ namespace binary_op = kam::script::binary_op;
 
 %%
 
+/* Lists are left-recursive so that their length never fills the state stack; only nesting does. */
+
 program
     : import_list object_decls definitions
     | error { parser.report(@1.first_line, "Unexpected token"); yyclearin; } program
@@ -48,7 +50,7 @@ program
 
 import_list
     : %empty
-    | import_decl import_list
+    | import_list import_decl
     ;
 
 import_decl
@@ -58,7 +60,7 @@ import_decl
 
 dotted_list
     : import_name
-    | import_name ',' dotted_list
+    | dotted_list ',' import_name
     ;
 
 import_name
@@ -67,7 +69,7 @@ import_name
 
 dotted_name
     : ID { $$ = $1; }
-    | ID '.' dotted_name { $$ = $1; $$.text = parser.join_dotted($1.text, $3.text); }
+    | dotted_name '.' ID { $$ = $1; $$.text = parser.join_dotted($1.text, $3.text); }
     ;
 
 definitions
@@ -85,10 +87,16 @@ function_name
     : ID { parser.begin_function($1.text, @1.first_line); }
     ;
 
+/* A list may end with a comma: f(a,) */
 parameters
     : %empty
-    | parameter
-    | parameter ',' parameters
+    | parameter_list
+    | parameter_list ','
+    ;
+
+parameter_list
+    : parameter
+    | parameter_list ',' parameter
     ;
 
 parameter
@@ -105,7 +113,7 @@ class_head
     ;
 
 class_functions
-    : function class_functions
+    : class_functions function
     | error { parser.report(@1.first_line, "Undefined error while definine class body"); }
     | %empty
     ;
@@ -121,7 +129,7 @@ body
     ;
 
 object_decls
-    : object_decl object_decls
+    : object_decls object_decl
     | %empty
     ;
 
@@ -132,7 +140,7 @@ object_decl
 
 declarators
     : declarator
-    | declarator ',' declarators
+    | declarators ',' declarator
     ;
 
 declarator
@@ -141,7 +149,7 @@ declarator
     ;
 
 statements
-    : statement statements { $$ = parser.no_value(); $$.first = parser.merge($1.first, $2.first); }
+    : statements statement { $$ = parser.no_value(); $$.first = parser.merge($1.first, $2.first); }
     | %empty { $$ = parser.no_value(); }
     ;
 
@@ -290,8 +298,13 @@ suffix
 
 arguments
     : %empty { $$ = parser.no_value(); $$.first = 0; }
-    | argument { $$ = parser.no_value(); $$.first = 1; }
-    | argument ',' arguments { $$ = parser.no_value(); $$.first = $3.first + 1; }
+    | argument_list { $$ = $1; }
+    | argument_list ',' { $$ = $1; }
+    ;
+
+argument_list
+    : argument { $$ = parser.no_value(); $$.first = 1; }
+    | argument_list ',' argument { $$ = $1; $$.first += 1; }
     ;
 
 argument

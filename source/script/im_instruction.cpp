@@ -99,8 +99,8 @@ void Parser::ImConstBoolean::emit(CodeBuffer& code, Parser& parser, std::int32_t
 }
 
 void Parser::ImIDRef::print(std::ostream& out) const {
-    out << "\tpush\t&" << name_;
-    print_resolution(out, resolution(), "&", name_);
+    out << "\tpush\t&" << name();
+    print_resolution(out, resolution(), "&", name());
 }
 
 // Functions, classes and imports have no reference of their own: outside locals their value is pushed.
@@ -118,13 +118,13 @@ void Parser::ImIDRef::emit(CodeBuffer& code, Parser& parser, std::int32_t index)
             code.write_count(is_object(where.entry_kind) ? Opcode::push_global_reference : Opcode::push_global_value,
                              where.slot, line);
             break;
-        case Resolution::Place::not_found: fail_not_found(name_);
+        case Resolution::Place::not_found: fail_not_found(name());
     }
 }
 
 void Parser::ImValue::print(std::ostream& out) const {
-    out << "\tpush\t" << name_;
-    print_resolution(out, resolution(), "", name_);
+    out << "\tpush\t" << name();
+    print_resolution(out, resolution(), "", name());
 }
 
 void Parser::ImValue::emit(CodeBuffer& code, Parser& parser, std::int32_t index) {
@@ -135,7 +135,7 @@ void Parser::ImValue::emit(CodeBuffer& code, Parser& parser, std::int32_t index)
         case Resolution::Place::local: code.write_count(Opcode::push_local_value, where.slot, line); break;
         case Resolution::Place::member: code.write_count(Opcode::push_member_value, where.slot, line); break;
         case Resolution::Place::global: code.write_count(Opcode::push_global_value, where.slot, line); break;
-        case Resolution::Place::not_found: fail_not_found(name_);
+        case Resolution::Place::not_found: fail_not_found(name());
     }
 }
 

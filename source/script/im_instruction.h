@@ -126,37 +126,32 @@ private:
     bool value_;
 };
 
-// A name used where it was read; resolved against the complete scopes when printed or emitted.
+// A reference to a name, for assignment targets.
 class Parser::ImIDRef : public Parser::ImInstruction {
 public:
-    ImIDRef(std::string name, const Scope* scope)
-        : name_(std::move(name)), scope_(scope), depth_(local_depth(scope, name_)) {}
+    ImIDRef(std::string name, const Scope* scope) : use_(std::move(name), scope) {}
     ImIDRef* as_id_ref() override { return this; }
     void print(std::ostream& out) const override;
     void emit(CodeBuffer& code, Parser& parser, std::int32_t index) override;
-    const std::string& name() const { return name_; }
-    Resolution resolution() const { return resolve(scope_, depth_, name_); }
+    const std::string& name() const { return use_.name(); }
+    Resolution resolution() const { return use_.resolve(); }
 
 private:
-    std::string name_;
-    const Scope* scope_;
-    std::int32_t depth_;
+    NameUse use_;
 };
 
+// The value of a name.
 class Parser::ImValue : public Parser::ImInstruction {
 public:
-    ImValue(std::string name, const Scope* scope)
-        : name_(std::move(name)), scope_(scope), depth_(local_depth(scope, name_)) {}
+    ImValue(std::string name, const Scope* scope) : use_(std::move(name), scope) {}
     ImValue* as_value() override { return this; }
     void print(std::ostream& out) const override;
     void emit(CodeBuffer& code, Parser& parser, std::int32_t index) override;
-    const std::string& name() const { return name_; }
-    Resolution resolution() const { return resolve(scope_, depth_, name_); }
+    const std::string& name() const { return use_.name(); }
+    Resolution resolution() const { return use_.resolve(); }
 
 private:
-    std::string name_;
-    const Scope* scope_;
-    std::int32_t depth_;
+    NameUse use_;
 };
 
 class Parser::ImMember : public Parser::ImInstruction {

@@ -5,6 +5,7 @@
 #include <string>
 #include <string_view>
 #include <unordered_map>
+#include <utility>
 #include <vector>
 
 namespace kam::script {
@@ -62,5 +63,20 @@ std::int32_t local_depth(const Scope* scope, std::string_view name);
 // Where a name used in the scope lives: the local scope at the depth found when the use was
 // read, else the nearest class, else the global scope.
 Resolution resolve(const Scope* scope, std::int32_t depth, std::string_view name);
+
+// A name as written at one place. Locals must be declared before; members and globals are
+// looked up when the scopes are complete.
+class NameUse {
+public:
+    NameUse(std::string name, const Scope* scope)
+        : name_(std::move(name)), scope_(scope), depth_(local_depth(scope, name_)) {}
+    const std::string& name() const { return name_; }
+    Resolution resolve() const { return kam::script::resolve(scope_, depth_, name_); }
+
+private:
+    std::string name_;
+    const Scope* scope_;
+    std::int32_t depth_;
+};
 
 }  // namespace kam::script

@@ -84,6 +84,21 @@ TEST(ParserTest, DeepNestingOverflowsTheStateStack) {
     EXPECT_TRUE(compile_script("f() { x := " + nested + "; }").accepted);
 }
 
+TEST(ParserTest, LongListsDoNotFillTheStateStack) {
+    std::string imports, statements, methods, names;
+    for (int i = 0; i < 600; ++i) {
+        const std::string n = std::to_string(i);
+        imports += "import m.a" + n + ";\n";
+        statements += "x := x + " + n + ";\n";
+        methods += "m" + n + "() {}\n";
+        names += (i ? ", p" : "p") + n;
+    }
+    const std::string source = imports + "object " + names + ";\nf(" + names + ") { object x;\n" + statements +
+                               "g(" + names + "); }\nclass C {\n" + methods + "}\n";
+    const auto result = compile_script(source);
+    EXPECT_TRUE(result.accepted) << result.errors;
+}
+
 TEST(ParserTest, MessagesWithoutANameKeepTheirLine) {
     EXPECT_EQ(compile_script("object x;\nobject x;", "").errors, "(2):Can't name two objects the same \"x\"");
     // A scanner failure takes the line of the last token read: none before the first.

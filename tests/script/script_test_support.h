@@ -3,6 +3,7 @@
 
 #include <sstream>
 #include <string>
+#include <vector>
 
 #include "script/im_instruction.h"
 #include "script/parser.h"
@@ -27,6 +28,13 @@ inline CompileResult compile_script(const std::string& source, const std::string
     parser.print(listing);
     result.listing = listing.str();
     return result;
+}
+
+// The code of every instruction in order, without declaration records.
+inline std::vector<std::uint8_t> emit_all(kam::script::Parser& parser) {
+    kam::script::CodeBuffer code;
+    for (std::int32_t i = 0; i < parser.instruction_count(); ++i) parser.instruction(i).emit(code, parser, i);
+    return code.code();
 }
 
 }  // namespace test
