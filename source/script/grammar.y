@@ -13,6 +13,12 @@ void script_yyerror(SCRIPT_YYLTYPE* location, kam::script::Parser& parser, const
 #define YYINITDEPTH 500
 #define YYMAXDEPTH 500
 #define yyoverflow(...) parser.report_stack_overflow()
+/* Only the lines of locations are used; columns are not carried through reductions. */
+#define YYLLOC_DEFAULT(Current, Rhs, N)                                                 \
+    do {                                                                                \
+        (Current).first_line = (N) ? YYRHSLOC(Rhs, 1).first_line : YYRHSLOC(Rhs, 0).last_line; \
+        (Current).last_line = YYRHSLOC(Rhs, (N)).last_line;                              \
+    } while (0)
 /* With the fixed stack the driver's own out-of-memory exit is never taken. */
 #pragma GCC diagnostic ignored "-Wunused-label"
 
@@ -68,7 +74,7 @@ import_name
     ;
 
 dotted_name
-    : ID { $$ = $1; }
+    : ID
     | dotted_name '.' ID { $$ = $1; $$.text = parser.join_dotted($1.text, $3.text); }
     ;
 
@@ -124,7 +130,7 @@ block
     ;
 
 body
-    : block { $$ = $1; }
+    : block
     | error '{' { parser.report(@1.first_line, "Expected \"{\""); $$ = parser.no_value(); }
     ;
 
@@ -155,11 +161,11 @@ statements
 
 statement
     : simple_statement { $$ = parser.no_value(); }
-    | while_statement { $$ = $1; }
-    | for_statement { $$ = $1; }
-    | if_statement { $$ = $1; }
-    | return_statement { $$ = $1; }
-    | block { $$ = $1; }
+    | while_statement
+    | for_statement
+    | if_statement
+    | return_statement
+    | block
     | object_decl { $$ = parser.no_value(); }
     | ';' { $$ = parser.no_value(); }
     | error { parser.report_statement_error(@1.first_line); yyclearin; $$ = parser.no_value(); }
@@ -226,17 +232,17 @@ test
 
 expression
     : expression OR { $$ = parser.or_left($1); } and_expr { $$ = parser.or_right($3, $4); }
-    | and_expr { $$ = $1; }
+    | and_expr
     ;
 
 and_expr
     : and_expr AND { $$ = parser.and_left($1); } not_expr { $$ = parser.and_right($3, $4); }
-    | not_expr { $$ = $1; }
+    | not_expr
     ;
 
 not_expr
     : NOT not_expr { $$ = parser.negate_condition($2); }
-    | comparison { $$ = $1; }
+    | comparison
     ;
 
 comparison
@@ -246,30 +252,30 @@ comparison
     | sum NE sum { $$ = parser.binary(binary_op::ne, $1, $3); }
     | sum GT sum { $$ = parser.binary(binary_op::gt, $1, $3); }
     | sum GE sum { $$ = parser.binary(binary_op::ge, $1, $3); }
-    | sum { $$ = $1; }
+    | sum
     ;
 
 sum
     : sum '+' term { $$ = parser.binary(binary_op::add, $1, $3); }
     | sum '-' term { $$ = parser.binary(binary_op::sub, $1, $3); }
-    | term { $$ = $1; }
+    | term
     ;
 
 term
     : term '*' unary { $$ = parser.binary(binary_op::mul, $1, $3); }
     | term '/' unary { $$ = parser.binary(binary_op::div, $1, $3); }
     | term '%' unary { $$ = parser.binary(binary_op::mod, $1, $3); }
-    | unary { $$ = $1; }
+    | unary
     ;
 
 unary
     : '-' unary { $$ = parser.negate($2); }
-    | postfix { $$ = $1; }
+    | postfix
     ;
 
 postfix
     : primary suffixes { $$ = parser.end_chain($2); }
-    | primary { $$ = $1; }
+    | primary
     ;
 
 primary
@@ -283,7 +289,7 @@ primary
     ;
 
 suffixes
-    : suffix { $$ = $1; }
+    : suffix
     | suffixes suffix { $$ = $2; }
     ;
 
@@ -298,8 +304,8 @@ suffix
 
 arguments
     : %empty { $$ = parser.no_value(); $$.first = 0; }
-    | argument_list { $$ = $1; }
-    | argument_list ',' { $$ = $1; }
+    | argument_list
+    | argument_list ','
     ;
 
 argument_list

@@ -46,10 +46,16 @@ std::int32_t enclosing_total(const Scope* scope) {
 
 }  // namespace
 
+void Parser::ImInstruction::add_fixup(std::uint32_t position) {
+    if (fixups_ == nullptr) fixups_ = std::make_unique<std::vector<std::uint32_t>>();
+    fixups_->push_back(position);
+}
+
 void Parser::ImInstruction::emit(CodeBuffer& code, Parser&, std::int32_t) {
     code_offset_ = static_cast<std::int32_t>(code.size());
-    for (std::uint32_t position : fixups_) code.patch_offset(position, static_cast<std::uint32_t>(code_offset_));
-    fixups_.clear();
+    if (fixups_ == nullptr) return;
+    for (std::uint32_t position : *fixups_) code.patch_offset(position, static_cast<std::uint32_t>(code_offset_));
+    fixups_->clear();
 }
 
 void Parser::ImBinOp::print(std::ostream& out) const { out << '\t' << binary_names[static_cast<size_t>(op_)] << '\n'; }

@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <ostream>
 #include <string>
 #include <vector>
@@ -38,11 +39,12 @@ public:
     // -1 until emitted.
     std::int32_t code_offset() const { return code_offset_; }
     // A code position whose u32 after the opcode is to receive this instruction's offset.
-    void add_fixup(std::uint32_t position) { fixups_.push_back(position); }
-    const std::vector<std::uint32_t>& fixups() const { return fixups_; }
+    void add_fixup(std::uint32_t position);
+    bool has_fixups() const { return fixups_ != nullptr && !fixups_->empty(); }
 
 private:
-    std::vector<std::uint32_t> fixups_;
+    // Few instructions are branch targets, so the list exists only once one is added.
+    std::unique_ptr<std::vector<std::uint32_t>> fixups_;
     std::int32_t code_offset_ = -1;
 };
 
@@ -102,16 +104,17 @@ private:
     float value_;
 };
 
+// Names and texts are not copied: they stay with the parser as long as the instructions.
 class Parser::ImConstString : public Parser::ImInstruction {
 public:
-    explicit ImConstString(std::string text) : text_(std::move(text)) {}
+    explicit ImConstString(const std::string& text) : text_(text) {}
     ImConstString* as_const_string() override { return this; }
     void print(std::ostream& out) const override;
     void emit(CodeBuffer& code, Parser& parser, std::int32_t index) override;
     const std::string& text() const { return text_; }
 
 private:
-    std::string text_;
+    const std::string& text_;
 };
 
 class Parser::ImConstBoolean : public Parser::ImInstruction {
@@ -129,7 +132,7 @@ private:
 // A reference to a name, for assignment targets.
 class Parser::ImIDRef : public Parser::ImInstruction {
 public:
-    ImIDRef(std::string name, const Scope* scope) : use_(std::move(name), scope) {}
+    ImIDRef(const std::string& name, const Scope* scope) : use_(name, scope) {}
     ImIDRef* as_id_ref() override { return this; }
     void print(std::ostream& out) const override;
     void emit(CodeBuffer& code, Parser& parser, std::int32_t index) override;
@@ -143,7 +146,7 @@ private:
 // The value of a name.
 class Parser::ImValue : public Parser::ImInstruction {
 public:
-    ImValue(std::string name, const Scope* scope) : use_(std::move(name), scope) {}
+    ImValue(const std::string& name, const Scope* scope) : use_(name, scope) {}
     ImValue* as_value() override { return this; }
     void print(std::ostream& out) const override;
     void emit(CodeBuffer& code, Parser& parser, std::int32_t index) override;
@@ -156,14 +159,14 @@ private:
 
 class Parser::ImMember : public Parser::ImInstruction {
 public:
-    explicit ImMember(std::string name) : name_(std::move(name)) {}
+    explicit ImMember(const std::string& name) : name_(name) {}
     ImMember* as_member() override { return this; }
     void print(std::ostream& out) const override;
     void emit(CodeBuffer& code, Parser& parser, std::int32_t index) override;
     const std::string& name() const { return name_; }
 
 private:
-    std::string name_;
+    const std::string& name_;
 };
 
 class Parser::ImCall : public Parser::ImInstruction {

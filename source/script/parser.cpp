@@ -15,10 +15,12 @@ Parser::Parser(Scanner& scanner) : scanner_(scanner) {
     current_ = scopes_.front().get();
 }
 
-Parser::~Parser() = default;
+Parser::~Parser() {
+    for (ImInstruction* instruction : instructions_) instruction->~ImInstruction();
+}
 
 void Parser::print(std::ostream& out) const {
-    for (const auto& instruction : instructions_) instruction->print(out);
+    for (const ImInstruction* instruction : instructions_) instruction->print(out);
 }
 
 // ---- Token source and messages ----
@@ -37,12 +39,13 @@ std::int32_t Parser::read_token(SemanticValue& value, std::int32_t& line, std::i
     const Token& token = scanner_.lookahead();
     last_line_ = line = token.line;
     last_column_ = column = token.column;
-    last_token_text_ = token.text;
+    last_kind_ = token.kind;
     if (token.kind == token::identifier || token.kind == token::string_literal ||
         token.kind == token::number_literal || token.kind == token::boolean_literal) {
         texts_.push_back(token.text);
         value.text = &texts_.back();
     }
+    last_text_ = value.text;
     return token.kind;
 }
 
@@ -67,43 +70,56 @@ void Parser::report(std::int32_t line, const std::string& text) {
 }
 
 void Parser::report_statement_error(std::int32_t line) {
-    report(line, "Non valid statement (token:" + last_token_text_ + ")");
+    const std::string text = last_text_ != nullptr ? *last_text_ : std::string(token_spelling(last_kind_));
+    report(line, "Non valid statement (token:" + text + ")");
 }
 
 // ---- Instructions and jump lists ----
 
-std::int32_t Parser::add(std::unique_ptr<ImInstruction> instruction) {
-    instructions_.push_back(std::move(instruction));
+template <typename Instruction, typename... Arguments>
+std::int32_t Parser::add(Arguments&&... arguments) {
+    void* memory = arena_.allocate(sizeof(Instruction), alignof(Instruction));
+    instructions_.push_back(new (memory) Instruction(std::forward<Arguments>(arguments)...));
     lines_.push_back(current_line_);
     return instruction_count() - 1;
 }
 
-std::int32_t Parser::add_command(std::int32_t command) { return add(std::make_unique<ImCommand>(command)); }
+std::int32_t Parser::add_command(std::int32_t command) { return add<ImCommand>(command); }
 
 std::int32_t Parser::add_jump(std::int32_t condition) {
-    jump_lists_.push_back({add(std::make_unique<ImGotoCond>(condition, -1))});
+    const auto node = static_cast<std::int32_t>(jump_nodes_.size());
+    jump_nodes_.push_back(JumpNode{add<ImGotoCond>(condition, -1), -1});
+    jump_lists_.push_back(JumpList{node, node});
     return static_cast<std::int32_t>(jump_lists_.size()) - 1;
 }
 
-void Parser::add_branch_to(std::int32_t target) { add(std::make_unique<ImGotoCond>(branch::always, target)); }
+void Parser::add_branch_to(std::int32_t target) { add<ImGotoCond>(branch::always, target); }
 
-void Parser::add_value(const std::string& name) { add(std::make_unique<ImValue>(name, current_)); }
+void Parser::add_value(const std::string& name) { add<ImValue>(name, current_); }
 
-void Parser::add_reference(const std::string& name) { add(std::make_unique<ImIDRef>(name, current_)); }
+void Parser::add_reference(const std::string& name) { add<ImIDRef>(name, current_); }
 
 std::int32_t Parser::merge(std::int32_t list, std::int32_t other) {
     if (list < 0) return other;
     if (other < 0 || other == list) return list;
-    auto& into = jump_lists_[static_cast<size_t>(list)];
-    auto& from = jump_lists_[static_cast<size_t>(other)];
-    into.insert(into.end(), from.begin(), from.end());
-    from.clear();
+    JumpList& into = jump_lists_[static_cast<size_t>(list)];
+    JumpList& from = jump_lists_[static_cast<size_t>(other)];
+    if (from.head < 0) return list;
+    if (into.head < 0) {
+        into = from;
+    } else {
+        jump_nodes_[static_cast<size_t>(into.tail)].next = from.head;
+        into.tail = from.tail;
+    }
+    from = JumpList{-1, -1};
     return list;
 }
 
 void Parser::resolve_jumps(std::int32_t list, std::int32_t target) {
     if (list < 0) return;
-    for (std::int32_t index : jump_lists_[static_cast<size_t>(list)]) {
+    for (std::int32_t node = jump_lists_[static_cast<size_t>(list)].head; node >= 0;
+         node = jump_nodes_[static_cast<size_t>(node)].next) {
+        const std::int32_t index = jump_nodes_[static_cast<size_t>(node)].instruction;
         instructions_[static_cast<size_t>(index)]->as_goto_cond()->set_target(target);
     }
 }
@@ -129,8 +145,7 @@ void Parser::add_import(const std::string* name, std::int32_t line) {
 }
 
 const std::string* Parser::join_dotted(const std::string* head, const std::string* tail) {
-    texts_.push_back(*head + "." + *tail);
-    return &texts_.back();
+    return keep(*head + "." + *tail);
 }
 
 void Parser::begin_function(const std::string* name, std::int32_t line) {
@@ -138,7 +153,7 @@ void Parser::begin_function(const std::string* name, std::int32_t line) {
     functions_.push_back(FunctionRecord{instruction_count(), *name, {}});
     if (!current_->declare(entry::function, *name)) report(line, "Identifier " + *name + " already declared");
     open_scope(ScopeKind::function);
-    add(std::make_unique<ImResizeParameters>(&functions_.back()));
+    add<ImResizeParameters>(&functions_.back());
 }
 
 // Parameters are declared as they are read, so they keep their source order.
@@ -151,7 +166,7 @@ void Parser::declare_parameter(const std::string* name, std::int32_t line) {
     if (!functions_.empty()) functions_.back().parameters.push_back(*name);
 }
 
-void Parser::end_parameters() { add(std::make_unique<ImResizeLocal>(current_)); }
+void Parser::end_parameters() { add<ImResizeLocal>(current_); }
 
 void Parser::end_function(const SemanticValue& body) {
     add_command(command::push_void);
@@ -185,13 +200,13 @@ void Parser::end_class(std::int32_t scope) {
 
 std::int32_t Parser::open_block() {
     const std::int32_t scope = open_scope(ScopeKind::block);
-    add(std::make_unique<ImResizeLocal>(current_));
+    add<ImResizeLocal>(current_);
     return scope;
 }
 
 void Parser::close_block(std::int32_t scope) {
     current_ = scopes_[static_cast<size_t>(scope)]->parent();
-    add(std::make_unique<ImResizeLocal>(current_));
+    add<ImResizeLocal>(current_);
 }
 
 void Parser::declare_object(const std::string* name, std::int32_t line) {
@@ -271,38 +286,53 @@ SemanticValue Parser::end_if_else(std::int32_t over_else, const SemanticValue& t
     return result;
 }
 
+const std::string* Parser::keep(std::string text) {
+    texts_.push_back(std::move(text));
+    return &texts_.back();
+}
+
+namespace {
+
+const std::string iterator_member = "iterator";
+const std::string next_member = "next";
+const std::string key_member = "key";
+const std::string value_member = "value";
+
+}  // namespace
+
 // The loop's own block scope holds the variables and the hidden list and iterator, named after
 // the first variable; "::" cannot be written in a source, so they never clash with user names.
 std::int32_t Parser::begin_for(const std::string* variable, const std::string* second, std::int32_t line) {
     set_line(line);
     const std::int32_t scope = open_scope(ScopeKind::block);
-    std::vector<std::string> names = {*variable};
+    std::vector<const std::string*> names = {variable};
     if (second != nullptr) {
-        names.push_back(*second);
-        names.push_back(*variable + "::x");
+        names.push_back(second);
+        names.push_back(keep(*variable + "::x"));
     }
-    names.push_back(*variable + "::list");
-    names.push_back(*variable + "::iter");
-    for (const std::string& name : names) {
-        if (!current_->declare(entry::object, name)) {
-            report(line, "Variable name in for must be unique: \"" + name + "\"");
+    const std::string* list = keep(*variable + "::list");
+    names.push_back(list);
+    names.push_back(keep(*variable + "::iter"));
+    for (const std::string* name : names) {
+        if (!current_->declare(entry::object, *name)) {
+            report(line, "Variable name in for must be unique: \"" + *name + "\"");
         }
     }
-    add(std::make_unique<ImResizeLocal>(current_));
-    add_reference(*variable + "::list");
+    add<ImResizeLocal>(current_);
+    add_reference(*list);
     return scope;
 }
 
 SemanticValue Parser::for_loop_head(std::int32_t scope, const std::string* variable, const std::string* second,
                                     const SemanticValue& list) {
-    const std::string loop_variable = second != nullptr ? *variable + "::x" : *variable;
-    const std::string iterator = *variable + "::iter";
+    const std::string& loop_variable = second != nullptr ? *keep(*variable + "::x") : *variable;
+    const std::string& iterator = *keep(*variable + "::iter");
     materialize(list);
     add_command(command::assign);
     add_reference(iterator);
-    add_value(*variable + "::list");
-    add(std::make_unique<ImMember>("iterator"));
-    add(std::make_unique<ImCall>(0));
+    add_value(*keep(*variable + "::list"));
+    add<ImMember>(iterator_member);
+    add<ImCall>(0);
     add_command(command::assign);
 
     SemanticValue head = no_value();
@@ -310,18 +340,18 @@ SemanticValue Parser::for_loop_head(std::int32_t scope, const std::string* varia
     head.first = instruction_count();
     add_reference(loop_variable);
     add_value(iterator);
-    add(std::make_unique<ImMember>("next"));
-    add(std::make_unique<ImCall>(0));
+    add<ImMember>(next_member);
+    add<ImCall>(0);
     add_command(command::assign);
     add_value(loop_variable);
     add_command(command::push_void);
-    add(std::make_unique<ImBinOp>(value_kind::unknown, value_kind::void_value, binary_op::eq));
+    add<ImBinOp>(value_kind::unknown, value_kind::void_value, binary_op::eq);
     head.second = add_jump(branch::if_true);
     if (second != nullptr) {
-        for (const auto& [name, part] : {std::pair{*variable, "key"}, std::pair{*second, "value"}}) {
-            add_reference(name);
+        for (const auto& [name, part] : {std::pair{variable, &key_member}, std::pair{second, &value_member}}) {
+            add_reference(*name);
             add_value(loop_variable);
-            add(std::make_unique<ImMember>(part));
+            add<ImMember>(*part);
             add_command(command::deref);
             add_command(command::assign);
         }
@@ -404,10 +434,10 @@ SemanticValue Parser::negate_condition(const SemanticValue& value) {
 SemanticValue Parser::materialize(const SemanticValue& value) {
     if (value.kind != value_kind::condition) return value;
     resolve_jumps(value.first, instruction_count());
-    add(std::make_unique<ImConstBoolean>(true));
+    add<ImConstBoolean>(true);
     const std::int32_t over = add_jump(branch::always);
     resolve_jumps(value.second, instruction_count());
-    add(std::make_unique<ImConstBoolean>(false));
+    add<ImConstBoolean>(false);
     resolve_jumps(over, instruction_count());
     SemanticValue result = no_value();
     result.kind = value_kind::boolean;
@@ -417,14 +447,14 @@ SemanticValue Parser::materialize(const SemanticValue& value) {
 // ---- Expressions ----
 
 SemanticValue Parser::binary(std::int32_t op, const SemanticValue& left, const SemanticValue& right) {
-    add(std::make_unique<ImBinOp>(left.kind, right.kind, op));
+    add<ImBinOp>(left.kind, right.kind, op);
     SemanticValue result = no_value();
     result.kind = op >= binary_op::lt ? value_kind::boolean : value_kind::unknown;
     return result;
 }
 
 SemanticValue Parser::negate(const SemanticValue& value) {
-    add(std::make_unique<ImUnOp>(value.kind));
+    add<ImUnOp>(value.kind);
     SemanticValue result = no_value();
     result.kind = value_kind::unknown;
     return result;
@@ -453,19 +483,19 @@ float number_value(const std::string& text) {
 
 SemanticValue Parser::push_number(const std::string* text, std::int32_t line) {
     set_line(line);
-    add(std::make_unique<ImConstNumber>(number_value(*text)));
+    add<ImConstNumber>(number_value(*text));
     return of_kind(value_kind::number);
 }
 
 SemanticValue Parser::push_string(const std::string* text, std::int32_t line) {
     set_line(line);
-    add(std::make_unique<ImConstString>(*text));
+    add<ImConstString>(*text);
     return of_kind(value_kind::string);
 }
 
 SemanticValue Parser::push_boolean(const std::string* text, std::int32_t line) {
     set_line(line);
-    add(std::make_unique<ImConstBoolean>(*text == "true"));
+    add<ImConstBoolean>(*text == "true");
     return of_kind(value_kind::boolean);
 }
 
@@ -490,7 +520,7 @@ SemanticValue Parser::push_identifier(const std::string* name, std::int32_t line
 
 SemanticValue Parser::member(const std::string* name, std::int32_t line) {
     set_line(line);
-    add(std::make_unique<ImMember>(*name));
+    add<ImMember>(*name);
     return of_kind(value_kind::unknown);
 }
 
@@ -503,7 +533,7 @@ SemanticValue Parser::convert(std::int32_t command, std::int32_t line) {
 }
 
 SemanticValue Parser::call(std::int32_t argument_count) {
-    add(std::make_unique<ImCall>(argument_count));
+    add<ImCall>(argument_count);
     return of_kind(value_kind::unknown);
 }
 

@@ -5,6 +5,7 @@
 #include <deque>
 #include <iosfwd>
 #include <memory>
+#include <memory_resource>
 #include <string>
 #include <vector>
 
@@ -196,7 +197,9 @@ public:
     void argument(const SemanticValue& value);
 
 private:
-    std::int32_t add(std::unique_ptr<ImInstruction> instruction);
+    // Instructions live in one arena: a compile makes about ten per source line.
+    template <typename Instruction, typename... Arguments>
+    std::int32_t add(Arguments&&... arguments);
     std::int32_t add_command(std::int32_t command);
     // A branch whose target comes later; the result is a new jump list holding it.
     std::int32_t add_jump(std::int32_t condition);
@@ -205,6 +208,8 @@ private:
     void add_reference(const std::string& name);
     void resolve_jumps(std::int32_t list, std::int32_t target);
     std::int32_t open_scope(ScopeKind kind);
+    // A text that lives as long as the parser, for names the instructions refer to.
+    const std::string* keep(std::string text);
     void set_line(std::int32_t line) { current_line_ = line; }
     void add_message(const std::string& message);
 
@@ -216,15 +221,28 @@ private:
     std::int32_t current_line_ = 0;
     std::string error_text_;
     std::string last_message_;
-    std::string last_token_text_;
+    // The last token read: its text when it has one of its own, else its kind tells it.
+    std::int32_t last_kind_ = -1;
+    const std::string* last_text_ = nullptr;
     std::deque<std::string> texts_;
     std::vector<std::unique_ptr<Scope>> scopes_;
     Scope* current_;
     std::vector<std::string> imports_;
     std::deque<FunctionRecord> functions_;
     std::vector<ClassRecord> classes_;
-    std::vector<std::vector<std::int32_t>> jump_lists_;
-    std::vector<std::unique_ptr<ImInstruction>> instructions_;
+    // Jump lists are chains through one node array, so merging is constant time.
+    struct JumpNode {
+        std::int32_t instruction;
+        std::int32_t next;
+    };
+    struct JumpList {
+        std::int32_t head;
+        std::int32_t tail;
+    };
+    std::vector<JumpNode> jump_nodes_;
+    std::vector<JumpList> jump_lists_;
+    std::pmr::monotonic_buffer_resource arena_;
+    std::vector<ImInstruction*> instructions_;
     std::vector<std::int32_t> lines_;
 };
 

@@ -55,10 +55,15 @@ struct Token {
 
 // The kind of a keyword spelling, or token::identifier. Case-sensitive.
 std::int32_t keyword_kind(std::string_view spelling);
+// The text of a token whose kind alone tells it: keywords, operators, punctuation; else empty.
+std::string_view token_spelling(std::int32_t kind);
 
 // Owns the tokenising rules; a subclass supplies the characters.
 class Scanner {
 public:
+    Scanner() = default;
+    Scanner(const Scanner&) = delete;
+    Scanner& operator=(const Scanner&) = delete;
     virtual ~Scanner() = default;
 
     // The source's name for messages; empty by default.
@@ -68,7 +73,7 @@ public:
 
     // Scans one token. Throws ScannerError; the next call goes on after the offending character.
     Token next_token();
-    // Replaces the lookahead token by the next one.
+    // Replaces the lookahead token by the next one; after a failure there is none.
     void advance();
     // The lookahead token, scanning it first when there is none.
     Token peek();
@@ -77,6 +82,14 @@ public:
     std::int32_t line() const { return line_; }
     std::int32_t column() const { return column_; }
 
+protected:
+    // Hands characters over in bulk: they are read from here, as read_char would return them,
+    // before read_char is called again. The bytes must stay valid until they are used up.
+    void supply(const char* begin, const char* end) {
+        cursor_ = begin;
+        limit_ = end;
+    }
+
 private:
     std::int32_t get() {
         if (!pushed_.empty()) {
@@ -84,7 +97,8 @@ private:
             pushed_.pop_back();
             return c;
         }
-        const std::int32_t c = read_char();
+        // The common path reads the supplied bytes without a virtual call.
+        const std::int32_t c = cursor_ != limit_ ? static_cast<unsigned char>(*cursor_++) : read_char();
         if (c == '\n') {
             ++line_;
             column_ = 0;
@@ -95,6 +109,8 @@ private:
     }
     void unget(std::int32_t c) { pushed_.push_back(c); }
 
+    void scan(Token& token);
+    std::int32_t take_run(std::string& text, std::int32_t c, std::uint8_t wanted);
     [[noreturn]] void fail(const std::string& text) const;
     void skip_block_comment();
     void scan_quoted(std::int32_t quote, std::string& text);
@@ -107,24 +123,25 @@ private:
     std::int32_t line_ = 1;
     std::int32_t column_ = 0;
     std::vector<std::int32_t> pushed_;
+    const char* cursor_ = nullptr;
+    const char* limit_ = nullptr;
 };
 
 // Reads the characters of a string as they stand, then 0.
 class StringScanner : public Scanner {
 public:
     explicit StringScanner(std::string text, std::string name = std::string())
-        : text_(std::move(text)), name_(std::move(name)) {}
+        : text_(std::move(text)), name_(std::move(name)) {
+        supply(text_.data(), text_.data() + text_.size());
+    }
 
     std::string name() const override { return name_; }
-    std::int32_t read_char() override {
-        if (position_ >= text_.size()) return 0;
-        return static_cast<unsigned char>(text_[position_++]);
-    }
+    // Every byte is supplied at once; only the end is left.
+    std::int32_t read_char() override { return 0; }
 
 private:
     std::string text_;
     std::string name_;
-    size_t position_ = 0;
 };
 
 }  // namespace kam::script

@@ -65,16 +65,16 @@ std::int32_t local_depth(const Scope* scope, std::string_view name);
 Resolution resolve(const Scope* scope, std::int32_t depth, std::string_view name);
 
 // A name as written at one place. Locals must be declared before; members and globals are
-// looked up when the scopes are complete.
+// looked up when the scopes are complete. The name is not copied and must outlive the use.
 class NameUse {
 public:
-    NameUse(std::string name, const Scope* scope)
-        : name_(std::move(name)), scope_(scope), depth_(local_depth(scope, name_)) {}
+    NameUse(const std::string& name, const Scope* scope)
+        : name_(name), scope_(scope), depth_(local_depth(scope, name_)) {}
     const std::string& name() const { return name_; }
     Resolution resolve() const { return kam::script::resolve(scope_, depth_, name_); }
 
 private:
-    std::string name_;
+    const std::string& name_;
     const Scope* scope_;
     std::int32_t depth_;
 };

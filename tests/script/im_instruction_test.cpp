@@ -65,7 +65,7 @@ TEST(ImInstructionTest, MemberAccessAndConversions) {
     Parser parser(scanner);
     ASSERT_TRUE(parser.parse());
     kam::script::CodeBuffer code;
-    for (const char* name : {"number", "string", "boolean"}) Parser::ImMember(name).emit(code, parser, 0);
+    for (const std::string name : {"number", "string", "boolean"}) Parser::ImMember(name).emit(code, parser, 0);
     EXPECT_EQ(code.code(), (Bytes{18, 19, 20}));
 }
 
