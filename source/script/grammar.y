@@ -6,19 +6,13 @@
 %code {
 #include "script/scanner.h"
 
-int script_yylex(SCRIPT_YYSTYPE* value, SCRIPT_YYLTYPE* location, kam::script::Parser& parser);
-void script_yyerror(SCRIPT_YYLTYPE* location, kam::script::Parser& parser, const char* message);
+int script_yylex(SCRIPT_YYSTYPE* value, kam::script::Parser& parser);
+void script_yyerror(kam::script::Parser& parser, const char* message);
 
 /* The state stack holds 500 entries and never grows: deeper nesting ends the parse. */
 #define YYINITDEPTH 500
 #define YYMAXDEPTH 500
 #define yyoverflow(...) parser.report_stack_overflow()
-/* Only the lines of locations are used; columns are not carried through reductions. */
-#define YYLLOC_DEFAULT(Current, Rhs, N)                                                 \
-    do {                                                                                \
-        (Current).first_line = (N) ? YYRHSLOC(Rhs, 1).first_line : YYRHSLOC(Rhs, 0).last_line; \
-        (Current).last_line = YYRHSLOC(Rhs, (N)).last_line;                              \
-    } while (0)
 /* With the fixed stack the driver's own out-of-memory exit is never taken. */
 #pragma GCC diagnostic ignored "-Wunused-label"
 
@@ -31,7 +25,6 @@ namespace binary_op = kam::script::binary_op;
 %define api.prefix {script_yy}
 %define api.pure full
 %define api.value.type {kam::script::SemanticValue}
-%locations
 %parse-param {kam::script::Parser& parser}
 %lex-param {kam::script::Parser& parser}
 
@@ -51,7 +44,7 @@ namespace binary_op = kam::script::binary_op;
 
 program
     : import_list object_decls definitions
-    | error { parser.report(@1.first_line, "Unexpected token"); yyclearin; } program
+    | error { parser.report($1.line, "Unexpected token"); yyclearin; } program
     ;
 
 import_list
@@ -61,7 +54,7 @@ import_list
 
 import_decl
     : IMPORT dotted_list ';'
-    | IMPORT error ';' { parser.report(@1.first_line, "Import error, undefined error in ID list"); yyclearin; }
+    | IMPORT error ';' { parser.report($1.line, "Import error, undefined error in ID list"); yyclearin; }
     ;
 
 dotted_list
@@ -70,7 +63,7 @@ dotted_list
     ;
 
 import_name
-    : dotted_name { parser.add_import($1.text, @1.first_line); }
+    : dotted_name { parser.add_import($1.text, $1.line); }
     ;
 
 dotted_name
@@ -86,11 +79,11 @@ definitions
 
 function
     : function_name '(' parameters ')' { parser.end_parameters(); } body { parser.end_function($6); }
-    | ID error '}' { parser.report(@1.first_line, "Unexpected token"); yyclearin; }
+    | ID error '}' { parser.report($1.line, "Unexpected token"); yyclearin; }
     ;
 
 function_name
-    : ID { parser.begin_function($1.text, @1.first_line); }
+    : ID { parser.begin_function($1.text, $1.line); }
     ;
 
 /* A list may end with a comma: f(a,) */
@@ -106,21 +99,21 @@ parameter_list
     ;
 
 parameter
-    : ID { parser.declare_parameter($1.text, @1.first_line); }
+    : ID { parser.declare_parameter($1.text, $1.line); }
     ;
 
 class_decl
     : class_head '{' object_decls class_functions '}' { parser.end_class($1.first); }
-    | CLASS error { parser.report(@1.first_line, "Undefined error while definine class"); yyclearin; }
+    | CLASS error { parser.report($1.line, "Undefined error while definine class"); yyclearin; }
     ;
 
 class_head
-    : CLASS ID { $$ = parser.no_value(); $$.first = parser.begin_class($2.text, @2.first_line); }
+    : CLASS ID { $$ = parser.no_value(); $$.first = parser.begin_class($2.text, $2.line); }
     ;
 
 class_functions
     : class_functions function
-    | error { parser.report(@1.first_line, "Undefined error while definine class body"); }
+    | error { parser.report($1.line, "Undefined error while definine class body"); }
     | %empty
     ;
 
@@ -131,7 +124,7 @@ block
 
 body
     : block
-    | error '{' { parser.report(@1.first_line, "Expected \"{\""); $$ = parser.no_value(); }
+    | error '{' { parser.report($1.line, "Expected \"{\""); $$ = parser.no_value(); }
     ;
 
 object_decls
@@ -141,7 +134,7 @@ object_decls
 
 object_decl
     : OBJECT declarators ';'
-    | OBJECT error ';' { parser.report(@1.first_line, "Error declaring objects"); yyclearin; }
+    | OBJECT error ';' { parser.report($1.line, "Error declaring objects"); yyclearin; }
     ;
 
 declarators
@@ -150,8 +143,8 @@ declarators
     ;
 
 declarator
-    : ID { parser.declare_object($1.text, @1.first_line); }
-    | ID ASSIGN { parser.begin_initializer($1.text, @1.first_line); } expression { parser.end_initializer($4); }
+    : ID { parser.declare_object($1.text, $1.line); }
+    | ID ASSIGN { parser.begin_initializer($1.text, $1.line); } expression { parser.end_initializer($4); }
     ;
 
 statements
@@ -168,7 +161,7 @@ statement
     | block
     | object_decl { $$ = parser.no_value(); }
     | ';' { $$ = parser.no_value(); }
-    | error { parser.report_statement_error(@1.first_line); yyclearin; $$ = parser.no_value(); }
+    | error { parser.report_statement_error($1.line); yyclearin; $$ = parser.no_value(); }
     ;
 
 simple_statement
@@ -177,13 +170,15 @@ simple_statement
     ;
 
 target
-    : ID { parser.push_target_value($1.text, @1.first_line); } suffixes
-    | ID { parser.push_target_reference($1.text, @1.first_line); }
+    : ID { parser.push_target_value($1.text, $1.line); } suffixes
+    | ID { parser.push_target_reference($1.text, $1.line); }
     ;
 
-/* The value of a mark is the instruction number where the construct begins. */
+/* Values carry the line of their first token in place of a location stack; the error token's is
+   that of the last token read. The value of a mark is the instruction number where the construct
+   begins. */
 keyword_mark
-    : %empty { $$ = parser.no_value(); $$.first = parser.mark_keyword(@0.first_line); }
+    : %empty { $$ = parser.no_value(); $$.first = parser.mark_keyword($0.line); }
     ;
 
 /* Follows a test ($0): its true jumps come here, its false jumps are carried on. */
@@ -198,18 +193,18 @@ else_mark
 
 while_statement
     : WHILE keyword_mark test branch_body body { $$ = parser.end_while($2.first, $4, $5); }
-    | WHILE error { parser.report(@1.first_line, "while: Expected \"( <test expression> )\""); yyclearin; $$ = parser.no_value(); }
+    | WHILE error { parser.report($1.line, "while: Expected \"( <test expression> )\""); yyclearin; $$ = parser.no_value(); }
     ;
 
 for_statement
     : FOR for_head body { $$ = parser.end_for($2, $3); }
-    | FOR error { parser.report(@1.first_line, "for: Expected (<id> in <expr>)"); yyclearin; $$ = parser.no_value(); }
+    | FOR error { parser.report($1.line, "for: Expected (<id> in <expr>)"); yyclearin; $$ = parser.no_value(); }
     ;
 
 for_head
-    : '(' ID IN { $$ = parser.no_value(); $$.first = parser.begin_for($2.text, nullptr, @2.first_line); } expression ')'
+    : '(' ID IN { $$ = parser.no_value(); $$.first = parser.begin_for($2.text, nullptr, $2.line); } expression ')'
       { $$ = parser.for_loop_head($4.first, $2.text, nullptr, $5); }
-    | '(' ID ',' ID IN { $$ = parser.no_value(); $$.first = parser.begin_for($2.text, $4.text, @2.first_line); } expression ')'
+    | '(' ID ',' ID IN { $$ = parser.no_value(); $$.first = parser.begin_for($2.text, $4.text, $2.line); } expression ')'
       { $$ = parser.for_loop_head($6.first, $2.text, $4.text, $7); }
     ;
 
@@ -217,17 +212,17 @@ if_statement
     : IF keyword_mark test branch_body body ELSE else_mark body { $$ = parser.end_if_else($7.first, $5, $8); }
     | IF keyword_mark test branch_body body ELSE else_mark if_statement { $$ = parser.end_if_else($7.first, $5, $8); }
     | IF keyword_mark test branch_body body { $$ = parser.end_if($4, $5); }
-    | IF error { parser.report(@1.first_line, "if: error in statement"); yyclearin; $$ = parser.no_value(); }
+    | IF error { parser.report($1.line, "if: error in statement"); yyclearin; $$ = parser.no_value(); }
     ;
 
 return_statement
-    : RETURN ';' { $$ = parser.return_statement(@1.first_line, nullptr); }
-    | RETURN expression ';' { $$ = parser.return_statement(@1.first_line, &$2); }
+    : RETURN ';' { $$ = parser.return_statement($1.line, nullptr); }
+    | RETURN expression ';' { $$ = parser.return_statement($1.line, &$2); }
     ;
 
 test
     : '(' expression ')' { $$ = parser.to_condition($2); }
-    | '(' error ')' { parser.report(@1.first_line, "Not a valid test expression"); yyclearin; $$ = parser.empty_condition(); }
+    | '(' error ')' { parser.report($1.line, "Not a valid test expression"); yyclearin; $$ = parser.empty_condition(); }
     ;
 
 expression
@@ -280,12 +275,12 @@ postfix
 
 primary
     : '(' expression ')' { $$ = parser.materialize($2); }
-    | NUMBER { $$ = parser.push_number($1.text, @1.first_line); }
-    | STRING { $$ = parser.push_string($1.text, @1.first_line); }
-    | BOOLEAN { $$ = parser.push_boolean($1.text, @1.first_line); }
-    | VOID { $$ = parser.push_void(@1.first_line); }
-    | ID { $$ = parser.push_identifier($1.text, @1.first_line); }
-    | THIS { $$ = parser.push_this(@1.first_line); }
+    | NUMBER { $$ = parser.push_number($1.text, $1.line); }
+    | STRING { $$ = parser.push_string($1.text, $1.line); }
+    | BOOLEAN { $$ = parser.push_boolean($1.text, $1.line); }
+    | VOID { $$ = parser.push_void($1.line); }
+    | ID { $$ = parser.push_identifier($1.text, $1.line); }
+    | THIS { $$ = parser.push_this($1.line); }
     ;
 
 suffixes
@@ -294,11 +289,11 @@ suffixes
     ;
 
 suffix
-    : '.' ID { $$ = parser.member($2.text, @2.first_line); }
-    | '.' NUMBER_TYPE { $$ = parser.convert(command::cnv_number, @2.first_line); }
-    | '.' STRING_TYPE { $$ = parser.convert(command::cnv_string, @2.first_line); }
-    | '.' BOOLEAN_TYPE { $$ = parser.convert(command::cnv_boolean, @2.first_line); }
-    | '.' error { parser.report(@1.first_line, "Expected ID as member reference"); yyclearin; $$ = parser.no_value(); }
+    : '.' ID { $$ = parser.member($2.text, $2.line); }
+    | '.' NUMBER_TYPE { $$ = parser.convert(command::cnv_number, $2.line); }
+    | '.' STRING_TYPE { $$ = parser.convert(command::cnv_string, $2.line); }
+    | '.' BOOLEAN_TYPE { $$ = parser.convert(command::cnv_boolean, $2.line); }
+    | '.' error { parser.report($1.line, "Expected ID as member reference"); yyclearin; $$ = parser.no_value(); }
     | '(' arguments ')' { $$ = parser.call($2.first); }
     ;
 
@@ -319,16 +314,9 @@ argument
 
 %%
 
-int script_yylex(SCRIPT_YYSTYPE* value, SCRIPT_YYLTYPE* location, kam::script::Parser& parser) {
-    std::int32_t line = 0;
-    std::int32_t column = 0;
-    const std::int32_t kind = parser.read_token(*value, line, column);
-    location->first_line = location->last_line = line;
-    location->first_column = location->last_column = column;
-    return kind;
-}
+int script_yylex(SCRIPT_YYSTYPE* value, kam::script::Parser& parser) { return parser.read_token(*value); }
 
-void script_yyerror(SCRIPT_YYLTYPE*, kam::script::Parser& parser, const char* message) {
+void script_yyerror(kam::script::Parser& parser, const char* message) {
     parser.report_driver(message);
 }
 

@@ -26,19 +26,18 @@ void Parser::print(std::ostream& out) const {
 // ---- Token source and messages ----
 
 // The failed token's place is taken by a token no rule accepts, so the grammar's recovery runs there.
-std::int32_t Parser::read_token(SemanticValue& value, std::int32_t& line, std::int32_t& column) {
+std::int32_t Parser::read_token(SemanticValue& value) {
     value = no_value();
     try {
         scanner_.advance();
     } catch (const ScannerError& error) {
         report(last_line_, error.what());
-        line = last_line_;
-        column = last_column_;
+        value.line = last_line_;
         return token::scanner_failure;
     }
     const Token& token = scanner_.lookahead();
-    last_line_ = line = token.line;
-    last_column_ = column = token.column;
+    last_line_ = value.line = token.line;
+    last_column_ = token.column;
     last_kind_ = token.kind;
     if (token.kind == token::identifier || token.kind == token::string_literal ||
         token.kind == token::number_literal || token.kind == token::boolean_literal) {
@@ -469,7 +468,7 @@ SemanticValue Parser::end_chain(const SemanticValue& suffixes) {
 
 namespace {
 
-SemanticValue of_kind(std::int32_t kind) { return SemanticValue{kind, -1, -1, nullptr}; }
+SemanticValue of_kind(std::int32_t kind) { return SemanticValue{kind, -1, -1, 0, nullptr}; }
 
 // Digits with an optional fraction, as the scanner reads them; too large a value becomes infinity.
 float number_value(const std::string& text) {

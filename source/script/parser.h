@@ -32,6 +32,7 @@ struct SemanticValue {
     std::int32_t kind;
     std::int32_t first;   // true jumps, pending return jumps, a count or an instruction number
     std::int32_t second;  // false jumps
+    std::int32_t line;    // of the symbol's first token
     const std::string* text;  // token text, owned by the parser
 };
 
@@ -118,7 +119,7 @@ public:
     void print(std::ostream& out) const;
 
     // ---- The table driver's side: token source and messages. ----
-    std::int32_t read_token(SemanticValue& value, std::int32_t& line, std::int32_t& column);
+    std::int32_t read_token(SemanticValue& value);
     // "syntax error" and the like: the source name, ":" and the text.
     void report_driver(const char* text);
     void report_stack_overflow();
@@ -127,7 +128,7 @@ public:
     void report_statement_error(std::int32_t line);
 
     // ---- Grammar actions. ----
-    static SemanticValue no_value() { return SemanticValue{value_kind::none, -1, -1, nullptr}; }
+    static SemanticValue no_value() { return SemanticValue{value_kind::none, -1, -1, 0, nullptr}; }
     std::int32_t merge(std::int32_t list, std::int32_t other);
 
     void add_import(const std::string* name, std::int32_t line);
@@ -171,7 +172,7 @@ public:
     SemanticValue return_statement(std::int32_t line, const SemanticValue* value);
 
     SemanticValue to_condition(const SemanticValue& value);
-    SemanticValue empty_condition() { return SemanticValue{value_kind::condition, -1, -1, nullptr}; }
+    SemanticValue empty_condition() { return SemanticValue{value_kind::condition, -1, -1, 0, nullptr}; }
     SemanticValue or_left(const SemanticValue& left);
     SemanticValue or_right(const SemanticValue& left, const SemanticValue& right);
     SemanticValue and_left(const SemanticValue& left);

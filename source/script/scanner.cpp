@@ -107,6 +107,23 @@ Token Scanner::next_token() {
     return token;
 }
 
+// Indentation is most of a source's characters: skip it inside the supplied bytes at once.
+void Scanner::skip_blanks() {
+    if (!pushed_.empty()) return;
+    const char* p = cursor_;
+    for (; p != limit_; ++p) {
+        if (*p == ' ' || *p == '\t') {
+            ++column_;
+        } else if (*p == '\n') {
+            ++line_;
+            column_ = 0;
+        } else {
+            break;
+        }
+    }
+    cursor_ = p;
+}
+
 // Appends c and the characters after it that are in the classes; returns the first that is not.
 // Runs inside the supplied bytes are taken at once: they hold no line break, so only the column moves.
 std::int32_t Scanner::take_run(std::string& text, std::int32_t c, std::uint8_t wanted) {
@@ -208,6 +225,7 @@ void Scanner::scan(Token& token) {
     token.text.clear();
     std::int32_t c;
     for (;;) {
+        skip_blanks();
         do {
             c = get();
         } while (c == '\t' || c == '\n' || c == ' ');
@@ -260,7 +278,7 @@ void Scanner::scan(Token& token) {
         }
         return;
     }
-    token.text = static_cast<char>(c);
+    token.text.push_back(static_cast<char>(c));
     switch (c) {
         case '%':
         case '(':

@@ -110,6 +110,7 @@ private:
     void unget(std::int32_t c) { pushed_.push_back(c); }
 
     void scan(Token& token);
+    void skip_blanks();
     std::int32_t take_run(std::string& text, std::int32_t c, std::uint8_t wanted);
     [[noreturn]] void fail(const std::string& text) const;
     void skip_block_comment();
