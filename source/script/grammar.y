@@ -235,13 +235,11 @@ and_expr
     | not_expr
     ;
 
+/* The comparison and postfix levels are folded into their parents: the same language with two
+   reductions fewer per operand. Comparisons do not associate: a < b < c is a syntax error. */
 not_expr
     : NOT not_expr { $$ = parser.negate_condition($2); }
-    | comparison
-    ;
-
-comparison
-    : sum LT sum { $$ = parser.binary(binary_op::lt, $1, $3); }
+    | sum LT sum { $$ = parser.binary(binary_op::lt, $1, $3); }
     | sum LE sum { $$ = parser.binary(binary_op::le, $1, $3); }
     | sum EQ sum { $$ = parser.binary(binary_op::eq, $1, $3); }
     | sum NE sum { $$ = parser.binary(binary_op::ne, $1, $3); }
@@ -263,13 +261,10 @@ term
     | unary
     ;
 
+/* A postfix chain in an expression ends with deref. */
 unary
     : '-' unary { $$ = parser.negate($2); }
-    | postfix
-    ;
-
-postfix
-    : primary suffixes { $$ = parser.end_chain($2); }
+    | primary suffixes { $$ = parser.end_chain($2); }
     | primary
     ;
 
