@@ -24,8 +24,9 @@ public:
         std::string source;
     };
 
-    // Data is copied through a buffer of this size, so memory stays bounded whatever the files.
-    static constexpr std::uint32_t copy_chunk = 1u << 20;
+    // Data is copied through a buffer of this size, so memory stays bounded whatever the files;
+    // 256 KiB copied a 1 GiB tree from the page cache faster than 64 KiB or 1 MiB did.
+    static constexpr std::uint32_t copy_chunk = 1u << 18;
 
     // Makes sure every component of the bundle path has an entry, creating missing ones from what
     // the file system says of source's matching prefix: a missing path becomes a hidden file entry
