@@ -29,7 +29,8 @@ class GrowingMemoryStore : public DataStore {
 public:
     std::uint32_t write(std::uint64_t offset, const void* data, std::uint32_t count) override {
         if (bytes.size() < offset + count) bytes.resize(offset + count);
-        std::copy_n(static_cast<const char*>(data), count, bytes.begin() + static_cast<std::ptrdiff_t>(offset));
+        std::copy_n(static_cast<const char*>(data), count,
+                    bytes.begin() + static_cast<std::ptrdiff_t>(offset));
         return count;
     }
     std::uint32_t read(std::uint64_t, void*, std::uint32_t) override {
@@ -65,14 +66,15 @@ public:
     void commit() {
         archive_.reset();
         // The data must be on the device before the rename makes it the destination.
-        const platform::FileHandle file =
-            platform::open_file(temporary_, platform::open_existing, platform::generic_write, platform::share_read);
+        const platform::FileHandle file = platform::open_file(
+            temporary_, platform::open_existing, platform::generic_write, platform::share_read);
         const bool flushed = file != platform::invalid_file && platform::flush_file(file);
         const std::uint32_t error = platform::last_error();
         platform::close_file(file);
         if (!flushed) throw DiskError("Cannot flush " + temporary_, error);
         if (!platform::rename_file(temporary_, destination_)) {
-            throw DiskError("Cannot replace " + destination_ + " with " + temporary_, platform::last_error());
+            throw DiskError("Cannot replace " + destination_ + " with " + temporary_,
+                            platform::last_error());
         }
         committed_ = true;
     }
@@ -88,11 +90,13 @@ private:
 void copy_data(Archive& source, Archive& out, std::uint32_t size, std::vector<char>& buffer,
                const std::string& source_name) {
     for (std::uint32_t done = 0; done < size;) {
-        const std::uint32_t wanted = std::min<std::uint32_t>(size - done, static_cast<std::uint32_t>(buffer.size()));
+        const std::uint32_t wanted =
+            std::min<std::uint32_t>(size - done, static_cast<std::uint32_t>(buffer.size()));
         const std::uint32_t got = source.checked_read(buffer.data(), wanted);
         if (got == 0) {
-            throw std::runtime_error("File " + source_name + " ended after " + std::to_string(done) +
-                                     " of its " + std::to_string(size) + " bytes while the bundle was written");
+            throw std::runtime_error("File " + source_name + " ended after " +
+                                     std::to_string(done) + " of its " + std::to_string(size) +
+                                     " bytes while the bundle was written");
         }
         write_bytes(out, buffer.data(), got);
         done += got;
@@ -131,7 +135,8 @@ private:
 
 }  // namespace
 
-BundleEntry* BundleBuilder::find_or_create(FileSystem& fs, const std::string& source, const std::string& path) {
+BundleEntry* BundleBuilder::find_or_create(FileSystem& fs, const std::string& source,
+                                           const std::string& path) {
     // The tail must be whole components: "x\data\a" with "data\a", never "xdata\a" with "data\a".
     const size_t prefix_length = source.size() - std::min(source.size(), path.size());
     if (path.size() > source.size() || source.compare(prefix_length, path.size(), path) != 0 ||
@@ -158,7 +163,8 @@ BundleEntry* BundleBuilder::find_or_create(FileSystem& fs, const std::string& so
 
     // With a trailing separator the prefix joins by concatenation, and an absolute source's
     // leading separator survives even when nothing precedes the bundle path.
-    std::string prefix = normalize_path(std::string_view(source).substr(0, prefix_length), true, true);
+    std::string prefix =
+        normalize_path(std::string_view(source).substr(0, prefix_length), true, true);
     BundleEntryMap* current = &index_.mutable_root();
     for (size_t index = 0; index < components.size(); ++index) {
         const std::string& component = components[index];
@@ -195,7 +201,8 @@ void BundleBuilder::add_file(FileSystem& fs, const std::string& source, const st
     const auto size = static_cast<std::uint64_t>(file.size());
     // The format keeps sizes in 32 bits: a larger file would be written with a wrong size.
     if (size > max_file_size) {
-        throw std::runtime_error("File " + source_path + " is too large for a bundle: " + std::to_string(size) +
+        throw std::runtime_error("File " + source_path +
+                                 " is too large for a bundle: " + std::to_string(size) +
                                  " bytes, at most " + std::to_string(max_file_size) + " fit");
     }
     entry->offset = round_up_to_4(data_size_);
@@ -215,7 +222,8 @@ void BundleBuilder::write_bundle(FileSystem& fs, const std::string& destination)
     Archive trial("size trial", measure, 0, 0, true);
     index_.write_header(trial);
     index_.write_directory(trial, 0);
-    if (measure->size() > max_file_size) throw std::runtime_error("The bundle directory is larger than 4 GiB");
+    if (measure->size() > max_file_size)
+        throw std::runtime_error("The bundle directory is larger than 4 GiB");
     index_.header().directory_end = static_cast<std::uint32_t>(measure->size());
     const std::uint64_t data_start = round_up_to_4(index_.header().directory_end);
 
@@ -237,9 +245,10 @@ void BundleBuilder::write_bundle(FileSystem& fs, const std::string& destination)
         Archive source = fs.open(job.source, "r");
         // A size that moved since the file was added would leave the directory lying about it.
         if (static_cast<std::uint64_t>(source.size()) != job.size) {
-            throw std::runtime_error("File " + job.source + " changed size while the bundle was built: " +
-                                     std::to_string(job.size) + " bytes when added, " +
-                                     std::to_string(source.size()) + " now");
+            throw std::runtime_error(
+                "File " + job.source +
+                " changed size while the bundle was built: " + std::to_string(job.size) +
+                " bytes when added, " + std::to_string(source.size()) + " now");
         }
         if (buffer.empty() && job.size > 0) buffer.resize(copy_chunk);
         copy_data(source, out, job.size, buffer, job.source);
@@ -258,11 +267,12 @@ void BundleBuilder::write_listing(const std::string& destination) const {
 std::string bundle_progress_line(std::uint64_t offset, std::uint64_t total, int& last_percent) {
     // Nothing to measure against when every file is empty.
     if (total == 0) return std::string();
-    const int percent = static_cast<int>(100.0 * static_cast<double>(offset) / static_cast<float>(total));
+    const int percent =
+        static_cast<int>(100.0 * static_cast<double>(offset) / static_cast<float>(total));
     if (percent <= last_percent) return std::string();
     last_percent = percent;
-    return "Writing bundle " + std::to_string(percent) + " %  (" + std::to_string(offset / 1000000) + "/" +
-           std::to_string(total / 1000000) + " MB)";
+    return "Writing bundle " + std::to_string(percent) + " %  (" +
+           std::to_string(offset / 1000000) + "/" + std::to_string(total / 1000000) + " MB)";
 }
 
 }  // namespace kam

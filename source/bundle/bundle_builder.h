@@ -51,7 +51,8 @@ public:
     // file layer's errors, and std::runtime_error naming the file when a source's size is not the
     // size it had when it was added.
     void write_bundle(FileSystem& fs, const std::string& destination);
-    // Writes the text listing of the tree to destination (a native path), replacing it the same way.
+    // Writes the text listing of the tree to destination (a native path), replacing it the same
+    // way.
     void write_listing(const std::string& destination) const;
 
     const BundleIndex& index() const { return index_; }

@@ -32,7 +32,8 @@ void BundleFileSystem::load(Archive archive, std::uint64_t modification_time) {
 }
 
 bool BundleFileSystem::answering() const {
-    return enabled_ && (!VirtualFileSystem::has_instance() || VirtualFileSystem::instance().bundles_enabled());
+    return enabled_ &&
+           (!VirtualFileSystem::has_instance() || VirtualFileSystem::instance().bundles_enabled());
 }
 
 bool BundleFileSystem::exists(const std::string& path) {
@@ -46,7 +47,8 @@ bool BundleFileSystem::is_dir(const std::string& path) {
     return entry != nullptr && entry->is_visible() && entry->is_directory();
 }
 
-std::string BundleFileSystem::physical_path(const std::string& path, std::uint64_t& offset, std::uint32_t& size) {
+std::string BundleFileSystem::physical_path(const std::string& path, std::uint64_t& offset,
+                                            std::uint32_t& size) {
     if (parent_has(path)) return parent_->physical_path(path, offset, size);
     const BundleEntry* entry = index_.lookup(path);
     if (entry != nullptr && entry->has_data()) {
@@ -72,15 +74,16 @@ Archive BundleFileSystem::open(const std::string& path, const std::string& mode)
     const BundleEntry* entry = index_.lookup(path);
     if (entry != nullptr && entry->has_data()) {
         // Bounded by the bundle's archive: an entry reaching past the file's end throws here.
-        Archive file(index_.archive(), static_cast<std::int64_t>(entry->offset), entry->size, false);
+        Archive file(index_.archive(), static_cast<std::int64_t>(entry->offset), entry->size,
+                     false);
         file.set_name(path);
         return file;
     }
     return parent_ != nullptr ? parent_->open(path, mode) : Archive();
 }
 
-void BundleFileSystem::list(const std::string& directory, const std::string& patterns, bool want_directories,
-                            std::vector<std::string>& names) {
+void BundleFileSystem::list(const std::string& directory, const std::string& patterns,
+                            bool want_directories, std::vector<std::string>& names) {
     if (!answering()) return;
     const BundleEntryMap* entries = index_.directory(directory);
     if (entries == nullptr) return;
@@ -89,12 +92,15 @@ void BundleFileSystem::list(const std::string& directory, const std::string& pat
     std::vector<std::pair<size_t, const std::string*>> kept;
     for (const auto& [name, entry] : *entries) {
         if (!entry.is_visible() || entry.is_directory() != want_directories) continue;
-        const auto match = std::find_if(split.begin(), split.end(), [&name = name](std::string_view pattern) {
-            return platform::matches_wildcard(pattern, name);
-        });
-        if (match != split.end()) kept.emplace_back(static_cast<size_t>(match - split.begin()), &name);
+        const auto match =
+            std::find_if(split.begin(), split.end(), [&name = name](std::string_view pattern) {
+                return platform::matches_wildcard(pattern, name);
+            });
+        if (match != split.end())
+            kept.emplace_back(static_cast<size_t>(match - split.begin()), &name);
     }
-    std::stable_sort(kept.begin(), kept.end(), [](const auto& a, const auto& b) { return a.first < b.first; });
+    std::stable_sort(kept.begin(), kept.end(),
+                     [](const auto& a, const auto& b) { return a.first < b.first; });
     for (const auto& [pattern, name] : kept) names.push_back(*name);
 }
 

@@ -29,7 +29,8 @@ public:
     bool is_dir(const std::string& path) override;
     // The parent's answer when it has the path; for a file with data the bundle's full_path with
     // the file's offset and size in it; else the path with offset and size 0.
-    std::string physical_path(const std::string& path, std::uint64_t& offset, std::uint32_t& size) override;
+    std::string physical_path(const std::string& path, std::uint64_t& offset,
+                              std::uint32_t& size) override;
     // The parent's answer when it has the path, else "bundle_" + path.
     std::string full_path(const std::string& path) override;
     // The parent's answer when it has the path, else the path.
@@ -73,7 +74,9 @@ public:
 private:
     // Whether existence questions are answered at all.
     bool answering() const;
-    bool parent_has(const std::string& path) const { return parent_ != nullptr && parent_->exists(path); }
+    bool parent_has(const std::string& path) const {
+        return parent_ != nullptr && parent_->exists(path);
+    }
 
     std::string mount_name_;
     std::string bundle_path_;

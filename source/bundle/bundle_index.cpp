@@ -84,8 +84,11 @@ private:
                 add_file(read_name(), file);
                 break;
             }
-            case end_record: open_.pop_back(); break;
-            default: corrupt("unknown record type " + std::to_string(type));
+            case end_record:
+                open_.pop_back();
+                break;
+            default:
+                corrupt("unknown record type " + std::to_string(type));
         }
     }
 
@@ -129,7 +132,9 @@ private:
         open_.push_back(std::move(child));
     }
 
-    void add_file(std::string name, const BundleEntry& file) { open_.back()->emplace(std::move(name), file); }
+    void add_file(std::string name, const BundleEntry& file) {
+        open_.back()->emplace(std::move(name), file);
+    }
 
     [[noreturn]] void corrupt(const std::string& what) const {
         throw std::runtime_error("Corrupt bundle " + in_.name() + ": " + what + " at offset " +
@@ -175,7 +180,8 @@ void BundleIndex::load(Archive archive) {
     header.directory_end = read_u32(archive);
     header.reserved = read_u32(archive);
     BundleEntryMap root;
-    if (header.version == 1 || header.version == 2) root = DirectoryReader(archive).read(header.version);
+    if (header.version == 1 || header.version == 2)
+        root = DirectoryReader(archive).read(header.version);
 
     header_ = header;
     root_ = std::move(root);

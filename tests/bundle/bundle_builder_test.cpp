@@ -40,7 +40,8 @@ public:
     std::uint32_t write(std::uint64_t, const void*, std::uint32_t) override { return 0; }
     std::uint32_t read(std::uint64_t offset, void* buffer, std::uint32_t count) override {
         largest_read = std::max(largest_read, count);
-        for (std::uint32_t i = 0; i < count; ++i) static_cast<char*>(buffer)[i] = byte_at(offset + i);
+        for (std::uint32_t i = 0; i < count; ++i)
+            static_cast<char*>(buffer)[i] = byte_at(offset + i);
         return count;
     }
 
@@ -51,7 +52,9 @@ public:
 class PatternFileSystem : public kam::FileSystem {
 public:
     bool exists(const std::string& path) override { return sizes.count(path) != 0; }
-    std::string physical_path(const std::string& path, std::uint64_t&, std::uint32_t&) override { return path; }
+    std::string physical_path(const std::string& path, std::uint64_t&, std::uint32_t&) override {
+        return path;
+    }
     std::string full_path(const std::string& path) override { return path; }
     std::string source_path(const std::string& path) override { return path; }
     kam::Archive open(const std::string& path, const std::string&) override {
@@ -161,7 +164,8 @@ TEST(BundleBuilderTest, ProgressLinesAreDueWhenTheWholePercentageRises) {
     };
     for (const Case& c : cases) {
         int last = c.last_before;
-        EXPECT_EQ(kam::bundle_progress_line(c.offset, c.total, last), c.line) << c.offset << "/" << c.total;
+        EXPECT_EQ(kam::bundle_progress_line(c.offset, c.total, last), c.line)
+            << c.offset << "/" << c.total;
         EXPECT_EQ(last, c.last_after);
     }
 }
@@ -172,8 +176,10 @@ TEST(BundleBuilderTest, BundlePathsMustBeTheSourcesTailOfValidNames) {
         {"\\root\\data\\a", "data\\b", "Path and name must match"},
         {"\\root\\xdata\\a", "data\\a", "Path and name must match"},
         {"a", "data\\a", "Path and name must match"},
-        {"\\root\\..\\a", "..\\a", "Cannot add \\root\\..\\a to a bundle: \"..\" is not a valid name in a bundle"},
-        {"\\root\\c:\\a", "c:\\a", "Cannot add \\root\\c:\\a to a bundle: \"c:\" is not a valid name in a bundle"},
+        {"\\root\\..\\a", "..\\a",
+         "Cannot add \\root\\..\\a to a bundle: \"..\" is not a valid name in a bundle"},
+        {"\\root\\c:\\a", "c:\\a",
+         "Cannot add \\root\\c:\\a to a bundle: \"c:\" is not a valid name in a bundle"},
     };
     for (const auto& [source, path, message] : cases) {
         BundleBuilder builder;
@@ -201,7 +207,9 @@ TEST(BundleBuilderTest, FilesTooLargeForThirtyTwoBitSizesAreRefused) {
         builder.add_file(fs, "too_large", "too_large");
         FAIL();
     } catch (const std::runtime_error& error) {
-        EXPECT_STREQ(error.what(), "File too_large is too large for a bundle: 4294967296 bytes, at most 4294967295 fit");
+        EXPECT_STREQ(
+            error.what(),
+            "File too_large is too large for a bundle: 4294967296 bytes, at most 4294967295 fit");
     }
     EXPECT_EQ(builder.jobs().size(), 1u);
 }
@@ -228,14 +236,16 @@ TEST(BundleBuilderTest, DataIsCopiedInBoundedChunks) {
 
 TEST(BundleBuilderTest, FailedBuildLeavesThePreviousBundleAndNoTemporaryFile) {
     struct Case {
-        std::string what;
         std::function<void(const test::TempDir&)> spoil;
-        std::string message_start;
+        std::string error;  // after the source's path
     };
     const Case cases[] = {
-        {"vanished", [](const test::TempDir& dir) { std::filesystem::remove(dir.path() / "src/b"); }, "archive.cpp("},
-        {"grew", [](const test::TempDir& dir) { dir.write("src/b", "bbbb"); }, "File "},
-        {"shrank", [](const test::TempDir& dir) { dir.write("src/b", "b"); }, "File "},
+        {[](const test::TempDir& dir) { std::filesystem::remove(dir.path() / "src/b"); },
+         " with create mode: 0x3"},
+        {[](const test::TempDir& dir) { dir.write("src/b", "bbbb"); },
+         " changed size while the bundle was built: 3 bytes when added, 4 now"},
+        {[](const test::TempDir& dir) { dir.write("src/b", "b"); },
+         " changed size while the bundle was built: 3 bytes when added, 1 now"},
     };
     for (const Case& c : cases) {
         test::TempDir dir;
@@ -250,35 +260,22 @@ TEST(BundleBuilderTest, FailedBuildLeavesThePreviousBundleAndNoTemporaryFile) {
         c.spoil(dir);
         try {
             builder.write_bundle(disk(), (dir.path() / "out.bundle").string());
-            ADD_FAILURE() << c.what << ": no error";
+            ADD_FAILURE() << c.error << ": no error";
         } catch (const std::runtime_error& error) {
-            EXPECT_EQ(std::string(error.what()).rfind(c.message_start, 0), 0u) << error.what();
+            EXPECT_NE(std::string(error.what())
+                          .find(kam::normalize_path(src + "b", false, true) + c.error),
+                      std::string::npos)
+                << error.what();
         }
-        EXPECT_EQ(dir.read("out.bundle"), "the good old bundle") << c.what;
-        EXPECT_EQ(dir.read("out.bundle.tmp"), "somebody's file") << c.what;
-        EXPECT_EQ(files_in(dir), (std::vector<std::string>{"out.bundle", "out.bundle.tmp", "src"})) << c.what;
+        EXPECT_EQ(dir.read("out.bundle"), "the good old bundle");
+        EXPECT_EQ(dir.read("out.bundle.tmp"), "somebody's file");
+        EXPECT_EQ(files_in(dir), (std::vector<std::string>{"out.bundle", "out.bundle.tmp", "src"}));
     }
 
     test::TempDir dir;
     BundleBuilder builder;
     EXPECT_THROW(builder.write_listing((dir.path() / "missing/out.log").string()), kam::DiskError);
     EXPECT_TRUE(files_in(dir).empty());
-}
-
-TEST(BundleBuilderTest, ChangedSizeErrorNamesTheFile) {
-    test::TempDir dir;
-    dir.write("b", "bbb");
-    const std::string source = dir.path().string() + "/b";
-    BundleBuilder builder;
-    builder.add_file(disk(), source, "b");
-    dir.write("b", "bbbbb");
-    try {
-        builder.write_bundle(disk(), (dir.path() / "out.bundle").string());
-        FAIL();
-    } catch (const std::runtime_error& error) {
-        EXPECT_EQ(error.what(), "File " + kam::normalize_path(source, false, true) +
-                                    " changed size while the bundle was built: 3 bytes when added, 5 now");
-    }
 }
 
 }  // namespace

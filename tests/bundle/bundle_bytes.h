@@ -29,11 +29,23 @@ struct Bytes {
         return raw("BNDL").u32(version).u32(directory_end).u32(0);
     }
     // Version-2 records.
-    Bytes& dir(const std::string& name, std::uint8_t visible = 1) { return u8(1).u8(visible).text(name); }
-    Bytes& file(const std::string& name, std::uint64_t offset, std::uint32_t size, std::uint8_t visible = 1) {
+    Bytes& dir(const std::string& name, std::uint8_t visible = 1) {
+        return u8(1).u8(visible).text(name);
+    }
+    Bytes& file(const std::string& name, std::uint64_t offset, std::uint32_t size,
+                std::uint8_t visible = 1) {
         return u8(2).u64(offset).u32(size).u8(visible).text(name);
     }
     Bytes& end() { return u8(3); }
+    // Version-1 records: a directory marker -1, an end marker -2, else a file's u32 offset.
+    Bytes& v1_dir(const std::string& name, std::uint8_t visible = 1) {
+        return u32(0xffffffff).u8(visible).text(name);
+    }
+    Bytes& v1_file(const std::string& name, std::uint32_t offset, std::uint32_t size,
+                   std::uint8_t visible = 1) {
+        return u32(offset).u32(size).u8(visible).text(name);
+    }
+    Bytes& v1_end() { return u32(0xfffffffe); }
 
 private:
     Bytes& little(std::uint64_t value, int count) {
@@ -46,11 +58,13 @@ private:
 inline kam::Archive archive_of(const std::string& bytes, const std::string& name = "test.bundle") {
     struct OwningStore : kam::ConstMemoryDataStore {
         explicit OwningStore(std::shared_ptr<std::string> kept)
-            : ConstMemoryDataStore(kept->data(), static_cast<std::uint32_t>(kept->size())), bytes(std::move(kept)) {}
+            : ConstMemoryDataStore(kept->data(), static_cast<std::uint32_t>(kept->size())),
+              bytes(std::move(kept)) {}
         std::shared_ptr<std::string> bytes;
     };
     auto kept = std::make_shared<std::string>(bytes);
-    return kam::Archive(name, std::make_shared<OwningStore>(kept), 0, static_cast<std::int64_t>(bytes.size()), false);
+    return kam::Archive(name, std::make_shared<OwningStore>(kept), 0,
+                        static_cast<std::int64_t>(bytes.size()), false);
 }
 
 }  // namespace test
