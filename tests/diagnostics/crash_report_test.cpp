@@ -67,14 +67,14 @@ struct FaultCase {
     const char* mode;
     const char* fault_name;
     const char* function;
-    int lines_below_mark;  // how far below its mark the fault may lie
+    int lines_below_mark;  // how far below its mark the fault may lie (to the closing brace)
     bool runs_under_sanitizers;
 };
 
 const FaultCase fault_cases[] = {
     {"null", "access violation", "write_through_null", 0, false},
     {"divide", "divide by zero (integer)", "divide_by_zero", 0, false},
-    {"stack", "stack overflow", "recurse", 4, true},
+    {"stack", "stack overflow", "recurse", 5, true},
     {"abort", "6", "give_up", 0, true},
     {"illegal", "illegal instruction", "execute_trap", 0, true},
     {"float-divide", "divide by zero (float)", "divide_float_by_zero", 0, true},
