@@ -22,20 +22,17 @@ public:
     }
     void append_number(int value) {
         char digits[16];
-        int count = 0;
+        char* start = digits + sizeof digits - 1;
+        *start = '\0';
         unsigned magnitude =
             value < 0 ? 0u - static_cast<unsigned>(value) : static_cast<unsigned>(value);
         do {
-            digits[count++] = static_cast<char>('0' + magnitude % 10);
+            *--start = static_cast<char>('0' + magnitude % 10);
             magnitude /= 10;
         } while (magnitude != 0);
         if (value < 0)
-            append("-");
-        char text[16];
-        for (int i = 0; i < count; ++i)
-            text[i] = digits[count - 1 - i];
-        text[count] = '\0';
-        append(text);
+            *--start = '-';
+        append(start);
     }
     // The line break always fits: append leaves room for it.
     const char* finish() {
@@ -95,7 +92,7 @@ void StackWalker::walk(std::uintptr_t start_address, bool skip_start_module) {
             break;
         }
     }
-    if (skip_start_module) {
+    if (skip_start_module && count > 0) {
         const std::uintptr_t base = module_base(addresses[first]);
         int caller = first;
         while (caller < count && base != 0 && module_base(addresses[caller]) == base)

@@ -42,6 +42,15 @@ const FaultName fault_names[] = {
     {platform::stack_overflow, "stack overflow"},
 };
 
+// The report's name for an exception code, null when the code has none.
+const char* fault_name(std::uint32_t code) {
+    for (const FaultName& row : fault_names) {
+        if (row.code == code)
+            return row.text;
+    }
+    return nullptr;
+}
+
 const char* const unknown_thread = "Unknown thread";
 constexpr int crash_exit_code = 1;
 // Reading the debug information of a large program takes a second or two.
@@ -163,14 +172,6 @@ const char* ThreadManager::name_of(std::uint64_t thread_id) const {
             return record.name;
     }
     return unknown_thread;
-}
-
-const char* ThreadManager::fault_name(std::uint32_t code) {
-    for (const FaultName& row : fault_names) {
-        if (row.code == code)
-            return row.text;
-    }
-    return nullptr;
 }
 
 void ThreadManager::unhandled_exception(const platform::Fault& fault) {

@@ -45,9 +45,6 @@ public:
     // The report of a fault on the calling thread; never returns.
     [[noreturn]] void unhandled_exception(const platform::Fault& fault);
 
-    // The report's name for an exception code, null when the code has none.
-    static const char* fault_name(std::uint32_t code);
-
 private:
     // Records are read by the fault handler without the lock: the id is published last.
     struct ThreadRecord {
