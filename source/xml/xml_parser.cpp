@@ -174,9 +174,7 @@ public:
     // One code point with comments skipped; 0 at the end of the input.
     char32_t get() {
         if (in_buffer() && (byte_class(*p_) & SIMPLE)) return *p_++;
-        char32_t c = raw();
-        while (c == '<' && skip_comment()) c = raw();
-        return c;
+        return get_slow();
     }
     void unget(char32_t c) { pushed_.push_back(c); }
     char32_t peek() {
@@ -238,6 +236,7 @@ private:
         }
         return decode();
     }
+    char32_t get_slow();
     char32_t decode();
     // After a '<': skips a comment that follows and reports whether there was one.
     bool skip_comment();
@@ -249,6 +248,12 @@ private:
     const bool fast_;
     std::vector<char32_t> pushed_;
 };
+
+char32_t XMLReader::get_slow() {
+    char32_t c = raw();
+    while (c == '<' && skip_comment()) c = raw();
+    return c;
+}
 
 char32_t XMLReader::decode() {
     if (p_ >= end_) return 0;
