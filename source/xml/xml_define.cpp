@@ -60,7 +60,7 @@ std::string evaluate(const std::string& expression) {
 }
 
 bool apply_define(const XMLDefine& define, std::string& text, size_t from, size_t& position,
-                  size_t& length) {
+                  size_t& length, size_t* replaced = nullptr) {
     const size_t at = text.find(define.name, from);
     if (at == std::string::npos) return false;
     const size_t name_end = at + define.name.size();
@@ -92,7 +92,29 @@ bool apply_define(const XMLDefine& define, std::string& text, size_t from, size_
     text.replace(at, end - at, result);
     position = at;
     length = result.size();
+    if (replaced != nullptr) *replaced = end - at;
     return true;
+}
+
+// Records that [position, position + old_length) became new_length bytes.
+void note_replacement(XMLDefineList::Regions& regions, size_t position, size_t old_length,
+                      size_t new_length) {
+    const size_t old_end = position + old_length;
+    size_t begin = position, end = position + new_length;
+    XMLDefineList::Regions updated;
+    for (const auto& [first, last] : regions) {
+        if (last < position) {
+            updated.emplace_back(first, last);
+        } else if (first > old_end) {
+            updated.emplace_back(first - old_length + new_length, last - old_length + new_length);
+        } else {
+            begin = std::min(begin, first);
+            if (last > old_end) end = std::max(end, last - old_length + new_length);
+        }
+    }
+    updated.emplace_back(begin, end);
+    std::sort(updated.begin(), updated.end());
+    regions = std::move(updated);
 }
 
 }  // namespace
@@ -161,7 +183,9 @@ const XMLDefine* XMLDefineList::find(std::string_view identifier) const {
     return nullptr;
 }
 
-std::string XMLDefineList::expand(std::string_view original, std::string* applied) const {
+std::string XMLDefineList::expand(std::string_view original, std::string* applied,
+                                  Regions* changed) const {
+    if (changed != nullptr) changed->clear();
     std::string text(original);
     for (size_t at = text.find('@'); at != std::string::npos; at = text.find('@', at + 1)) {
         size_t end = at + 1;
@@ -172,9 +196,10 @@ std::string XMLDefineList::expand(std::string_view original, std::string* applie
 
         // Nothing before an occurrence can hold the name, so each search starts just before
         // it; occurrences inside what was just inserted count as the body naming itself.
-        size_t from = 0, inserted_end = 0, position = 0, length = 0;
+        size_t from = 0, inserted_end = 0, position = 0, length = 0, replaced = 0;
         int nested = 0;
-        while (apply_define(*define, text, from, position, length)) {
+        while (apply_define(*define, text, from, position, length, &replaced)) {
+            if (changed != nullptr) note_replacement(*changed, position, replaced, length);
             nested = position < inserted_end ? nested + 1 : 0;
             if (nested > max_nested_expansions || text.size() > original.size() + max_growth) {
                 throw std::runtime_error("Define " + define->name + " expands without end");

@@ -5,6 +5,7 @@
 #include <memory>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 namespace kam {
@@ -41,10 +42,15 @@ public:
     // The last made define named "@" + identifier, or null.
     const XMLDefine* find(std::string_view identifier) const;
 
+    // Stretches [begin, end) of an expanded text that replacements wrote; the rest is the
+    // original text unchanged.
+    using Regions = std::vector<std::pair<size_t, size_t>>;
+
     // Expands every @name reference that names a visible define; applied receives the name of
-    // the last define used. Throws std::runtime_error for a wrong argument count, a bad
-    // expression, or an expansion that never ends.
-    std::string expand(std::string_view text, std::string* applied = nullptr) const;
+    // the last define used and changed the regions replaced. Throws std::runtime_error for a
+    // wrong argument count, a bad expression, or an expansion that never ends.
+    std::string expand(std::string_view text, std::string* applied = nullptr,
+                       Regions* changed = nullptr) const;
 
     // The list's extent, to put back after a parse that may have stopped half-way.
     struct State {

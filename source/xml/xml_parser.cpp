@@ -77,6 +77,10 @@ struct ByteClasses {
 constexpr ByteClasses byte_classes;
 
 inline std::uint16_t byte_class(unsigned char c) { return byte_classes.of[c]; }
+
+// Marks pushed-back code points that text reading takes as they are: text that was decoded
+// already, read again only because a define expanded next to it.
+constexpr char32_t literal_mark = 0x40000000;
 inline bool has_class(char32_t c, std::uint16_t bits) {
     return c < 128 && (byte_classes.of[c] & bits) != 0;
 }
@@ -174,7 +178,7 @@ public:
     // One code point with comments skipped; 0 at the end of the input.
     char32_t get() {
         if (in_buffer() && (byte_class(*p_) & SIMPLE)) return *p_++;
-        return get_slow();
+        return get_slow() & ~literal_mark;
     }
     void unget(char32_t c) { pushed_.push_back(c); }
     char32_t peek() {
@@ -187,8 +191,9 @@ public:
         if (get() != static_cast<char32_t>(c)) fail(std::string("Expected ") + c);
     }
 
-    // Puts text back so that it is read next, in order.
-    void push_text(std::string_view utf8);
+    // Puts text back so that it is read next, in order; outside the changed regions it is
+    // marked to be taken literally by text reading.
+    void push_text(std::string_view utf8, const XMLDefineList::Regions& changed);
 
     // Consumes the ASCII text s when the input continues with it; else leaves the input as it was.
     bool continues_with(std::string_view s);
@@ -337,9 +342,12 @@ void XMLReader::skip_comment_body() {
     }
 }
 
-void XMLReader::push_text(std::string_view utf8) {
+void XMLReader::push_text(std::string_view utf8, const XMLDefineList::Regions& changed) {
     std::vector<char32_t> code_points;
+    auto region = changed.begin();
     for (size_t i = 0; i < utf8.size();) {
+        while (region != changed.end() && region->second <= i) ++region;
+        const bool literal = region == changed.end() || i < region->first;
         const auto lead = static_cast<unsigned char>(utf8[i++]);
         char32_t c = lead;
         int more = lead >= 0xF0 ? 3 : lead >= 0xE0 ? 2 : lead >= 0xC0 ? 1 : 0;
@@ -347,7 +355,7 @@ void XMLReader::push_text(std::string_view utf8) {
         for (; more > 0 && i < utf8.size(); --more) {
             c = (c << 6) | (static_cast<unsigned char>(utf8[i++]) & 0x3F);
         }
-        code_points.push_back(c);
+        code_points.push_back(literal ? c | literal_mark : c);
     }
     pushed_.insert(pushed_.end(), code_points.rbegin(), code_points.rend());
 }
@@ -443,7 +451,11 @@ void XMLReader::read_run(std::string& out, std::uint16_t plain, IsStop is_stop, 
             out.append(reinterpret_cast<const char*>(start), static_cast<size_t>(p_ - start));
             if (is_stop(*p_) && reads_back_unchanged()) return;
         }
-        const char32_t c = get();
+        const char32_t c = in_buffer() && (byte_class(*p_) & SIMPLE) ? *p_++ : get_slow();
+        if (c & literal_mark) {
+            append_utf8(out, c & ~literal_mark);
+            continue;
+        }
         if (c == 0 && !end_stops) fail("Unexpected end of file");
         if (c == 0 || is_stop(c)) {
             unget(c);
@@ -535,9 +547,10 @@ private:
     void read_content(XMLNode& node, int depth);
     void read_text(std::string& out, std::uint16_t plain, char32_t stop);
     void make_define(XMLNode& node, bool with_content);
-    std::string expand(std::string_view text, std::string* applied = nullptr) {
+    std::string expand(std::string_view text, std::string* applied = nullptr,
+                       XMLDefineList::Regions* changed = nullptr) {
         try {
-            return document_.defines().expand(text, applied);
+            return document_.defines().expand(text, applied, changed);
         } catch (const XMLParseError&) {
             throw;
         } catch (const std::runtime_error& error) {
@@ -731,16 +744,18 @@ void XMLParser::read_parameter() {
 void XMLParser::read_text(std::string& out, std::uint16_t plain, char32_t stop) {
     const size_t start = out.size();
     std::string applied;
+    XMLDefineList::Regions changed;
     for (int rereads = 0;; ++rereads) {
         reader_.read_run(out, plain, [stop](char32_t c) { return c == stop; }, true);
         const std::string_view text = std::string_view(out).substr(start);
         if (text.find('@') == std::string_view::npos) return;
-        std::string expanded = expand(text, &applied);
+        std::string expanded = expand(text, &applied, &changed);
         if (expanded == text) return;
         if (rereads == max_rereads) reader_.fail("Define " + applied + " expands without end");
-        // The expansion is read again, so that entities and markup in it take effect.
+        // What the defines wrote is read again, so that entities, markup and references in it
+        // take effect; the text around it was decoded once already and stays as it is.
         out.resize(start);
-        reader_.push_text(expanded);
+        reader_.push_text(expanded, changed);
     }
 }
 

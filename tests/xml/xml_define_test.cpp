@@ -44,6 +44,10 @@ TEST(XMLDefineTest, ExpandsReferencesInTextAndDoubleQuotedValues) {
         {"<r><xdefine name=\"k\" expression=\"rnd * 0 + 7\" value=\"x\"/><a>@k</a></r>",
          "r{@k(rnd * 0 + 7)= a{\"7.000000\"}}"},
         {"<r><xdefine name=\"m()\" value=\"[$]\"/><a>@m()</a></r>", "r{@m($,[$]) a{\"[]\"}}"},
+        // Text around an expansion is decoded once, not again with what the define wrote.
+        {"<r><xdefine name=\"s\" value=\"4\"/><e a=\"@s &amp; &quot;x\">&lt;b&gt; @s &amp;amp;</e></r>",
+         "r{@s(4) e[a=4 & \"x]{\"<b> 4 &amp;\"}}"},
+        {"<r><xdefine name=\"s\" value=\"&amp;lt;\"/><e>@s&amp;lt;</e></r>", "r{@s(&lt;) e{\"<&lt;\"}}"},
     };
     for (const Case& c : cases) EXPECT_EQ(parse(c.input), c.expected) << c.input;
 }
