@@ -9,6 +9,7 @@
 #include "diagnostics/thread_manager.h"
 #include "utility/command_line.h"
 #include "utility/output_streams.h"
+#include "utility/virtual_file_system.h"
 
 namespace {
 
@@ -88,7 +89,8 @@ int main(int argc, char** argv) {
 
     auto crash_handler = std::make_unique<kam::ThreadManager>("trovex", report_crash);
     auto command_line = std::make_unique<CommandLine>(argc, argv);
-    // The process-wide virtual file system is created here.
+    // Reached by the commands as VirtualFileSystem::instance(); destroyed before the command line.
+    auto file_system = std::make_unique<kam::VirtualFileSystem>();
 
     std::string word = command_line->take_argument(0);
     if (word.empty() || word == "-h" || word == "--help") {
@@ -106,6 +108,7 @@ int main(int argc, char** argv) {
 
     crash_handler.reset();
     word.clear();
+    file_system.reset();
     command_line.reset();
     return exit_code;
 }

@@ -1,0 +1,113 @@
+// The file system of a directory on disk.
+#include "utility/disk_file_system.h"
+
+#include "utility/cached_file_data_store.h"
+#include "utility/path.h"
+#include "utility/platform/directories.h"
+#include "utility/platform/error_text.h"
+
+namespace kam {
+
+namespace {
+
+bool has(const std::string& mode, char letter) { return mode.find(letter) != std::string::npos; }
+
+}  // namespace
+
+DiskFileSystem::DiskFileSystem(const std::string& root) { set_root(root); }
+
+void DiskFileSystem::set_root(const std::string& root) { root_ = normalize_path(root, true, true); }
+
+bool DiskFileSystem::exists(const std::string& path) {
+    std::string full = root_ + path;
+    while (!full.empty() && is_path_separator(full.back())) full.pop_back();
+    platform::PathInfo info;
+    return !full.empty() && platform::look_up(full, info) == platform::LookupResult::found;
+}
+
+bool DiskFileSystem::is_dir(const std::string& path) {
+    platform::PathInfo info;
+    switch (platform::look_up(root_ + path, info)) {
+        case platform::LookupResult::found: return info.is_directory;
+        case platform::LookupResult::not_found: return false;
+        case platform::LookupResult::failed: break;
+    }
+    throw DiskError("Cannot determine if path is dir " + path, platform::last_error());
+}
+
+std::uint64_t DiskFileSystem::modification_time(const std::string& path) {
+    platform::PathInfo info;
+    switch (platform::look_up(root_ + path, info)) {
+        case platform::LookupResult::found: return info.last_write_time;
+        case platform::LookupResult::not_found: return 0;
+        case platform::LookupResult::failed: break;
+    }
+    throw DiskError("Cannot determine if path exists " + path, platform::last_error());
+}
+
+std::string DiskFileSystem::physical_path(const std::string& path, std::uint64_t& offset,
+                                          std::uint32_t& size) {
+    offset = 0;
+    size = 0xffffffffu;
+    return root_ + path;
+}
+
+Archive DiskFileSystem::open(const std::string& path, const std::string& mode) {
+    const std::string full = root_ + path;
+    const bool writing = has(mode, 'w') || has(mode, 'a') || has(mode, '+');
+    std::shared_ptr<FileDataStoreBase> store;
+    if (has(mode, 'c') && !writing) {
+        store = std::make_shared<CachedFileDataStore>(full, 192, 64);
+    } else {
+        std::uint32_t access = 0;
+        if (has(mode, 'r') || has(mode, '+')) access |= platform::generic_read;
+        if (writing) access |= platform::generic_write;
+        std::uint32_t creation = 0;
+        if (has(mode, 'r')) {
+            creation = platform::open_existing;
+        } else if (has(mode, 'w')) {
+            creation = platform::create_always;
+        } else if (has(mode, 'a')) {
+            creation = platform::open_always;
+        }
+        store = std::make_shared<FileDataStore>(full, creation, access, platform::share_read);
+    }
+    if (!store->is_open()) return Archive();
+    const auto size = static_cast<std::int64_t>(store->size());
+    if (has(mode, 'a')) return Archive(path, store, static_cast<std::uint64_t>(size), 0, writing);
+    return Archive(path, store, 0, size, writing);
+}
+
+bool DiskFileSystem::make_dir(const std::string& path) { return platform::create_directory(root_ + path); }
+
+bool DiskFileSystem::remove(const std::string& path) {
+    if (is_dir(path)) return platform::remove_directory(root_ + path);
+    return platform::delete_file(root_ + path);
+}
+
+void DiskFileSystem::list(const std::string& directory, const std::string& patterns,
+                          bool want_directories, std::vector<std::string>& names) {
+    const std::string folder = directory.empty() ? root_ : root_ + normalize_path(directory, true, false);
+    std::vector<platform::DirectoryEntry> entries;
+    size_t start = 0;
+    for (;;) {
+        const size_t end = std::min(patterns.find(';', start), patterns.size());
+        entries.clear();
+        const auto result = platform::list_directory(folder, std::string_view(patterns).substr(start, end - start), entries);
+        if (result == platform::LookupResult::failed) {
+            throw DiskError("Cannot list dir " + directory, platform::last_error());
+        }
+        for (auto& entry : entries) {
+            if (entry.is_directory == want_directories) names.push_back(std::move(entry.name));
+        }
+        if (end == patterns.size()) break;
+        start = end + 1;
+    }
+}
+
+DiskFileSystem& default_disk_file_system() {
+    static DiskFileSystem* instance = new DiskFileSystem(std::string());  // lives until the process ends
+    return *instance;
+}
+
+}  // namespace kam

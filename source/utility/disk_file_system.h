@@ -1,0 +1,50 @@
+// The file system of a directory on disk.
+#pragma once
+
+#include <string>
+
+#include "utility/file_system.h"
+
+namespace kam {
+
+// Joins every path to its root by plain concatenation. With an empty root paths are native
+// paths, relative to the current directory or absolute.
+class DiskFileSystem : public FileSystem {
+public:
+    explicit DiskFileSystem(const std::string& root);
+
+    // Trailing separators of the path are ignored; never throws.
+    bool exists(const std::string& path) override;
+    // Throws DiskError "Cannot determine if path is dir " + path for failures other than "not
+    // found".
+    bool is_dir(const std::string& path) override;
+    std::string physical_path(const std::string& path, std::uint64_t& offset, std::uint32_t& size) override;
+    std::string full_path(const std::string& path) override { return root_ + path; }
+    std::string source_path(const std::string& path) override { return path; }
+    // "r" plain reading, "rc" cached reading, "w" create or truncate, "a" append (an empty archive
+    // based at the file's end that grows), "r+" reading and writing. A failed open throws the
+    // store's DiskError.
+    Archive open(const std::string& path, const std::string& mode) override;
+    bool make_dir(const std::string& path) override;
+    bool remove(const std::string& path) override;
+    // Throws DiskError "Cannot list dir " + directory for failures other than "not found".
+    void list(const std::string& directory, const std::string& patterns, bool want_directories,
+              std::vector<std::string>& names) override;
+    // Throws DiskError "Cannot determine if path exists " + path for failures other than "not
+    // found".
+    std::uint64_t modification_time(const std::string& path) override;
+
+    // Sets the root in canonical form with a trailing separator (a leading separator is kept, so
+    // an absolute root stays absolute), or empty.
+    virtual void set_root(const std::string& root);
+    const std::string& root() const { return root_; }
+
+private:
+    std::string root_;
+};
+
+// The process-wide disk file system with an empty root, for names given on the command line.
+// Created on first use, never destroyed.
+DiskFileSystem& default_disk_file_system();
+
+}  // namespace kam

@@ -1,0 +1,33 @@
+// Command-line paths made absolute or relative; deleting files and creating directory chains
+// with failures reported on the error stream.
+#pragma once
+
+#include <string>
+
+namespace kam {
+
+// The process's current directory.
+std::string current_directory();
+
+// A path is absolute when it starts with a separator or has a drive letter ("c:"); others are
+// taken relative to the current directory. "." components go, ".." removes the component before
+// it (never the root or the drive), separators become '\' and letters lower case:
+// "..\x" against /a/b gives \a\x, and "C:\A\..\x" gives c:\x.
+std::string make_absolute(const std::string& path);
+std::string make_absolute(const std::string& path, const std::string& current);
+
+// The path relative to the base directory: shared leading components (compared byte for byte,
+// so pass paths make_absolute produced) are dropped, each remaining base component becomes
+// "..\"; "." when nothing remains.
+std::string make_relative(const std::string& base, const std::string& path);
+
+// Deletes the file when it exists; a failure writes "Cant delete \"" + path + "\" (" + system
+// text + ")" to the error stream. A missing file is no error.
+void delete_file(const std::string& path);
+
+// Creates every missing directory of the chain; a failure writes "Cant create directory \"" +
+// prefix + "\" (" + system text + ")" to the error stream and goes on. The root or drive of an
+// absolute path is never created.
+void create_directories(const std::string& path);
+
+}  // namespace kam

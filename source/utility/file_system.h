@@ -1,0 +1,44 @@
+// The file-system interface: relative paths in, Archive objects out.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "utility/archive.h"
+
+namespace kam {
+
+// Paths are relative to the file system. "Not found" is an ordinary answer (false, 0, empty);
+// other failures throw.
+class FileSystem {
+public:
+    virtual ~FileSystem() = default;
+
+    virtual bool exists(const std::string& path) = 0;
+    virtual bool is_dir(const std::string&) { return false; }
+    // Where the file really lies: the path of its container, with the file's offset and size in
+    // it (a disk file: offset 0 and size 0xffffffff).
+    virtual std::string physical_path(const std::string& path, std::uint64_t& offset,
+                                      std::uint32_t& size) = 0;
+    virtual std::string full_path(const std::string& path) = 0;
+    virtual std::string source_path(const std::string& path) = 0;
+    // mode: 'r' read, 'w' create or truncate, 'a' append, '+' read and write, 'c' cached read.
+    // An archive without a store when the file cannot be opened and nothing went wrong.
+    virtual Archive open(const std::string& path, const std::string& mode) = 0;
+    virtual bool make_dir(const std::string& path) = 0;
+    virtual bool remove(const std::string& path) = 0;
+    // Appends the names (not paths) in the directory that match one of the ';'-separated
+    // patterns and are directories exactly when want_directories is set.
+    virtual void list(const std::string& directory, const std::string& patterns, bool want_directories,
+                      std::vector<std::string>& names) = 0;
+    // owns: the file system decides about the path, found or not. hides: it knows the path does
+    // not exist. Either ends a search through several file systems.
+    virtual bool owns(const std::string&) { return false; }
+    virtual bool hides(const std::string&) { return false; }
+    virtual bool is_read_only() { return false; }
+    // The last-write time as a Windows FILETIME; 0 when the path does not exist.
+    virtual std::uint64_t modification_time(const std::string& path) = 0;
+};
+
+}  // namespace kam

@@ -1,0 +1,28 @@
+// Path strings: the canonical form and small helpers.
+#pragma once
+
+#include <string>
+#include <string_view>
+
+namespace kam {
+
+// The canonical form: '/' becomes '\', A-Z become a-z (no other byte changes); a separator right
+// after another is dropped, and so are separators at the start unless keep_leading_separator is
+// set (then one is kept); a non-empty result ends with one separator when trailing_separator is
+// set and with none when it is not. Data//Units/Tank.XML becomes data\units\tank.xml.
+std::string normalize_path(std::string_view path, bool trailing_separator, bool keep_leading_separator);
+
+// directory + '\' + name, with no separator added when the directory is empty or already ends
+// with one.
+std::string join_path(std::string_view directory, std::string_view name);
+
+// What follows the last '/' or '\' (the whole path when there is none).
+std::string file_name(std::string_view path);
+
+// From the path's last '.' to the end, the dot included; empty when there is no '.'. The dot is
+// searched in the whole path, so a dot in a directory name counts when the file name has none.
+std::string extension(std::string_view path);
+
+inline bool is_path_separator(char c) { return c == '/' || c == '\\'; }
+
+}  // namespace kam

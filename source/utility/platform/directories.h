@@ -1,0 +1,54 @@
+// Looking up, listing, creating and removing directory entries.
+//
+// Path translation happens here and in files.h, nowhere else: both '/' and '\' separate
+// components; a component whose exact spelling does not exist is matched without regard to ASCII
+// case (the smallest matching name in byte order wins); new entries are created with the spelling
+// given. What is learnt about directories is cached for the process and kept right when the tool
+// itself creates or deletes entries.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace kam::platform {
+
+enum class LookupResult { found, not_found, failed };
+
+struct PathInfo {
+    bool is_directory = false;
+    // 100-nanosecond intervals since 1601-01-01 UTC (a Windows FILETIME).
+    std::uint64_t last_write_time = 0;
+};
+
+struct DirectoryEntry {
+    std::string name;
+    bool is_directory = false;
+};
+
+// Looks up one path; failed sets the last error. Trailing separators are ignored.
+LookupResult look_up(const std::string& path, PathInfo& info);
+
+// Lists the entries of a directory whose names match the wildcard pattern, sorted by name in byte
+// order. ".", ".." and ".svn" are never listed. not_found when the directory does not exist;
+// failed (with the last error set) for any other failure.
+LookupResult list_directory(const std::string& directory, std::string_view pattern,
+                            std::vector<DirectoryEntry>& entries);
+
+// One level each; false with the last error set on failure.
+bool create_directory(const std::string& path);
+bool remove_directory(const std::string& path);
+bool delete_file(const std::string& path);
+
+// The process's current directory.
+std::string current_directory();
+
+// "*" and "*.*" match every name; otherwise "*" matches any run (also empty) and "?" one
+// character, ignoring ASCII case.
+bool matches_wildcard(std::string_view pattern, std::string_view name);
+
+// Forgets every cached directory; for callers that changed the disk behind the tool's back.
+void forget_cached_directories();
+
+}  // namespace kam::platform

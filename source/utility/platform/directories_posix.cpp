@@ -1,0 +1,358 @@
+// Directory services over POSIX calls, with the case-insensitive path resolution and its cache.
+#include "utility/platform/directories.h"
+
+#include <dirent.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <mutex>
+#include <unordered_map>
+
+#include "utility/platform/native_path_posix.h"
+
+namespace kam::platform {
+
+namespace {
+
+char fold(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; }
+
+std::string folded(std::string_view text) {
+    std::string result(text);
+    for (char& c : result) c = fold(c);
+    return result;
+}
+
+bool is_separator(char c) { return c == '/' || c == '\\'; }
+
+std::uint64_t filetime(const struct stat& status) {
+    // Seconds between 1601-01-01 and 1970-01-01.
+    constexpr std::uint64_t epoch_difference = 11644473600ull;
+    return (static_cast<std::uint64_t>(status.st_mtim.tv_sec) + epoch_difference) * 10000000u +
+           static_cast<std::uint64_t>(status.st_mtim.tv_nsec) / 100u;
+}
+
+bool same_time(const timespec& a, const timespec& b) {
+    return a.tv_sec == b.tv_sec && a.tv_nsec == b.tv_nsec;
+}
+
+// Reads a directory's entries (without "." and ".."); false with errno set on failure.
+bool read_directory(const std::string& native, std::vector<DirectoryEntry>& entries) {
+    DIR* directory = opendir(native.empty() ? "." : native.c_str());
+    if (directory == nullptr) return false;
+    errno = 0;
+    while (dirent* entry = readdir(directory)) {
+        const std::string_view name = entry->d_name;
+        if (name == "." || name == "..") continue;
+        bool is_directory = entry->d_type == DT_DIR;
+        if (entry->d_type == DT_UNKNOWN || entry->d_type == DT_LNK) {
+            struct stat status {};
+            is_directory = fstatat(dirfd(directory), entry->d_name, &status, 0) == 0 &&
+                           S_ISDIR(status.st_mode);
+        }
+        entries.push_back({std::string(name), is_directory});
+        errno = 0;
+    }
+    const int error = errno;
+    closedir(directory);
+    errno = error;
+    return error == 0;
+}
+
+// What the process knows of one directory: every name, grouped by its ASCII-folded form, each
+// group sorted in byte order. A tree of 100000 files is listed once per directory, not once per
+// lookup.
+struct CachedDirectory {
+    timespec modified{};
+    std::unordered_map<std::string, std::vector<std::string>> spellings;
+
+    void add(const std::string& name) {
+        auto& group = spellings[folded(name)];
+        auto place = std::lower_bound(group.begin(), group.end(), name);
+        if (place == group.end() || *place != name) group.insert(place, name);
+    }
+    void remove(const std::string& name) {
+        auto found = spellings.find(folded(name));
+        if (found == spellings.end()) return;
+        auto& group = found->second;
+        group.erase(std::remove(group.begin(), group.end(), name), group.end());
+        if (group.empty()) spellings.erase(found);
+    }
+};
+
+class DirectoryCache {
+public:
+    // The directory's actual spelling of name: the exact one when it exists, else the smallest
+    // case-insensitive match; empty when there is none or the directory cannot be read.
+    std::string match(const std::string& directory, const std::string& name) {
+        std::lock_guard<std::mutex> lock(mutex_);
+        for (int attempt = 0; attempt < 2; ++attempt) {
+            const CachedDirectory* cached = find_or_load(directory, attempt == 1);
+            if (cached == nullptr) return std::string();
+            const auto group = cached->spellings.find(folded(name));
+            if (group != cached->spellings.end()) {
+                const auto& names = group->second;
+                if (std::binary_search(names.begin(), names.end(), name)) return name;
+                return names.front();
+            }
+            // A miss may come from a change made by someone else: reread once if the directory's
+            // time says it changed.
+            struct stat status {};
+            if (stat(key(directory).c_str(), &status) != 0 ||
+                same_time(status.st_mtim, cached->modified)) {
+                return std::string();
+            }
+        }
+        return std::string();
+    }
+
+    void store(const std::string& directory, const std::vector<DirectoryEntry>& entries,
+               const timespec& modified) {
+        std::lock_guard<std::mutex> lock(mutex_);
+        CachedDirectory& cached = directories_[key(directory)];
+        cached = CachedDirectory();
+        cached.modified = modified;
+        for (const auto& entry : entries) cached.add(entry.name);
+    }
+
+    void note(const std::string& native, bool added) {
+        std::string directory, name;
+        split(native, directory, name);
+        if (name.empty()) return;
+        std::lock_guard<std::mutex> lock(mutex_);
+        const auto found = directories_.find(key(directory));
+        if (found == directories_.end()) return;
+        if (added) {
+            found->second.add(name);
+        } else {
+            found->second.remove(name);
+        }
+        // The change just made moved the directory's time; take the new one so that it does not
+        // look like somebody else's change.
+        struct stat status {};
+        if (stat(found->first.c_str(), &status) == 0) found->second.modified = status.st_mtim;
+    }
+
+    void clear() {
+        std::lock_guard<std::mutex> lock(mutex_);
+        directories_.clear();
+    }
+
+    static std::string key(const std::string& directory) {
+        return directory.empty() ? std::string(".") : directory;
+    }
+
+    // Splits a native path (no doubled or trailing separators) into directory and last name.
+    static void split(const std::string& native, std::string& directory, std::string& name) {
+        const auto slash = native.rfind('/');
+        if (slash == std::string::npos) {
+            directory.clear();
+            name = native;
+        } else {
+            directory = slash == 0 ? std::string("/") : native.substr(0, slash);
+            name = native.substr(slash + 1);
+        }
+    }
+
+private:
+    const CachedDirectory* find_or_load(const std::string& directory, bool reload) {
+        const std::string path = key(directory);
+        if (!reload) {
+            const auto found = directories_.find(path);
+            if (found != directories_.end()) return &found->second;
+        }
+        struct stat status {};
+        std::vector<DirectoryEntry> entries;
+        const int saved = errno;
+        const bool readable = stat(path.c_str(), &status) == 0 && S_ISDIR(status.st_mode) &&
+                              read_directory(path, entries);
+        errno = saved;
+        if (!readable) {
+            directories_.erase(path);
+            return nullptr;
+        }
+        CachedDirectory& cached = directories_[path];
+        cached = CachedDirectory();
+        cached.modified = status.st_mtim;
+        for (const auto& entry : entries) cached.add(entry.name);
+        return &cached;
+    }
+
+    std::mutex mutex_;
+    std::unordered_map<std::string, CachedDirectory> directories_;
+};
+
+DirectoryCache& cache() {
+    static DirectoryCache* instance = new DirectoryCache();  // lives until the process ends
+    return *instance;
+}
+
+// '/' separators, no doubled separators, no trailing separator (except a lone "/").
+std::string plain_path(const std::string& path) {
+    std::string result;
+    result.reserve(path.size());
+    for (char c : path) {
+        if (is_separator(c)) {
+            if (!result.empty() && result.back() == '/') continue;
+            result += '/';
+        } else {
+            result += c;
+        }
+    }
+    if (result.size() > 1 && result.back() == '/') result.pop_back();
+    return result;
+}
+
+bool exists_natively(const std::string& path) {
+    struct stat status {};
+    return stat(path.c_str(), &status) == 0;
+}
+
+}  // namespace
+
+namespace posix {
+
+std::string native_path(const std::string& path) {
+    const std::string plain = plain_path(path);
+    const int saved = errno;
+    if (plain.empty() || exists_natively(plain)) {
+        errno = saved;
+        return plain;
+    }
+    // Find the longest prefix that exists as spelled (usually the parent of a new file), then
+    // match the components below it through the cache.
+    std::vector<size_t> ends;  // end of each component
+    for (size_t i = 1; i <= plain.size(); ++i) {
+        if (i == plain.size() || plain[i] == '/') ends.push_back(i);
+    }
+    size_t start = ends.size() - 1;
+    std::string resolved;
+    for (;;) {
+        if (start == 0) {
+            resolved.assign(plain[0] == '/' ? 1 : 0, '/');
+            break;
+        }
+        const std::string prefix = plain.substr(0, ends[start - 1]);
+        struct stat status {};
+        if (stat(prefix.c_str(), &status) == 0) {
+            resolved = prefix;
+            break;
+        }
+        --start;
+    }
+    size_t begin = start == 0 ? (plain[0] == '/' ? 1 : 0) : ends[start - 1] + 1;
+    for (size_t index = start; index < ends.size(); ++index) {
+        const std::string name = plain.substr(begin, ends[index] - begin);
+        std::string actual;
+        if (name != "." && name != "..") actual = cache().match(resolved, name);
+        if (actual.empty()) {
+            // Missing from here on: the rest keeps the spelling given.
+            if (!resolved.empty() && resolved.back() != '/') resolved += '/';
+            resolved += plain.substr(begin);
+            break;
+        }
+        if (!resolved.empty() && resolved.back() != '/') resolved += '/';
+        resolved += actual;
+        begin = ends[index] + 1;
+    }
+    errno = saved;
+    return resolved;
+}
+
+void note_added(const std::string& native) { cache().note(plain_path(native), true); }
+
+void note_removed(const std::string& native) { cache().note(plain_path(native), false); }
+
+}  // namespace posix
+
+LookupResult look_up(const std::string& path, PathInfo& info) {
+    const std::string native = posix::native_path(path);
+    struct stat status {};
+    if (stat(native.empty() ? "" : native.c_str(), &status) != 0) {
+        return errno == ENOENT || errno == ENOTDIR ? LookupResult::not_found : LookupResult::failed;
+    }
+    info.is_directory = S_ISDIR(status.st_mode);
+    info.last_write_time = filetime(status);
+    return LookupResult::found;
+}
+
+LookupResult list_directory(const std::string& directory, std::string_view pattern,
+                            std::vector<DirectoryEntry>& entries) {
+    const std::string native = posix::native_path(directory);
+    struct stat status {};
+    std::vector<DirectoryEntry> all;
+    if (stat(native.empty() ? "." : native.c_str(), &status) != 0 || !read_directory(native, all)) {
+        return errno == ENOENT || errno == ENOTDIR ? LookupResult::not_found : LookupResult::failed;
+    }
+    cache().store(native, all, status.st_mtim);
+    std::sort(all.begin(), all.end(),
+              [](const DirectoryEntry& a, const DirectoryEntry& b) { return a.name < b.name; });
+    for (auto& entry : all) {
+        if (entry.name == ".svn" || !matches_wildcard(pattern, entry.name)) continue;
+        entries.push_back(std::move(entry));
+    }
+    return LookupResult::found;
+}
+
+bool create_directory(const std::string& path) {
+    const std::string native = posix::native_path(path);
+    if (mkdir(native.c_str(), 0777) != 0) return false;
+    posix::note_added(native);
+    return true;
+}
+
+bool remove_directory(const std::string& path) {
+    const std::string native = posix::native_path(path);
+    if (rmdir(native.c_str()) != 0) return false;
+    posix::note_removed(native);
+    return true;
+}
+
+bool delete_file(const std::string& path) {
+    const std::string native = posix::native_path(path);
+    struct stat status {};
+    // Deleting removes files only, as on Windows.
+    if (stat(native.c_str(), &status) == 0 && S_ISDIR(status.st_mode)) {
+        errno = EISDIR;
+        return false;
+    }
+    if (unlink(native.c_str()) != 0) return false;
+    posix::note_removed(native);
+    return true;
+}
+
+std::string current_directory() {
+    std::vector<char> buffer(4096);
+    while (getcwd(buffer.data(), buffer.size()) == nullptr) {
+        if (errno != ERANGE) return std::string();
+        buffer.resize(buffer.size() * 2);
+    }
+    return std::string(buffer.data());
+}
+
+bool matches_wildcard(std::string_view pattern, std::string_view name) {
+    if (pattern == "*" || pattern == "*.*") return true;
+    // Greedy matching that backs up to the last '*' on a mismatch: linear in practice.
+    size_t p = 0, n = 0, star = std::string_view::npos, resume = 0;
+    while (n < name.size()) {
+        if (p < pattern.size() && pattern[p] == '*') {
+            star = p++;
+            resume = n;
+        } else if (p < pattern.size() && (pattern[p] == '?' || fold(pattern[p]) == fold(name[n]))) {
+            ++p;
+            ++n;
+        } else if (star != std::string_view::npos) {
+            p = star + 1;
+            n = ++resume;
+        } else {
+            return false;
+        }
+    }
+    while (p < pattern.size() && pattern[p] == '*') ++p;
+    return p == pattern.size();
+}
+
+void forget_cached_directories() { cache().clear(); }
+
+}  // namespace kam::platform

@@ -1,0 +1,68 @@
+// Opening, reading and writing files: positioned synchronous calls and one asynchronous read.
+//
+// Paths are the tool's paths: UTF-8, either separator, resolved without regard to ASCII case when
+// the exact spelling does not exist (see directories.h). The open parameters are the Windows
+// values, so that messages name the same numbers on every system.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+
+namespace kam::platform {
+
+using FileHandle = std::intptr_t;
+constexpr FileHandle invalid_file = -1;
+
+// Creation dispositions.
+constexpr std::uint32_t create_new = 1;
+constexpr std::uint32_t create_always = 2;
+constexpr std::uint32_t open_existing = 3;
+constexpr std::uint32_t open_always = 4;
+constexpr std::uint32_t truncate_existing = 5;
+// Access rights.
+constexpr std::uint32_t generic_read = 0x80000000u;
+constexpr std::uint32_t generic_write = 0x40000000u;
+// Share modes (kept in messages; other processes are not locked out on every system).
+constexpr std::uint32_t share_read = 1;
+constexpr std::uint32_t share_write = 2;
+
+// Opens a file (never a directory). sequential hints that the file is read front to back and the
+// caller caches it itself. Returns invalid_file with the last error set on failure.
+FileHandle open_file(const std::string& path, std::uint32_t creation, std::uint32_t access,
+                     std::uint32_t share, bool sequential = false);
+void close_file(FileHandle file);
+
+// Reads up to count bytes at offset; done is short only at the end of the file.
+// False with the last error set on failure.
+bool read_file_at(FileHandle file, std::uint64_t offset, void* buffer, std::uint32_t count,
+                  std::uint32_t& done);
+// Writes count bytes at offset. False with the last error set on failure.
+bool write_file_at(FileHandle file, std::uint64_t offset, const void* data, std::uint32_t count,
+                   std::uint32_t& done);
+// False with the last error set on failure.
+bool file_size(FileHandle file, std::uint64_t& size);
+
+// One read at a time running beside the caller.
+class AsyncRead {
+public:
+    AsyncRead();
+    // Waits for a read still running.
+    ~AsyncRead();
+    AsyncRead(const AsyncRead&) = delete;
+    AsyncRead& operator=(const AsyncRead&) = delete;
+
+    // Starts reading count bytes at offset into buffer, which must stay valid until wait returns.
+    // False with the last error set when it cannot start (also when a read is still unfinished).
+    bool start(FileHandle file, std::uint64_t offset, void* buffer, std::uint32_t count);
+    // Whether the started read has finished; never waits.
+    bool finished() const;
+    // Waits for the started read. False with the last error set when it failed; else the count.
+    bool wait(std::uint32_t& count_read);
+
+private:
+    struct State;
+    std::unique_ptr<State> state_;
+};
+
+}  // namespace kam::platform

@@ -1,0 +1,233 @@
+// Files over POSIX descriptors; the asynchronous read runs on a helper thread of its own.
+#include "utility/platform/files.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cerrno>
+#include <chrono>
+#include <climits>
+#include <thread>
+
+#include "utility/platform/native_path_posix.h"
+
+namespace kam::platform {
+
+namespace {
+
+int descriptor(FileHandle file) { return static_cast<int>(file); }
+
+// One read() moves at most this much on Linux.
+constexpr std::uint32_t max_transfer = 0x7ffff000u;
+
+bool read_fully(int fd, std::uint64_t offset, void* buffer, std::uint32_t count, std::uint32_t& done) {
+    done = 0;
+    auto* bytes = static_cast<unsigned char*>(buffer);
+    while (done < count) {
+        const std::uint32_t chunk = std::min(count - done, max_transfer);
+        const ssize_t got = pread(fd, bytes + done, chunk, static_cast<off_t>(offset + done));
+        if (got < 0) {
+            if (errno == EINTR) continue;
+            return false;
+        }
+        if (got == 0) break;
+        done += static_cast<std::uint32_t>(got);
+    }
+    return true;
+}
+
+void pause_briefly() {
+#if defined(__x86_64__) || defined(__i386__)
+    __builtin_ia32_pause();
+#elif defined(__aarch64__)
+    asm volatile("yield");
+#endif
+}
+
+}  // namespace
+
+FileHandle open_file(const std::string& path, std::uint32_t creation, std::uint32_t access,
+                     std::uint32_t, bool sequential) {
+    int flags = O_CLOEXEC;
+    const bool reading = (access & generic_read) != 0;
+    const bool writing = (access & generic_write) != 0;
+    if (reading && writing) {
+        flags |= O_RDWR;
+    } else if (writing) {
+        flags |= O_WRONLY;
+    } else if (reading) {
+        flags |= O_RDONLY;
+    } else {
+        errno = EINVAL;
+        return invalid_file;
+    }
+    switch (creation) {
+        case create_new: flags |= O_CREAT | O_EXCL; break;
+        case create_always: flags |= O_CREAT | O_TRUNC; break;
+        case open_existing: break;
+        case open_always: flags |= O_CREAT; break;
+        case truncate_existing: flags |= O_TRUNC; break;
+        default: errno = EINVAL; return invalid_file;
+    }
+    const std::string native = posix::native_path(path);
+    const int fd = open(native.c_str(), flags, 0666);
+    if (fd < 0) return invalid_file;
+    struct stat status {};
+    if (fstat(fd, &status) != 0 || S_ISDIR(status.st_mode)) {
+        const int error = S_ISDIR(status.st_mode) ? EISDIR : errno;
+        close(fd);
+        errno = error;
+        return invalid_file;
+    }
+    if ((flags & O_CREAT) != 0) posix::note_added(native);
+    if (sequential) posix_fadvise(fd, 0, 0, POSIX_FADV_SEQUENTIAL);
+    return fd;
+}
+
+void close_file(FileHandle file) {
+    if (file != invalid_file) close(descriptor(file));
+}
+
+bool read_file_at(FileHandle file, std::uint64_t offset, void* buffer, std::uint32_t count,
+                  std::uint32_t& done) {
+    return read_fully(descriptor(file), offset, buffer, count, done);
+}
+
+bool write_file_at(FileHandle file, std::uint64_t offset, const void* data, std::uint32_t count,
+                   std::uint32_t& done) {
+    done = 0;
+    const auto* bytes = static_cast<const unsigned char*>(data);
+    while (done < count) {
+        const std::uint32_t chunk = std::min(count - done, max_transfer);
+        const ssize_t put =
+            pwrite(descriptor(file), bytes + done, chunk, static_cast<off_t>(offset + done));
+        if (put < 0) {
+            if (errno == EINTR) continue;
+            return false;
+        }
+        done += static_cast<std::uint32_t>(put);
+    }
+    return true;
+}
+
+bool file_size(FileHandle file, std::uint64_t& size) {
+    struct stat status {};
+    if (fstat(descriptor(file), &status) != 0) return false;
+    size = static_cast<std::uint64_t>(status.st_size);
+    return true;
+}
+
+// The read is handed to a helper thread through one atomic phase. Sequential readers start the
+// next read as soon as they have the previous one, so the helper spins for a moment before it
+// sleeps: waking a sleeping thread for every 64 KiB block costs more than reading the block from
+// the page cache. If the reader comes to wait before the helper has picked the read up, the
+// reader does the read itself.
+struct AsyncRead::State {
+    enum Phase : int { idle, requested, running, done, closing };
+
+    std::atomic<int> phase{idle};
+    std::atomic<bool> stopping{false};
+    FileHandle file = invalid_file;
+    std::uint64_t offset = 0;
+    void* buffer = nullptr;
+    std::uint32_t count = 0;
+    bool succeeded = false;
+    std::uint32_t count_read = 0;
+    int error = 0;
+    std::thread helper;
+
+    void perform() {
+        const int saved = errno;
+        succeeded = read_fully(descriptor(file), offset, buffer, count, count_read);
+        error = succeeded ? 0 : errno;
+        errno = saved;
+        phase.store(done, std::memory_order_release);
+        phase.notify_all();
+    }
+
+    // Claims a requested read for the calling thread.
+    bool claim() {
+        int expected = requested;
+        return phase.compare_exchange_strong(expected, running, std::memory_order_acquire);
+    }
+
+    // Waits until the phase differs from seen, spinning first.
+    void await_change(int seen) {
+        using clock = std::chrono::steady_clock;
+        const auto until = clock::now() + std::chrono::microseconds(200);
+        for (int spins = 0;; ++spins) {
+            if (phase.load(std::memory_order_acquire) != seen || stopping.load()) return;
+            if ((spins & 63) == 63 && clock::now() > until) break;
+            pause_briefly();
+        }
+        phase.wait(seen, std::memory_order_acquire);
+    }
+
+    void serve() {
+        for (;;) {
+            const int seen = phase.load(std::memory_order_acquire);
+            if (stopping.load()) return;
+            if (seen == requested && claim()) {
+                perform();
+                continue;
+            }
+            await_change(seen);
+        }
+    }
+};
+
+AsyncRead::AsyncRead() : state_(std::make_unique<State>()) {}
+
+AsyncRead::~AsyncRead() {
+    if (state_->phase.load() != State::idle) {
+        std::uint32_t ignored = 0;
+        wait(ignored);
+    }
+    if (state_->helper.joinable()) {
+        // A value the helper never sleeps on wakes it wherever it waits.
+        state_->stopping.store(true);
+        state_->phase.store(State::closing);
+        state_->phase.notify_all();
+        state_->helper.join();
+    }
+}
+
+bool AsyncRead::start(FileHandle file, std::uint64_t offset, void* buffer, std::uint32_t count) {
+    State& state = *state_;
+    if (state.phase.load() != State::idle) {
+        errno = EBUSY;
+        return false;
+    }
+    state.file = file;
+    state.offset = offset;
+    state.buffer = buffer;
+    state.count = count;
+    if (!state.helper.joinable()) state.helper = std::thread([&state] { state.serve(); });
+    state.phase.store(State::requested, std::memory_order_release);
+    state.phase.notify_all();
+    return true;
+}
+
+bool AsyncRead::finished() const { return state_->phase.load(std::memory_order_acquire) == State::done; }
+
+bool AsyncRead::wait(std::uint32_t& count_read) {
+    State& state = *state_;
+    if (state.phase.load() == State::idle) {
+        errno = EINVAL;
+        return false;
+    }
+    if (state.claim()) state.perform();
+    for (int seen; (seen = state.phase.load(std::memory_order_acquire)) != State::done;) {
+        state.await_change(seen);
+    }
+    count_read = state.count_read;
+    const bool succeeded = state.succeeded;
+    const int error = state.error;
+    state.phase.store(State::idle, std::memory_order_release);
+    if (!succeeded) errno = error;
+    return succeeded;
+}
+
+}  // namespace kam::platform

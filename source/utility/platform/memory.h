@@ -1,0 +1,15 @@
+// Address space reserved in one piece and committed page by page.
+#pragma once
+
+#include <cstddef>
+
+namespace kam::platform {
+
+// Reserves size bytes of address space without access; null on failure.
+void* reserve_address_space(std::size_t size);
+// Makes [address, address + size) of a reserved range readable and writable; null on failure.
+void* commit_pages(void* address, std::size_t size);
+// The size of one page of the system.
+std::size_t page_size();
+
+}  // namespace kam::platform

@@ -1,0 +1,20 @@
+// Reserve is an inaccessible anonymous mapping; commit opens pages of it for reading and writing.
+#include "utility/platform/memory.h"
+
+#include <sys/mman.h>
+#include <unistd.h>
+
+namespace kam::platform {
+
+void* reserve_address_space(std::size_t size) {
+    void* address = mmap(nullptr, size, PROT_NONE, MAP_PRIVATE | MAP_ANONYMOUS | MAP_NORESERVE, -1, 0);
+    return address == MAP_FAILED ? nullptr : address;
+}
+
+void* commit_pages(void* address, std::size_t size) {
+    return mprotect(address, size, PROT_READ | PROT_WRITE) == 0 ? address : nullptr;
+}
+
+std::size_t page_size() { return static_cast<std::size_t>(sysconf(_SC_PAGESIZE)); }
+
+}  // namespace kam::platform

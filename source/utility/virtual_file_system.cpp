@@ -1,0 +1,205 @@
+// The process-wide virtual file system and the recording of load logs.
+#include "utility/virtual_file_system.h"
+
+#include <unordered_set>
+
+#include "utility/disk_file_system.h"
+#include "utility/encoding.h"
+#include "utility/path.h"
+#include "utility/platform/directories.h"
+
+namespace kam {
+
+VirtualFileSystem* VirtualFileSystem::instance_ = nullptr;
+int VirtualFileSystem::next_mount_id_ = 1;
+
+namespace {
+
+std::string canonical(const std::string& path) { return normalize_path(path, false, false); }
+
+bool reads_only(const std::string& mode) {
+    return mode.find('r') != std::string::npos && mode.find('+') == std::string::npos;
+}
+
+void append_escaped(std::string& out, const std::string& text) {
+    for (char c : text) {
+        switch (c) {
+            case '&': out += "&amp;"; break;
+            case '<': out += "&lt;"; break;
+            case '>': out += "&gt;"; break;
+            case '"': out += "&quot;"; break;
+            default: out += c;
+        }
+    }
+}
+
+}  // namespace
+
+VirtualFileSystem::VirtualFileSystem() {
+    if (instance_ == nullptr) instance_ = this;
+}
+
+VirtualFileSystem::~VirtualFileSystem() {
+    set_recording(false);
+    clear_mounts();
+    if (instance_ == this) instance_ = nullptr;
+}
+
+VirtualFileSystem& VirtualFileSystem::instance() {
+    if (instance_ == nullptr) throw ErrorWithCStack("The virtual file system has not been created");
+    return *instance_;
+}
+
+int VirtualFileSystem::mount(const std::string& prefix, FileSystem* file_system, bool owned) {
+    const int id = next_mount_id_++;
+    mounts_.push_back({normalize_path(prefix, true, false), file_system, owned, id});
+    return id;
+}
+
+bool VirtualFileSystem::unmount(int mount_id) {
+    for (auto mount = mounts_.begin(); mount != mounts_.end(); ++mount) {
+        if (mount->id != mount_id) continue;
+        if (mount->owned) delete mount->file_system;
+        mounts_.erase(mount);
+        return true;
+    }
+    return false;
+}
+
+void VirtualFileSystem::clear_mounts() {
+    for (const Mount& mount : mounts_) {
+        if (mount.owned) delete mount.file_system;
+    }
+    mounts_.clear();
+}
+
+std::vector<VirtualFileSystem::Candidate> VirtualFileSystem::candidates(const std::string& path) const {
+    const std::string normal = canonical(path);
+    std::vector<Candidate> found;
+    for (const Mount& mount : mounts_) {
+        if (normal.compare(0, mount.prefix.size(), mount.prefix) == 0) {
+            found.push_back({mount.file_system, normal.substr(mount.prefix.size())});
+        }
+    }
+    return found;
+}
+
+const VirtualFileSystem::Candidate* VirtualFileSystem::answering(const std::vector<Candidate>& found) const {
+    for (const Candidate& candidate : found) {
+        if (candidate.file_system->exists(candidate.path)) return &candidate;
+        if (candidate.file_system->hides(candidate.path) || candidate.file_system->owns(candidate.path)) break;
+    }
+    return nullptr;
+}
+
+bool VirtualFileSystem::exists(const std::string& path) {
+    const auto found = candidates(path);
+    return answering(found) != nullptr;
+}
+
+bool VirtualFileSystem::is_dir(const std::string& path) {
+    const auto found = candidates(path);
+    const Candidate* candidate = answering(found);
+    return candidate != nullptr && candidate->file_system->is_dir(candidate->path);
+}
+
+std::string VirtualFileSystem::physical_path(const std::string& path, std::uint64_t& offset,
+                                             std::uint32_t& size) {
+    const auto found = candidates(path);
+    if (const Candidate* candidate = answering(found)) {
+        return candidate->file_system->physical_path(candidate->path, offset, size);
+    }
+    return path;
+}
+
+std::string VirtualFileSystem::full_path(const std::string& path) {
+    const auto found = candidates(path);
+    const Candidate* candidate = answering(found);
+    return candidate != nullptr ? candidate->file_system->full_path(candidate->path) : path;
+}
+
+std::string VirtualFileSystem::source_path(const std::string& path) {
+    const auto found = candidates(path);
+    const Candidate* candidate = answering(found);
+    return candidate != nullptr ? candidate->file_system->source_path(candidate->path) : path;
+}
+
+std::uint64_t VirtualFileSystem::modification_time(const std::string& path) {
+    const auto found = candidates(path);
+    const Candidate* candidate = answering(found);
+    return candidate != nullptr ? candidate->file_system->modification_time(candidate->path) : 0;
+}
+
+Archive VirtualFileSystem::open(const std::string& path, const std::string& mode) {
+    if (recording_ && bundles_enabled_ && log_) {
+        const std::string line = load_log_line(path, mode);
+        // One write per line: the log is complete up to the last open even if the process dies.
+        log_->checked_write(line.data(), static_cast<std::uint32_t>(line.size()));
+    }
+    const auto found = candidates(path);
+    if (reads_only(mode)) {
+        if (const Candidate* candidate = answering(found)) {
+            return candidate->file_system->open(candidate->path, mode);
+        }
+        return Archive();
+    }
+    for (const Candidate& candidate : found) {
+        if (!candidate.file_system->is_read_only()) return candidate.file_system->open(candidate.path, mode);
+    }
+    return Archive();
+}
+
+bool VirtualFileSystem::make_dir(const std::string& path) {
+    for (const Candidate& candidate : candidates(path)) {
+        if (!candidate.file_system->is_read_only()) return candidate.file_system->make_dir(candidate.path);
+    }
+    return false;
+}
+
+bool VirtualFileSystem::remove(const std::string& path) {
+    for (const Candidate& candidate : candidates(path)) {
+        if (!candidate.file_system->is_read_only()) return candidate.file_system->remove(candidate.path);
+    }
+    return false;
+}
+
+void VirtualFileSystem::list(const std::string& directory, const std::string& patterns,
+                             bool want_directories, std::vector<std::string>& names) {
+    std::unordered_set<std::string> seen;
+    for (const std::string& name : names) seen.insert(canonical(name));
+    std::vector<std::string> listed;
+    for (const Candidate& candidate : candidates(directory)) {
+        listed.clear();
+        candidate.file_system->list(candidate.path, patterns, want_directories, listed);
+        for (std::string& name : listed) {
+            if (seen.insert(canonical(name)).second) names.push_back(std::move(name));
+        }
+    }
+}
+
+void VirtualFileSystem::set_recording(bool on) {
+    recording_ = on;
+    log_.reset();
+    if (!on) return;
+    const std::string root = full_path("/");
+    platform::create_directory(root + "bundles");  // an existing directory is fine
+    try {
+        log_ = std::make_unique<Archive>(
+            default_disk_file_system().open(root + "bundles" + "/" + log_name_ + ".xml", "a"));
+    } catch (const DiskError&) {
+        // Like a failed stream: recording stays on and writes nothing.
+        log_.reset();
+    }
+    if (log_ && !log_->has_store()) log_.reset();
+}
+
+std::string VirtualFileSystem::load_log_line(const std::string& path, const std::string& mode) {
+    std::string line = "   <open path=\"";
+    append_escaped(line, canonical(path));
+    line += "\" flags=\"";
+    append_escaped(line, mode);
+    line += "\" />\r\n";
+    return line;
+}
+
+}  // namespace kam

@@ -1,0 +1,101 @@
+// The process-wide file system that layers mounted file systems under path prefixes and can
+// record every open into a load log.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "utility/file_system.h"
+
+namespace kam {
+
+// Paths are put in canonical form (normalize_path without leading or trailing separator); a
+// mount whose prefix starts the path is a candidate, in mount order, asked with the prefix
+// removed. Not thread-safe: used from the command's thread.
+class VirtualFileSystem : public FileSystem {
+public:
+    // The first one constructed becomes the process-wide instance until it is destroyed.
+    VirtualFileSystem();
+    // Switches recording off and clears the mounts.
+    ~VirtualFileSystem() override;
+    VirtualFileSystem(const VirtualFileSystem&) = delete;
+    VirtualFileSystem& operator=(const VirtualFileSystem&) = delete;
+
+    // The process-wide instance; throws ErrorWithCStack when there is none.
+    static VirtualFileSystem& instance();
+    static bool has_instance() { return instance_ != nullptr; }
+
+    // Mounts a file system under the prefix ("/" and "" match every path); an owned one is
+    // deleted when it is unmounted or the mounts are cleared. Returns the mount id (from 1 up,
+    // across the process).
+    int mount(const std::string& prefix, FileSystem* file_system, bool owned);
+    // Removes the mount with that id; false when there is none.
+    bool unmount(int mount_id);
+    void clear_mounts();
+
+    // The first candidate whose exists is true answers; a candidate that hides or owns the path
+    // ends the search. Unanswered: false, 0, or the path unchanged.
+    bool exists(const std::string& path) override;
+    bool is_dir(const std::string& path) override;
+    std::string physical_path(const std::string& path, std::uint64_t& offset, std::uint32_t& size) override;
+    std::string full_path(const std::string& path) override;
+    std::string source_path(const std::string& path) override;
+    std::uint64_t modification_time(const std::string& path) override;
+    // Reading modes (an 'r' and no '+') open through the first candidate that has the file;
+    // others through the first one that is not read-only. While recording, the open is written to
+    // the load log first. An archive without a store when nobody opens it.
+    Archive open(const std::string& path, const std::string& mode) override;
+    // The first candidate that is not read-only does the work; false when there is none.
+    bool make_dir(const std::string& path) override;
+    bool remove(const std::string& path) override;
+    // Asks every candidate and keeps each name once (compared in canonical form), first come
+    // first kept.
+    void list(const std::string& directory, const std::string& patterns, bool want_directories,
+              std::vector<std::string>& names) override;
+
+    // Recording of opens: on, the load log <disk root>bundles/<log name>.xml is opened for
+    // appending (the bundles directory is created when missing; when the log cannot be opened
+    // nothing is written); off, it is closed.
+    void set_recording(bool on);
+    bool recording() const { return recording_; }
+    void set_log_name(const std::string& name) { log_name_ = name; }
+    const std::string& log_name() const { return log_name_; }
+    // The second switch, consulted by bundle file systems: while off they act as if empty and
+    // nothing is recorded. Initially on.
+    void set_bundles_enabled(bool on) { bundles_enabled_ = on; }
+    bool bundles_enabled() const { return bundles_enabled_; }
+
+    // The load-log line of one open: three blanks, <open path="..." flags="..." />, CR LF; the
+    // path in canonical form. '&', '<', '>' and '"' are written as entities so that every log
+    // reads back as XML.
+    static std::string load_log_line(const std::string& path, const std::string& mode);
+
+private:
+    struct Mount {
+        std::string prefix;
+        FileSystem* file_system;
+        bool owned;
+        int id;
+    };
+    struct Candidate {
+        FileSystem* file_system;
+        std::string path;
+    };
+
+    std::vector<Candidate> candidates(const std::string& path) const;
+    // The candidate that answers a question about an existing path, or null.
+    const Candidate* answering(const std::vector<Candidate>& found) const;
+
+    std::vector<Mount> mounts_;
+    bool recording_ = false;
+    bool bundles_enabled_ = true;
+    std::unique_ptr<Archive> log_;
+    std::string log_name_ = "script_not_set";
+
+    static VirtualFileSystem* instance_;
+    static int next_mount_id_;
+};
+
+}  // namespace kam

@@ -1,0 +1,300 @@
+// Archive bounds, positions, sub-archives, strings and lines; the memory, null and file stores.
+#include "utility/archive.h"
+
+#include <gtest/gtest.h>
+
+#include <stdexcept>
+
+#include "support/trovex_runner.h"
+#include "utility/platform/files.h"
+
+namespace {
+
+using kam::Archive;
+using kam::ConstMemoryDataStore;
+
+Archive memory_archive(const std::string& bytes, const std::string& name = "mem",
+                       bool growable = false) {
+    return Archive(name, std::make_unique<ConstMemoryDataStore>(bytes.data(), bytes.size()), 0,
+                   static_cast<std::int64_t>(bytes.size()), growable);
+}
+
+std::string range_message(const std::function<void()>& action) {
+    try {
+        action();
+    } catch (const std::range_error& error) {
+        return error.what();
+    }
+    return "(no error)";
+}
+
+TEST(ArchiveTest, BoundedReadPastTheEndIsRefusedWithItsMessage) {
+    const std::string bytes = "0123456789";
+    Archive archive = memory_archive(bytes, "ten.bin");
+    archive.set_position(8);
+    char buffer[4] = {};
+    EXPECT_EQ(range_message([&] { archive.checked_read(buffer, 3); }),
+              "Archive::checked_read() Attempt to read past end of archive 'ten.bin'");
+    EXPECT_EQ(archive.position(), 8);
+    EXPECT_EQ(archive.checked_read(buffer, 2), 2u);
+    EXPECT_EQ(std::string(buffer, 2), "89");
+    EXPECT_EQ(archive.position(), 10);
+}
+
+TEST(ArchiveTest, BoundedWriteAndSeekPastTheEndAreRefused) {
+    Archive archive("nul", std::make_unique<kam::NullDataStore>(), 0, 4, false);
+    EXPECT_EQ(range_message([&] { archive.checked_write("abcde", 5); }),
+              "Archive::checked_write() Attempt to write past end of archive 'nul'");
+    EXPECT_EQ(range_message([&] { archive.set_position(5); }),
+              "Archive::set_position() Attempt to seek past end of archive 'nul'");
+    EXPECT_EQ(range_message([&] { archive.set_position(-1); }),
+              "Archive::set_position() Attempt to seek before start of archive 'nul'");
+    EXPECT_EQ(range_message([&] { archive.set_position(5, Archive::from_end); }),
+              "Archive::set_position() Attempt to seek before start of archive 'nul'");
+    EXPECT_EQ(archive.checked_write("abcd", 4), 4u);
+}
+
+TEST(ArchiveTest, GrowableArchiveGrowsAtItsEnd) {
+    auto store = std::make_shared<kam::NullDataStore>();
+    Archive archive("grow", store, 0, 6, true);
+    archive.set_position(0, Archive::from_end);
+    EXPECT_EQ(archive.checked_write("abcd", 4), 4u);
+    EXPECT_EQ(archive.size(), 10);
+    EXPECT_EQ(archive.position(), 10);
+    archive.set_position(20);
+    EXPECT_EQ(archive.size(), 20);
+    EXPECT_EQ(store->size(), 10u);
+}
+
+TEST(ArchiveTest, SetPositionFromEachOrigin) {
+    const std::string bytes = "0123456789";
+    Archive archive = memory_archive(bytes);
+    const struct {
+        std::int64_t offset;
+        int origin;
+        std::int64_t expected;
+    } cases[] = {
+        {0, Archive::from_end, 10}, {1, Archive::from_end, 9},     {10, Archive::from_end, 0},
+        {3, Archive::from_start, 3}, {4, Archive::from_current, 7}, {-2, Archive::from_current, 5},
+    };
+    for (const auto& c : cases) {
+        archive.set_position(c.offset, c.origin);
+        EXPECT_EQ(archive.position(), c.expected) << c.offset << " from " << c.origin;
+    }
+}
+
+TEST(ArchiveTest, SubArchiveMustLieInsideABoundedParent) {
+    const std::string bytes = "0123456789";
+    Archive parent = memory_archive(bytes, "bundle");
+    Archive inside(parent, 4, 6, false);
+    EXPECT_EQ(inside.name(), "bundle");
+    EXPECT_EQ(inside.base(), 4u);
+    char buffer[6] = {};
+    EXPECT_EQ(inside.checked_read(buffer, 6), 6u);
+    EXPECT_EQ(std::string(buffer, 6), "456789");
+
+    const std::string message = "Attempt to grow archive bundle beyond limits";
+    EXPECT_EQ(range_message([&] { Archive(parent, 4, 7, false); }), message);
+    EXPECT_EQ(range_message([&] { Archive(parent, 0, 1, true); }), message);
+    EXPECT_EQ(range_message([&] { Archive(parent, -1, 2, false); }), message);
+    EXPECT_EQ(range_message([&] { Archive(parent, 2, INT64_MAX, false); }), message);
+    // A sub-archive of a sub-archive is measured against its own parent.
+    EXPECT_EQ(range_message([&] { Archive(inside, 1, 6, false); }), message);
+    Archive nested(inside, 1, 5, false);
+    EXPECT_EQ(nested.base(), 5u);
+
+    Archive growable("grow", std::make_unique<kam::NullDataStore>(), 0, 2, true);
+    Archive beyond(growable, 10, 100, true);
+    EXPECT_EQ(beyond.base(), 10u);
+}
+
+TEST(ArchiveTest, CopiesShareTheStoreAndTheLastOneDeletesIt) {
+    struct Tracked : kam::NullDataStore {
+        explicit Tracked(bool& deleted) : deleted_(deleted) {}
+        ~Tracked() override { deleted_ = true; }
+        bool& deleted_;
+    };
+    bool deleted = false;
+    {
+        Archive first("a", std::make_unique<Tracked>(deleted), 0, 0, true);
+        Archive copy = first;
+        {
+            Archive sub(first, 0, 0, true);
+            first = Archive();
+        }
+        EXPECT_FALSE(deleted);
+        EXPECT_TRUE(copy.has_store());
+    }
+    EXPECT_TRUE(deleted);
+}
+
+TEST(ArchiveTest, ArchiveWithoutStoreReadsAndWritesNothing) {
+    Archive none;
+    EXPECT_FALSE(none.has_store());
+    EXPECT_TRUE(none.growable());
+    EXPECT_EQ(none.name(), "");
+    char buffer[4];
+    EXPECT_EQ(none.checked_read(buffer, 4), 0u);
+    EXPECT_EQ(none.checked_write("ab", 2), 0u);
+    std::string text = "x";
+    none.read_string(text);
+    EXPECT_EQ(text, "");
+}
+
+TEST(ArchiveTest, ReadStringLongerThanOneChunk) {
+    const std::string long_text(1300, 'q');
+    const std::string bytes = long_text + std::string(1, '\0') + "next" + std::string(1, '\0');
+    Archive archive = memory_archive(bytes);
+    std::string text;
+    archive.read_string(text);
+    EXPECT_EQ(text, long_text);
+    EXPECT_EQ(archive.position(), 1301);
+    archive.read_string(text);
+    EXPECT_EQ(text, "next");
+    EXPECT_EQ(archive.position(), archive.size());
+}
+
+TEST(ArchiveTest, ReadStringAtTheEndWithoutZeroStopsAtTheEnd) {
+    const std::string bytes = std::string("a\0", 2) + "tail";
+    Archive archive = memory_archive(bytes);
+    std::string text;
+    archive.read_string(text);
+    EXPECT_EQ(text, "a");
+    archive.read_string(text);
+    EXPECT_EQ(text, "tail");
+    EXPECT_EQ(archive.position(), 6);
+    archive.read_string(text);
+    EXPECT_EQ(text, "");
+    EXPECT_EQ(archive.position(), 6);
+}
+
+TEST(ArchiveTest, ReadLineSplitsAtLineFeedsAndDropsCarriageReturns) {
+    const std::string bytes = "ab\r\ncd";
+    Archive archive = memory_archive(bytes);
+    std::string line;
+    archive.read_line(line);
+    EXPECT_EQ(line, "ab");
+    EXPECT_EQ(archive.position(), 4);
+    archive.read_line(line);
+    EXPECT_EQ(line, "cd");
+    EXPECT_EQ(archive.position(), 6);
+    EXPECT_EQ(archive.position(), archive.size());
+}
+
+TEST(ArchiveTest, ReadLineTable) {
+    const struct {
+        std::string bytes;
+        std::vector<std::string> lines;
+    } cases[] = {
+        {"", {}},
+        {"\n", {""}},
+        {"\r\n\r\n", {"", ""}},
+        {"only", {"only"}},
+        {"a\rb\n", {"a\rb"}},
+        {"x\r", {"x\r"}},
+        {std::string("z\0z\n", 4), {std::string("z\0z", 3)}},
+        {std::string(700, 'k') + "\n" + std::string(600, 'm'), {std::string(700, 'k'), std::string(600, 'm')}},
+    };
+    for (const auto& c : cases) {
+        Archive archive = memory_archive(c.bytes);
+        std::vector<std::string> lines;
+        while (archive.position() < archive.size()) {
+            std::string line;
+            archive.read_line(line);
+            lines.push_back(line);
+        }
+        EXPECT_EQ(lines, c.lines) << c.bytes;
+    }
+    // A line of a sub-archive ends where the sub-archive ends.
+    const std::string bytes = "abcdef\n";
+    Archive parent = memory_archive(bytes);
+    Archive sub(parent, 1, 3, false);
+    std::string line;
+    sub.read_line(line);
+    EXPECT_EQ(line, "bcd");
+}
+
+TEST(DataStoreTest, NullStoreRemembersTheHighestByteWritten) {
+    kam::NullDataStore store;
+    EXPECT_EQ(store.write(100, "abcde", 5), 5u);
+    EXPECT_EQ(store.size(), 105u);
+    EXPECT_EQ(store.write(0, "ab", 2), 2u);
+    EXPECT_EQ(store.size(), 105u);
+    char buffer[1];
+    try {
+        store.read(0, buffer, 1);
+        FAIL();
+    } catch (const kam::ErrorWithCStack& error) {
+        EXPECT_STREQ(error.what(), "Cant read from null data store");
+    }
+}
+
+TEST(DataStoreTest, ConstMemoryStoreReadsWhatItHas) {
+    const char bytes[10] = {'0', '1', '2', '3', '4', '5', '6', '7', '8', '9'};
+    ConstMemoryDataStore store(bytes, 10);
+    char buffer[4] = {};
+    EXPECT_EQ(store.read(8, buffer, 4), 2u);
+    EXPECT_EQ(std::string(buffer, 2), "89");
+    EXPECT_EQ(store.read(10, buffer, 4), 0u);
+    EXPECT_EQ(store.read(12, buffer, 4), 0u);
+    EXPECT_EQ(store.read(2, buffer, 4), 4u);
+    try {
+        store.write(0, "x", 1);
+        FAIL();
+    } catch (const kam::ErrorWithCStack& error) {
+        EXPECT_STREQ(error.what(), "Cant write to const memmory data store");
+    }
+}
+
+TEST(DataStoreTest, FileStoreWritesAndReadsBack) {
+    test::TempDir dir;
+    const std::string path = (dir.path() / "round.bin").string();
+    {
+        kam::FileDataStore store(path, kam::platform::create_always,
+                                 kam::platform::generic_read | kam::platform::generic_write,
+                                 kam::platform::share_read);
+        EXPECT_TRUE(store.is_open());
+        EXPECT_EQ(store.write(0, "hello", 5), 5u);
+        EXPECT_EQ(store.write(10, "world", 5), 5u);
+        EXPECT_EQ(store.write(3, "", 0), 0u);
+        EXPECT_EQ(store.size(), 15u);
+    }
+    kam::FileDataStore store(path, kam::platform::open_existing, kam::platform::generic_read,
+                             kam::platform::share_read);
+    char buffer[20] = {};
+    EXPECT_EQ(store.read(0, buffer, 20), 15u);
+    EXPECT_EQ(std::string(buffer, 15), std::string("hello\0\0\0\0\0world", 15));
+    EXPECT_EQ(store.read(12, buffer, 20), 3u);
+    EXPECT_EQ(store.read(40, buffer, 20), 0u);
+}
+
+TEST(DataStoreTest, MissingFileNamesTheOpenParametersAndTheSystemText) {
+    test::TempDir dir;
+    const std::string path = (dir.path() / "missing.bin").string();
+    try {
+        kam::FileDataStore store(path, kam::platform::open_existing, kam::platform::generic_read,
+                                 kam::platform::share_read);
+        FAIL();
+    } catch (const kam::DiskError& error) {
+        const std::string message = error.what();
+        const std::string text = "Cannot open " + path +
+                                 " with create mode: 0x3, access: 0x80000000, share_mode: 0x1"
+                                 " => error code 0x2: No such file or directory";
+        EXPECT_TRUE(message.starts_with("archive.cpp(")) << message;
+        EXPECT_TRUE(message.ends_with(") " + text)) << message;
+        EXPECT_EQ(error.error_code(), 2u);
+    }
+}
+
+TEST(DataStoreTest, DiskErrorLayout) {
+    const auto where = std::source_location::current();
+    kam::DiskError error("Cannot seek in file x", 13, where);
+    EXPECT_EQ(std::string(error.what()), "archive_test.cpp(" + std::to_string(where.line()) +
+                                             ") Cannot seek in file x => error code 0xd: "
+                                             "Permission denied");
+    EXPECT_EQ(kam::hex(0), "0x0");
+    EXPECT_EQ(kam::hex(0x80000000u), "0x80000000");
+    EXPECT_EQ(kam::hex(0xABCDEFull << 32), "0xabcdef00000000");
+}
+
+}  // namespace

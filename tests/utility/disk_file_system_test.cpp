@@ -1,0 +1,247 @@
+// The disk file system: open modes, lookups, listings and case-insensitive paths.
+#include "utility/disk_file_system.h"
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <filesystem>
+
+#include "support/trovex_runner.h"
+#include "utility/cached_file_data_store.h"
+#include "utility/encoding.h"
+#include "utility/platform/directories.h"
+
+namespace {
+
+using kam::DiskFileSystem;
+
+std::string read_all(kam::Archive archive) {
+    std::string bytes(static_cast<size_t>(archive.size()), '\0');
+    kam::read_bytes(archive, bytes.data(), static_cast<std::uint32_t>(bytes.size()));
+    return bytes;
+}
+
+std::vector<std::string> listed(kam::FileSystem& file_system, const std::string& directory,
+                                const std::string& patterns, bool want_directories) {
+    std::vector<std::string> names;
+    file_system.list(directory, patterns, want_directories, names);
+    return names;
+}
+
+// A content tree spelled in mixed case, as it comes from a Windows machine.
+struct ContentTree {
+    ContentTree() {
+        dir.write("Data/Units/Tank.XML", "<tank/>");
+        dir.write("Data/Units/Tank.xmb", "XMLb");
+        dir.write("Data/Units/Jeep.xml", "<jeep/>");
+        dir.write("Data/Units/.svn/entries", "svn");
+        dir.write("Data/Units/Notes.txt", "notes");
+        dir.write("Data/Maps/Level1.XML", "<level/>");
+    }
+    test::TempDir dir;
+};
+
+TEST(DiskFileSystemTest, MissingFileOpenedForReadingThrowsTheOpenError) {
+    test::TempDir dir;
+    DiskFileSystem disk(dir.path().string());
+    const std::string full = disk.root() + "missing.xml";
+    try {
+        disk.open("missing.xml", "r");
+        FAIL();
+    } catch (const kam::DiskError& error) {
+        EXPECT_TRUE(std::string(error.what())
+                        .ends_with(") Cannot open " + full +
+                                   " with create mode: 0x3, access: 0x80000000, share_mode: 0x1 => "
+                                   "error code 0x2: No such file or directory"))
+            << error.what();
+    }
+}
+
+TEST(DiskFileSystemTest, RootIsCanonicalWithItsLeadingSeparator) {
+    DiskFileSystem disk("/Game//Content");
+    EXPECT_EQ(disk.root(), "\\game\\content\\");
+    EXPECT_EQ(disk.full_path("data\\a.xml"), "\\game\\content\\data\\a.xml");
+    std::uint64_t offset = 7;
+    std::uint32_t size = 7;
+    EXPECT_EQ(disk.physical_path("a", offset, size), "\\game\\content\\a");
+    EXPECT_EQ(offset, 0u);
+    EXPECT_EQ(size, 0xffffffffu);
+    EXPECT_EQ(disk.source_path("A/b"), "A/b");
+    EXPECT_EQ(DiskFileSystem("").root(), "");
+}
+
+TEST(DiskFileSystemTest, MixedCaseTreeIsFoundThroughLowerCaseBackslashPaths) {
+    ContentTree tree;
+    DiskFileSystem disk(tree.dir.path().string());
+    EXPECT_TRUE(disk.exists("data\\units\\tank.xml"));
+    EXPECT_TRUE(disk.exists("DATA/UNITS/TANK.XML"));
+    EXPECT_TRUE(disk.is_dir("data\\units"));
+    EXPECT_FALSE(disk.is_dir("data\\units\\tank.xml"));
+    EXPECT_FALSE(disk.exists("data\\units\\tank.ksf"));
+    EXPECT_FALSE(disk.is_dir("data\\nothing\\here"));
+    EXPECT_EQ(disk.modification_time("data\\nothing"), 0u);
+    EXPECT_EQ(read_all(disk.open("data\\units\\tank.xml", "r")), "<tank/>");
+    EXPECT_EQ(read_all(disk.open("data\\units\\tank.xml", "rc")), "<tank/>");
+    EXPECT_EQ(read_all(disk.open("data\\units\\tank.xmb", "r")), "XMLb");
+}
+
+TEST(DiskFileSystemTest, ExistsIgnoresTrailingSeparators) {
+    ContentTree tree;
+    DiskFileSystem disk(tree.dir.path().string());
+    for (const char* path : {"data\\units", "data\\units\\", "data/units/", "Data/Units//"}) {
+        EXPECT_TRUE(disk.exists(path)) << path;
+    }
+    EXPECT_TRUE(disk.exists(""));
+}
+
+TEST(DiskFileSystemTest, ListingsAreSortedFilteredAndNeverShowSvn) {
+    ContentTree tree;
+    DiskFileSystem disk(tree.dir.path().string());
+    EXPECT_EQ(listed(disk, "data\\units", "*.xml;*.xmb", false),
+              (std::vector<std::string>{"Jeep.xml", "Tank.XML", "Tank.xmb"}));
+    EXPECT_EQ(listed(disk, "data\\units", "*.xmb;*.xml", false),
+              (std::vector<std::string>{"Tank.xmb", "Jeep.xml", "Tank.XML"}));
+    EXPECT_EQ(listed(disk, "data\\units", "*", false),
+              (std::vector<std::string>{"Jeep.xml", "Notes.txt", "Tank.XML", "Tank.xmb"}));
+    EXPECT_EQ(listed(disk, "data\\units", "*.*", true), std::vector<std::string>{});
+    EXPECT_EQ(listed(disk, "data", "*", true), (std::vector<std::string>{"Maps", "Units"}));
+    EXPECT_EQ(listed(disk, "", "*", true), (std::vector<std::string>{"Data"}));
+    EXPECT_EQ(listed(disk, "data\\missing", "*", false), std::vector<std::string>{});
+}
+
+TEST(DiskFileSystemTest, OpenModes) {
+    test::TempDir dir;
+    DiskFileSystem disk(dir.path().string());
+
+    kam::Archive created = disk.open("new.bin", "w");
+    EXPECT_TRUE(created.growable());
+    EXPECT_NE(dynamic_cast<kam::FileDataStore*>(created.store()), nullptr);
+    kam::write_string(created, "abc");
+    created = kam::Archive();
+    EXPECT_EQ(dir.read("new.bin"), std::string("abc\0", 4));
+
+    kam::Archive appended = disk.open("new.bin", "a");
+    EXPECT_EQ(appended.base(), 4u);
+    EXPECT_EQ(appended.size(), 0);
+    EXPECT_TRUE(appended.growable());
+    kam::write_u8(appended, 'd');
+    EXPECT_EQ(appended.size(), 1);
+    appended = kam::Archive();
+    EXPECT_EQ(dir.read("new.bin"), std::string("abc\0d", 5));
+
+    kam::Archive plain = disk.open("new.bin", "r");
+    EXPECT_FALSE(plain.growable());
+    EXPECT_EQ(plain.size(), 5);
+    EXPECT_NE(dynamic_cast<kam::FileDataStore*>(plain.store()), nullptr);
+    kam::Archive cached = disk.open("new.bin", "rc");
+    EXPECT_NE(dynamic_cast<kam::CachedFileDataStore*>(cached.store()), nullptr);
+    EXPECT_EQ(read_all(cached), std::string("abc\0d", 5));
+    // 'c' with a writing letter is a plain file store.
+    EXPECT_NE(dynamic_cast<kam::FileDataStore*>(disk.open("new.bin", "r+c").store()), nullptr);
+
+    kam::Archive both = disk.open("new.bin", "r+");
+    EXPECT_TRUE(both.growable());
+    EXPECT_EQ(both.size(), 5);
+    kam::write_u8(both, 'A');
+    both.set_position(0);
+    EXPECT_EQ(kam::read_u8(both), 'A');
+    both = kam::Archive();
+
+    kam::Archive truncated = disk.open("new.bin", "w");
+    EXPECT_EQ(truncated.size(), 0);
+    truncated = kam::Archive();
+    EXPECT_EQ(dir.read("new.bin"), "");
+}
+
+TEST(DiskFileSystemTest, OpeningADirectoryFails) {
+    ContentTree tree;
+    DiskFileSystem disk(tree.dir.path().string());
+    EXPECT_THROW(disk.open("data", "r"), kam::DiskError);
+}
+
+TEST(DiskFileSystemTest, CreationKeepsTheSpellingGivenBelowExistingDirectories) {
+    ContentTree tree;
+    DiskFileSystem disk(tree.dir.path().string());
+    disk.open("data\\units\\Truck.XMB", "w");
+    EXPECT_TRUE(tree.dir.exists("Data/Units/Truck.XMB"));
+    // Writing a file that exists in another case writes that file.
+    kam::Archive tank = disk.open("data\\units\\tank.xml", "w");
+    kam::write_string(tank, "new");
+    tank = kam::Archive();
+    EXPECT_EQ(tree.dir.read("Data/Units/Tank.XML"), std::string("new\0", 4));
+    EXPECT_FALSE(tree.dir.exists("Data/Units/tank.xml"));
+
+    EXPECT_TRUE(disk.make_dir("data\\Sounds"));
+    EXPECT_TRUE(std::filesystem::is_directory(tree.dir.path() / "Data/Sounds"));
+    EXPECT_FALSE(disk.make_dir("data\\sounds"));
+}
+
+TEST(DiskFileSystemTest, CacheFollowsWhatTheToolCreatesAndDeletes) {
+    ContentTree tree;
+    DiskFileSystem disk(tree.dir.path().string());
+    // Fill the cache of data\units through a lookup in another case.
+    EXPECT_TRUE(disk.exists("data\\units\\jeep.xml"));
+    EXPECT_FALSE(disk.exists("data\\units\\bike.xml"));
+    disk.open("data\\units\\Bike.Xml", "w");
+    EXPECT_TRUE(disk.exists("data\\units\\bike.xml"));
+    EXPECT_TRUE(disk.remove("data\\units\\bike.xml"));
+    EXPECT_FALSE(disk.exists("data\\units\\bike.xml"));
+    EXPECT_FALSE(tree.dir.exists("Data/Units/Bike.Xml"));
+    EXPECT_TRUE(disk.make_dir("data\\units\\Parts"));
+    EXPECT_TRUE(disk.is_dir("data\\units\\parts"));
+    EXPECT_TRUE(disk.remove("data\\units\\parts"));
+    EXPECT_FALSE(disk.exists("data\\units\\parts"));
+    EXPECT_FALSE(disk.remove("data\\units\\parts"));
+}
+
+TEST(DiskFileSystemTest, ExactSpellingFirstElseTheSmallestInByteOrder) {
+    test::TempDir dir;
+    dir.write("Abc.txt", "upper-a");
+    dir.write("aBC.txt", "lower-a");
+    dir.write("ABC.txt", "all-upper");
+    DiskFileSystem disk(dir.path().string());
+    EXPECT_EQ(read_all(disk.open("aBC.txt", "r")), "lower-a");
+    EXPECT_EQ(read_all(disk.open("abc.txt", "r")), "all-upper");
+    EXPECT_EQ(read_all(disk.open("abc.TXT", "r")), "all-upper");
+}
+
+TEST(DiskFileSystemTest, ModificationTimeIsAFiletimeWithTheNanoseconds) {
+    test::TempDir dir;
+    dir.write("dated.txt", "x");
+    using namespace std::chrono;
+    const auto when = sys_days{year{2020} / 1 / 2} + seconds(3) + nanoseconds(456789012);
+    std::filesystem::last_write_time(dir.path() / "dated.txt", file_clock::from_sys(when));
+    DiskFileSystem disk(dir.path().string());
+    // 1577923203 s after 1970, 11644473600 s from 1601 to 1970, in 100 ns units.
+    EXPECT_EQ(disk.modification_time("dated.txt"), (1577923203ull + 11644473600ull) * 10000000ull + 4567890ull);
+}
+
+TEST(DiskFileSystemTest, DefaultDiskFileSystemTakesNativePaths) {
+    ContentTree tree;
+    kam::DiskFileSystem& disk = kam::default_disk_file_system();
+    EXPECT_EQ(disk.root(), "");
+    EXPECT_EQ(&disk, &kam::default_disk_file_system());
+    const std::string base = tree.dir.path().string();
+    EXPECT_TRUE(disk.exists(base + "/Data/Units/Tank.XML"));
+    EXPECT_TRUE(disk.exists(base + "\\data\\units\\tank.xml"));
+    EXPECT_EQ(read_all(disk.open(base + "\\data\\maps\\level1.xml", "r")), "<level/>");
+}
+
+TEST(WildcardTest, MatchesLikeTheToolsFileSearches) {
+    const struct {
+        const char* pattern;
+        const char* name;
+        bool matches;
+    } cases[] = {
+        {"*", "anything", true},       {"*.*", "no_dot", true},      {"*.xml", "a.XML", true},
+        {"*.xml", "a.xmb", false},     {"*.xml", "a.xml.bak", false}, {"?.xml", "ab.xml", false},
+        {"??.xml", "ab.xml", true},    {"a*b*c", "aXbYc", true},     {"a*b*c", "aXbYcZ", false},
+        {"tank.xml", "TANK.xml", true}, {"*tank*", "bigtanks", true}, {"", "", true},
+        {"", "a", false},              {"*a", "bbb", false},          {"a*", "a", true},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(kam::platform::matches_wildcard(c.pattern, c.name), c.matches) << c.pattern << " " << c.name;
+    }
+}
+
+}  // namespace

@@ -1,0 +1,111 @@
+// Absolute and relative paths, file deletion and directory chains with their error messages.
+#include "utility/disk_utilities.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+
+#include "support/trovex_runner.h"
+#include "utility/command_line.h"
+
+namespace {
+
+std::string capture(const std::function<void()>& action) {
+    testing::internal::CaptureStdout();
+    action();
+    return testing::internal::GetCapturedStdout();
+}
+
+TEST(DiskUtilitiesTest, MakeAbsoluteTable) {
+    const struct {
+        const char* path;
+        const char* current;
+        const char* expected;
+    } cases[] = {
+        {"..\\x", "/a/b", "\\a\\x"},
+        {"..\\x", "C:\\a\\b", "c:\\a\\x"},
+        {"C:\\A\\..\\x", "/ignored", "c:\\x"},
+        {"/Data/./Units//Tank.XML", "/ignored", "\\data\\units\\tank.xml"},
+        {"x/y", "/Work", "\\work\\x\\y"},
+        {".", "/a/b", "\\a\\b"},
+        {"../../..", "/a/b", "\\"},
+        {"C:\\..\\x", "/ignored", "c:\\x"},
+        {"c:", "/ignored", "c:\\"},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(kam::make_absolute(c.path, c.current), c.expected) << c.path << " in " << c.current;
+    }
+    EXPECT_EQ(kam::make_absolute("x"), kam::make_absolute(kam::current_directory() + "/x"));
+    EXPECT_EQ(kam::current_directory(), std::filesystem::current_path().string());
+}
+
+TEST(DiskUtilitiesTest, MakeRelativeTable) {
+    const struct {
+        const char* base;
+        const char* path;
+        const char* expected;
+    } cases[] = {
+        {"c:\\a\\b", "c:\\a\\b", "."},
+        {"c:\\a\\b", "c:\\a\\b\\c\\d.xml", "c\\d.xml"},
+        {"c:\\a\\b\\", "c:\\a\\b\\c\\d.xml", "c\\d.xml"},
+        {"c:\\a\\b", "c:\\a\\x\\y", "..\\x\\y"},
+        {"\\a\\b\\c", "\\a", "..\\.."},
+        {"c:\\a", "d:\\a", "..\\..\\d:\\a"},
+        {"c:\\A", "c:\\a\\x", "..\\a\\x"},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(kam::make_relative(c.base, c.path), c.expected) << c.base << " " << c.path;
+    }
+}
+
+TEST(DiskUtilitiesTest, DeleteFileRemovesItAndIgnoresMissingOnes) {
+    test::TempDir dir;
+    dir.write("old.bin", "x");
+    CommandLine line(std::vector<std::string>{});
+    EXPECT_EQ(capture([&] { kam::delete_file((dir.path() / "old.bin").string()); }), "");
+    EXPECT_FALSE(dir.exists("old.bin"));
+    EXPECT_EQ(capture([&] { kam::delete_file((dir.path() / "old.bin").string()); }), "");
+}
+
+TEST(DiskUtilitiesTest, DeleteFileReportsWhatItCannotDelete) {
+    test::TempDir dir;
+    dir.write("folder/inside", "x");
+    CommandLine line(std::vector<std::string>{});
+    const std::string path = (dir.path() / "folder").string();
+    const std::string dashes(70, '-');
+    EXPECT_EQ(capture([&] { kam::delete_file(path); }),
+              dashes + "\nERROR: Cant delete \"" + path + "\" (Is a directory)\n" + dashes + "\n");
+    EXPECT_TRUE(dir.exists("folder/inside"));
+}
+
+TEST(DiskUtilitiesTest, CreateDirectoriesMakesTheChainAndReportsFailures) {
+    test::TempDir dir;
+    CommandLine line(std::vector<std::string>{});
+    const std::string base = dir.path().string();
+    EXPECT_EQ(capture([&] { kam::create_directories(base + "\\Out\\bundles/x"); }), "");
+    EXPECT_TRUE(std::filesystem::is_directory(dir.path() / "Out/bundles/x"));
+    // Existing directories are skipped, in any case.
+    EXPECT_EQ(capture([&] { kam::create_directories(base + "/out/BUNDLES/x/y"); }), "");
+    EXPECT_TRUE(std::filesystem::is_directory(dir.path() / "Out/bundles/x/y"));
+
+    dir.write("file", "in the way");
+    const std::string dashes(70, '-');
+    const std::string output = capture([&] { kam::create_directories(base + "/file/a/b"); });
+    std::string prefix;
+    for (char c : base + "/file/a") prefix += c == '/' ? '\\' : c;
+    EXPECT_EQ(output, dashes + "\nERROR: Cant create directory \"" + prefix + "\" (Not a directory)\n" +
+                          dashes + "\n" + dashes + "\nERROR: Cant create directory \"" + prefix +
+                          "\\b\" (Not a directory)\n" + dashes + "\n");
+}
+
+TEST(DiskUtilitiesTest, RelativeChainsCreateTheirFirstDirectoryToo) {
+    test::TempDir dir;
+    const auto previous = std::filesystem::current_path();
+    std::filesystem::current_path(dir.path());
+    CommandLine line(std::vector<std::string>{});
+    kam::create_directories("first\\second");
+    std::filesystem::current_path(previous);
+    EXPECT_TRUE(std::filesystem::is_directory(dir.path() / "first/second"));
+}
+
+}  // namespace

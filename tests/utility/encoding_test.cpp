@@ -1,0 +1,92 @@
+// Little-endian images, zero-terminated strings and their bound checks.
+#include "utility/encoding.h"
+
+#include <gtest/gtest.h>
+
+namespace {
+
+using kam::Archive;
+
+Archive memory_archive(const std::string& bytes) {
+    return Archive("enc", std::make_unique<kam::ConstMemoryDataStore>(bytes.data(), bytes.size()), 0,
+                   static_cast<std::int64_t>(bytes.size()), false);
+}
+
+// Collects what is written in memory, so tests can look at the bytes.
+class MemoryStore : public kam::DataStore {
+public:
+    std::uint32_t write(std::uint64_t offset, const void* data, std::uint32_t count) override {
+        if (bytes.size() < offset + count) bytes.resize(offset + count);
+        std::memcpy(&bytes[offset], data, count);
+        return count;
+    }
+    std::uint32_t read(std::uint64_t offset, void* buffer, std::uint32_t count) override {
+        if (offset >= bytes.size()) return 0;
+        const auto got = static_cast<std::uint32_t>(std::min<std::uint64_t>(count, bytes.size() - offset));
+        std::memcpy(buffer, &bytes[offset], got);
+        return got;
+    }
+    std::string bytes;
+};
+
+TEST(EncodingTest, ValuesAreLittleEndianWithoutPadding) {
+    auto store = std::make_shared<MemoryStore>();
+    Archive out("out", store, 0, 0, true);
+    kam::write_u8(out, 0x01);
+    kam::write_u16(out, 0x0302);
+    kam::write_u32(out, 0x07060504);
+    kam::write_u64(out, 0x0f0e0d0c0b0a0908ull);
+    kam::write_i32(out, -2);
+    kam::write_f32(out, 1.0f);
+    kam::write_string(out, "ab");
+    const std::string expected = std::string(
+        "\x01\x02\x03\x04\x05\x06\x07\x08\x09\x0a\x0b\x0c\x0d\x0e\x0f"
+        "\xfe\xff\xff\xff"
+        "\x00\x00\x80\x3f"
+        "ab\x00",
+        26);
+    EXPECT_EQ(store->bytes, expected);
+
+    Archive in = memory_archive(store->bytes);
+    EXPECT_EQ(kam::read_u8(in), 0x01);
+    EXPECT_EQ(kam::read_u16(in), 0x0302);
+    EXPECT_EQ(kam::read_u32(in), 0x07060504u);
+    EXPECT_EQ(kam::read_u64(in), 0x0f0e0d0c0b0a0908ull);
+    EXPECT_EQ(kam::read_i32(in), -2);
+    EXPECT_EQ(kam::read_f32(in), 1.0f);
+    EXPECT_EQ(kam::read_string(in), "ab");
+    EXPECT_EQ(in.position(), in.size());
+}
+
+TEST(EncodingTest, EveryTruncationOfAValueIsRefused) {
+    const std::string bytes("\x01\x02\x03\x04\x05\x06\x07\x08", 8);
+    for (size_t length = 0; length < 8; ++length) {
+        Archive in = memory_archive(bytes.substr(0, length));
+        EXPECT_THROW(kam::read_u64(in), std::range_error) << length;
+        Archive again = memory_archive(bytes.substr(0, length / 2));
+        EXPECT_THROW(kam::read_u32(again), std::range_error) << length;
+    }
+    // A growable archive whose store ends early is refused as well.
+    Archive growable("short", std::make_unique<kam::ConstMemoryDataStore>(bytes.data(), 2), 0, 2, true);
+    try {
+        kam::read_u32(growable);
+        FAIL();
+    } catch (const std::range_error& error) {
+        EXPECT_STREQ(error.what(), "Archive::checked_read() Attempt to read past end of archive 'short'");
+    }
+}
+
+TEST(EncodingTest, ByteStringCountIsCheckedBeforeAllocating) {
+    const std::string bytes = "abcdef";
+    Archive in = memory_archive(bytes);
+    EXPECT_EQ(kam::read_byte_string(in, 2), "ab");
+    EXPECT_THROW(kam::read_byte_string(in, 0xffffffffu), std::range_error);
+    EXPECT_EQ(kam::read_byte_string(in, 4), "cdef");
+}
+
+TEST(EncodingTest, WritingToAnArchiveWithoutStoreFails) {
+    Archive none;
+    EXPECT_THROW(kam::write_u32(none, 1), kam::ErrorWithCStack);
+}
+
+}  // namespace

@@ -1,0 +1,49 @@
+// The canonical path form and the small path helpers.
+#include "utility/path.h"
+
+#include <gtest/gtest.h>
+
+namespace {
+
+TEST(PathTest, NormalizePathTable) {
+    const struct {
+        const char* path;
+        bool trailing;
+        bool leading;
+        const char* expected;
+    } cases[] = {
+        {"/Data//Sub\\File.TXT/", false, false, "data\\sub\\file.txt"},
+        {"/Data//Sub\\File.TXT/", true, false, "data\\sub\\file.txt\\"},
+        {"/Data//Sub\\File.TXT/", false, true, "\\data\\sub\\file.txt"},
+        {"Data//Units/Tank.XML", false, false, "data\\units\\tank.xml"},
+        {"", true, true, ""},
+        {"/", false, false, ""},
+        {"/", true, false, ""},
+        {"//", true, true, "\\"},
+        {"\\\\server\\Share", false, true, "\\server\\share"},
+        {"a", true, false, "a\\"},
+        {"a\\\\\\", true, false, "a\\"},
+        {"\xc3\x84Z", false, false, "\xc3\x84z"},
+        {"D:\\Game\\", true, false, "d:\\game\\"},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(kam::normalize_path(c.path, c.trailing, c.leading), c.expected)
+            << c.path << " " << c.trailing << c.leading;
+    }
+}
+
+TEST(PathTest, JoinFileNameAndExtension) {
+    EXPECT_EQ(kam::join_path("data", "a.xml"), "data\\a.xml");
+    EXPECT_EQ(kam::join_path("data\\", "a.xml"), "data\\a.xml");
+    EXPECT_EQ(kam::join_path("data/", "a.xml"), "data/a.xml");
+    EXPECT_EQ(kam::join_path("", "a.xml"), "a.xml");
+    EXPECT_EQ(kam::file_name("data\\units/tank.xml"), "tank.xml");
+    EXPECT_EQ(kam::file_name("tank.xml"), "tank.xml");
+    EXPECT_EQ(kam::file_name("data\\"), "");
+    EXPECT_EQ(kam::extension("data\\tank.xml"), ".xml");
+    EXPECT_EQ(kam::extension("a.b.KSF"), ".KSF");
+    EXPECT_EQ(kam::extension("readme"), "");
+    EXPECT_EQ(kam::extension("dir.v2\\readme"), ".v2\\readme");
+}
+
+}  // namespace

@@ -1,0 +1,257 @@
+// The virtual file system: mounts, the candidate search, writes, merged listings and recording.
+#include "utility/virtual_file_system.h"
+
+#include <gtest/gtest.h>
+
+#include <map>
+
+#include "support/trovex_runner.h"
+#include "utility/disk_file_system.h"
+#include "utility/encoding.h"
+
+namespace {
+
+using kam::VirtualFileSystem;
+
+std::string read_all(kam::Archive archive) {
+    std::string bytes(static_cast<size_t>(archive.size()), '\0');
+    kam::read_bytes(archive, bytes.data(), static_cast<std::uint32_t>(bytes.size()));
+    return bytes;
+}
+
+// An in-memory file system whose answers a test sets, recording what it was asked.
+class FakeFileSystem : public kam::FileSystem {
+public:
+    explicit FakeFileSystem(std::string label) : label_(std::move(label)) {}
+
+    bool exists(const std::string& path) override {
+        asked.push_back(path);
+        return files.count(path) != 0;
+    }
+    std::string physical_path(const std::string& path, std::uint64_t&, std::uint32_t&) override {
+        return label_ + ":" + path;
+    }
+    std::string full_path(const std::string& path) override { return label_ + ":" + path; }
+    std::string source_path(const std::string& path) override { return label_ + ":" + path; }
+    kam::Archive open(const std::string& path, const std::string& mode) override {
+        opened.push_back(path + "/" + mode);
+        const std::string& content = files[path];
+        return kam::Archive(label_, std::make_unique<kam::ConstMemoryDataStore>(content.data(), content.size()),
+                            0, static_cast<std::int64_t>(content.size()), false);
+    }
+    bool make_dir(const std::string& path) override {
+        made.push_back(path);
+        return true;
+    }
+    bool remove(const std::string& path) override {
+        made.push_back("-" + path);
+        return true;
+    }
+    void list(const std::string&, const std::string&, bool, std::vector<std::string>& names) override {
+        names.insert(names.end(), listing.begin(), listing.end());
+    }
+    bool owns(const std::string& path) override { return owned.count(path) != 0; }
+    bool hides(const std::string& path) override { return hidden.count(path) != 0; }
+    bool is_read_only() override { return read_only; }
+    std::uint64_t modification_time(const std::string& path) override { return files.count(path) ? 42 : 0; }
+
+    std::map<std::string, std::string> files;
+    std::set<std::string> owned, hidden;
+    std::vector<std::string> listing, asked, opened, made;
+    bool read_only = false;
+
+private:
+    std::string label_;
+};
+
+TEST(VirtualFileSystemTest, FirstOneConstructedIsTheInstance) {
+    ASSERT_FALSE(VirtualFileSystem::has_instance());
+    EXPECT_THROW(VirtualFileSystem::instance(), kam::ErrorWithCStack);
+    {
+        VirtualFileSystem first;
+        VirtualFileSystem second;
+        EXPECT_EQ(&VirtualFileSystem::instance(), &first);
+    }
+    EXPECT_FALSE(VirtualFileSystem::has_instance());
+}
+
+TEST(VirtualFileSystemTest, MountPrefixesAreCanonicalAndRemovedFromThePath) {
+    VirtualFileSystem vfs;
+    FakeFileSystem everything("all"), data("data");
+    everything.files["data\\x.xml"] = "from all";
+    data.files["x.xml"] = "from data";
+    const int first = vfs.mount("/", &everything, false);
+    const int second = vfs.mount("Data/", &data, false);
+    EXPECT_LT(first, second);
+    EXPECT_EQ(vfs.full_path("/Data//X.XML"), "all:data\\x.xml");
+    EXPECT_TRUE(vfs.unmount(first));
+    EXPECT_FALSE(vfs.unmount(first));
+    EXPECT_EQ(vfs.full_path("data\\x.xml"), "data:x.xml");
+    EXPECT_EQ(read_all(vfs.open("DATA/x.xml", "r")), "from data");
+    EXPECT_EQ(vfs.full_path("other\\x.xml"), "other\\x.xml");
+    EXPECT_EQ(vfs.source_path("other\\x.xml"), "other\\x.xml");
+    EXPECT_EQ(vfs.modification_time("other\\x.xml"), 0u);
+    EXPECT_EQ(vfs.modification_time("data\\x.xml"), 42u);
+}
+
+TEST(VirtualFileSystemTest, HidesOrOwnsEndsTheSearch) {
+    VirtualFileSystem vfs;
+    FakeFileSystem bundle("bundle"), disk("disk");
+    disk.files = {{"a", "disk a"}, {"b", "disk b"}, {"c", "disk c"}};
+    bundle.hidden = {"a"};
+    bundle.owned = {"b"};
+    vfs.mount("/", &bundle, false);
+    vfs.mount("/", &disk, false);
+    EXPECT_FALSE(vfs.exists("a"));
+    EXPECT_FALSE(vfs.exists("b"));
+    EXPECT_TRUE(vfs.exists("c"));
+    EXPECT_FALSE(vfs.open("a", "r").has_store());
+    EXPECT_FALSE(vfs.is_dir("b"));
+    EXPECT_EQ(read_all(vfs.open("c", "rc")), "disk c");
+    EXPECT_EQ(disk.asked, (std::vector<std::string>{"c", "c"}));
+}
+
+TEST(VirtualFileSystemTest, WritesGoToTheFirstFileSystemThatIsNotReadOnly) {
+    VirtualFileSystem vfs;
+    FakeFileSystem bundle("bundle"), disk("disk");
+    bundle.read_only = true;
+    bundle.files["x"] = "bundle x";
+    vfs.mount("", &bundle, false);
+    vfs.mount("", &disk, false);
+    for (const char* mode : {"w", "a", "r+"}) vfs.open("x", mode);
+    EXPECT_EQ(disk.opened, (std::vector<std::string>{"x/w", "x/a", "x/r+"}));
+    EXPECT_TRUE(bundle.opened.empty());
+    EXPECT_TRUE(vfs.make_dir("New"));
+    EXPECT_TRUE(vfs.remove("old"));
+    EXPECT_EQ(disk.made, (std::vector<std::string>{"new", "-old"}));
+
+    VirtualFileSystem only_read;
+    only_read.mount("", &bundle, false);
+    EXPECT_FALSE(only_read.open("x", "w").has_store());
+    EXPECT_FALSE(only_read.make_dir("x"));
+    EXPECT_FALSE(only_read.remove("x"));
+}
+
+TEST(VirtualFileSystemTest, ListMergesNamesOnceInCanonicalForm) {
+    VirtualFileSystem vfs;
+    FakeFileSystem first("first"), second("second");
+    first.listing = {"Tank.XML", "jeep.xml"};
+    second.listing = {"tank.xml", "Bike.xml", "JEEP.XML"};
+    vfs.mount("/", &first, false);
+    vfs.mount("/", &second, false);
+    std::vector<std::string> names;
+    vfs.list("units", "*.xml", false, names);
+    EXPECT_EQ(names, (std::vector<std::string>{"Tank.XML", "jeep.xml", "Bike.xml"}));
+}
+
+TEST(VirtualFileSystemTest, OwnedFileSystemsAreDeletedWithTheMounts) {
+    struct Counted : FakeFileSystem {
+        explicit Counted(int& deleted) : FakeFileSystem("counted"), deleted_(deleted) {}
+        ~Counted() override { ++deleted_; }
+        int& deleted_;
+    };
+    int deleted = 0;
+    {
+        VirtualFileSystem vfs;
+        vfs.mount("/", new Counted(deleted), true);
+        const int id = vfs.mount("/", new Counted(deleted), true);
+        vfs.unmount(id);
+        EXPECT_EQ(deleted, 1);
+    }
+    EXPECT_EQ(deleted, 2);
+}
+
+TEST(VirtualFileSystemTest, MissingFileGivesAnArchiveWithoutStore) {
+    test::TempDir dir;
+    VirtualFileSystem vfs;
+    kam::DiskFileSystem disk(dir.path().string());
+    vfs.mount("/", &disk, false);
+    const kam::Archive archive = vfs.open("missing.xml", "r");
+    EXPECT_FALSE(archive.has_store());
+    EXPECT_EQ(archive.name(), "");
+    EXPECT_TRUE(archive.growable());
+    EXPECT_FALSE(vfs.open("missing.xml", "rc").has_store());
+}
+
+TEST(VirtualFileSystemTest, MixedCaseTreeThroughMountedDisk) {
+    test::TempDir dir;
+    dir.write("Data/Units/Tank.XML", "<tank/>");
+    dir.write("Data/Units/Tank.xmb", "XMLb");
+    dir.write("Data/Units/.svn/Tank.xml", "svn");
+    VirtualFileSystem vfs;
+    kam::DiskFileSystem disk(dir.path().string());
+    vfs.mount("/", &disk, false);
+    EXPECT_TRUE(vfs.exists("data\\units\\tank.xml"));
+    EXPECT_TRUE(vfs.is_dir("data\\units"));
+    EXPECT_EQ(read_all(vfs.open("data\\units\\tank.xml", "r")), "<tank/>");
+    std::vector<std::string> names;
+    vfs.list("data\\units", "*.xml;*.xmb", false, names);
+    EXPECT_EQ(names, (std::vector<std::string>{"Tank.XML", "Tank.xmb"}));
+    names.clear();
+    vfs.list("data\\units", "*", true, names);
+    EXPECT_TRUE(names.empty());
+}
+
+TEST(VirtualFileSystemTest, TwoMountsHoldingTheSameFileTheFirstAnswers) {
+    test::TempDir first_dir, second_dir;
+    first_dir.write("Shared.xml", "first");
+    second_dir.write("shared.xml", "second");
+    second_dir.write("only.xml", "second only");
+    VirtualFileSystem vfs;
+    kam::DiskFileSystem first(first_dir.path().string()), second(second_dir.path().string());
+    vfs.mount("/", &first, false);
+    vfs.mount("/", &second, false);
+    EXPECT_EQ(read_all(vfs.open("shared.xml", "r")), "first");
+    EXPECT_EQ(read_all(vfs.open("only.xml", "rc")), "second only");
+    EXPECT_EQ(vfs.full_path("shared.xml"), first.root() + "shared.xml");
+    std::vector<std::string> names;
+    vfs.list("", "*.xml", false, names);
+    EXPECT_EQ(names, (std::vector<std::string>{"Shared.xml", "only.xml"}));
+}
+
+TEST(VirtualFileSystemTest, RecordingWritesOneLinePerOpenWithEntities) {
+    test::TempDir dir;
+    dir.write("Data/Tank.XML", "<tank/>");
+    VirtualFileSystem vfs;
+    kam::DiskFileSystem disk(dir.path().string());
+    vfs.mount("/", &disk, false);
+    vfs.open("data\\tank.xml", "r");  // not recording yet
+    EXPECT_EQ(vfs.log_name(), "script_not_set");
+    vfs.set_log_name("level1");
+    vfs.set_recording(true);
+    EXPECT_TRUE(dir.exists("bundles"));
+    EXPECT_TRUE(vfs.open("/Data/Tank.XML", "r").has_store());
+    EXPECT_FALSE(vfs.open("Sounds\\R&B <live> \"1\".wav", "rc").has_store());
+    const std::string expected =
+        "   <open path=\"data\\tank.xml\" flags=\"r\" />\r\n"
+        "   <open path=\"sounds\\r&amp;b &lt;live&gt; &quot;1&quot;.wav\" flags=\"rc\" />\r\n";
+    // Each line is on disk as soon as the open returns.
+    EXPECT_EQ(dir.read("bundles/level1.xml"), expected);
+
+    vfs.set_bundles_enabled(false);
+    vfs.open("data\\tank.xml", "r");
+    vfs.set_bundles_enabled(true);
+    vfs.set_recording(false);
+    vfs.open("data\\tank.xml", "r");
+    EXPECT_EQ(dir.read("bundles/level1.xml"), expected);
+
+    // Switching on again appends.
+    vfs.set_recording(true);
+    vfs.open("x", "w");
+    vfs.set_recording(false);
+    EXPECT_EQ(dir.read("bundles/level1.xml"), expected + "   <open path=\"x\" flags=\"w\" />\r\n");
+}
+
+TEST(VirtualFileSystemTest, RecordingIntoAnUnwritablePlaceWritesNothing) {
+    test::TempDir dir;
+    dir.write("bundles", "a file where the directory should be");
+    VirtualFileSystem vfs;
+    kam::DiskFileSystem disk(dir.path().string());
+    vfs.mount("/", &disk, false);
+    vfs.set_recording(true);
+    EXPECT_TRUE(vfs.recording());
+    EXPECT_FALSE(vfs.open("a.xml", "r").has_store());
+    EXPECT_EQ(dir.read("bundles"), "a file where the directory should be");
+}
+
+}  // namespace
