@@ -2,7 +2,12 @@
 #include "xml/xml_document.h"
 
 #include <algorithm>
+#include <limits>
 
+#include "utility/encoding.h"
+#include "utility/path.h"
+#include "utility/virtual_file_system.h"
+#include "xml/xml_binary.h"
 #include "xml/xml_parser.h"
 
 namespace kam {
@@ -14,17 +19,16 @@ const char* const internal_file = "#internal_file";
 // The files whose text is being parsed right now, outermost first, in canonical form.
 thread_local std::vector<std::string> files_being_loaded;
 
-std::string canonical(std::string_view path) {
-    std::string result;
-    for (char c : path) {
-        if (c == '/') c = '\\';
-        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c + 32);
-        if (c == '\\' && (result.empty() || result.back() == '\\')) continue;
-        result += c;
-    }
-    if (!result.empty() && result.back() == '\\') result.pop_back();
-    return result;
-}
+std::string canonical(std::string_view path) { return normalize_path(path, false, false); }
+
+// Marks a file as being parsed for as long as it is.
+class BeingLoaded {
+public:
+    explicit BeingLoaded(const std::string& path) { files_being_loaded.push_back(canonical(path)); }
+    ~BeingLoaded() { files_being_loaded.pop_back(); }
+    BeingLoaded(const BeingLoaded&) = delete;
+    BeingLoaded& operator=(const BeingLoaded&) = delete;
+};
 
 bool is_being_loaded(const std::string& path) {
     const std::string key = canonical(path);
@@ -61,6 +65,75 @@ void XMLDocument::fill_entities() {
     entities_[intern("quot")] = "\"";
     entities_[intern("amp")] = "&";
     entities_[intern("#10")] = "\n";
+}
+
+bool XMLDocument::load(const std::string& path) {
+    set_path(path);
+    VirtualFileSystem& files = VirtualFileSystem::instance();
+    const bool source_exists = files.exists(path);
+    const std::string binary_path = binary_xml_path(source_exists ? files.source_path(path) : path);
+
+    if (files.exists(binary_path)) {
+        const std::uint64_t binary_time = files.modification_time(binary_path);
+        if (!source_exists || binary_time >= files.modification_time(path)) {
+            Archive binary = files.open(binary_path, "r");
+            if (binary.has_store() && binary_xml_version(binary) == 1) {
+                if (!read_binary(binary)) return false;
+                bool stale = false;
+                if (xml_check_dependencies) {
+                    for (const std::string& dependency : dependencies) {
+                        if (files.exists(dependency) && files.modification_time(dependency) > binary_time) {
+                            stale = true;
+                            break;
+                        }
+                    }
+                }
+                if (!stale) return true;
+                root_.clear();
+                dependencies.clear();
+            }
+        }
+    }
+
+    Archive source = files.open(path, "r");
+    if (!source.has_store()) return false;
+    bool parsed;
+    {
+        const BeingLoaded loading(path);
+        parsed = parse_text(source);
+    }
+    if (parsed && xml_write_binary) {
+        Archive binary = files.open(binary_path, "w");
+        if (binary.has_store()) {
+            try {
+                write_binary(binary);
+            } catch (...) {
+                // A partial binary form would be taken for the file from now on.
+                binary = Archive();
+                files.remove(binary_path);
+                throw;
+            }
+        }
+    }
+    return parsed;
+}
+
+bool XMLDocument::parse_text(Archive& archive) {
+    if (archive.size() - archive.position() <= 0) return false;
+    std::string bytes;
+    try {
+        const std::int64_t size = archive.remaining();
+        if (size > std::numeric_limits<std::uint32_t>::max()) {
+            throw std::runtime_error("Archive " + archive.name() + " is too large");
+        }
+        bytes.resize(static_cast<size_t>(size));
+        read_bytes(archive, bytes.data(), static_cast<std::uint32_t>(size));
+    } catch (const std::runtime_error&) {
+        if (!xml_catch_parse_errors) throw;
+        root_.clear();
+        return false;
+    }
+    return parse_bytes(bytes, archive.name());
 }
 
 bool XMLDocument::parse_memory(std::string_view text) {
@@ -167,8 +240,4 @@ std::vector<std::unique_ptr<XMLNode>> XMLDocument::include(const XMLNode& elemen
     return nodes;
 }
 
-}  // namespace kam
-
-namespace kam {
-bool XMLDocument::load(const std::string&) { return false; }
 }  // namespace kam

@@ -84,6 +84,23 @@ XMLNode& XMLNode::operator=(const XMLNode& other) {
     return *this;
 }
 
+XMLNode::XMLNode(XMLNode&& other) noexcept { *this = std::move(other); }
+
+XMLNode& XMLNode::operator=(XMLNode&& other) noexcept {
+    if (this == &other) return *this;
+    remove_children();
+    kind_ = other.kind_;
+    line_ = other.line_;
+    name_ = other.name_;
+    file_ = other.file_;
+    text_ = std::move(other.text_);
+    define_ = std::move(other.define_);
+    parameters_ = std::move(other.parameters_);
+    children_ = std::move(other.children_);
+    other.children_.clear();
+    return *this;
+}
+
 XMLNode::~XMLNode() { remove_children(); }
 
 const std::string& XMLNode::name() const {

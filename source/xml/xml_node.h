@@ -34,6 +34,8 @@ public:
     // Deep: the children are copies.
     XMLNode(const XMLNode& other);
     XMLNode& operator=(const XMLNode& other);
+    XMLNode(XMLNode&& other) noexcept;
+    XMLNode& operator=(XMLNode&& other) noexcept;
     ~XMLNode();
 
     std::uint32_t kind() const { return kind_; }
