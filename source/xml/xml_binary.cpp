@@ -45,16 +45,17 @@ class BinaryWriter {
 public:
     explicit BinaryWriter(Archive& archive) : archive_(archive) {}
 
+    // Builds the table; the indexes are kept in the order write_node asks for them again.
     void collect(const XMLNode& node) {
         if (node.kind() == NODE_ELEMENT) {
-            name_index(node.name_id());
+            indexes_.push_back(name_index(node.name_id()));
             for (const auto& [name, value] : node.parameters()) {
-                name_index(name);
-                string_index(value);
+                indexes_.push_back(name_index(name));
+                indexes_.push_back(string_index(value));
             }
             for (int i = 0; i < node.num_children(); ++i) collect(*node.child(i));
         } else if (node.kind() == NODE_TEXT) {
-            string_index(node.text());
+            indexes_.push_back(string_index(node.text()));
         }
     }
 
@@ -66,16 +67,16 @@ public:
     void write_node(const XMLNode& node) {
         write_u32(archive_, node.kind());
         if (node.kind() == NODE_ELEMENT) {
-            write_u32(archive_, name_index(node.name_id()));
+            write_u32(archive_, next_index());
             write_u32(archive_, static_cast<std::uint32_t>(node.parameters().size()));
-            for (const auto& [name, value] : node.parameters()) {
-                write_u32(archive_, name_index(name));
-                write_u32(archive_, string_index(value));
+            for (size_t i = 0; i < node.parameters().size(); ++i) {
+                write_u32(archive_, next_index());
+                write_u32(archive_, next_index());
             }
             write_u32(archive_, static_cast<std::uint32_t>(node.num_children()));
             for (int i = 0; i < node.num_children(); ++i) write_node(*node.child(i));
         } else if (node.kind() == NODE_TEXT) {
-            write_u32(archive_, string_index(node.text()));
+            write_u32(archive_, next_index());
         } else if (node.kind() == NODE_DEFINE) {
             const XMLDefine& define = node.define();
             write_string(archive_, define.name);
@@ -89,6 +90,8 @@ public:
     }
 
 private:
+    std::uint32_t next_index() { return indexes_[next_++]; }
+
     std::uint32_t name_index(IdString name) {
         const auto found = names_.find(name);
         if (found != names_.end()) return found->second;
@@ -96,16 +99,46 @@ private:
         names_.emplace(name, index);
         return index;
     }
+
+    // Open addressing with the hash kept beside each index: content files hold millions of
+    // distinct values, and every look at a string that is not the one sought is a cache miss.
     std::uint32_t string_index(std::string_view text) {
-        const auto [entry, added] = strings_.emplace(text, static_cast<std::uint32_t>(table_.size()));
-        if (added) table_.push_back(text);
-        return entry->second;
+        if ((table_.size() + 1) * 2 > slots_.size()) grow();
+        const auto hash = static_cast<std::uint32_t>(std::hash<std::string_view>()(text));
+        const size_t mask = slots_.size() - 1;
+        for (size_t slot = hash & mask;; slot = (slot + 1) & mask) {
+            Slot& entry = slots_[slot];
+            if (entry.index == 0) {
+                entry = {hash, static_cast<std::uint32_t>(table_.size()) + 1};
+                table_.push_back(text);
+                return entry.index - 1;
+            }
+            if (entry.hash == hash && table_[entry.index - 1] == text) return entry.index - 1;
+        }
     }
+    void grow() {
+        std::vector<Slot> old = std::move(slots_);
+        slots_.assign(old.empty() ? 1024 : old.size() * 2, Slot{});
+        const size_t mask = slots_.size() - 1;
+        for (const Slot& entry : old) {
+            if (entry.index == 0) continue;
+            size_t slot = entry.hash & mask;
+            while (slots_[slot].index != 0) slot = (slot + 1) & mask;
+            slots_[slot] = entry;
+        }
+    }
+
+    struct Slot {
+        std::uint32_t hash = 0;
+        std::uint32_t index = 0;  // table index + 1; 0 is free
+    };
 
     Archive& archive_;
     std::vector<std::string_view> table_;
-    std::unordered_map<std::string_view, std::uint32_t> strings_;
+    std::vector<Slot> slots_;
     std::unordered_map<IdString, std::uint32_t> names_;
+    std::vector<std::uint32_t> indexes_;
+    size_t next_ = 0;
 };
 
 // Reads from the file's bytes in memory; every count is weighed against the bytes left.
@@ -138,12 +171,10 @@ public:
                 list.emplace_back(name, std::string(table_entry(u32())));
             }
             node.set_parameters(std::move(list));
-            const std::uint32_t children = count_of(4);
-            for (std::uint32_t i = 0; i < children; ++i) {
-                auto* child = new XMLNode;
-                node.append_child(child);
-                read_node(*child, depth + 1);
-            }
+            std::vector<XMLNode*> children(count_of(4), nullptr);
+            for (XMLNode*& child : children) child = new XMLNode;
+            node.set_children(std::move(children));
+            for (int i = 0; i < node.num_children(); ++i) read_node(*node.child(i), depth + 1);
         } else if (kind == NODE_DEFINE) {
             node.set_name(ids::xdefine);
             XMLDefine define;
