@@ -15,13 +15,15 @@
 namespace {
 
 std::string generated_content() {
-    std::string text = "<?xml version=\"1.0\" encoding=\"ISO-8859-1\"?>\n<world name=\"G\xF6taland\">\n";
+    std::string text =
+        "<?xml version=\"1.0\" encoding=\"ISO-8859-1\"?>\n<world name=\"G\xF6taland\">\n";
     for (int i = 0; i < 20000; ++i) {
         text += "  <entity id=\"e" + std::to_string(i) +
                 "\" class=\"prop_static\" name=\"Ch\xE2teau_gate\" team=\"2\">\n"
                 "    <transform pos=\"1.5 2.25 -3.125\" rot=\"0 90 0\" scale=\"1.00\"/>\n"
                 "    <!-- patrol: route through M\xFChle -->\n"
-                "    <description lang=\"fr\">Le gate garde l'entr\xE9""e &amp; waits.</description>\n"
+                "    <description lang=\"fr\">Le gate garde l'entr\xE9"
+                "e &amp; waits.</description>\n"
                 "    <script event=\"on_use\"><![CDATA[if (hp < 20) { flee(); }]]></script>\n"
                 "  </entity>\n";
     }
@@ -30,7 +32,8 @@ std::string generated_content() {
 
 std::string input() {
     const char* path = std::getenv("TROVEX_XML_BENCH_FILE");
-    if (path == nullptr) return generated_content();
+    if (path == nullptr)
+        return generated_content();
     std::ifstream file(path, std::ios::binary);
     std::ostringstream content;
     content << file.rdbuf();
@@ -41,7 +44,8 @@ void BM_ParseText(benchmark::State& state) {
     const std::string text = input();
     for (auto _ : state) {
         auto document = std::make_unique<kam::XMLDocument>();
-        if (!document->parse_memory(text)) state.SkipWithError("the input does not parse");
+        if (!document->parse_memory(text))
+            state.SkipWithError("the input does not parse");
         state.PauseTiming();  // dropping the tree is not part of loading it
         document.reset();
         state.ResumeTiming();
@@ -73,10 +77,12 @@ void BM_ReadBinary(benchmark::State& state) {
     }
     const std::string& binary = store->bytes;
     for (auto _ : state) {
-        kam::Archive archive("bench.xmb", std::make_shared<kam::ConstMemoryDataStore>(binary.data(), binary.size()),
-                             0, static_cast<std::int64_t>(binary.size()), false);
+        kam::Archive archive(
+            "bench.xmb", std::make_shared<kam::ConstMemoryDataStore>(binary.data(), binary.size()),
+            0, static_cast<std::int64_t>(binary.size()), false);
         auto document = std::make_unique<kam::XMLDocument>();
-        if (!document->read_binary(archive)) state.SkipWithError("the binary form does not read");
+        if (!document->read_binary(archive))
+            state.SkipWithError("the binary form does not read");
         state.PauseTiming();
         document.reset();
         state.ResumeTiming();

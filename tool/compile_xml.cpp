@@ -30,7 +30,9 @@ const char* const help_lines[] = {
     "If a directory is listed, all the xml-files in the directory are compiled.",
 };
 
-bool is_xml_file(const std::string& path) { return kam::extension(path) == ".xml"; }
+bool is_xml_file(const std::string& path) {
+    return kam::extension(path) == ".xml";
+}
 
 // Unmounts the command's disk file system, which lives on the command's frame.
 class MountGuard {
@@ -63,9 +65,11 @@ void compile_xml_file(const std::string& path, bool only_if_modified) {
         kam::XMLDocument document;
         document.load(path);  // a file that does not parse gets no binary form and no message
     } catch (const std::runtime_error& error) {
-        if (std::string(error.what()).find("replace_xinclude") == std::string::npos) throw;
+        if (std::string(error.what()).find("replace_xinclude") == std::string::npos)
+            throw;
         log_always << std::string(60, '-') << std::endl;
-        log_always << "Skipping compilation of " << path << " could not find include file." << std::endl;
+        log_always << "Skipping compilation of " << path << " could not find include file."
+                   << std::endl;
         log_always << error.what() << std::endl;
         log_always << std::string(60, '-') << std::endl;
     }
@@ -79,14 +83,16 @@ void compile_xml_tree(const std::string& directory, bool only_if_modified, bool 
     const std::string prefix = kam::normalize_path(directory, true, false);
     for (const std::string& name : names) {
         const std::string path = prefix + name;
-        if (!is_xml_file(path)) continue;
+        if (!is_xml_file(path))
+            continue;
         try {
             compile_xml_file(path, only_if_modified);
         } catch (const TrovexError&) {
             throw;  // printed already; -b ends the command
         } catch (const std::runtime_error& error) {
             if (report_all) {
-                if (!error_collector.str().empty()) error_collector << "ERROR: ";
+                if (!error_collector.str().empty())
+                    error_collector << "ERROR: ";
                 error_collector << error.what() << "\n";
             } else {
                 error_stream << error.what() << std::endl;
@@ -104,7 +110,8 @@ int compile_xml_command() {
     CommandLine& command_line = *CommandLine::current;
     const std::string first = command_line.argument(0);
     if (first.empty() || first == "-h" || first == "--help") {
-        for (const char* line : help_lines) std::cout << line << std::endl;
+        for (const char* line : help_lines)
+            std::cout << line << std::endl;
         return 1;
     }
     const bool only_if_modified = command_line.has_flag('m', "only-if-modified");

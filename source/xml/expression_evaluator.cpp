@@ -12,8 +12,12 @@ namespace {
 
 std::uint32_t random_state = 0;
 
-bool is_letter(char c) { return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || c == '_'; }
-bool is_digit(char c) { return c >= '0' && c <= '9'; }
+bool is_letter(char c) {
+    return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || c == '_';
+}
+bool is_digit(char c) {
+    return c >= '0' && c <= '9';
+}
 
 struct FunctionStackItem {
     int index;
@@ -21,7 +25,9 @@ struct FunctionStackItem {
     int depth;
 };
 
-float truth(bool value) { return value ? 1.0f : 0.0f; }
+float truth(bool value) {
+    return value ? 1.0f : 0.0f;
+}
 
 }  // namespace
 
@@ -188,7 +194,8 @@ void ExpressionEvaluator::add_operator(const char* name, Function function, int 
 }
 
 ExpressionValue ExpressionEvaluator::pop() {
-    if (stack_.empty()) return {};
+    if (stack_.empty())
+        return {};
     const ExpressionValue value = stack_.back();
     stack_.pop_back();
     return value;
@@ -205,16 +212,19 @@ void ExpressionEvaluator::compile(std::string_view text) {
         const int precedence = operators_[static_cast<size_t>(index)].precedence;
         while (!operator_stack.empty()) {
             const FunctionStackItem& top = operator_stack.back();
-            if (top.depth < depth || (top.depth == depth && top.precedence < precedence)) break;
+            if (top.depth < depth || (top.depth == depth && top.precedence < precedence))
+                break;
             program_.push_back({Kind::call, top.index, 0});
             operator_stack.pop_back();
         }
         operator_stack.push_back({index, precedence, depth});
-        if (operators_[static_cast<size_t>(index)].is_volatile) foldable = false;
+        if (operators_[static_cast<size_t>(index)].is_volatile)
+            foldable = false;
     };
     auto lookup_operator = [&](const std::string& name) {
         const auto found = operator_index_.find(name);
-        if (found == operator_index_.end()) throw std::runtime_error("Unknown identifier " + name);
+        if (found == operator_index_.end())
+            throw std::runtime_error("Unknown identifier " + name);
         return found->second;
     };
 
@@ -233,7 +243,8 @@ void ExpressionEvaluator::compile(std::string_view text) {
                 } else if ((d == 'e' || d == 'E') && !seen_exponent) {
                     seen_exponent = true;
                     ++i;
-                    if (i < text.size() && (text[i] == '+' || text[i] == '-')) ++i;
+                    if (i < text.size() && (text[i] == '+' || text[i] == '-'))
+                        ++i;
                 } else {
                     break;
                 }
@@ -244,12 +255,14 @@ void ExpressionEvaluator::compile(std::string_view text) {
             previous_was_operand = true;
         } else if (is_letter(c)) {
             const size_t start = i;
-            while (i < text.size() && (is_letter(text[i]) || is_digit(text[i]))) ++i;
+            while (i < text.size() && (is_letter(text[i]) || is_digit(text[i])))
+                ++i;
             const std::string name(text.substr(start, i - start));
             const auto variable = variable_index_.find(name);
             if (variable != variable_index_.end()) {
                 program_.push_back({Kind::variable, variable->second, 0});
-                if (!variables_[static_cast<size_t>(variable->second)].constant) foldable = false;
+                if (!variables_[static_cast<size_t>(variable->second)].constant)
+                    foldable = false;
             } else {
                 add_operator_token(lookup_operator(name));
             }
@@ -290,32 +303,37 @@ void ExpressionEvaluator::run() {
     stack_.clear();
     for (const Instruction& instruction : program_) {
         switch (instruction.kind) {
-        case Kind::call:
-            operators_[static_cast<size_t>(instruction.index)].function(*this);
-            break;
-        case Kind::variable:
-            push(variables_[static_cast<size_t>(instruction.index)].value);
-            break;
-        case Kind::number:
-            push(instruction.number);
-            break;
+            case Kind::call:
+                operators_[static_cast<size_t>(instruction.index)].function(*this);
+                break;
+            case Kind::variable:
+                push(variables_[static_cast<size_t>(instruction.index)].value);
+                break;
+            case Kind::number:
+                push(instruction.number);
+                break;
         }
     }
 }
 
 ExpressionValue ExpressionEvaluator::evaluate_value() {
-    if (program_.empty()) return folded_;
+    if (program_.empty())
+        return folded_;
     run();
     return pop();
 }
 
-float ExpressionEvaluator::evaluate() { return evaluate_value().x; }
+float ExpressionEvaluator::evaluate() {
+    return evaluate_value().x;
+}
 
 float ExpressionEvaluator::next_random() {
     random_state = random_state * 1664525u + 1013904223u;
     return static_cast<float>(random_state) * 2.3283064e-10f;
 }
 
-void ExpressionEvaluator::reset_random(std::uint32_t state) { random_state = state; }
+void ExpressionEvaluator::reset_random(std::uint32_t state) {
+    random_state = state;
+}
 
 }  // namespace kam

@@ -51,7 +51,8 @@ private:
         float number;
     };
 
-    void add_operator(const char* name, Function function, int precedence, bool is_volatile = false);
+    void add_operator(const char* name, Function function, int precedence,
+                      bool is_volatile = false);
     void run();
 
     // Missing operands read as (0, 0, 0), so a malformed expression never leaves the stack.

@@ -28,13 +28,16 @@ constexpr int max_depth = 1000;  // as for text: deeper trees exhaust the stack
 class StringDataStore : public DataStore {
 public:
     std::uint32_t write(std::uint64_t offset, const void* data, std::uint32_t count) override {
-        if (bytes.size() < offset + count) bytes.resize(offset + count);
+        if (bytes.size() < offset + count)
+            bytes.resize(offset + count);
         std::memcpy(bytes.data() + offset, data, count);
         return count;
     }
     std::uint32_t read(std::uint64_t offset, void* buffer, std::uint32_t count) override {
-        if (offset >= bytes.size()) return 0;
-        const auto available = static_cast<std::uint32_t>(std::min<std::uint64_t>(count, bytes.size() - offset));
+        if (offset >= bytes.size())
+            return 0;
+        const auto available =
+            static_cast<std::uint32_t>(std::min<std::uint64_t>(count, bytes.size() - offset));
         std::memcpy(buffer, bytes.data() + offset, available);
         return available;
     }
@@ -53,7 +56,8 @@ public:
                 indexes_.push_back(name_index(name));
                 indexes_.push_back(string_index(value));
             }
-            for (int i = 0; i < node.num_children(); ++i) collect(*node.child(i));
+            for (int i = 0; i < node.num_children(); ++i)
+                collect(*node.child(i));
         } else if (node.kind() == NODE_TEXT) {
             indexes_.push_back(string_index(node.text()));
         }
@@ -61,7 +65,8 @@ public:
 
     void write_table() {
         write_u32(archive_, static_cast<std::uint32_t>(table_.size()));
-        for (std::string_view text : table_) write_string(archive_, text);
+        for (std::string_view text : table_)
+            write_string(archive_, text);
     }
 
     void write_node(const XMLNode& node) {
@@ -74,16 +79,19 @@ public:
                 write_u32(archive_, next_index());
             }
             write_u32(archive_, static_cast<std::uint32_t>(node.num_children()));
-            for (int i = 0; i < node.num_children(); ++i) write_node(*node.child(i));
+            for (int i = 0; i < node.num_children(); ++i)
+                write_node(*node.child(i));
         } else if (node.kind() == NODE_TEXT) {
             write_u32(archive_, next_index());
         } else if (node.kind() == NODE_DEFINE) {
             const XMLDefine& define = node.define();
             write_string(archive_, define.name);
             write_u32(archive_, static_cast<std::uint32_t>(define.parameter_names.size()));
-            for (const std::string& name : define.parameter_names) write_string(archive_, name);
+            for (const std::string& name : define.parameter_names)
+                write_string(archive_, name);
             write_u32(archive_, static_cast<std::uint32_t>(define.substitution_order.size()));
-            for (std::int32_t index : define.substitution_order) write_u32(archive_, static_cast<std::uint32_t>(index));
+            for (std::int32_t index : define.substitution_order)
+                write_u32(archive_, static_cast<std::uint32_t>(index));
             write_string(archive_, define.body);
             write_u8(archive_, define.expression ? 1 : 0);
         }
@@ -94,7 +102,8 @@ private:
 
     std::uint32_t name_index(IdString name) {
         const auto found = names_.find(name);
-        if (found != names_.end()) return found->second;
+        if (found != names_.end())
+            return found->second;
         const std::uint32_t index = string_index(string_of(name));
         names_.emplace(name, index);
         return index;
@@ -103,7 +112,8 @@ private:
     // Open addressing with the hash kept beside each index: content files hold millions of
     // distinct values, and every look at a string that is not the one sought is a cache miss.
     std::uint32_t string_index(std::string_view text) {
-        if ((table_.size() + 1) * 2 > slots_.size()) grow();
+        if ((table_.size() + 1) * 2 > slots_.size())
+            grow();
         const auto hash = static_cast<std::uint32_t>(std::hash<std::string_view>()(text));
         const size_t mask = slots_.size() - 1;
         for (size_t slot = hash & mask;; slot = (slot + 1) & mask) {
@@ -113,7 +123,8 @@ private:
                 table_.push_back(text);
                 return entry.index - 1;
             }
-            if (entry.hash == hash && table_[entry.index - 1] == text) return entry.index - 1;
+            if (entry.hash == hash && table_[entry.index - 1] == text)
+                return entry.index - 1;
         }
     }
     void grow() {
@@ -121,9 +132,11 @@ private:
         slots_.assign(old.empty() ? 1024 : old.size() * 2, Slot{});
         const size_t mask = slots_.size() - 1;
         for (const Slot& entry : old) {
-            if (entry.index == 0) continue;
+            if (entry.index == 0)
+                continue;
             size_t slot = entry.hash & mask;
-            while (slots_[slot].index != 0) slot = (slot + 1) & mask;
+            while (slots_[slot].index != 0)
+                slot = (slot + 1) & mask;
             slots_[slot] = entry;
         }
     }
@@ -150,12 +163,14 @@ public:
     void read_table() {
         const std::uint32_t count = count_of(1);
         table_.reserve(count);
-        for (std::uint32_t i = 0; i < count; ++i) table_.push_back(string());
+        for (std::uint32_t i = 0; i < count; ++i)
+            table_.push_back(string());
         ids_.assign(count, -1);
     }
 
     void read_node(XMLNode& node, int depth) {
-        if (depth > max_depth) corrupt();
+        if (depth > max_depth)
+            corrupt();
         node.set_file(file_);
         const std::uint32_t kind = u32();
         node.set_kind(kind);
@@ -172,20 +187,24 @@ public:
             }
             node.set_parameters(std::move(list));
             std::vector<XMLNode*> children(count_of(4), nullptr);
-            for (XMLNode*& child : children) child = new XMLNode;
+            for (XMLNode*& child : children)
+                child = new XMLNode;
             node.set_children(std::move(children));
-            for (int i = 0; i < node.num_children(); ++i) read_node(*node.child(i), depth + 1);
+            for (int i = 0; i < node.num_children(); ++i)
+                read_node(*node.child(i), depth + 1);
         } else if (kind == NODE_DEFINE) {
             node.set_name(ids::xdefine);
             XMLDefine define;
             define.name = string();
             const std::uint32_t parameters = count_of(1);
-            for (std::uint32_t i = 0; i < parameters; ++i) define.parameter_names.emplace_back(string());
+            for (std::uint32_t i = 0; i < parameters; ++i)
+                define.parameter_names.emplace_back(string());
             const std::uint32_t order = count_of(4);
             for (std::uint32_t i = 0; i < order; ++i) {
                 const std::uint32_t index = u32();
                 // Applying the define indexes the parameters with these.
-                if (index >= parameters) corrupt();
+                if (index >= parameters)
+                    corrupt();
                 define.substitution_order.push_back(static_cast<std::int32_t>(index));
             }
             define.body = string();
@@ -198,7 +217,8 @@ public:
         const std::uint32_t count = count_of(1);
         std::vector<std::string> paths;
         paths.reserve(count);
-        for (std::uint32_t i = 0; i < count; ++i) paths.emplace_back(string());
+        for (std::uint32_t i = 0; i < count; ++i)
+            paths.emplace_back(string());
         return paths;
     }
 
@@ -206,39 +226,46 @@ public:
 
 private:
     [[noreturn]] void corrupt() const {
-        throw std::runtime_error("Binary XML " + name_ + " is corrupt at byte " + std::to_string(position));
+        throw std::runtime_error("Binary XML " + name_ + " is corrupt at byte " +
+                                 std::to_string(position));
     }
     std::uint32_t u32() {
-        if (bytes_.size() - position < 4) corrupt();
+        if (bytes_.size() - position < 4)
+            corrupt();
         std::uint32_t value;
         std::memcpy(&value, bytes_.data() + position, 4);
         position += 4;
         return value;
     }
     unsigned char byte() {
-        if (position >= bytes_.size()) corrupt();
+        if (position >= bytes_.size())
+            corrupt();
         return static_cast<unsigned char>(bytes_[position++]);
     }
     // A count of items that take at least item_size bytes each.
     std::uint32_t count_of(size_t item_size) {
         const std::uint32_t count = u32();
-        if (count > (bytes_.size() - position) / item_size) corrupt();
+        if (count > (bytes_.size() - position) / item_size)
+            corrupt();
         return count;
     }
     std::string_view string() {
         const size_t end = bytes_.find('\0', position);
-        if (end == std::string_view::npos) corrupt();
+        if (end == std::string_view::npos)
+            corrupt();
         const std::string_view text = bytes_.substr(position, end - position);
         position = end + 1;
         return text;
     }
     std::string_view table_entry(std::uint32_t index) {
-        if (index >= table_.size()) corrupt();
+        if (index >= table_.size())
+            corrupt();
         return table_[index];
     }
     IdString name_id(std::uint32_t index) {
         const std::string_view text = table_entry(index);
-        if (ids_[index] < 0) ids_[index] = intern(text);
+        if (ids_[index] < 0)
+            ids_[index] = intern(text);
         return ids_[index];
     }
 
@@ -253,17 +280,21 @@ private:
 
 int binary_xml_version(Archive& archive) {
     archive.set_position(0);
-    if (archive.size() < 4) return 0;
+    if (archive.size() < 4)
+        return 0;
     unsigned char header[4];
     const std::uint32_t got = archive.checked_read(header, 4);
     archive.set_position(0);
-    if (got < 4) return 0;
-    if (header[0] != 'X' || header[1] != 'M' || header[2] != 'L') return -1;
+    if (got < 4)
+        return 0;
+    if (header[0] != 'X' || header[1] != 'M' || header[2] != 'L')
+        return -1;
     return static_cast<signed char>(header[3]);
 }
 
 std::string binary_xml_path(std::string_view source_path) {
-    return std::string(source_path.substr(0, source_path.size() < 4 ? 0 : source_path.size() - 4)) + ".xmb";
+    return std::string(source_path.substr(0, source_path.size() < 4 ? 0 : source_path.size() - 4)) +
+           ".xmb";
 }
 
 void XMLDocument::write_binary(Archive& archive) const {
@@ -277,7 +308,8 @@ void XMLDocument::write_binary(Archive& archive) const {
     writer.write_table();
     writer.write_node(root_);
     write_u32(memory, static_cast<std::uint32_t>(dependencies.size()));
-    for (const std::string& path : dependencies) write_string(memory, path);
+    for (const std::string& path : dependencies)
+        write_string(memory, path);
     if (store->bytes.size() > std::numeric_limits<std::uint32_t>::max()) {
         throw std::runtime_error("Binary XML of " + path_ + " is too large");
     }
@@ -301,7 +333,8 @@ bool XMLDocument::read_binary(Archive& archive) {
         dependencies.insert(paths.begin(), paths.end());
         return true;
     } catch (const std::runtime_error&) {
-        if (!xml_catch_parse_errors) throw;
+        if (!xml_catch_parse_errors)
+            throw;
         root_.clear();
         return false;
     }

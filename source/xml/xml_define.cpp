@@ -23,7 +23,8 @@ bool is_identifier_char(char c) {
 std::string_view trim(std::string_view text) {
     const char* blanks = " \t\r\n";
     const size_t first = text.find_first_not_of(blanks);
-    if (first == std::string_view::npos) return {};
+    if (first == std::string_view::npos)
+        return {};
     return text.substr(first, text.find_last_not_of(blanks) - first + 1);
 }
 
@@ -32,20 +33,24 @@ std::vector<std::string_view> split_at_commas(std::string_view text) {
     for (;;) {
         const size_t comma = text.find(',');
         pieces.push_back(trim(text.substr(0, comma)));
-        if (comma == std::string_view::npos) return pieces;
+        if (comma == std::string_view::npos)
+            return pieces;
         text.remove_prefix(comma + 1);
     }
 }
 
 void replace_all(std::string& text, const std::string& from, std::string_view to) {
-    if (from.empty()) return;
+    if (from.empty())
+        return;
     std::string result;
     size_t start = 0;
-    for (size_t found = text.find(from); found != std::string::npos; found = text.find(from, start)) {
+    for (size_t found = text.find(from); found != std::string::npos;
+         found = text.find(from, start)) {
         result.append(text, start, found - start).append(to);
         start = found + from.size();
     }
-    if (start == 0) return;
+    if (start == 0)
+        return;
     result.append(text, start, std::string::npos);
     text = std::move(result);
 }
@@ -62,9 +67,11 @@ std::string evaluate(const std::string& expression) {
 bool apply_define(const XMLDefine& define, std::string& text, size_t from, size_t& position,
                   size_t& length, size_t* replaced = nullptr) {
     const size_t at = text.find(define.name, from);
-    if (at == std::string::npos) return false;
+    if (at == std::string::npos)
+        return false;
     const size_t name_end = at + define.name.size();
-    if (name_end < text.size() && is_identifier_char(text[name_end])) return false;
+    if (name_end < text.size() && is_identifier_char(text[name_end]))
+        return false;
 
     std::string result;
     size_t end = name_end;
@@ -87,12 +94,14 @@ bool apply_define(const XMLDefine& define, std::string& text, size_t from, size_
             const auto i = static_cast<size_t>(index);
             replace_all(result, define.parameter_names[i], arguments[i]);
         }
-        if (define.expression) result = evaluate(result);
+        if (define.expression)
+            result = evaluate(result);
     }
     text.replace(at, end - at, result);
     position = at;
     length = result.size();
-    if (replaced != nullptr) *replaced = end - at;
+    if (replaced != nullptr)
+        *replaced = end - at;
     return true;
 }
 
@@ -109,7 +118,8 @@ void note_replacement(XMLDefineList::Regions& regions, size_t position, size_t o
             updated.emplace_back(first - old_length + new_length, last - old_length + new_length);
         } else {
             begin = std::min(begin, first);
-            if (last > old_end) end = std::max(end, last - old_length + new_length);
+            if (last > old_end)
+                end = std::max(end, last - old_length + new_length);
         }
     }
     updated.emplace_back(begin, end);
@@ -164,42 +174,52 @@ bool operator==(const XMLDefine& a, const XMLDefine& b) {
 }
 
 void XMLDefineList::close_scope() {
-    if (marks_.empty()) return;
+    if (marks_.empty())
+        return;
     const auto mark = static_cast<size_t>(marks_.back());
     marks_.pop_back();
-    if (mark < defines_.size()) defines_.resize(mark);
+    if (mark < defines_.size())
+        defines_.resize(mark);
 }
 
 void XMLDefineList::restore(State state) {
-    if (state.defines < defines_.size()) defines_.resize(state.defines);
-    if (state.marks < marks_.size()) marks_.resize(state.marks);
+    if (state.defines < defines_.size())
+        defines_.resize(state.defines);
+    if (state.marks < marks_.size())
+        marks_.resize(state.marks);
 }
 
 const XMLDefine* XMLDefineList::find(std::string_view identifier) const {
     for (auto define = defines_.rbegin(); define != defines_.rend(); ++define) {
         const std::string& name = (*define)->name;
-        if (std::string_view(name).substr(1) == identifier) return define->get();
+        if (std::string_view(name).substr(1) == identifier)
+            return define->get();
     }
     return nullptr;
 }
 
 std::string XMLDefineList::expand(std::string_view original, std::string* applied,
                                   Regions* changed) const {
-    if (changed != nullptr) changed->clear();
+    if (changed != nullptr)
+        changed->clear();
     std::string text(original);
     for (size_t at = text.find('@'); at != std::string::npos; at = text.find('@', at + 1)) {
         size_t end = at + 1;
-        while (end < text.size() && is_identifier_char(text[end])) ++end;
+        while (end < text.size() && is_identifier_char(text[end]))
+            ++end;
         const XMLDefine* define = find(std::string_view(text).substr(at + 1, end - at - 1));
-        if (define == nullptr) continue;
-        if (applied != nullptr) *applied = define->name;
+        if (define == nullptr)
+            continue;
+        if (applied != nullptr)
+            *applied = define->name;
 
         // Nothing before an occurrence can hold the name, so each search starts just before
         // it; occurrences inside what was just inserted count as the body naming itself.
         size_t from = 0, inserted_end = 0, position = 0, length = 0, replaced = 0;
         int nested = 0;
         while (apply_define(*define, text, from, position, length, &replaced)) {
-            if (changed != nullptr) note_replacement(*changed, position, replaced, length);
+            if (changed != nullptr)
+                note_replacement(*changed, position, replaced, length);
             nested = position < inserted_end ? nested + 1 : 0;
             if (nested > max_nested_expansions || text.size() > original.size() + max_growth) {
                 throw std::runtime_error("Define " + define->name + " expands without end");

@@ -19,7 +19,9 @@ const char* const internal_file = "#internal_file";
 // The files whose text is being parsed right now, outermost first, in canonical form.
 thread_local std::vector<std::string> files_being_loaded;
 
-std::string canonical(std::string_view path) { return normalize_path(path, false, false); }
+std::string canonical(std::string_view path) {
+    return normalize_path(path, false, false);
+}
 
 // Marks a file as being parsed for as long as it is.
 class BeingLoaded {
@@ -48,8 +50,10 @@ void select_below(const XMLNode& node, std::string_view remainder,
         slash == std::string_view::npos ? std::string_view() : remainder.substr(slash + 1);
     for (int i = 0; i < node.num_children(); ++i) {
         const XMLNode& child = *node.child(i);
-        if (child.kind() != NODE_ELEMENT && child.kind() != NODE_DEFINE) continue;
-        if (step == "*" || step == child.name()) select_below(child, rest, selected);
+        if (child.kind() != NODE_ELEMENT && child.kind() != NODE_DEFINE)
+            continue;
+        if (step == "*" || step == child.name())
+            select_below(child, rest, selected);
     }
 }
 
@@ -78,17 +82,20 @@ bool XMLDocument::load(const std::string& path) {
         if (!source_exists || binary_time >= files.modification_time(path)) {
             Archive binary = files.open(binary_path, "r");
             if (binary.has_store() && binary_xml_version(binary) == 1) {
-                if (!read_binary(binary)) return false;
+                if (!read_binary(binary))
+                    return false;
                 bool stale = false;
                 if (xml_check_dependencies) {
                     for (const std::string& dependency : dependencies) {
-                        if (files.exists(dependency) && files.modification_time(dependency) > binary_time) {
+                        if (files.exists(dependency) &&
+                            files.modification_time(dependency) > binary_time) {
                             stale = true;
                             break;
                         }
                     }
                 }
-                if (!stale) return true;
+                if (!stale)
+                    return true;
                 root_.clear();
                 dependencies.clear();
             }
@@ -96,7 +103,8 @@ bool XMLDocument::load(const std::string& path) {
     }
 
     Archive source = files.open(path, "r");
-    if (!source.has_store()) return false;
+    if (!source.has_store())
+        return false;
     bool parsed;
     {
         const BeingLoaded loading(path);
@@ -119,7 +127,8 @@ bool XMLDocument::load(const std::string& path) {
 }
 
 bool XMLDocument::parse_text(Archive& archive) {
-    if (archive.size() - archive.position() <= 0) return false;
+    if (archive.size() - archive.position() <= 0)
+        return false;
     std::string bytes;
     try {
         const std::int64_t size = archive.remaining();
@@ -129,7 +138,8 @@ bool XMLDocument::parse_text(Archive& archive) {
         bytes.resize(static_cast<size_t>(size));
         read_bytes(archive, bytes.data(), static_cast<std::uint32_t>(size));
     } catch (const std::runtime_error&) {
-        if (!xml_catch_parse_errors) throw;
+        if (!xml_catch_parse_errors)
+            throw;
         root_.clear();
         return false;
     }
@@ -142,17 +152,21 @@ bool XMLDocument::parse_memory(std::string_view text) {
 }
 
 bool XMLDocument::parse_bytes(std::string_view bytes, const std::string& archive_name) {
-    if (bytes.empty()) return false;
+    if (bytes.empty())
+        return false;
     unknown_entity = false;
     include_cycle.clear();
-    if (owns_defines()) own_defines_.clear();
+    if (owns_defines())
+        own_defines_.clear();
     try {
         return parse_xml(*this, std::string(bytes), archive_name);
     } catch (const XMLIncludeCycleError& error) {
-        if (!xml_catch_parse_errors) throw;
+        if (!xml_catch_parse_errors)
+            throw;
         include_cycle = error.path;
     } catch (const std::runtime_error&) {
-        if (!xml_catch_parse_errors) throw;
+        if (!xml_catch_parse_errors)
+            throw;
     }
     root_.clear();
     return false;
@@ -172,12 +186,14 @@ void XMLDocument::set_path(const std::string& path) {
 }
 
 std::string XMLDocument::resolve_include(const std::string& href) const {
-    if (!href.empty() && (href[0] == '/' || href[0] == '\\')) return href;
+    if (!href.empty() && (href[0] == '/' || href[0] == '\\'))
+        return href;
     std::string directory = directory_;
     std::string_view rest = href;
     while (rest.substr(0, 2) == "..") {
         rest.remove_prefix(std::min<size_t>(3, rest.size()));
-        const size_t up = directory.size() < 2 ? std::string::npos : directory.rfind('\\', directory.size() - 2);
+        const size_t up =
+            directory.size() < 2 ? std::string::npos : directory.rfind('\\', directory.size() - 2);
         directory.resize(up == std::string::npos ? 0 : up + 1);
     }
     return directory + std::string(rest);
@@ -185,11 +201,13 @@ std::string XMLDocument::resolve_include(const std::string& href) const {
 
 std::vector<const XMLNode*> select(const XMLNode& root, std::string_view path) {
     std::vector<const XMLNode*> selected;
-    if (path.empty() || path[0] != '/') return selected;
+    if (path.empty() || path[0] != '/')
+        return selected;
     const size_t second = path.find('/', 1);
     const std::string_view first_step =
         path.substr(1, second == std::string_view::npos ? std::string_view::npos : second - 1);
-    if (first_step != root.name()) return selected;
+    if (first_step != root.name())
+        return selected;
     select_below(root, second == std::string_view::npos ? path : path.substr(second + 1), selected);
     return selected;
 }
@@ -197,16 +215,19 @@ std::vector<const XMLNode*> select(const XMLNode& root, std::string_view path) {
 std::vector<std::unique_ptr<XMLNode>> XMLDocument::include(const XMLNode& element) {
     std::vector<std::unique_ptr<XMLNode>> nodes;
     std::string path = resolve_include(element.parameter(ids::href));
-    if (element.parameter(ids::parse) == "text") return nodes;
+    if (element.parameter(ids::parse) == "text")
+        return nodes;
     std::string fragment;
     const size_t hash = path.find('#');
     if (hash != std::string::npos) {
         for (char c : std::string_view(path).substr(hash + 1)) {
-            if (c != '\t' && c != '\n' && c != ' ') fragment += c;
+            if (c != '\t' && c != '\n' && c != ' ')
+                fragment += c;
         }
         path.resize(hash);
     }
-    if (is_being_loaded(path)) throw XMLIncludeCycleError("Recursive include of " + path, path);
+    if (is_being_loaded(path))
+        throw XMLIncludeCycleError("Recursive include of " + path, path);
 
     XMLDocument included;
     included.entities_ = entities_;
@@ -218,7 +239,8 @@ std::vector<std::unique_ptr<XMLNode>> XMLDocument::include(const XMLNode& elemen
     if (!loaded) {
         dependencies.insert(path);
         if (!included.include_cycle.empty()) {
-            throw XMLIncludeCycleError("Recursive include of " + included.include_cycle, included.include_cycle);
+            throw XMLIncludeCycleError("Recursive include of " + included.include_cycle,
+                                       included.include_cycle);
         }
         return nodes;
     }
@@ -228,7 +250,8 @@ std::vector<std::unique_ptr<XMLNode>> XMLDocument::include(const XMLNode& elemen
     std::string selection =
         fragment.empty() ? "xpointer(/" + included.root().name() + "/*)" : fragment;
     if (selection.compare(0, 8, "xpointer") == 0) {
-        selection = selection.size() < 10 ? std::string() : selection.substr(9, selection.size() - 10);
+        selection =
+            selection.size() < 10 ? std::string() : selection.substr(9, selection.size() - 10);
     }
     for (const XMLNode* node : select(included.root(), selection)) {
         if (node->kind() == NODE_DEFINE) {

@@ -41,12 +41,14 @@ const std::string empty_string;
 }  // namespace
 
 void* XMLNode::operator new(std::size_t size) {
-    if (size != sizeof(XMLNode)) return ::operator new(size);
+    if (size != sizeof(XMLNode))
+        return ::operator new(size);
     PoolGuard guard;
     std::vector<void*>& nodes = free_nodes();
     if (nodes.empty()) {
         auto* page = static_cast<unsigned char*>(::operator new(sizeof(XMLNode) * nodes_per_page));
-        for (size_t i = nodes_per_page; i-- > 0;) nodes.push_back(page + i * sizeof(XMLNode));
+        for (size_t i = nodes_per_page; i-- > 0;)
+            nodes.push_back(page + i * sizeof(XMLNode));
     }
     void* node = nodes.back();
     nodes.pop_back();
@@ -54,7 +56,8 @@ void* XMLNode::operator new(std::size_t size) {
 }
 
 void XMLNode::operator delete(void* pointer, std::size_t size) {
-    if (pointer == nullptr) return;
+    if (pointer == nullptr)
+        return;
     if (size != sizeof(XMLNode)) {
         ::operator delete(pointer);
         return;
@@ -63,10 +66,13 @@ void XMLNode::operator delete(void* pointer, std::size_t size) {
     free_nodes().push_back(pointer);
 }
 
-XMLNode::XMLNode(const XMLNode& other) { *this = other; }
+XMLNode::XMLNode(const XMLNode& other) {
+    *this = other;
+}
 
 XMLNode& XMLNode::operator=(const XMLNode& other) {
-    if (this == &other) return *this;
+    if (this == &other)
+        return *this;
     kind_ = other.kind_;
     name_ = other.name_;
     define_ = other.define_ ? std::make_unique<XMLDefine>(*other.define_) : nullptr;
@@ -76,15 +82,19 @@ XMLNode& XMLNode::operator=(const XMLNode& other) {
     file_ = other.file_;
     std::vector<XMLNode*> copies;
     copies.reserve(other.children_.size());
-    for (const XMLNode* child : other.children_) copies.push_back(new XMLNode(*child));
+    for (const XMLNode* child : other.children_)
+        copies.push_back(new XMLNode(*child));
     set_children(std::move(copies));
     return *this;
 }
 
-XMLNode::XMLNode(XMLNode&& other) noexcept { *this = std::move(other); }
+XMLNode::XMLNode(XMLNode&& other) noexcept {
+    *this = std::move(other);
+}
 
 XMLNode& XMLNode::operator=(XMLNode&& other) noexcept {
-    if (this == &other) return *this;
+    if (this == &other)
+        return *this;
     remove_children();
     kind_ = other.kind_;
     line_ = other.line_;
@@ -98,13 +108,17 @@ XMLNode& XMLNode::operator=(XMLNode&& other) noexcept {
     return *this;
 }
 
-XMLNode::~XMLNode() { remove_children(); }
+XMLNode::~XMLNode() {
+    remove_children();
+}
 
 const std::string& XMLNode::name() const {
     return kind_ == NODE_TEXT ? string_of(ids::text) : string_of(name_);
 }
 
-const XMLDefine& XMLNode::define() const { return define_ ? *define_ : empty_define; }
+const XMLDefine& XMLNode::define() const {
+    return define_ ? *define_ : empty_define;
+}
 
 void XMLNode::set_define(const XMLDefine& define) {
     define_ = std::make_unique<XMLDefine>(define);
@@ -113,7 +127,8 @@ void XMLNode::set_define(const XMLDefine& define) {
 bool XMLNode::has_parameter(const std::string& name) const {
     const IdString id = intern(name);
     for (const Parameter& parameter : parameters_) {
-        if (parameter.first == id) return true;
+        if (parameter.first == id)
+            return true;
     }
     return false;
 }
@@ -124,20 +139,23 @@ const std::string& XMLNode::parameter(const std::string& name) const {
 
 const std::string& XMLNode::parameter(IdString name) const {
     for (const Parameter& parameter : parameters_) {
-        if (parameter.first == name) return parameter.second;
+        if (parameter.first == name)
+            return parameter.second;
     }
     return empty_string;
 }
 
 XMLNode* XMLNode::child(int index) const {
-    if (index < 0 || index >= num_children()) return nullptr;
+    if (index < 0 || index >= num_children())
+        return nullptr;
     return children_[static_cast<size_t>(index)];
 }
 
 std::vector<XMLNode*> XMLNode::children() const {
     std::vector<XMLNode*> elements;
     for (XMLNode* child : children_) {
-        if (child->kind_ == NODE_ELEMENT) elements.push_back(child);
+        if (child->kind_ == NODE_ELEMENT)
+            elements.push_back(child);
     }
     return elements;
 }
@@ -152,7 +170,8 @@ void XMLNode::set_children(std::vector<XMLNode*> children) {
 }
 
 void XMLNode::remove_children() {
-    for (XMLNode* child : children_) delete child;
+    for (XMLNode* child : children_)
+        delete child;
     children_.clear();
 }
 

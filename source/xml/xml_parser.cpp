@@ -56,19 +56,28 @@ struct ByteClasses {
     constexpr ByteClasses() {
         for (int c = 0; c < 128; ++c) {
             std::uint16_t bits = 0;
-            if (c != '\r' && c != '\n') bits |= PEEKABLE;
+            if (c != '\r' && c != '\n')
+                bits |= PEEKABLE;
             if (c != 0 && c != '\r' && c != '\n' && c != '<') {
                 bits |= SIMPLE;
-                if (c != '&') bits |= CONTENT;
-                if (c != '&' && c != '"') bits |= DQ_VALUE;
-                if (c != '\'') bits |= SQ_VALUE;
-                if (c != ' ' && c != '\t' && c != '>' && c != '/') bits |= UNQUOTED;
-                if (c != ';') bits |= ENTITY;
-                if (c != ']') bits |= CDATA;
+                if (c != '&')
+                    bits |= CONTENT;
+                if (c != '&' && c != '"')
+                    bits |= DQ_VALUE;
+                if (c != '\'')
+                    bits |= SQ_VALUE;
+                if (c != ' ' && c != '\t' && c != '>' && c != '/')
+                    bits |= UNQUOTED;
+                if (c != ';')
+                    bits |= ENTITY;
+                if (c != ']')
+                    bits |= CDATA;
             }
             const bool letter = (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || c == '_';
-            if (letter) bits |= IDENT_START;
-            if (letter || (c >= '0' && c <= '9') || c == ':') bits |= IDENT;
+            if (letter)
+                bits |= IDENT_START;
+            if (letter || (c >= '0' && c <= '9') || c == ':')
+                bits |= IDENT;
             of[c] = bits;
         }
     }
@@ -76,7 +85,9 @@ struct ByteClasses {
 
 constexpr ByteClasses byte_classes;
 
-inline std::uint16_t byte_class(unsigned char c) { return byte_classes.of[c]; }
+inline std::uint16_t byte_class(unsigned char c) {
+    return byte_classes.of[c];
+}
 
 // Marks pushed-back code points that text reading takes as they are: text that was decoded
 // already, read again only because a define expanded next to it.
@@ -89,7 +100,8 @@ void append_utf8(std::string& out, char32_t c) {
     if (c < 0x80) {
         out += static_cast<char>(c);
     } else if (c < 0x800) {
-        const char bytes[] = {static_cast<char>(0xC0 | (c >> 6)), static_cast<char>(0x80 | (c & 0x3F))};
+        const char bytes[] = {static_cast<char>(0xC0 | (c >> 6)),
+                              static_cast<char>(0x80 | (c & 0x3F))};
         out.append(bytes, 2);
     } else if (c < 0x10000) {
         const char bytes[] = {static_cast<char>(0xE0 | (c >> 12)),
@@ -109,19 +121,28 @@ void append_utf8(std::string& out, char32_t c) {
 
 // The encoding of the file, from its first four bytes.
 int detect_encoding(std::string_view bytes, const std::string& name) {
-    if (bytes.size() < 4) throw std::runtime_error("Archive " + name + " empty");
+    if (bytes.size() < 4)
+        throw std::runtime_error("Archive " + name + " empty");
     const auto b = [&](size_t i) { return static_cast<unsigned char>(bytes[i]); };
-    if (b(0) == 0xEF && b(1) == 0xBB && b(2) == 0xBF) return 0;
-    if (b(0) == 0xFE && b(1) == 0xFF) return 3;
-    if (b(0) == 0xFF && b(1) == 0xFE) return b(2) == 0 && b(3) == 0 ? 4 : 2;
-    if (b(0) == 0 && b(1) == 0 && b(2) == 0xFE && b(3) == 0xFF) return 5;
+    if (b(0) == 0xEF && b(1) == 0xBB && b(2) == 0xBF)
+        return 0;
+    if (b(0) == 0xFE && b(1) == 0xFF)
+        return 3;
+    if (b(0) == 0xFF && b(1) == 0xFE)
+        return b(2) == 0 && b(3) == 0 ? 4 : 2;
+    if (b(0) == 0 && b(1) == 0 && b(2) == 0xFE && b(3) == 0xFF)
+        return 5;
     if (b(0) == 0 && b(1) == 0 && b(2) == 0) {
-        if (b(3) == 0) throw std::runtime_error("Error in archive " + name);
+        if (b(3) == 0)
+            throw std::runtime_error("Error in archive " + name);
         return 5;
     }
-    if (b(0) != 0 && b(1) == 0 && b(2) == 0 && b(3) == 0) return 4;
-    if (b(0) == 0 && b(1) != 0 && b(2) == 0) return 3;
-    if (b(1) == 0 && b(2) != 0 && b(3) == 0) return 2;
+    if (b(0) != 0 && b(1) == 0 && b(2) == 0 && b(3) == 0)
+        return 4;
+    if (b(0) == 0 && b(1) != 0 && b(2) == 0)
+        return 3;
+    if (b(1) == 0 && b(2) != 0 && b(3) == 0)
+        return 2;
     if (b(0) == 0x4C && b(1) == 0x6F && b(2) == 0xA7 && b(3) == 0x94) {
         throw std::runtime_error("Error in archive " + name + " EBCDIC not supported");
     }
@@ -146,13 +167,15 @@ std::string transcode(std::string_view bytes, int kind) {
         char32_t c;
         if (kind == 2 || kind == 3) {
             c = unit16();
-            if ((c & 0xFC00) == 0xD800) c = (((c & 0x3FF) << 10) | (unit16() & 0x3FF)) + 0x10000;
+            if ((c & 0xFC00) == 0xD800)
+                c = (((c & 0x3FF) << 10) | (unit16() & 0x3FF)) + 0x10000;
         } else {
             c = kind == 4 ? byte(i) | byte(i + 1) << 8 | byte(i + 2) << 16 | byte(i + 3) << 24
                           : byte(i) << 24 | byte(i + 1) << 16 | byte(i + 2) << 8 | byte(i + 3);
             i += 4;
         }
-        if (c == 0) break;
+        if (c == 0)
+            break;
         append_utf8(out, c);
     }
     return out;
@@ -173,22 +196,27 @@ public:
 
     // What stands before every message: the file and the line.
     std::string where() const { return file_ + " (" + std::to_string(line) + "): "; }
-    [[noreturn]] void fail(const std::string& message) const { throw XMLParseError(where() + message); }
+    [[noreturn]] void fail(const std::string& message) const {
+        throw XMLParseError(where() + message);
+    }
 
     // One code point with comments skipped; 0 at the end of the input.
     char32_t get() {
-        if (in_buffer() && (byte_class(*p_) & SIMPLE)) return *p_++;
+        if (in_buffer() && (byte_class(*p_) & SIMPLE))
+            return *p_++;
         return get_slow() & ~literal_mark;
     }
     void unget(char32_t c) { pushed_.push_back(c); }
     char32_t peek() {
-        if (in_buffer() && reads_back_unchanged()) return *p_;
+        if (in_buffer() && reads_back_unchanged())
+            return *p_;
         const char32_t c = get();
         unget(c);
         return c;
     }
     void expect(char c) {
-        if (get() != static_cast<char32_t>(c)) fail(std::string("Expected ") + c);
+        if (get() != static_cast<char32_t>(c))
+            fail(std::string("Expected ") + c);
     }
 
     // Puts text back so that it is read next, in order; outside the changed regions it is
@@ -225,11 +253,16 @@ private:
         return b == '<' ? lookahead_is_plain(p_) : (byte_class(b) & PEEKABLE) != 0;
     }
     static bool lookahead_is_plain(const unsigned char* q) {
-        if (!(byte_class(q[1]) & PEEKABLE)) return false;
-        if (q[1] != '!') return true;
-        if (!(byte_class(q[2]) & PEEKABLE)) return false;
-        if (q[2] != '-') return true;
-        if (!(byte_class(q[3]) & PEEKABLE)) return false;
+        if (!(byte_class(q[1]) & PEEKABLE))
+            return false;
+        if (q[1] != '!')
+            return true;
+        if (!(byte_class(q[2]) & PEEKABLE))
+            return false;
+        if (q[2] != '-')
+            return true;
+        if (!(byte_class(q[3]) & PEEKABLE))
+            return false;
         return q[3] != '-';
     }
 
@@ -256,12 +289,14 @@ private:
 
 char32_t XMLReader::get_slow() {
     char32_t c = raw();
-    while (c == '<' && skip_comment()) c = raw();
+    while (c == '<' && skip_comment())
+        c = raw();
     return c;
 }
 
 char32_t XMLReader::decode() {
-    if (p_ >= end_) return 0;
+    if (p_ >= end_)
+        return 0;
     char32_t c = *p_++;
     if (c >= 0x80 && kind == 0) {
         // Continuation bytes are taken as they come, unchecked; a byte that cannot lead a
@@ -279,13 +314,15 @@ char32_t XMLReader::decode() {
         } else {
             return 0;
         }
-        while (more-- > 0) c = (c << 6) | ((p_ < end_ ? *p_++ : 0) & 0x3F);
+        while (more-- > 0)
+            c = (c << 6) | ((p_ < end_ ? *p_++ : 0) & 0x3F);
     }
     if (c == '\n') {
         ++line;
     } else if (c == '\r') {
         ++line;
-        if (p_ < end_ && *p_ == '\n') ++p_;
+        if (p_ < end_ && *p_ == '\n')
+            ++p_;
         c = '\n';
     }
     return c;
@@ -293,7 +330,8 @@ char32_t XMLReader::decode() {
 
 bool XMLReader::skip_comment() {
     if (in_buffer()) {
-        if (lookahead_is_plain(p_ - 1)) return false;
+        if (lookahead_is_plain(p_ - 1))
+            return false;
         if (p_[0] == '!' && p_[1] == '-' && p_[2] == '-') {
             p_ += 3;
             skip_comment_body();
@@ -331,7 +369,8 @@ void XMLReader::skip_comment_body() {
         } else {
             c = raw();
         }
-        if (c == 0) fail("XML parser: expected -->");
+        if (c == 0)
+            fail("XML parser: expected -->");
         if (c == '-') {
             ++dashes;
         } else if (c == '>' && dashes >= 2) {
@@ -346,12 +385,14 @@ void XMLReader::push_text(std::string_view utf8, const XMLDefineList::Regions& c
     std::vector<char32_t> code_points;
     auto region = changed.begin();
     for (size_t i = 0; i < utf8.size();) {
-        while (region != changed.end() && region->second <= i) ++region;
+        while (region != changed.end() && region->second <= i)
+            ++region;
         const bool literal = region == changed.end() || i < region->first;
         const auto lead = static_cast<unsigned char>(utf8[i++]);
         char32_t c = lead;
         int more = lead >= 0xF0 ? 3 : lead >= 0xE0 ? 2 : lead >= 0xC0 ? 1 : 0;
-        if (more > 0) c &= 0x3F >> more;
+        if (more > 0)
+            c &= 0x3F >> more;
         for (; more > 0 && i < utf8.size(); --more) {
             c = (c << 6) | (static_cast<unsigned char>(utf8[i++]) & 0x3F);
         }
@@ -363,7 +404,8 @@ void XMLReader::push_text(std::string_view utf8, const XMLDefineList::Regions& c
 bool XMLReader::continues_with(std::string_view s) {
     if (in_buffer()) {
         size_t n = 0;
-        while (n < s.size() && p_[n] == static_cast<unsigned char>(s[n])) ++n;
+        while (n < s.size() && p_[n] == static_cast<unsigned char>(s[n]))
+            ++n;
         if (n == s.size() && (s[0] != '<' || lookahead_is_plain(p_))) {
             p_ += n;
             return true;
@@ -375,7 +417,8 @@ bool XMLReader::continues_with(std::string_view s) {
         const char32_t c = get();
         read[n++] = c;
         if (c != static_cast<unsigned char>(expected)) {
-            while (n > 0) unget(read[--n]);
+            while (n > 0)
+                unget(read[--n]);
             return false;
         }
     }
@@ -396,7 +439,8 @@ void XMLReader::skip_whitespace() {
                     break;
                 }
             }
-            if (reads_back_unchanged()) return;
+            if (reads_back_unchanged())
+                return;
         }
         const char32_t c = get();
         if (c != ' ' && c != '\t' && c != '\n') {
@@ -409,14 +453,17 @@ void XMLReader::skip_whitespace() {
 void XMLReader::read_identifier(std::string& out) {
     out.clear();
     const char32_t first = get();
-    if (!has_class(first, IDENT_START)) fail("Expected identifier");
+    if (!has_class(first, IDENT_START))
+        fail("Expected identifier");
     out += static_cast<char>(first);
     for (;;) {
         if (in_buffer()) {
             const unsigned char* start = p_;
-            while (byte_class(*p_) & IDENT) ++p_;
+            while (byte_class(*p_) & IDENT)
+                ++p_;
             out.append(reinterpret_cast<const char*>(start), static_cast<size_t>(p_ - start));
-            if (reads_back_unchanged()) return;
+            if (reads_back_unchanged())
+                return;
         }
         const char32_t c = get();
         if (!has_class(c, IDENT)) {
@@ -441,7 +488,8 @@ void XMLReader::read_run(std::string& out, std::uint16_t plain, IsStop is_stop, 
                     ++line;
                     ++p_;
                 } else if (b >= 0x80 && kind == 1) {
-                    out.append(reinterpret_cast<const char*>(start), static_cast<size_t>(p_ - start));
+                    out.append(reinterpret_cast<const char*>(start),
+                               static_cast<size_t>(p_ - start));
                     append_utf8(out, b);
                     start = ++p_;
                 } else {
@@ -449,14 +497,16 @@ void XMLReader::read_run(std::string& out, std::uint16_t plain, IsStop is_stop, 
                 }
             }
             out.append(reinterpret_cast<const char*>(start), static_cast<size_t>(p_ - start));
-            if (is_stop(*p_) && reads_back_unchanged()) return;
+            if (is_stop(*p_) && reads_back_unchanged())
+                return;
         }
         const char32_t c = in_buffer() && (byte_class(*p_) & SIMPLE) ? *p_++ : get_slow();
         if (c & literal_mark) {
             append_utf8(out, c & ~literal_mark);
             continue;
         }
-        if (c == 0 && !end_stops) fail("Unexpected end of file");
+        if (c == 0 && !end_stops)
+            fail("Unexpected end of file");
         if (c == 0 || is_stop(c)) {
             unget(c);
             return;
@@ -471,7 +521,8 @@ void XMLReader::read_run(std::string& out, std::uint16_t plain, IsStop is_stop, 
 
 void XMLReader::read_entity(std::string& out) {
     std::string name;
-    read_run(name, ENTITY, [](char32_t c) { return c == ';'; }, false);
+    read_run(
+        name, ENTITY, [](char32_t c) { return c == ';'; }, false);
     get();  // the ';' the run stopped at
     for (const auto& [entity, replacement] : entities) {
         if (entity == name) {
@@ -485,7 +536,8 @@ void XMLReader::read_entity(std::string& out) {
 
 bool is_whitespace_only(std::string_view text) {
     for (char c : text) {
-        if (c != ' ' && c != '\t' && c != '\n' && c != '\r' && c != '\f') return false;
+        if (c != ' ' && c != '\t' && c != '\n' && c != '\r' && c != '\f')
+            return false;
     }
     return true;
 }
@@ -495,7 +547,8 @@ class NameCache {
 public:
     IdString intern_name(std::string_view name) {
         std::uint32_t hash = 2166136261u;
-        for (char c : name) hash = (hash ^ static_cast<unsigned char>(c)) * 16777619u;
+        for (char c : name)
+            hash = (hash ^ static_cast<unsigned char>(c)) * 16777619u;
         Entry& entry = entries_[hash % entries_.size()];
         if (entry.id < 0 || entry.name != name) {
             entry.name.assign(name);
@@ -525,7 +578,8 @@ public:
           file_id_(intern(document.path())) {}
     ~XMLParser() {
         // Children of elements left half-read by an error.
-        for (XMLNode* node : child_stack_) delete node;
+        for (XMLNode* node : child_stack_)
+            delete node;
     }
 
     void parse() {
@@ -534,7 +588,8 @@ public:
         for (const auto& [id, replacement] : document_.entities()) {
             reader_.entities.emplace_back(string_of(id), replacement);
         }
-        if (reader_.peek() == 0) reader_.fail("Unexpected end of file");
+        if (reader_.peek() == 0)
+            reader_.fail("Unexpected end of file");
         parse_element(document_.root_, 1);
         document_.unknown_entity = reader_.unknown_entity;
     }
@@ -571,7 +626,8 @@ private:
 void XMLParser::prolog() {
     XMLReader& r = reader_;
     const char32_t bom = r.get();
-    if (bom != 0xFEFF) r.unget(bom);
+    if (bom != 0xFEFF)
+        r.unget(bom);
 
     const char32_t open = r.get();
     if (open != '<') {
@@ -588,14 +644,16 @@ void XMLParser::prolog() {
                 const char32_t c = r.get();
                 read[n++] = c;
                 const char32_t lower = c >= 'A' && c <= 'Z' ? c + 32 : c;
-                if (lower != static_cast<char32_t>(expected)) break;
+                if (lower != static_cast<char32_t>(expected))
+                    break;
             }
             const char32_t last = read[n - 1];
             if (n == 3 && (last == 'l' || last == 'L')) {
                 declaration();
             } else {
                 // A processing instruction: left for the root element to refuse.
-                while (n > 0) r.unget(read[--n]);
+                while (n > 0)
+                    r.unget(read[--n]);
                 r.unget(mark);
                 r.unget(open);
             }
@@ -617,7 +675,8 @@ void XMLParser::prolog() {
     // One document type or similar declaration, skipped whole.
     for (;;) {
         const char32_t d = r.get();
-        if (d == '>') break;
+        if (d == '>')
+            break;
         if (d == 0) {
             r.unget(d);
             break;
@@ -632,9 +691,12 @@ void XMLParser::declaration() {
     for (;;) {
         r.skip_whitespace();
         char32_t c = r.get();
-        if (c == '?') c = r.get();
-        if (c == '>') return;
-        if (!has_class(c, IDENT_START)) r.fail("Expected > or identifier");
+        if (c == '?')
+            c = r.get();
+        if (c == '>')
+            return;
+        if (!has_class(c, IDENT_START))
+            r.fail("Expected > or identifier");
         r.unget(c);
         r.read_identifier(name);
         r.skip_whitespace();
@@ -648,15 +710,20 @@ void XMLParser::declaration() {
             if (quote == '"' || quote == '\'') {
                 for (;;) {
                     const char32_t v = r.get();
-                    if (v == 0) r.fail(quote == '"' ? " Unmatched \"" : " Unmatched '");
-                    if (v == quote) break;
+                    if (v == 0)
+                        r.fail(quote == '"' ? " Unmatched \"" : " Unmatched '");
+                    if (v == quote)
+                        break;
                     append_utf8(value, v);
                 }
             } else {
                 r.unget(quote);
-                r.read_run(value, UNQUOTED,
-                           [](char32_t v) { return v == ' ' || v == '\t' || v == '\n' || v == '>' || v == '/'; },
-                           false, true);
+                r.read_run(
+                    value, UNQUOTED,
+                    [](char32_t v) {
+                        return v == ' ' || v == '\t' || v == '\n' || v == '>' || v == '/';
+                    },
+                    false, true);
             }
         }
         if (name == "encoding" && detected_kind_ == 1) {
@@ -673,7 +740,8 @@ void XMLParser::parse_element(XMLNode& node, int depth) {
     XMLReader& r = reader_;
     node.set_file(file_id_);
     r.expect('<');
-    if (depth > max_depth) r.fail("Elements nested deeper than " + std::to_string(max_depth));
+    if (depth > max_depth)
+        r.fail("Elements nested deeper than " + std::to_string(max_depth));
     node.set_line(r.line);
     node.set_kind(NODE_ELEMENT);
     node.set_text(std::string());
@@ -686,17 +754,20 @@ void XMLParser::parse_element(XMLNode& node, int depth) {
     for (;;) {
         r.skip_whitespace();
         c = r.peek();
-        if (c == '>' || c == '/' || c == 0) break;
+        if (c == '>' || c == '/' || c == 0)
+            break;
         read_parameter();
     }
-    node.set_parameters(std::vector<XMLNode::Parameter>(std::make_move_iterator(parameters_.begin()),
-                                                        std::make_move_iterator(parameters_.end())));
+    node.set_parameters(std::vector<XMLNode::Parameter>(
+        std::make_move_iterator(parameters_.begin()), std::make_move_iterator(parameters_.end())));
     node.remove_children();
-    if (c == 0) r.fail("Unexpected end of file");
+    if (c == 0)
+        r.fail("Unexpected end of file");
     if (c == '/') {
         r.expect('/');
         r.expect('>');
-        if (name == ids::xdefine) make_define(node, false);
+        if (name == ids::xdefine)
+            make_define(node, false);
         return;
     }
     r.expect('>');
@@ -726,16 +797,18 @@ void XMLParser::read_parameter() {
             read_text(value, DQ_VALUE, '"');
             r.expect('"');
         } else if (quote == '\'') {
-            r.read_run(value, SQ_VALUE, [](char32_t v) { return v == '\''; }, false);
+            r.read_run(
+                value, SQ_VALUE, [](char32_t v) { return v == '\''; }, false);
             r.expect('\'');
         } else {
             r.unget(quote);
             // The end of the input ends an unquoted value too; the element then reports it.
-            r.read_run(value, UNQUOTED,
-                       [](char32_t v) {
-                           return v == ' ' || v == '\n' || v == '\t' || v == '\r' || v == '>' || v == '/';
-                       },
-                       false, true);
+            r.read_run(
+                value, UNQUOTED,
+                [](char32_t v) {
+                    return v == ' ' || v == '\n' || v == '\t' || v == '\r' || v == '>' || v == '/';
+                },
+                false, true);
         }
     }
     parameters_.emplace_back(name, std::move(value));
@@ -746,12 +819,16 @@ void XMLParser::read_text(std::string& out, std::uint16_t plain, char32_t stop) 
     std::string applied;
     XMLDefineList::Regions changed;
     for (int rereads = 0;; ++rereads) {
-        reader_.read_run(out, plain, [stop](char32_t c) { return c == stop; }, true);
+        reader_.read_run(
+            out, plain, [stop](char32_t c) { return c == stop; }, true);
         const std::string_view text = std::string_view(out).substr(start);
-        if (text.find('@') == std::string_view::npos) return;
+        if (text.find('@') == std::string_view::npos)
+            return;
         std::string expanded = expand(text, &applied, &changed);
-        if (expanded == text) return;
-        if (rereads == max_rereads) reader_.fail("Define " + applied + " expands without end");
+        if (expanded == text)
+            return;
+        if (rereads == max_rereads)
+            reader_.fail("Define " + applied + " expands without end");
         // What the defines wrote is read again, so that entities, markup and references in it
         // take effect; the text around it was decoded once already and stays as it is.
         out.resize(start);
@@ -768,10 +845,13 @@ void XMLParser::read_content(XMLNode& node, int depth) {
         text.clear();
         read_text(text, CONTENT, '<');
         while (r.continues_with("<!")) {
-            for (char c : std::string_view("[CDATA[")) r.expect(c);
+            for (char c : std::string_view("[CDATA["))
+                r.expect(c);
             for (;;) {
-                r.read_run(text, CDATA, [](char32_t c) { return c == ']'; }, false);
-                if (r.continues_with("]]>")) break;
+                r.read_run(
+                    text, CDATA, [](char32_t c) { return c == ']'; }, false);
+                if (r.continues_with("]]>"))
+                    break;
                 append_utf8(text, r.get());
             }
             read_text(text, CONTENT, '<');
@@ -786,7 +866,8 @@ void XMLParser::read_content(XMLNode& node, int depth) {
         }
         if (r.continues_with("</")) {
             r.read_identifier(identifier_);
-            if (identifier_ != string_of(node.name_id())) r.fail("Identifiers must match");
+            if (identifier_ != string_of(node.name_id()))
+                r.fail("Identifiers must match");
             r.skip_whitespace();
             r.expect('>');
             break;
@@ -804,11 +885,12 @@ void XMLParser::read_content(XMLNode& node, int depth) {
             } catch (const XMLIncludeCycleError& error) {
                 throw XMLIncludeCycleError(r.where() + error.what(), error.path);
             }
-            for (auto& node : included) child_stack_.push_back(node.release());
+            for (auto& node : included)
+                child_stack_.push_back(node.release());
         }
     }
-    node.set_children(std::vector<XMLNode*>(child_stack_.begin() + static_cast<std::ptrdiff_t>(first_child),
-                                            child_stack_.end()));
+    node.set_children(std::vector<XMLNode*>(
+        child_stack_.begin() + static_cast<std::ptrdiff_t>(first_child), child_stack_.end()));
     child_stack_.resize(first_child);
 }
 
@@ -819,7 +901,8 @@ void XMLParser::make_define(XMLNode& node, bool with_content) {
         XMLReader& r = reader_;
         for (;;) {
             read_text(define->body, CONTENT, '<');
-            if (r.continues_with("</xdefine>")) break;
+            if (r.continues_with("</xdefine>"))
+                break;
             append_utf8(define->body, r.get());
         }
     } else if (!node.parameter(ids::expression).empty()) {
@@ -829,7 +912,8 @@ void XMLParser::make_define(XMLNode& node, bool with_content) {
         define->body = node.parameter(ids::value);
     }
     // Expanded before it is visible, so the body cannot name the define itself.
-    if (define->body.find('@') != std::string::npos) define->body = expand(define->body);
+    if (define->body.find('@') != std::string::npos)
+        define->body = expand(define->body);
     node.set_kind(NODE_DEFINE);
     node.set_define(*define);
     document_.defines().add(std::move(define));
@@ -837,7 +921,8 @@ void XMLParser::make_define(XMLNode& node, bool with_content) {
 
 bool parse_xml(XMLDocument& document, std::string bytes, const std::string& archive_name) {
     const int detected = detect_encoding(bytes, archive_name);
-    if (detected >= 2) bytes = transcode(bytes, detected);
+    if (detected >= 2)
+        bytes = transcode(bytes, detected);
     const size_t size = bytes.size();
     bytes.append(sentinel_size, '\0');
     const std::string& file = document.path().empty() ? archive_name : document.path();

@@ -35,15 +35,16 @@ TEST(CompileXmlTest, CompilesFilesAndDirectoriesAndReportsTheRest) {
     dir.write("tree/Skipped.XML", "<s/>");
     dir.write("tree/b.xml", "<b/>");
     dir.write("tree/sub/c.xml", "<c/>");
-    const auto result = test::run_trovex(
-        dir.path(), {"-v", "compile-xml", "a.xml", "Data.XML", "notes.txt", "missing.xml", "tree", "-q"});
+    const auto result = test::run_trovex(dir.path(), {"-v", "compile-xml", "a.xml", "Data.XML",
+                                                      "notes.txt", "missing.xml", "tree", "-q"});
     EXPECT_EQ(result.output, test::banner() + test::framed("Unknown flag -q use -h for help") +
                                  "Compiling a.xml\n" + test::framed("data.xml is not an xml file") +
                                  test::framed("notes.txt is not an xml file") +
                                  test::framed("Source file doesn't exist missing.xml") +
                                  "Compiling tree\\b.xml\nCompiling tree\\sub\\c.xml\n");
     EXPECT_EQ(result.exit_code, 0);
-    EXPECT_EQ(dir.read("a.xmb"), std::string("XML\x01\x01\0\0\0a\0\x01\0\0\0\0\0\0\0\0\0\0\0\0\0\0\0\0\0\0\0", 30));
+    EXPECT_EQ(dir.read("a.xmb"),
+              std::string("XML\x01\x01\0\0\0a\0\x01\0\0\0\0\0\0\0\0\0\0\0\0\0\0\0\0\0\0\0", 30));
     EXPECT_TRUE(dir.exists("tree/b.xmb"));
     EXPECT_TRUE(dir.exists("tree/sub/c.xmb"));
     EXPECT_FALSE(dir.exists("Data.xmb"));
@@ -56,7 +57,8 @@ TEST(CompileXmlTest, OnlyIfModifiedSkipsUpToDateFiles) {
     dir.write("tree/b.xml", "<b/>");
     EXPECT_EQ(test::run_trovex(dir.path(), {"-v", "compile-xml", "-m", "tree"}).output,
               test::banner() + "Compiling tree\\a.xml\nCompiling tree\\b.xml\n");
-    EXPECT_EQ(test::run_trovex(dir.path(), {"-v", "compile-xml", "-m", "tree"}).output, test::banner());
+    EXPECT_EQ(test::run_trovex(dir.path(), {"-v", "compile-xml", "-m", "tree"}).output,
+              test::banner());
     EXPECT_EQ(test::run_trovex(dir.path(), {"-v", "compile-xml", "tree"}).output,
               test::banner() + "Compiling tree\\a.xml\nCompiling tree\\b.xml\n");
 }
@@ -89,7 +91,8 @@ TEST(CompileXmlTest, ReportAllCollectsDirectoryErrorsAndRepeatsThem) {
     const size_t second_report = out.find("ERROR: archive.cpp", first_report + 1);
     ASSERT_NE(second_report, std::string::npos) << out;
     // The second report holds the first directory's error again, then the second's.
-    const std::string first_error = out.substr(first_report, out.find('\n', first_report) - first_report);
+    const std::string first_error =
+        out.substr(first_report, out.find('\n', first_report) - first_report);
     EXPECT_NE(first_error.find("one\\x.xmb"), std::string::npos);
     EXPECT_EQ(out.substr(second_report, first_error.size()), first_error);
     EXPECT_NE(out.find("\nERROR: archive.cpp", second_report), std::string::npos);
@@ -98,7 +101,8 @@ TEST(CompileXmlTest, ReportAllCollectsDirectoryErrorsAndRepeatsThem) {
     EXPECT_TRUE(dir.exists("two/y.xmb"));
 
     const auto stopped = test::run_trovex(dir.path(), {"-b", "compile-xml", "one", "two"});
-    EXPECT_EQ(stopped.output.find("ERROR: Cant delete"), test::banner().size() + 71) << stopped.output;
+    EXPECT_EQ(stopped.output.find("ERROR: Cant delete"), test::banner().size() + 71)
+        << stopped.output;
     EXPECT_EQ(stopped.output.find("two"), std::string::npos);
     EXPECT_EQ(stopped.exit_code, 1);
 }
@@ -110,7 +114,8 @@ TEST(CompileXmlTest, RootedIncludesAreFoundUnderTheRootFromAnywhere) {
     dir.write("elsewhere/data/main.xmb", "decoy");
     const std::string root = (dir.path() / "game").string();
     const std::string source = (dir.path() / "game/data/main.xml").string();
-    const auto result = test::run_trovex(dir.path() / "elsewhere", {"compile-xml", "-r", root, source});
+    const auto result =
+        test::run_trovex(dir.path() / "elsewhere", {"compile-xml", "-r", root, source});
     EXPECT_EQ(result.output, test::banner());
     const std::string binary = dir.read("game/data/main.xmb");
     EXPECT_NE(binary.find("from_shared"), std::string::npos);

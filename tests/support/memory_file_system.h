@@ -20,10 +20,13 @@ public:
     };
 
     // Writes a file stamped with the clock, which then moves on.
-    void write(const std::string& path, const std::string& bytes) { files[path] = {bytes, clock++}; }
+    void write(const std::string& path, const std::string& bytes) {
+        files[path] = {bytes, clock++};
+    }
 
     bool exists(const std::string& path) override { return files.count(path) != 0; }
-    std::string physical_path(const std::string& path, std::uint64_t& offset, std::uint32_t& size) override {
+    std::string physical_path(const std::string& path, std::uint64_t& offset,
+                              std::uint32_t& size) override {
         offset = 0;
         size = 0xffffffff;
         return path;
@@ -37,7 +40,8 @@ public:
             return kam::Archive(path, std::make_shared<Store>(file.bytes), 0, 0, true);
         }
         const auto found = files.find(path);
-        if (found == files.end()) return kam::Archive();
+        if (found == files.end())
+            return kam::Archive();
         return kam::Archive(path, std::make_shared<Store>(found->second.bytes), 0,
                             static_cast<std::int64_t>(found->second.bytes.size()), false);
     }
@@ -58,13 +62,16 @@ private:
     public:
         explicit Store(std::string& bytes) : bytes_(bytes) {}
         std::uint32_t write(std::uint64_t offset, const void* data, std::uint32_t count) override {
-            if (bytes_.size() < offset + count) bytes_.resize(offset + count);
+            if (bytes_.size() < offset + count)
+                bytes_.resize(offset + count);
             std::memcpy(bytes_.data() + offset, data, count);
             return count;
         }
         std::uint32_t read(std::uint64_t offset, void* buffer, std::uint32_t count) override {
-            if (offset >= bytes_.size()) return 0;
-            const auto available = static_cast<std::uint32_t>(std::min<std::uint64_t>(count, bytes_.size() - offset));
+            if (offset >= bytes_.size())
+                return 0;
+            const auto available =
+                static_cast<std::uint32_t>(std::min<std::uint64_t>(count, bytes_.size() - offset));
             std::memcpy(buffer, bytes_.data() + offset, available);
             return available;
         }

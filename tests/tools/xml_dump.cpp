@@ -14,11 +14,20 @@ std::string escaped(const std::string& text) {
     std::string out;
     for (char c : text) {
         switch (c) {
-        case '\\': out += "\\\\"; break;
-        case '\n': out += "\\n"; break;
-        case '\t': out += "\\t"; break;
-        case '\r': out += "\\r"; break;
-        default: out += c;
+            case '\\':
+                out += "\\\\";
+                break;
+            case '\n':
+                out += "\\n";
+                break;
+            case '\t':
+                out += "\\t";
+                break;
+            case '\r':
+                out += "\\r";
+                break;
+            default:
+                out += c;
         }
     }
     return out;
@@ -29,12 +38,14 @@ void dump(const kam::XMLNode& node, std::ostream& out) {
         out << "T " << escaped(node.text()) << '\n';
         return;
     }
-    if (node.kind() != kam::NODE_ELEMENT) return;
+    if (node.kind() != kam::NODE_ELEMENT)
+        return;
     out << "E " << node.name() << '\n';
     for (const auto& [name, value] : node.parameters()) {
         out << "A " << kam::string_of(name) << '=' << escaped(value) << '\n';
     }
-    for (int i = 0; i < node.num_children(); ++i) dump(*node.child(i), out);
+    for (int i = 0; i < node.num_children(); ++i)
+        dump(*node.child(i), out);
     out << "/E\n";
 }
 
@@ -52,7 +63,8 @@ int main(int argc, char** argv) {
         kam::XMLDocument document;
         document.set_path(argv[i]);
         try {
-            if (!document.parse_bytes(bytes.str(), argv[i])) out << "unknown-entity\n";
+            if (!document.parse_bytes(bytes.str(), argv[i]))
+                out << "unknown-entity\n";
             dump(document.root(), out);
         } catch (const std::runtime_error& error) {
             out << "error " << escaped(error.what()) << '\n';

@@ -61,11 +61,13 @@ TEST(ExpressionEvaluatorTest, EvaluatesTheDocumentedExamples) {
         {"1.5.7", "1.500000"},
         {"1e", "1.000000"},
     };
-    for (const auto& c : cases) EXPECT_EQ(printed(evaluate(c.text)), c.expected) << c.text;
+    for (const auto& c : cases)
+        EXPECT_EQ(printed(evaluate(c.text)), c.expected) << c.text;
 }
 
 TEST(ExpressionEvaluatorTest, MalformedExpressionsStayInsideTheStack) {
-    for (const char* text : {"", "1 +", "()", "*", "vector(1)", "1; 2", ";", "clamp()", "test(,)"}) {
+    for (const char* text :
+         {"", "1 +", "()", "*", "vector(1)", "1; 2", ";", "clamp()", "test(,)"}) {
         EXPECT_NO_THROW(evaluate(text)) << text;
     }
     EXPECT_EQ(evaluate("1 +"), 1.0f);

@@ -28,12 +28,15 @@ std::string write(const kam::XMLDocument& document) {
 }
 
 bool read(kam::XMLDocument& document, const std::string& bytes) {
-    kam::Archive archive("in.xmb", std::make_shared<kam::ConstMemoryDataStore>(bytes.data(), bytes.size()), 0,
+    kam::Archive archive("in.xmb",
+                         std::make_shared<kam::ConstMemoryDataStore>(bytes.data(), bytes.size()), 0,
                          static_cast<std::int64_t>(bytes.size()), false);
     return document.read_binary(archive);
 }
 
-std::string u32(std::uint32_t value) { return std::string(reinterpret_cast<const char*>(&value), 4); }
+std::string u32(std::uint32_t value) {
+    return std::string(reinterpret_cast<const char*>(&value), 4);
+}
 
 const char* const rich =
     "<r a=\"r\" b='x'>\n <xdefine name=\"m(p, pq)\" expression=\"$pq + $p\"/>\n"
@@ -48,14 +51,15 @@ TEST(XMLBinaryTest, StoresTheSmallestFileAsDocumented) {
 
 TEST(XMLBinaryTest, SharesStringsInOrderOfFirstUseAndKeepsDefinesInline) {
     kam::XMLDocument document;
-    ASSERT_TRUE(document.parse_memory("<r a=\"r\"><xdefine name=\"w\" value=\"1\"/>t<a a=\"t\"/></r>"));
+    ASSERT_TRUE(
+        document.parse_memory("<r a=\"r\"><xdefine name=\"w\" value=\"1\"/>t<a a=\"t\"/></r>"));
     document.dependencies = {"z.xml", "b.xml"};
     const std::string expected =
-        std::string("XML\x01", 4) + u32(3) + std::string("r\0a\0t\0", 6) +
-        u32(1) + u32(0) + u32(1) + u32(1) + u32(0) + u32(3) +           // <r a="r"> with 3 children
+        std::string("XML\x01", 4) + u32(3) + std::string("r\0a\0t\0", 6) + u32(1) + u32(0) +
+        u32(1) + u32(1) + u32(0) + u32(3) +  // <r a="r"> with 3 children
         u32(4) + std::string("@w\0", 3) + u32(0) + u32(0) + std::string("1\0\0", 3) +  // define
-        u32(2) + u32(2) +                                                // text "t"
-        u32(1) + u32(1) + u32(1) + u32(1) + u32(2) + u32(0) +            // <a a="t"/>
+        u32(2) + u32(2) +                                                              // text "t"
+        u32(1) + u32(1) + u32(1) + u32(1) + u32(2) + u32(0) +                          // <a a="t"/>
         u32(2) + std::string("b.xml\0z.xml\0", 12);
     EXPECT_EQ(write(document), expected);
 }
@@ -84,12 +88,18 @@ TEST(XMLBinaryTest, HeaderTestTellsVersionsAndStrangers) {
         std::string bytes;
         int version;
     } cases[] = {
-        {"", 0}, {"XML", 0}, {std::string("XML\x01", 4), 1}, {std::string("XML\x02rest", 8), 2},
-        {"XML\xFF", -1}, {"XMX\x01", -1}, {"<a/>", -1},
+        {"", 0},
+        {"XML", 0},
+        {std::string("XML\x01", 4), 1},
+        {std::string("XML\x02rest", 8), 2},
+        {"XML\xFF", -1},
+        {"XMX\x01", -1},
+        {"<a/>", -1},
     };
     for (const auto& c : cases) {
-        kam::Archive archive("t", std::make_shared<kam::ConstMemoryDataStore>(c.bytes.data(), c.bytes.size()), 0,
-                             static_cast<std::int64_t>(c.bytes.size()), false);
+        kam::Archive archive(
+            "t", std::make_shared<kam::ConstMemoryDataStore>(c.bytes.data(), c.bytes.size()), 0,
+            static_cast<std::int64_t>(c.bytes.size()), false);
         EXPECT_EQ(kam::binary_xml_version(archive), c.version) << c.bytes;
         EXPECT_EQ(archive.position(), 0);
     }
@@ -118,9 +128,12 @@ TEST(XMLBinaryTest, CorruptFilesFailCleanly) {
     }
     const std::string huge_counts[] = {
         std::string("XML\x01", 4) + u32(0xFFFFFFFF),
-        std::string("XML\x01", 4) + u32(1) + std::string("a\0", 2) + u32(1) + u32(0) + u32(0x40000000),
-        std::string("XML\x01", 4) + u32(1) + std::string("a\0", 2) + u32(1) + u32(0) + u32(0) + u32(0x7FFFFFFF),
-        std::string("XML\x01", 4) + u32(1) + std::string("a\0", 2) + u32(1) + u32(7) + u32(0) + u32(0) + u32(0),
+        std::string("XML\x01", 4) + u32(1) + std::string("a\0", 2) + u32(1) + u32(0) +
+            u32(0x40000000),
+        std::string("XML\x01", 4) + u32(1) + std::string("a\0", 2) + u32(1) + u32(0) + u32(0) +
+            u32(0x7FFFFFFF),
+        std::string("XML\x01", 4) + u32(1) + std::string("a\0", 2) + u32(1) + u32(7) + u32(0) +
+            u32(0) + u32(0),
         std::string("XML\x01", 4) + u32(0) + u32(2) + u32(3) + u32(0),
         std::string("XML\x01", 4) + u32(0) + u32(4) + std::string("@m\0", 3) + u32(1) +
             std::string("$a\0", 3) + u32(1) + u32(5) + std::string("b\0\0", 3) + u32(0),
@@ -130,7 +143,8 @@ TEST(XMLBinaryTest, CorruptFilesFailCleanly) {
         EXPECT_FALSE(read(target, corrupt));
     }
     std::string deep = std::string("XML\x01", 4) + u32(1) + std::string("a\0", 2);
-    for (int i = 0; i < 2000; ++i) deep += u32(1) + u32(0) + u32(0) + u32(1);
+    for (int i = 0; i < 2000; ++i)
+        deep += u32(1) + u32(0) + u32(0) + u32(1);
     kam::XMLDocument target;
     EXPECT_FALSE(read(target, deep));
 

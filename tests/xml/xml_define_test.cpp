@@ -25,7 +25,8 @@ TEST(XMLDefineTest, ExpandsReferencesInTextAndDoubleQuotedValues) {
          "r{@m($a,$ab,$ab+$a) a{\"2+1\"}}"},
         {"<r><xdefine name=\"w\" value=\"10\"/><a>@wide @w</a></r>", "r{@w(10) a{\"@wide @w\"}}"},
         {"<r><xdefine name=\"w\" value=\"10\"/><a>@w @w,@w</a></r>", "r{@w(10) a{\"10 10,10\"}}"},
-        {"<r><xdefine name=\"w\" value=\"10\"/><a>@unknown @w</a></r>", "r{@w(10) a{\"@unknown 10\"}}"},
+        {"<r><xdefine name=\"w\" value=\"10\"/><a>@unknown @w</a></r>",
+         "r{@w(10) a{\"@unknown 10\"}}"},
         {"<r><xdefine name=\"b\"><b x=\"1\"/></xdefine><a>x@b y</a></r>",
          "r{@b(<b x=\"1\"/>) a{\"x\" b[x=1] \" y\"}}"},
         {"<r><xdefine name=\"q\" value=\"1&quot; z=&quot;2\"/><a v=\"@q\"/></r>",
@@ -39,17 +40,21 @@ TEST(XMLDefineTest, ExpandsReferencesInTextAndDoubleQuotedValues) {
          "r{@w(1) @w(2) a{\"2\"}}"},
         {"<r><g><xdefine name=\"w\" value=\"1\"/><a>@w</a></g><a>@w</a></r>",
          "r{g{@w(1) a{\"1\"}} a{\"@w\"}}"},
-        {"<r><xdefine name=\"w\" value=\"1\"/><g><xdefine name=\"w\" value=\"2\"/></g><a>@w</a></r>",
+        {"<r><xdefine name=\"w\" value=\"1\"/><g><xdefine name=\"w\" "
+         "value=\"2\"/></g><a>@w</a></r>",
          "r{@w(1) g{@w(2)} a{\"1\"}}"},
         {"<r><xdefine name=\"k\" expression=\"rnd * 0 + 7\" value=\"x\"/><a>@k</a></r>",
          "r{@k(rnd * 0 + 7)= a{\"7.000000\"}}"},
         {"<r><xdefine name=\"m()\" value=\"[$]\"/><a>@m()</a></r>", "r{@m($,[$]) a{\"[]\"}}"},
         // Text around an expansion is decoded once, not again with what the define wrote.
-        {"<r><xdefine name=\"s\" value=\"4\"/><e a=\"@s &amp; &quot;x\">&lt;b&gt; @s &amp;amp;</e></r>",
+        {"<r><xdefine name=\"s\" value=\"4\"/><e a=\"@s &amp; &quot;x\">&lt;b&gt; @s "
+         "&amp;amp;</e></r>",
          "r{@s(4) e[a=4 & \"x]{\"<b> 4 &amp;\"}}"},
-        {"<r><xdefine name=\"s\" value=\"&amp;lt;\"/><e>@s&amp;lt;</e></r>", "r{@s(&lt;) e{\"<&lt;\"}}"},
+        {"<r><xdefine name=\"s\" value=\"&amp;lt;\"/><e>@s&amp;lt;</e></r>",
+         "r{@s(&lt;) e{\"<&lt;\"}}"},
     };
-    for (const Case& c : cases) EXPECT_EQ(parse(c.input), c.expected) << c.input;
+    for (const Case& c : cases)
+        EXPECT_EQ(parse(c.input), c.expected) << c.input;
 }
 
 TEST(XMLDefineTest, ReportsMisuseAsParseErrors) {
@@ -70,12 +75,14 @@ TEST(XMLDefineTest, ReportsMisuseAsParseErrors) {
          "#internal_file (1): Define @m expands without end"},
         {"<r><xdefine name=\"w\">x</r>", "#internal_file (1): Unexpected end of file"},
     };
-    for (const Case& c : cases) EXPECT_EQ(parse(c.input), "error " + c.expected) << c.input;
+    for (const Case& c : cases)
+        EXPECT_EQ(parse(c.input), "error " + c.expected) << c.input;
 }
 
 TEST(XMLDefineTest, LegitimateRepetitionIsNotMistakenForRecursion) {
     std::string text = "<r><xdefine name=\"w\" value=\"w\"/><a>";
-    for (int i = 0; i < 5000; ++i) text += "@w ";
+    for (int i = 0; i < 5000; ++i)
+        text += "@w ";
     text += "@@@@@w</a></r>";
     const std::string result = parse(text);
     EXPECT_EQ(result.find("error"), std::string::npos);

@@ -17,10 +17,13 @@ protected:
     std::string load(const std::string& path, bool* ok = nullptr) {
         kam::XMLDocument document;
         const bool loaded = document.load(path);
-        if (ok != nullptr) *ok = loaded;
+        if (ok != nullptr)
+            *ok = loaded;
         std::string deps;
-        for (const auto& dependency : document.dependencies) deps += " " + dependency;
-        return (loaded ? "" : "false ") + test::dump(document.root(), true) + (deps.empty() ? "" : " |" + deps);
+        for (const auto& dependency : document.dependencies)
+            deps += " " + dependency;
+        return (loaded ? "" : "false ") + test::dump(document.root(), true) +
+               (deps.empty() ? "" : " |" + deps);
     }
 
     test::MemoryFileSystem disk;
@@ -67,17 +70,21 @@ TEST_F(XMLDocumentTest, IncludesSelectedNodesAndRecordsDependencies) {
                "<xinclude:include href=\"../common/base.xml#xpointer(/materials/group/item)\"/>\n"
                "<xi:include href=\"/shared/a.xml\"/><xi:include href=\"missing.xml\"/>"
                "<xi:include href=\"../common/base.xml# xpointer( /nothing/*)\"/></tank>");
-    EXPECT_EQ(load("data\\units\\tank.xml"),
-              "tank:1{group:1{item[v=1]:1 other:1 item[v=2]:1} metal:1 d:1 use[w=7]:3 item[v=1]:1 "
-              "item[v=2]:1 from_shared:1} | /shared/a.xml data\\common/base.xml data\\common\\deep.xml "
-              "data\\units\\missing.xml");
+    EXPECT_EQ(
+        load("data\\units\\tank.xml"),
+        "tank:1{group:1{item[v=1]:1 other:1 item[v=2]:1} metal:1 d:1 use[w=7]:3 item[v=1]:1 "
+        "item[v=2]:1 from_shared:1} | /shared/a.xml data\\common/base.xml data\\common\\deep.xml "
+        "data\\units\\missing.xml");
 }
 
 TEST_F(XMLDocumentTest, IncludedFilesSeeAndExtendTheDefinesInScope) {
-    disk.write("inc.xml", "<i><xdefine name=\"v\" value=\"@w+1\"/><e a=\"@w\"/><xdefine name=\"x\" value=\"3\"/></i>");
-    disk.write("main.xml",
-               "<m><g><xdefine name=\"w\" value=\"1\"/><xi:include href=\"inc.xml\"/><u a=\"@v @x\"/></g>"
-               "<u a=\"@v\"/></m>");
+    disk.write("inc.xml",
+               "<i><xdefine name=\"v\" value=\"@w+1\"/><e a=\"@w\"/><xdefine name=\"x\" "
+               "value=\"3\"/></i>");
+    disk.write(
+        "main.xml",
+        "<m><g><xdefine name=\"w\" value=\"1\"/><xi:include href=\"inc.xml\"/><u a=\"@v @x\"/></g>"
+        "<u a=\"@v\"/></m>");
     EXPECT_EQ(load("main.xml"), "m:1{g:1{@w(1):1 e[a=1]:1 u[a=1+1 3]:1} u[a=@v]:1} | inc.xml");
 }
 

@@ -57,7 +57,8 @@ TEST(XMLParserTest, BuildsTheTreesOfTheDialect) {
         {" <?xml version=\"1.0\"?><a/>", "error #internal_file (1): Expected identifier"},
         {"<a><xi:include href=\"#x\" parse=\"text\">fallback</xi:include></a>", "a"},
     };
-    for (const Case& c : cases) EXPECT_EQ(parse(c.input), c.expected) << c.input;
+    for (const Case& c : cases)
+        EXPECT_EQ(parse(c.input), c.expected) << c.input;
 }
 
 TEST(XMLParserTest, ReportsEachErrorWithItsLine) {
@@ -93,12 +94,14 @@ TEST(XMLParserTest, ReportsEachErrorWithItsLine) {
         {"<?xml version=\"1.0", "#internal_file (1):  Unmatched \""},
         {"<?xml version='1.0", "#internal_file (1):  Unmatched '"},
         {"<?xml 1=\"x\"?><a/>", "#internal_file (1): Expected > or identifier"},
-        {"<?xml version=\"1.0\" encoding=\"utf8\"?><a/>", "#internal_file (1): Encoding utf8 not valid"},
+        {"<?xml version=\"1.0\" encoding=\"utf8\"?><a/>",
+         "#internal_file (1): Encoding utf8 not valid"},
         {"<?xml version=\"1.0\"", "#internal_file (1): Expected > or identifier"},
         {"<?xml version=1.0", "#internal_file (1): Expected > or identifier"},
         {"<!DOCTYPE a", "#internal_file (1): Unexpected end of file"},
     };
-    for (const Case& c : cases) EXPECT_EQ(parse(c.input), "error " + c.expected) << c.input;
+    for (const Case& c : cases)
+        EXPECT_EQ(parse(c.input), "error " + c.expected) << c.input;
 }
 
 TEST(XMLParserTest, CountsLinesFromWhereEachNodeBegan) {
@@ -117,23 +120,27 @@ TEST(XMLParserTest, CountsLinesFromWhereEachNodeBegan) {
 TEST(XMLParserTest, DecodesEveryEncodingToUtf8) {
     const auto utf16le = [](const std::string& ascii, bool bom) {
         std::string out = bom ? "\xFF\xFE" : "";
-        for (char c : ascii) out += std::string(1, c) + '\0';
+        for (char c : ascii)
+            out += std::string(1, c) + '\0';
         return out;
     };
     const auto utf16be = [](const std::string& ascii) {
         std::string out = "\xFE\xFF";
-        for (char c : ascii) out += std::string(1, '\0') + c;
+        for (char c : ascii)
+            out += std::string(1, '\0') + c;
         return out;
     };
     const auto ucs4 = [](const std::string& ascii, bool little) {
         std::string out = little ? std::string("\xFF\xFE\0\0", 4) : std::string("\0\0\xFE\xFF", 4);
-        for (char c : ascii) out += little ? std::string(1, c) + std::string(3, '\0') : std::string(3, '\0') + c;
+        for (char c : ascii)
+            out += little ? std::string(1, c) + std::string(3, '\0') : std::string(3, '\0') + c;
         return out;
     };
     const Case cases[] = {
         {"<a>\xE9</a>", "a{\"\xC3\xA9\"}"},
         {"<?xml version=\"1.0\" encoding=\"ISO-8859-1\"?><a>\xE9</a>", "a{\"\xC3\xA9\"}"},
-        {"<?xml version=\"1.0\" encoding=\"UTF-8\"?><a>\xC3\xA9\xE2\x82\xAC</a>", "a{\"\xC3\xA9\xE2\x82\xAC\"}"},
+        {"<?xml version=\"1.0\" encoding=\"UTF-8\"?><a>\xC3\xA9\xE2\x82\xAC</a>",
+         "a{\"\xC3\xA9\xE2\x82\xAC\"}"},
         {"<?xml encoding='Utf-8'?><a x=\"\xF0\x9F\x98\x80\"/>", "a[x=\xF0\x9F\x98\x80]"},
         {"\xEF\xBB\xBF<a>\xC3\xA9</a>", "a{\"\xC3\xA9\"}"},
         {"\xEF\xBB\xBF<?xml encoding=\"koi8\"?><a/>", "a"},
@@ -145,10 +152,13 @@ TEST(XMLParserTest, DecodesEveryEncodingToUtf8) {
         {utf16be("<a>x</a>"), "a{\"x\"}"},
         {ucs4("<a>x</a>", true), "a{\"x\"}"},
         {ucs4("<a>x</a>", false), "a{\"x\"}"},
-        {std::string("\xFF\xFE<\0a\0>\0\x3D\xD8\x00\xDE<\0/\0a\0>\0", 20), "a{\"\xF0\x9F\x98\x80\"}"},
-        {std::string("\xFF\xFE<\0a\0>\0\r\0\0\0", 12), "error #internal_file (2): Unexpected end of file"},
+        {std::string("\xFF\xFE<\0a\0>\0\x3D\xD8\x00\xDE<\0/\0a\0>\0", 20),
+         "a{\"\xF0\x9F\x98\x80\"}"},
+        {std::string("\xFF\xFE<\0a\0>\0\r\0\0\0", 12),
+         "error #internal_file (2): Unexpected end of file"},
     };
-    for (const Case& c : cases) EXPECT_EQ(parse(c.input), c.expected) << c.input;
+    for (const Case& c : cases)
+        EXPECT_EQ(parse(c.input), c.expected) << c.input;
 }
 
 TEST(XMLParserTest, EveryTruncationFailsCleanly) {
@@ -180,8 +190,10 @@ TEST(XMLParserTest, EveryTruncationFailsCleanly) {
 TEST(XMLParserTest, NestingDeeperThanTheLimitIsAnError) {
     const auto nested = [](int depth) {
         std::string text;
-        for (int i = 0; i < depth; ++i) text += "<a>";
-        for (int i = 0; i < depth; ++i) text += "</a>";
+        for (int i = 0; i < depth; ++i)
+            text += "<a>";
+        for (int i = 0; i < depth; ++i)
+            text += "</a>";
         return text;
     };
     EXPECT_EQ(parse(nested(1000)).rfind("a{a{", 0), 0u);
@@ -199,8 +211,9 @@ TEST(XMLParserTest, BufferScanningReadsExactlyAsTheReader) {
         "<a>\n<b c=\"d\">\xE9\xFF text &quot;</b><!---->\n<c/>\n</a>",
         "\xEF\xBB\xBF<a><b>\xE2\x82\xAC\xF0\x9F\x98\x80<![CDATA[]]]]></b>\n</a>",
     };
-    const char interesting[] = {'<', '>', '-', '!', '\r', '\n', '\0', '&', ';', '"', '\'', '/',
-                                '@', '[', ']', '?', ' ', 'x', '\xC3', '\xE9', '\x80', '\xFF'};
+    const char interesting[] = {'<', '>', '-',    '!',    '\r',   '\n',  '\0', '&',
+                                ';', '"', '\'',   '/',    '@',    '[',   ']',  '?',
+                                ' ', 'x', '\xC3', '\xE9', '\x80', '\xFF'};
     std::mt19937 random(12345);
     for (int round = 0; round < 3000; ++round) {
         std::string text = samples[round % 3];
@@ -209,14 +222,14 @@ TEST(XMLParserTest, BufferScanningReadsExactlyAsTheReader) {
             const size_t at = random() % text.size();
             const char c = interesting[random() % sizeof interesting];
             switch (random() % 3) {
-            case 0:
-                text[at] = c;
-                break;
-            case 1:
-                text.insert(at, 1, c);
-                break;
-            default:
-                text.erase(at, 1);
+                case 0:
+                    text[at] = c;
+                    break;
+                case 1:
+                    text.insert(at, 1, c);
+                    break;
+                default:
+                    text.erase(at, 1);
             }
         }
         kam::detail::xml_fast_paths = true;

@@ -12,35 +12,39 @@ namespace test {
 inline std::string dump(const kam::XMLNode& node, bool lines = false) {
     std::string out;
     switch (node.kind()) {
-    case kam::NODE_TEXT:
-        out = "\"" + node.text() + "\"";
-        break;
-    case kam::NODE_DEFINE: {
-        const kam::XMLDefine& define = node.define();
-        out = define.name + "(";
-        for (const auto& parameter : define.parameter_names) out += parameter + ",";
-        out += define.body + (define.expression ? ")=" : ")");
-        break;
-    }
-    case kam::NODE_ELEMENT:
-        out = node.name();
-        if (!node.parameters().empty()) {
-            out += "[";
-            for (const auto& [name, value] : node.parameters()) {
-                if (out.back() != '[') out += " ";
-                out += kam::string_of(name) + "=" + value;
-            }
-            out += "]";
+        case kam::NODE_TEXT:
+            out = "\"" + node.text() + "\"";
+            break;
+        case kam::NODE_DEFINE: {
+            const kam::XMLDefine& define = node.define();
+            out = define.name + "(";
+            for (const auto& parameter : define.parameter_names)
+                out += parameter + ",";
+            out += define.body + (define.expression ? ")=" : ")");
+            break;
         }
-        break;
-    default:
-        out = "none";
+        case kam::NODE_ELEMENT:
+            out = node.name();
+            if (!node.parameters().empty()) {
+                out += "[";
+                for (const auto& [name, value] : node.parameters()) {
+                    if (out.back() != '[')
+                        out += " ";
+                    out += kam::string_of(name) + "=" + value;
+                }
+                out += "]";
+            }
+            break;
+        default:
+            out = "none";
     }
-    if (lines) out += ":" + std::to_string(node.line());
+    if (lines)
+        out += ":" + std::to_string(node.line());
     if (node.num_children() > 0) {
         out += "{";
         for (int i = 0; i < node.num_children(); ++i) {
-            if (i > 0) out += " ";
+            if (i > 0)
+                out += " ";
             out += dump(*node.child(i), lines);
         }
         out += "}";
