@@ -12,6 +12,7 @@
 
 #include <cstring>
 #include <limits>
+#include <memory>
 #include <stdexcept>
 #include <unordered_map>
 
@@ -322,9 +323,10 @@ bool XMLDocument::read_binary(Archive& archive) {
         if (archive.size() < 4 || archive.size() > std::numeric_limits<std::uint32_t>::max()) {
             throw std::runtime_error("Binary XML " + archive.name() + " has a wrong size");
         }
-        std::string bytes(static_cast<size_t>(archive.size()), '\0');
-        read_bytes(archive, bytes.data(), static_cast<std::uint32_t>(bytes.size()));
-        BinaryReader reader(bytes, archive.name(), intern(path_));
+        const auto size = static_cast<std::uint32_t>(archive.size());
+        const auto bytes = std::make_unique_for_overwrite<char[]>(size);
+        read_bytes(archive, bytes.get(), size);
+        BinaryReader reader(std::string_view(bytes.get(), size), archive.name(), intern(path_));
         reader.read_table();
         XMLNode root;
         reader.read_node(root, 1);
