@@ -155,15 +155,15 @@ bool XMLDocument::parse_bytes(std::string_view bytes, const std::string& archive
     if (bytes.empty())
         return false;
     unknown_entity = false;
-    include_cycle.clear();
+    include_error.clear();
     if (owns_defines())
         own_defines_.clear();
     try {
         return parse_xml(*this, std::string(bytes), archive_name);
-    } catch (const XMLIncludeCycleError& error) {
+    } catch (const XMLIncludeError& error) {
         if (!xml_catch_parse_errors)
             throw;
-        include_cycle = error.path;
+        include_error = error.cause;
     } catch (const std::runtime_error&) {
         if (!xml_catch_parse_errors)
             throw;
@@ -227,7 +227,7 @@ std::vector<std::unique_ptr<XMLNode>> XMLDocument::include(const XMLNode& elemen
         path.resize(hash);
     }
     if (is_being_loaded(path))
-        throw XMLIncludeCycleError("Recursive include of " + path, path);
+        throw XMLIncludeError("Recursive include of " + path, "Recursive include of " + path);
 
     XMLDocument included;
     included.entities_ = entities_;
@@ -238,9 +238,8 @@ std::vector<std::unique_ptr<XMLNode>> XMLDocument::include(const XMLNode& elemen
     defines().restore(state);
     if (!loaded) {
         dependencies.insert(path);
-        if (!included.include_cycle.empty()) {
-            throw XMLIncludeCycleError("Recursive include of " + included.include_cycle,
-                                       included.include_cycle);
+        if (!included.include_error.empty()) {
+            throw XMLIncludeError(included.include_error, included.include_error);
         }
         return nodes;
     }

@@ -68,8 +68,8 @@ public:
 
     // Set by the parser when it met an entity it does not know.
     bool unknown_entity = false;
-    // The file whose include closed a cycle, when that made the last parse fail.
-    std::string include_cycle;
+    // Why the last parse failed when the includer has to fail as well (XMLIncludeError).
+    std::string include_error;
 
 private:
     friend class XMLParser;
@@ -94,12 +94,13 @@ public:
     using std::runtime_error::runtime_error;
 };
 
-// An include of a file that is being loaded already, directly or through other includes.
-class XMLIncludeCycleError : public XMLParseError {
+// An error that fails the includer as well as the included file: an include of a file that is
+// being loaded already, or nesting too deep counted across includes.
+class XMLIncludeError : public XMLParseError {
 public:
-    XMLIncludeCycleError(const std::string& message, std::string path)
-        : XMLParseError(message), path(std::move(path)) {}
-    std::string path;  // the file included again
+    XMLIncludeError(const std::string& message, std::string cause)
+        : XMLParseError(message), cause(std::move(cause)) {}
+    std::string cause;  // the message without the places it passed through
 };
 
 }  // namespace kam

@@ -27,8 +27,18 @@ bool xml_fast_paths = true;
 
 namespace {
 
-// Deeper trees would exhaust the stack here and in every recursive walk of the tree.
+// Deeper trees would exhaust the stack here and in every recursive walk of the tree. Included
+// files count on from the depth of their include, since their parse runs inside it.
 constexpr int max_depth = 1000;
+thread_local int nesting = 0;
+
+class Nested {
+public:
+    Nested() { ++nesting; }
+    ~Nested() { --nesting; }
+    Nested(const Nested&) = delete;
+    Nested& operator=(const Nested&) = delete;
+};
 // Expansions re-read as text that keep changing would otherwise loop for ever.
 constexpr int max_rereads = 1000;
 // The parser looks at most this far past its position without checking the end.
@@ -590,16 +600,16 @@ public:
         }
         if (reader_.peek() == 0)
             reader_.fail("Unexpected end of file");
-        parse_element(document_.root_, 1);
+        parse_element(document_.root_);
         document_.unknown_entity = reader_.unknown_entity;
     }
 
 private:
     void prolog();
     void declaration();
-    void parse_element(XMLNode& node, int depth);
+    void parse_element(XMLNode& node);
     void read_parameter();
-    void read_content(XMLNode& node, int depth);
+    void read_content(XMLNode& node);
     void read_text(std::string& out, std::uint16_t plain, char32_t stop);
     void make_define(XMLNode& node, bool with_content);
     std::string expand(std::string_view text, std::string* applied = nullptr,
@@ -736,12 +746,15 @@ void XMLParser::declaration() {
     }
 }
 
-void XMLParser::parse_element(XMLNode& node, int depth) {
+void XMLParser::parse_element(XMLNode& node) {
+    const Nested nested;
     XMLReader& r = reader_;
     node.set_file(file_id_);
     r.expect('<');
-    if (depth > max_depth)
-        r.fail("Elements nested deeper than " + std::to_string(max_depth));
+    if (nesting > max_depth) {
+        const std::string message = "Elements nested deeper than " + std::to_string(max_depth);
+        throw XMLIncludeError(r.where() + message, message);
+    }
     node.set_line(r.line);
     node.set_kind(NODE_ELEMENT);
     node.set_text(std::string());
@@ -776,7 +789,7 @@ void XMLParser::parse_element(XMLNode& node, int depth) {
         return;
     }
     document_.defines().open_scope();
-    read_content(node, depth);
+    read_content(node);
     document_.defines().close_scope();
 }
 
@@ -836,7 +849,7 @@ void XMLParser::read_text(std::string& out, std::uint16_t plain, char32_t stop) 
     }
 }
 
-void XMLParser::read_content(XMLNode& node, int depth) {
+void XMLParser::read_content(XMLNode& node) {
     XMLReader& r = reader_;
     const size_t first_child = child_stack_.size();
     std::string text;
@@ -874,7 +887,7 @@ void XMLParser::read_content(XMLNode& node, int depth) {
         }
         auto* child = new XMLNode;
         child_stack_.push_back(child);
-        parse_element(*child, depth + 1);
+        parse_element(*child);
         if (xml_resolve_includes &&
             (child->name_id() == xi_include || child->name_id() == xinclude_include)) {
             child_stack_.pop_back();
@@ -882,8 +895,8 @@ void XMLParser::read_content(XMLNode& node, int depth) {
             std::vector<std::unique_ptr<XMLNode>> included;
             try {
                 included = document_.include(*element);
-            } catch (const XMLIncludeCycleError& error) {
-                throw XMLIncludeCycleError(r.where() + error.what(), error.path);
+            } catch (const XMLIncludeError& error) {
+                throw XMLIncludeError(r.where() + error.what(), error.cause);
             }
             for (auto& node : included)
                 child_stack_.push_back(node.release());
@@ -926,8 +939,10 @@ bool parse_xml(XMLDocument& document, std::string bytes, const std::string& arch
     const size_t size = bytes.size();
     bytes.append(sentinel_size, '\0');
     const std::string& file = document.path().empty() ? archive_name : document.path();
-    XMLParser parser(document, bytes, size, detected == 1 ? 1 : 0, detected, file);
-    parser.parse();
+    // On the heap: includes parse inside parses, and the stack holds only the recursion.
+    const auto parser =
+        std::make_unique<XMLParser>(document, bytes, size, detected == 1 ? 1 : 0, detected, file);
+    parser->parse();
     return !document.unknown_entity;
 }
 

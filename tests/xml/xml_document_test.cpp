@@ -155,4 +155,26 @@ TEST_F(XMLDocumentTest, AnIncludeCycleFailsEveryFileOnIt) {
     EXPECT_EQ(load("d1.xml"), "d:1{x:1 x:0} | leaf.xml");
 }
 
+TEST_F(XMLDocumentTest, NestingCountsOnAcrossIncludes) {
+    const auto nested = [](int depth, const std::string& inside) {
+        std::string text;
+        for (int i = 0; i < depth; ++i)
+            text += "<a>";
+        text += inside;
+        for (int i = 0; i < depth; ++i)
+            text += "</a>";
+        return text;
+    };
+    disk.write("deep.xml", nested(500, ""));
+    disk.write("shallow.xml", nested(400, "<xi:include href=\"deep.xml\"/>"));
+    disk.write("too_deep.xml", nested(600, "<xi:include href=\"deep.xml\"/>"));
+    bool ok = false;
+    load("shallow.xml", &ok);
+    EXPECT_TRUE(ok);
+    EXPECT_EQ(load("too_deep.xml"), "false none:0 | deep.xml");
+    bool deep_alone = false;
+    load("deep.xml", &deep_alone);
+    EXPECT_TRUE(deep_alone);
+}
+
 }  // namespace
