@@ -180,7 +180,9 @@ void VirtualFileSystem::list(const std::string& directory, const std::string& pa
 void VirtualFileSystem::set_recording(bool on) {
     recording_ = on;
     log_.reset();
-    if (!on) return;
+    // Without a file system that has the disk root there is nowhere to record to (the root of
+    // the whole disk is never meant).
+    if (!on || !exists("/")) return;
     const std::string root = full_path("/");
     platform::create_directory(root + "bundles");  // an existing directory is fine
     try {

@@ -56,8 +56,8 @@ public:
               std::vector<std::string>& names) override;
 
     // Recording of opens: on, the load log <disk root>bundles/<log name>.xml is opened for
-    // appending (the bundles directory is created when missing; when the log cannot be opened
-    // nothing is written); off, it is closed.
+    // appending (the bundles directory is created when missing; when no file system has the disk
+    // root or the log cannot be opened, nothing is written); off, it is closed.
     void set_recording(bool on);
     bool recording() const { return recording_; }
     void set_log_name(const std::string& name) { log_name_ = name; }

@@ -102,11 +102,18 @@ TEST(DiskFileSystemTest, ListingsAreSortedFilteredAndNeverShowSvn) {
     EXPECT_EQ(listed(disk, "data\\units", "*.xmb;*.xml", false),
               (std::vector<std::string>{"Tank.xmb", "Jeep.xml", "Tank.XML"}));
     EXPECT_EQ(listed(disk, "data\\units", "*", false),
-              (std::vector<std::string>{"Jeep.xml", "Notes.txt", "Tank.XML", "Tank.xmb"}));
+              (std::vector<std::string>{"Jeep.xml", "Notes.txt", "Tank.xmb", "Tank.XML"}));
     EXPECT_EQ(listed(disk, "data\\units", "*.*", true), std::vector<std::string>{});
     EXPECT_EQ(listed(disk, "data", "*", true), (std::vector<std::string>{"Maps", "Units"}));
     EXPECT_EQ(listed(disk, "", "*", true), (std::vector<std::string>{"Data"}));
     EXPECT_EQ(listed(disk, "data\\missing", "*", false), std::vector<std::string>{});
+    // Case is folded for the order; names equal but for case go by their raw bytes.
+    tree.dir.write("Order/b.txt", "");
+    tree.dir.write("Order/B.txt", "");
+    tree.dir.write("Order/a.txt", "");
+    tree.dir.write("Order/_.txt", "");
+    EXPECT_EQ(listed(disk, "order", "*", false),
+              (std::vector<std::string>{"_.txt", "a.txt", "B.txt", "b.txt"}));
 }
 
 TEST(DiskFileSystemTest, OpenModes) {

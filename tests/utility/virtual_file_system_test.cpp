@@ -242,6 +242,13 @@ TEST(VirtualFileSystemTest, RecordingWritesOneLinePerOpenWithEntities) {
     EXPECT_EQ(dir.read("bundles/level1.xml"), expected + "   <open path=\"x\" flags=\"w\" />\r\n");
 }
 
+TEST(VirtualFileSystemTest, RecordingWithoutADiskRootWritesNothing) {
+    VirtualFileSystem vfs;
+    vfs.set_recording(true);
+    EXPECT_TRUE(vfs.recording());
+    EXPECT_FALSE(vfs.open("a.xml", "r").has_store());
+}
+
 TEST(VirtualFileSystemTest, RecordingIntoAnUnwritablePlaceWritesNothing) {
     test::TempDir dir;
     dir.write("bundles", "a file where the directory should be");

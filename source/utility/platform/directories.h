@@ -30,9 +30,9 @@ struct DirectoryEntry {
 // Looks up one path; failed sets the last error. Trailing separators are ignored.
 LookupResult look_up(const std::string& path, PathInfo& info);
 
-// Lists the entries of a directory whose names match the wildcard pattern, sorted by name in byte
-// order. ".", ".." and ".svn" are never listed. not_found when the directory does not exist;
-// failed (with the last error set) for any other failure.
+// Lists the entries of a directory whose names match the wildcard pattern, sorted by name with
+// ASCII case folded (ties by raw bytes). ".", ".." and ".svn" are never listed. not_found when the
+// directory does not exist; failed (with the last error set) for any other failure.
 LookupResult list_directory(const std::string& directory, std::string_view pattern,
                             std::vector<DirectoryEntry>& entries);
 

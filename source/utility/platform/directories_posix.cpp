@@ -18,6 +18,17 @@ namespace {
 
 char fold(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; }
 
+bool folded_less(std::string_view a, std::string_view b) {
+    const size_t common = std::min(a.size(), b.size());
+    for (size_t i = 0; i < common; ++i) {
+        const auto ca = static_cast<unsigned char>(a[i] >= 'A' && a[i] <= 'Z' ? a[i] + 32 : a[i]);
+        const auto cb = static_cast<unsigned char>(b[i] >= 'A' && b[i] <= 'Z' ? b[i] + 32 : b[i]);
+        if (ca != cb) return ca < cb;
+    }
+    if (a.size() != b.size()) return a.size() < b.size();
+    return a < b;
+}
+
 std::string folded(std::string_view text) {
     std::string result(text);
     for (char& c : result) c = fold(c);
@@ -286,8 +297,11 @@ LookupResult list_directory(const std::string& directory, std::string_view patte
         return errno == ENOENT || errno == ENOTDIR ? LookupResult::not_found : LookupResult::failed;
     }
     cache().store(native, all, status.st_mtim);
-    std::sort(all.begin(), all.end(),
-              [](const DirectoryEntry& a, const DirectoryEntry& b) { return a.name < b.name; });
+    // Case-folded order, ties by raw bytes: the same on every machine and close to what a
+    // case-insensitive file system returns.
+    std::sort(all.begin(), all.end(), [](const DirectoryEntry& a, const DirectoryEntry& b) {
+        return folded_less(a.name, b.name);
+    });
     for (auto& entry : all) {
         if (entry.name == ".svn" || !matches_wildcard(pattern, entry.name)) continue;
         entries.push_back(std::move(entry));

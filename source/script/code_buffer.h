@@ -1,0 +1,52 @@
+// The bytecode buffer with its per-byte source-line table.
+#pragma once
+
+#include <cstdint>
+#include <string_view>
+#include <vector>
+
+#include "script/opcodes.h"
+
+namespace kam::script {
+
+// Grows as records and instructions are written. Every write takes the source line of its first
+// byte; the line table holds -1 for the other bytes. Positions returned are opcode positions.
+class CodeBuffer {
+public:
+    explicit CodeBuffer(bool record_lines = true) : record_lines_(record_lines) {}
+
+    bool records_lines() const { return record_lines_; }
+    bool generated() const { return generated_; }
+    void mark_generated() { generated_ = true; }
+
+    // An opcode without operand.
+    std::uint32_t write(Opcode opcode, std::int32_t line);
+    // A u8 or u16 operand. Throws GeneratorError with the table's message above the limit;
+    // the opcode byte is written by then.
+    std::uint32_t write_count(Opcode opcode, std::int64_t value, std::int32_t line);
+    // A code offset; -1 (not known yet) is written as 0xffffffff, to be patched.
+    std::uint32_t write_offset(Opcode opcode, std::int32_t offset, std::int32_t line);
+    std::uint32_t write_number(float value, std::int32_t line);
+    std::uint32_t write_name(Opcode opcode, std::string_view name, std::int32_t line);
+    std::uint32_t write_function(std::int32_t offset, std::string_view name, std::int32_t line);
+
+    // Stores the offset into the u32 right after the opcode at the position.
+    void patch_offset(std::uint32_t position, std::uint32_t offset);
+
+    std::uint32_t size() const { return static_cast<std::uint32_t>(code_.size()); }
+    const std::vector<std::uint8_t>& code() const { return code_; }
+    const std::vector<std::int32_t>& lines() const { return lines_; }
+
+private:
+    std::uint32_t begin(Opcode opcode, std::int32_t line);
+    void put(std::uint8_t byte);
+    void put_u32(std::uint32_t value);
+    void put_name(std::string_view name);
+
+    bool record_lines_;
+    bool generated_ = false;
+    std::vector<std::uint8_t> code_;
+    std::vector<std::int32_t> lines_;
+};
+
+}  // namespace kam::script

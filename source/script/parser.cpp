@@ -1,0 +1,544 @@
+// The parser's token source, messages and the semantic actions of the grammar.
+#include "script/parser.h"
+
+#include <charconv>
+#include <cstdlib>
+#include <ostream>
+
+#include "script/im_instruction.h"
+#include "script/script_error.h"
+
+namespace kam::script {
+
+Parser::Parser(Scanner& scanner) : scanner_(scanner) {
+    scopes_.push_back(std::make_unique<Scope>(ScopeKind::global, nullptr));
+    current_ = scopes_.front().get();
+}
+
+Parser::~Parser() {
+    for (ImInstruction* instruction : instructions_) instruction->~ImInstruction();
+}
+
+void Parser::print(std::ostream& out) const {
+    for (const ImInstruction* instruction : instructions_) instruction->print(out);
+}
+
+// ---- Token source and messages ----
+
+// The failed token's place is taken by a token no rule accepts, so the grammar's recovery runs there.
+std::int32_t Parser::read_token(SemanticValue& value) {
+    value = no_value();
+    try {
+        scanner_.advance();
+    } catch (const ScannerError& error) {
+        report(last_line_, error.what());
+        value.line = last_line_;
+        return token::scanner_failure;
+    }
+    const Token& token = scanner_.lookahead();
+    last_line_ = value.line = token.line;
+    last_column_ = token.column;
+    last_kind_ = token.kind;
+    if (token.kind == token::identifier || token.kind == token::string_literal ||
+        token.kind == token::number_literal || token.kind == token::boolean_literal) {
+        texts_.push_back(token.text);
+        value.text = &texts_.back();
+    }
+    last_text_ = value.text;
+    return token.kind;
+}
+
+void Parser::add_message(const std::string& message) {
+    if (message == last_message_) return;
+    last_message_ = message;
+    append_error(message);
+}
+
+void Parser::append_error(const std::string& message) {
+    ++error_count_;
+    if (!error_text_.empty()) error_text_ += '\n';
+    error_text_ += message;
+}
+
+void Parser::report_driver(const char* text) { add_message(scanner_.name() + ":" + text); }
+
+void Parser::report_stack_overflow() { report_driver("parser stack overflow"); }
+
+void Parser::report(std::int32_t line, const std::string& text) {
+    add_message(scanner_.name() + "(" + std::to_string(line) + "):" + text);
+}
+
+void Parser::report_statement_error(std::int32_t line) {
+    const std::string text = last_text_ != nullptr ? *last_text_ : std::string(token_spelling(last_kind_));
+    report(line, "Non valid statement (token:" + text + ")");
+}
+
+// ---- Instructions and jump lists ----
+
+template <typename Instruction, typename... Arguments>
+std::int32_t Parser::add(Arguments&&... arguments) {
+    void* memory = arena_.allocate(sizeof(Instruction), alignof(Instruction));
+    instructions_.push_back(new (memory) Instruction(std::forward<Arguments>(arguments)...));
+    lines_.push_back(current_line_);
+    return instruction_count() - 1;
+}
+
+std::int32_t Parser::add_command(std::int32_t command) { return add<ImCommand>(command); }
+
+std::int32_t Parser::add_jump(std::int32_t condition) {
+    const auto node = static_cast<std::int32_t>(jump_nodes_.size());
+    jump_nodes_.push_back(JumpNode{add<ImGotoCond>(condition, -1), -1});
+    jump_lists_.push_back(JumpList{node, node});
+    return static_cast<std::int32_t>(jump_lists_.size()) - 1;
+}
+
+void Parser::add_branch_to(std::int32_t target) { add<ImGotoCond>(branch::always, target); }
+
+void Parser::add_value(const std::string& name) { add<ImValue>(name, current_); }
+
+void Parser::add_reference(const std::string& name) { add<ImIDRef>(name, current_); }
+
+std::int32_t Parser::merge(std::int32_t list, std::int32_t other) {
+    if (list < 0) return other;
+    if (other < 0 || other == list) return list;
+    JumpList& into = jump_lists_[static_cast<size_t>(list)];
+    JumpList& from = jump_lists_[static_cast<size_t>(other)];
+    if (from.head < 0) return list;
+    if (into.head < 0) {
+        into = from;
+    } else {
+        jump_nodes_[static_cast<size_t>(into.tail)].next = from.head;
+        into.tail = from.tail;
+    }
+    from = JumpList{-1, -1};
+    return list;
+}
+
+void Parser::resolve_jumps(std::int32_t list, std::int32_t target) {
+    if (list < 0) return;
+    for (std::int32_t node = jump_lists_[static_cast<size_t>(list)].head; node >= 0;
+         node = jump_nodes_[static_cast<size_t>(node)].next) {
+        const std::int32_t index = jump_nodes_[static_cast<size_t>(node)].instruction;
+        instructions_[static_cast<size_t>(index)]->as_goto_cond()->set_target(target);
+    }
+}
+
+std::int32_t Parser::open_scope(ScopeKind kind) {
+    scopes_.push_back(std::make_unique<Scope>(kind, current_));
+    current_ = scopes_.back().get();
+    return static_cast<std::int32_t>(scopes_.size()) - 1;
+}
+
+// ---- Declarations ----
+
+void Parser::add_import(const std::string* name, std::int32_t line) {
+    set_line(line);
+    const size_t dot = name->rfind('.');
+    const std::string last = dot == std::string::npos ? *name : name->substr(dot + 1);
+    // The import list pairs with the import entries, so a refused name stays out of both.
+    if (!scopes_.front()->declare(entry::import, last)) {
+        report(line, "Identifier already imported");
+        return;
+    }
+    imports_.push_back(*name);
+}
+
+const std::string* Parser::join_dotted(const std::string* head, const std::string* tail) {
+    return keep(*head + "." + *tail);
+}
+
+void Parser::begin_function(const std::string* name, std::int32_t line) {
+    set_line(line);
+    functions_.push_back(FunctionRecord{instruction_count(), *name, {}});
+    if (!current_->declare(entry::function, *name)) report(line, "Identifier " + *name + " already declared");
+    open_scope(ScopeKind::function);
+    add<ImResizeParameters>(&functions_.back());
+}
+
+// Parameters are declared as they are read, so they keep their source order.
+void Parser::declare_parameter(const std::string* name, std::int32_t line) {
+    set_line(line);
+    if (!current_->declare(entry::object, *name)) {
+        report(line, "Can't name two parameters the same");
+        return;
+    }
+    if (!functions_.empty()) functions_.back().parameters.push_back(*name);
+}
+
+void Parser::end_parameters() { add<ImResizeLocal>(current_); }
+
+void Parser::end_function(const SemanticValue& body) {
+    add_command(command::push_void);
+    resolve_jumps(body.first, instruction_count());
+    add_command(command::return_);
+    // Closes whatever a recovery left open inside the function too.
+    for (Scope* scope = current_; scope != nullptr; scope = scope->parent()) {
+        if (scope->kind() == ScopeKind::function) {
+            current_ = scope->parent();
+            break;
+        }
+    }
+}
+
+std::int32_t Parser::begin_class(const std::string* name, std::int32_t line) {
+    set_line(line);
+    if (!scopes_.front()->declare(entry::class_entry, *name)) {
+        report(line, "Identifier " + *name + " already declared (class)");
+    }
+    const std::int32_t first = instruction_count();
+    const std::int32_t scope = open_scope(ScopeKind::class_body);
+    classes_.push_back(ClassRecord{first, *name, current_});
+    in_class_ = true;
+    return scope;
+}
+
+void Parser::end_class(std::int32_t scope) {
+    in_class_ = false;
+    current_ = scopes_[static_cast<size_t>(scope)]->parent();
+}
+
+std::int32_t Parser::open_block() {
+    const std::int32_t scope = open_scope(ScopeKind::block);
+    add<ImResizeLocal>(current_);
+    return scope;
+}
+
+void Parser::close_block(std::int32_t scope) {
+    current_ = scopes_[static_cast<size_t>(scope)]->parent();
+    add<ImResizeLocal>(current_);
+}
+
+void Parser::declare_object(const std::string* name, std::int32_t line) {
+    set_line(line);
+    if (!current_->declare(entry::object, *name)) report(line, "Can't name two objects the same \"" + *name + "\"");
+}
+
+void Parser::begin_initializer(const std::string* name, std::int32_t line) {
+    declare_object(name, line);
+    if (current_->kind() == ScopeKind::global) report(line, "Global objects cannot have initializers.");
+    if (current_->kind() == ScopeKind::class_body) report(line, "Class objects cannot have initializers.");
+    add_reference(*name);
+}
+
+void Parser::end_initializer(const SemanticValue& value) {
+    materialize(value);
+    add_command(command::assign);
+}
+
+// ---- Statements ----
+
+void Parser::push_target_value(const std::string* name, std::int32_t line) {
+    set_line(line);
+    add_value(*name);
+}
+
+void Parser::push_target_reference(const std::string* name, std::int32_t line) {
+    set_line(line);
+    add_reference(*name);
+}
+
+void Parser::end_assignment(const SemanticValue& value) {
+    materialize(value);
+    add_command(command::assign);
+}
+
+void Parser::end_call_statement() { add_command(command::pop); }
+
+std::int32_t Parser::mark_keyword(std::int32_t line) {
+    set_line(line);
+    return instruction_count();
+}
+
+SemanticValue Parser::enter_branch(const SemanticValue& test) {
+    resolve_jumps(test.first, instruction_count());
+    SemanticValue branch = no_value();
+    branch.second = test.second;
+    return branch;
+}
+
+SemanticValue Parser::end_while(std::int32_t head, const SemanticValue& branch, const SemanticValue& body) {
+    add_branch_to(head);
+    resolve_jumps(branch.second, instruction_count());
+    SemanticValue result = no_value();
+    result.first = body.first;
+    return result;
+}
+
+std::int32_t Parser::enter_else(const SemanticValue& branch) {
+    const std::int32_t over_else = add_jump(branch::always);
+    resolve_jumps(branch.second, instruction_count());
+    return over_else;
+}
+
+SemanticValue Parser::end_if(const SemanticValue& branch, const SemanticValue& body) {
+    resolve_jumps(branch.second, instruction_count());
+    SemanticValue result = no_value();
+    result.first = body.first;
+    return result;
+}
+
+SemanticValue Parser::end_if_else(std::int32_t over_else, const SemanticValue& then_body,
+                                  const SemanticValue& else_part) {
+    resolve_jumps(over_else, instruction_count());
+    SemanticValue result = no_value();
+    result.first = merge(then_body.first, else_part.first);
+    return result;
+}
+
+const std::string* Parser::keep(std::string text) {
+    texts_.push_back(std::move(text));
+    return &texts_.back();
+}
+
+namespace {
+
+const std::string iterator_member = "iterator";
+const std::string next_member = "next";
+const std::string key_member = "key";
+const std::string value_member = "value";
+
+}  // namespace
+
+// The loop's own block scope holds the variables and the hidden list and iterator, named after
+// the first variable; "::" cannot be written in a source, so they never clash with user names.
+std::int32_t Parser::begin_for(const std::string* variable, const std::string* second, std::int32_t line) {
+    set_line(line);
+    const std::int32_t scope = open_scope(ScopeKind::block);
+    std::vector<const std::string*> names = {variable};
+    if (second != nullptr) {
+        names.push_back(second);
+        names.push_back(keep(*variable + "::x"));
+    }
+    const std::string* list = keep(*variable + "::list");
+    names.push_back(list);
+    names.push_back(keep(*variable + "::iter"));
+    for (const std::string* name : names) {
+        if (!current_->declare(entry::object, *name)) {
+            report(line, "Variable name in for must be unique: \"" + *name + "\"");
+        }
+    }
+    add<ImResizeLocal>(current_);
+    add_reference(*list);
+    return scope;
+}
+
+SemanticValue Parser::for_loop_head(std::int32_t scope, const std::string* variable, const std::string* second,
+                                    const SemanticValue& list) {
+    const std::string& loop_variable = second != nullptr ? *keep(*variable + "::x") : *variable;
+    const std::string& iterator = *keep(*variable + "::iter");
+    materialize(list);
+    add_command(command::assign);
+    add_reference(iterator);
+    add_value(*keep(*variable + "::list"));
+    add<ImMember>(iterator_member);
+    add<ImCall>(0);
+    add_command(command::assign);
+
+    SemanticValue head = no_value();
+    head.kind = scope;
+    head.first = instruction_count();
+    add_reference(loop_variable);
+    add_value(iterator);
+    add<ImMember>(next_member);
+    add<ImCall>(0);
+    add_command(command::assign);
+    add_value(loop_variable);
+    add_command(command::push_void);
+    add<ImBinOp>(value_kind::unknown, value_kind::void_value, binary_op::eq);
+    head.second = add_jump(branch::if_true);
+    if (second != nullptr) {
+        for (const auto& [name, part] : {std::pair{variable, &key_member}, std::pair{second, &value_member}}) {
+            add_reference(*name);
+            add_value(loop_variable);
+            add<ImMember>(*part);
+            add_command(command::deref);
+            add_command(command::assign);
+        }
+    }
+    return head;
+}
+
+SemanticValue Parser::end_for(const SemanticValue& head, const SemanticValue& body) {
+    add_branch_to(head.first);
+    resolve_jumps(head.second, instruction_count());
+    current_ = scopes_[static_cast<size_t>(head.kind)]->parent();
+    SemanticValue result = no_value();
+    result.first = body.first;
+    return result;
+}
+
+// Every return goes through the function's one final return instruction.
+SemanticValue Parser::return_statement(std::int32_t line, const SemanticValue* value) {
+    set_line(line);
+    if (value == nullptr) {
+        add_command(command::push_void);
+    } else {
+        materialize(*value);
+    }
+    SemanticValue result = no_value();
+    result.first = add_jump(branch::always);
+    return result;
+}
+
+// ---- Conditions ----
+
+SemanticValue Parser::to_condition(const SemanticValue& value) {
+    if (value.kind == value_kind::condition) return value;
+    SemanticValue result = empty_condition();
+    result.second = add_jump(branch::if_false);
+    result.first = add_jump(branch::always);
+    return result;
+}
+
+SemanticValue Parser::or_left(const SemanticValue& left) {
+    const SemanticValue condition = to_condition(left);
+    resolve_jumps(condition.second, instruction_count());
+    return condition;
+}
+
+SemanticValue Parser::or_right(const SemanticValue& left, const SemanticValue& right) {
+    const SemanticValue condition = to_condition(right);
+    SemanticValue result = empty_condition();
+    result.first = merge(left.first, condition.first);
+    result.second = condition.second;
+    return result;
+}
+
+SemanticValue Parser::and_left(const SemanticValue& left) {
+    const SemanticValue condition = to_condition(left);
+    resolve_jumps(condition.first, instruction_count());
+    return condition;
+}
+
+SemanticValue Parser::and_right(const SemanticValue& left, const SemanticValue& right) {
+    const SemanticValue condition = to_condition(right);
+    SemanticValue result = empty_condition();
+    result.first = condition.first;
+    result.second = merge(left.second, condition.second);
+    return result;
+}
+
+SemanticValue Parser::negate_condition(const SemanticValue& value) {
+    SemanticValue result = empty_condition();
+    if (value.kind == value_kind::condition) {
+        result.first = value.second;
+        result.second = value.first;
+    } else {
+        result.second = add_jump(branch::if_true);
+        result.first = add_jump(branch::always);
+    }
+    return result;
+}
+
+SemanticValue Parser::materialize(const SemanticValue& value) {
+    if (value.kind != value_kind::condition) return value;
+    resolve_jumps(value.first, instruction_count());
+    add<ImConstBoolean>(true);
+    const std::int32_t over = add_jump(branch::always);
+    resolve_jumps(value.second, instruction_count());
+    add<ImConstBoolean>(false);
+    resolve_jumps(over, instruction_count());
+    SemanticValue result = no_value();
+    result.kind = value_kind::boolean;
+    return result;
+}
+
+// ---- Expressions ----
+
+SemanticValue Parser::binary(std::int32_t op, const SemanticValue& left, const SemanticValue& right) {
+    add<ImBinOp>(left.kind, right.kind, op);
+    SemanticValue result = no_value();
+    result.kind = op >= binary_op::lt ? value_kind::boolean : value_kind::unknown;
+    return result;
+}
+
+SemanticValue Parser::negate(const SemanticValue& value) {
+    add<ImUnOp>(value.kind);
+    SemanticValue result = no_value();
+    result.kind = value_kind::unknown;
+    return result;
+}
+
+SemanticValue Parser::end_chain(const SemanticValue& suffixes) {
+    add_command(command::deref);
+    SemanticValue result = no_value();
+    result.kind = suffixes.kind;
+    return result;
+}
+
+namespace {
+
+SemanticValue of_kind(std::int32_t kind) { return SemanticValue{kind, -1, -1, 0, nullptr}; }
+
+// Digits with an optional fraction, as the scanner reads them; too large a value becomes infinity.
+float number_value(const std::string& text) {
+    float value = 0;
+    const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
+    if (error == std::errc::result_out_of_range) value = std::strtof(text.c_str(), nullptr);
+    return value;
+}
+
+}  // namespace
+
+SemanticValue Parser::push_number(const std::string* text, std::int32_t line) {
+    set_line(line);
+    add<ImConstNumber>(number_value(*text));
+    return of_kind(value_kind::number);
+}
+
+SemanticValue Parser::push_string(const std::string* text, std::int32_t line) {
+    set_line(line);
+    add<ImConstString>(*text);
+    return of_kind(value_kind::string);
+}
+
+SemanticValue Parser::push_boolean(const std::string* text, std::int32_t line) {
+    set_line(line);
+    add<ImConstBoolean>(*text == "true");
+    return of_kind(value_kind::boolean);
+}
+
+SemanticValue Parser::push_void(std::int32_t line) {
+    set_line(line);
+    add_command(command::push_void);
+    return of_kind(value_kind::void_value);
+}
+
+SemanticValue Parser::push_this(std::int32_t line) {
+    set_line(line);
+    if (!in_class_) report(line, "\"this\" can only be used from within a class");
+    add_command(command::push_this);
+    return of_kind(value_kind::unknown);
+}
+
+SemanticValue Parser::push_identifier(const std::string* name, std::int32_t line) {
+    set_line(line);
+    add_value(*name);
+    return of_kind(value_kind::unknown);
+}
+
+SemanticValue Parser::member(const std::string* name, std::int32_t line) {
+    set_line(line);
+    add<ImMember>(*name);
+    return of_kind(value_kind::unknown);
+}
+
+SemanticValue Parser::convert(std::int32_t command, std::int32_t line) {
+    set_line(line);
+    add_command(command);
+    return of_kind(command == command::cnv_number   ? value_kind::number
+                   : command == command::cnv_string ? value_kind::string
+                                                    : value_kind::boolean);
+}
+
+SemanticValue Parser::call(std::int32_t argument_count) {
+    add<ImCall>(argument_count);
+    return of_kind(value_kind::unknown);
+}
+
+void Parser::argument(const SemanticValue& value) {
+    materialize(value);
+    add_command(command::param);
+}
+
+}  // namespace kam::script

@@ -1,0 +1,121 @@
+// Listings and code of the intermediate instructions.
+#include "script/im_instruction.h"
+
+#include <gtest/gtest.h>
+
+#include <fstream>
+
+#include "script/script_error.h"
+#include "script/script_test_support.h"
+
+namespace {
+
+using kam::script::Parser;
+using kam::script::StringScanner;
+using Bytes = std::vector<std::uint8_t>;
+
+std::string read_data(const std::string& name) {
+    std::ifstream in(std::string(TROVEX_SOURCE_DIR) + "/tests/script/data/" + name, std::ios::binary);
+    std::stringstream text;
+    text << in.rdbuf();
+    return text.str();
+}
+
+// The golden listings were derived by hand from the code rules, line by line.
+TEST(ImInstructionTest, ListingsOfCompletePrograms) {
+    for (const char* name : {"statements", "expressions", "loops", "two_variable_for"}) {
+        const auto result = test::compile_script(read_data(std::string(name) + ".ksf"));
+        EXPECT_TRUE(result.accepted) << name << "\n" << result.errors;
+        EXPECT_EQ(result.listing, read_data(std::string(name) + ".lst")) << name;
+    }
+}
+
+TEST(ImInstructionTest, NamesResolveToTheNearestDeclaration) {
+    const std::pair<const char*, const char*> cases[] = {
+        {"object a; f() { object a; a := 1; }", "\tpush\t&a\t;&local[0]\n"},
+        {"object a; f() { a := 1; }", "\tpush\t&a\t;&global[0]\n"},
+        {"import x.b; f() { b.c(); }", "\tpush\tb\t;global[0]\n"},
+        {"class C { object m; f() { { m := 1; } } }", "\tpush\t&m\t;&class[0]\n"},
+        {"class C { f() { g(); } g() {} }", "\tpush\tg\t;class[1]\n"},
+        {"f(p) { { object q; { object r; r := q; } } }", "\tpush\t&r\t;&local[2]\n\tpush\tq\t;local[1]\n"},
+        {"f() { g := 1; }", "\tpush\t&g\t;error: g not found\n"},
+        {"f() { object y := 1; }", "\tresize_local\t1\n\tpush\t&y\t;&local[0]\n\tpush\t1\n\tassign\n"},
+    };
+    for (const auto& [source, lines] : cases) {
+        const auto result = test::compile_script(source);
+        EXPECT_TRUE(result.accepted) << source;
+        EXPECT_NE(result.listing.find(lines), std::string::npos) << source << "\n" << result.listing;
+    }
+}
+
+Bytes code_of(const std::string& source) {
+    StringScanner scanner(source);
+    Parser parser(scanner);
+    EXPECT_TRUE(parser.parse()) << source << "\n" << parser.error_text();
+    return test::emit_all(parser);
+}
+
+TEST(ImInstructionTest, CodeOfSmallFunctions) {
+    const std::pair<const char*, Bytes> cases[] = {
+        {"f() {}", {39, 0, 10, 0}},
+        // Parameters, after the parameter list, and the end of the body block.
+        {"f(a) {}", {39, 1, 39, 1, 39, 1, 10, 0}},
+        // A block without objects resizes nothing; one with objects grows and shrinks back.
+        {"f() { { } { object y; } }", {39, 0, 39, 1, 10, 0}},
+        // Objects get references; functions only their value.
+        {"object g; f() { g := 1; f := 2; }",
+         {39, 0, 13, 0, 0, 6, 0, 0, 0x80, 0x3f, 40, 12, 1, 0, 6, 0, 0, 0, 0x40, 40, 10, 0}},
+        // The forward brifn and bra are patched by their targets; the loop's bra is backward.
+        {"f(a) { while (a) { } }",
+         {39, 1, 39, 1, 16, 0, 43, 21, 0, 0, 0, 41, 16, 0, 0, 0, 41, 4, 0, 0, 0, 39, 1, 10, 0}},
+    };
+    for (const auto& [source, expected] : cases) {
+        EXPECT_EQ(code_of(source), expected) << source;
+    }
+}
+
+TEST(ImInstructionTest, MemberAccessAndConversions) {
+    EXPECT_EQ(code_of("class C { object m; g(a) { m := this.k(a.b, 'x').number; } k() {} }"),
+              (Bytes{39, 1, 39, 1, 15, 0, 11, 44, 'k', 0, 0, 0, 0, 16, 0, 44, 'b', 0, 0, 0, 0, 47, 46,
+                     7, 'x', 0, 0, 0, 0, 46, 45, 2, 18, 47, 40, 39, 1, 10, 0, 39, 0, 10, 0}));
+    // A member instruction named like a conversion writes the conversion.
+    StringScanner scanner("f() {}");
+    Parser parser(scanner);
+    ASSERT_TRUE(parser.parse());
+    kam::script::CodeBuffer code;
+    for (const std::string name : {"number", "string", "boolean"}) Parser::ImMember(name).emit(code, parser, 0);
+    EXPECT_EQ(code.code(), (Bytes{18, 19, 20}));
+}
+
+TEST(ImInstructionTest, GenerationFailures) {
+    const std::pair<std::string, const char*> cases[] = {
+        {"f() { x := 1; }", "Id not found \"x\""},
+        // A local used before its declaration is not that local.
+        {"f() { y := 1; object y; }", "Id not found \"y\""},
+    };
+    for (const auto& [source, message] : cases) {
+        StringScanner scanner(source);
+        Parser parser(scanner);
+        ASSERT_TRUE(parser.parse()) << source;
+        try {
+            test::emit_all(parser);
+            ADD_FAILURE() << source;
+        } catch (const kam::script::ParserError& error) {
+            EXPECT_STREQ(error.what(), message);
+        }
+    }
+    std::string parameters;
+    for (int i = 0; i < 255; ++i) parameters += (i ? ", p" : "p") + std::to_string(i);
+    EXPECT_NO_THROW(code_of("f(" + parameters + ") { p254 := 1; }"));
+    StringScanner scanner("f(" + parameters + ", p255) { }");
+    Parser parser(scanner);
+    ASSERT_TRUE(parser.parse());
+    try {
+        test::emit_all(parser);
+        ADD_FAILURE() << "256 parameters";
+    } catch (const kam::script::GeneratorError& error) {
+        EXPECT_STREQ(error.what(), "More than 256 local variables not supported");
+    }
+}
+
+}  // namespace
