@@ -46,7 +46,7 @@ CrashRun run_crash_target(const std::string& mode) {
 
 // The line of the crash target that carries "fault: " + mode.
 int marked_line(const std::string& mode) {
-    std::ifstream source(TROVEX_SOURCE_DIR "/tests/diagnostics/crash_target.cpp");
+    std::ifstream source(TROVEX_SOURCE_DIR "/tests/tools/crash_target.cpp");
     std::string line;
     for (int number = 1; std::getline(source, line); ++number) {
         if (line.ends_with("// fault: " + mode))
