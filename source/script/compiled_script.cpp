@@ -1,0 +1,145 @@
+// Writing and checked reading of compiled script files.
+#include "script/compiled_script.h"
+
+#include <algorithm>
+#include <cstring>
+
+#include "utility/encoding.h"
+
+namespace kam::script {
+
+namespace {
+
+constexpr std::uint8_t magic[4] = {'K', 'X', 'E', 0};
+constexpr std::uint32_t header_size = 16;
+// Longer paths exist on no system the files travel to; a longer one means a damaged section.
+constexpr std::uint32_t longest_source_path = 32768;
+
+void put_u32(std::uint8_t* out, std::uint32_t value) {
+    out[0] = static_cast<std::uint8_t>(value);
+    out[1] = static_cast<std::uint8_t>(value >> 8);
+    out[2] = static_cast<std::uint8_t>(value >> 16);
+    out[3] = static_cast<std::uint8_t>(value >> 24);
+}
+
+std::uint32_t get_u32(const std::uint8_t* in) {
+    return static_cast<std::uint32_t>(in[0]) | static_cast<std::uint32_t>(in[1]) << 8 |
+           static_cast<std::uint32_t>(in[2]) << 16 | static_cast<std::uint32_t>(in[3]) << 24;
+}
+
+[[noreturn]] void damaged(const Archive& file, const std::string& what) {
+    throw CompiledScriptError("Compiled script " + file.name() + " is damaged: " + what);
+}
+
+}  // namespace
+
+std::int32_t LineMap::find(std::uint32_t address) const {
+    const auto found = std::lower_bound(entries_.begin(), entries_.end(), address,
+                                        [](const auto& entry, std::uint32_t key) { return entry.first < key; });
+    return found != entries_.end() && found->first == address ? found->second : 0;
+}
+
+LineMap LineMap::from_table(const std::int32_t* lines, size_t count) {
+    LineMap map;
+    for (size_t address = 0; address < count; ++address) {
+        if (lines[address] > 0) map.add(static_cast<std::uint32_t>(address), lines[address]);
+    }
+    return map;
+}
+
+std::uint64_t compiled_debug_offset(std::uint64_t code_size) { return (header_size + code_size + 3) & ~std::uint64_t{3}; }
+
+std::vector<std::uint8_t> compiled_script_image(const std::vector<std::uint8_t>& code,
+                                                const std::vector<std::int32_t>& lines,
+                                                std::string_view source_path, bool with_debug) {
+    const std::uint64_t code_size = code.size();
+    const std::uint64_t debug_offset = with_debug ? compiled_debug_offset(code_size) : 0;
+    const std::uint64_t total =
+        with_debug ? debug_offset + 4 + source_path.size() + 1 + 4 * code_size : header_size + code_size;
+    // Archives write at most 4 GiB at once and the header's fields are 32 bits wide.
+    if (total > 0xffffffffu) throw CompiledScriptError("Code of " + std::to_string(code_size) + " bytes is too large for a compiled script");
+    if (with_debug && lines.size() != code.size()) {
+        throw CompiledScriptError("The line table does not match the code");
+    }
+    std::vector<std::uint8_t> image(static_cast<size_t>(total), 0);
+    std::uint8_t* out = image.data();
+    std::memcpy(out, magic, 4);
+    put_u32(out + 4, static_cast<std::uint32_t>(code_size));
+    put_u32(out + 8, static_cast<std::uint32_t>(debug_offset));
+    if (!code.empty()) std::memcpy(out + header_size, code.data(), code.size());
+    if (!with_debug) return image;
+    // The padding and the debug format are the zeros the image starts with.
+    out += debug_offset + 4;
+    if (!source_path.empty()) std::memcpy(out, source_path.data(), source_path.size());
+    out += source_path.size() + 1;
+    for (const std::int32_t line : lines) {
+        put_u32(out, static_cast<std::uint32_t>(line));
+        out += 4;
+    }
+    return image;
+}
+
+void write_compiled_script(Archive& file, const std::vector<std::uint8_t>& code,
+                           const std::vector<std::int32_t>& lines, std::string_view source_path,
+                           bool with_debug) {
+    const std::vector<std::uint8_t> image = compiled_script_image(code, lines, source_path, with_debug);
+    write_bytes(file, image.data(), static_cast<std::uint32_t>(image.size()));
+}
+
+CompiledScriptRead read_compiled_script(Archive& file, bool read_debug, CompiledScript& script) {
+    file.set_position(0);
+    const std::int64_t file_size = file.size();
+    std::uint8_t header[header_size];
+    if (file_size < 4) damaged(file, "the file ends inside the header");
+    read_bytes(file, header, 4);
+    if (std::memcmp(header, magic, 4) != 0) return CompiledScriptRead::wrong_magic;
+    if (file_size < header_size) damaged(file, "the file ends inside the header");
+    read_bytes(file, header + 4, header_size - 4);
+    const std::uint32_t code_size = get_u32(header + 4);
+    const std::uint32_t debug_offset = get_u32(header + 8);
+    const std::int64_t code_end = header_size + static_cast<std::int64_t>(code_size);
+    if (code_end > file_size) {
+        damaged(file, "the header promises " + std::to_string(code_size) + " bytes of code, the file holds " +
+                          std::to_string(file_size - header_size));
+    }
+    script.code.resize(code_size);
+    if (code_size > 0) read_bytes(file, script.code.data(), code_size);
+    script.has_debug = false;
+    script.source_path.clear();
+    script.lines = LineMap();
+    if (debug_offset == 0 || !read_debug) return CompiledScriptRead::loaded;
+
+    // The debug section follows the code; its format word must be in the file.
+    if (debug_offset < code_end || static_cast<std::int64_t>(debug_offset) + 4 > file_size) {
+        damaged(file, "the debug section at " + std::to_string(debug_offset) + " lies outside the file");
+    }
+    // One read for the format, the path and the line table, sized by what a sound section can
+    // hold and by the file, never by the header alone.
+    const std::uint64_t table_size = 4 * std::uint64_t{code_size};
+    const std::uint64_t wanted = std::min<std::uint64_t>(4 + longest_source_path + 1 + table_size,
+                                                         static_cast<std::uint64_t>(file_size) - debug_offset);
+    std::vector<std::uint8_t> section(static_cast<size_t>(wanted));
+    file.set_position(debug_offset);
+    read_bytes(file, section.data(), static_cast<std::uint32_t>(section.size()));
+    if (get_u32(section.data()) != 0) return CompiledScriptRead::loaded;  // a format this tool does not know
+    const std::uint8_t* path = section.data() + 4;
+    const std::uint8_t* section_end = section.data() + section.size();
+    const auto* path_end = static_cast<const std::uint8_t*>(
+        std::memchr(path, 0, std::min<size_t>(static_cast<size_t>(section_end - path), longest_source_path + 1)));
+    if (path_end == nullptr) damaged(file, "the source path in the debug section is not terminated");
+    const std::uint8_t* table = path_end + 1;
+    if (static_cast<std::uint64_t>(section_end - table) < table_size) {
+        damaged(file, "the line table of " + std::to_string(code_size) + " lines does not fit in the file");
+    }
+    script.source_path.assign(reinterpret_cast<const char*>(path), static_cast<size_t>(path_end - path));
+    for (std::uint32_t address = 0; address < code_size; ++address) {
+        const auto line = static_cast<std::int32_t>(get_u32(table + 4 * static_cast<size_t>(address)));
+        if (line > 0) script.lines.add(address, line);
+    }
+    script.has_debug = true;
+    file.set_position(static_cast<std::int64_t>(debug_offset) + static_cast<std::int64_t>(table - section.data()) +
+                      static_cast<std::int64_t>(table_size));
+    return CompiledScriptRead::loaded;
+}
+
+}  // namespace kam::script
