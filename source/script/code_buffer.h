@@ -39,7 +39,7 @@ public:
 
 private:
     std::uint32_t begin(Opcode opcode, std::int32_t line);
-    void put(std::uint8_t byte);
+    void put(const std::uint8_t* bytes, size_t count);
     void put_u32(std::uint32_t value);
     void put_name(std::string_view name);
 

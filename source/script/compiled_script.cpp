@@ -2,6 +2,7 @@
 #include "script/compiled_script.h"
 
 #include <algorithm>
+#include <bit>
 #include <cstring>
 
 #include "utility/encoding.h"
@@ -32,20 +33,6 @@ std::uint32_t get_u32(const std::uint8_t* in) {
 }
 
 }  // namespace
-
-std::int32_t LineMap::find(std::uint32_t address) const {
-    const auto found = std::lower_bound(entries_.begin(), entries_.end(), address,
-                                        [](const auto& entry, std::uint32_t key) { return entry.first < key; });
-    return found != entries_.end() && found->first == address ? found->second : 0;
-}
-
-LineMap LineMap::from_table(const std::int32_t* lines, size_t count) {
-    LineMap map;
-    for (size_t address = 0; address < count; ++address) {
-        if (lines[address] > 0) map.add(static_cast<std::uint32_t>(address), lines[address]);
-    }
-    return map;
-}
 
 std::uint64_t compiled_debug_offset(std::uint64_t code_size) { return (header_size + code_size + 3) & ~std::uint64_t{3}; }
 
@@ -87,14 +74,14 @@ void write_compiled_script(Archive& file, const std::vector<std::uint8_t>& code,
 }
 
 CompiledScriptRead read_compiled_script(Archive& file, bool read_debug, CompiledScript& script) {
+    script = CompiledScript();
     file.set_position(0);
     const std::int64_t file_size = file.size();
-    std::uint8_t header[header_size];
     if (file_size < 4) damaged(file, "the file ends inside the header");
-    read_bytes(file, header, 4);
+    std::uint8_t header[header_size];
+    read_bytes(file, header, static_cast<std::uint32_t>(std::min<std::int64_t>(file_size, header_size)));
     if (std::memcmp(header, magic, 4) != 0) return CompiledScriptRead::wrong_magic;
     if (file_size < header_size) damaged(file, "the file ends inside the header");
-    read_bytes(file, header + 4, header_size - 4);
     const std::uint32_t code_size = get_u32(header + 4);
     const std::uint32_t debug_offset = get_u32(header + 8);
     const std::int64_t code_end = header_size + static_cast<std::int64_t>(code_size);
@@ -102,28 +89,27 @@ CompiledScriptRead read_compiled_script(Archive& file, bool read_debug, Compiled
         damaged(file, "the header promises " + std::to_string(code_size) + " bytes of code, the file holds " +
                           std::to_string(file_size - header_size));
     }
-    script.code.resize(code_size);
-    if (code_size > 0) read_bytes(file, script.code.data(), code_size);
-    script.has_debug = false;
-    script.source_path.clear();
-    script.lines = LineMap();
-    if (debug_offset == 0 || !read_debug) return CompiledScriptRead::loaded;
-
-    // The debug section follows the code; its format word must be in the file.
-    if (debug_offset < code_end || static_cast<std::int64_t>(debug_offset) + 4 > file_size) {
+    const bool with_debug = read_debug && debug_offset != 0;
+    if (with_debug && (debug_offset < code_end || static_cast<std::int64_t>(debug_offset) + 4 > file_size)) {
         damaged(file, "the debug section at " + std::to_string(debug_offset) + " lies outside the file");
     }
-    // One read for the format, the path and the line table, sized by what a sound section can
-    // hold and by the file, never by the header alone.
+    // The code and the debug section come in one read, sized by what a sound file holds and by the
+    // file itself, never by the header alone.
     const std::uint64_t table_size = 4 * std::uint64_t{code_size};
-    const std::uint64_t wanted = std::min<std::uint64_t>(4 + longest_source_path + 1 + table_size,
-                                                         static_cast<std::uint64_t>(file_size) - debug_offset);
-    std::vector<std::uint8_t> section(static_cast<size_t>(wanted));
-    file.set_position(debug_offset);
-    read_bytes(file, section.data(), static_cast<std::uint32_t>(section.size()));
-    if (get_u32(section.data()) != 0) return CompiledScriptRead::loaded;  // a format this tool does not know
-    const std::uint8_t* path = section.data() + 4;
-    const std::uint8_t* section_end = section.data() + section.size();
+    std::int64_t end = code_end;
+    if (with_debug) {
+        end = static_cast<std::int64_t>(std::min<std::uint64_t>(
+            static_cast<std::uint64_t>(file_size), std::uint64_t{debug_offset} + 4 + longest_source_path + 1 + table_size));
+    }
+    std::vector<std::uint8_t> body(static_cast<size_t>(end - header_size));
+    if (!body.empty()) read_bytes(file, body.data(), static_cast<std::uint32_t>(body.size()));
+    script.code.assign(body.begin(), body.begin() + code_size);
+    if (!with_debug) return CompiledScriptRead::loaded;
+
+    const std::uint8_t* section = body.data() + (debug_offset - header_size);
+    const std::uint8_t* section_end = body.data() + body.size();
+    if (get_u32(section) != 0) return CompiledScriptRead::loaded;  // a format this tool does not know
+    const std::uint8_t* path = section + 4;
     const auto* path_end = static_cast<const std::uint8_t*>(
         std::memchr(path, 0, std::min<size_t>(static_cast<size_t>(section_end - path), longest_source_path + 1)));
     if (path_end == nullptr) damaged(file, "the source path in the debug section is not terminated");
@@ -132,13 +118,14 @@ CompiledScriptRead read_compiled_script(Archive& file, bool read_debug, Compiled
         damaged(file, "the line table of " + std::to_string(code_size) + " lines does not fit in the file");
     }
     script.source_path.assign(reinterpret_cast<const char*>(path), static_cast<size_t>(path_end - path));
-    for (std::uint32_t address = 0; address < code_size; ++address) {
-        const auto line = static_cast<std::int32_t>(get_u32(table + 4 * static_cast<size_t>(address)));
-        if (line > 0) script.lines.add(address, line);
+    std::vector<std::int32_t> lines(code_size);
+    if constexpr (std::endian::native == std::endian::little) {
+        if (code_size > 0) std::memcpy(lines.data(), table, static_cast<size_t>(table_size));
+    } else {
+        for (size_t i = 0; i < lines.size(); ++i) lines[i] = static_cast<std::int32_t>(get_u32(table + 4 * i));
     }
+    script.lines = LineMap(std::move(lines));
     script.has_debug = true;
-    file.set_position(static_cast<std::int64_t>(debug_offset) + static_cast<std::int64_t>(table - section.data()) +
-                      static_cast<std::int64_t>(table_size));
     return CompiledScriptRead::loaded;
 }
 

@@ -28,20 +28,21 @@
 
 namespace kam::script {
 
-// Source lines by code address, holding only lines greater than 0. Addresses are added in
-// increasing order, so a sorted array serves: a compiled file brings thousands of them.
+// Source lines by code address, answering only for lines greater than 0. Kept as the line table
+// itself, one line per code byte: reading a compiled file then costs one copy, not a map insert
+// for every instruction.
 class LineMap {
 public:
-    void add(std::uint32_t address, std::int32_t line) { entries_.emplace_back(address, line); }
+    LineMap() = default;
+    explicit LineMap(std::vector<std::int32_t> table) : table_(std::move(table)) {}
     // The line recorded for exactly this address; 0 when there is none.
-    std::int32_t find(std::uint32_t address) const;
-    size_t size() const { return entries_.size(); }
-    bool empty() const { return entries_.empty(); }
-    // The entries greater than 0 of a line table with one line per code byte.
-    static LineMap from_table(const std::int32_t* lines, size_t count);
+    std::int32_t find(std::uint32_t address) const {
+        return address < table_.size() && table_[address] > 0 ? table_[address] : 0;
+    }
+    bool empty() const { return table_.empty(); }
 
 private:
-    std::vector<std::pair<std::uint32_t, std::int32_t>> entries_;
+    std::vector<std::int32_t> table_;
 };
 
 // A compiled file that does not hold what its header promises.

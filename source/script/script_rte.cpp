@@ -114,7 +114,7 @@ int ScriptRTE::compile_source(const std::string& name, const std::string& source
     CodeBuffer code(true);
     if (!generate(parser, code)) throw Error(parser.error_text());
 
-    const int number = add_program(name, code.code(), LineMap::from_table(code.lines().data(), code.lines().size()));
+    const int number = add_program(name, code.code(), LineMap(code.lines()));
     if (mode_ != load_only) save_compiled(compiled_path, code.code(), code.lines(), programs_.back().source_path);
     return number;
 }
