@@ -18,7 +18,9 @@ std::uint32_t CodeBuffer::begin(Opcode opcode, std::int32_t line) {
 // Operands are appended in one piece; the line table gets -1 for each of their bytes.
 void CodeBuffer::put(const std::uint8_t* bytes, size_t count) {
     code_.insert(code_.end(), bytes, bytes + count);
-    if (record_lines_) lines_.resize(lines_.size() + count, -1);
+    if (!record_lines_) return;
+    // A few bytes at a time: a plain loop beats the general fill.
+    for (size_t i = 0; i < count; ++i) lines_.push_back(-1);
 }
 
 void CodeBuffer::put_u32(std::uint32_t value) {
@@ -78,6 +80,11 @@ std::uint32_t CodeBuffer::write_function(std::int32_t offset, std::string_view n
     put_u32(static_cast<std::uint32_t>(offset));
     put_name(name);
     return position;
+}
+
+void CodeBuffer::reserve(size_t bytes) {
+    code_.reserve(bytes);
+    if (record_lines_) lines_.reserve(bytes);
 }
 
 void CodeBuffer::patch_offset(std::uint32_t position, std::uint32_t offset) {

@@ -30,6 +30,9 @@ public:
     std::uint32_t write_name(Opcode opcode, std::string_view name, std::int32_t line);
     std::uint32_t write_function(std::int32_t offset, std::string_view name, std::int32_t line);
 
+    // Room for this many bytes without growing.
+    void reserve(size_t bytes);
+
     // Stores the offset into the u32 right after the opcode at the position.
     void patch_offset(std::uint32_t position, std::uint32_t offset);
 

@@ -15,6 +15,7 @@ constexpr std::uint8_t magic[4] = {'K', 'X', 'E', 0};
 constexpr std::uint32_t header_size = 16;
 // Longer paths exist on no system the files travel to; a longer one means a damaged section.
 constexpr std::uint32_t longest_source_path = 32768;
+constexpr std::int64_t first_read = 1 << 20;
 
 void put_u32(std::uint8_t* out, std::uint32_t value) {
     out[0] = static_cast<std::uint8_t>(value);
@@ -78,12 +79,14 @@ CompiledScriptRead read_compiled_script(Archive& file, bool read_debug, Compiled
     file.set_position(0);
     const std::int64_t file_size = file.size();
     if (file_size < 4) damaged(file, "the file ends inside the header");
-    std::uint8_t header[header_size];
-    read_bytes(file, header, static_cast<std::uint32_t>(std::min<std::int64_t>(file_size, header_size)));
-    if (std::memcmp(header, magic, 4) != 0) return CompiledScriptRead::wrong_magic;
+    // A compiled script of ordinary size comes in one read; only a larger one takes a second, sized
+    // by what its header promises once that is known to fit in the file.
+    std::vector<std::uint8_t> body(static_cast<size_t>(std::min<std::int64_t>(file_size, first_read)));
+    read_bytes(file, body.data(), static_cast<std::uint32_t>(body.size()));
+    if (std::memcmp(body.data(), magic, 4) != 0) return CompiledScriptRead::wrong_magic;
     if (file_size < header_size) damaged(file, "the file ends inside the header");
-    const std::uint32_t code_size = get_u32(header + 4);
-    const std::uint32_t debug_offset = get_u32(header + 8);
+    const std::uint32_t code_size = get_u32(body.data() + 4);
+    const std::uint32_t debug_offset = get_u32(body.data() + 8);
     const std::int64_t code_end = header_size + static_cast<std::int64_t>(code_size);
     if (code_end > file_size) {
         damaged(file, "the header promises " + std::to_string(code_size) + " bytes of code, the file holds " +
@@ -93,21 +96,22 @@ CompiledScriptRead read_compiled_script(Archive& file, bool read_debug, Compiled
     if (with_debug && (debug_offset < code_end || static_cast<std::int64_t>(debug_offset) + 4 > file_size)) {
         damaged(file, "the debug section at " + std::to_string(debug_offset) + " lies outside the file");
     }
-    // The code and the debug section come in one read, sized by what a sound file holds and by the
-    // file itself, never by the header alone.
     const std::uint64_t table_size = 4 * std::uint64_t{code_size};
     std::int64_t end = code_end;
     if (with_debug) {
         end = static_cast<std::int64_t>(std::min<std::uint64_t>(
             static_cast<std::uint64_t>(file_size), std::uint64_t{debug_offset} + 4 + longest_source_path + 1 + table_size));
     }
-    std::vector<std::uint8_t> body(static_cast<size_t>(end - header_size));
-    if (!body.empty()) read_bytes(file, body.data(), static_cast<std::uint32_t>(body.size()));
-    script.code.assign(body.begin(), body.begin() + code_size);
+    if (end > static_cast<std::int64_t>(body.size())) {
+        const size_t had = body.size();
+        body.resize(static_cast<size_t>(end));
+        read_bytes(file, body.data() + had, static_cast<std::uint32_t>(body.size() - had));
+    }
+    script.code.assign(body.begin() + header_size, body.begin() + code_end);
     if (!with_debug) return CompiledScriptRead::loaded;
 
-    const std::uint8_t* section = body.data() + (debug_offset - header_size);
-    const std::uint8_t* section_end = body.data() + body.size();
+    const std::uint8_t* section = body.data() + debug_offset;
+    const std::uint8_t* section_end = body.data() + end;
     if (get_u32(section) != 0) return CompiledScriptRead::loaded;  // a format this tool does not know
     const std::uint8_t* path = section + 4;
     const auto* path_end = static_cast<const std::uint8_t*>(

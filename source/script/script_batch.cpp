@@ -26,9 +26,8 @@ void ScriptBatch::compile_file(const std::string& path, const std::string& shown
     bool up_to_date = false;
     if (mode_ != ScriptRTE::always_compile_stripped && mode_ != ScriptRTE::always_compile) {
         VirtualFileSystem& files = VirtualFileSystem::instance();
-        const std::string compiled = stem + ".kxe";
-        up_to_date = files.exists(path) && files.exists(compiled) &&
-                     files.modification_time(path) < files.modification_time(compiled);
+        // A missing compiled file has time 0, which no source time is below.
+        up_to_date = files.modification_time(path) < files.modification_time(stem + ".kxe");
     }
     if (!up_to_date) log_verbose << "Compiling " << shown << std::endl;
     ScriptRTE("not_used", mode_).load(stem);

@@ -51,22 +51,23 @@ int ScriptRTE::load(const std::string& script) {
     const std::string name = normalize_path(script, false, false);
     if (const auto found = program_numbers_.find(name); found != program_numbers_.end()) return found->second;
 
+    // A time other than 0 means the file exists: one question instead of two for the common case.
     VirtualFileSystem& files = VirtualFileSystem::instance();
     const std::string source = name + ".ksf";
     std::string compiled = name + ".kxe";
-    const bool has_source = files.exists(source);
+    const std::uint64_t source_time = files.modification_time(source);
+    const bool has_source = source_time != 0 || files.exists(source);
     if (has_source) {
         // Beside the source, wherever the file system that holds it says it is.
         const std::string where = files.source_path(source);
         if (where.size() >= 4) compiled = where.substr(0, where.size() - 4) + ".kxe";
     }
-    const bool has_compiled = files.exists(compiled);
+    const std::uint64_t compiled_time = files.modification_time(compiled);
+    const bool has_compiled = compiled_time != 0 || files.exists(compiled);
     if (!has_source && !has_compiled) throw Error("Script: " + name + " not found!");
 
-    bool use_compiled = !has_source;
-    if (has_source && has_compiled && uses_compiled_files(mode_)) {
-        use_compiled = files.modification_time(compiled) >= files.modification_time(source);
-    }
+    const bool use_compiled =
+        !has_source || (has_compiled && uses_compiled_files(mode_) && compiled_time >= source_time);
     if (use_compiled) {
         const std::string no_source = "; there is no source " + source + " to compile it from";
         try {

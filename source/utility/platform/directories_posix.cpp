@@ -278,10 +278,16 @@ void note_removed(const std::string& native) { cache().note(plain_path(native), 
 }  // namespace posix
 
 LookupResult look_up(const std::string& path, PathInfo& info) {
-    const std::string native = posix::native_path(path);
+    // A path spelled as on disk needs one stat, not one to resolve it and one to look it up.
     struct stat status {};
-    if (stat(native.empty() ? "" : native.c_str(), &status) != 0) {
-        return errno == ENOENT || errno == ENOTDIR ? LookupResult::not_found : LookupResult::failed;
+    const std::string plain = plain_path(path);
+    const int saved = errno;
+    if (plain.empty() || stat(plain.c_str(), &status) != 0) {
+        errno = saved;
+        const std::string native = posix::native_path(path);
+        if (stat(native.empty() ? "" : native.c_str(), &status) != 0) {
+            return errno == ENOENT || errno == ENOTDIR ? LookupResult::not_found : LookupResult::failed;
+        }
     }
     info.is_directory = S_ISDIR(status.st_mode);
     info.last_write_time = filetime(status);
