@@ -62,14 +62,16 @@ int ScriptRTE::load(const std::string& script) {
         const std::string where = files.source_path(source);
         if (where.size() >= 4) compiled = where.substr(0, where.size() - 4) + ".kxe";
     }
-    // Whether a compiled file without a time exists matters only where times cannot decide.
-    const std::uint64_t compiled_time = files.modification_time(compiled);
-    const bool has_compiled =
-        compiled_time != 0 || ((!has_source || source_time == 0) && files.exists(compiled));
-    if (!has_source && !has_compiled) throw Error("Script: " + name + " not found!");
-
-    const bool use_compiled =
-        !has_source || (has_compiled && uses_compiled_files(mode_) && compiled_time >= source_time);
+    bool use_compiled = false;
+    if (!has_source) {
+        if (!files.exists(compiled)) throw Error("Script: " + name + " not found!");
+        use_compiled = true;
+    } else if (uses_compiled_files(mode_)) {
+        // Whether a compiled file without a time exists matters only where times cannot decide.
+        const std::uint64_t compiled_time = files.modification_time(compiled);
+        const bool has_compiled = compiled_time != 0 || (source_time == 0 && files.exists(compiled));
+        use_compiled = has_compiled && compiled_time >= source_time;
+    }
     if (use_compiled) {
         const std::string no_source = "; there is no source " + source + " to compile it from";
         try {
