@@ -3,6 +3,7 @@
 
 #include <cstdint>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include "script/opcodes.h"
@@ -39,6 +40,9 @@ public:
     std::uint32_t size() const { return static_cast<std::uint32_t>(code_.size()); }
     const std::vector<std::uint8_t>& code() const { return code_; }
     const std::vector<std::int32_t>& lines() const { return lines_; }
+    // Hand the code and the line table over, leaving the buffer empty.
+    std::vector<std::uint8_t> take_code() { return std::move(code_); }
+    std::vector<std::int32_t> take_lines() { return std::move(lines_); }
 
 private:
     std::uint32_t begin(Opcode opcode, std::int32_t line);

@@ -40,6 +40,8 @@ public:
         return address < table_.size() && table_[address] > 0 ? table_[address] : 0;
     }
     bool empty() const { return table_.empty(); }
+    // One line per code byte, lines not above 0 included.
+    const std::vector<std::int32_t>& table() const { return table_; }
 
 private:
     std::vector<std::int32_t> table_;

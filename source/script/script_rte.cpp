@@ -105,9 +105,11 @@ bool ScriptRTE::read_compiled(const std::string& name, const std::string& compil
 
 int ScriptRTE::compile_source(const std::string& name, const std::string& source, const std::string& compiled_path) {
     Archive file = VirtualFileSystem::instance().open(source, "r");
+    // Gone since it was found: compiling nothing would save an empty program in its place.
+    if (!file.has_store()) throw Error("Script: " + name + " not found!");
     std::string text;
     Archive lines = file;
-    if (file.has_store() && file.size() <= largest_source_in_memory) {
+    if (file.size() <= largest_source_in_memory) {
         text.resize(static_cast<size_t>(file.size()));
         read_bytes(file, text.data(), static_cast<std::uint32_t>(text.size()));
         lines = Archive(file.name(), std::make_shared<ConstMemoryDataStore>(text.data(), static_cast<std::uint32_t>(text.size())),
@@ -119,8 +121,9 @@ int ScriptRTE::compile_source(const std::string& name, const std::string& source
     CodeBuffer code(true);
     if (!generate(parser, code)) throw Error(parser.error_text());
 
-    const int number = add_program(name, code.code(), LineMap(code.lines()));
-    if (mode_ != load_only) save_compiled(compiled_path, code.code(), code.lines(), programs_.back().source_path);
+    const int number = add_program(name, code.take_code(), LineMap(code.take_lines()));
+    const Program& program = programs_.back();
+    if (mode_ != load_only) save_compiled(compiled_path, program.code, program.line_map.table(), program.source_path);
     return number;
 }
 
