@@ -35,7 +35,9 @@ std::uint32_t get_u32(const std::uint8_t* in) {
 
 }  // namespace
 
-std::uint64_t compiled_debug_offset(std::uint64_t code_size) { return (header_size + code_size + 3) & ~std::uint64_t{3}; }
+std::uint64_t compiled_debug_offset(std::uint64_t code_size) {
+    return (header_size + code_size + 3) & ~std::uint64_t{3};
+}
 
 std::vector<std::uint8_t> compiled_script_image(const std::vector<std::uint8_t>& code,
                                                 const std::vector<std::int32_t>& lines,
@@ -45,7 +47,9 @@ std::vector<std::uint8_t> compiled_script_image(const std::vector<std::uint8_t>&
     const std::uint64_t total =
         with_debug ? debug_offset + 4 + source_path.size() + 1 + 4 * code_size : header_size + code_size;
     // Archives write at most 4 GiB at once and the header's fields are 32 bits wide.
-    if (total > 0xffffffffu) throw CompiledScriptError("Code of " + std::to_string(code_size) + " bytes is too large for a compiled script");
+    if (total > 0xffffffffu)
+        throw CompiledScriptError("Code of " + std::to_string(code_size) +
+                                  " bytes is too large for a compiled script");
     if (with_debug && lines.size() != code.size()) {
         throw CompiledScriptError("The line table does not match the code");
     }
@@ -99,8 +103,9 @@ CompiledScriptRead read_compiled_script(Archive& file, bool read_debug, Compiled
     const std::uint64_t table_size = 4 * std::uint64_t{code_size};
     std::int64_t end = code_end;
     if (with_debug) {
-        end = static_cast<std::int64_t>(std::min<std::uint64_t>(
-            static_cast<std::uint64_t>(file_size), std::uint64_t{debug_offset} + 4 + longest_source_path + 1 + table_size));
+        end = static_cast<std::int64_t>(
+            std::min<std::uint64_t>(static_cast<std::uint64_t>(file_size),
+                                    std::uint64_t{debug_offset} + 4 + longest_source_path + 1 + table_size));
     }
     if (end > static_cast<std::int64_t>(body.size())) {
         const size_t had = body.size();
@@ -114,8 +119,8 @@ CompiledScriptRead read_compiled_script(Archive& file, bool read_debug, Compiled
     const std::uint8_t* section_end = body.data() + end;
     if (get_u32(section) != 0) return CompiledScriptRead::loaded;  // a format this tool does not know
     const std::uint8_t* path = section + 4;
-    const auto* path_end = static_cast<const std::uint8_t*>(
-        std::memchr(path, 0, std::min<size_t>(static_cast<size_t>(section_end - path), longest_source_path + 1)));
+    const auto* path_end = static_cast<const std::uint8_t*>(std::memchr(
+        path, 0, std::min<size_t>(static_cast<size_t>(section_end - path), longest_source_path + 1)));
     if (path_end == nullptr) damaged(file, "the source path in the debug section is not terminated");
     const std::uint8_t* table = path_end + 1;
     if (static_cast<std::uint64_t>(section_end - table) < table_size) {
@@ -126,7 +131,8 @@ CompiledScriptRead read_compiled_script(Archive& file, bool read_debug, Compiled
     if constexpr (std::endian::native == std::endian::little) {
         if (code_size > 0) std::memcpy(lines.data(), table, static_cast<size_t>(table_size));
     } else {
-        for (size_t i = 0; i < lines.size(); ++i) lines[i] = static_cast<std::int32_t>(get_u32(table + 4 * i));
+        for (size_t i = 0; i < lines.size(); ++i)
+            lines[i] = static_cast<std::int32_t>(get_u32(table + 4 * i));
     }
     script.lines = LineMap(std::move(lines));
     script.has_debug = true;

@@ -20,8 +20,12 @@ namespace {
 // per line. Larger ones, which are no scripts anyone writes, are read line by line from the file.
 constexpr std::int64_t largest_source_in_memory = 256 << 20;
 
-bool uses_compiled_files(int mode) { return mode != ScriptRTE::always_compile_stripped && mode != ScriptRTE::always_compile; }
-bool saves_debug_information(int mode) { return mode == ScriptRTE::save_if_modified || mode == ScriptRTE::always_compile; }
+bool uses_compiled_files(int mode) {
+    return mode != ScriptRTE::always_compile_stripped && mode != ScriptRTE::always_compile;
+}
+bool saves_debug_information(int mode) {
+    return mode == ScriptRTE::save_if_modified || mode == ScriptRTE::always_compile;
+}
 
 }  // namespace
 
@@ -45,7 +49,8 @@ std::int32_t ScriptRTE::ArchiveScanner::read_char() {
     return static_cast<unsigned char>(line_[0]);
 }
 
-ScriptRTE::ScriptRTE(const std::string& root, int mode) : root_(normalize_path(root, false, true)), mode_(mode) {}
+ScriptRTE::ScriptRTE(const std::string& root, int mode)
+    : root_(normalize_path(root, false, true)), mode_(mode) {}
 
 int ScriptRTE::load(const std::string& script) {
     const std::string name = normalize_path(script, false, false);
@@ -103,7 +108,8 @@ bool ScriptRTE::read_compiled(const std::string& name, const std::string& compil
     return true;
 }
 
-int ScriptRTE::compile_source(const std::string& name, const std::string& source, const std::string& compiled_path) {
+int ScriptRTE::compile_source(const std::string& name, const std::string& source,
+                              const std::string& compiled_path) {
     Archive file = VirtualFileSystem::instance().open(source, "r");
     // Gone since it was found: compiling nothing would save an empty program in its place.
     if (!file.has_store()) throw Error("Script: " + name + " not found!");
@@ -112,8 +118,10 @@ int ScriptRTE::compile_source(const std::string& name, const std::string& source
     if (file.size() <= largest_source_in_memory) {
         text.resize(static_cast<size_t>(file.size()));
         read_bytes(file, text.data(), static_cast<std::uint32_t>(text.size()));
-        lines = Archive(file.name(), std::make_shared<ConstMemoryDataStore>(text.data(), static_cast<std::uint32_t>(text.size())),
-                        0, file.size(), false);
+        lines = Archive(
+            file.name(),
+            std::make_shared<ConstMemoryDataStore>(text.data(), static_cast<std::uint32_t>(text.size())), 0,
+            file.size(), false);
     }
     ArchiveScanner scanner(lines);
     Parser parser(scanner);
@@ -123,14 +131,15 @@ int ScriptRTE::compile_source(const std::string& name, const std::string& source
 
     const int number = add_program(name, code.take_code(), LineMap(code.take_lines()));
     const Program& program = programs_.back();
-    if (mode_ != load_only) save_compiled(compiled_path, program.code, program.line_map.table(), program.source_path);
+    if (mode_ != load_only)
+        save_compiled(compiled_path, program.code, program.line_map.table(), program.source_path);
     return number;
 }
 
 // A compiled file is derived data: when it cannot be written the load still stands, and the
 // user hears why the file is missing. A partly written file is removed, not left to be trusted.
 void ScriptRTE::save_compiled(const std::string& compiled_path, const std::vector<std::uint8_t>& code,
-                     const std::vector<std::int32_t>& lines, const std::string& source_path) {
+                              const std::vector<std::int32_t>& lines, const std::string& source_path) {
     VirtualFileSystem& files = VirtualFileSystem::instance();
     std::string failure;
     try {
@@ -149,7 +158,8 @@ void ScriptRTE::save_compiled(const std::string& compiled_path, const std::vecto
     } catch (const DiskError& error) {
         failure = error.what();
     }
-    if (!failure.empty()) error_stream << "Cannot save compiled script " << compiled_path << ": " << failure << std::endl;
+    if (!failure.empty())
+        error_stream << "Cannot save compiled script " << compiled_path << ": " << failure << std::endl;
 }
 
 }  // namespace kam::script

@@ -81,7 +81,7 @@ private:
     bool read_compiled(const std::string& name, const std::string& compiled_path, int& number);
     int compile_source(const std::string& name, const std::string& source, const std::string& compiled_path);
     void save_compiled(const std::string& compiled_path, const std::vector<std::uint8_t>& code,
-              const std::vector<std::int32_t>& lines, const std::string& source_path);
+                       const std::vector<std::int32_t>& lines, const std::string& source_path);
 
     std::unordered_map<std::string, int> program_numbers_;
     std::vector<Program> programs_;

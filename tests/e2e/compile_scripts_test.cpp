@@ -115,7 +115,8 @@ TEST(CompileScriptsTest, DirectoryErrorsAtOnceOrCollected) {
         {{"-v", "compile-scripts", "-a", "d"}, compiling + compiling_good + test::framed(error), 0},
         // The collected errors are never emptied: every later directory reports them again.
         {{"compile-scripts", "-a", "d", "e", "d"},
-         test::framed(error) + test::framed(error) + test::framed(error + "\nERROR: " + error), 0},
+         test::framed(error) + test::framed(error) + test::framed(error + "\nERROR: " + error),
+         0},
         {{"-b", "compile-scripts", "d"}, test::framed(error), 1},
     };
     for (const auto& [arguments, output, exit_code] : cases) {
@@ -151,13 +152,20 @@ TEST(CompileScriptsTest, DamagedCompiledFilesBesideTheirSourcesAreCompiledAgain)
         return bytes;
     };
     const Bytes corrupt[] = {
-        {}, Bytes(golden.begin(), golden.begin() + 3), Bytes(golden.begin(), golden.begin() + 15),
-        Bytes(golden.begin(), golden.begin() + 200), Bytes(golden.begin(), golden.begin() + 370),
-        Bytes(golden.begin(), golden.end() - 1), patched(7, 0xff), patched(11, 0x70), patched(0, 'k'),
+        {},
+        Bytes(golden.begin(), golden.begin() + 3),
+        Bytes(golden.begin(), golden.begin() + 15),
+        Bytes(golden.begin(), golden.begin() + 200),
+        Bytes(golden.begin(), golden.begin() + 370),
+        Bytes(golden.begin(), golden.end() - 1),
+        patched(7, 0xff),
+        patched(11, 0x70),
+        patched(0, 'k'),
     };
     for (const Bytes& bytes : corrupt) {
         dir.write("golden.kxe", std::string(bytes.begin(), bytes.end()));
-        fs::last_write_time(dir.path() / "golden.kxe", fs::last_write_time(dir.path() / "golden.ksf") + std::chrono::hours(1));
+        fs::last_write_time(dir.path() / "golden.kxe",
+                            fs::last_write_time(dir.path() / "golden.ksf") + std::chrono::hours(1));
         const auto result = test::run_trovex(dir.path(), {"compile-scripts", "-m", "golden.ksf"});
         EXPECT_EQ(result.output, test::banner()) << bytes.size();
         EXPECT_EQ(result.exit_code, 0);
@@ -171,9 +179,11 @@ TEST(CompileScriptsTest, ACompiledFileThatCannotBeCreatedIsReported) {
     fs::create_directory(dir.path() / "s.kxe");
     const auto result = test::run_trovex(dir.path(), {"compile-scripts", "s.ksf"});
     EXPECT_EQ(result.exit_code, 0);
-    EXPECT_NE(result.output.find("ERROR: Cannot save compiled script s.kxe: "), std::string::npos) << result.output;
-    EXPECT_NE(result.output.find("Cannot open s.kxe with create mode: 0x2, access: 0x40000000, share_mode: 0x1"),
-              std::string::npos)
+    EXPECT_NE(result.output.find("ERROR: Cannot save compiled script s.kxe: "), std::string::npos)
+        << result.output;
+    EXPECT_NE(
+        result.output.find("Cannot open s.kxe with create mode: 0x2, access: 0x40000000, share_mode: 0x1"),
+        std::string::npos)
         << result.output;
 }
 

@@ -16,7 +16,9 @@ const Bytes code = {0, 39, 0, 10, 0};
 const std::vector<std::int32_t> lines = {0, 1, -1, 2, 2};
 
 // Header, five code bytes, three zeros to offset 24, format 0, "a.ksf", five lines.
-Bytes sound_image() { return compiled_script_image(code, lines, "a.ksf", true); }
+Bytes sound_image() {
+    return compiled_script_image(code, lines, "a.ksf", true);
+}
 
 CompiledScriptRead read(const Bytes& bytes, CompiledScript& script, bool read_debug = true) {
     kam::Archive file("x.kxe", std::make_shared<kam::ConstMemoryDataStore>(bytes.data(), bytes.size()), 0,
@@ -25,7 +27,8 @@ CompiledScriptRead read(const Bytes& bytes, CompiledScript& script, bool read_de
 }
 
 Bytes with_u32(Bytes bytes, size_t at, std::uint32_t value) {
-    for (int i = 0; i < 4; ++i) bytes[at + static_cast<size_t>(i)] = static_cast<std::uint8_t>(value >> (8 * i));
+    for (int i = 0; i < 4; ++i)
+        bytes[at + static_cast<size_t>(i)] = static_cast<std::uint8_t>(value >> (8 * i));
     return bytes;
 }
 
@@ -35,7 +38,8 @@ TEST(CompiledScriptTest, LayoutWithAndWithoutDebugSection) {
     expected.insert(expected.end(), code.begin(), code.end());
     expected.insert(expected.end(), {0, 0, 0, 0, 0, 0, 0, 'a', '.', 'k', 's', 'f', 0});
     for (std::int32_t line : lines) {
-        for (int i = 0; i < 4; ++i) expected.push_back(static_cast<std::uint8_t>(static_cast<std::uint32_t>(line) >> (8 * i)));
+        for (int i = 0; i < 4; ++i)
+            expected.push_back(static_cast<std::uint8_t>(static_cast<std::uint32_t>(line) >> (8 * i)));
     }
     EXPECT_EQ(sound_image(), expected);
     // Stripping leaves the code as it is and drops the section.
@@ -44,8 +48,10 @@ TEST(CompiledScriptTest, LayoutWithAndWithoutDebugSection) {
     EXPECT_EQ(compiled_script_image(code, {}, "a.ksf", false), stripped);
 
     for (const auto& [size, offset] : {std::pair{1, 20}, {4, 20}, {5, 24}, {8, 24}}) {
-        EXPECT_EQ(compiled_debug_offset(static_cast<std::uint64_t>(size)), static_cast<std::uint64_t>(offset));
-        const Bytes image = compiled_script_image(Bytes(static_cast<size_t>(size)), std::vector<std::int32_t>(static_cast<size_t>(size)), "", true);
+        EXPECT_EQ(compiled_debug_offset(static_cast<std::uint64_t>(size)),
+                  static_cast<std::uint64_t>(offset));
+        const Bytes image = compiled_script_image(
+            Bytes(static_cast<size_t>(size)), std::vector<std::int32_t>(static_cast<size_t>(size)), "", true);
         EXPECT_EQ(image[8], offset) << size;
     }
 }
@@ -57,7 +63,8 @@ TEST(CompiledScriptTest, ReadsBackCodePathAndLinesAboveZero) {
     EXPECT_TRUE(script.has_debug);
     EXPECT_EQ(script.source_path, "a.ksf");
     const std::int32_t expected[] = {0, 1, 0, 2, 2, 0};
-    for (std::uint32_t address = 0; address < 6; ++address) EXPECT_EQ(script.lines.find(address), expected[address]);
+    for (std::uint32_t address = 0; address < 6; ++address)
+        EXPECT_EQ(script.lines.find(address), expected[address]);
 
     // Without debug information, or in a format this reader does not know, only the code is read.
     ASSERT_EQ(read(sound_image(), script, false), CompiledScriptRead::loaded);

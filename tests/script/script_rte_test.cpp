@@ -58,8 +58,9 @@ protected:
     }
     // Makes the file look written an hour away from now.
     void shift_time(const std::string& relative, int hours) const {
-        std::filesystem::last_write_time(dir_.path() / relative,
-                                         std::filesystem::file_time_type::clock::now() + std::chrono::hours(hours));
+        std::filesystem::last_write_time(
+            dir_.path() / relative,
+            std::filesystem::file_time_type::clock::now() + std::chrono::hours(hours));
     }
 
     test::TempDir dir_;
@@ -85,7 +86,12 @@ TEST_F(ScriptLoadTest, ModesDecideSavingAndDebugInformation) {
                 continue;
             }
             const bool with_debug = mode == 2 || mode == 4;
-            EXPECT_EQ(read("s.kxe"), kam::script::compiled_script_image(f_code, std::vector<std::int32_t>{0, -1, -1, -1, -1, -1, -1, -1, -1, -1, 0, 2, -1, 2, 2}, "s.ksf", with_debug)) << mode;
+            EXPECT_EQ(
+                read("s.kxe"),
+                kam::script::compiled_script_image(
+                    f_code, std::vector<std::int32_t>{0, -1, -1, -1, -1, -1, -1, -1, -1, -1, 0, 2, -1, 2, 2},
+                    "s.ksf", with_debug))
+                << mode;
             EXPECT_EQ(program.line_map.find(11), 2);
             EXPECT_EQ(program.line_map.find(12), 0);
         }
@@ -109,15 +115,19 @@ TEST_F(ScriptLoadTest, NamesAreCanonicalAndLoadedOnce) {
 }
 
 TEST_F(ScriptLoadTest, DamagedCompiledFilesAreRebuiltFromTheSourceOrRefused) {
-    const Bytes sound = kam::script::compiled_script_image(f_code, std::vector<std::int32_t>(f_code.size(), 1), "s.ksf", true);
+    const Bytes sound = kam::script::compiled_script_image(
+        f_code, std::vector<std::int32_t>(f_code.size(), 1), "s.ksf", true);
     Bytes wrong_magic = sound;
     wrong_magic[0] = 'X';
     Bytes huge = sound;
     huge[7] = 0x7f;
     const std::pair<Bytes, std::string> cases[] = {
-        {Bytes(sound.begin(), sound.begin() + 10), "Compiled script s.kxe is damaged: the file ends inside the header"},
-        {Bytes(sound.begin(), sound.end() - 3), "Compiled script s.kxe is damaged: the line table of 15 lines does not fit in the file"},
-        {huge, "Compiled script s.kxe is damaged: the header promises 2130706447 bytes of code, the file holds 86"},
+        {Bytes(sound.begin(), sound.begin() + 10),
+         "Compiled script s.kxe is damaged: the file ends inside the header"},
+        {Bytes(sound.begin(), sound.end() - 3),
+         "Compiled script s.kxe is damaged: the line table of 15 lines does not fit in the file"},
+        {huge,
+         "Compiled script s.kxe is damaged: the header promises 2130706447 bytes of code, the file holds 86"},
         {wrong_magic, "File s.kxe is not a compiled script"},
     };
     for (const auto& [bytes, message] : cases) {
@@ -165,8 +175,9 @@ TEST_F(ScriptLoadTest, FailedCompilesSaveNothingAndFailedSavesAreReported) {
     EXPECT_EQ(scripts.load("s"), 0);
     const std::string output = testing::internal::GetCapturedStdout();
     EXPECT_NE(output.find("ERROR: Cannot save compiled script s.kxe: "), std::string::npos) << output;
-    EXPECT_NE(output.find("s.kxe with create mode: 0x2, access: 0x40000000, share_mode: 0x1 => error code 0x15"),
-              std::string::npos)
+    EXPECT_NE(
+        output.find("s.kxe with create mode: 0x2, access: 0x40000000, share_mode: 0x1 => error code 0x15"),
+        std::string::npos)
         << output;
 }
 

@@ -17,14 +17,16 @@ void append_token(const std::string& token, std::vector<std::uint8_t>& out) {
     for (const char* kind : {"u32(", "i32("}) {
         if (token.rfind(kind, 0) == 0 && token.back() == ')') {
             const auto value = static_cast<std::uint32_t>(std::stoll(token.substr(4, token.size() - 5)));
-            for (int shift = 0; shift < 32; shift += 8) out.push_back(static_cast<std::uint8_t>(value >> shift));
+            for (int shift = 0; shift < 32; shift += 8)
+                out.push_back(static_cast<std::uint8_t>(value >> shift));
             return;
         }
     }
     if (token.size() % 2 != 0 || token.find_first_not_of("0123456789abcdefABCDEF") != std::string::npos) {
         throw std::invalid_argument("not a golden byte token: " + token);
     }
-    for (size_t i = 0; i < token.size(); i += 2) out.push_back(static_cast<std::uint8_t>(std::stoul(token.substr(i, 2), nullptr, 16)));
+    for (size_t i = 0; i < token.size(); i += 2)
+        out.push_back(static_cast<std::uint8_t>(std::stoul(token.substr(i, 2), nullptr, 16)));
 }
 
 }  // namespace
