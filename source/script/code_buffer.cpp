@@ -15,11 +15,11 @@ std::uint32_t CodeBuffer::begin(Opcode opcode, std::int32_t line) {
     return position;
 }
 
-// Operands are appended in one piece; the line table gets -1 for each of their bytes.
+// Operands are a few bytes: plain appends beat the general insert. The line table gets -1 for
+// each of their bytes.
 void CodeBuffer::put(const std::uint8_t* bytes, size_t count) {
-    code_.insert(code_.end(), bytes, bytes + count);
+    for (size_t i = 0; i < count; ++i) code_.push_back(bytes[i]);
     if (!record_lines_) return;
-    // A few bytes at a time: a plain loop beats the general fill.
     for (size_t i = 0; i < count; ++i) lines_.push_back(-1);
 }
 

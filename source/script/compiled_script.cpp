@@ -64,9 +64,13 @@ std::vector<std::uint8_t> compiled_script_image(const std::vector<std::uint8_t>&
     out += debug_offset + 4;
     if (!source_path.empty()) std::memcpy(out, source_path.data(), source_path.size());
     out += source_path.size() + 1;
-    for (const std::int32_t line : lines) {
-        put_u32(out, static_cast<std::uint32_t>(line));
-        out += 4;
+    if constexpr (std::endian::native == std::endian::little) {
+        if (!lines.empty()) std::memcpy(out, lines.data(), 4 * lines.size());
+    } else {
+        for (const std::int32_t line : lines) {
+            put_u32(out, static_cast<std::uint32_t>(line));
+            out += 4;
+        }
     }
     return image;
 }
