@@ -115,6 +115,8 @@ public:
     void read_line(std::string& out);
 
     const std::string& name() const { return name_; }
+    // Names a sub-archive after what it holds once its bounds were checked under the parent's name.
+    void set_name(std::string name) { name_ = std::move(name); }
     DataStore* store() const { return store_.get(); }
     bool has_store() const { return store_ != nullptr; }
     std::uint64_t base() const { return base_; }

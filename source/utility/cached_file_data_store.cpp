@@ -5,6 +5,10 @@
 // those that are missing synchronously), drops blocks from the front so that only the block
 // before the last one read stays behind it, and then starts one asynchronous read of the blocks
 // after the window into the free slots, never wrapping in one read.
+//
+// Blocks that a read covers whole and that are neither in the window nor being read ahead are
+// read straight into the caller's buffer instead: going through the ring would copy every byte
+// twice, which makes large sequential reads half again as slow as a plain read.
 #include "utility/cached_file_data_store.h"
 
 #include <algorithm>
@@ -60,29 +64,45 @@ std::uint32_t CachedFileDataStore::read(std::uint64_t offset, void* buffer, std:
     if (in_flight_ && flight_.finished()) finish_flight();
 
     const auto block_size = static_cast<std::uint64_t>(block_size_);
+    const std::uint64_t end = offset + count;
     const std::uint64_t first = offset / block_size;
-    const std::uint64_t last = (offset + count - 1) / block_size;
+    const std::uint64_t last = (end - 1) / block_size;
     auto* out = static_cast<unsigned char*>(buffer);
+    // A reader taking whole blocks at a time reads on past whatever would be read ahead for it,
+    // so read-ahead after such a read would only add a copy through the ring.
+    const std::uint64_t first_whole = (offset + block_size - 1) / block_size;
+    const bool bulk = first_whole <= last && covers(first_whole, offset, end);
 
-    const std::uint64_t wanted = last - first + 1;
-    const auto inside = static_cast<std::uint32_t>(offset % block_size);
-    make_cached(first, wanted);
-    if (first == last) {
-        settle_window(last, wanted);
-        std::memcpy(out, slot_bytes(slot_of(first)) + inside, count);
-        return count;
+    std::uint32_t copied = 0;
+    for (std::uint64_t block = first; block <= last;) {
+        if (goes_direct(block, offset, end)) {
+            std::uint64_t stop = block + 1;
+            while (stop <= last && goes_direct(stop, offset, end)) ++stop;
+            const std::uint64_t from = block * block_size;
+            const auto length = static_cast<std::uint32_t>(std::min(stop * block_size, end) - from);
+            std::uint32_t done = 0;
+            if (!platform::read_file_at(file_, from, out + copied, length, done)) {
+                throw DiskError("Cannot complete pending io request", platform::last_error());
+            }
+            copied += done;
+            if (done < length) return copied;  // the file shrank under us
+            block = stop;
+            continue;
+        }
+        std::uint64_t through_ring = 1;
+        while (block + through_ring <= last && !goes_direct(block + through_ring, offset, end)) {
+            ++through_ring;
+        }
+        make_cached(block, through_ring);
+        const std::uint64_t from = std::max(offset, block * block_size);
+        const auto length =
+            static_cast<std::uint32_t>(std::min((block + 1) * block_size, end) - from);
+        if (block == last) settle_window(last, bulk ? 0 : last - first + 1);
+        std::memcpy(out + copied, slot_bytes(slot_of(block)) + (from - block * block_size), length);
+        copied += length;
+        ++block;
     }
-    std::uint32_t copied = static_cast<std::uint32_t>(block_size_) - inside;
-    std::memcpy(out, slot_bytes(slot_of(first)) + inside, copied);
-    for (std::uint64_t block = first + 1; block < last; ++block) {
-        make_cached(block, last - block + 1);
-        std::memcpy(out + copied, slot_bytes(slot_of(block)), block_size);
-        copied += static_cast<std::uint32_t>(block_size);
-    }
-    make_cached(last, 1);
-    settle_window(last, wanted);
-    std::memcpy(out + copied, slot_bytes(slot_of(last)), count - copied);
-    return count;
+    return copied;
 }
 
 // The read-ahead starts before the last block is copied out: the read goes into slots outside the
@@ -96,7 +116,7 @@ void CachedFileDataStore::settle_window(std::uint64_t last, std::uint64_t wanted
         first_block_ += drop;
         valid_ -= static_cast<int>(drop);
     }
-    read_ahead(wanted);
+    if (wanted > 0) read_ahead(wanted);
 }
 
 void CachedFileDataStore::make_cached(std::uint64_t block, std::uint64_t wanted) {

@@ -1,6 +1,7 @@
 // A read-only disk file read through a small ring of blocks filled ahead of the reader.
 #pragma once
 
+#include <algorithm>
 #include <cstdint>
 #include <mutex>
 #include <string>
@@ -10,9 +11,10 @@
 
 namespace kam {
 
-// Keeps a window of consecutive blocks of the file in a ring and, after every read, starts one
-// asynchronous read of the blocks that follow, so that a sequential reader finds its next block
-// already read. One read at most is in flight. Safe to read from several threads at once.
+// Keeps a window of consecutive blocks of the file in a ring and, after every read that takes no
+// whole block, starts one asynchronous read of the blocks that follow, so that a sequential reader
+// finds its next block already read. Whole blocks that are not at hand are read straight into the
+// caller's buffer. One read at most is in flight. Safe to read from several threads at once.
 class CachedFileDataStore : public FileDataStoreBase {
 public:
     // Opens the file for reading. Throws DiskError "Cannot open cache " + path or "Cannot get
@@ -41,9 +43,22 @@ private:
         return static_cast<int>((static_cast<std::uint64_t>(ring_start_) + (block - first_block_)) %
                                 static_cast<std::uint64_t>(ring_blocks_));
     }
+    bool in_flight(std::uint64_t block) const {
+        return in_flight_ && block >= flight_block_ &&
+               block < flight_block_ + static_cast<std::uint64_t>(flight_count_);
+    }
+    // Whether [offset, end) holds all of the block's bytes in the file.
+    bool covers(std::uint64_t block, std::uint64_t offset, std::uint64_t end) const {
+        const auto block_size = static_cast<std::uint64_t>(block_size_);
+        return block * block_size >= offset &&
+               std::min((block + 1) * block_size, file_size_) <= end;
+    }
+    bool goes_direct(std::uint64_t block, std::uint64_t offset, std::uint64_t end) const {
+        return covers(block, offset, end) && !is_cached(block) && !in_flight(block);
+    }
     unsigned char* slot_bytes(int slot) { return ring_.data() + static_cast<size_t>(slot) * block_size_; }
     void make_cached(std::uint64_t block, std::uint64_t wanted);
-    // Drops the blocks before last - 1 from the window and starts the read-ahead.
+    // Drops the blocks before last - 1 from the window and starts the read-ahead of wanted blocks.
     void settle_window(std::uint64_t last, std::uint64_t wanted);
     void finish_flight();
     void read_ahead(std::uint64_t wanted);

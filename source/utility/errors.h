@@ -2,11 +2,17 @@
 #pragma once
 
 #include <cstdint>
-#include <source_location>
 #include <stdexcept>
 #include <string>
 
 namespace kam {
+
+// Where an error was raised. Built from compiler builtins because clang 14 with libstdc++ 12
+// has no std::source_location.
+struct SourcePlace {
+    const char* file;
+    unsigned line;
+};
 
 // A general error; carries the finished message.
 class ErrorWithCStack : public std::runtime_error {
@@ -21,14 +27,15 @@ public:
 class DiskError : public ErrorWithCStack {
 public:
     // error_code is the platform's last error, taken right after the failing call.
-    DiskError(const std::string& text, std::uint32_t error_code,
-              std::source_location where = std::source_location::current());
+    DiskError(const std::string& text, std::uint32_t error_code, const char* file = __builtin_FILE(),
+              unsigned line = __builtin_LINE());
+    DiskError(const std::string& text, std::uint32_t error_code, SourcePlace where);
 
     std::uint32_t error_code() const { return error_code_; }
 
     // The message without throwing, for callers that report instead.
     static std::string message(const std::string& text, std::uint32_t error_code,
-                               const std::source_location& where);
+                               SourcePlace where);
 
 private:
     std::uint32_t error_code_;

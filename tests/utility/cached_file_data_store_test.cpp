@@ -44,6 +44,15 @@ TEST(CachedFileDataStoreTest, SequentialReadsInEveryChunkSize) {
                 expect_read(store, bytes, offset, chunk);
             }
         }
+        // Small reads that start the read-ahead, then whole blocks partly read ahead already,
+        // then reads with partial first and last blocks.
+        const std::uint32_t mixed[] = {16, 512, 65536, 3 * 65536 + 5, 1, 1u << 20, 65536 - 16,
+                                       131072, 7};
+        kam::CachedFileDataStore store((dir.path() / "file.bin").string(), 192, 64);
+        std::uint64_t offset = 0;
+        for (size_t i = 0; offset < size; offset += mixed[i++ % std::size(mixed)]) {
+            expect_read(store, bytes, offset, mixed[i % std::size(mixed)]);
+        }
     }
 }
 
@@ -54,9 +63,14 @@ TEST(CachedFileDataStoreTest, RandomReadsMatchThePlainFile) {
         dir.write("file.bin", bytes);
         kam::CachedFileDataStore store((dir.path() / "file.bin").string(), 192, 64);
         std::mt19937 random(static_cast<unsigned>(size));
-        for (int i = 0; i < 400; ++i) {
-            const std::uint64_t offset = random() % (size + 10);
-            const std::uint32_t count = 1 + random() % (i % 2 == 0 ? 300000 : 100);
+        for (int i = 0; i < 600; ++i) {
+            std::uint64_t offset = random() % (size + 10);
+            std::uint32_t count = 1 + random() % (i % 3 == 0 ? 300000 : 100);
+            if (i % 3 == 2) {  // whole blocks, or one byte off at either end
+                offset = random() % (size / 65536 + 1) * 65536;
+                if (offset > 0) offset += random() % 3 - 1;
+                count = (1 + random() % 20) * 65536 + random() % 3 - 1;
+            }
             expect_read(store, bytes, offset, count);
         }
         // Backwards, block by block.

@@ -42,6 +42,12 @@ bool write_file_at(FileHandle file, std::uint64_t offset, const void* data, std:
                    std::uint32_t& done);
 // False with the last error set on failure.
 bool file_size(FileHandle file, std::uint64_t& size);
+// Waits until what was written to the file is on the storage device. False with the last error
+// set on failure.
+bool flush_file(FileHandle file);
+// Renames a file, replacing a file already at the destination in one step: a reader sees the old
+// file or the new one, never neither. False with the last error set on failure.
+bool rename_file(const std::string& from, const std::string& to);
 
 // One read at a time running beside the caller.
 class AsyncRead {

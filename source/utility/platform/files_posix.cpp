@@ -9,6 +9,7 @@
 #include <atomic>
 #include <cerrno>
 #include <chrono>
+#include <cstdio>
 #include <thread>
 
 #include "utility/platform/native_path_posix.h"
@@ -116,6 +117,17 @@ bool file_size(FileHandle file, std::uint64_t& size) {
     struct stat status {};
     if (fstat(descriptor(file), &status) != 0) return false;
     size = static_cast<std::uint64_t>(status.st_size);
+    return true;
+}
+
+bool flush_file(FileHandle file) { return fsync(descriptor(file)) == 0; }
+
+bool rename_file(const std::string& from, const std::string& to) {
+    const std::string native_from = posix::native_path(from);
+    const std::string native_to = posix::native_path(to);
+    if (rename(native_from.c_str(), native_to.c_str()) != 0) return false;
+    posix::note_removed(native_from);
+    posix::note_added(native_to);
     return true;
 }
 

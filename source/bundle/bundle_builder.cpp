@@ -1,0 +1,278 @@
+// The bundle writer: entries from a file system, data laid out in order of addition, a size
+// trial so that the file is written front to back, and the listing.
+#include "bundle/bundle_builder.h"
+
+#include <algorithm>
+#include <limits>
+#include <optional>
+#include <stdexcept>
+#include <vector>
+
+#include "utility/disk_file_system.h"
+#include "utility/encoding.h"
+#include "utility/output_streams.h"
+#include "utility/path.h"
+#include "utility/platform/directories.h"
+#include "utility/platform/error_text.h"
+#include "utility/platform/files.h"
+
+namespace kam {
+
+namespace {
+
+constexpr std::uint64_t max_file_size = std::numeric_limits<std::uint32_t>::max();
+
+std::uint64_t round_up_to_4(std::uint64_t value) { return (value + 3) & ~std::uint64_t{3}; }
+
+// Keeps every byte written, growing as needed; for a directory that goes out in one write.
+class GrowingMemoryStore : public DataStore {
+public:
+    std::uint32_t write(std::uint64_t offset, const void* data, std::uint32_t count) override {
+        if (bytes.size() < offset + count) bytes.resize(offset + count);
+        std::copy_n(static_cast<const char*>(data), count,
+                    bytes.begin() + static_cast<std::ptrdiff_t>(offset));
+        return count;
+    }
+    std::uint32_t read(std::uint64_t, void*, std::uint32_t) override {
+        throw ErrorWithCStack("Cant read from growing memory store");
+    }
+
+    std::string bytes;
+};
+
+// A file written beside its destination and renamed over it once complete and flushed, so that a
+// failed write never replaces a good file; unless committed, it is removed on destruction.
+class ReplacingFile {
+public:
+    explicit ReplacingFile(const std::string& destination) : destination_(destination) {
+        // A stray file of the first name may be somebody's: never overwrite it.
+        DiskFileSystem& disk = default_disk_file_system();
+        temporary_ = destination + ".tmp";
+        for (int attempt = 2; disk.exists(temporary_); ++attempt) {
+            temporary_ = destination + ".tmp" + std::to_string(attempt);
+        }
+        archive_.emplace(disk.open(temporary_, "w"));
+    }
+    ~ReplacingFile() {
+        if (committed_) return;
+        archive_.reset();
+        platform::delete_file(temporary_);
+    }
+    ReplacingFile(const ReplacingFile&) = delete;
+    ReplacingFile& operator=(const ReplacingFile&) = delete;
+
+    Archive& archive() { return *archive_; }
+
+    void commit() {
+        archive_.reset();
+        // The data must be on the device before the rename makes it the destination.
+        const platform::FileHandle file = platform::open_file(
+            temporary_, platform::open_existing, platform::generic_write, platform::share_read);
+        const bool flushed = file != platform::invalid_file && platform::flush_file(file);
+        const std::uint32_t error = platform::last_error();
+        platform::close_file(file);
+        if (!flushed) throw DiskError("Cannot flush " + temporary_, error);
+        if (!platform::rename_file(temporary_, destination_)) {
+            throw DiskError("Cannot replace " + destination_ + " with " + temporary_,
+                            platform::last_error());
+        }
+        committed_ = true;
+    }
+
+private:
+    std::string destination_;
+    std::string temporary_;
+    std::optional<Archive> archive_;
+    bool committed_ = false;
+};
+
+// Copies size bytes from the start of source to out's position in chunks.
+void copy_data(Archive& source, Archive& out, std::uint32_t size, std::vector<char>& buffer,
+               const std::string& source_name) {
+    for (std::uint32_t done = 0; done < size;) {
+        const std::uint32_t wanted =
+            std::min<std::uint32_t>(size - done, static_cast<std::uint32_t>(buffer.size()));
+        const std::uint32_t got = source.checked_read(buffer.data(), wanted);
+        if (got == 0) {
+            throw std::runtime_error("File " + source_name + " ended after " +
+                                     std::to_string(done) + " of its " + std::to_string(size) +
+                                     " bytes while the bundle was written");
+        }
+        write_bytes(out, buffer.data(), got);
+        done += got;
+    }
+}
+
+class ListingWriter {
+public:
+    explicit ListingWriter(Archive& out) : out_(out) {}
+
+    void write(const BundleEntryMap& directory, const std::string& indent) {
+        for (const auto& [name, entry] : directory) {
+            text_ += indent;
+            text_ += name;
+            if (!entry.is_visible()) {
+                text_ += " (NOT EXIST)\n";
+            } else if (entry.directory) {
+                text_ += "/\n";
+                write(*entry.directory, indent + "    ");
+            } else {
+                text_ += entry.size == 0 ? " (NO DATA)\n" : "\n";
+            }
+            if (text_.size() >= BundleBuilder::copy_chunk) flush();
+        }
+    }
+
+    void flush() {
+        write_bytes(out_, text_.data(), static_cast<std::uint32_t>(text_.size()));
+        text_.clear();
+    }
+
+private:
+    Archive& out_;
+    std::string text_;
+};
+
+}  // namespace
+
+BundleEntry* BundleBuilder::find_or_create(FileSystem& fs, const std::string& source,
+                                           const std::string& path) {
+    // The tail must be whole components: "x\data\a" with "data\a", never "xdata\a" with "data\a".
+    const size_t prefix_length = source.size() - std::min(source.size(), path.size());
+    if (path.size() > source.size() || source.compare(prefix_length, path.size(), path) != 0 ||
+        (prefix_length > 0 && !path.empty() && !is_path_separator(source[prefix_length - 1]))) {
+        throw std::runtime_error("Path and name must match");
+    }
+    std::vector<std::string> components;
+    for (size_t start = 0; start < path.size();) {
+        const size_t end = std::min(path.find_first_of("/\\", start), path.size());
+        if (end > start) components.push_back(path.substr(start, end - start));
+        start = end + 1;
+    }
+    for (const std::string& component : components) {
+        // A reader refuses such names as corrupt, so they are never written.
+        if (!is_valid_bundle_name(component)) {
+            throw std::runtime_error("Cannot add " + source + " to a bundle: \"" + component +
+                                     "\" is not a valid name in a bundle");
+        }
+    }
+    if (components.size() > BundleIndex::max_depth + 1u) {
+        throw std::runtime_error("Cannot add " + source + " to a bundle: more than " +
+                                 std::to_string(BundleIndex::max_depth) + " directories deep");
+    }
+
+    // With a trailing separator the prefix joins by concatenation, and an absolute source's
+    // leading separator survives even when nothing precedes the bundle path.
+    std::string prefix =
+        normalize_path(std::string_view(source).substr(0, prefix_length), true, true);
+    BundleEntryMap* current = &index_.mutable_root();
+    for (size_t index = 0; index < components.size(); ++index) {
+        const std::string& component = components[index];
+        const std::string full = prefix + component;
+        auto found = current->find(component);
+        if (found == current->end()) {
+            BundleEntry entry;
+            if (!fs.exists(full)) {
+                log_detail << "  N/A " << path << std::endl;
+                entry.visible = 0;
+            } else if (fs.is_dir(full)) {
+                entry.directory = std::make_shared<BundleEntryMap>();
+            }
+            current->emplace(component, std::move(entry));
+            found = current->find(component);
+            if (found == current->end()) throw std::runtime_error("This should not be possible!");
+        }
+        BundleEntry& entry = found->second;
+        if (index + 1 == components.size()) return &entry;
+        if (!entry.is_visible() || !entry.directory) return nullptr;
+        current = entry.directory.get();
+        prefix = full + "\\";
+    }
+    return nullptr;
+}
+
+void BundleBuilder::add_file(FileSystem& fs, const std::string& source, const std::string& path) {
+    const std::string source_path = normalize_path(source, false, true);
+    const std::string bundle_path = normalize_path(path, false, false);
+    BundleEntry* entry = find_or_create(fs, source_path, bundle_path);
+    if (entry == nullptr || !entry->is_visible() || entry->directory || entry->size != 0) return;
+    const Archive file = fs.open(source_path, "r");
+    log_detail << "  " << bundle_path << std::endl;
+    const auto size = static_cast<std::uint64_t>(file.size());
+    // The format keeps sizes in 32 bits: a larger file would be written with a wrong size.
+    if (size > max_file_size) {
+        throw std::runtime_error("File " + source_path +
+                                 " is too large for a bundle: " + std::to_string(size) +
+                                 " bytes, at most " + std::to_string(max_file_size) + " fit");
+    }
+    entry->offset = round_up_to_4(data_size_);
+    entry->size = static_cast<std::uint32_t>(size);
+    data_size_ = entry->offset + entry->size;
+    jobs_.push_back({entry, entry->offset, entry->size, source_path});
+}
+
+void BundleBuilder::add_entry(FileSystem& fs, const std::string& source, const std::string& path) {
+    find_or_create(fs, normalize_path(source, false, true), normalize_path(path, false, false));
+}
+
+void BundleBuilder::write_bundle(FileSystem& fs, const std::string& destination) {
+    index_.header() = BundleHeader();
+    // The size trial: the header must name the directory's end before the directory is written.
+    auto measure = std::make_shared<NullDataStore>();
+    Archive trial("size trial", measure, 0, 0, true);
+    index_.write_header(trial);
+    index_.write_directory(trial, 0);
+    if (measure->size() > max_file_size)
+        throw std::runtime_error("The bundle directory is larger than 4 GiB");
+    index_.header().directory_end = static_cast<std::uint32_t>(measure->size());
+    const std::uint64_t data_start = round_up_to_4(index_.header().directory_end);
+
+    ReplacingFile file(destination);
+    Archive& out = file.archive();
+    // Header and directory go out in one write: field by field they cost a system call each.
+    auto directory = std::make_shared<GrowingMemoryStore>();
+    Archive memory("bundle directory", directory, 0, 0, true);
+    index_.write_header(memory);
+    index_.write_directory(memory, data_start);
+    write_bytes(out, directory->bytes.data(), static_cast<std::uint32_t>(directory->bytes.size()));
+
+    std::vector<char> buffer;
+    int last_percent = -1;
+    for (const Job& job : jobs_) {
+        const std::string progress = bundle_progress_line(job.offset, data_size_, last_percent);
+        if (!progress.empty()) log_detail << progress << std::endl;
+        out.set_position(static_cast<std::int64_t>(data_start + job.offset));
+        Archive source = fs.open(job.source, "r");
+        // A size that moved since the file was added would leave the directory lying about it.
+        if (static_cast<std::uint64_t>(source.size()) != job.size) {
+            throw std::runtime_error(
+                "File " + job.source +
+                " changed size while the bundle was built: " + std::to_string(job.size) +
+                " bytes when added, " + std::to_string(source.size()) + " now");
+        }
+        if (buffer.empty() && job.size > 0) buffer.resize(copy_chunk);
+        copy_data(source, out, job.size, buffer, job.source);
+    }
+    file.commit();
+}
+
+void BundleBuilder::write_listing(const std::string& destination) const {
+    ReplacingFile file(destination);
+    ListingWriter writer(file.archive());
+    writer.write(index_.root(), std::string());
+    writer.flush();
+    file.commit();
+}
+
+std::string bundle_progress_line(std::uint64_t offset, std::uint64_t total, int& last_percent) {
+    // Nothing to measure against when every file is empty.
+    if (total == 0) return std::string();
+    const int percent =
+        static_cast<int>(100.0 * static_cast<double>(offset) / static_cast<float>(total));
+    if (percent <= last_percent) return std::string();
+    last_percent = percent;
+    return "Writing bundle " + std::to_string(percent) + " %  (" +
+           std::to_string(offset / 1000000) + "/" + std::to_string(total / 1000000) + " MB)";
+}
+
+}  // namespace kam

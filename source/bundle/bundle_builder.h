@@ -1,0 +1,74 @@
+// Writes bundles: collects entries and file data through a file system, then writes the bundle
+// file front to back and its text listing.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "bundle/bundle_index.h"
+#include "utility/file_system.h"
+
+namespace kam {
+
+// Lives for one bundle: entries and files are added, then write_bundle and write_listing are
+// called once each. Source paths are paths of the given file system (a leading separator is
+// kept); bundle paths are relative, either separator, any case.
+class BundleBuilder {
+public:
+    // One file whose data goes into the bundle.
+    struct Job {
+        BundleEntry* entry;    // in the builder's tree
+        std::uint64_t offset;  // relative to the data area
+        std::uint32_t size;
+        std::string source;
+    };
+
+    // Data is copied through a buffer of this size, so memory stays bounded whatever the files;
+    // 256 KiB copied a 1 GiB tree from the page cache faster than 64 KiB or 1 MiB did.
+    static constexpr std::uint32_t copy_chunk = 1u << 18;
+
+    // Makes sure every component of the bundle path has an entry, creating missing ones from what
+    // the file system says of source's matching prefix: a missing path becomes a hidden file entry
+    // ("  N/A " + path on log_detail), a file a file entry without data, a directory a directory.
+    // Returns the last component's entry, or null when a hidden entry or a file stands on the way.
+    // Both paths are normalised. Throws std::runtime_error "Path and name must match" when the
+    // bundle path is not the tail of the source path (whole components), and a std::runtime_error
+    // naming the source for a component a bundle cannot hold (is_valid_bundle_name) or a path
+    // nested deeper than BundleIndex::max_depth.
+    BundleEntry* find_or_create(FileSystem& fs, const std::string& source, const std::string& path);
+
+    // The entries and, the first time, the file's data (appended after the data added before).
+    // Hidden entries, directories and files added before get none; an empty file stays without
+    // data. Throws std::runtime_error naming the source for a file of 4 GiB or more.
+    void add_file(FileSystem& fs, const std::string& source, const std::string& path);
+    // The entries only.
+    void add_entry(FileSystem& fs, const std::string& source, const std::string& path);
+
+    // Writes the bundle to destination (a native path) with progress on log_detail, copying each
+    // job's data from fs. The file is written beside the destination and renamed over it only when
+    // complete and flushed: a failure removes it and leaves the destination as it was. Throws the
+    // file layer's errors, and std::runtime_error naming the file when a source's size is not the
+    // size it had when it was added.
+    void write_bundle(FileSystem& fs, const std::string& destination);
+    // Writes the text listing of the tree to destination (a native path), replacing it the same
+    // way.
+    void write_listing(const std::string& destination) const;
+
+    const BundleIndex& index() const { return index_; }
+    const std::vector<Job>& jobs() const { return jobs_; }
+    // The data area's size: the end of the last file added.
+    std::uint64_t data_size() const { return data_size_; }
+
+private:
+    BundleIndex index_;
+    std::vector<Job> jobs_;
+    std::uint64_t data_size_ = 0;
+};
+
+// The progress line due before the job at offset in a data area of total bytes, or empty when its
+// whole percentage does not exceed last_percent (which it then becomes). The percentage is taken
+// with the total held as a 32-bit float; megabytes are whole millions of bytes.
+std::string bundle_progress_line(std::uint64_t offset, std::uint64_t total, int& last_percent);
+
+}  // namespace kam

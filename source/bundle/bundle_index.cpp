@@ -1,0 +1,239 @@
+// The bundle directory: reading both record versions, lookup, and writing version 2.
+//
+// Layout (little-endian, no padding, strings are bytes plus one zero byte):
+//   header, 16 bytes: "BNDL", version u32 (2 written; 1 and 2 read), directory end u32
+//     (16 + directory size), reserved u32 (0). Readers use the version only.
+//   directory from offset 16: the root's records, each directory's records in name order,
+//   every directory closed by its own end record.
+//     version 2: type u8 = 1 directory: visible u8, name; its records follow
+//                          2 file: data offset u64 (absolute), size u32, visible u8, name
+//                          3 end of the current directory
+//     version 1: marker i32 = -1 directory: visible u8, name; its records follow
+//                             -2 end of the current directory
+//                             else file: the marker is the data offset (u32); size u32,
+//                                  visible u8, name
+//   data area from the directory end rounded up to 4; each file at its offset, 4-aligned; the
+//   gaps are never written.
+#include "bundle/bundle_index.h"
+
+#include <algorithm>
+#include <stdexcept>
+#include <vector>
+
+#include "utility/encoding.h"
+#include "utility/path.h"
+
+namespace kam {
+
+namespace {
+
+enum RecordType : std::uint8_t { directory_record = 1, file_record = 2, end_record = 3 };
+constexpr std::int32_t v1_directory_marker = -1;
+constexpr std::int32_t v1_end_marker = -2;
+
+// A name as it can be shown in a message: control bytes escaped.
+std::string printable(std::string_view name) {
+    static const char digits[] = "0123456789abcdef";
+    std::string result;
+    for (const char c : name) {
+        const auto byte = static_cast<unsigned char>(c);
+        if (byte < 0x20 || byte == 0x7f) {
+            result += "\\x";
+            result += digits[byte >> 4];
+            result += digits[byte & 15];
+        } else {
+            result += c;
+        }
+    }
+    return result;
+}
+
+// Reads the records of one bundle into a tree. Iterative, so that nesting costs heap, not stack.
+class DirectoryReader {
+public:
+    explicit DirectoryReader(Archive& in) : in_(in) {}
+
+    BundleEntryMap read(std::uint32_t version) {
+        auto root = std::make_shared<BundleEntryMap>();
+        open_.push_back(root);
+        while (!open_.empty()) {
+            record_start_ = in_.position();
+            if (version == 2) {
+                read_v2_record();
+            } else {
+                read_v1_record();
+            }
+        }
+        return std::move(*root);
+    }
+
+private:
+    void read_v2_record() {
+        const std::uint8_t type = read_u8(in_);
+        switch (type) {
+            case directory_record: {
+                const std::uint8_t visible = read_u8(in_);
+                add_directory(read_name(), visible);
+                break;
+            }
+            case file_record: {
+                BundleEntry file;
+                file.offset = read_u64(in_);
+                file.size = read_u32(in_);
+                file.visible = read_u8(in_);
+                add_file(read_name(), file);
+                break;
+            }
+            case end_record:
+                open_.pop_back();
+                break;
+            default:
+                corrupt("unknown record type " + std::to_string(type));
+        }
+    }
+
+    void read_v1_record() {
+        const std::int32_t marker = read_i32(in_);
+        if (marker == v1_end_marker) {
+            open_.pop_back();
+        } else if (marker == v1_directory_marker) {
+            const std::uint8_t visible = read_u8(in_);
+            add_directory(read_name(), visible);
+        } else {
+            BundleEntry file;
+            file.offset = static_cast<std::uint32_t>(marker);
+            file.size = read_u32(in_);
+            file.visible = read_u8(in_);
+            add_file(read_name(), file);
+        }
+    }
+
+    std::string read_name() {
+        // read_string stops at the store's end, not the archive's: a name without its zero byte
+        // inside the archive is cut short.
+        const std::int64_t left = in_.remaining();
+        std::string name = read_string(in_);
+        if (static_cast<std::int64_t>(name.size()) >= left) corrupt("name cut short");
+        if (!is_valid_bundle_name(name)) corrupt("bad name \"" + printable(name) + "\"");
+        return name;
+    }
+
+    void add_directory(std::string name, std::uint8_t visible) {
+        if (open_.size() > BundleIndex::max_depth) {
+            corrupt("directories nested deeper than " + std::to_string(BundleIndex::max_depth));
+        }
+        BundleEntry entry;
+        entry.directory = std::make_shared<BundleEntryMap>();
+        entry.visible = visible;
+        // A repeated name keeps its first record; the repeat's records are still read, into a
+        // directory that nobody keeps.
+        auto child = entry.directory;
+        open_.back()->emplace(std::move(name), std::move(entry));
+        open_.push_back(std::move(child));
+    }
+
+    void add_file(std::string name, const BundleEntry& file) {
+        open_.back()->emplace(std::move(name), file);
+    }
+
+    [[noreturn]] void corrupt(const std::string& what) const {
+        throw std::runtime_error("Corrupt bundle " + in_.name() + ": " + what + " at offset " +
+                                 std::to_string(record_start_));
+    }
+
+    Archive& in_;
+    std::vector<std::shared_ptr<BundleEntryMap>> open_;
+    std::int64_t record_start_ = 0;
+};
+
+void write_records(Archive& out, const BundleEntryMap& directory, std::uint64_t data_start) {
+    for (const auto& [name, entry] : directory) {
+        if (entry.directory) {
+            write_u8(out, directory_record);
+            write_u8(out, entry.visible);
+            write_string(out, name);
+            write_records(out, *entry.directory, data_start);
+        } else {
+            write_u8(out, file_record);
+            write_u64(out, data_start + entry.offset);
+            write_u32(out, entry.size);
+            write_u8(out, entry.visible);
+            write_string(out, name);
+        }
+    }
+    write_u8(out, end_record);
+}
+
+}  // namespace
+
+bool is_valid_bundle_name(std::string_view name) {
+    return !name.empty() && name != "." && name != ".." &&
+           name.find_first_of("\\/:") == std::string_view::npos;
+}
+
+void BundleIndex::load(Archive archive) {
+    // Everything is read before anything is replaced: a corrupt bundle leaves the index as it was.
+    BundleHeader header;
+    archive.set_position(0);
+    read_bytes(archive, header.magic.data(), static_cast<std::uint32_t>(header.magic.size()));
+    header.version = read_u32(archive);
+    header.directory_end = read_u32(archive);
+    header.reserved = read_u32(archive);
+    BundleEntryMap root;
+    if (header.version == 1 || header.version == 2)
+        root = DirectoryReader(archive).read(header.version);
+
+    header_ = header;
+    root_ = std::move(root);
+    archive_ = std::move(archive);
+    cached_ = false;
+}
+
+const BundleEntry* BundleIndex::lookup(const std::string& path) const {
+    if (cached_ && path == cached_path_) return cached_entry_;
+    const std::string normal = normalize_path(path, false, false);
+    const BundleEntryMap* current = &root_;
+    const BundleEntry* result = nullptr;
+    for (size_t start = 0;;) {
+        const size_t end = std::min(normal.find('\\', start), normal.size());
+        const auto found = current->find(std::string_view(normal).substr(start, end - start));
+        if (found == current->end()) break;
+        const BundleEntry& entry = found->second;
+        // The last component, or a hidden directory that hides everything below it.
+        if (end == normal.size() || !entry.is_visible()) {
+            result = &entry;
+            break;
+        }
+        if (!entry.directory) break;
+        current = entry.directory.get();
+        start = end + 1;
+    }
+    cached_path_ = path;
+    cached_entry_ = result;
+    cached_ = true;
+    return result;
+}
+
+const BundleEntryMap* BundleIndex::directory(const std::string& path) const {
+    if (normalize_path(path, false, false).empty()) return &root_;
+    const BundleEntry* entry = lookup(path);
+    return entry != nullptr && entry->is_visible() ? entry->directory.get() : nullptr;
+}
+
+BundleEntryMap& BundleIndex::mutable_root() {
+    cached_ = false;
+    return root_;
+}
+
+void BundleIndex::write_header(Archive& out) const {
+    write_bytes(out, header_.magic.data(), static_cast<std::uint32_t>(header_.magic.size()));
+    write_u32(out, header_.version);
+    write_u32(out, header_.directory_end);
+    write_u32(out, header_.reserved);
+}
+
+void BundleIndex::write_directory(Archive& out, std::uint64_t data_start) const {
+    write_records(out, root_, data_start);
+}
+
+}  // namespace kam

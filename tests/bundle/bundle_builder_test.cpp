@@ -1,0 +1,281 @@
+// The bundle writer: exact layouts, entries from the file system, progress, the listing, and
+// builds that fail without harming the bundle they were to replace.
+#include "bundle/bundle_builder.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <filesystem>
+#include <functional>
+#include <map>
+#include <tuple>
+
+#include "bundle/bundle_bytes.h"
+#include "support/trovex_runner.h"
+#include "utility/command_line.h"
+#include "utility/disk_file_system.h"
+#include "utility/output_streams.h"
+#include "utility/path.h"
+
+namespace {
+
+using kam::BundleBuilder;
+
+kam::DiskFileSystem& disk() { return kam::default_disk_file_system(); }
+
+std::vector<std::string> files_in(const test::TempDir& dir) {
+    std::vector<std::string> names;
+    for (const auto& entry : std::filesystem::directory_iterator(dir.path())) {
+        names.push_back(entry.path().filename().string());
+    }
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+// Bytes made up from their offset, served without being stored; remembers the largest read.
+class PatternStore : public kam::DataStore {
+public:
+    static char byte_at(std::uint64_t offset) { return static_cast<char>((offset * 7 + 3) & 0xff); }
+
+    std::uint32_t write(std::uint64_t, const void*, std::uint32_t) override { return 0; }
+    std::uint32_t read(std::uint64_t offset, void* buffer, std::uint32_t count) override {
+        largest_read = std::max(largest_read, count);
+        for (std::uint32_t i = 0; i < count; ++i)
+            static_cast<char*>(buffer)[i] = byte_at(offset + i);
+        return count;
+    }
+
+    std::uint32_t largest_read = 0;
+};
+
+// Files of given sizes over pattern stores.
+class PatternFileSystem : public kam::FileSystem {
+public:
+    bool exists(const std::string& path) override { return sizes.count(path) != 0; }
+    std::string physical_path(const std::string& path, std::uint64_t&, std::uint32_t&) override {
+        return path;
+    }
+    std::string full_path(const std::string& path) override { return path; }
+    std::string source_path(const std::string& path) override { return path; }
+    kam::Archive open(const std::string& path, const std::string&) override {
+        return kam::Archive(path, store, 0, sizes.at(path), false);
+    }
+    bool make_dir(const std::string&) override { return false; }
+    bool remove(const std::string&) override { return false; }
+    void list(const std::string&, const std::string&, bool, std::vector<std::string>&) override {}
+    std::uint64_t modification_time(const std::string&) override { return 0; }
+
+    std::map<std::string, std::int64_t> sizes;
+    std::shared_ptr<PatternStore> store = std::make_shared<PatternStore>();
+};
+
+TEST(BundleBuilderTest, EmptyBundleIsTheHeaderAndOneEndRecord) {
+    test::TempDir dir;
+    BundleBuilder builder;
+    builder.write_bundle(disk(), (dir.path() / "empty.bundle").string());
+    builder.write_listing((dir.path() / "empty.log").string());
+    EXPECT_EQ(dir.read("empty.bundle"), test::Bytes().header(2, 17).end().data);
+    EXPECT_EQ(dir.read("empty.log"), "");
+    EXPECT_EQ(files_in(dir), (std::vector<std::string>{"empty.bundle", "empty.log"}));
+}
+
+TEST(BundleBuilderTest, DataFollowsTheDirectoryInOrderOfAdditionFourByteAligned) {
+    test::TempDir dir;
+    dir.write("root/dir/xy", "abc");
+    dir.write("root/a", "hello");
+    const std::string root = dir.path().string() + "/root/";
+    BundleBuilder builder;
+    builder.add_file(disk(), root + "a", "a");
+    builder.add_file(disk(), root + "dir/xy", "DIR/xy");
+    builder.add_file(disk(), root + "a", "a");  // added before: keeps its place, no second copy
+    ASSERT_EQ(builder.jobs().size(), 2u);
+    EXPECT_EQ(builder.jobs()[0].offset, 0u);
+    EXPECT_EQ(builder.jobs()[1].offset, 8u);
+    EXPECT_EQ(builder.data_size(), 11u);
+
+    builder.write_bundle(disk(), (dir.path() / "out.bundle").string());
+    // Records: a before dir (2, 1, 2, 3, 3); the directory ends at 57, so data starts at 60.
+    const std::string expected = test::Bytes()
+                                     .header(2, 57)
+                                     .file("a", 60, 5)
+                                     .dir("dir")
+                                     .file("xy", 68, 3)
+                                     .end()
+                                     .end()
+                                     .raw(std::string(3, '\0'))
+                                     .raw("hello")
+                                     .raw(std::string(3, '\0'))
+                                     .raw("abc")
+                                     .data;
+    EXPECT_EQ(dir.read("out.bundle"), expected);
+}
+
+TEST(BundleBuilderTest, ListingAndDetailLogShowHiddenDataLessAndPackedEntries) {
+    test::TempDir dir;
+    dir.write("root/data/units.xml", "<units/>");
+    dir.write("root/data/maps/level.xml", "<level/>");
+    dir.write("root/readme.txt", "read me");
+    dir.write("root/empty.txt", "");
+    const std::string root = dir.path().string() + "/root/";
+    CommandLine line(std::vector<std::string>{"-vv"});
+    testing::internal::CaptureStdout();
+    BundleBuilder builder;
+    for (const char* path : {"data/maps/level.xml", "readme.txt", "data/units.xml"}) {
+        builder.add_entry(disk(), root + path, path);
+    }
+    builder.add_file(disk(), root + "data/units.xml", "data/units.xml");
+    builder.add_file(disk(), root + "empty.txt", "empty.txt");
+    builder.add_file(disk(), root + "missing.txt", "missing.txt");
+    builder.add_file(disk(), root + "gone/deeper.txt", "gone/deeper.txt");
+    builder.write_bundle(disk(), (dir.path() / "b.bundle").string());
+    builder.write_listing((dir.path() / "b.log").string());
+    EXPECT_EQ(testing::internal::GetCapturedStdout(),
+              "  data\\units.xml\n"
+              "  empty.txt\n"
+              "  N/A missing.txt\n"
+              "  N/A gone\\deeper.txt\n"
+              "Writing bundle 0 %  (0/0 MB)\n"
+              "Writing bundle 100 %  (0/0 MB)\n");  // the empty file starts where the data ends
+    EXPECT_EQ(dir.read("b.log"),
+              "data/\n"
+              "    maps/\n"
+              "        level.xml (NO DATA)\n"
+              "    units.xml\n"
+              "empty.txt (NO DATA)\n"
+              "gone (NOT EXIST)\n"
+              "missing.txt (NOT EXIST)\n"
+              "readme.txt (NO DATA)\n");
+}
+
+TEST(BundleBuilderTest, ProgressLinesAreDueWhenTheWholePercentageRises) {
+    struct Case {
+        std::uint64_t offset, total;
+        int last_before;
+        std::string line;
+        int last_after;
+    };
+    const Case cases[] = {
+        {0, 250000000, -1, "Writing bundle 0 %  (0/250 MB)", 0},
+        {125000000, 250000000, 0, "Writing bundle 50 %  (125/250 MB)", 50},
+        {125000000, 250000000, 50, "", 50},
+        {8, 11, 0, "Writing bundle 72 %  (0/0 MB)", 72},
+        {1999999, 3000000, -1, "Writing bundle 66 %  (1/3 MB)", 66},
+        {0, 0, -1, "", -1},  // every file empty: nothing to measure
+    };
+    for (const Case& c : cases) {
+        int last = c.last_before;
+        EXPECT_EQ(kam::bundle_progress_line(c.offset, c.total, last), c.line)
+            << c.offset << "/" << c.total;
+        EXPECT_EQ(last, c.last_after);
+    }
+}
+
+TEST(BundleBuilderTest, BundlePathsMustBeTheSourcesTailOfValidNames) {
+    PatternFileSystem fs;
+    const std::tuple<std::string, std::string, std::string> cases[] = {
+        {"\\root\\data\\a", "data\\b", "Path and name must match"},
+        {"\\root\\xdata\\a", "data\\a", "Path and name must match"},
+        {"a", "data\\a", "Path and name must match"},
+        {"\\root\\..\\a", "..\\a",
+         "Cannot add \\root\\..\\a to a bundle: \"..\" is not a valid name in a bundle"},
+        {"\\root\\c:\\a", "c:\\a",
+         "Cannot add \\root\\c:\\a to a bundle: \"c:\" is not a valid name in a bundle"},
+    };
+    for (const auto& [source, path, message] : cases) {
+        BundleBuilder builder;
+        try {
+            builder.add_file(fs, source, path);
+            ADD_FAILURE() << "no error for " << path;
+        } catch (const std::runtime_error& error) {
+            EXPECT_EQ(error.what(), message);
+        }
+    }
+    std::string deep;
+    for (int i = 0; i < 257; ++i) deep += "d\\";
+    BundleBuilder builder;
+    EXPECT_THROW(builder.add_entry(fs, deep + "f", deep + "f"), std::runtime_error);
+    EXPECT_TRUE(builder.index().root().empty());
+}
+
+TEST(BundleBuilderTest, FilesTooLargeForThirtyTwoBitSizesAreRefused) {
+    PatternFileSystem fs;
+    fs.sizes = {{"largest", 0xffffffffll}, {"too_large", 0x100000000ll}};
+    BundleBuilder builder;
+    builder.add_file(fs, "largest", "largest");
+    EXPECT_EQ(builder.jobs().at(0).size, 0xffffffffu);
+    try {
+        builder.add_file(fs, "too_large", "too_large");
+        FAIL();
+    } catch (const std::runtime_error& error) {
+        EXPECT_STREQ(
+            error.what(),
+            "File too_large is too large for a bundle: 4294967296 bytes, at most 4294967295 fit");
+    }
+    EXPECT_EQ(builder.jobs().size(), 1u);
+}
+
+TEST(BundleBuilderTest, DataIsCopiedInBoundedChunks) {
+    test::TempDir dir;
+    PatternFileSystem fs;
+    const std::int64_t size = 3 * BundleBuilder::copy_chunk + 5;
+    fs.sizes = {{"big", size}, {"small", 3}};
+    BundleBuilder builder;
+    builder.add_file(fs, "small", "small");
+    builder.add_file(fs, "big", "big");
+    builder.write_bundle(fs, (dir.path() / "big.bundle").string());
+    EXPECT_LE(fs.store->largest_read, BundleBuilder::copy_chunk);
+
+    const std::string bytes = dir.read("big.bundle");
+    const std::uint64_t start = (builder.index().header().directory_end + 3) / 4 * 4 + 4;
+    ASSERT_EQ(bytes.size(), start + size);
+    for (std::int64_t i = 0; i < size; i += 4093) {
+        ASSERT_EQ(bytes[start + i], PatternStore::byte_at(i)) << i;
+    }
+    EXPECT_EQ(bytes.back(), PatternStore::byte_at(size - 1));
+}
+
+TEST(BundleBuilderTest, FailedBuildLeavesThePreviousBundleAndNoTemporaryFile) {
+    struct Case {
+        std::function<void(const test::TempDir&)> spoil;
+        std::string error;  // after the source's path
+    };
+    const Case cases[] = {
+        {[](const test::TempDir& dir) { std::filesystem::remove(dir.path() / "src/b"); },
+         " with create mode: 0x3"},
+        {[](const test::TempDir& dir) { dir.write("src/b", "bbbb"); },
+         " changed size while the bundle was built: 3 bytes when added, 4 now"},
+        {[](const test::TempDir& dir) { dir.write("src/b", "b"); },
+         " changed size while the bundle was built: 3 bytes when added, 1 now"},
+    };
+    for (const Case& c : cases) {
+        test::TempDir dir;
+        dir.write("src/a", "aaaa");
+        dir.write("src/b", "bbb");
+        dir.write("out.bundle", "the good old bundle");
+        dir.write("out.bundle.tmp", "somebody's file");
+        const std::string src = dir.path().string() + "/src/";
+        BundleBuilder builder;
+        builder.add_file(disk(), src + "a", "a");
+        builder.add_file(disk(), src + "b", "b");
+        c.spoil(dir);
+        try {
+            builder.write_bundle(disk(), (dir.path() / "out.bundle").string());
+            ADD_FAILURE() << c.error << ": no error";
+        } catch (const std::runtime_error& error) {
+            EXPECT_NE(std::string(error.what())
+                          .find(kam::normalize_path(src + "b", false, true) + c.error),
+                      std::string::npos)
+                << error.what();
+        }
+        EXPECT_EQ(dir.read("out.bundle"), "the good old bundle");
+        EXPECT_EQ(dir.read("out.bundle.tmp"), "somebody's file");
+        EXPECT_EQ(files_in(dir), (std::vector<std::string>{"out.bundle", "out.bundle.tmp", "src"}));
+    }
+
+    test::TempDir dir;
+    BundleBuilder builder;
+    EXPECT_THROW(builder.write_listing((dir.path() / "missing/out.log").string()), kam::DiskError);
+    EXPECT_TRUE(files_in(dir).empty());
+}
+
+}  // namespace

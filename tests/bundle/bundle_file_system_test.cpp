@@ -1,0 +1,230 @@
+// The bundle file system: answers from the bundle, the parent for files without data, hidden
+// names, listings, switches, a mount in the virtual file system, and corrupt bundles.
+#include "bundle/bundle_file_system.h"
+
+#include <gtest/gtest.h>
+
+#include <functional>
+#include <random>
+
+#include "bundle/bundle_bytes.h"
+#include "support/trovex_runner.h"
+#include "utility/disk_file_system.h"
+#include "utility/encoding.h"
+#include "utility/virtual_file_system.h"
+
+namespace {
+
+using kam::BundleFileSystem;
+
+std::string read_all(kam::Archive archive) {
+    std::string bytes(static_cast<size_t>(archive.size()), '\0');
+    kam::read_bytes(archive, bytes.data(), static_cast<std::uint32_t>(bytes.size()));
+    return bytes;
+}
+
+std::vector<std::string> listed(kam::FileSystem& fs, const std::string& directory,
+                                const std::string& patterns, bool want_directories) {
+    std::vector<std::string> names;
+    fs.list(directory, patterns, want_directories, names);
+    return names;
+}
+
+// data/units.xml "UNITS" and readme.txt "README!" packed; data/maps/level.xml and notes.xml without
+// data; gone.txt and old/ hidden; past_end.bin reaching past the end of the file.
+std::string sample_bundle() {
+    constexpr std::uint64_t data_start = 512;
+    std::string bytes = test::Bytes()
+                            .header(2)
+                            .dir("data")
+                            .dir("maps")
+                            .file("level.xml", 0, 0)
+                            .end()
+                            .file("units.xml", data_start, 5)
+                            .end()
+                            .file("gone.txt", 0, 0, 0)
+                            .file("notes.xml", 0, 0)
+                            .dir("old", 0)
+                            .file("x.txt", data_start, 5)
+                            .end()
+                            .file("past_end.bin", data_start + 8, 100)
+                            .file("readme.txt", data_start + 8, 7)
+                            .end()
+                            .data;
+    bytes.resize(data_start, '\0');
+    return bytes + "UNITS" + std::string(3, '\0') + "README!";
+}
+
+struct Loaded {
+    explicit Loaded(kam::FileSystem* parent = nullptr) : fs(parent) {
+        fs.load(test::archive_of(sample_bundle()), 1234);
+    }
+    BundleFileSystem fs;
+};
+
+TEST(BundleFileSystemTest, ExistenceComesFromTheEntries) {
+    Loaded bundle;
+    struct Case {
+        std::string path;
+        bool exists, is_dir, owns, hides;
+    };
+    const Case cases[] = {
+        {"data", true, true, true, false},
+        {"Data\\Units.XML", true, false, true, false},
+        {"data/maps/level.xml", true, false, true, false},  // listed without data
+        {"gone.txt", false, false, true, true},
+        {"old", false, false, true, true},
+        {"old/x.txt", false, false, true, true},  // below a hidden directory
+        {"nothing", false, false, false, false},
+        {"readme.txt/x", false, false, false, false},
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(bundle.fs.exists(c.path), c.exists) << c.path;
+        EXPECT_EQ(bundle.fs.is_dir(c.path), c.is_dir) << c.path;
+        EXPECT_EQ(bundle.fs.owns(c.path), c.owns) << c.path;
+        EXPECT_EQ(bundle.fs.hides(c.path), c.hides) << c.path;
+    }
+}
+
+TEST(BundleFileSystemTest, PackedFilesOpenFromTheBundleAndOthersFromTheParent) {
+    test::TempDir dir;
+    dir.write("notes.xml", "<notes/>");
+    dir.write("readme.txt", "on disk");
+    kam::DiskFileSystem parent(dir.path().string());
+
+    Loaded alone;
+    kam::Archive units = alone.fs.open("data/units.xml", "r");
+    EXPECT_EQ(units.name(), "data/units.xml");
+    EXPECT_EQ(read_all(units), "UNITS");
+    EXPECT_FALSE(alone.fs.open("notes.xml", "r").has_store());
+    for (const char* mode : {"w", "a", "r+"})
+        EXPECT_FALSE(alone.fs.open("readme.txt", mode).has_store()) << mode;
+    try {
+        alone.fs.open("past_end.bin", "r");
+        FAIL();
+    } catch (const std::range_error& error) {
+        EXPECT_STREQ(error.what(), "Attempt to grow archive test.bundle beyond limits");
+    }
+    EXPECT_EQ(alone.fs.full_path("notes.xml"), "bundle_notes.xml");
+    EXPECT_EQ(alone.fs.source_path("notes.xml"), "notes.xml");
+
+    Loaded bundle(&parent);
+    bundle.fs.set_bundle_path("packed.bundle");
+    EXPECT_EQ(read_all(bundle.fs.open("notes.xml", "r")), "<notes/>");
+    EXPECT_EQ(read_all(bundle.fs.open("readme.txt", "r")),
+              "README!");  // the bundle's data comes first
+    EXPECT_EQ(bundle.fs.full_path("notes.xml"), parent.root() + "notes.xml");
+    EXPECT_EQ(bundle.fs.full_path("data/units.xml"), "bundle_data/units.xml");
+
+    std::uint64_t offset = 9;
+    std::uint32_t size = 9;
+    EXPECT_EQ(bundle.fs.physical_path("data/units.xml", offset, size), "bundle_packed.bundle");
+    EXPECT_EQ(offset, 512u);
+    EXPECT_EQ(size, 5u);
+    EXPECT_EQ(bundle.fs.physical_path("notes.xml", offset, size), parent.root() + "notes.xml");
+    EXPECT_EQ(size, 0xffffffffu);
+}
+
+TEST(BundleFileSystemTest, ListingKeepsVisibleEntriesByFirstMatchingPatternThenName) {
+    Loaded bundle;
+    using Names = std::vector<std::string>;
+    EXPECT_EQ(listed(bundle.fs, "", "*.*", false),
+              (Names{"notes.xml", "past_end.bin", "readme.txt"}));
+    EXPECT_EQ(listed(bundle.fs, "\\", "*", true), (Names{"data"}));
+    EXPECT_EQ(listed(bundle.fs, "", "*.txt;*.xml", false), (Names{"readme.txt", "notes.xml"}));
+    EXPECT_EQ(listed(bundle.fs, "", "*.bin;*;readme.txt", false),
+              (Names{"past_end.bin", "notes.xml", "readme.txt"}));
+    EXPECT_EQ(listed(bundle.fs, "DATA/", "*.*", false), (Names{"units.xml"}));
+    EXPECT_TRUE(listed(bundle.fs, "old", "*.*", false).empty());
+    EXPECT_TRUE(listed(bundle.fs, "readme.txt", "*.*", false).empty());
+}
+
+TEST(BundleFileSystemTest, SwitchesSilenceTheBundle) {
+    const std::function<void(BundleFileSystem&, kam::VirtualFileSystem&)> silencers[] = {
+        [](BundleFileSystem& fs, kam::VirtualFileSystem&) { fs.set_enabled(false); },
+        [](BundleFileSystem&, kam::VirtualFileSystem& vfs) { vfs.set_bundles_enabled(false); },
+    };
+    for (const auto& silence : silencers) {
+        kam::VirtualFileSystem vfs;
+        Loaded bundle;
+        silence(bundle.fs, vfs);
+        EXPECT_FALSE(bundle.fs.exists("readme.txt"));
+        EXPECT_FALSE(bundle.fs.owns("gone.txt"));
+        EXPECT_TRUE(listed(bundle.fs, "", "*", false).empty());
+    }
+    Loaded bundle;
+    bundle.fs.set_owns_nothing(true);
+    EXPECT_TRUE(bundle.fs.exists("readme.txt"));
+    EXPECT_FALSE(bundle.fs.owns("readme.txt"));
+    EXPECT_TRUE(bundle.fs.hides("gone.txt"));
+}
+
+TEST(BundleFileSystemTest, MountedOverTheDiskItAnswersFirstAndHiddenNamesEndTheSearch) {
+    test::TempDir dir;
+    dir.write("gone.txt", "still on disk");
+    dir.write("notes.xml", "<notes/>");
+    dir.write("data/units.xml", "disk units");
+    kam::DiskFileSystem disk(dir.path().string());
+    kam::VirtualFileSystem vfs;
+    auto* bundle = new BundleFileSystem(&disk);
+    bundle->load(test::archive_of(sample_bundle()), 1);
+    vfs.mount("/", bundle, true);
+    vfs.mount("/", &disk, false);
+
+    EXPECT_FALSE(vfs.exists("gone.txt"));
+    EXPECT_FALSE(vfs.open("gone.txt", "r").has_store());
+    EXPECT_EQ(read_all(vfs.open("notes.xml", "r")), "<notes/>");
+    EXPECT_EQ(read_all(vfs.open("Data/Units.xml", "r")), "UNITS");
+    EXPECT_TRUE(vfs.is_dir("data"));
+}
+
+// Every truncation of a good bundle and many random corruptions of it: each loads, or fails with
+// one of the clear errors; each file of what loads opens and reads, or fails the same way.
+TEST(BundleFileSystemTest, CorruptBundlesFailWithClearErrors) {
+    const std::string good = sample_bundle();
+    std::vector<std::string> corrupt;
+    for (size_t length = 0; length < good.size(); ++length)
+        corrupt.push_back(good.substr(0, length));
+    const size_t directory_end = good.find("readme.txt") + 12;  // past its zero and the root's end
+    std::mt19937 random(7);
+    for (int i = 0; i < 3000; ++i) {
+        std::string bytes = good;
+        for (int flips = 1 + static_cast<int>(random() % 4); flips > 0; --flips) {
+            bytes[random() % directory_end] = static_cast<char>(random());
+        }
+        corrupt.push_back(bytes);
+    }
+    const std::string clear_errors[] = {
+        "Corrupt bundle test.bundle: ",
+        "Archive::checked_read() Attempt to read past end of archive 'test.bundle'",
+        "Attempt to grow archive test.bundle beyond limits",
+    };
+    int loaded = 0;
+    for (const std::string& bytes : corrupt) {
+        BundleFileSystem fs;
+        std::function<void(const kam::BundleEntryMap&, const std::string&)> read_every_file =
+            [&](const kam::BundleEntryMap& directory, const std::string& prefix) {
+                for (const auto& [name, entry] : directory) {
+                    if (entry.directory) {
+                        read_every_file(*entry.directory, prefix + name + "\\");
+                    } else if (fs.exists(prefix + name)) {
+                        read_all(fs.open(prefix + name, "r"));
+                    }
+                }
+            };
+        try {
+            fs.load(test::archive_of(bytes), 0);
+            ++loaded;
+            read_every_file(fs.index().root(), "");
+        } catch (const std::runtime_error& error) {
+            const std::string what = error.what();
+            EXPECT_TRUE(
+                std::any_of(std::begin(clear_errors), std::end(clear_errors),
+                            [&](const std::string& start) { return what.rfind(start, 0) == 0; }))
+                << what;
+        }
+    }
+    EXPECT_GT(loaded, 0);
+}
+
+}  // namespace

@@ -1,0 +1,173 @@
+// The bundle directory: both record versions, lookup, name order and corrupt directories.
+#include "bundle/bundle_index.h"
+
+#include <gtest/gtest.h>
+
+#include "bundle/bundle_bytes.h"
+
+namespace {
+
+using kam::BundleEntry;
+using kam::BundleEntryMap;
+using kam::BundleIndex;
+
+// The tree as text: "name offset size visible" for files, "name/ visible{...}" for directories.
+std::string dump(const BundleEntryMap& directory) {
+    std::string text;
+    for (const auto& [name, entry] : directory) {
+        if (entry.directory) {
+            text +=
+                name + "/ " + std::to_string(entry.visible) + "{" + dump(*entry.directory) + "}";
+        } else {
+            text += name + " " + std::to_string(entry.offset) + " " + std::to_string(entry.size) +
+                    " " + std::to_string(entry.visible) + ";";
+        }
+    }
+    return text;
+}
+
+std::unique_ptr<BundleIndex> loaded(const std::string& bytes) {
+    auto index = std::make_unique<BundleIndex>();
+    index->load(test::archive_of(bytes));
+    return index;
+}
+
+std::string load_error(const std::string& bytes) {
+    try {
+        loaded(bytes);
+    } catch (const std::exception& error) {
+        return error.what();
+    }
+    return "loaded";
+}
+
+TEST(BundleIndexTest, VersionOneLoadsLikeVersionTwoAndOtherVersionsLoadEmpty) {
+    const std::string v2 = test::Bytes()
+                               .header(2)
+                               .file("a", 100, 5)
+                               .dir("dir")
+                               .file("x", 0, 0, 0)
+                               .end()
+                               .dir("old", 0)
+                               .end()
+                               .end()
+                               .data;
+    const std::string v1 = test::Bytes()
+                               .header(1)
+                               .v1_file("a", 100, 5)
+                               .v1_dir("dir")
+                               .v1_file("x", 0, 0, 0)
+                               .v1_end()
+                               .v1_dir("old", 0)
+                               .v1_end()
+                               .v1_end()
+                               .data;
+    const std::string expected = "a 100 5 1;dir/ 1{x 0 0 0;}old/ 0{}";
+    EXPECT_EQ(dump(loaded(v2)->root()), expected);
+    EXPECT_EQ(dump(loaded(v1)->root()), expected);
+    EXPECT_EQ(loaded(v1)->header().version, 1u);
+
+    std::string v3 = v2;
+    v3[4] = 3;
+    const auto unknown = loaded(v3);
+    EXPECT_TRUE(unknown->root().empty());
+    EXPECT_EQ(unknown->lookup("a"), nullptr);
+}
+
+TEST(BundleIndexTest, LookupWalksComponentsAndStopsAtHiddenDirectories) {
+    const auto owned = loaded(test::Bytes()
+                                  .header(2)
+                                  .dir("dir")
+                                  .dir("sub")
+                                  .file("file", 64, 9)
+                                  .end()
+                                  .end()
+                                  .file("f", 80, 1)
+                                  .dir("old", 0)
+                                  .file("x", 0, 0)
+                                  .end()
+                                  .end()
+                                  .data);
+    const BundleIndex& index = *owned;
+    const BundleEntry* file = &index.root().at("dir").directory->at("sub").directory->at("file");
+    const BundleEntry* old = &index.root().at("old");
+    const std::pair<std::string, const BundleEntry*> cases[] = {
+        {"Dir/Sub/File", file},
+        {"/dir\\\\sub/file/", file},
+        {"dir/sub", &index.root().at("dir").directory->at("sub")},
+        {"old", old},
+        {"old/x", old},  // below a hidden directory: the hidden directory
+        {"OLD/missing/deeper", old},
+        {"f/x", nullptr},  // through a file
+        {"dir/missing", nullptr},
+        {"", nullptr},
+    };
+    for (const auto& [path, expected] : cases) EXPECT_EQ(index.lookup(path), expected) << path;
+    EXPECT_EQ(index.directory("\\"), &index.root());
+    EXPECT_EQ(index.directory("old"), nullptr);
+}
+
+TEST(BundleIndexTest, LoadingAgainForgetsTheCachedLookup) {
+    BundleIndex index;
+    index.load(test::archive_of(test::Bytes().header(2).file("a", 0, 1).end().data));
+    ASSERT_NE(index.lookup("a"), nullptr);
+    index.load(test::archive_of(test::Bytes().header(2).end().data));
+    EXPECT_EQ(index.lookup("a"), nullptr);
+}
+
+TEST(BundleIndexTest, NamesAreOrderedByUnsignedBytesAndRepeatsKeepTheFirstRecord) {
+    const auto owned = loaded(test::Bytes()
+                                  .header(2)
+                                  .file("\xe9", 0, 1)
+                                  .file("b", 0, 2)
+                                  .file("ab", 0, 3)
+                                  .file("a", 0, 4)
+                                  .dir("b")  // a repeat: its records are read and dropped
+                                  .file("lost", 0, 5)
+                                  .end()
+                                  .file("c", 0, 6)
+                                  .end()
+                                  .data);
+    const BundleIndex& index = *owned;
+    EXPECT_EQ(dump(index.root()), "a 0 4 1;ab 0 3 1;b 0 2 1;c 0 6 1;\xe9 0 1 1;");
+}
+
+TEST(BundleIndexTest, CorruptDirectoriesThrowNamingTheBundleAndTheOffset) {
+    auto v2 = [] { return test::Bytes().header(2); };
+    auto nested = [](int depth) {
+        test::Bytes bytes;
+        bytes.header(2);
+        for (int i = 0; i < depth; ++i) bytes.dir("d");
+        for (int i = 0; i <= depth; ++i) bytes.end();
+        return bytes.data;
+    };
+    const std::pair<std::string, std::string> cases[] = {
+        {v2().dir("").end().end().data, "bad name \"\" at offset 16"},
+        {v2().dir(".").end().end().data, "bad name \".\" at offset 16"},
+        {v2().file("a", 0, 0).dir("..").end().end().data, "bad name \"..\" at offset 32"},
+        {v2().file("a\\b", 0, 0).end().data, "bad name \"a\\b\" at offset 16"},
+        {v2().file("a/b", 0, 0).end().data, "bad name \"a/b\" at offset 16"},
+        {v2().dir("c:").end().end().data, "bad name \"c:\" at offset 16"},
+        {v2().file("\x01/", 0, 0).end().data, "bad name \"\\x01/\" at offset 16"},
+        {test::Bytes().header(1).v1_dir("..").data, "bad name \"..\" at offset 16"},
+        {v2().u8(7).data, "unknown record type 7 at offset 16"},
+        {v2().u8(2).u64(0).u32(0).u8(1).raw("abc").data, "name cut short at offset 16"},
+        {nested(257), "directories nested deeper than 256 at offset 1040"},
+    };
+    for (const auto& [bytes, what] : cases) {
+        EXPECT_EQ(load_error(bytes), "Corrupt bundle test.bundle: " + what);
+    }
+    EXPECT_EQ(load_error(nested(256)), "loaded");
+    EXPECT_EQ(load_error(v2().file("a", 0, 0).data),
+              "Archive::checked_read() Attempt to read past end of archive 'test.bundle'");
+    EXPECT_EQ(load_error("BND"),
+              "Archive::checked_read() Attempt to read past end of archive 'test.bundle'");
+
+    // A failed load keeps what was there.
+    BundleIndex index;
+    index.load(test::archive_of(v2().file("kept", 0, 0).end().data));
+    EXPECT_THROW(index.load(test::archive_of(v2().dir("..").data)), std::runtime_error);
+    EXPECT_NE(index.lookup("kept"), nullptr);
+}
+
+}  // namespace
