@@ -25,18 +25,6 @@ const char* const usage_lines[] = {
     "If a directory is listed, all the files in the directory are compiled.",
 };
 
-// The default disk file system stays mounted only while the command runs.
-class MountGuard {
-public:
-    explicit MountGuard(int id) : id_(id) {}
-    ~MountGuard() { kam::VirtualFileSystem::instance().unmount(id_); }
-    MountGuard(const MountGuard&) = delete;
-    MountGuard& operator=(const MountGuard&) = delete;
-
-private:
-    int id_;
-};
-
 // The virtual file system drops leading separators, so an absolute argument is handed to it
 // relative to the current directory.
 std::string file_system_path(const std::string& argument) {
@@ -61,7 +49,7 @@ int compile_scripts_command() {
     command_line.report_unknown_flags();
 
     kam::VirtualFileSystem& files = kam::VirtualFileSystem::instance();
-    const MountGuard mounted(files.mount("/", &kam::default_disk_file_system(), false));
+    const kam::ScopedMount mounted("/", &kam::default_disk_file_system(), false);
     kam::script::ScriptBatch batch(kam::script::ScriptBatch::mode_for(strip, only_if_modified), report_all);
     const std::vector<std::string> arguments = command_line.arguments();
     for (const std::string& argument : arguments) {
