@@ -34,18 +34,6 @@ bool is_xml_file(const std::string& path) {
     return kam::extension(path) == ".xml";
 }
 
-// Unmounts the command's disk file system, which lives on the command's frame.
-class MountGuard {
-public:
-    explicit MountGuard(int id) : id_(id) {}
-    ~MountGuard() { kam::VirtualFileSystem::instance().unmount(id_); }
-    MountGuard(const MountGuard&) = delete;
-    MountGuard& operator=(const MountGuard&) = delete;
-
-private:
-    int id_;
-};
-
 void compile_xml_file(const std::string& path, bool only_if_modified) {
     kam::VirtualFileSystem& files = kam::VirtualFileSystem::instance();
     const std::string binary_path = kam::binary_xml_path(path);
@@ -121,7 +109,7 @@ int compile_xml_command() {
 
     kam::VirtualFileSystem& files = kam::VirtualFileSystem::instance();
     kam::DiskFileSystem disk(root);
-    const MountGuard mounted(files.mount("/", &disk, false));
+    const kam::ScopedMount mounted("/", &disk, false);
     root = kam::make_absolute(root);
 
     const std::vector<std::string> arguments = command_line.arguments();
