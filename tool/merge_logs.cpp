@@ -13,8 +13,8 @@ namespace {
 const char* const help_lines[] = {
     "trovex merge-logs merged_log log1 [log2] ... ",
     "",
-    "    -g, --genetic [seconds]   If specified trovex will use genetic merge algorithm and work for "
-    "specified amounts of seconds.",
+    ("    -g, --genetic [seconds]   If specified trovex will use genetic merge algorithm and work "
+     "for specified amounts of seconds."),
     "",
     "Merges the specified logs into merged_log.",
 };
@@ -33,11 +33,13 @@ int merge_logs_command() {
 
     const std::string merged_log = command_line.take_argument(0);
     std::vector<std::string> source_logs;
-    for (std::string log = command_line.take_argument(0); !log.empty(); log = command_line.take_argument(0)) {
+    for (std::string log = command_line.take_argument(0); !log.empty();
+         log = command_line.take_argument(0)) {
         source_logs.push_back(log);
     }
     if (merged_log.empty() || source_logs.empty()) {
-        std::puts("A target log and at least one source log must be specified. Supply flag -h for help.");
+        std::puts(
+            "A target log and at least one source log must be specified. Supply flag -h for help.");
         return 1;
     }
 

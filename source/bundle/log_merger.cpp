@@ -159,7 +159,9 @@ void OrderingBuilder::insert(const std::vector<IdString>& log) {
 std::vector<IdString> OrderingBuilder::ordering() const {
     std::vector<IdString> result;
     result.reserve(size_);
-    for (std::int32_t node = next_[head_]; node != head_; node = next_[node]) result.push_back(node);
+    for (std::int32_t node = next_[head_]; node != head_; node = next_[node]) {
+        result.push_back(node);
+    }
     return result;
 }
 
@@ -171,7 +173,9 @@ std::int32_t OrderingBuilder::matches(std::int32_t u, Neighbours neighbours) con
 
 void OrderingBuilder::place_after(std::int32_t u, IdString path) {
     const std::int32_t v = next_[u];
-    const auto high = [&] { return v == head_ ? std::numeric_limits<std::uint64_t>::max() : label_[v]; };
+    const auto high = [&] {
+        return v == head_ ? std::numeric_limits<std::uint64_t>::max() : label_[v];
+    };
     if (high() - gap_key(u) < 2) relabel();
     const std::uint64_t low = gap_key(u);
     const std::uint64_t room = high() - low;
@@ -271,6 +275,17 @@ float LogScorer::score(const std::vector<std::int32_t>& positions) const {
     return worst;
 }
 
+std::vector<IdString> build_ordering(const LoadLogs& logs) {
+    if (logs.empty()) return {};
+    OrderingBuilder builder(logs);
+    const std::size_t largest = largest_log(logs);
+    builder.fill(logs[largest]);
+    for (std::size_t i = 0; i < logs.size(); ++i) {
+        if (i != largest) builder.insert(logs[i]);
+    }
+    return builder.ordering();
+}
+
 float merge_score(const LoadLogs& logs, const std::vector<IdString>& ordering) {
     std::vector<std::int32_t> positions(id_count(logs), 0);
     for (std::size_t i = 0; i < ordering.size(); ++i) {
@@ -357,7 +372,9 @@ void OrderingSearch::move_after(IdString a, IdString b) {
     }
     const std::size_t target = from < at ? at : at + 1;
     candidate_[target] = b;
-    for (std::size_t i = first; i <= last; ++i) positions_[candidate_[i]] = static_cast<std::int32_t>(i);
+    for (std::size_t i = first; i <= last; ++i) {
+        positions_[candidate_[i]] = static_cast<std::int32_t>(i);
+    }
     if (changed_first_ > changed_last_) {
         changed_first_ = first;
         changed_last_ = last;
@@ -379,8 +396,9 @@ std::int32_t search_seconds(std::string_view value) {
         magnitude = std::min(magnitude * 10 + (value[i] - '0'), limit);
     }
     const std::int64_t seconds = negative ? -magnitude : magnitude;
-    return static_cast<std::int32_t>(std::clamp<std::int64_t>(
-        seconds, std::numeric_limits<std::int32_t>::min(), std::numeric_limits<std::int32_t>::max()));
+    return static_cast<std::int32_t>(
+        std::clamp<std::int64_t>(seconds, std::numeric_limits<std::int32_t>::min(),
+                                 std::numeric_limits<std::int32_t>::max()));
 }
 
 void write_merged_log(const std::string& name, const std::vector<IdString>& ordering) {
@@ -433,7 +451,9 @@ void merge_load_logs(const std::string& merged_log, const std::vector<std::strin
         const std::uint64_t start = platform::clock_ticks();
         OrderingSearch search(logs, std::move(ordering));
         while (elapsed_seconds(start) < *search_seconds) {
-            if (search.attempt()) log_detail << "\nMerge score: " << search.best_score() << std::endl;
+            if (search.attempt()) {
+                log_detail << "\nMerge score: " << search.best_score() << std::endl;
+            }
             log_detail << "." << std::flush;
         }
         log_verbose << "Merge score: " << search.best_score() << std::endl;

@@ -29,7 +29,7 @@ std::vector<Neighbours> best_neighbours(const LoadLogs& logs);
 std::size_t largest_log(const LoadLogs& logs);
 
 // Builds an ordering of the logs' distinct paths: one log's paths first, then every other path
-// put beside its best neighbours.
+// put beside its best neighbours. fill and insert take logs given to the constructor.
 class OrderingBuilder {
 public:
     explicit OrderingBuilder(const LoadLogs& logs);
@@ -61,9 +61,9 @@ private:
     std::size_t size_ = 0;
 };
 
-// Scores orderings of one set of logs: per log with paths, the mean distance its reader jumps
-// ((|position - expected| summed in single precision, expected being one past the previous
-// path), divided by the number of paths); the score is the largest of them, 0 with none.
+// Scores orderings of one set of logs. A log's value is the sum, in single precision and in log
+// order, of |position - expected| (expected: one past the previous path's position, 0 at first)
+// divided by its number of paths; the score is the largest value of a log with paths, else 0.
 class LogScorer {
 public:
     explicit LogScorer(const LoadLogs& logs);
@@ -80,6 +80,10 @@ private:
     std::vector<IdString> entries_;  // the logs' paths back to back
     std::vector<Span> logs_;         // logs with paths, the longest first
 };
+
+// The ordering of the plain merge: the largest log, then the paths of the others in their order.
+// Empty without logs.
+std::vector<IdString> build_ordering(const LoadLogs& logs);
 
 // The merge score of an ordering holding every path of the logs.
 float merge_score(const LoadLogs& logs, const std::vector<IdString>& ordering);

@@ -27,16 +27,6 @@ std::vector<std::string> paths_of(const std::vector<IdString>& ids) {
     return paths;
 }
 
-std::vector<IdString> build(const kam::LoadLogs& logs) {
-    kam::OrderingBuilder builder(logs);
-    const std::size_t largest = kam::largest_log(logs);
-    builder.fill(logs[largest]);
-    for (std::size_t i = 0; i < logs.size(); ++i) {
-        if (i != largest) builder.insert(logs[i]);
-    }
-    return builder.ordering();
-}
-
 std::uint32_t bits(float value) { return std::bit_cast<std::uint32_t>(value); }
 
 TEST(LogMergerTest, WorkedExamples) {
@@ -62,9 +52,10 @@ TEST(LogMergerTest, WorkedExamples) {
     for (const auto& c : cases) {
         kam::LoadLogs logs;
         for (const auto& log : c.logs) logs.push_back(ids_of(log));
-        const auto ordering = build(logs);
+        const auto ordering = kam::build_ordering(logs);
         EXPECT_EQ(paths_of(ordering), c.ordering);
-        EXPECT_EQ(bits(kam::merge_score(logs, ordering)), bits(c.score)) << kam::merge_score(logs, ordering);
+        EXPECT_EQ(bits(kam::merge_score(logs, ordering)), bits(c.score))
+            << kam::merge_score(logs, ordering);
     }
     const auto f123 = ids_of({"f1", "f2", "f3"});
     EXPECT_EQ(kam::merge_score({f123, ids_of({"f3", "f2", "f1"})}, f123), 2.0f);
@@ -101,7 +92,8 @@ kam::LoadLogs random_logs(std::mt19937& random) {
             }
         }
         for (std::size_t i = 0; i < 50; ++i) {
-            result.push_back({alphabet[1 + anchors + random() % crowd], alphabet[1 + anchors + crowd + i],
+            result.push_back({alphabet[1 + anchors + random() % crowd],
+                              alphabet[1 + anchors + crowd + i],
                               alphabet[1 + anchors + random() % crowd]});
         }
         return result;
@@ -127,7 +119,7 @@ TEST(LogMergerTest, MatchesThePlainRulesOnRandomLogs) {
     for (int round = 0; round < 400; ++round) {
         const kam::LoadLogs logs = random_logs(random);
         SCOPED_TRACE("round " + std::to_string(round));
-        const auto ordering = build(logs);
+        const auto ordering = kam::build_ordering(logs);
         ASSERT_EQ(ordering, plain::build_ordering(logs));
 
         kam::OrderingSearch fast(logs, ordering);
@@ -145,10 +137,19 @@ TEST(LogMergerTest, MatchesThePlainRulesOnRandomLogs) {
     }
 }
 
+TEST(LogMergerTest, MovesFromLogsTooShortForAPairChangeNothing) {
+    const auto x = kam::intern("short_x");
+    const auto y = kam::intern("short_y");
+    const kam::LoadLogs logs{{}, {x}, {y, y}, {x}};
+    kam::OrderingSearch search(logs, {x, y});
+    for (int attempt = 0; attempt < 100; ++attempt) EXPECT_FALSE(search.attempt());
+    EXPECT_EQ(search.best_ordering(), (std::vector<IdString>{x, y}));
+}
+
 TEST(LogMergerTest, SearchSecondsReadsTheLeadingIntegerClamped) {
     const std::pair<std::string, std::int32_t> cases[] = {
-        {"5", 5},          {" \t+7s", 7},     {"-3", -3},       {"abc", 0},
-        {"", 0},           {"- 4", 0},        {"2147483647", std::numeric_limits<std::int32_t>::max()},
+        {"5", 5}, {" \t+7s", 7}, {"-3", -3}, {"abc", 0}, {"", 0}, {"- 4", 0},
+        {"2147483647", std::numeric_limits<std::int32_t>::max()},
         {"2147483648", std::numeric_limits<std::int32_t>::max()},
         {"-99999999999999999999", std::numeric_limits<std::int32_t>::min()},
     };
@@ -160,9 +161,10 @@ TEST(LogMergerTest, MergedLogReadsBackWithItsSpecialCharacters) {
     const std::string name = (dir.path() / "merged.log").string();
     const auto ordering = ids_of({"a\\b.xml", "r&d\\\"q\"<1>.xml", ""});
     kam::write_merged_log(name, ordering);
-    EXPECT_EQ(dir.read("merged.log"),
-              "\t<open path=\"a\\b.xml\"/>\r\n\t<open path=\"r&amp;d\\&quot;q&quot;&lt;1>.xml\"/>\r\n"
-              "\t<open path=\"\"/>\r\n");
+    EXPECT_EQ(
+        dir.read("merged.log"),
+        "\t<open path=\"a\\b.xml\"/>\r\n\t<open path=\"r&amp;d\\&quot;q&quot;&lt;1>.xml\"/>\r\n"
+        "\t<open path=\"\"/>\r\n");
     EXPECT_EQ(kam::read_load_log(name), ordering);
 }
 
