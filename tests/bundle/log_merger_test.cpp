@@ -61,15 +61,6 @@ TEST(LogMergerTest, WorkedExamples) {
     EXPECT_EQ(kam::merge_score({f123, ids_of({"f3", "f2", "f1"})}, f123), 2.0f);
 }
 
-TEST(LogMergerTest, EquallyFrequentNeighboursGoToTheLargerId) {
-    const auto a = kam::intern("tie_a");
-    const auto b = kam::intern("tie_b");
-    const auto x = kam::intern("tie_x");
-    const auto neighbours = kam::best_neighbours({{a, x, b}, {b, x, a}, {a, x}});
-    EXPECT_EQ(neighbours[x].predecessor, a);  // a twice, b once
-    EXPECT_EQ(neighbours[x].successor, std::max(a, b));  // a, b and the end once each
-}
-
 // Logs over a small alphabet (repeats, pairs of one path, the empty path that shares id 0 with
 // the start and end), larger ones with runs, and ones that crowd many paths into one gap.
 kam::LoadLogs random_logs(std::mt19937& random) {
