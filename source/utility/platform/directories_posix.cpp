@@ -288,6 +288,18 @@ LookupResult look_up(const std::string& path, PathInfo& info) {
     return LookupResult::found;
 }
 
+LookupResult look_up_link(const std::string& path, PathInfo& info, bool& is_link) {
+    const std::string native = posix::native_path(path);
+    struct stat status {};
+    if (lstat(native.c_str(), &status) != 0) {
+        return errno == ENOENT || errno == ENOTDIR ? LookupResult::not_found : LookupResult::failed;
+    }
+    is_link = S_ISLNK(status.st_mode);
+    info.is_directory = S_ISDIR(status.st_mode);
+    info.last_write_time = filetime(status);
+    return LookupResult::found;
+}
+
 LookupResult list_directory(const std::string& directory, std::string_view pattern,
                             std::vector<DirectoryEntry>& entries) {
     const std::string native = posix::native_path(directory);
@@ -329,6 +341,19 @@ bool delete_file(const std::string& path) {
     // Deleting removes files only, as on Windows.
     if (stat(native.c_str(), &status) == 0 && S_ISDIR(status.st_mode)) {
         errno = EISDIR;
+        return false;
+    }
+    if (unlink(native.c_str()) != 0) return false;
+    posix::note_removed(native);
+    return true;
+}
+
+bool remove_link(const std::string& path) {
+    const std::string native = posix::native_path(path);
+    struct stat status {};
+    if (lstat(native.c_str(), &status) != 0) return false;
+    if (!S_ISLNK(status.st_mode)) {
+        errno = EINVAL;
         return false;
     }
     if (unlink(native.c_str()) != 0) return false;
