@@ -88,21 +88,20 @@ BundleExtractor::BundleExtractor(const BundleIndex& index, Options options)
 
 void BundleExtractor::extract(const std::string& subpath, const std::string& target) {
     const std::string path = normalize_path(subpath, false, true);
-    const BundleEntry* entry = index_.lookup(path);
-    if (entry != nullptr && entry->is_visible()) {
-        if (entry->is_directory()) {
-            copy_tree(path, target, std::nullopt);
-        } else {
-            // The file's directory, with exactly that name: a name holding '*' or '?' is no
-            // pattern for its siblings.
-            const size_t cut = path.find_last_of('\\');
-            const size_t name_start = cut == std::string::npos ? 0 : cut + 1;
-            copy_tree(path.substr(0, name_start), target, path.substr(name_start));
-        }
-    } else if (!path.empty()) {
-        throw std::runtime_error("Trovex subpath not found");
-    } else {
+    if (path.empty()) {
         copy_tree("\\", target, std::nullopt);
+        return;
+    }
+    const BundleEntry* entry = index_.lookup(path);
+    if (entry == nullptr || !entry->is_visible()) throw std::runtime_error("Trovex subpath not found");
+    if (entry->is_directory()) {
+        copy_tree(path, target, std::nullopt);
+    } else {
+        // The file's directory, with exactly that name: a name holding '*' or '?' is no pattern
+        // for its siblings.
+        const size_t cut = path.find_last_of('\\');
+        const size_t name_start = cut == std::string::npos ? 0 : cut + 1;
+        copy_tree(path.substr(0, name_start), target, path.substr(name_start));
     }
 }
 
