@@ -159,53 +159,61 @@ void BundleExtractor::copy_file(const std::string& source, const std::string& de
         std::cout << "Failed to copy '" << source << "' from bundle to '" << destination << "'\n";
         return;
     }
-    switch (on_disk(destination)) {
-        case OnDisk::link: refuse(source, destination + " is a symbolic link"); return;
-        case OnDisk::missing: write_file(*entry, destination, false); return;
-        // A directory in the way fails at the rename with the system's own error.
-        case OnDisk::file:
-        case OnDisk::directory: write_file(*entry, destination, true); return;
+    // Bounds are checked before anything is created: an entry reaching past the bundle's end
+    // throws here.
+    Archive data;
+    if (entry->has_data()) {
+        data = Archive(index_.archive(), static_cast<std::int64_t>(entry->offset), entry->size,
+                       false);
+    }
+    // Most destinations are new, so creation is tried first and the disk looked at only when it
+    // fails. Creating exclusively never follows a link planted under the name.
+    try {
+        write_new_file(data, entry->size, destination);
+        return;
+    } catch (const DiskError&) {
+        switch (on_disk(destination)) {
+            case OnDisk::missing: throw;  // failed for another reason
+            case OnDisk::link: refuse(source, destination + " is a symbolic link"); return;
+            case OnDisk::file:
+            case OnDisk::directory: break;
+        }
+    }
+    // A complete copy renamed over the old file: a failed copy leaves the old one, and nothing
+    // is written through a hard link into a file outside. A directory in the way fails at the
+    // rename with the system's own error.
+    const std::string temporary = temporary_beside(destination);
+    write_new_file(data, entry->size, temporary);
+    if (!platform::rename_file(temporary, destination)) {
+        const std::uint32_t error = platform::last_error();
+        platform::delete_file(temporary);
+        throw DiskError("Cannot replace " + destination + " with " + temporary, error);
     }
 }
 
-void BundleExtractor::write_file(const BundleEntry& entry, const std::string& destination,
-                                 bool replace) {
-    // Bounds are checked before anything is created: an entry reaching past the bundle's end
-    // throws here.
-    Archive source;
-    if (entry.has_data()) {
-        source = Archive(index_.archive(), static_cast<std::int64_t>(entry.offset), entry.size,
-                         false);
-    }
-    // A new file is created exclusively, which no link planted under its name can redirect; an
-    // existing one is replaced by renaming a complete copy over it, which never writes through
-    // a link or into a file shared by a hard link.
-    const std::string path = replace ? temporary_beside(destination) : destination;
-    auto store = std::make_shared<FileDataStore>(path, platform::create_new,
-                                                 platform::generic_write, platform::share_read);
+void BundleExtractor::write_new_file(Archive& data, std::uint32_t size, const std::string& path) {
+    Archive out(path,
+                std::make_shared<FileDataStore>(path, platform::create_new, platform::generic_write,
+                                                platform::share_read),
+                0, 0, true);
     try {
-        Archive out(path, std::move(store), 0, 0, true);
-        if (buffer_.empty() && entry.size > 0) buffer_.resize(BundleBuilder::copy_chunk);
-        for (std::uint32_t done = 0; done < entry.size;) {
-            const auto wanted = std::min<std::uint32_t>(entry.size - done,
-                                                        static_cast<std::uint32_t>(buffer_.size()));
-            const std::uint32_t got = source.checked_read(buffer_.data(), wanted);
+        if (buffer_.empty() && size > 0) buffer_.resize(BundleBuilder::copy_chunk);
+        for (std::uint32_t done = 0; done < size;) {
+            const auto wanted =
+                std::min<std::uint32_t>(size - done, static_cast<std::uint32_t>(buffer_.size()));
+            const std::uint32_t got = data.checked_read(buffer_.data(), wanted);
             if (got == 0) {
                 throw std::runtime_error("Bundle " + index_.archive().name() + " ended after " +
-                                         std::to_string(done) + " of the " +
-                                         std::to_string(entry.size) + " bytes of " + destination);
+                                         std::to_string(done) + " of the " + std::to_string(size) +
+                                         " bytes of " + path);
             }
             write_bytes(out, buffer_.data(), got);
             done += got;
         }
     } catch (...) {
+        out = Archive();  // closes the file
         platform::delete_file(path);
         throw;
-    }
-    if (replace && !platform::rename_file(path, destination)) {
-        const std::uint32_t error = platform::last_error();
-        platform::delete_file(path);
-        throw DiskError("Cannot replace " + destination + " with " + path, error);
     }
 }
 

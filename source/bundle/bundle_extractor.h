@@ -41,7 +41,8 @@ private:
     void copy_tree(const std::string& directory, const std::string& target,
                    const std::optional<std::string>& only);
     void copy_file(const std::string& source, const std::string& destination);
-    void write_file(const BundleEntry& entry, const std::string& destination, bool replace);
+    // Creates path (never an existing one) with size bytes of data; removes it again on failure.
+    void write_new_file(Archive& data, std::uint32_t size, const std::string& path);
     void delete_entry(const std::string& destination);
     void refuse(const std::string& source, const std::string& why);
 

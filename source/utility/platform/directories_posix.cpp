@@ -95,8 +95,10 @@ struct CachedDirectory {
 class DirectoryCache {
 public:
     // The directory's actual spelling of name: the exact one when it exists, else the smallest
-    // case-insensitive match; empty when there is none or the directory cannot be read.
-    std::string match(const std::string& directory, const std::string& name) {
+    // case-insensitive match; empty when there is none or the directory cannot be read. status,
+    // when given, is the directory's, taken just before.
+    std::string match(const std::string& directory, const std::string& name,
+                      const struct stat* status = nullptr) {
         std::lock_guard<std::mutex> lock(mutex_);
         for (int attempt = 0; attempt < 2; ++attempt) {
             const CachedDirectory* cached = find_or_load(directory, attempt == 1);
@@ -109,11 +111,13 @@ public:
             }
             // A miss may come from a change made by someone else: reread once if the directory's
             // time says it changed.
-            struct stat status {};
-            if (stat(key(directory).c_str(), &status) != 0 ||
-                same_time(status.st_mtim, cached->modified)) {
+            struct stat taken {};
+            if (attempt == 0 && status != nullptr) {
+                taken = *status;
+            } else if (stat(key(directory).c_str(), &taken) != 0) {
                 return std::string();
             }
+            if (same_time(taken.st_mtim, cached->modified)) return std::string();
         }
         return std::string();
     }
@@ -239,15 +243,19 @@ std::string native_path(const std::string& path) {
     }
     size_t start = ends.size() - 1;
     std::string resolved;
+    // The status of the directory found, which the first match below can use: every new file
+    // asks, so a second stat of the same directory is worth saving.
+    struct stat found {};
+    bool have_found = false;
     for (;;) {
         if (start == 0) {
             resolved.assign(plain[0] == '/' ? 1 : 0, '/');
             break;
         }
         const std::string prefix = plain.substr(0, ends[start - 1]);
-        struct stat status {};
-        if (stat(prefix.c_str(), &status) == 0) {
+        if (stat(prefix.c_str(), &found) == 0) {
             resolved = prefix;
+            have_found = true;
             break;
         }
         --start;
@@ -256,7 +264,10 @@ std::string native_path(const std::string& path) {
     for (size_t index = start; index < ends.size(); ++index) {
         const std::string name = plain.substr(begin, ends[index] - begin);
         std::string actual;
-        if (name != "." && name != "..") actual = cache().match(resolved, name);
+        if (name != "." && name != "..") {
+            const bool first = index == start && have_found;
+            actual = cache().match(resolved, name, first ? &found : nullptr);
+        }
         if (actual.empty()) {
             // Missing from here on: the rest keeps the spelling given.
             if (!resolved.empty() && resolved.back() != '/') resolved += '/';
