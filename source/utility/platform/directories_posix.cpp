@@ -122,6 +122,29 @@ public:
         return std::string();
     }
 
+    // When the directory is cached and its time says it has not changed since: true, with the
+    // spelling of name on disk, or name itself when it is not there. False when the cache cannot
+    // tell.
+    bool spelling_if_unchanged(const std::string& directory, const std::string& name,
+                               std::string& spelling) {
+        std::lock_guard<std::mutex> lock(mutex_);
+        const auto found = directories_.find(key(directory));
+        if (found == directories_.end()) return false;
+        struct stat status {};
+        if (stat(found->first.c_str(), &status) != 0 ||
+            !same_time(status.st_mtim, found->second.modified)) {
+            return false;
+        }
+        const auto group = found->second.spellings.find(folded(name));
+        if (group == found->second.spellings.end() ||
+            std::binary_search(group->second.begin(), group->second.end(), name)) {
+            spelling = name;
+        } else {
+            spelling = group->second.front();
+        }
+        return true;
+    }
+
     void store(const std::string& directory, const std::vector<DirectoryEntry>& entries,
                const timespec& modified) {
         std::lock_guard<std::mutex> lock(mutex_);
@@ -231,7 +254,22 @@ namespace posix {
 std::string native_path(const std::string& path) {
     const std::string plain = plain_path(path);
     const int saved = errno;
-    if (plain.empty() || exists_natively(plain)) {
+    if (plain.empty()) return plain;
+    // A directory the tool listed or filled and nobody changed since answers with one stat of
+    // the directory: extracting a tree asks this for every new file.
+    const size_t slash = plain.rfind('/');
+    const std::string name = slash == std::string::npos ? plain : plain.substr(slash + 1);
+    if (!name.empty() && name != "." && name != "..") {
+        const std::string directory =
+            slash == std::string::npos ? std::string() : plain.substr(0, std::max<size_t>(slash, 1));
+        std::string spelling;
+        if (cache().spelling_if_unchanged(directory, name, spelling)) {
+            errno = saved;
+            if (directory.empty()) return spelling;
+            return directory == "/" ? "/" + spelling : directory + "/" + spelling;
+        }
+    }
+    if (exists_natively(plain)) {
         errno = saved;
         return plain;
     }
