@@ -16,8 +16,8 @@ const char* const usage_lines[] = {
     "",
     "options:",
     "    -r, --recursive            If specified, subdirectories will be copied as well.",
-    "    -d, --allow_delete         If specified, bundle remove files and directories will be "
-    "removed from target!",
+    ("    -d, --allow_delete         If specified, bundle remove files and directories will be "
+     "removed from target!"),
     "",
     "bundle: path to bundle file to copy from",
     "subdir: subpath inside bundle to copy from. This may end with wildcards for the copy.",
