@@ -247,32 +247,28 @@ bool exists_natively(const std::string& path) {
     return stat(path.c_str(), &status) == 0;
 }
 
-}  // namespace
-
-namespace posix {
-
-std::string native_path(const std::string& path) {
-    const std::string plain = plain_path(path);
-    const int saved = errno;
-    if (plain.empty()) return plain;
-    // A directory the tool listed or filled and nobody changed since answers with one stat of
-    // the directory: extracting a tree asks this for every new file.
+// A directory the tool listed or filled and nobody changed since answers with one stat of the
+// directory: extracting a tree asks this for every new file. False when the cache cannot tell.
+bool resolve_from_cache(const std::string& plain, std::string& native) {
     const size_t slash = plain.rfind('/');
     const std::string name = slash == std::string::npos ? plain : plain.substr(slash + 1);
-    if (!name.empty() && name != "." && name != "..") {
-        const std::string directory =
-            slash == std::string::npos ? std::string() : plain.substr(0, std::max<size_t>(slash, 1));
-        std::string spelling;
-        if (cache().spelling_if_unchanged(directory, name, spelling)) {
-            errno = saved;
-            if (directory.empty()) return spelling;
-            return directory == "/" ? "/" + spelling : directory + "/" + spelling;
-        }
+    if (name.empty() || name == "." || name == "..") return false;
+    const std::string directory =
+        slash == std::string::npos ? std::string() : plain.substr(0, std::max<size_t>(slash, 1));
+    std::string spelling;
+    if (!cache().spelling_if_unchanged(directory, name, spelling)) return false;
+    if (directory.empty()) {
+        native = spelling;
+    } else {
+        native = directory == "/" ? "/" + spelling : directory + "/" + spelling;
     }
-    if (exists_natively(plain)) {
-        errno = saved;
-        return plain;
-    }
+    return true;
+}
+
+// The plain path with components that do not exist as spelled matched without regard to case;
+// from the first one that does not exist at all the rest keeps the spelling given. errno is kept.
+std::string resolve_case(const std::string& plain) {
+    const int saved = errno;
     // Find the longest prefix that exists as spelled (usually the parent of a new file), then
     // match the components below it through the cache.
     std::vector<size_t> ends;  // end of each component
@@ -320,6 +316,30 @@ std::string native_path(const std::string& path) {
     return resolved;
 }
 
+LookupResult lookup_failure(int error) {
+    errno = error;
+    return error == ENOENT || error == ENOTDIR ? LookupResult::not_found : LookupResult::failed;
+}
+
+}  // namespace
+
+namespace posix {
+
+std::string native_path(const std::string& path) {
+    const std::string plain = plain_path(path);
+    const int saved = errno;
+    std::string native;
+    if (!plain.empty() && resolve_from_cache(plain, native)) {
+        errno = saved;
+        return native;
+    }
+    if (plain.empty() || exists_natively(plain)) {
+        errno = saved;
+        return plain;
+    }
+    return resolve_case(plain);
+}
+
 void note_added(const std::string& native) { cache().note(plain_path(native), true); }
 
 void note_removed(const std::string& native) { cache().note(plain_path(native), false); }
@@ -327,10 +347,16 @@ void note_removed(const std::string& native) { cache().note(plain_path(native), 
 }  // namespace posix
 
 LookupResult look_up(const std::string& path, PathInfo& info) {
-    const std::string native = posix::native_path(path);
+    // A path spelled as on disk takes one stat. A missing one is resolved without regard to case,
+    // and looked up again only when that found another spelling.
     struct stat status {};
-    if (stat(native.empty() ? "" : native.c_str(), &status) != 0) {
-        return errno == ENOENT || errno == ENOTDIR ? LookupResult::not_found : LookupResult::failed;
+    const std::string plain = plain_path(path);
+    if (plain.empty()) return lookup_failure(ENOENT);
+    if (stat(plain.c_str(), &status) != 0) {
+        const int error = errno;
+        const std::string native = resolve_case(plain);
+        if (native == plain) return lookup_failure(error);
+        if (stat(native.c_str(), &status) != 0) return lookup_failure(errno);
     }
     info.is_directory = S_ISDIR(status.st_mode);
     info.last_write_time = filetime(status);

@@ -1,0 +1,20 @@
+// Reading load logs: the files a game run opened, in order.
+#pragma once
+
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "utility/id_string.h"
+
+namespace kam {
+
+// The paths of a load log's open elements in file order, canonical and interned, duplicates
+// kept. Throws the store's DiskError when the file cannot be opened, and std::runtime_error
+// "Could not load xml: " + name when it does not parse.
+std::vector<IdString> read_load_log(const std::string& name);
+
+// The same over a log's content already in memory; name is only used in the error.
+std::vector<IdString> parse_load_log(std::string_view content, const std::string& name);
+
+}  // namespace kam

@@ -1,0 +1,265 @@
+// XML documents: paths, parsing with caught errors, includes and selections.
+#include "xml/xml_document.h"
+
+#include <algorithm>
+#include <limits>
+
+#include "utility/encoding.h"
+#include "utility/path.h"
+#include "utility/virtual_file_system.h"
+#include "xml/xml_binary.h"
+#include "xml/xml_parser.h"
+
+namespace kam {
+
+namespace {
+
+const char* const internal_file = "#internal_file";
+
+// The files whose text is being parsed right now, outermost first, in canonical form.
+thread_local std::vector<std::string> files_being_loaded;
+
+std::string canonical(std::string_view path) {
+    return normalize_path(path, false, false);
+}
+
+// Marks a file as being parsed for as long as it is.
+class BeingLoaded {
+public:
+    explicit BeingLoaded(const std::string& path) { files_being_loaded.push_back(canonical(path)); }
+    ~BeingLoaded() { files_being_loaded.pop_back(); }
+    BeingLoaded(const BeingLoaded&) = delete;
+    BeingLoaded& operator=(const BeingLoaded&) = delete;
+};
+
+bool is_being_loaded(const std::string& path) {
+    const std::string key = canonical(path);
+    return std::find(files_being_loaded.begin(), files_being_loaded.end(), key) !=
+           files_being_loaded.end();
+}
+
+void select_below(const XMLNode& node, std::string_view remainder,
+                  std::vector<const XMLNode*>& selected) {
+    if (remainder.empty() || remainder == "/") {
+        selected.push_back(&node);
+        return;
+    }
+    const size_t slash = remainder.find('/');
+    const std::string_view step = remainder.substr(0, slash);
+    const std::string_view rest =
+        slash == std::string_view::npos ? std::string_view() : remainder.substr(slash + 1);
+    for (int i = 0; i < node.num_children(); ++i) {
+        const XMLNode& child = *node.child(i);
+        if (child.kind() != NODE_ELEMENT && child.kind() != NODE_DEFINE)
+            continue;
+        if (step == "*" || step == child.name())
+            select_below(child, rest, selected);
+    }
+}
+
+}  // namespace
+
+XMLDocument::XMLDocument() : defines_(&own_defines_) {}
+
+void XMLDocument::fill_entities() {
+    entities_.clear();
+    entities_[intern("lt")] = "<";
+    entities_[intern("gt")] = ">";
+    entities_[intern("apos")] = "'";
+    entities_[intern("quot")] = "\"";
+    entities_[intern("amp")] = "&";
+    entities_[intern("#10")] = "\n";
+}
+
+bool XMLDocument::load(const std::string& path) {
+    set_path(path);
+    VirtualFileSystem& files = VirtualFileSystem::instance();
+    const bool source_exists = files.exists(path);
+    const std::string binary_path = binary_xml_path(source_exists ? files.source_path(path) : path);
+
+    if (files.exists(binary_path)) {
+        const std::uint64_t binary_time = files.modification_time(binary_path);
+        if (!source_exists || binary_time >= files.modification_time(path)) {
+            Archive binary = files.open(binary_path, "r");
+            if (binary.has_store() && binary_xml_version(binary) == 1) {
+                if (!read_binary(binary))
+                    return false;
+                bool stale = false;
+                if (xml_check_dependencies) {
+                    for (const std::string& dependency : dependencies) {
+                        if (files.exists(dependency) &&
+                            files.modification_time(dependency) > binary_time) {
+                            stale = true;
+                            break;
+                        }
+                    }
+                }
+                if (!stale)
+                    return true;
+                root_.clear();
+                dependencies.clear();
+            }
+        }
+    }
+
+    Archive source = files.open(path, "r");
+    if (!source.has_store())
+        return false;
+    bool parsed;
+    {
+        const BeingLoaded loading(path);
+        parsed = parse_text(source);
+    }
+    if (parsed && xml_write_binary) {
+        Archive binary = files.open(binary_path, "w");
+        if (binary.has_store()) {
+            try {
+                write_binary(binary);
+            } catch (...) {
+                // A partial binary form would be taken for the file from now on.
+                binary = Archive();
+                files.remove(binary_path);
+                throw;
+            }
+        }
+    }
+    return parsed;
+}
+
+bool XMLDocument::parse_text(Archive& archive) {
+    if (archive.size() - archive.position() <= 0)
+        return false;
+    std::string bytes;
+    try {
+        const std::int64_t size = archive.remaining();
+        if (size > std::numeric_limits<std::uint32_t>::max()) {
+            throw std::runtime_error("Archive " + archive.name() + " is too large");
+        }
+        bytes.resize(static_cast<size_t>(size));
+        read_bytes(archive, bytes.data(), static_cast<std::uint32_t>(size));
+    } catch (const std::runtime_error&) {
+        if (!xml_catch_parse_errors)
+            throw;
+        root_.clear();
+        return false;
+    }
+    return parse_bytes(bytes, archive.name());
+}
+
+bool XMLDocument::parse_memory(std::string_view text) {
+    set_path(internal_file);
+    return parse_bytes(text, internal_file);
+}
+
+bool XMLDocument::parse_bytes(std::string_view bytes, const std::string& archive_name) {
+    if (bytes.empty())
+        return false;
+    unknown_entity = false;
+    include_error.clear();
+    if (owns_defines())
+        own_defines_.clear();
+    try {
+        return parse_xml(*this, std::string(bytes), archive_name);
+    } catch (const XMLIncludeError& error) {
+        if (!xml_catch_parse_errors)
+            throw;
+        include_error = error.cause;
+    } catch (const std::runtime_error&) {
+        if (!xml_catch_parse_errors)
+            throw;
+    }
+    root_.clear();
+    return false;
+}
+
+void XMLDocument::set_path(const std::string& path) {
+    path_ = path;
+    const std::string normalized = canonical(path);
+    const size_t slash = normalized.rfind('\\');
+    if (slash == std::string::npos) {
+        directory_.clear();
+        name_ = normalized;
+    } else {
+        directory_ = normalized.substr(0, slash + 1);
+        name_ = normalized.substr(slash + 1);
+    }
+}
+
+std::string XMLDocument::resolve_include(const std::string& href) const {
+    if (!href.empty() && (href[0] == '/' || href[0] == '\\'))
+        return href;
+    std::string directory = directory_;
+    std::string_view rest = href;
+    while (rest.substr(0, 2) == "..") {
+        rest.remove_prefix(std::min<size_t>(3, rest.size()));
+        const size_t up =
+            directory.size() < 2 ? std::string::npos : directory.rfind('\\', directory.size() - 2);
+        directory.resize(up == std::string::npos ? 0 : up + 1);
+    }
+    return directory + std::string(rest);
+}
+
+std::vector<const XMLNode*> select(const XMLNode& root, std::string_view path) {
+    std::vector<const XMLNode*> selected;
+    if (path.empty() || path[0] != '/')
+        return selected;
+    const size_t second = path.find('/', 1);
+    const std::string_view first_step =
+        path.substr(1, second == std::string_view::npos ? std::string_view::npos : second - 1);
+    if (first_step != root.name())
+        return selected;
+    select_below(root, second == std::string_view::npos ? path : path.substr(second + 1), selected);
+    return selected;
+}
+
+std::vector<std::unique_ptr<XMLNode>> XMLDocument::include(const XMLNode& element) {
+    std::vector<std::unique_ptr<XMLNode>> nodes;
+    std::string path = resolve_include(element.parameter(ids::href));
+    if (element.parameter(ids::parse) == "text")
+        return nodes;
+    std::string fragment;
+    const size_t hash = path.find('#');
+    if (hash != std::string::npos) {
+        for (char c : std::string_view(path).substr(hash + 1)) {
+            if (c != '\t' && c != '\n' && c != ' ')
+                fragment += c;
+        }
+        path.resize(hash);
+    }
+    if (is_being_loaded(path))
+        throw XMLIncludeError("Recursive include of " + path, "Recursive include of " + path);
+
+    XMLDocument included;
+    included.entities_ = entities_;
+    included.borrow_defines(defines());
+    const XMLDefineList::State state = defines().state();
+    const bool loaded = included.load(path);
+    // A parse that stopped half-way leaves its scopes open.
+    defines().restore(state);
+    if (!loaded) {
+        dependencies.insert(path);
+        if (!included.include_error.empty()) {
+            throw XMLIncludeError(included.include_error, included.include_error);
+        }
+        return nodes;
+    }
+    dependencies.insert(included.dependencies.begin(), included.dependencies.end());
+    dependencies.insert(path);
+
+    std::string selection =
+        fragment.empty() ? "xpointer(/" + included.root().name() + "/*)" : fragment;
+    if (selection.compare(0, 8, "xpointer") == 0) {
+        selection =
+            selection.size() < 10 ? std::string() : selection.substr(9, selection.size() - 10);
+    }
+    for (const XMLNode* node : select(included.root(), selection)) {
+        if (node->kind() == NODE_DEFINE) {
+            defines().add(std::make_unique<XMLDefine>(node->define()));
+        } else {
+            nodes.push_back(std::make_unique<XMLNode>(*node));
+        }
+    }
+    return nodes;
+}
+
+}  // namespace kam

@@ -1,0 +1,59 @@
+// Reading load logs in their recorded and merged forms.
+#include "bundle/load_log.h"
+
+#include <gtest/gtest.h>
+
+#include "support/trovex_runner.h"
+#include "utility/errors.h"
+
+namespace {
+
+std::vector<std::string> paths_of(const std::vector<kam::IdString>& ids) {
+    std::vector<std::string> paths;
+    for (kam::IdString id : ids) paths.push_back(kam::string_of(id));
+    return paths;
+}
+
+TEST(LoadLogTest, FormsReadAlike) {
+    using Paths = std::vector<std::string>;
+    const std::pair<std::string, Paths> cases[] = {
+        // Two recording runs appended to one file read as one sequence, duplicates kept.
+        {"   <open path=\"a\\b.xml\" flags=\"r\" />\r\n   <open path=\"c.ksf\" flags=\"rc\" />\r\n"
+         "   <open path=\"a\\b.xml\" flags=\"r\" />\r\n",
+         {"a\\b.xml", "c.ksf", "a\\b.xml"}},
+        {"\t<open path=\"x\\y.xml\"/>\r\n\t<open path=\"z\"/>\r\n", {"x\\y.xml", "z"}},
+        {"<open path=\"Data/Units/Tank.XML\"/>", {"data\\units\\tank.xml"}},
+        {"<open path=\"\" dir=\"/Maps//One/\"/><open/>", {"maps\\one", ""}},
+        {"<close path=\"a\"/>text<open path=\"b\"/><!-- c -->", {"b"}},
+        {"   <open path=\"r&amp;d\\a&lt;b&gt;.xml\" flags=\"r\" />\r\n", {"r&d\\a<b>.xml"}},
+        {"", {}},
+    };
+    for (const auto& [content, expected] : cases) {
+        EXPECT_EQ(paths_of(kam::parse_load_log(content, "x.log")), expected) << content;
+    }
+}
+
+TEST(LoadLogTest, FailuresNameTheFileAsTyped) {
+    test::TempDir dir;
+    dir.write("bad.log", "<open path=\"a\"");
+    dir.write("empty.log", "");
+    const std::string bad = (dir.path() / "bad.log").string();
+    try {
+        kam::read_load_log(bad);
+        FAIL() << "no throw";
+    } catch (const kam::DiskError&) {
+        FAIL() << "wrong error";
+    } catch (const std::runtime_error& error) {
+        EXPECT_EQ(std::string(error.what()), "Could not load xml: " + bad);
+    }
+    EXPECT_TRUE(kam::read_load_log((dir.path() / "empty.log").string()).empty());
+    try {
+        kam::read_load_log((dir.path() / "missing.log").string());
+        FAIL() << "no throw";
+    } catch (const kam::DiskError& error) {
+        EXPECT_NE(std::string(error.what()).find("with create mode: 0x3, access: 0x80000000, share_mode: 0x1"),
+                  std::string::npos);
+    }
+}
+
+}  // namespace

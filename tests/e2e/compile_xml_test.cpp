@@ -1,0 +1,132 @@
+// compile-xml as a user runs it: help, messages, -m, -a, -r, and the .xmb files it leaves.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+
+#include "support/trovex_runner.h"
+
+namespace {
+
+const std::string help =
+    "trovex compile-xml [options] file1 [file2] ... \n"
+    "\n"
+    "    -m, --only-if-modified  Only recompile if .xml is modified.\n"
+    "    -r, --root [dir]        Specify root directory, this is needed for xinclude compilation.\n"
+    "    -a, --report-all        Report all errors and do not stop on first error.\n"
+    "\n"
+    "Compiles the listed .xml files into .xml.bin files.\n"
+    "If a directory is listed, all the xml-files in the directory are compiled.\n";
+
+TEST(CompileXmlTest, PrintsHelpAndFailsWithoutArguments) {
+    test::TempDir dir;
+    for (const auto& arguments : std::vector<std::vector<std::string>>{
+             {"compile-xml"}, {"compile-xml", "-h"}, {"compile-xml", "--help"}}) {
+        const auto result = test::run_trovex(dir.path(), arguments);
+        EXPECT_EQ(result.output, test::banner() + help);
+        EXPECT_EQ(result.exit_code, 1);
+    }
+}
+
+TEST(CompileXmlTest, CompilesFilesAndDirectoriesAndReportsTheRest) {
+    test::TempDir dir;
+    dir.write("a.xml", "<a/>");
+    dir.write("Data.XML", "<d/>");
+    dir.write("notes.txt", "x");
+    dir.write("tree/Skipped.XML", "<s/>");
+    dir.write("tree/b.xml", "<b/>");
+    dir.write("tree/sub/c.xml", "<c/>");
+    const auto result = test::run_trovex(dir.path(), {"-v", "compile-xml", "a.xml", "Data.XML",
+                                                      "notes.txt", "missing.xml", "tree", "-q"});
+    EXPECT_EQ(result.output, test::banner() + test::framed("Unknown flag -q use -h for help") +
+                                 "Compiling a.xml\n" + test::framed("data.xml is not an xml file") +
+                                 test::framed("notes.txt is not an xml file") +
+                                 test::framed("Source file doesn't exist missing.xml") +
+                                 "Compiling tree\\b.xml\nCompiling tree\\sub\\c.xml\n");
+    EXPECT_EQ(result.exit_code, 0);
+    EXPECT_EQ(dir.read("a.xmb"),
+              std::string("XML\x01\x01\0\0\0a\0\x01\0\0\0\0\0\0\0\0\0\0\0\0\0\0\0\0\0\0\0", 30));
+    EXPECT_TRUE(dir.exists("tree/b.xmb"));
+    EXPECT_TRUE(dir.exists("tree/sub/c.xmb"));
+    EXPECT_FALSE(dir.exists("Data.xmb"));
+    EXPECT_FALSE(dir.exists("tree/Skipped.xmb"));
+}
+
+TEST(CompileXmlTest, OnlyIfModifiedSkipsUpToDateFiles) {
+    test::TempDir dir;
+    dir.write("tree/a.xml", "<a/>");
+    dir.write("tree/b.xml", "<b/>");
+    EXPECT_EQ(test::run_trovex(dir.path(), {"-v", "compile-xml", "-m", "tree"}).output,
+              test::banner() + "Compiling tree\\a.xml\nCompiling tree\\b.xml\n");
+    EXPECT_EQ(test::run_trovex(dir.path(), {"-v", "compile-xml", "-m", "tree"}).output,
+              test::banner());
+    EXPECT_EQ(test::run_trovex(dir.path(), {"-v", "compile-xml", "tree"}).output,
+              test::banner() + "Compiling tree\\a.xml\nCompiling tree\\b.xml\n");
+}
+
+TEST(CompileXmlTest, AFileThatNoLongerParsesLosesItsBinaryForm) {
+    test::TempDir dir;
+    dir.write("a.xml", "<a/>");
+    test::run_trovex(dir.path(), {"compile-xml", "a.xml"});
+    ASSERT_TRUE(dir.exists("a.xmb"));
+    dir.write("a.xml", "<a>");
+    const auto result = test::run_trovex(dir.path(), {"compile-xml", "a.xml"});
+    EXPECT_EQ(result.output, test::banner());
+    EXPECT_EQ(result.exit_code, 0);
+    EXPECT_FALSE(dir.exists("a.xmb"));
+}
+
+TEST(CompileXmlTest, ReportAllCollectsDirectoryErrorsAndRepeatsThem) {
+    test::TempDir dir;
+    // A directory where the binary form should go can be neither deleted nor written.
+    for (const char* tree : {"one", "two"}) {
+        dir.write(std::string(tree) + "/x.xml", "<x/>");
+        dir.write(std::string(tree) + "/x.xmb/keep", "");
+        dir.write(std::string(tree) + "/y.xml", "<y/>");
+    }
+    const auto result = test::run_trovex(dir.path(), {"compile-xml", "-a", "one", "two"});
+    const std::string& out = result.output;
+    EXPECT_EQ(result.exit_code, 0);
+    const size_t first_report = out.find("ERROR: archive.cpp");
+    ASSERT_NE(first_report, std::string::npos) << out;
+    const size_t second_report = out.find("ERROR: archive.cpp", first_report + 1);
+    ASSERT_NE(second_report, std::string::npos) << out;
+    // The second report holds the first directory's error again, then the second's.
+    const std::string first_error =
+        out.substr(first_report, out.find('\n', first_report) - first_report);
+    EXPECT_NE(first_error.find("one\\x.xmb"), std::string::npos);
+    EXPECT_EQ(out.substr(second_report, first_error.size()), first_error);
+    EXPECT_NE(out.find("\nERROR: archive.cpp", second_report), std::string::npos);
+    EXPECT_NE(out.find("two\\x.xmb", second_report), std::string::npos);
+    EXPECT_TRUE(dir.exists("one/y.xmb"));
+    EXPECT_TRUE(dir.exists("two/y.xmb"));
+
+    const auto stopped = test::run_trovex(dir.path(), {"-b", "compile-xml", "one", "two"});
+    EXPECT_EQ(stopped.output.find("ERROR: Cant delete"), test::banner().size() + 71)
+        << stopped.output;
+    EXPECT_EQ(stopped.output.find("two"), std::string::npos);
+    EXPECT_EQ(stopped.exit_code, 1);
+}
+
+TEST(CompileXmlTest, RootedIncludesAreFoundUnderTheRootFromAnywhere) {
+    test::TempDir dir;
+    dir.write("game/shared/a.xml", "<s><from_shared/></s>");
+    dir.write("game/data/main.xml", "<m><xi:include href=\"/shared/a.xml\"/><own/></m>");
+    dir.write("elsewhere/data/main.xmb", "decoy");
+    const std::string root = (dir.path() / "game").string();
+    const std::string source = (dir.path() / "game/data/main.xml").string();
+    const auto result =
+        test::run_trovex(dir.path() / "elsewhere", {"compile-xml", "-r", root, source});
+    EXPECT_EQ(result.output, test::banner());
+    const std::string binary = dir.read("game/data/main.xmb");
+    EXPECT_NE(binary.find("from_shared"), std::string::npos);
+    EXPECT_NE(binary.find("shared/a.xml"), std::string::npos);
+    EXPECT_TRUE(dir.exists("game/shared/a.xmb"));
+
+    // Recompiling removes the old binary form under the root, not a namesake where it runs.
+    dir.write("game/data/main.xml", "<m>");
+    test::run_trovex(dir.path() / "elsewhere", {"compile-xml", "-r", root, source});
+    EXPECT_FALSE(dir.exists("game/data/main.xmb"));
+    EXPECT_EQ(dir.read("elsewhere/data/main.xmb"), "decoy");
+}
+
+}  // namespace

@@ -1,0 +1,84 @@
+// An in-memory file system with a settable clock, for tests of code that reads and writes files.
+#pragma once
+
+#include <cstring>
+#include <map>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "utility/archive.h"
+#include "utility/file_system.h"
+
+namespace test {
+
+class MemoryFileSystem : public kam::FileSystem {
+public:
+    struct File {
+        std::string bytes;
+        std::uint64_t time = 0;
+    };
+
+    // Writes a file stamped with the clock, which then moves on.
+    void write(const std::string& path, const std::string& bytes) {
+        files[path] = {bytes, clock++};
+    }
+
+    bool exists(const std::string& path) override { return files.count(path) != 0; }
+    std::string physical_path(const std::string& path, std::uint64_t& offset,
+                              std::uint32_t& size) override {
+        offset = 0;
+        size = 0xffffffff;
+        return path;
+    }
+    std::string full_path(const std::string& path) override { return path; }
+    std::string source_path(const std::string& path) override { return path; }
+    kam::Archive open(const std::string& path, const std::string& mode) override {
+        if (mode.find('w') != std::string::npos) {
+            File& file = files[path];
+            file = {std::string(), clock++};
+            return kam::Archive(path, std::make_shared<Store>(file.bytes), 0, 0, true);
+        }
+        const auto found = files.find(path);
+        if (found == files.end())
+            return kam::Archive();
+        return kam::Archive(path, std::make_shared<Store>(found->second.bytes), 0,
+                            static_cast<std::int64_t>(found->second.bytes.size()), false);
+    }
+    bool make_dir(const std::string&) override { return true; }
+    bool remove(const std::string& path) override { return files.erase(path) != 0; }
+    void list(const std::string&, const std::string&, bool, std::vector<std::string>&) override {}
+    std::uint64_t modification_time(const std::string& path) override {
+        const auto found = files.find(path);
+        return found == files.end() ? 0 : found->second.time;
+    }
+
+    std::map<std::string, File> files;
+    std::uint64_t clock = 1000;
+
+private:
+    // Reads and writes one file's bytes in place.
+    class Store : public kam::DataStore {
+    public:
+        explicit Store(std::string& bytes) : bytes_(bytes) {}
+        std::uint32_t write(std::uint64_t offset, const void* data, std::uint32_t count) override {
+            if (bytes_.size() < offset + count)
+                bytes_.resize(offset + count);
+            std::memcpy(bytes_.data() + offset, data, count);
+            return count;
+        }
+        std::uint32_t read(std::uint64_t offset, void* buffer, std::uint32_t count) override {
+            if (offset >= bytes_.size())
+                return 0;
+            const auto available =
+                static_cast<std::uint32_t>(std::min<std::uint64_t>(count, bytes_.size() - offset));
+            std::memcpy(buffer, bytes_.data() + offset, available);
+            return available;
+        }
+
+    private:
+        std::string& bytes_;
+    };
+};
+
+}  // namespace test

@@ -1,0 +1,161 @@
+// The binary form: golden bytes, round trips, the header test and corrupt input of every kind.
+#include "xml/xml_binary.h"
+
+#include <gtest/gtest.h>
+
+#include <memory>
+
+#include "utility/encoding.h"
+#include "xml/xml_test_support.h"
+
+namespace {
+
+std::string write(const kam::XMLDocument& document) {
+    std::string bytes;
+    struct Sink : kam::DataStore {
+        std::string* out;
+        std::uint32_t write(std::uint64_t offset, const void* data, std::uint32_t count) override {
+            out->replace(offset, count, static_cast<const char*>(data), count);
+            return count;
+        }
+        std::uint32_t read(std::uint64_t, void*, std::uint32_t) override { return 0; }
+    };
+    auto sink = std::make_shared<Sink>();
+    sink->out = &bytes;
+    kam::Archive archive("out.xmb", sink, 0, 0, true);
+    document.write_binary(archive);
+    return bytes;
+}
+
+bool read(kam::XMLDocument& document, const std::string& bytes) {
+    kam::Archive archive("in.xmb",
+                         std::make_shared<kam::ConstMemoryDataStore>(bytes.data(), bytes.size()), 0,
+                         static_cast<std::int64_t>(bytes.size()), false);
+    return document.read_binary(archive);
+}
+
+std::string u32(std::uint32_t value) {
+    return std::string(reinterpret_cast<const char*>(&value), 4);
+}
+
+const char* const rich =
+    "<r a=\"r\" b='x'>\n <xdefine name=\"m(p, pq)\" expression=\"$pq + $p\"/>\n"
+    " <e n=\"1\" n=\"@m(1, 2)\">t<![CDATA[<c>]]></e>\n <f/>text\xE9</r>";
+
+TEST(XMLBinaryTest, StoresTheSmallestFileAsDocumented) {
+    kam::XMLDocument document;
+    ASSERT_TRUE(document.parse_memory("<a/>"));
+    EXPECT_EQ(write(document), std::string("XML\x01", 4) + u32(1) + std::string("a\0", 2) + u32(1) +
+                                   u32(0) + u32(0) + u32(0) + u32(0));
+}
+
+TEST(XMLBinaryTest, SharesStringsInOrderOfFirstUseAndKeepsDefinesInline) {
+    kam::XMLDocument document;
+    ASSERT_TRUE(
+        document.parse_memory("<r a=\"r\"><xdefine name=\"w\" value=\"1\"/>t<a a=\"t\"/></r>"));
+    document.dependencies = {"z.xml", "b.xml"};
+    const std::string expected =
+        std::string("XML\x01", 4) + u32(3) + std::string("r\0a\0t\0", 6) + u32(1) + u32(0) +
+        u32(1) + u32(1) + u32(0) + u32(3) +  // <r a="r"> with 3 children
+        u32(4) + std::string("@w\0", 3) + u32(0) + u32(0) + std::string("1\0\0", 3) +  // define
+        u32(2) + u32(2) +                                                              // text "t"
+        u32(1) + u32(1) + u32(1) + u32(1) + u32(2) + u32(0) +                          // <a a="t"/>
+        u32(2) + std::string("b.xml\0z.xml\0", 12);
+    EXPECT_EQ(write(document), expected);
+}
+
+TEST(XMLBinaryTest, AWrittenTreeReadsBackEqual) {
+    kam::XMLDocument document;
+    ASSERT_TRUE(document.parse_memory(rich));
+    document.dependencies = {"a\\b.xml", "c.xml"};
+    const std::string bytes = write(document);
+
+    kam::XMLDocument copy;
+    copy.set_path("data\\copy.xml");
+    ASSERT_TRUE(read(copy, bytes));
+    EXPECT_EQ(test::dump(copy.root()), test::dump(document.root()));
+    EXPECT_EQ(copy.dependencies, document.dependencies);
+    EXPECT_EQ(copy.root().line(), 0);
+    EXPECT_EQ(copy.root().child(1)->line(), 0);
+    EXPECT_EQ(copy.root().child(1)->file(), "data\\copy.xml");
+    EXPECT_EQ(copy.root().child(0)->define(), document.root().child(0)->define());
+    EXPECT_EQ(copy.root().child(0)->name(), "xdefine");
+    EXPECT_EQ(write(copy), bytes);
+}
+
+TEST(XMLBinaryTest, HeaderTestTellsVersionsAndStrangers) {
+    const struct {
+        std::string bytes;
+        int version;
+    } cases[] = {
+        {"", 0},
+        {"XML", 0},
+        {std::string("XML\x01", 4), 1},
+        {std::string("XML\x02rest", 8), 2},
+        {"XML\xFF", -1},
+        {"XMX\x01", -1},
+        {"<a/>", -1},
+    };
+    for (const auto& c : cases) {
+        kam::Archive archive(
+            "t", std::make_shared<kam::ConstMemoryDataStore>(c.bytes.data(), c.bytes.size()), 0,
+            static_cast<std::int64_t>(c.bytes.size()), false);
+        EXPECT_EQ(kam::binary_xml_version(archive), c.version) << c.bytes;
+        EXPECT_EQ(archive.position(), 0);
+    }
+    EXPECT_EQ(kam::binary_xml_path("units\\tank.xml"), "units\\tank.xmb");
+    EXPECT_EQ(kam::binary_xml_path("a"), ".xmb");
+}
+
+TEST(XMLBinaryTest, CorruptFilesFailCleanly) {
+    kam::XMLDocument document;
+    ASSERT_TRUE(document.parse_memory(rich));
+    document.dependencies = {"dep.xml"};
+    const std::string bytes = write(document);
+
+    for (size_t length = 0; length < bytes.size(); ++length) {
+        kam::XMLDocument truncated;
+        EXPECT_FALSE(read(truncated, bytes.substr(0, length))) << length;
+        EXPECT_EQ(truncated.root().kind(), kam::NODE_NONE);
+    }
+    for (size_t at = 4; at < bytes.size(); ++at) {
+        for (unsigned char flip : {0x01, 0x80, 0xFF}) {
+            std::string corrupt = bytes;
+            corrupt[at] = static_cast<char>(corrupt[at] ^ flip);
+            kam::XMLDocument target;
+            read(target, corrupt);  // may read as another tree; must not crash
+        }
+    }
+    const std::string huge_counts[] = {
+        std::string("XML\x01", 4) + u32(0xFFFFFFFF),
+        std::string("XML\x01", 4) + u32(1) + std::string("a\0", 2) + u32(1) + u32(0) +
+            u32(0x40000000),
+        std::string("XML\x01", 4) + u32(1) + std::string("a\0", 2) + u32(1) + u32(0) + u32(0) +
+            u32(0x7FFFFFFF),
+        std::string("XML\x01", 4) + u32(1) + std::string("a\0", 2) + u32(1) + u32(7) + u32(0) +
+            u32(0) + u32(0),
+        std::string("XML\x01", 4) + u32(0) + u32(2) + u32(3) + u32(0),
+        std::string("XML\x01", 4) + u32(0) + u32(4) + std::string("@m\0", 3) + u32(1) +
+            std::string("$a\0", 3) + u32(1) + u32(5) + std::string("b\0\0", 3) + u32(0),
+    };
+    for (const std::string& corrupt : huge_counts) {
+        kam::XMLDocument target;
+        EXPECT_FALSE(read(target, corrupt));
+    }
+    std::string deep = std::string("XML\x01", 4) + u32(1) + std::string("a\0", 2);
+    for (int i = 0; i < 2000; ++i)
+        deep += u32(1) + u32(0) + u32(0) + u32(1);
+    kam::XMLDocument target;
+    EXPECT_FALSE(read(target, deep));
+
+    kam::xml_catch_parse_errors = false;
+    try {
+        read(target, bytes.substr(0, 20));
+        ADD_FAILURE();
+    } catch (const std::runtime_error& error) {
+        EXPECT_EQ(std::string(error.what()), "Binary XML in.xmb is corrupt at byte 20");
+    }
+    kam::xml_catch_parse_errors = true;
+}
+
+}  // namespace

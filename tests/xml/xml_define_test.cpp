@@ -1,0 +1,115 @@
+// xdefine macros as content uses them: values, parameters, expressions, scopes and guards.
+#include "xml/xml_define.h"
+
+#include <gtest/gtest.h>
+
+#include "xml/xml_test_support.h"
+
+namespace {
+
+using test::parse;
+
+struct Case {
+    std::string input;
+    std::string expected;
+};
+
+TEST(XMLDefineTest, ExpandsReferencesInTextAndDoubleQuotedValues) {
+    const Case cases[] = {
+        {"<r><xdefine name=\"w\" value=\"10\"/><a width=\"@w\"/></r>", "r{@w(10) a[width=10]}"},
+        {"<r><xdefine name=\"w\" value=\"10\"/><a width='@w'/></r>", "r{@w(10) a[width=@w]}"},
+        {"<r><xdefine name=\" w \n\" value=\"10\"/><a>@w</a></r>", "r{@w(10) a{\"10\"}}"},
+        {"<r><xdefine name=\"half(x)\" expression=\"$x / 2\"/><a v=\"@half(5)\"/></r>",
+         "r{@half($x,$x / 2)= a[v=2.500000]}"},
+        {"<r><xdefine name=\"m(a, ab)\" value=\"$ab+$a\"/><a>@m(1, 2)</a></r>",
+         "r{@m($a,$ab,$ab+$a) a{\"2+1\"}}"},
+        {"<r><xdefine name=\"w\" value=\"10\"/><a>@wide @w</a></r>", "r{@w(10) a{\"@wide @w\"}}"},
+        {"<r><xdefine name=\"w\" value=\"10\"/><a>@w @w,@w</a></r>", "r{@w(10) a{\"10 10,10\"}}"},
+        {"<r><xdefine name=\"w\" value=\"10\"/><a>@unknown @w</a></r>",
+         "r{@w(10) a{\"@unknown 10\"}}"},
+        {"<r><xdefine name=\"b\"><b x=\"1\"/></xdefine><a>x@b y</a></r>",
+         "r{@b(<b x=\"1\"/>) a{\"x\" b[x=1] \" y\"}}"},
+        {"<r><xdefine name=\"q\" value=\"1&quot; z=&quot;2\"/><a v=\"@q\"/></r>",
+         "r{@q(1\" z=\"2) a[v=1 z=2]}"},
+        {"<r><xdefine name=\"e\" value=\"&amp;lt;\"/><a>@e</a></r>", "r{@e(&lt;) a{\"<\"}}"},
+        {"<r><xdefine name=\"w\" value=\"1\"/><xdefine name=\"v\" value=\"@w@w\"/><a>@v</a></r>",
+         "r{@w(1) @v(11) a{\"11\"}}"},
+        {"<r><xdefine name=\"v\" value=\"@w\"/><xdefine name=\"w\" value=\"2\"/><a>@v</a></r>",
+         "r{@v(@w) @w(2) a{\"2\"}}"},
+        {"<r><xdefine name=\"w\" value=\"1\"/><xdefine name=\"w\" value=\"2\"/><a>@w</a></r>",
+         "r{@w(1) @w(2) a{\"2\"}}"},
+        {"<r><g><xdefine name=\"w\" value=\"1\"/><a>@w</a></g><a>@w</a></r>",
+         "r{g{@w(1) a{\"1\"}} a{\"@w\"}}"},
+        {"<r><xdefine name=\"w\" value=\"1\"/><g><xdefine name=\"w\" "
+         "value=\"2\"/></g><a>@w</a></r>",
+         "r{@w(1) g{@w(2)} a{\"1\"}}"},
+        {"<r><xdefine name=\"k\" expression=\"rnd * 0 + 7\" value=\"x\"/><a>@k</a></r>",
+         "r{@k(rnd * 0 + 7)= a{\"7.000000\"}}"},
+        {"<r><xdefine name=\"m()\" value=\"[$]\"/><a>@m()</a></r>", "r{@m($,[$]) a{\"[]\"}}"},
+        // Text around an expansion is decoded once, not again with what the define wrote.
+        {"<r><xdefine name=\"s\" value=\"4\"/><e a=\"@s &amp; &quot;x\">&lt;b&gt; @s "
+         "&amp;amp;</e></r>",
+         "r{@s(4) e[a=4 & \"x]{\"<b> 4 &amp;\"}}"},
+        {"<r><xdefine name=\"s\" value=\"&amp;lt;\"/><e>@s&amp;lt;</e></r>",
+         "r{@s(&lt;) e{\"<&lt;\"}}"},
+    };
+    for (const Case& c : cases)
+        EXPECT_EQ(parse(c.input), c.expected) << c.input;
+}
+
+TEST(XMLDefineTest, ReportsMisuseAsParseErrors) {
+    const Case cases[] = {
+        {"<r><xdefine name=\"m(a,b)\" value=\"$a$b\"/>\n<a>@m(1)</a></r>",
+         "#internal_file (2): Wrong number of macro parameters to @m"},
+        {"<r><xdefine name=\"m(a)\" value=\"$a\"/><a>@m x</a></r>",
+         "#internal_file (1): Wrong number of macro parameters to @m"},
+        {"<r><xdefine name=\"m(a)\" value=\"$a\"/><a>@m) (1</a></r>",
+         "#internal_file (1): Wrong number of macro parameters to @m"},
+        {"<r><xdefine name=\"f\" expression=\"foo\"/><a>@f</a></r>",
+         "#internal_file (1): Unknown identifier foo"},
+        {"<r><xdefine name=\"w\" value=\"a@w\"/><a>@w</a></r>",
+         "#internal_file (1): Define @w expands without end"},
+        {"<r><xdefine name=\"w\" value=\"@w;\"/><a v=\"@w\"/></r>",
+         "#internal_file (1): Define @w expands without end"},
+        {"<r><xdefine name=\"m(a)\" value=\"@m($a)\"/><a>@m(1)</a></r>",
+         "#internal_file (1): Define @m expands without end"},
+        {"<r><xdefine name=\"w\">x</r>", "#internal_file (1): Unexpected end of file"},
+    };
+    for (const Case& c : cases)
+        EXPECT_EQ(parse(c.input), "error " + c.expected) << c.input;
+}
+
+TEST(XMLDefineTest, LegitimateRepetitionIsNotMistakenForRecursion) {
+    std::string text = "<r><xdefine name=\"w\" value=\"w\"/><a>";
+    for (int i = 0; i < 5000; ++i)
+        text += "@w ";
+    text += "@@@@@w</a></r>";
+    const std::string result = parse(text);
+    EXPECT_EQ(result.find("error"), std::string::npos);
+    EXPECT_NE(result.find("w w w"), std::string::npos);
+}
+
+TEST(XMLDefineTest, ScopesHideAndRestoreDefines) {
+    kam::XMLDefineList list;
+    auto make = [](const char* name, const char* body) {
+        auto define = std::make_unique<kam::XMLDefine>();
+        define->declare(name);
+        define->body = body;
+        return define;
+    };
+    list.add(make("a", "1"));
+    list.open_scope();
+    list.add(make("a", "2"));
+    EXPECT_EQ(list.expand("@a"), "2");
+    const auto state = list.state();
+    list.open_scope();
+    list.add(make("b", "3"));
+    list.restore(state);
+    EXPECT_EQ(list.expand("@b"), "@b");
+    list.close_scope();
+    EXPECT_EQ(list.expand("@a"), "1");
+    list.close_scope();
+    EXPECT_EQ(list.size(), 1u);
+}
+
+}  // namespace

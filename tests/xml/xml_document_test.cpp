@@ -1,0 +1,180 @@
+// Loading: binary or text, staleness, includes with fragments, dependencies and cycles.
+#include "xml/xml_document.h"
+
+#include <gtest/gtest.h>
+
+#include "support/memory_file_system.h"
+#include "utility/virtual_file_system.h"
+#include "xml/xml_test_support.h"
+
+namespace {
+
+class XMLDocumentTest : public testing::Test {
+protected:
+    XMLDocumentTest() { files.mount("/", &disk, false); }
+    ~XMLDocumentTest() override { kam::xml_write_binary = false; }
+
+    std::string load(const std::string& path, bool* ok = nullptr) {
+        kam::XMLDocument document;
+        const bool loaded = document.load(path);
+        if (ok != nullptr)
+            *ok = loaded;
+        std::string deps;
+        for (const auto& dependency : document.dependencies)
+            deps += " " + dependency;
+        return (loaded ? "" : "false ") + test::dump(document.root(), true) +
+               (deps.empty() ? "" : " |" + deps);
+    }
+
+    test::MemoryFileSystem disk;
+    kam::VirtualFileSystem files;
+};
+
+TEST_F(XMLDocumentTest, SetPathSplitsTheCanonicalForm) {
+    const struct {
+        const char* path;
+        const char* directory;
+        const char* name;
+    } cases[] = {
+        {"Data//Units/Tank.XML", "data\\units\\", "tank.xml"},
+        {"tank.xml", "", "tank.xml"},
+        {"\\shared\\a.xml", "shared\\", "a.xml"},
+    };
+    for (const auto& c : cases) {
+        kam::XMLDocument document;
+        document.set_path(c.path);
+        EXPECT_EQ(document.path(), c.path);
+        EXPECT_EQ(document.directory(), c.directory);
+        EXPECT_EQ(document.name(), c.name);
+    }
+}
+
+TEST_F(XMLDocumentTest, ResolvesIncludesAgainstTheDirectory) {
+    kam::XMLDocument document;
+    document.set_path("data\\units\\tank.xml");
+    EXPECT_EQ(document.resolve_include("../common/base.xml"), "data\\common/base.xml");
+    EXPECT_EQ(document.resolve_include("..\\..\\..\\x.xml"), "x.xml");
+    EXPECT_EQ(document.resolve_include("parts/gun.xml"), "data\\units\\parts/gun.xml");
+    EXPECT_EQ(document.resolve_include("/shared/a.xml"), "/shared/a.xml");
+    EXPECT_EQ(document.resolve_include("\\shared\\a.xml"), "\\shared\\a.xml");
+}
+
+TEST_F(XMLDocumentTest, IncludesSelectedNodesAndRecordsDependencies) {
+    disk.write("data\\common\\base.xml",
+               "<materials><xdefine name=\"w\" value=\"7\"/>text<group><item v=\"1\"/><other/>"
+               "<item v=\"2\"/></group><metal/><xi:include href=\"deep.xml\"/></materials>");
+    disk.write("data\\common\\deep.xml", "<deep><d/></deep>");
+    disk.write("shared\\a.xml", "<s><from_shared/></s>");
+    disk.write("data\\units\\tank.xml",
+               "<tank>\n<xi:include href=\"../common/base.xml\"/>\n<use w=\"@w\"/>\n"
+               "<xinclude:include href=\"../common/base.xml#xpointer(/materials/group/item)\"/>\n"
+               "<xi:include href=\"/shared/a.xml\"/><xi:include href=\"missing.xml\"/>"
+               "<xi:include href=\"../common/base.xml# xpointer( /nothing/*)\"/></tank>");
+    EXPECT_EQ(
+        load("data\\units\\tank.xml"),
+        "tank:1{group:1{item[v=1]:1 other:1 item[v=2]:1} metal:1 d:1 use[w=7]:3 item[v=1]:1 "
+        "item[v=2]:1 from_shared:1} | /shared/a.xml data\\common/base.xml data\\common\\deep.xml "
+        "data\\units\\missing.xml");
+}
+
+TEST_F(XMLDocumentTest, IncludedFilesSeeAndExtendTheDefinesInScope) {
+    disk.write("inc.xml",
+               "<i><xdefine name=\"v\" value=\"@w+1\"/><e a=\"@w\"/><xdefine name=\"x\" "
+               "value=\"3\"/></i>");
+    disk.write(
+        "main.xml",
+        "<m><g><xdefine name=\"w\" value=\"1\"/><xi:include href=\"inc.xml\"/><u a=\"@v @x\"/></g>"
+        "<u a=\"@v\"/></m>");
+    EXPECT_EQ(load("main.xml"), "m:1{g:1{@w(1):1 e[a=1]:1 u[a=1+1 3]:1} u[a=@v]:1} | inc.xml");
+}
+
+TEST_F(XMLDocumentTest, UsesTheBinaryFormOnlyWhileItIsUpToDate) {
+    kam::xml_write_binary = true;
+    disk.write("inc.xml", "<i><x/></i>");
+    disk.write("a.xml", "<a>\n<xi:include href=\"inc.xml\"/></a>");
+    EXPECT_EQ(load("a.xml"), "a:1{x:1} | inc.xml");
+    ASSERT_TRUE(disk.exists("a.xmb"));
+    ASSERT_TRUE(disk.exists("inc.xmb"));
+    kam::xml_write_binary = false;
+    EXPECT_EQ(load("a.xml"), "a:0{x:0} | inc.xml");  // line 0: read from the binary form
+
+    disk.write("inc.xml", "<i><y/></i>");  // newer than a.xmb
+    EXPECT_EQ(load("a.xml"), "a:1{y:1} | inc.xml");
+    kam::xml_check_dependencies = false;
+    EXPECT_EQ(load("a.xml"), "a:0{x:0} | inc.xml");
+    kam::xml_check_dependencies = true;
+
+    disk.write("a.xml", "<a><z/></a>");  // newer than a.xmb
+    EXPECT_EQ(load("a.xml"), "a:1{z:1}");
+
+    disk.files["a.xmb"].time = disk.clock++;
+    disk.files["a.xmb"].bytes = std::string("XML\x02", 4);
+    EXPECT_EQ(load("a.xml"), "a:1{z:1}");
+    disk.files["a.xmb"].bytes = std::string("XML\x01garbage", 11);
+    EXPECT_EQ(load("a.xml"), "false none:0");
+
+    disk.write("only.xmb", disk.files["inc.xmb"].bytes);
+    EXPECT_EQ(load("only.xml"), "i:0{x:0}");
+    EXPECT_EQ(load("nothing.xml"), "false none:0");
+}
+
+TEST_F(XMLDocumentTest, WritesNoBinaryFormForAFileThatFails) {
+    kam::xml_write_binary = true;
+    disk.write("bad.xml", "<a>&unknown;</a>");
+    EXPECT_EQ(load("bad.xml"), "false a:1{\"&unknown;\":1}");
+    disk.write("worse.xml", "<a>");
+    EXPECT_EQ(load("worse.xml"), "false none:0");
+    EXPECT_FALSE(disk.exists("bad.xmb"));
+    EXPECT_FALSE(disk.exists("worse.xmb"));
+}
+
+TEST_F(XMLDocumentTest, AnIncludeCycleFailsEveryFileOnIt) {
+    kam::xml_write_binary = true;
+    disk.write("self.xml", "<s><xi:include href=\"SELF.xml\"/></s>");
+    disk.write("a.xml", "<a><xi:include href=\"b.xml\"/></a>");
+    disk.write("b.xml", "<b>\n<xi:include href=\"a.xml\"/></b>");
+    EXPECT_EQ(load("self.xml"), "false none:0");
+    EXPECT_EQ(load("a.xml"), "false none:0 | b.xml");
+    EXPECT_EQ(load("b.xml"), "false none:0 | a.xml");
+    EXPECT_FALSE(disk.exists("a.xmb"));
+    EXPECT_FALSE(disk.exists("b.xmb"));
+
+    kam::xml_catch_parse_errors = false;
+    kam::XMLDocument document;
+    try {
+        document.load("a.xml");
+        ADD_FAILURE();
+    } catch (const kam::XMLParseError& error) {
+        EXPECT_EQ(std::string(error.what()), "a.xml (1): b.xml (2): Recursive include of a.xml");
+    }
+    kam::xml_catch_parse_errors = true;
+
+    disk.write("d1.xml", "<d><xi:include href=\"leaf.xml\"/><xi:include href=\"leaf.xml\"/></d>");
+    disk.write("leaf.xml", "<l><x/></l>");
+    // The second include reads the binary form the first one wrote.
+    EXPECT_EQ(load("d1.xml"), "d:1{x:1 x:0} | leaf.xml");
+}
+
+TEST_F(XMLDocumentTest, NestingCountsOnAcrossIncludes) {
+    const auto nested = [](int depth, const std::string& inside) {
+        std::string text;
+        for (int i = 0; i < depth; ++i)
+            text += "<a>";
+        text += inside;
+        for (int i = 0; i < depth; ++i)
+            text += "</a>";
+        return text;
+    };
+    disk.write("deep.xml", nested(500, ""));
+    disk.write("shallow.xml", nested(400, "<xi:include href=\"deep.xml\"/>"));
+    disk.write("too_deep.xml", nested(600, "<xi:include href=\"deep.xml\"/>"));
+    bool ok = false;
+    load("shallow.xml", &ok);
+    EXPECT_TRUE(ok);
+    EXPECT_EQ(load("too_deep.xml"), "false none:0 | deep.xml");
+    bool deep_alone = false;
+    load("deep.xml", &deep_alone);
+    EXPECT_TRUE(deep_alone);
+}
+
+}  // namespace

@@ -1,0 +1,276 @@
+// The text parser: the dialect's trees, every error with its line, encodings, truncation,
+// and the buffer scanning that must read exactly as the one-code-point reader does.
+#include "xml/xml_parser.h"
+
+#include <gtest/gtest.h>
+
+#include <random>
+#include <string>
+
+#include "xml/xml_test_support.h"
+
+namespace {
+
+using test::parse;
+
+struct Case {
+    std::string input;
+    std::string expected;
+};
+
+TEST(XMLParserTest, BuildsTheTreesOfTheDialect) {
+    const Case cases[] = {
+        {"<a/>", "a"},
+        {"<a x=\"1\" x=\"2\"/>", "a[x=1 x=2]"},
+        {"<a>t<b/>u<c/></a>", "a{\"t\" b \"u\" c}"},
+        {"<a>  <b/>  </a>", "a{b}"},
+        {"<a> \r\n\t\f </a>", "a"},
+        {"<a>\fx</a>", "a{\"\fx\"}"},
+        {"<a>x<!-- c -->y</a>", "a{\"xy\"}"},
+        {"<a>x<!---->y<!-- a--b --->z</a>", "a{\"xyz\"}"},
+        {"<a>x<![CDATA[<b>]]>y</a>", "a{\"x<b>y\"}"},
+        {"<a><![CDATA[1<!--x-->2]]]]></a>", "a{\"12]]\"}"},
+        {"<a><![CDATA[&amp; @w]]></a>", "a{\"&amp; @w\"}"},
+        {"<a>a &amp; b</a>", "a{\"a & b\"}"},
+        {"<a>&lt;&gt;&apos;&quot;&#10;</a>", "a{\"<>'\"\n\"}"},
+        {"<a>&copy;</a>", "false a{\"&copy;\"}"},
+        {"<a>&#13;<b/></a>", "false a{\"&#13;\" b}"},
+        {"<a v='x &amp; y' w=\"x &amp; y\"/>", "a[v=x &amp; y w=x & y]"},
+        {"<a v=\"1<!--x-->2\" w='3<!---->4'/>", "a[v=12 w=34]"},
+        {"<a<!--x-->b/>", "ab"},
+        {"<a b=c d/>", "a[b=c d=]"},
+        {"<a b=c/>", "a[b=c]"},
+        {"<a b=>", "error #internal_file (1): Unexpected end of file"},
+        {"<a  x = \"1\"\n/>", "a[x=1]"},
+        {"<a x=\"1\"y='2'/>", "a[x=1 y=2]"},
+        {"<a></a  >", "a"},
+        {"<n:a_1.b/>", "error #internal_file (1): Expected identifier"},
+        {"<n:a_1 x/>", "n:a_1[x=]"},
+        {"<a>1 > 2 ] ]]> '\"</a>", "a{\"1 > 2 ] ]]> '\"\"}"},
+        {"<a>x</a>trailing <<&junk", "a{\"x\"}"},
+        {"<?xml version=\"1.0\"?><a/>", "a"},
+        {"<?XmL version='1.0' standalone=yes ?>\n<a/>", "a"},
+        {"<!-- c --><?xml version=\"1.0\"?><a/>", "a"},
+        {"<?xml version=\"1.0\"?>\n<!DOCTYPE a SYSTEM \"a.dtd\">\n<!-- c -->\n<a/>", "a"},
+        {"<!DOCTYPE a [<!ELEMENT a>]><a/>", "error #internal_file (1): Expected <"},
+        {"<?pi x?><a/>", "error #internal_file (1): Expected identifier"},
+        {" <?xml version=\"1.0\"?><a/>", "error #internal_file (1): Expected identifier"},
+        {"<a><xi:include href=\"#x\" parse=\"text\">fallback</xi:include></a>", "a"},
+    };
+    for (const Case& c : cases)
+        EXPECT_EQ(parse(c.input), c.expected) << c.input;
+}
+
+TEST(XMLParserTest, ReportsEachErrorWithItsLine) {
+    const Case cases[] = {
+        {"ab", "Archive #internal_file empty"},
+        {std::string(4, '\0'), "Error in archive #internal_file"},
+        {"\x4C\x6F\xA7\x94", "Error in archive #internal_file EBCDIC not supported"},
+        {"    ", "#internal_file (1): Unexpected end of file"},
+        {"<!-- c -->\n\n", "#internal_file (3): Unexpected end of file"},
+        {"hello", "#internal_file (1): Expected <"},
+        {"<abc", "#internal_file (1): Unexpected end of file"},
+        {"<a x", "#internal_file (1): Unexpected end of file"},
+        {"<a>text", "#internal_file (1): Unexpected end of file"},
+        {"<a x=\"1></a>", "#internal_file (1): Unexpected end of file"},
+        {"<a x='1></a>", "#internal_file (1): Unexpected end of file"},
+        {"<a>&amp</a>", "#internal_file (1): Unexpected end of file"},
+        {"<a><![CDATA[x]]</a>", "#internal_file (1): Unexpected end of file"},
+        {"<a>\n<!-- x\n", "#internal_file (3): XML parser: expected -->"},
+        {"<a></b>", "#internal_file (1): Identifiers must match"},
+        {"<a>\n\n<b>\n</c>", "#internal_file (4): Identifiers must match"},
+        {"<a>\r\n\r\n<b>\r\n</c>", "#internal_file (4): Identifiers must match"},
+        {"<a>\r\r<b>\r</c>", "#internal_file (4): Identifiers must match"},
+        {"<a><b></a>", "#internal_file (1): Identifiers must match"},
+        {"<a-b/>", "#internal_file (1): Expected identifier"},
+        {"<1/>", "#internal_file (1): Expected identifier"},
+        {"<a></>", "#internal_file (1): Expected identifier"},
+        {"<a \"x\"/>", "#internal_file (1): Expected identifier"},
+        {"<a/ >", "#internal_file (1): Expected >"},
+        {"<a><b/></a", "#internal_file (1): Expected >"},
+        {"<a></a x>", "#internal_file (1): Expected >"},
+        {"<a><![CDAT[x]]></a>", "#internal_file (1): Expected A"},
+        {"<a><!DOCTYPE></a>", "#internal_file (1): Expected ["},
+        {"<?xml version=\"1.0", "#internal_file (1):  Unmatched \""},
+        {"<?xml version='1.0", "#internal_file (1):  Unmatched '"},
+        {"<?xml 1=\"x\"?><a/>", "#internal_file (1): Expected > or identifier"},
+        {"<?xml version=\"1.0\" encoding=\"utf8\"?><a/>",
+         "#internal_file (1): Encoding utf8 not valid"},
+        {"<?xml version=\"1.0\"", "#internal_file (1): Expected > or identifier"},
+        {"<?xml version=1.0", "#internal_file (1): Expected > or identifier"},
+        {"<!DOCTYPE a", "#internal_file (1): Unexpected end of file"},
+    };
+    for (const Case& c : cases)
+        EXPECT_EQ(parse(c.input), "error " + c.expected) << c.input;
+}
+
+TEST(XMLParserTest, CountsLinesFromWhereEachNodeBegan) {
+    const std::string lf = "<a>\n  x\n  <b\n  y=\"1\"/>\n  <!-- c\n -->\n  <c>z</c>\n</a>\n";
+    const std::string expected = "a:1{\"\n  x\n  \":1 b[y=1]:3 c:7{\"z\":7}}";
+    std::string crlf, cr;
+    for (char c : lf) {
+        crlf += c == '\n' ? std::string("\r\n") : std::string(1, c);
+        cr += c == '\n' ? '\r' : c;
+    }
+    EXPECT_EQ(parse(lf, true), expected);
+    EXPECT_EQ(parse(crlf, true), expected);
+    EXPECT_EQ(parse(cr, true), expected);
+}
+
+TEST(XMLParserTest, DecodesEveryEncodingToUtf8) {
+    const auto utf16le = [](const std::string& ascii, bool bom) {
+        std::string out = bom ? "\xFF\xFE" : "";
+        for (char c : ascii)
+            out += std::string(1, c) + '\0';
+        return out;
+    };
+    const auto utf16be = [](const std::string& ascii) {
+        std::string out = "\xFE\xFF";
+        for (char c : ascii)
+            out += std::string(1, '\0') + c;
+        return out;
+    };
+    const auto ucs4 = [](const std::string& ascii, bool little) {
+        std::string out = little ? std::string("\xFF\xFE\0\0", 4) : std::string("\0\0\xFE\xFF", 4);
+        for (char c : ascii)
+            out += little ? std::string(1, c) + std::string(3, '\0') : std::string(3, '\0') + c;
+        return out;
+    };
+    const Case cases[] = {
+        {"<a>\xE9</a>", "a{\"\xC3\xA9\"}"},
+        {"<?xml version=\"1.0\" encoding=\"ISO-8859-1\"?><a>\xE9</a>", "a{\"\xC3\xA9\"}"},
+        {"<?xml version=\"1.0\" encoding=\"UTF-8\"?><a>\xC3\xA9\xE2\x82\xAC</a>",
+         "a{\"\xC3\xA9\xE2\x82\xAC\"}"},
+        {"<?xml encoding='Utf-8'?><a x=\"\xF0\x9F\x98\x80\"/>", "a[x=\xF0\x9F\x98\x80]"},
+        {"\xEF\xBB\xBF<a>\xC3\xA9</a>", "a{\"\xC3\xA9\"}"},
+        {"\xEF\xBB\xBF<?xml encoding=\"koi8\"?><a/>", "a"},
+        // Continuation bytes are not checked, and a byte that cannot lead ends the input.
+        {"\xEF\xBB\xBF<a>\xC3\x41</a>", "a{\"\xC3\x81\"}"},
+        {"\xEF\xBB\xBF<a>x\x80</a>", "error #internal_file (1): Unexpected end of file"},
+        {utf16le("<a>x</a>", true), "a{\"x\"}"},
+        {utf16le("<a>x</a>", false), "a{\"x\"}"},
+        {utf16be("<a>x</a>"), "a{\"x\"}"},
+        {ucs4("<a>x</a>", true), "a{\"x\"}"},
+        {ucs4("<a>x</a>", false), "a{\"x\"}"},
+        {std::string("\xFF\xFE<\0a\0>\0\x3D\xD8\x00\xDE<\0/\0a\0>\0", 20),
+         "a{\"\xF0\x9F\x98\x80\"}"},
+        {std::string("\xFF\xFE<\0a\0>\0\r\0\0\0", 12),
+         "error #internal_file (2): Unexpected end of file"},
+    };
+    for (const Case& c : cases)
+        EXPECT_EQ(parse(c.input), c.expected) << c.input;
+}
+
+TEST(XMLParserTest, EveryTruncationFailsCleanly) {
+    const std::string sample =
+        "<?xml version=\"1.0\" encoding=\"ISO-8859-1\"?>\r\n<!DOCTYPE w>\n<!-- head -->\n"
+        "<w n='\xE9'>\n <xdefine name=\"s\" value=\"4\"/>\n <e a=\"@s\" d=\"&amp; &lt;\" b=c>t&gt;x"
+        "<![CDATA[<raw>]]>y<!-- c --></e>\n <f/>\n</w>\n";
+    const std::string full = parse(sample);
+    ASSERT_EQ(full.rfind("w[n=\xC3\xA9]{", 0), 0u) << full;
+    const size_t complete = sample.find("</w>") + 4;
+    for (size_t length = 0; length < sample.size(); ++length) {
+        const std::string prefix = sample.substr(0, length);
+        const std::string result = parse(prefix);
+        if (length >= complete) {
+            EXPECT_EQ(result, full) << length;
+        } else if (length == 0) {
+            EXPECT_EQ(result, "false none");
+        } else {
+            EXPECT_EQ(result.rfind("error ", 0), 0u) << length << ": " << result;
+        }
+        kam::XMLDocument document;
+        EXPECT_EQ(document.parse_memory(prefix), length >= complete);
+        if (length < complete) {
+            EXPECT_EQ(document.root().kind(), kam::NODE_NONE);
+        }
+    }
+}
+
+TEST(XMLParserTest, NestingDeeperThanTheLimitIsAnError) {
+    const auto nested = [](int depth) {
+        std::string text;
+        for (int i = 0; i < depth; ++i)
+            text += "<a>";
+        for (int i = 0; i < depth; ++i)
+            text += "</a>";
+        return text;
+    };
+    EXPECT_EQ(parse(nested(1000)).rfind("a{a{", 0), 0u);
+    EXPECT_EQ(parse(nested(1001)), "error #internal_file (1): Elements nested deeper than 1000");
+    EXPECT_EQ(parse(nested(100000)), "error #internal_file (1): Elements nested deeper than 1000");
+}
+
+// The buffer scanning must be invisible: on mangled input both ways give the same tree with
+// the same lines, or the same error on the same line.
+TEST(XMLParserTest, BufferScanningReadsExactlyAsTheReader) {
+    const std::string samples[] = {
+        "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<!DOCTYPE x>\n<r a=\"1\" b='2' c=3>\n"
+        " <xdefine name=\"w\" value=\"10\"/><xdefine name=\"m(p)\">[<q v='$p'/>]</xdefine>\n"
+        " <e x=\"@w &amp;\">t @m(5) &lt;<![CDATA[d]]>\xC3\xA9<!-- c --></e>\r\n <f/>\r</r>\n",
+        "<a>\n<b c=\"d\">\xE9\xFF text &quot;</b><!---->\n<c/>\n</a>",
+        "\xEF\xBB\xBF<a><b>\xE2\x82\xAC\xF0\x9F\x98\x80<![CDATA[]]]]></b>\n</a>",
+    };
+    const char interesting[] = {'<', '>', '-',    '!',    '\r',   '\n',  '\0', '&',
+                                ';', '"', '\'',   '/',    '@',    '[',   ']',  '?',
+                                ' ', 'x', '\xC3', '\xE9', '\x80', '\xFF'};
+    std::mt19937 random(12345);
+    for (int round = 0; round < 3000; ++round) {
+        std::string text = samples[round % 3];
+        const int edits = 1 + static_cast<int>(random() % 3);
+        for (int e = 0; e < edits && !text.empty(); ++e) {
+            const size_t at = random() % text.size();
+            const char c = interesting[random() % sizeof interesting];
+            switch (random() % 3) {
+                case 0:
+                    text[at] = c;
+                    break;
+                case 1:
+                    text.insert(at, 1, c);
+                    break;
+                default:
+                    text.erase(at, 1);
+            }
+        }
+        kam::detail::xml_fast_paths = true;
+        const std::string fast = parse(text, true);
+        kam::detail::xml_fast_paths = false;
+        const std::string slow = parse(text, true);
+        kam::detail::xml_fast_paths = true;
+        ASSERT_EQ(fast, slow) << round << ": " << text;
+    }
+}
+
+TEST(XMLNodeTest, OffersItsChildrenAndParameters) {
+    kam::XMLDocument document;
+    ASSERT_TRUE(document.parse_memory("<a x=\"1\" x=\"2\">t<b/>\n u<c/></a>"));
+    const kam::XMLNode& a = document.root();
+    EXPECT_EQ(a.parameter("x"), "1");
+    EXPECT_TRUE(a.has_parameter("x"));
+    EXPECT_FALSE(a.has_parameter("y"));
+    EXPECT_EQ(a.parameter("y"), "");
+    EXPECT_EQ(a.num_children(), 4);
+    EXPECT_EQ(a.child(1)->name(), "b");
+    EXPECT_EQ(a.child(-1), nullptr);
+    EXPECT_EQ(a.child(4), nullptr);
+    EXPECT_EQ(a.child(2)->name(), "#text");
+    EXPECT_EQ(a.child(2)->line(), 1);
+    EXPECT_EQ(a.child(3)->line(), 2);
+    EXPECT_EQ(a.child(3)->file(), "#internal_file");
+    const auto elements = a.children();
+    ASSERT_EQ(elements.size(), 2u);
+    EXPECT_EQ(elements[1]->name(), "c");
+    kam::XMLNodeIterator iterator(a);
+    EXPECT_EQ(iterator.next(), a.child(1));
+    EXPECT_EQ(iterator.next(), a.child(3));
+    EXPECT_EQ(iterator.next(), nullptr);
+    EXPECT_EQ(iterator.next(), nullptr);
+
+    kam::XMLNode copy = a;
+    EXPECT_EQ(test::dump(copy, true), test::dump(a, true));
+    EXPECT_NE(copy.child(1), a.child(1));
+    copy = *copy.child(1);
+    EXPECT_EQ(test::dump(copy), "b");
+}
+
+}  // namespace
