@@ -74,6 +74,8 @@ TEST(ListCommandTest, HiddenEntriesShowInsteadOfASize) {
                                  " <hidden>\n" +
                                  "+-- empty.txt" + spaces(56) + " [0 bytes]\n" + "+-- old.txt" +
                                  spaces(59) + " <hidden>\n");
+    EXPECT_EQ(test::run_trovex(dir.path(), {"list", "-r", "patch.bundle", "gone"}).output,
+              test::banner());
     result = test::run_trovex(dir.path(), {"list", "-rf", "patch.bundle"});
     EXPECT_EQ(result.output, test::banner() + "empty.txt" + spaces(61) + "[0 bytes]\n" +
                                  "old.txt" + spaces(64) + "<hidden>\n" + "a\\x" + spaces(67) +
