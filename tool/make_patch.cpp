@@ -1,6 +1,51 @@
-// The make-patch command.
+// The make-patch command: a patch bundle of the differences between two bundles.
+#include <cstdio>
 #include <stdexcept>
+#include <string>
 
+#include "bundle/bundle_file_system.h"
+#include "bundle/bundle_patch.h"
 #include "commands.h"
+#include "utility/command_line.h"
+#include "utility/disk_file_system.h"
+#include "utility/output_streams.h"
 
-int make_patch_command() { throw std::runtime_error("The command make-patch is not built yet"); }
+namespace {
+
+const char* const usage_lines[] = {
+    "trovex make-patch pre-bundle post-bundle dest-bundle",
+    "",
+    "Creates a new patch bundle from the difference between two complete bundles.",
+};
+
+void load(kam::BundleFileSystem& bundle, const std::string& path) {
+    kam::DiskFileSystem& disk = kam::default_disk_file_system();
+    bundle.load(disk.open(path, "r"), disk.modification_time(path));
+}
+
+}  // namespace
+
+int make_patch_command() {
+    const CommandLine& line = *CommandLine::current;
+    const std::string pre = line.argument(0);
+    if (pre.empty() || pre == "-h" || pre == "--help") {
+        for (const char* text : usage_lines) std::puts(text);
+        return 1;
+    }
+    const std::string post = line.argument(1);
+    const std::string destination = line.argument(2);
+    if (post.empty()) {
+        error_stream << "No post-bundle file specified." << std::endl;
+        throw std::runtime_error("No post-bundle");
+    }
+    if (destination.empty()) {
+        error_stream << "No destination-bundle file specified." << std::endl;
+        throw std::runtime_error("No destination");
+    }
+    kam::BundleFileSystem before(nullptr);
+    load(before, pre);
+    kam::BundleFileSystem after(nullptr);
+    load(after, post);
+    kam::make_patch(before, after, destination);
+    return 0;
+}

@@ -72,6 +72,8 @@ public:
     std::uint64_t size() override;
 
     const std::string& path() const { return path_; }
+    // For copies that stay inside the system (platform::copy_between_files).
+    platform::FileHandle handle() const { return file_; }
 
 private:
     platform::FileHandle file_ = platform::invalid_file;

@@ -29,6 +29,9 @@ struct DirectoryEntry {
 
 // Looks up one path; failed sets the last error. Trailing separators are ignored.
 LookupResult look_up(const std::string& path, PathInfo& info);
+// Like look_up, but a symbolic link at the end of the path is not followed: it is found, with
+// is_link set (and info describing the link itself). Links further up the path are followed.
+LookupResult look_up_link(const std::string& path, PathInfo& info, bool& is_link);
 
 // Lists the entries of a directory whose names match the wildcard pattern, sorted by name with
 // ASCII case folded (ties by raw bytes). ".", ".." and ".svn" are never listed. not_found when the
@@ -40,6 +43,9 @@ LookupResult list_directory(const std::string& directory, std::string_view patte
 bool create_directory(const std::string& path);
 bool remove_directory(const std::string& path);
 bool delete_file(const std::string& path);
+// Removes a symbolic link itself, never what it points to; false (with the last error set) when
+// the path is not a link or cannot be removed.
+bool remove_link(const std::string& path);
 
 // The process's current directory.
 std::string current_directory();

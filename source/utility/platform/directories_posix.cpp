@@ -95,8 +95,10 @@ struct CachedDirectory {
 class DirectoryCache {
 public:
     // The directory's actual spelling of name: the exact one when it exists, else the smallest
-    // case-insensitive match; empty when there is none or the directory cannot be read.
-    std::string match(const std::string& directory, const std::string& name) {
+    // case-insensitive match; empty when there is none or the directory cannot be read. status,
+    // when given, is the directory's, taken just before.
+    std::string match(const std::string& directory, const std::string& name,
+                      const struct stat* status = nullptr) {
         std::lock_guard<std::mutex> lock(mutex_);
         for (int attempt = 0; attempt < 2; ++attempt) {
             const CachedDirectory* cached = find_or_load(directory, attempt == 1);
@@ -109,13 +111,38 @@ public:
             }
             // A miss may come from a change made by someone else: reread once if the directory's
             // time says it changed.
-            struct stat status {};
-            if (stat(key(directory).c_str(), &status) != 0 ||
-                same_time(status.st_mtim, cached->modified)) {
+            struct stat taken {};
+            if (attempt == 0 && status != nullptr) {
+                taken = *status;
+            } else if (stat(key(directory).c_str(), &taken) != 0) {
                 return std::string();
             }
+            if (same_time(taken.st_mtim, cached->modified)) return std::string();
         }
         return std::string();
+    }
+
+    // When the directory is cached and its time says it has not changed since: true, with the
+    // spelling of name on disk, or name itself when it is not there. False when the cache cannot
+    // tell.
+    bool spelling_if_unchanged(const std::string& directory, const std::string& name,
+                               std::string& spelling) {
+        std::lock_guard<std::mutex> lock(mutex_);
+        const auto found = directories_.find(key(directory));
+        if (found == directories_.end()) return false;
+        struct stat status {};
+        if (stat(found->first.c_str(), &status) != 0 ||
+            !same_time(status.st_mtim, found->second.modified)) {
+            return false;
+        }
+        const auto group = found->second.spellings.find(folded(name));
+        if (group == found->second.spellings.end() ||
+            std::binary_search(group->second.begin(), group->second.end(), name)) {
+            spelling = name;
+        } else {
+            spelling = group->second.front();
+        }
+        return true;
     }
 
     void store(const std::string& directory, const std::vector<DirectoryEntry>& entries,
@@ -220,6 +247,24 @@ bool exists_natively(const std::string& path) {
     return stat(path.c_str(), &status) == 0;
 }
 
+// A directory the tool listed or filled and nobody changed since answers with one stat of the
+// directory: extracting a tree asks this for every new file. False when the cache cannot tell.
+bool resolve_from_cache(const std::string& plain, std::string& native) {
+    const size_t slash = plain.rfind('/');
+    const std::string name = slash == std::string::npos ? plain : plain.substr(slash + 1);
+    if (name.empty() || name == "." || name == "..") return false;
+    const std::string directory =
+        slash == std::string::npos ? std::string() : plain.substr(0, std::max<size_t>(slash, 1));
+    std::string spelling;
+    if (!cache().spelling_if_unchanged(directory, name, spelling)) return false;
+    if (directory.empty()) {
+        native = spelling;
+    } else {
+        native = directory == "/" ? "/" + spelling : directory + "/" + spelling;
+    }
+    return true;
+}
+
 // The plain path with components that do not exist as spelled matched without regard to case;
 // from the first one that does not exist at all the rest keeps the spelling given. errno is kept.
 std::string resolve_case(const std::string& plain) {
@@ -232,15 +277,19 @@ std::string resolve_case(const std::string& plain) {
     }
     size_t start = ends.size() - 1;
     std::string resolved;
+    // The status of the directory found, which the first match below can use: every new file
+    // asks, so a second stat of the same directory is worth saving.
+    struct stat found {};
+    bool have_found = false;
     for (;;) {
         if (start == 0) {
             resolved.assign(plain[0] == '/' ? 1 : 0, '/');
             break;
         }
         const std::string prefix = plain.substr(0, ends[start - 1]);
-        struct stat status {};
-        if (stat(prefix.c_str(), &status) == 0) {
+        if (stat(prefix.c_str(), &found) == 0) {
             resolved = prefix;
+            have_found = true;
             break;
         }
         --start;
@@ -249,7 +298,10 @@ std::string resolve_case(const std::string& plain) {
     for (size_t index = start; index < ends.size(); ++index) {
         const std::string name = plain.substr(begin, ends[index] - begin);
         std::string actual;
-        if (name != "." && name != "..") actual = cache().match(resolved, name);
+        if (name != "." && name != "..") {
+            const bool first = index == start && have_found;
+            actual = cache().match(resolved, name, first ? &found : nullptr);
+        }
         if (actual.empty()) {
             // Missing from here on: the rest keeps the spelling given.
             if (!resolved.empty() && resolved.back() != '/') resolved += '/';
@@ -276,6 +328,11 @@ namespace posix {
 std::string native_path(const std::string& path) {
     const std::string plain = plain_path(path);
     const int saved = errno;
+    std::string native;
+    if (!plain.empty() && resolve_from_cache(plain, native)) {
+        errno = saved;
+        return native;
+    }
     if (plain.empty() || exists_natively(plain)) {
         errno = saved;
         return plain;
@@ -301,6 +358,18 @@ LookupResult look_up(const std::string& path, PathInfo& info) {
         if (native == plain) return lookup_failure(error);
         if (stat(native.c_str(), &status) != 0) return lookup_failure(errno);
     }
+    info.is_directory = S_ISDIR(status.st_mode);
+    info.last_write_time = filetime(status);
+    return LookupResult::found;
+}
+
+LookupResult look_up_link(const std::string& path, PathInfo& info, bool& is_link) {
+    const std::string native = posix::native_path(path);
+    struct stat status {};
+    if (lstat(native.c_str(), &status) != 0) {
+        return errno == ENOENT || errno == ENOTDIR ? LookupResult::not_found : LookupResult::failed;
+    }
+    is_link = S_ISLNK(status.st_mode);
     info.is_directory = S_ISDIR(status.st_mode);
     info.last_write_time = filetime(status);
     return LookupResult::found;
@@ -347,6 +416,19 @@ bool delete_file(const std::string& path) {
     // Deleting removes files only, as on Windows.
     if (stat(native.c_str(), &status) == 0 && S_ISDIR(status.st_mode)) {
         errno = EISDIR;
+        return false;
+    }
+    if (unlink(native.c_str()) != 0) return false;
+    posix::note_removed(native);
+    return true;
+}
+
+bool remove_link(const std::string& path) {
+    const std::string native = posix::native_path(path);
+    struct stat status {};
+    if (lstat(native.c_str(), &status) != 0) return false;
+    if (!S_ISLNK(status.st_mode)) {
+        errno = EINVAL;
         return false;
     }
     if (unlink(native.c_str()) != 0) return false;

@@ -40,6 +40,11 @@ bool read_file_at(FileHandle file, std::uint64_t offset, void* buffer, std::uint
 // Writes count bytes at offset. False with the last error set on failure.
 bool write_file_at(FileHandle file, std::uint64_t offset, const void* data, std::uint32_t count,
                    std::uint32_t& done);
+// Copies up to count bytes from one file to another inside the system, without passing them
+// through the caller's memory; done is short only at the end of the source. False with the last
+// error set when the system cannot (callers then read and write).
+bool copy_between_files(FileHandle from, std::uint64_t from_offset, FileHandle to,
+                        std::uint64_t to_offset, std::uint32_t count, std::uint32_t& done);
 // False with the last error set on failure.
 bool file_size(FileHandle file, std::uint64_t& size);
 // Waits until what was written to the file is on the storage device. False with the last error

@@ -113,6 +113,24 @@ bool write_file_at(FileHandle file, std::uint64_t offset, const void* data, std:
     return true;
 }
 
+bool copy_between_files(FileHandle from, std::uint64_t from_offset, FileHandle to,
+                        std::uint64_t to_offset, std::uint32_t count, std::uint32_t& done) {
+    done = 0;
+    auto in = static_cast<off_t>(from_offset);
+    auto out = static_cast<off_t>(to_offset);
+    while (done < count) {
+        const ssize_t moved = copy_file_range(descriptor(from), &in, descriptor(to), &out,
+                                              std::min(count - done, max_transfer), 0);
+        if (moved < 0) {
+            if (errno == EINTR) continue;
+            return false;
+        }
+        if (moved == 0) break;
+        done += static_cast<std::uint32_t>(moved);
+    }
+    return true;
+}
+
 bool file_size(FileHandle file, std::uint64_t& size) {
     struct stat status {};
     if (fstat(descriptor(file), &status) != 0) return false;

@@ -1,0 +1,55 @@
+// Copies files out of a bundle onto disk and, on request, applies the bundle's hidden entries by
+// deleting what they name.
+#pragma once
+
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "bundle/bundle_index.h"
+
+namespace kam {
+
+// Writes only below the target it is given: names that could reach outside it are refused, and
+// symbolic links found in it are never followed (a link where a file or directory would go is
+// refused; one named by a hidden entry is removed as a link). Refusals are written to
+// error_stream (which throws under break-on-error) and the name is skipped. Progress goes to
+// log_verbose; the two notices of the command ("Directory '...' doesn't exist." and "Failed to
+// copy ...") to standard output.
+class BundleExtractor {
+public:
+    struct Options {
+        bool recursive = false;     // also the subdirectories, created as needed
+        bool allow_delete = false;  // hidden entries delete what they name on disk
+    };
+
+    // The index must hold the archive it was loaded from while extracting.
+    BundleExtractor(const BundleIndex& index, Options options);
+
+    // Extracts into target (a directory that must exist; empty for the current directory) the
+    // files of the visible directory that subpath names, or the one visible file it names, or
+    // the root's files when it is empty. Throws std::runtime_error "Trovex subpath not found"
+    // when it names nothing visible (wildcards are not resolved), and the disk and archive
+    // errors of the files it reads and writes. A file already on disk is replaced only once its
+    // new content is complete: a failed copy leaves it as it was.
+    void extract(const std::string& subpath, const std::string& target);
+
+    // How many names were refused.
+    int refused() const { return refused_; }
+
+private:
+    void copy_tree(const std::string& directory, const std::string& target,
+                   const std::optional<std::string>& only);
+    void copy_file(const std::string& source, const std::string& destination);
+    // Creates path (never an existing one) with size bytes of data; removes it again on failure.
+    void write_new_file(Archive& data, std::uint32_t size, const std::string& path);
+    void delete_entry(const std::string& destination);
+    void refuse(const std::string& source, const std::string& why);
+
+    const BundleIndex& index_;
+    Options options_;
+    std::vector<char> buffer_;
+    int refused_ = 0;
+};
+
+}  // namespace kam

@@ -1,0 +1,23 @@
+// Patch bundles: what changed between an earlier and a later bundle, as a bundle of its own.
+#pragma once
+
+#include <string>
+
+#include "bundle/bundle_builder.h"
+#include "utility/file_system.h"
+
+namespace kam {
+
+// Walks post (a directory's files before its subdirectories, sibling subdirectories in reverse
+// name order, paths with a leading separator) and adds to the builder every file that pre lacks
+// ("Add:    " + path on log_verbose) or holds otherwise ("Modify: ": another size, other bytes,
+// or a directory where post has a file). Then walks pre and adds every file post lacks
+// ("Remove: "), which the builder turns into a hidden entry for the first component post lacks.
+// Contents are compared in chunks; memory does not grow with the files.
+void compare_bundles(FileSystem& pre, FileSystem& post, BundleBuilder& builder);
+
+// The whole patch: compares with the start and end lines on log_verbose, then writes the patch
+// bundle to destination with its data taken from post, and its listing to destination + ".log".
+void make_patch(FileSystem& pre, FileSystem& post, const std::string& destination);
+
+}  // namespace kam

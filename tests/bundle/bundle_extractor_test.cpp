@@ -1,0 +1,94 @@
+// The extractor below the command: names no bundle file can carry, and copies in bounded chunks.
+#include "bundle/bundle_extractor.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <filesystem>
+
+#include "bundle/bundle_builder.h"
+#include "bundle/bundle_bytes.h"
+#include "support/trovex_runner.h"
+#include "utility/command_line.h"
+
+namespace {
+
+TEST(BundleExtractorTest, NamesThatCouldLeaveTheTargetAreRefusedAndSkipped) {
+    test::TempDir dir;
+    std::filesystem::create_directory(dir.path() / "a");
+    const std::string target = (dir.path() / "a").string();
+    // Loading refuses such names; an index built in memory can still hold them.
+    kam::BundleIndex index;
+    kam::BundleEntryMap& root = index.mutable_root();
+    for (const char* name : {"", ".", "..", "/etc", "a\\..\\..\\x", "c:x", "ok.txt"})
+        root.emplace(name, kam::BundleEntry());
+    kam::BundleEntry parent;
+    parent.directory = std::make_shared<kam::BundleEntryMap>();
+    parent.directory->emplace("x", kam::BundleEntry());
+    root["sub"].directory = std::make_shared<kam::BundleEntryMap>();
+    root["sub"].directory->emplace("..", parent);
+
+    CommandLine line(std::vector<std::string>{});
+    testing::internal::CaptureStdout();
+    kam::BundleExtractor extractor(index, {true, true});
+    extractor.extract("", target);
+    const std::string output = testing::internal::GetCapturedStdout();
+
+    std::string expected;
+    for (const std::string name : {"", ".", "..", "/etc", "a\\..\\..\\x", "c:x"}) {
+        expected += test::framed("Not extracting \\" + name + ": the name \"" + name +
+                                 "\" could reach outside the target");
+    }
+    expected += test::framed(
+        "Not extracting \\sub\\..: the name \"..\" could reach outside the target");
+    EXPECT_EQ(output, expected);
+    EXPECT_EQ(extractor.refused(), 7);
+    std::vector<std::string> written;
+    for (const auto& entry : std::filesystem::recursive_directory_iterator(dir.path()))
+        written.push_back(entry.path().lexically_relative(dir.path()).string());
+    std::sort(written.begin(), written.end());
+    EXPECT_EQ(written, (std::vector<std::string>{"a", "a/ok.txt", "a/sub"}));
+}
+
+// A bundle whose one file is generated from its offset; remembers the largest read.
+class GeneratedBundle : public kam::DataStore {
+public:
+    static char byte_at(std::uint64_t offset) { return static_cast<char>((offset * 7 + 3) & 0xff); }
+
+    explicit GeneratedBundle(std::string directory) : directory_(std::move(directory)) {}
+    std::uint32_t write(std::uint64_t, const void*, std::uint32_t) override { return 0; }
+    std::uint32_t read(std::uint64_t offset, void* buffer, std::uint32_t count) override {
+        largest_read = std::max(largest_read, count);
+        auto* bytes = static_cast<char*>(buffer);
+        for (std::uint32_t i = 0; i < count; ++i) {
+            const std::uint64_t at = offset + i;
+            bytes[i] = at < directory_.size() ? directory_[at] : at < 64 ? '\0' : byte_at(at);
+        }
+        return count;
+    }
+
+    std::uint32_t largest_read = 0;
+
+private:
+    std::string directory_;
+};
+
+TEST(BundleExtractorTest, LargeFilesAreCopiedInBoundedChunks) {
+    constexpr std::uint32_t size = 3 * kam::BundleBuilder::copy_chunk + 5;
+    auto store = std::make_shared<GeneratedBundle>(
+        test::Bytes().header(2).file("big.bin", 64, size).end().data);
+    kam::BundleIndex index;
+    index.load(kam::Archive("big.bundle", store, 0, 64 + size, false));
+    test::TempDir dir;
+    CommandLine line(std::vector<std::string>{});
+    kam::BundleExtractor(index, {}).extract("big.bin", dir.path().string());
+
+    EXPECT_LE(store->largest_read, kam::BundleBuilder::copy_chunk);
+    const std::string copy = dir.read("big.bin");
+    ASSERT_EQ(copy.size(), size);
+    for (std::uint32_t i = 0; i < size; ++i) {
+        if (copy[i] != GeneratedBundle::byte_at(64 + i)) FAIL() << "byte " << i << " differs";
+    }
+}
+
+}  // namespace

@@ -1,0 +1,194 @@
+// The extract command as a user runs it: what lands where, the messages, patches applied with
+// and without -d, and bundles or targets that try to reach outside the target.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <map>
+
+#include "bundle/bundle_bytes.h"
+#include "bundle/bundle_maker.h"
+#include "support/trovex_runner.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+
+// Every entry below root, links not followed: a file's content, "/" for a directory, "-> target"
+// for a link.
+std::map<std::string, std::string> snapshot(const fs::path& root) {
+    std::map<std::string, std::string> entries;
+    for (const auto& entry : fs::recursive_directory_iterator(root)) {
+        const std::string name = entry.path().lexically_relative(root).string();
+        if (entry.is_symlink()) {
+            entries[name] = "-> " + fs::read_symlink(entry.path()).string();
+        } else if (entry.is_directory()) {
+            entries[name] = "/";
+        } else {
+            std::ifstream in(entry.path(), std::ios::binary);
+            entries[name] = std::string(std::istreambuf_iterator<char>(in), {});
+        }
+    }
+    return entries;
+}
+
+// readme.txt, empty.txt (no data), data\units.xml and data\maps\level.xml.
+struct Sample {
+    Sample() {
+        dir.write("tree/readme.txt", "hello");
+        dir.write("tree/empty.txt", "");
+        dir.write("tree/data/units.xml", "<units/>");
+        dir.write("tree/data/maps/level.xml", "<level/>");
+        test::bundle_tree(dir.path() / "tree", dir.path() / "s.bundle");
+        fs::create_directory(dir.path() / "out");
+    }
+    test::TempDir dir;
+};
+
+TEST(ExtractCommandTest, CopiesWhatTheSubpathNames) {
+    const struct {
+        std::vector<std::string> arguments;
+        std::string output;
+        std::map<std::string, std::string> files;
+    } cases[] = {
+        {{"-v", "extract", "../s.bundle"},
+         "Copying file \\empty.txt to empty.txt\nCopying file \\readme.txt to readme.txt\n",
+         {{"empty.txt", ""}, {"readme.txt", "hello"}}},
+        {{"extract", "-r", "../s.bundle"},
+         "",
+         {{"empty.txt", ""},
+          {"readme.txt", "hello"},
+          {"data", "/"},
+          {"data/units.xml", "<units/>"},
+          {"data/maps", "/"},
+          {"data/maps/level.xml", "<level/>"}}},
+        {{"extract", "-v", "--recursive", "../s.bundle", "DATA"},
+         "Copying file data\\units.xml to units.xml\nCreating directory maps\n"
+         "Copying file data\\maps\\level.xml to maps\\level.xml\n",
+         {{"units.xml", "<units/>"}, {"maps", "/"}, {"maps/level.xml", "<level/>"}}},
+        {{"-v", "extract", "-r", "../s.bundle", "data/maps/level.xml", "sub"},
+         "Copying file data\\maps\\level.xml to sub\\level.xml\n",
+         {{"sub", "/"}, {"sub/level.xml", "<level/>"}}},
+    };
+    for (const auto& c : cases) {
+        Sample sample;
+        if (c.arguments.back() == "sub") fs::create_directory(sample.dir.path() / "out/sub");
+        const auto result = test::run_trovex(sample.dir.path() / "out", c.arguments);
+        EXPECT_EQ(result.output, test::banner() + c.output);
+        EXPECT_EQ(result.exit_code, 0);
+        EXPECT_EQ(snapshot(sample.dir.path() / "out"), c.files) << c.arguments[1];
+    }
+}
+
+TEST(ExtractCommandTest, HiddenEntriesDeleteOnlyUnderAllowDelete) {
+    Sample sample;
+    test::bundle_tree(sample.dir.path() / "tree", sample.dir.path() / "out/old.bundle");
+    ASSERT_EQ(test::run_trovex(sample.dir.path() / "out", {"extract", "-r", "old.bundle"}).exit_code, 0);
+    // A patch that removed data\ and never.txt, which the copy on disk does not have, and a name
+    // in another case that lookups cannot find: never taken for a removal.
+    sample.dir.write("patch.bundle", test::Bytes()
+                                         .header(2)
+                                         .file("Readme.TXT", 0, 0)
+                                         .file("data", 0, 0, 0)
+                                         .file("never.txt", 0, 0, 0)
+                                         .end()
+                                         .data);
+    const auto before = snapshot(sample.dir.path() / "out");
+    const std::string not_found = "Copying file \\Readme.TXT to out\\Readme.TXT\n"
+                                  "Failed to copy '\\Readme.TXT' from bundle to 'out\\Readme.TXT'\n";
+    auto result = test::run_trovex(sample.dir.path(), {"-v", "extract", "patch.bundle", "", "out"});
+    EXPECT_EQ(result.output, test::banner() + not_found);
+    EXPECT_EQ(snapshot(sample.dir.path() / "out"), before);
+
+    result = test::run_trovex(sample.dir.path(), {"-v", "extract", "-d", "patch.bundle", "", "out"});
+    EXPECT_EQ(result.output, test::banner() + not_found + "Deleting recursive directory out\\data\n");
+    EXPECT_EQ(result.exit_code, 0);
+    EXPECT_FALSE(sample.dir.exists("out/data"));
+    EXPECT_EQ(sample.dir.read("out/readme.txt"), "hello");
+}
+
+TEST(ExtractCommandTest, MissingTargetsSubpathsAndUsage) {
+    Sample sample;
+    auto result = test::run_trovex(sample.dir.path(), {"extract", "s.bundle", "", "nowhere"});
+    EXPECT_EQ(result.output, test::banner() + "Directory 'nowhere' doesn't exist.\n");
+    EXPECT_EQ(result.exit_code, 0);
+    for (const std::string subpath : {"data/*.xml", "missing", "data/units.xml/x"}) {
+        result = test::run_trovex(sample.dir.path(), {"extract", "s.bundle", subpath, "out"});
+        EXPECT_EQ(result.output, test::banner() + test::framed("Trovex subpath not found"));
+        EXPECT_EQ(result.exit_code, 1);
+    }
+    result = test::run_trovex(sample.dir.path(), {"extract", "--help"});
+    EXPECT_EQ(result.output.substr(test::banner().size(), 54),
+              "trovex extract [options] bundle [subdir] [targetpath]\n");
+    EXPECT_EQ(result.exit_code, 1);
+    EXPECT_TRUE(snapshot(sample.dir.path() / "out").empty());
+}
+
+TEST(ExtractCommandTest, BundleNamesNeverReachOutsideTheTarget) {
+    for (const std::string name : {"..", "a\\..\\..\\x", "/etc", "c:x", "."}) {
+        test::TempDir dir;
+        fs::create_directories(dir.path() / "a/b/out");
+        dir.write("a/b/evil.bundle",
+                  test::Bytes().header(2).file(name, 0, 0).file("z", 0, 0).end().data);
+        const auto before = snapshot(dir.path());
+        const auto result =
+            test::run_trovex(dir.path() / "a/b", {"extract", "-r", "-d", "evil.bundle", "", "out"});
+        EXPECT_EQ(result.output, test::banner() + test::framed("Corrupt bundle evil.bundle: bad name \"" +
+                                                               name + "\" at offset 16"));
+        EXPECT_EQ(result.exit_code, 1);
+        EXPECT_EQ(snapshot(dir.path()), before);
+    }
+}
+
+TEST(ExtractCommandTest, LinksInTheTargetAreNeverFollowed) {
+    test::TempDir dir;
+    dir.write("outside/victim.txt", "keep");
+    dir.write("outside/deep/keep.txt", "keep");
+    dir.write("out/old/mine.txt", "mine");
+    fs::create_symlink("../outside/victim.txt", dir.path() / "out/readme.txt");
+    fs::create_symlink("../outside", dir.path() / "out/data");
+    fs::create_symlink("../outside/deep", dir.path() / "out/gone");
+    fs::create_symlink("../../outside", dir.path() / "out/old/escape");
+    dir.write("evil.bundle", test::Bytes()
+                                 .header(2)
+                                 .dir("data")
+                                 .file("victim.txt", 0, 0)
+                                 .end()
+                                 .file("gone", 0, 0, 0)
+                                 .file("old", 0, 0, 0)
+                                 .file("readme.txt", 0, 0)
+                                 .end()
+                                 .data);
+    const auto outside = snapshot(dir.path() / "outside");
+    auto result = test::run_trovex(dir.path(), {"-b", "extract", "-r", "evil.bundle", "", "out"});
+    EXPECT_EQ(result.output, test::banner() + test::framed("Not extracting \\readme.txt: "
+                                                           "out\\readme.txt is a symbolic link"));
+    EXPECT_EQ(result.exit_code, 1);
+
+    result = test::run_trovex(dir.path(), {"-v", "extract", "-r", "-d", "evil.bundle", "", "out"});
+    EXPECT_EQ(result.output,
+              test::banner() + "Deleting file out\\gone\nDeleting recursive directory out\\old\n" +
+                  "Copying file \\readme.txt to out\\readme.txt\n" +
+                  test::framed("Not extracting \\readme.txt: out\\readme.txt is a symbolic link") +
+                  test::framed("Not extracting \\data: out\\data is a symbolic link"));
+    EXPECT_EQ(result.exit_code, 1);
+    EXPECT_EQ(snapshot(dir.path() / "outside"), outside);
+    EXPECT_EQ(snapshot(dir.path() / "out"),
+              (std::map<std::string, std::string>{{"data", "-> ../outside"},
+                                                  {"readme.txt", "-> ../outside/victim.txt"}}));
+}
+
+TEST(ExtractCommandTest, AFailedCopyLeavesTheOldFile) {
+    test::TempDir dir;
+    dir.write("out/readme.txt", "old");
+    dir.write("cut.bundle", test::Bytes().header(2).file("readme.txt", 64, 100).end().data);
+    const auto result = test::run_trovex(dir.path(), {"extract", "cut.bundle", "", "out"});
+    EXPECT_EQ(result.output,
+              test::banner() + test::framed("Attempt to grow archive cut.bundle beyond limits"));
+    EXPECT_EQ(result.exit_code, 1);
+    EXPECT_EQ(snapshot(dir.path() / "out"),
+              (std::map<std::string, std::string>{{"readme.txt", "old"}}));
+}
+
+}  // namespace

@@ -1,0 +1,115 @@
+// The make-patch command as a user runs it: the comparison rules, the walk order, the patch's
+// listing and packing, and the argument errors.
+#include <gtest/gtest.h>
+
+#include <map>
+
+#include "bundle/bundle_bytes.h"
+#include "bundle/bundle_index.h"
+#include "bundle/bundle_maker.h"
+#include "support/trovex_runner.h"
+#include "utility/disk_file_system.h"
+
+namespace {
+
+using Files = std::map<std::string, std::string>;
+
+void bundle_files(const test::TempDir& dir, const std::string& name, const Files& files) {
+    std::filesystem::create_directories(dir.path() / name);
+    for (const auto& [path, content] : files) dir.write(name + "/" + path, content);
+    test::bundle_tree(dir.path() / name, dir.path() / (name + ".bundle"));
+}
+
+std::string verbose(const std::string& lines) {
+    return test::banner() + "Creating patch bundle.\n------- Patch start -------\n" + lines +
+           "------- Patch end!! -------\n";
+}
+
+TEST(MakePatchCommandTest, ComparisonRules) {
+    const std::string big(600000, 'b');  // more than one chunk of comparison
+    const struct {
+        const char* what;
+        Files pre, post;
+        std::string lines, listing;
+    } cases[] = {
+        {"identical", {{"a.txt", "x"}, {"d/b.txt", "y"}}, {{"a.txt", "x"}, {"d/b.txt", "y"}}, "", ""},
+        {"size", {{"a.txt", "abc"}}, {{"a.txt", "abcd"}}, "Modify: \\a.txt\n", "a.txt\n"},
+        {"one byte", {{"a.txt", "abc"}}, {{"a.txt", "abd"}}, "Modify: \\a.txt\n", "a.txt\n"},
+        {"no data in either", {{"empty.txt", ""}}, {{"empty.txt", ""}}, "", ""},
+        {"big and equal", {{"big.bin", big}}, {{"big.bin", big}}, "", ""},
+        {"big, last byte", {{"big.bin", big}}, {{"big.bin", big.substr(1) + "c"}},
+         "Modify: \\big.bin\n", "big.bin\n"},
+        {"added", {{"a.txt", "x"}}, {{"a.txt", "x"}, {"new/c.txt", "c"}}, "Add:    \\new\\c.txt\n",
+         "new/\n    c.txt\n"},
+        {"removed directory",
+         {{"keep.txt", "k"}, {"old/a.txt", "a"}, {"old/sub/b.txt", "b"}},
+         {{"keep.txt", "k"}},
+         "Remove: \\old\\a.txt\nRemove: \\old\\sub\\b.txt\n",
+         "old (NOT EXIST)\n"},
+        {"directory became an empty file", {{"x/a.txt", "a"}}, {{"x", ""}},
+         "Modify: \\x\nRemove: \\x\\a.txt\n", "x (NO DATA)\n"},
+    };
+    for (const auto& c : cases) {
+        test::TempDir dir;
+        bundle_files(dir, "pre", c.pre);
+        bundle_files(dir, "post", c.post);
+        const auto result =
+            test::run_trovex(dir.path(), {"-v", "make-patch", "pre.bundle", "post.bundle", "p.bundle"});
+        EXPECT_EQ(result.output, verbose(c.lines)) << c.what;
+        EXPECT_EQ(result.exit_code, 0);
+        EXPECT_EQ(dir.read("p.bundle.log"), c.listing) << c.what;
+        if (c.lines.empty()) {
+            EXPECT_EQ(dir.read("p.bundle"), test::Bytes().header(2, 17).end().data) << c.what;
+        }
+    }
+}
+
+TEST(MakePatchCommandTest, HiddenInPreIsAnAddition) {
+    test::TempDir dir;
+    dir.write("pre.bundle", test::Bytes().header(2).file("a.txt", 0, 0, 0).end().data);
+    bundle_files(dir, "post", {{"a.txt", "x"}});
+    const auto result =
+        test::run_trovex(dir.path(), {"-v", "make-patch", "pre.bundle", "post.bundle", "p.bundle"});
+    EXPECT_EQ(result.output, verbose("Add:    \\a.txt\n"));
+}
+
+TEST(MakePatchCommandTest, PackedInTheOrderOfTheWalkOfPost) {
+    test::TempDir dir;
+    bundle_files(dir, "pre", {});
+    bundle_files(dir, "post", {{"z.txt", "z"}, {"a/1.txt", "1"}, {"b/2.txt", "2"}, {"c/3.txt", "3"}});
+    const auto result =
+        test::run_trovex(dir.path(), {"-v", "make-patch", "pre.bundle", "post.bundle", "p.bundle"});
+    EXPECT_EQ(result.output, verbose("Add:    \\z.txt\nAdd:    \\c\\3.txt\nAdd:    \\b\\2.txt\n"
+                                     "Add:    \\a\\1.txt\n"));
+    kam::BundleIndex patch;
+    patch.load(kam::default_disk_file_system().open((dir.path() / "p.bundle").string(), "r"));
+    std::uint64_t last = 0;
+    for (const char* path : {"z.txt", "c\\3.txt", "b\\2.txt", "a\\1.txt"}) {
+        const kam::BundleEntry* entry = patch.lookup(path);
+        ASSERT_NE(entry, nullptr) << path;
+        EXPECT_GT(entry->offset, last) << path;
+        last = entry->offset;
+    }
+}
+
+TEST(MakePatchCommandTest, ArgumentErrors) {
+    test::TempDir dir;
+    auto result = test::run_trovex(dir.path(), {"make-patch", "pre.bundle", "-x"});
+    EXPECT_EQ(result.output, test::banner() + test::framed("No destination-bundle file specified.") +
+                                 test::framed("No destination"));
+    EXPECT_EQ(result.exit_code, 1);
+    result = test::run_trovex(dir.path(), {"make-patch", "pre.bundle"});
+    EXPECT_EQ(result.output, test::banner() + test::framed("No post-bundle file specified.") +
+                                 test::framed("No post-bundle"));
+    result = test::run_trovex(dir.path(), {"make-patch", "missing.bundle", "post", "p.bundle"});
+    EXPECT_NE(result.output.find("Cannot open missing.bundle with create mode: 0x3"),
+              std::string::npos);
+    EXPECT_EQ(result.exit_code, 1);
+    EXPECT_FALSE(dir.exists("p.bundle"));
+    result = test::run_trovex(dir.path(), {"make-patch"});
+    EXPECT_EQ(result.output.substr(test::banner().size(), 53),
+              "trovex make-patch pre-bundle post-bundle dest-bundle\n");
+    EXPECT_EQ(result.exit_code, 1);
+}
+
+}  // namespace
