@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "commands.h"
+#include "mount_guard.h"
 #include "utility/command_line.h"
 #include "utility/disk_file_system.h"
 #include "utility/disk_utilities.h"
@@ -33,18 +34,6 @@ const char* const help_lines[] = {
 bool is_xml_file(const std::string& path) {
     return kam::extension(path) == ".xml";
 }
-
-// Unmounts the command's disk file system, which lives on the command's frame.
-class MountGuard {
-public:
-    explicit MountGuard(int id) : id_(id) {}
-    ~MountGuard() { kam::VirtualFileSystem::instance().unmount(id_); }
-    MountGuard(const MountGuard&) = delete;
-    MountGuard& operator=(const MountGuard&) = delete;
-
-private:
-    int id_;
-};
 
 void compile_xml_file(const std::string& path, bool only_if_modified) {
     kam::VirtualFileSystem& files = kam::VirtualFileSystem::instance();
