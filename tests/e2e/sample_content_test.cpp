@@ -7,6 +7,7 @@
 #include <sstream>
 
 #include "bundle/load_log.h"
+#include "e2e/packed_files.h"
 #include "script/im_instruction.h"
 #include "script/parser.h"
 #include "support/trovex_runner.h"
@@ -97,6 +98,40 @@ TEST(SampleContentTest, LogsAreRecordedLinesNamingTheTree) {
                 << path;
         }
     }
+}
+
+// What the README's first command does: compile the XML, bundle a level with -L.
+TEST(SampleContentTest, TheLevelBundleHoldsTheLoggedFilesFirstThenTheRest) {
+    test::TempDir dir;
+    fs::copy(content, dir.path() / "sample", fs::copy_options::recursive);
+    ASSERT_EQ(
+        test::run_trovex(dir.path(), {"compile-xml", "-r", "sample", "sample/data", "sample/local"})
+            .exit_code,
+        0);
+    const auto result = test::run_trovex(
+        dir.path(), {"bundle", "-L", "-r", "sample", (examples / "logs/forest.log").string()});
+    ASSERT_EQ(result.output, test::banner());
+
+    const auto files = test::packed_files(dir.path() / "sample/bundles/quick.bundle");
+    ASSERT_GE(files.size(), 8u);
+    const std::string first[] = {"data\\game.xmb",
+                                 "data\\interface\\menu.xmb",
+                                 "textures\\interface\\menu.dds",
+                                 "textures\\interface\\font_small.dds",
+                                 "textures\\interface\\font_large.dds",
+                                 "sounds\\ambient\\forest_loop.wav",
+                                 "local\\english\\strings.xmb",
+                                 "local\\german\\strings.xmb"};
+    for (size_t i = 0; i < std::size(first); ++i)
+        EXPECT_EQ(files[i], first[i]);
+    // Every file but the empty one, each .xml with its .xmb.
+    size_t expected = 0;
+    for (const auto& entry : fs::recursive_directory_iterator(dir.path() / "sample")) {
+        if (entry.is_regular_file() && entry.file_size() > 0 &&
+            entry.path().parent_path().filename() != "bundles")
+            ++expected;
+    }
+    EXPECT_EQ(files.size(), expected);
 }
 
 }  // namespace
