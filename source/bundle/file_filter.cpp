@@ -66,16 +66,36 @@ void FileFilter::walk() {
     while (!pending.empty()) {
         const Pending current = std::move(pending.back());
         pending.pop_back();
+        // Listings come sorted with case folded, so names that differ only in case are
+        // neighbours; in a bundle they are one name, and only one of them can go in.
+        std::string previous;
+        bool previous_taken = false;
         names.clear();
         tree_.list(current.directory, "*.*", false, names);
         for (const std::string& name : names) {
-            consider(settings_.root + current.directory + name);
+            std::string path = settings_.root + current.directory + lower_case(name);
+            if (path == previous) {
+                if (previous_taken)
+                    report_case_clash(path, "files");
+                continue;
+            }
+            previous_taken = consider(path);
+            previous = std::move(path);
         }
+        previous.clear();
+        previous_taken = false;
         names.clear();
         tree_.list(current.directory, "*.*", true, names);
         for (const std::string& name : names) {
             const std::string directory = current.directory + lower_case(name);
-            const std::string path = settings_.root + directory;
+            std::string path = settings_.root + directory;
+            if (path == previous) {
+                if (previous_taken)
+                    report_case_clash(path, "directories");
+                continue;
+            }
+            previous = path;
+            previous_taken = false;
             if (!accepts_directory(path))
                 continue;
             std::shared_ptr<const Ancestor> ancestors = current.ancestors;
@@ -88,8 +108,17 @@ void FileFilter::walk() {
                 ancestors = std::make_shared<const Ancestor>(Ancestor{identity, ancestors});
             }
             pending.push_back({directory + "\\", std::move(ancestors)});
+            previous_taken = true;
         }
     }
+}
+
+void FileFilter::report_case_clash(const std::string& path, const char* what) {
+    // Said once, though -L walks the root again.
+    if (!reported_.insert(path).second)
+        return;
+    error_stream << normalize_path(path, false, true) << " names several " << what
+                 << " that differ only in case; the bundle holds one of them" << std::endl;
 }
 
 bool FileFilter::accepts_directory(const std::string& path) {
@@ -102,29 +131,29 @@ bool FileFilter::accepts_directory(const std::string& path) {
     return true;
 }
 
-void FileFilter::consider(const std::string& path) {
+bool FileFilter::consider(const std::string& path) {
     const std::string canonical = normalize_path(path, false, true);
     if (canonical == own_bundle_ || canonical == own_listing_ ||
         contains(settings_.ignore_files, canonical)) {
         log_verbose << "Ignoring file " << canonical << std::endl;
-        return;
+        return false;
     }
     for (const std::string& ignored : settings_.ignore_files) {
         if (canonical.size() > ignored.size() && canonical.starts_with(ignored) &&
             canonical[ignored.size()] == '\\') {
             log_verbose << "Ignoring file (below ignored dir) " << canonical << std::endl;
-            return;
+            return false;
         }
     }
     if (contains(settings_.ignore_names, file_name(canonical)) ||
         contains(settings_.ignore_extensions, extension(canonical))) {
         log_verbose << "Ignoring file " << canonical << std::endl;
-        return;
+        return false;
     }
     DiskFileSystem& disk = default_disk_file_system();
     if (settings_.skip_missing && !disk.exists(canonical)) {
         log_verbose << "Ignoring file " << canonical << ", missing" << std::endl;
-        return;
+        return false;
     }
     const std::string bundle_path = make_relative(settings_.root, canonical);
     if (add_data_) {
@@ -132,6 +161,7 @@ void FileFilter::consider(const std::string& path) {
     } else {
         builder_.add_entry(disk, canonical, bundle_path);
     }
+    return true;
 }
 
 void FileFilter::add_from_log(const std::string& log) {

@@ -24,7 +24,8 @@ public:
 
     // Considers every file under the root, depth first: a directory's files (in listing order)
     // before its subdirectories, sibling directories in reverse listing order. Directories that are
-    // ignored, and links that lead back to a directory above them, are not entered.
+    // ignored, and links that lead back to a directory above them, are not entered. Of names that
+    // differ only in case one is taken, and the clash is reported on the error stream.
     void walk();
 
     // Considers the files of every open element of the log, in order, with data, after expanding
@@ -33,8 +34,8 @@ public:
 
     // Applies the ignore rules to a path on disk and, when it passes, adds it to the builder: with
     // data or as an entry only, a missing file as a hidden entry (or, with skip_missing, not at
-    // all). Ignored paths are named on log_verbose.
-    void consider(const std::string& path);
+    // all). Ignored paths are named on log_verbose. False when the path was ignored.
+    bool consider(const std::string& path);
 
     // The bundle paths a logged path stands for, sorted: local\LANGUAGE\rest stands for the same
     // rest under every directory of the root's local directory (nothing when there is none), a
@@ -44,6 +45,7 @@ public:
 private:
     void expand(const std::string& path, bool allow_local, std::set<std::string>& names);
     bool accepts_directory(const std::string& path);
+    void report_case_clash(const std::string& path, const char* what);
     bool is_ignored_file(const std::string& canonical) const;
     const std::vector<std::string>& languages();
 
@@ -56,6 +58,8 @@ private:
     std::string own_listing_;
     // The root's local directory's subdirectories, listed on first use.
     std::optional<std::vector<std::string>> languages_;
+    // Paths whose case clash was reported.
+    std::set<std::string> reported_;
 };
 
 }  // namespace kam

@@ -264,4 +264,23 @@ TEST_F(BundleCommandTest, ALinkBackUpIsNotFollowed) {
     EXPECT_EQ(packed_default(), (Paths{"a.txt", "sub\\b.txt", "sub\\away\\c.txt"}));
 }
 
+TEST_F(BundleCommandTest, OfNamesThatDifferOnlyInCaseTheLowerCaseOneGoesIn) {
+    tree({"A.txt", "a.txt", "Sub/x.txt", "sub/y.txt"});
+    dir.write("level.log", log_of({"a.txt"}));
+    const auto result = run({"bundle", "-L", "-r", "root", "level.log"});
+    EXPECT_EQ(result.output,
+              test::banner() +
+                  test::framed(root() + "\\a.txt names several files that differ only in case; "
+                                        "the bundle holds one of them") +
+                  test::framed(root() + "\\sub names several directories that differ only in "
+                                        "case; the bundle holds one of them"));
+    EXPECT_EQ(result.exit_code, 0);
+    EXPECT_EQ(test::packed_files(dir.path() / "root/bundles/quick.bundle"),
+              (Paths{"a.txt", "sub\\y.txt"}));
+    EXPECT_EQ(listing(), "a.txt\nsub/\n    y.txt\n");
+    const std::string bytes = dir.read("root/bundles/quick.bundle");
+    EXPECT_NE(bytes.find("<a.txt>"), std::string::npos);
+    EXPECT_EQ(bytes.find("<A.txt>"), std::string::npos);
+}
+
 }  // namespace
