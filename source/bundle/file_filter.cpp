@@ -48,6 +48,7 @@ FileFilter::FileFilter(BundleBuilder& builder, const BundleSettings& settings)
     : builder_(builder),
       settings_(settings),
       tree_(settings.root),
+      root_prefix_(normalize_path(settings.root, true, true)),
       own_bundle_(normalize_path(make_absolute(bundle_destination(settings)), false, true)),
       own_listing_(normalize_path(make_absolute(listing_destination(settings)), false, true)) {}
 
@@ -72,6 +73,7 @@ void FileFilter::walk() {
         bool previous_taken = false;
         names.clear();
         tree_.list(current.directory, "*.*", false, names);
+        listed_.note_files(settings_.root + current.directory, names);
         for (const std::string& name : names) {
             std::string path = settings_.root + current.directory + lower_case(name);
             if (path == previous) {
@@ -107,10 +109,12 @@ void FileFilter::walk() {
                 }
                 ancestors = std::make_shared<const Ancestor>(Ancestor{identity, ancestors});
             }
+            listed_.note_directory(normalize_path(path, false, true));
             pending.push_back({directory + "\\", std::move(ancestors)});
             previous_taken = true;
         }
     }
+    listed_.forget_files();
 }
 
 void FileFilter::report_case_clash(const std::string& path, const char* what) {
@@ -150,16 +154,18 @@ bool FileFilter::consider(const std::string& path) {
         log_verbose << "Ignoring file " << canonical << std::endl;
         return false;
     }
-    DiskFileSystem& disk = default_disk_file_system();
-    if (settings_.skip_missing && !disk.exists(canonical)) {
+    if (settings_.skip_missing && !listed_.exists(canonical)) {
         log_verbose << "Ignoring file " << canonical << ", missing" << std::endl;
         return false;
     }
-    const std::string bundle_path = make_relative(settings_.root, canonical);
+    // Below the root the bundle path is the rest of the path; make_relative would split both.
+    const std::string bundle_path = canonical.starts_with(root_prefix_)
+                                        ? canonical.substr(root_prefix_.size())
+                                        : make_relative(settings_.root, canonical);
     if (add_data_) {
-        builder_.add_file(disk, canonical, bundle_path);
+        builder_.add_file(listed_, canonical, bundle_path);
     } else {
-        builder_.add_entry(disk, canonical, bundle_path);
+        builder_.add_entry(listed_, canonical, bundle_path);
     }
     return true;
 }

@@ -9,6 +9,7 @@
 
 #include "bundle/bundle_builder.h"
 #include "bundle/bundle_command.h"
+#include "bundle/listed_disk_file_system.h"
 #include "utility/disk_file_system.h"
 
 namespace kam {
@@ -52,6 +53,10 @@ private:
     BundleBuilder& builder_;
     const BundleSettings& settings_;
     DiskFileSystem tree_;
+    // The root in canonical form with a trailing separator.
+    std::string root_prefix_;
+    // What the builder asks of the disk, answered from the walk's listings where it can.
+    ListedDiskFileSystem listed_;
     bool add_data_ = false;
     // The bundle and the listing this build writes, canonical.
     std::string own_bundle_;

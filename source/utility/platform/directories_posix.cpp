@@ -378,4 +378,10 @@ bool file_identity(const std::string& path, FileIdentity& identity) {
     return true;
 }
 
+namespace posix {
+
+std::string spelled_path(const std::string& path) { return plain_path(path); }
+
+}  // namespace posix
+
 }  // namespace kam::platform
