@@ -26,12 +26,14 @@ const char* const common_options[] = {
     "    -m, --skip-missing         Skips creating entries for missing files",
 };
 
+// Usage lines stay whole, however long.
+// clang-format off
 const char* const log_options[] = {
     "    -p, --prepend-bundle file  Prepends the files logged in the file to the bundle.",
     "    -a, --append-bundle file   Appends the files logged in the file to the bundle.",
-    "    -L, --log-union            Adds all files from root directory with filtering after file "
-    "log.",
+    "    -L, --log-union            Adds all files from root directory with filtering after file log.",
 };
+// clang-format on
 
 const char* const bundle_description[] = {
     "Creates a bundle file from the specified file log. The bundle is stored in the",
