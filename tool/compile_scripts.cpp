@@ -1,6 +1,70 @@
-// The compile-scripts command.
-#include <stdexcept>
+// The compile-scripts command: compiles the listed sources and directories into compiled scripts.
+#include <iostream>
+#include <string>
+#include <vector>
 
 #include "commands.h"
+#include "script/script_batch.h"
+#include "utility/command_line.h"
+#include "utility/disk_file_system.h"
+#include "utility/disk_utilities.h"
+#include "utility/output_streams.h"
+#include "utility/path.h"
+#include "utility/virtual_file_system.h"
 
-int compile_scripts_command() { throw std::runtime_error("The command compile-scripts is not built yet"); }
+namespace {
+
+const char* const usage_lines[] = {
+    "trovex compile-scripts [options] file1 [file2] ... ",
+    "",
+    "    -s, --strip             Strip debug info.",
+    "    -m, --only-if-modified  Only recompile if .ksf is modified.",
+    "    -a, --report-all        Report all errors and do not stop on first error.",
+    "",
+    "Compiles the listed .ksf files into .kxe files.",
+    "If a directory is listed, all the files in the directory are compiled.",
+};
+
+// The virtual file system drops leading separators, so an absolute argument is handed to it
+// relative to the current directory.
+std::string file_system_path(const std::string& argument) {
+    const bool absolute = (!argument.empty() && kam::is_path_separator(argument[0])) ||
+                          (argument.size() >= 2 && argument[1] == ':');
+    if (!absolute) return argument;
+    return kam::make_relative(kam::make_absolute("."), kam::make_absolute(argument));
+}
+
+}  // namespace
+
+int compile_scripts_command() {
+    CommandLine& command_line = *CommandLine::current;
+    const std::string first = command_line.argument(0);
+    if (first.empty() || first == "-h" || first == "--help") {
+        for (const char* line : usage_lines) std::cout << line << std::endl;
+        return 1;
+    }
+    const bool strip = command_line.has_flag('s', "strip");
+    const bool only_if_modified = command_line.has_flag('m', "only-if-modified");
+    const bool report_all = command_line.has_flag('a', "report-all");
+    command_line.report_unknown_flags();
+
+    kam::VirtualFileSystem& files = kam::VirtualFileSystem::instance();
+    const kam::ScopedMount mounted("/", &kam::default_disk_file_system(), false);
+    kam::script::ScriptBatch batch(kam::script::ScriptBatch::mode_for(strip, only_if_modified), report_all);
+    const std::vector<std::string> arguments = command_line.arguments();
+    for (const std::string& argument : arguments) {
+        const std::string path = file_system_path(argument);
+        if (!files.exists(path)) {
+            error_stream << "Source file doesn't exist " << argument << std::endl;
+        } else if (files.is_dir(path)) {
+            batch.compile_directory(path);
+            const std::string collected = kam::script::ScriptBatch::collected_errors().str();
+            if (report_all && !collected.empty()) error_stream << collected << std::flush;
+        } else if (kam::extension(argument) == ".ksf") {
+            batch.compile_file(path, argument);  // a failure ends the command
+        } else {
+            error_stream << argument << " is not a script file" << std::endl;
+        }
+    }
+    return 0;
+}

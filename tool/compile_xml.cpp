@@ -110,7 +110,7 @@ int compile_xml_command() {
 
     kam::VirtualFileSystem& files = kam::VirtualFileSystem::instance();
     kam::DiskFileSystem disk(root);
-    const MountGuard mounted(files.mount("/", &disk, false));
+    const kam::ScopedMount mounted("/", &disk, false);
     root = kam::make_absolute(root);
 
     const std::vector<std::string> arguments = command_line.arguments();

@@ -6,6 +6,7 @@
 #include <string>
 
 #include "commands.h"
+#include "crash_report.h"
 #include "diagnostics/thread_manager.h"
 #include "utility/command_line.h"
 #include "utility/output_streams.h"
@@ -56,10 +57,6 @@ const char* const usage_lines[] = {
     "",
     "to get help for individual commands.",
 };
-
-void report_crash(const std::string& message, const std::string&, const std::string&) {
-    print_framed_error(message);
-}
 
 int run_command(const std::string& word) {
     try {

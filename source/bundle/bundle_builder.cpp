@@ -15,6 +15,7 @@
 #include "utility/platform/directories.h"
 #include "utility/platform/error_text.h"
 #include "utility/platform/files.h"
+#include "utility/replacing_file.h"
 
 namespace kam {
 
@@ -38,52 +39,6 @@ public:
     }
 
     std::string bytes;
-};
-
-// A file written beside its destination and renamed over it once complete and flushed, so that a
-// failed write never replaces a good file; unless committed, it is removed on destruction.
-class ReplacingFile {
-public:
-    explicit ReplacingFile(const std::string& destination) : destination_(destination) {
-        // A stray file of the first name may be somebody's: never overwrite it.
-        DiskFileSystem& disk = default_disk_file_system();
-        temporary_ = destination + ".tmp";
-        for (int attempt = 2; disk.exists(temporary_); ++attempt) {
-            temporary_ = destination + ".tmp" + std::to_string(attempt);
-        }
-        archive_.emplace(disk.open(temporary_, "w"));
-    }
-    ~ReplacingFile() {
-        if (committed_) return;
-        archive_.reset();
-        platform::delete_file(temporary_);
-    }
-    ReplacingFile(const ReplacingFile&) = delete;
-    ReplacingFile& operator=(const ReplacingFile&) = delete;
-
-    Archive& archive() { return *archive_; }
-
-    void commit() {
-        archive_.reset();
-        // The data must be on the device before the rename makes it the destination.
-        const platform::FileHandle file = platform::open_file(
-            temporary_, platform::open_existing, platform::generic_write, platform::share_read);
-        const bool flushed = file != platform::invalid_file && platform::flush_file(file);
-        const std::uint32_t error = platform::last_error();
-        platform::close_file(file);
-        if (!flushed) throw DiskError("Cannot flush " + temporary_, error);
-        if (!platform::rename_file(temporary_, destination_)) {
-            throw DiskError("Cannot replace " + destination_ + " with " + temporary_,
-                            platform::last_error());
-        }
-        committed_ = true;
-    }
-
-private:
-    std::string destination_;
-    std::string temporary_;
-    std::optional<Archive> archive_;
-    bool committed_ = false;
 };
 
 // Copies size bytes from the start of source to out's position in chunks.

@@ -15,21 +15,26 @@ std::uint32_t CodeBuffer::begin(Opcode opcode, std::int32_t line) {
     return position;
 }
 
-void CodeBuffer::put(std::uint8_t byte) {
-    code_.push_back(byte);
-    if (record_lines_) lines_.push_back(-1);
+// Operands are a few bytes: plain appends beat the general insert. The line table gets -1 for
+// each of their bytes.
+void CodeBuffer::put(const std::uint8_t* bytes, size_t count) {
+    for (size_t i = 0; i < count; ++i) code_.push_back(bytes[i]);
+    if (!record_lines_) return;
+    for (size_t i = 0; i < count; ++i) lines_.push_back(-1);
 }
 
 void CodeBuffer::put_u32(std::uint32_t value) {
-    for (int shift = 0; shift < 32; shift += 8) put(static_cast<std::uint8_t>(value >> shift));
+    const std::uint8_t bytes[4] = {static_cast<std::uint8_t>(value), static_cast<std::uint8_t>(value >> 8),
+                                   static_cast<std::uint8_t>(value >> 16), static_cast<std::uint8_t>(value >> 24)};
+    put(bytes, 4);
 }
 
 void CodeBuffer::put_name(std::string_view name) {
     const size_t end = name.find('\0');
     if (end != std::string_view::npos) name = name.substr(0, end);
-    for (char c : name) put(static_cast<std::uint8_t>(c));
-    put(0);
-    for (size_t written = name.size() + 1; written < 5; ++written) put(0);
+    put(reinterpret_cast<const std::uint8_t*>(name.data()), name.size());
+    static constexpr std::uint8_t zeros[5] = {};
+    put(zeros, name.size() < 4 ? 5 - name.size() : 1);
 }
 
 std::uint32_t CodeBuffer::write(Opcode opcode, std::int32_t line) {
@@ -43,8 +48,8 @@ std::uint32_t CodeBuffer::write_count(Opcode opcode, std::int64_t value, std::in
     const std::uint32_t position = begin(opcode, line);
     const std::int64_t limit = info.operand == OperandKind::u8 ? 255 : 65535;
     if (value > limit || value < 0) throw GeneratorError(info.limit_message);
-    put(static_cast<std::uint8_t>(value));
-    if (info.operand == OperandKind::u16) put(static_cast<std::uint8_t>(value >> 8));
+    const std::uint8_t bytes[2] = {static_cast<std::uint8_t>(value), static_cast<std::uint8_t>(value >> 8)};
+    put(bytes, info.operand == OperandKind::u16 ? 2 : 1);
     return position;
 }
 
@@ -75,6 +80,11 @@ std::uint32_t CodeBuffer::write_function(std::int32_t offset, std::string_view n
     put_u32(static_cast<std::uint32_t>(offset));
     put_name(name);
     return position;
+}
+
+void CodeBuffer::reserve(size_t bytes) {
+    code_.reserve(bytes);
+    if (record_lines_) lines_.reserve(bytes);
 }
 
 void CodeBuffer::patch_offset(std::uint32_t position, std::uint32_t offset) {

@@ -3,6 +3,7 @@
 
 #include <cstdint>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include "script/opcodes.h"
@@ -30,16 +31,22 @@ public:
     std::uint32_t write_name(Opcode opcode, std::string_view name, std::int32_t line);
     std::uint32_t write_function(std::int32_t offset, std::string_view name, std::int32_t line);
 
+    // Room for this many bytes without growing.
+    void reserve(size_t bytes);
+
     // Stores the offset into the u32 right after the opcode at the position.
     void patch_offset(std::uint32_t position, std::uint32_t offset);
 
     std::uint32_t size() const { return static_cast<std::uint32_t>(code_.size()); }
     const std::vector<std::uint8_t>& code() const { return code_; }
     const std::vector<std::int32_t>& lines() const { return lines_; }
+    // Hand the code and the line table over, leaving the buffer empty.
+    std::vector<std::uint8_t> take_code() { return std::move(code_); }
+    std::vector<std::int32_t> take_lines() { return std::move(lines_); }
 
 private:
     std::uint32_t begin(Opcode opcode, std::int32_t line);
-    void put(std::uint8_t byte);
+    void put(const std::uint8_t* bytes, size_t count);
     void put_u32(std::uint32_t value);
     void put_name(std::string_view name);
 

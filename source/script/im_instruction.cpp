@@ -47,15 +47,23 @@ std::int32_t enclosing_total(const Scope* scope) {
 }  // namespace
 
 void Parser::ImInstruction::add_fixup(std::uint32_t position) {
-    if (fixups_ == nullptr) fixups_ = std::make_unique<std::vector<std::uint32_t>>();
-    fixups_->push_back(position);
+    if (first_fixup_ == no_fixup) {
+        first_fixup_ = position;
+        return;
+    }
+    if (more_fixups_ == nullptr) more_fixups_ = std::make_unique<std::vector<std::uint32_t>>();
+    more_fixups_->push_back(position);
 }
 
 void Parser::ImInstruction::emit(CodeBuffer& code, Parser&, std::int32_t) {
     code_offset_ = static_cast<std::int32_t>(code.size());
-    if (fixups_ == nullptr) return;
-    for (std::uint32_t position : *fixups_) code.patch_offset(position, static_cast<std::uint32_t>(code_offset_));
-    fixups_->clear();
+    if (first_fixup_ == no_fixup) return;
+    const auto offset = static_cast<std::uint32_t>(code_offset_);
+    code.patch_offset(first_fixup_, offset);
+    first_fixup_ = no_fixup;
+    if (more_fixups_ == nullptr) return;
+    for (std::uint32_t position : *more_fixups_) code.patch_offset(position, offset);
+    more_fixups_->clear();
 }
 
 void Parser::ImBinOp::print(std::ostream& out) const { out << '\t' << binary_names[static_cast<size_t>(op_)] << '\n'; }

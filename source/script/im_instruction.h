@@ -40,12 +40,16 @@ public:
     std::int32_t code_offset() const { return code_offset_; }
     // A code position whose u32 after the opcode is to receive this instruction's offset.
     void add_fixup(std::uint32_t position);
-    bool has_fixups() const { return fixups_ != nullptr && !fixups_->empty(); }
+    bool has_fixups() const { return first_fixup_ != no_fixup; }
 
 private:
-    // Few instructions are branch targets, so the list exists only once one is added.
-    std::unique_ptr<std::vector<std::uint32_t>> fixups_;
+    static constexpr std::uint32_t no_fixup = 0xffffffffu;
+
+    // Few instructions are branch targets and most of those have one waiting branch: the first
+    // position is kept inline, a list exists only once a second one is added.
+    std::uint32_t first_fixup_ = no_fixup;
     std::int32_t code_offset_ = -1;
+    std::unique_ptr<std::vector<std::uint32_t>> more_fixups_;
 };
 
 class Parser::ImBinOp : public Parser::ImInstruction {

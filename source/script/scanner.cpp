@@ -132,7 +132,8 @@ std::int32_t Scanner::take_run(std::string& text, std::int32_t c, std::uint8_t w
         if (pushed_.empty()) {
             const char* end = cursor_;
             while (end != limit_ && (classes[static_cast<unsigned char>(*end)] & wanted) != 0) ++end;
-            text.append(cursor_, end);
+            // With a length, not a pointer pair: that form goes through the slower replace().
+            text.append(cursor_, static_cast<size_t>(end - cursor_));
             column_ += static_cast<std::int32_t>(end - cursor_);
             cursor_ = end;
         }

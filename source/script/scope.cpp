@@ -10,7 +10,7 @@ std::int32_t Scope::find(std::string_view name) const {
         }
         return -1;
     }
-    const auto found = index_.find(std::string(name));
+    const auto found = index_.find(name);
     return found == index_.end() ? -1 : found->second;
 }
 

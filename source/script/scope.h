@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <string_view>
 #include <unordered_map>
@@ -48,7 +49,12 @@ private:
     ScopeKind kind_;
     Scope* parent_;
     std::vector<ScopeEntry> entries_;
-    std::unordered_map<std::string, std::int32_t> index_;
+    // Looked up with the string_view itself: no string is built per lookup.
+    struct NameHash {
+        using is_transparent = void;
+        size_t operator()(std::string_view name) const { return std::hash<std::string_view>{}(name); }
+    };
+    std::unordered_map<std::string, std::int32_t, NameHash, std::equal_to<>> index_;
 };
 
 struct Resolution {

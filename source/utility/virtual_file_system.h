@@ -98,4 +98,17 @@ private:
     static int next_mount_id_;
 };
 
+// Mounts a file system for as long as the object lives, as a command does with its disk root.
+class ScopedMount {
+public:
+    ScopedMount(const std::string& prefix, FileSystem* file_system, bool owned)
+        : id_(VirtualFileSystem::instance().mount(prefix, file_system, owned)) {}
+    ~ScopedMount() { VirtualFileSystem::instance().unmount(id_); }
+    ScopedMount(const ScopedMount&) = delete;
+    ScopedMount& operator=(const ScopedMount&) = delete;
+
+private:
+    int id_;
+};
+
 }  // namespace kam

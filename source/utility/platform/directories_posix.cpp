@@ -220,17 +220,10 @@ bool exists_natively(const std::string& path) {
     return stat(path.c_str(), &status) == 0;
 }
 
-}  // namespace
-
-namespace posix {
-
-std::string native_path(const std::string& path) {
-    const std::string plain = plain_path(path);
+// The plain path with components that do not exist as spelled matched without regard to case;
+// from the first one that does not exist at all the rest keeps the spelling given. errno is kept.
+std::string resolve_case(const std::string& plain) {
     const int saved = errno;
-    if (plain.empty() || exists_natively(plain)) {
-        errno = saved;
-        return plain;
-    }
     // Find the longest prefix that exists as spelled (usually the parent of a new file), then
     // match the components below it through the cache.
     std::vector<size_t> ends;  // end of each component
@@ -271,6 +264,25 @@ std::string native_path(const std::string& path) {
     return resolved;
 }
 
+LookupResult lookup_failure(int error) {
+    errno = error;
+    return error == ENOENT || error == ENOTDIR ? LookupResult::not_found : LookupResult::failed;
+}
+
+}  // namespace
+
+namespace posix {
+
+std::string native_path(const std::string& path) {
+    const std::string plain = plain_path(path);
+    const int saved = errno;
+    if (plain.empty() || exists_natively(plain)) {
+        errno = saved;
+        return plain;
+    }
+    return resolve_case(plain);
+}
+
 void note_added(const std::string& native) { cache().note(plain_path(native), true); }
 
 void note_removed(const std::string& native) { cache().note(plain_path(native), false); }
@@ -278,10 +290,16 @@ void note_removed(const std::string& native) { cache().note(plain_path(native), 
 }  // namespace posix
 
 LookupResult look_up(const std::string& path, PathInfo& info) {
-    const std::string native = posix::native_path(path);
+    // A path spelled as on disk takes one stat. A missing one is resolved without regard to case,
+    // and looked up again only when that found another spelling.
     struct stat status {};
-    if (stat(native.empty() ? "" : native.c_str(), &status) != 0) {
-        return errno == ENOENT || errno == ENOTDIR ? LookupResult::not_found : LookupResult::failed;
+    const std::string plain = plain_path(path);
+    if (plain.empty()) return lookup_failure(ENOENT);
+    if (stat(plain.c_str(), &status) != 0) {
+        const int error = errno;
+        const std::string native = resolve_case(plain);
+        if (native == plain) return lookup_failure(error);
+        if (stat(native.c_str(), &status) != 0) return lookup_failure(errno);
     }
     info.is_directory = S_ISDIR(status.st_mode);
     info.last_write_time = filetime(status);

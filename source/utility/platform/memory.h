@@ -11,5 +11,7 @@ void* reserve_address_space(std::size_t size);
 void* commit_pages(void* address, std::size_t size);
 // The size of one page of the system.
 std::size_t page_size();
+// The usable size of a block of the runtime heap (std::malloc); at least what was asked for.
+std::size_t heap_block_size(void* block);
 
 }  // namespace kam::platform

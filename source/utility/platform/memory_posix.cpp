@@ -1,6 +1,7 @@
 // Reserve is an inaccessible anonymous mapping; commit opens pages of it for reading and writing.
 #include "utility/platform/memory.h"
 
+#include <malloc.h>
 #include <sys/mman.h>
 #include <unistd.h>
 
@@ -16,5 +17,7 @@ void* commit_pages(void* address, std::size_t size) {
 }
 
 std::size_t page_size() { return static_cast<std::size_t>(sysconf(_SC_PAGESIZE)); }
+
+std::size_t heap_block_size(void* block) { return malloc_usable_size(block); }
 
 }  // namespace kam::platform

@@ -1,0 +1,33 @@
+// Compiling script files and directory trees of them, as compile-scripts does.
+#pragma once
+
+#include <sstream>
+#include <string>
+
+namespace kam::script {
+
+class ScriptBatch {
+public:
+    // The load mode of the flags: 4, 3 when stripped; with only_if_modified 2, 1 when stripped.
+    static int mode_for(bool strip, bool only_if_modified);
+    // The errors collected under report-all, for the whole process; never emptied, so a later
+    // directory reports the earlier errors again with its own.
+    static std::ostringstream& collected_errors();
+
+    ScriptBatch(int mode, bool report_all) : mode_(mode), report_all_(report_all) {}
+
+    // Compiles one source (a path through the virtual file system, extension ".ksf"). "Compiling "
+    // + shown goes to the verbose log when the compiled file is not up to date. Failures throw.
+    void compile_file(const std::string& path, const std::string& shown);
+    void compile_file(const std::string& path) { compile_file(path, path); }
+    // Compiles every file named exactly *.ksf in the directory, then its subdirectories, each in
+    // its own error handler: a failure is written to the error stream at once, or with
+    // report-all added to the collected errors, and the walk goes on.
+    void compile_directory(const std::string& directory);
+
+private:
+    int mode_;
+    bool report_all_;
+};
+
+}  // namespace kam::script

@@ -1,0 +1,165 @@
+// Loading scripts: compiled files when they can be trusted, else the source through the compiler.
+#include "script/script_rte.h"
+
+#include <cstring>
+#include <memory>
+
+#include "script/code_generator.h"
+#include "script/parser.h"
+#include "script/script_error.h"
+#include "utility/encoding.h"
+#include "utility/output_streams.h"
+#include "utility/path.h"
+#include "utility/virtual_file_system.h"
+
+namespace kam::script {
+
+namespace {
+
+// Sources up to this size are read in one piece and scanned from memory: one read instead of one
+// per line. Larger ones, which are no scripts anyone writes, are read line by line from the file.
+constexpr std::int64_t largest_source_in_memory = 256 << 20;
+
+bool uses_compiled_files(int mode) {
+    return mode != ScriptRTE::always_compile_stripped && mode != ScriptRTE::always_compile;
+}
+bool saves_debug_information(int mode) {
+    return mode == ScriptRTE::save_if_modified || mode == ScriptRTE::always_compile;
+}
+
+}  // namespace
+
+std::int32_t ScriptRTE::ArchiveScanner::read_char() {
+    // Called when the supplied bytes of the loaded line are used up: its line break comes next.
+    if (line_loaded_) {
+        line_loaded_ = false;
+        return '\n';
+    }
+    if (archive_.remaining() == 0) return 0;
+    archive_.read_line(line_);
+    if (std::memchr(line_.data(), 0, line_.size()) != nullptr) {
+        line_loaded_ = true;  // the line is dropped; scanning goes on after it
+        const std::string source = name();
+        const std::string where = line() > 0 ? source + "(" + std::to_string(line()) + "): " : std::string();
+        throw ScannerError(where + "Zero byte in the source - not a text file");
+    }
+    if (line_.empty()) return '\n';
+    line_loaded_ = true;
+    supply(line_.data() + 1, line_.data() + line_.size());
+    return static_cast<unsigned char>(line_[0]);
+}
+
+ScriptRTE::ScriptRTE(const std::string& root, int mode)
+    : root_(normalize_path(root, false, true)), mode_(mode) {}
+
+int ScriptRTE::load(const std::string& script) {
+    const std::string name = normalize_path(script, false, false);
+    if (const auto found = program_numbers_.find(name); found != program_numbers_.end()) return found->second;
+
+    // A time other than 0 means the file exists: one question instead of two for the common case.
+    VirtualFileSystem& files = VirtualFileSystem::instance();
+    const std::string source = name + ".ksf";
+    std::string compiled = name + ".kxe";
+    const std::uint64_t source_time = files.modification_time(source);
+    const bool has_source = source_time != 0 || files.exists(source);
+    if (has_source) {
+        // Beside the source, wherever the file system that holds it says it is.
+        const std::string where = files.source_path(source);
+        if (where.size() >= 4) compiled = where.substr(0, where.size() - 4) + ".kxe";
+    }
+    bool use_compiled = false;
+    if (!has_source) {
+        if (!files.exists(compiled)) throw Error("Script: " + name + " not found!");
+        use_compiled = true;
+    } else if (uses_compiled_files(mode_)) {
+        // Whether a compiled file without a time exists matters only where times cannot decide.
+        const std::uint64_t compiled_time = files.modification_time(compiled);
+        const bool has_compiled = compiled_time != 0 || (source_time == 0 && files.exists(compiled));
+        use_compiled = has_compiled && compiled_time >= source_time;
+    }
+    if (use_compiled) {
+        const std::string no_source = "; there is no source " + source + " to compile it from";
+        try {
+            int number = -1;
+            if (read_compiled(name, compiled, number)) return number;
+            if (!has_source) throw Error("File " + compiled + " is not a compiled script" + no_source);
+        } catch (const CompiledScriptError& error) {
+            // Rebuilt from the source like a file of the wrong kind: it is only derived data.
+            if (!has_source) throw Error(error.what() + no_source);
+        }
+    }
+    return compile_source(name, source, compiled);
+}
+
+int ScriptRTE::add_program(const std::string& name, std::vector<std::uint8_t> code, LineMap lines) {
+    const int number = program_count();
+    programs_.push_back(Program{name + ".ksf", name, std::move(code), std::move(lines)});
+    program_numbers_.emplace(name, number);
+    return number;
+}
+
+bool ScriptRTE::read_compiled(const std::string& name, const std::string& compiled_path, int& number) {
+    Archive file = VirtualFileSystem::instance().open(compiled_path, "r");
+    CompiledScript script;
+    if (read_compiled_script(file, !ignore_debug_information_, script) == CompiledScriptRead::wrong_magic) {
+        return false;
+    }
+    number = add_program(name, std::move(script.code), std::move(script.lines));
+    return true;
+}
+
+int ScriptRTE::compile_source(const std::string& name, const std::string& source,
+                              const std::string& compiled_path) {
+    Archive file = VirtualFileSystem::instance().open(source, "r");
+    // Gone since it was found: compiling nothing would save an empty program in its place.
+    if (!file.has_store()) throw Error("Script: " + name + " not found!");
+    std::string text;
+    Archive lines = file;
+    if (file.size() <= largest_source_in_memory) {
+        text.resize(static_cast<size_t>(file.size()));
+        read_bytes(file, text.data(), static_cast<std::uint32_t>(text.size()));
+        lines = Archive(
+            file.name(),
+            std::make_shared<ConstMemoryDataStore>(text.data(), static_cast<std::uint32_t>(text.size())), 0,
+            file.size(), false);
+    }
+    ArchiveScanner scanner(lines);
+    Parser parser(scanner);
+    if (!parser.parse()) throw Error(parser.error_text());
+    CodeBuffer code(true);
+    if (!generate(parser, code)) throw Error(parser.error_text());
+
+    const int number = add_program(name, code.take_code(), LineMap(code.take_lines()));
+    const Program& program = programs_.back();
+    if (mode_ != load_only)
+        save_compiled(compiled_path, program.code, program.line_map.table(), program.source_path);
+    return number;
+}
+
+// A compiled file is derived data: when it cannot be written the load still stands, and the
+// user hears why the file is missing. A partly written file is removed, not left to be trusted.
+void ScriptRTE::save_compiled(const std::string& compiled_path, const std::vector<std::uint8_t>& code,
+                              const std::vector<std::int32_t>& lines, const std::string& source_path) {
+    VirtualFileSystem& files = VirtualFileSystem::instance();
+    std::string failure;
+    try {
+        Archive file = files.open(compiled_path, "w");
+        if (!file.has_store()) {
+            failure = "no file system can create it";
+        } else {
+            try {
+                write_compiled_script(file, code, lines, source_path, saves_debug_information(mode_));
+            } catch (const std::runtime_error& error) {
+                failure = error.what();
+                file = Archive();  // closes the file before it is removed
+                files.remove(compiled_path);
+            }
+        }
+    } catch (const DiskError& error) {
+        failure = error.what();
+    }
+    if (!failure.empty())
+        error_stream << "Cannot save compiled script " << compiled_path << ": " << failure << std::endl;
+}
+
+}  // namespace kam::script

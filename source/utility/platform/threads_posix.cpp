@@ -1,0 +1,12 @@
+// Thread ids are the kernel's task ids, which a debugger and the system's tools show too.
+#include "utility/platform/threads.h"
+
+#include <unistd.h>
+
+namespace kam::platform {
+
+std::uint64_t current_thread_id() {
+    return static_cast<std::uint64_t>(gettid());
+}
+
+}  // namespace kam::platform

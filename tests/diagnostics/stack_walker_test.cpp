@@ -1,0 +1,70 @@
+// Stack walks of the calling thread: where they start, how frames read, where they stop.
+#include "diagnostics/stack_walker.h"
+
+#include <gtest/gtest.h>
+
+#include <sstream>
+#include <string>
+#include <vector>
+
+namespace {
+
+std::vector<std::string> lines_of(const char* text) {
+    std::vector<std::string> lines;
+    std::istringstream in(text);
+    for (std::string line; std::getline(in, line);)
+        lines.push_back(line);
+    return lines;
+}
+
+int walk_line = 0;
+volatile int recursion_floor = 0;
+
+__attribute__((noinline)) void walk_here(kam::StackWalker& walker) {
+    walk_line = __LINE__ + 1;
+    walker.show_callstack();
+    asm volatile("");  // keeps the call from becoming a jump
+}
+
+int recursion_line = 0;
+
+__attribute__((noinline)) int recurse_then_walk(kam::StackWalker& walker, int depth) {
+    if (depth == recursion_floor) {
+        walk_here(walker);
+        return 0;
+    }
+    volatile int kept = depth;
+    recursion_line = __LINE__ + 1;
+    return recurse_then_walk(walker, depth - 1) + kept;
+}
+
+TEST(StackWalkerTest, WalkStartsAtTheCallerWithFileLineAndFunction) {
+    kam::StackWalker walker;
+    walk_here(walker);
+    const auto lines = lines_of(walker.text());
+    ASSERT_GE(lines.size(), 2u);
+    EXPECT_TRUE(lines[0].starts_with("stack_walker_test.cpp(" + std::to_string(walk_line) + ") : "))
+        << lines[0];
+    EXPECT_TRUE(lines[0].ends_with("walk_here")) << lines[0];
+    EXPECT_TRUE(lines[1].starts_with("stack_walker_test.cpp(")) << lines[1];
+}
+
+TEST(StackWalkerTest, DirectRecursionEndsTheWalkAsAnEndlessCallstack) {
+    kam::StackWalker walker;
+    recurse_then_walk(walker, 5);
+    const auto lines = lines_of(walker.text());
+    const std::string recursion_frame =
+        "stack_walker_test.cpp(" + std::to_string(recursion_line) + ") : ";
+    // The bottom frame may or may not be kept apart by the compiler; the walk stops at the
+    // second frame with the same call site.
+    ASSERT_GE(lines.size(), 3u) << walker.text();
+    ASSERT_LE(lines.size(), 4u) << walker.text();
+    EXPECT_TRUE(lines.front().ends_with("walk_here"));
+    const std::string& last_frame = lines[lines.size() - 2];
+    EXPECT_TRUE(last_frame.starts_with(recursion_frame) &&
+                last_frame.ends_with("recurse_then_walk"))
+        << last_frame;
+    EXPECT_EQ(lines.back(), "StackWalk64-Endless-Callstack!");
+}
+
+}  // namespace

@@ -1,0 +1,190 @@
+// compile-scripts as a user runs it: messages, modes, directories, golden compiled files.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+
+#include "support/golden_bytes.h"
+#include "support/trovex_runner.h"
+
+namespace {
+
+using Bytes = std::vector<std::uint8_t>;
+namespace fs = std::filesystem;
+
+const char* const usage =
+    "trovex compile-scripts [options] file1 [file2] ... \n"
+    "\n"
+    "    -s, --strip             Strip debug info.\n"
+    "    -m, --only-if-modified  Only recompile if .ksf is modified.\n"
+    "    -a, --report-all        Report all errors and do not stop on first error.\n"
+    "\n"
+    "Compiles the listed .ksf files into .kxe files.\n"
+    "If a directory is listed, all the files in the directory are compiled.\n";
+
+const char* const bad_source = "f() {\n x := 1 }";
+const char* const good_source = "f() {}";
+
+std::string bad_errors(const std::string& path) {
+    return path + ":syntax error\n" + path + "(2):Non valid statement (token:})";
+}
+
+Bytes bytes_of(const test::TempDir& dir, const std::string& relative) {
+    const std::string text = dir.read(relative);
+    return Bytes(text.begin(), text.end());
+}
+
+std::string golden_source() {
+    std::ifstream in(fs::path(TROVEX_SOURCE_DIR) / "tests/script/data/golden.ksf", std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+TEST(CompileScriptsTest, UsageEndsWithExitOne) {
+    test::TempDir dir;
+    for (const auto& arguments : std::vector<std::vector<std::string>>{
+             {"compile-scripts"}, {"compile-scripts", "-h"}, {"compile-scripts", "--help"}}) {
+        const auto result = test::run_trovex(dir.path(), arguments);
+        EXPECT_EQ(result.output, test::banner() + usage);
+        EXPECT_EQ(result.exit_code, 1);
+    }
+}
+
+// The golden files were derived by hand from the rules of the compiled-script format.
+TEST(CompileScriptsTest, CompiledFilesMatchTheGoldenFiles) {
+    test::TempDir dir;
+    dir.write("golden.ksf", golden_source());
+    const auto result = test::run_trovex(dir.path(), {"compile-scripts", "golden.ksf"});
+    EXPECT_EQ(result.output, test::banner());
+    EXPECT_EQ(result.exit_code, 0);
+    EXPECT_EQ(bytes_of(dir, "golden.kxe"), test::golden_file("script/data/golden.kxe.txt"));
+    // An absolute path works as well; -s leaves the debug section out.
+    const auto stripped =
+        test::run_trovex(dir.path(), {"compile-scripts", "-s", (dir.path() / "golden.ksf").string()});
+    EXPECT_EQ(stripped.output, test::banner());
+    EXPECT_EQ(bytes_of(dir, "golden.kxe"), test::golden_file("script/data/golden_stripped.kxe.txt"));
+}
+
+TEST(CompileScriptsTest, ArgumentsThatAreNoScriptsAreReportedAndSkipped) {
+    test::TempDir dir;
+    dir.write("A.KSF", good_source);
+    dir.write("d/A.KSF", good_source);
+    dir.write("d/b.ksf", good_source);
+    const auto result = test::run_trovex(dir.path(), {"compile-scripts", "A.KSF", "missing.ksf", "d"});
+    EXPECT_EQ(result.output, test::banner() + test::framed("A.KSF is not a script file") +
+                                 test::framed("Source file doesn't exist missing.ksf"));
+    EXPECT_EQ(result.exit_code, 0);
+    EXPECT_FALSE(dir.exists("A.kxe") || dir.exists("a.kxe") || dir.exists("d/a.kxe"));
+    EXPECT_TRUE(dir.exists("d/b.kxe"));
+}
+
+TEST(CompileScriptsTest, OnlyIfModifiedLeavesAnUpToDateFileAlone) {
+    test::TempDir dir;
+    dir.write("a.ksf", good_source);
+    ASSERT_EQ(test::run_trovex(dir.path(), {"compile-scripts", "a.ksf"}).exit_code, 0);
+    const Bytes compiled = bytes_of(dir, "a.kxe");
+    const auto later = fs::last_write_time(dir.path() / "a.ksf") + std::chrono::hours(1);
+    fs::last_write_time(dir.path() / "a.kxe", later);
+
+    const auto kept = test::run_trovex(dir.path(), {"-v", "compile-scripts", "-m", "a.ksf"});
+    EXPECT_EQ(kept.output, test::banner());
+    EXPECT_EQ(fs::last_write_time(dir.path() / "a.kxe"), later);
+    EXPECT_EQ(bytes_of(dir, "a.kxe"), compiled);
+
+    // Without -m the file is written again, newer than its source or not.
+    const auto rewritten = test::run_trovex(dir.path(), {"-v", "compile-scripts", "a.ksf"});
+    EXPECT_EQ(rewritten.output, test::banner() + "Compiling a.ksf\n");
+    EXPECT_NE(fs::last_write_time(dir.path() / "a.kxe"), later);
+    EXPECT_EQ(bytes_of(dir, "a.kxe"), compiled);
+}
+
+TEST(CompileScriptsTest, DirectoryErrorsAtOnceOrCollected) {
+    test::TempDir dir;
+    dir.write("d/a_bad.ksf", bad_source);
+    dir.write("d/b_good.ksf", good_source);
+    dir.write("e/c_good.ksf", good_source);
+    const std::string error = bad_errors("d\\a_bad.ksf");
+    const std::string compiling = "Compiling d\\a_bad.ksf\n";
+    const std::string compiling_good = "Compiling d\\b_good.ksf\n";
+    const struct {
+        std::vector<std::string> arguments;
+        std::string output;
+        int exit_code;
+    } cases[] = {
+        {{"-v", "compile-scripts", "d"}, compiling + test::framed(error) + compiling_good, 0},
+        {{"-v", "compile-scripts", "-a", "d"}, compiling + compiling_good + test::framed(error), 0},
+        // The collected errors are never emptied: every later directory reports them again.
+        {{"compile-scripts", "-a", "d", "e", "d"},
+         test::framed(error) + test::framed(error) + test::framed(error + "\nERROR: " + error),
+         0},
+        {{"-b", "compile-scripts", "d"}, test::framed(error), 1},
+    };
+    for (const auto& [arguments, output, exit_code] : cases) {
+        fs::remove(dir.path() / "d/b_good.kxe");
+        const auto result = test::run_trovex(dir.path(), arguments);
+        EXPECT_EQ(result.output, test::banner() + output) << arguments.back();
+        EXPECT_EQ(result.exit_code, exit_code);
+        EXPECT_EQ(dir.exists("d/b_good.kxe"), exit_code == 0);
+    }
+}
+
+TEST(CompileScriptsTest, FileArgumentsEachCompileAndAFailureEndsTheCommand) {
+    test::TempDir dir;
+    dir.write("a.ksf", good_source);
+    dir.write("bad.ksf", bad_source);
+    const auto twice = test::run_trovex(dir.path(), {"-v", "compile-scripts", "a.ksf", "./a.ksf"});
+    EXPECT_EQ(twice.output, test::banner() + "Compiling a.ksf\nCompiling ./a.ksf\n");
+
+    fs::remove(dir.path() / "a.kxe");
+    const auto failed = test::run_trovex(dir.path(), {"compile-scripts", "bad.ksf", "a.ksf"});
+    EXPECT_EQ(failed.output, test::banner() + test::framed(bad_errors("bad.ksf")));
+    EXPECT_EQ(failed.exit_code, 1);
+    EXPECT_FALSE(dir.exists("a.kxe"));
+}
+
+TEST(CompileScriptsTest, DamagedCompiledFilesBesideTheirSourcesAreCompiledAgain) {
+    test::TempDir dir;
+    dir.write("golden.ksf", golden_source());
+    const Bytes golden = test::golden_file("script/data/golden.kxe.txt");
+    auto patched = [&](size_t at, std::uint8_t value) {
+        Bytes bytes = golden;
+        bytes[at] = value;
+        return bytes;
+    };
+    const Bytes corrupt[] = {
+        {},
+        Bytes(golden.begin(), golden.begin() + 3),
+        Bytes(golden.begin(), golden.begin() + 15),
+        Bytes(golden.begin(), golden.begin() + 200),
+        Bytes(golden.begin(), golden.begin() + 370),
+        Bytes(golden.begin(), golden.end() - 1),
+        patched(7, 0xff),
+        patched(11, 0x70),
+        patched(0, 'k'),
+    };
+    for (const Bytes& bytes : corrupt) {
+        dir.write("golden.kxe", std::string(bytes.begin(), bytes.end()));
+        fs::last_write_time(dir.path() / "golden.kxe",
+                            fs::last_write_time(dir.path() / "golden.ksf") + std::chrono::hours(1));
+        const auto result = test::run_trovex(dir.path(), {"compile-scripts", "-m", "golden.ksf"});
+        EXPECT_EQ(result.output, test::banner()) << bytes.size();
+        EXPECT_EQ(result.exit_code, 0);
+        EXPECT_EQ(bytes_of(dir, "golden.kxe"), golden) << bytes.size();
+    }
+}
+
+TEST(CompileScriptsTest, ACompiledFileThatCannotBeCreatedIsReported) {
+    test::TempDir dir;
+    dir.write("s.ksf", good_source);
+    fs::create_directory(dir.path() / "s.kxe");
+    const auto result = test::run_trovex(dir.path(), {"compile-scripts", "s.ksf"});
+    EXPECT_EQ(result.exit_code, 0);
+    EXPECT_NE(result.output.find("ERROR: Cannot save compiled script s.kxe: "), std::string::npos)
+        << result.output;
+    EXPECT_NE(
+        result.output.find("Cannot open s.kxe with create mode: 0x2, access: 0x40000000, share_mode: 0x1"),
+        std::string::npos)
+        << result.output;
+}
+
+}  // namespace

@@ -1,0 +1,158 @@
+// merge-logs as a user runs it: help, progress, the merged log, the search, failures.
+#include <gtest/gtest.h>
+
+#include "support/trovex_runner.h"
+
+namespace {
+
+const std::string help =
+    "trovex merge-logs merged_log log1 [log2] ... \n"
+    "\n"
+    "    -g, --genetic [seconds]   If specified trovex will use genetic merge algorithm and work "
+    "for "
+    "specified amounts of seconds.\n"
+    "\n"
+    "Merges the specified logs into merged_log.\n";
+
+std::string recorded(const std::vector<std::string>& paths) {
+    std::string text;
+    for (const auto& path : paths) text += "   <open path=\"" + path + "\" flags=\"r\" />\r\n";
+    return text;
+}
+
+std::string merged(const std::vector<std::string>& paths) {
+    std::string text;
+    for (const auto& path : paths) text += "\t<open path=\"" + path + "\"/>\r\n";
+    return text;
+}
+
+const std::string built =
+    "Parsing logs...\n"
+    "Parsing log a.log... done (3 paths)\n"
+    "Parsing log empty.log... done (0 paths)\n"
+    "Parsing log b.log... done (3 paths)\n"
+    "Finding the largest log... done\n"
+    "Filling ordering with largest log contents... done\n"
+    "Inserting other logs... **\n";
+
+void write_example(const test::TempDir& dir) {
+    dir.write("a.log", recorded({"f1", "F2", "f3"}));
+    dir.write("empty.log", "");
+    dir.write("b.log", merged({"f1", "f4", "f3"}));
+}
+
+TEST(MergeLogsTest, HelpAndMissingArgumentsFail) {
+    test::TempDir dir;
+    const std::string missing =
+        "A target log and at least one source log must be specified. Supply flag -h for help.\n";
+    const std::pair<std::vector<std::string>, std::string> cases[] = {
+        {{"merge-logs"}, help},
+        {{"merge-logs", "-h"}, help},
+        {{"merge-logs", "--help"}, help},
+        {{"merge-logs", "out.log"}, missing},
+        {{"merge-logs", "-g", "5", "out.log"}, missing},
+    };
+    for (const auto& [arguments, output] : cases) {
+        const auto result = test::run_trovex(dir.path(), arguments);
+        EXPECT_EQ(result.output, test::banner() + output);
+        EXPECT_EQ(result.exit_code, 1);
+    }
+    EXPECT_FALSE(dir.exists("out.log"));
+}
+
+TEST(MergeLogsTest, PlainMergeAndZeroBudgetSearchWriteTheSameLog) {
+    test::TempDir dir;
+    write_example(dir);
+    const std::string score_and_write = "Merge score: 0.333333\nWriting merged log... done\n";
+    const std::pair<std::vector<std::string>, std::string> cases[] = {
+        {{"-v", "merge-logs", "-q", "out.log", "a.log", "empty.log", "b.log"},
+         test::framed("Unknown flag -q use -h for help") + built + score_and_write},
+        {{"-v", "merge-logs", "out.log", "a.log", "empty.log", "b.log", "-g", "0"},
+         built + score_and_write},
+        {{"merge-logs", "--genetic", "none", "out.log", "a.log", "empty.log", "b.log"}, ""},
+    };
+    for (const auto& [arguments, output] : cases) {
+        dir.write("out.log", "an older merged log");
+        const auto result = test::run_trovex(dir.path(), arguments);
+        EXPECT_EQ(result.output, test::banner() + output);
+        EXPECT_EQ(result.exit_code, 0);
+        EXPECT_EQ(dir.read("out.log"), merged({"f1", "f4", "f2", "f3"}));
+        EXPECT_FALSE(dir.exists("out.log.tmp"));
+    }
+}
+
+TEST(MergeLogsTest, SearchReportsImprovementsAndRepeatsItsResult) {
+    test::TempDir dir;
+    // Four runs through twelve files, wandering off now and then.
+    std::uint32_t state = 7;
+    std::vector<std::string> names;
+    for (int log = 0; log < 4; ++log) {
+        std::vector<std::string> paths;
+        std::uint32_t at = 0;
+        for (int i = 0; i < 10; ++i) {
+            state = state * 1103515245u + 12345u;
+            at = (state >> 16) % 3 == 0 ? (state >> 20) % 12 : (at + 1) % 12;
+            paths.push_back("lvl\\f" + std::to_string(at) + ".xml");
+        }
+        names.push_back("l" + std::to_string(log) + ".log");
+        dir.write(names.back(), recorded(paths));
+    }
+    std::vector<std::string> arguments{"-vv", "merge-logs", "-g", "1", "out.log"};
+    arguments.insert(arguments.end(), names.begin(), names.end());
+    const auto first = test::run_trovex(dir.path(), arguments);
+    const std::string first_log = dir.read("out.log");
+    const auto second = test::run_trovex(dir.path(), arguments);
+    EXPECT_EQ(dir.read("out.log"), first_log);
+    EXPECT_EQ(first.exit_code, 0);
+
+    // Dots and improvements on the detail stream, the best score once on the verbose one.
+    const std::string& output = first.output;
+    const std::string inserted = "Inserting other logs... ***\n";
+    std::size_t at = output.find(inserted);
+    ASSERT_NE(at, std::string::npos);
+    at += inserted.size();
+    std::string best;
+    for (;;) {
+        if (output[at] == '.') {
+            ++at;
+        } else if (output.compare(at, 14, "\nMerge score: ") == 0) {
+            const std::size_t end = output.find('\n', at + 1);
+            best = output.substr(at + 14, end - at - 14);
+            at = end + 1;
+        } else {
+            break;
+        }
+    }
+    EXPECT_FALSE(best.empty());
+    EXPECT_EQ(output.substr(at), "Merge score: " + best + "\nWriting merged log... done\n");
+
+    arguments.erase(arguments.begin() + 2, arguments.begin() + 4);
+    test::run_trovex(dir.path(), arguments);
+    const std::string plain_log = dir.read("out.log");
+    test::run_trovex(dir.path(), arguments);
+    EXPECT_EQ(dir.read("out.log"), plain_log);
+    EXPECT_NE(plain_log, first_log);
+}
+
+TEST(MergeLogsTest, UnreadableLogStopsBeforeAnythingIsWritten) {
+    test::TempDir dir;
+    write_example(dir);
+    dir.write("bad.log", "<open path=\"x\"");
+    dir.write("out.log", "an older merged log");
+    const auto bad =
+        test::run_trovex(dir.path(), {"-v", "merge-logs", "out.log", "a.log", "bad.log"});
+    EXPECT_EQ(bad.output, test::banner() +
+                              "Parsing logs...\nParsing log a.log... done (3 paths)\n" +
+                              test::framed("Could not load xml: bad.log"));
+    EXPECT_EQ(bad.exit_code, 1);
+
+    const auto missing =
+        test::run_trovex(dir.path(), {"merge-logs", "out.log", "missing.log", "a.log"});
+    EXPECT_NE(missing.output.find("Cannot open missing.log with create mode: 0x3"),
+              std::string::npos);
+    EXPECT_EQ(missing.exit_code, 1);
+    EXPECT_EQ(dir.read("out.log"), "an older merged log");
+    EXPECT_FALSE(dir.exists("out.log.tmp"));
+}
+
+}  // namespace

@@ -1,0 +1,89 @@
+// Declaration records, code offsets and failures of the code generator.
+#include "script/code_generator.h"
+
+#include <gtest/gtest.h>
+
+#include "script/parser.h"
+
+namespace {
+
+using kam::script::CodeBuffer;
+using kam::script::Parser;
+using kam::script::StringScanner;
+using Bytes = std::vector<std::uint8_t>;
+
+struct Generated {
+    bool ok = false;
+    Bytes code;
+    std::vector<std::int32_t> lines;
+    std::string errors;
+};
+
+Generated generate_source(const std::string& source, const std::string& earlier_error = "") {
+    StringScanner scanner(source, "t.ksf");
+    Parser parser(scanner);
+    EXPECT_TRUE(parser.parse()) << source << "\n" << parser.error_text();
+    if (!earlier_error.empty()) parser.append_error(earlier_error);
+    CodeBuffer code;
+    Generated result;
+    result.ok = kam::script::generate(parser, code);
+    EXPECT_TRUE(code.generated());
+    result.code = code.code();
+    result.lines = code.lines();
+    result.errors = parser.error_text();
+    return result;
+}
+
+// Every expectation derived by hand: records first (line 0), function offsets patched to the
+// first instruction of each function.
+TEST(CodeGeneratorTest, RecordsAndCodeOfSmallPrograms) {
+    const std::pair<const char*, Bytes> cases[] = {
+        {"", {0}},
+        {"f() {}", {3, 11, 0, 0, 0, 'f', 0, 0, 0, 0, 0, 39, 0, 10, 0}},
+        // Resize-locals for the parameters, after the parameter list and at the end of the body.
+        {"f(a) {}", {3, 11, 0, 0, 0, 'f', 0, 0, 0, 0, 0, 39, 1, 39, 1, 39, 1, 10, 0}},
+        // A call to a function declared later: global slot 1, resolved when emitted.
+        {"f() { g(); }\ng() {}",
+         {3, 21, 0, 0, 0, 'f', 0, 0, 0, 0, 3, 31, 0, 0, 0, 'g', 0, 0, 0, 0, 0,
+          39, 0, 12, 1, 0, 45, 0, 21, 10, 0, 39, 0, 10, 0}},
+        // Global-scope order; a class lists its members and methods in its own order; functions
+        // take their offsets in the order the parser met them.
+        {"import a.b.c, d; object x, y; f() {} class K { object m; h() {} } g() {}",
+         {1, 'a', '.', 'b', '.', 'c', 0, 1, 'd', 0, 0, 0, 0, 2, 'x', 0, 0, 0, 0, 2, 'y', 0, 0, 0, 0,
+          3, 69, 0, 0, 0, 'f', 0, 0, 0, 0, 4, 'K', 0, 0, 0, 0, 2, 'm', 0, 0, 0, 0,
+          3, 73, 0, 0, 0, 'h', 0, 0, 0, 0, 5, 3, 77, 0, 0, 0, 'g', 0, 0, 0, 0, 0,
+          39, 0, 10, 0, 39, 0, 10, 0, 39, 0, 10, 0}},
+    };
+    for (const auto& [source, expected] : cases) {
+        const Generated result = generate_source(source);
+        EXPECT_TRUE(result.ok) << source << "\n" << result.errors;
+        EXPECT_EQ(result.code, expected) << source;
+    }
+}
+
+TEST(CodeGeneratorTest, LineTableMarksTheFirstByteOfEachRecordAndInstruction) {
+    const Generated result = generate_source("f() { g(); }\ng() {}");
+    const std::vector<std::int32_t> expected = {0, -1, -1, -1, -1, -1, -1, -1, -1, -1,  // record f
+                                                0, -1, -1, -1, -1, -1, -1, -1, -1, -1,  // record g
+                                                0,                                      // record 0
+                                                1, -1, 1, -1, -1, 1, -1, 1, 1, 1,       // f, line 1
+                                                2, -1, 2, 2};                           // g, line 2
+    EXPECT_EQ(result.lines, expected);
+}
+
+TEST(CodeGeneratorTest, FailuresJoinTheParsersErrorText) {
+    std::string parameters = "p0";
+    for (int i = 1; i < 256; ++i) parameters += ", p" + std::to_string(i);
+    const std::tuple<std::string, std::string, std::string> cases[] = {
+        {"f(" + parameters + ") {}", "", "t.ksf: More than 256 local variables not supported"},
+        {"f() {\n x := 1; }", "", "t.ksf(2): Id not found \"x\""},
+        {"f() { g(); }", "earlier", "earlier\nt.ksf(1): Id not found \"g\""},
+    };
+    for (const auto& [source, earlier, errors] : cases) {
+        const Generated result = generate_source(source, earlier);
+        EXPECT_FALSE(result.ok) << source;
+        EXPECT_EQ(result.errors, errors);
+    }
+}
+
+}  // namespace

@@ -1,0 +1,121 @@
+// Writing compiled scripts and reading them back, sound, damaged and truncated.
+#include "script/compiled_script.h"
+
+#include <gtest/gtest.h>
+
+#include <memory>
+
+#include "utility/archive.h"
+
+namespace {
+
+using namespace kam::script;
+using Bytes = std::vector<std::uint8_t>;
+
+const Bytes code = {0, 39, 0, 10, 0};
+const std::vector<std::int32_t> lines = {0, 1, -1, 2, 2};
+
+// Header, five code bytes, three zeros to offset 24, format 0, "a.ksf", five lines.
+Bytes sound_image() {
+    return compiled_script_image(code, lines, "a.ksf", true);
+}
+
+CompiledScriptRead read(const Bytes& bytes, CompiledScript& script, bool read_debug = true) {
+    kam::Archive file("x.kxe", std::make_shared<kam::ConstMemoryDataStore>(bytes.data(), bytes.size()), 0,
+                      static_cast<std::int64_t>(bytes.size()), false);
+    return read_compiled_script(file, read_debug, script);
+}
+
+Bytes with_u32(Bytes bytes, size_t at, std::uint32_t value) {
+    for (int i = 0; i < 4; ++i)
+        bytes[at + static_cast<size_t>(i)] = static_cast<std::uint8_t>(value >> (8 * i));
+    return bytes;
+}
+
+TEST(CompiledScriptTest, LayoutWithAndWithoutDebugSection) {
+    const Bytes header = {'K', 'X', 'E', 0, 5, 0, 0, 0, 24, 0, 0, 0, 0, 0, 0, 0};
+    Bytes expected = header;
+    expected.insert(expected.end(), code.begin(), code.end());
+    expected.insert(expected.end(), {0, 0, 0, 0, 0, 0, 0, 'a', '.', 'k', 's', 'f', 0});
+    for (std::int32_t line : lines) {
+        for (int i = 0; i < 4; ++i)
+            expected.push_back(static_cast<std::uint8_t>(static_cast<std::uint32_t>(line) >> (8 * i)));
+    }
+    EXPECT_EQ(sound_image(), expected);
+    // Stripping leaves the code as it is and drops the section.
+    Bytes stripped(expected.begin(), expected.begin() + 21);
+    stripped[8] = 0;
+    EXPECT_EQ(compiled_script_image(code, {}, "a.ksf", false), stripped);
+
+    for (const auto& [size, offset] : {std::pair{1, 20}, {4, 20}, {5, 24}, {8, 24}}) {
+        EXPECT_EQ(compiled_debug_offset(static_cast<std::uint64_t>(size)),
+                  static_cast<std::uint64_t>(offset));
+        const Bytes image = compiled_script_image(
+            Bytes(static_cast<size_t>(size)), std::vector<std::int32_t>(static_cast<size_t>(size)), "", true);
+        EXPECT_EQ(image[8], offset) << size;
+    }
+}
+
+TEST(CompiledScriptTest, ReadsBackCodePathAndLinesAboveZero) {
+    CompiledScript script;
+    ASSERT_EQ(read(sound_image(), script), CompiledScriptRead::loaded);
+    EXPECT_EQ(script.code, code);
+    EXPECT_TRUE(script.has_debug);
+    EXPECT_EQ(script.source_path, "a.ksf");
+    const std::int32_t expected[] = {0, 1, 0, 2, 2, 0};
+    for (std::uint32_t address = 0; address < 6; ++address)
+        EXPECT_EQ(script.lines.find(address), expected[address]);
+
+    // Without debug information, or in a format this reader does not know, only the code is read.
+    ASSERT_EQ(read(sound_image(), script, false), CompiledScriptRead::loaded);
+    EXPECT_EQ(script.code, code);
+    EXPECT_TRUE(script.lines.empty());
+    ASSERT_EQ(read(with_u32(sound_image(), 24, 1), script), CompiledScriptRead::loaded);
+    EXPECT_FALSE(script.has_debug);
+    EXPECT_EQ(script.code, code);
+}
+
+TEST(CompiledScriptTest, DamagedFilesAreRefusedWithWhatIsWrong) {
+    const std::string prefix = "Compiled script x.kxe is damaged: ";
+    const Bytes image = sound_image();
+    const std::pair<Bytes, std::string> cases[] = {
+        {{}, "the file ends inside the header"},
+        {{'K', 'X', 'E'}, "the file ends inside the header"},
+        {{'K', 'X', 'E', 0, 5, 0, 0, 0}, "the file ends inside the header"},
+        {with_u32(image, 4, 0xfffffff0u), "the header promises 4294967280 bytes of code, the file holds 38"},
+        {with_u32(image, 8, 0x7fffffffu), "the debug section at 2147483647 lies outside the file"},
+        {with_u32(image, 8, 20), "the debug section at 20 lies outside the file"},
+        {Bytes(image.begin(), image.begin() + 31), "the source path in the debug section is not terminated"},
+        {Bytes(image.begin(), image.end() - 1), "the line table of 5 lines does not fit in the file"},
+    };
+    for (const auto& [bytes, message] : cases) {
+        CompiledScript script;
+        try {
+            read(bytes, script);
+            ADD_FAILURE() << message;
+        } catch (const CompiledScriptError& error) {
+            EXPECT_EQ(error.what(), prefix + message);
+        }
+    }
+    CompiledScript script;
+    Bytes other = image;
+    other[2] = 'F';
+    EXPECT_EQ(read(other, script), CompiledScriptRead::wrong_magic);
+}
+
+TEST(CompiledScriptTest, EveryTruncationIsRefused) {
+    const Bytes image = sound_image();
+    for (size_t size = 0; size < image.size(); ++size) {
+        const Bytes prefix(image.begin(), image.begin() + static_cast<std::ptrdiff_t>(size));
+        CompiledScript script;
+        EXPECT_THROW(read(prefix, script), CompiledScriptError) << size;
+        // The code alone is whole from 21 bytes on.
+        if (size >= 21) {
+            EXPECT_EQ(read(prefix, script, false), CompiledScriptRead::loaded) << size;
+        } else {
+            EXPECT_THROW(read(prefix, script, false), CompiledScriptError) << size;
+        }
+    }
+}
+
+}  // namespace

@@ -1,0 +1,184 @@
+// The script loader: source reading, load modes, compiled files it trusts and those it does not.
+#include "script/script_rte.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <memory>
+
+#include "script/script_error.h"
+#include "support/trovex_runner.h"
+#include "utility/disk_file_system.h"
+#include "utility/virtual_file_system.h"
+
+namespace {
+
+using kam::script::CompiledScriptRead;
+using kam::script::ScriptRTE;
+using Bytes = std::vector<std::uint8_t>;
+
+// "f() {}" compiled: its record, record 0, then resize-locals 0, push void, return.
+const Bytes f_code = {3, 11, 0, 0, 0, 'f', 0, 0, 0, 0, 0, 39, 0, 10, 0};
+
+TEST(ScriptRTETest, ArchiveScannerReadsLinesAndRefusesZeroBytes) {
+    using namespace std::string_literals;
+    const std::string text = "a\r\nb\n\nc\nd\0e\nf"s;
+    kam::Archive source("t.ksf", std::make_shared<kam::ConstMemoryDataStore>(text.data(), text.size()), 0,
+                        static_cast<std::int64_t>(text.size()), false);
+    ScriptRTE::ArchiveScanner scanner(source);
+    EXPECT_EQ(scanner.name(), "t.ksf");
+    for (const auto& [spelling, line] : {std::pair{"a", 1}, {"b", 2}, {"c", 4}}) {
+        const auto token = scanner.next_token();
+        EXPECT_EQ(token.text, spelling);
+        EXPECT_EQ(token.line, line);
+    }
+    // The line with the zero byte is refused whole; scanning goes on after it.
+    try {
+        scanner.next_token();
+        ADD_FAILURE() << "zero byte accepted";
+    } catch (const kam::script::ScannerError& error) {
+        EXPECT_STREQ(error.what(), "t.ksf(5): Zero byte in the source - not a text file");
+    }
+    const auto token = scanner.next_token();
+    EXPECT_EQ(token.text, "f");
+    EXPECT_EQ(token.line, 6);
+    EXPECT_EQ(scanner.next_token().kind, 0);
+}
+
+class ScriptLoadTest : public ::testing::Test {
+protected:
+    ScriptLoadTest() : disk_(dir_.path().string()) { files_.mount("/", &disk_, false); }
+
+    Bytes read(const std::string& relative) const {
+        const std::string text = dir_.read(relative);
+        return Bytes(text.begin(), text.end());
+    }
+    void write(const std::string& relative, const Bytes& bytes) const {
+        dir_.write(relative, std::string(bytes.begin(), bytes.end()));
+    }
+    // Makes the file look written an hour away from now.
+    void shift_time(const std::string& relative, int hours) const {
+        std::filesystem::last_write_time(
+            dir_.path() / relative,
+            std::filesystem::file_time_type::clock::now() + std::chrono::hours(hours));
+    }
+
+    test::TempDir dir_;
+    kam::VirtualFileSystem files_;
+    kam::DiskFileSystem disk_;
+};
+
+TEST_F(ScriptLoadTest, ModesDecideSavingAndDebugInformation) {
+    const Bytes planted = kam::script::compiled_script_image({0}, {0}, "s.ksf", true);
+    for (int mode = 0; mode <= 4; ++mode) {
+        for (const bool up_to_date : {false, true}) {
+            dir_.write("s.ksf", "\nf() {}");
+            write("s.kxe", planted);
+            shift_time("s.kxe", up_to_date ? 1 : -1);
+            ScriptRTE scripts("not_used", mode);
+            ASSERT_EQ(scripts.load("s"), 0);
+            const auto& program = scripts.program(0);
+            const bool used_compiled = up_to_date && mode <= 2;
+            EXPECT_EQ(program.code, used_compiled ? Bytes{0} : f_code) << mode;
+            EXPECT_EQ(program.source_path, "s.ksf");
+            if (used_compiled || mode == 0) {
+                EXPECT_EQ(read("s.kxe"), planted) << mode;
+                continue;
+            }
+            const bool with_debug = mode == 2 || mode == 4;
+            EXPECT_EQ(
+                read("s.kxe"),
+                kam::script::compiled_script_image(
+                    f_code, std::vector<std::int32_t>{0, -1, -1, -1, -1, -1, -1, -1, -1, -1, 0, 2, -1, 2, 2},
+                    "s.ksf", with_debug))
+                << mode;
+            EXPECT_EQ(program.line_map.find(11), 2);
+            EXPECT_EQ(program.line_map.find(12), 0);
+        }
+    }
+}
+
+TEST_F(ScriptLoadTest, NamesAreCanonicalAndLoadedOnce) {
+    dir_.write("Sub/S.ksf", "f() {}");
+    ScriptRTE scripts("not_used", ScriptRTE::load_only);
+    EXPECT_EQ(scripts.load("SUB/s"), 0);
+    EXPECT_EQ(scripts.load("sub\\S"), 0);
+    EXPECT_EQ(scripts.program_count(), 1);
+    EXPECT_EQ(scripts.program(0).name, "sub\\s");
+    EXPECT_FALSE(dir_.exists("Sub/s.kxe"));
+    try {
+        scripts.load("Sub/Missing");
+        ADD_FAILURE() << "loaded a missing script";
+    } catch (const ScriptRTE::Error& error) {
+        EXPECT_STREQ(error.what(), "Script: sub\\missing not found!");
+    }
+}
+
+TEST_F(ScriptLoadTest, DamagedCompiledFilesAreRebuiltFromTheSourceOrRefused) {
+    const Bytes sound = kam::script::compiled_script_image(
+        f_code, std::vector<std::int32_t>(f_code.size(), 1), "s.ksf", true);
+    Bytes wrong_magic = sound;
+    wrong_magic[0] = 'X';
+    Bytes huge = sound;
+    huge[7] = 0x7f;
+    const std::pair<Bytes, std::string> cases[] = {
+        {Bytes(sound.begin(), sound.begin() + 10),
+         "Compiled script s.kxe is damaged: the file ends inside the header"},
+        {Bytes(sound.begin(), sound.end() - 3),
+         "Compiled script s.kxe is damaged: the line table of 15 lines does not fit in the file"},
+        {huge,
+         "Compiled script s.kxe is damaged: the header promises 2130706447 bytes of code, the file holds 86"},
+        {wrong_magic, "File s.kxe is not a compiled script"},
+    };
+    for (const auto& [bytes, message] : cases) {
+        dir_.write("s.ksf", "f() {}");
+        write("s.kxe", bytes);
+        shift_time("s.kxe", 1);
+        ScriptRTE rebuilt("not_used", ScriptRTE::save_if_modified);
+        ASSERT_EQ(rebuilt.load("s"), 0);
+        EXPECT_EQ(rebuilt.program(0).code, f_code);
+        EXPECT_EQ(read("s.kxe").size(), sound.size());
+
+        std::filesystem::remove(dir_.path() / "s.ksf");
+        write("s.kxe", bytes);
+        ScriptRTE refused("not_used", ScriptRTE::save_if_modified);
+        try {
+            refused.load("s");
+            ADD_FAILURE() << message;
+        } catch (const ScriptRTE::Error& error) {
+            EXPECT_EQ(error.what(), message + "; there is no source s.ksf to compile it from");
+        }
+        EXPECT_EQ(read("s.kxe"), bytes);
+    }
+    // A sound compiled file needs no source.
+    write("s.kxe", sound);
+    ScriptRTE scripts("not_used", ScriptRTE::save_if_modified);
+    ASSERT_EQ(scripts.load("s"), 0);
+    EXPECT_EQ(scripts.program(0).code, f_code);
+    EXPECT_EQ(scripts.program(0).line_map.find(14), 1);
+}
+
+TEST_F(ScriptLoadTest, FailedCompilesSaveNothingAndFailedSavesAreReported) {
+    dir_.write("bad.ksf", "f() {\n x := 1 }");
+    ScriptRTE scripts("not_used", ScriptRTE::always_compile);
+    try {
+        scripts.load("bad");
+        ADD_FAILURE() << "compiled a bad source";
+    } catch (const ScriptRTE::Error& error) {
+        EXPECT_STREQ(error.what(), "bad.ksf:syntax error\nbad.ksf(2):Non valid statement (token:})");
+    }
+    EXPECT_FALSE(dir_.exists("bad.kxe"));
+
+    dir_.write("s.ksf", "f() {}");
+    std::filesystem::create_directory(dir_.path() / "s.kxe");
+    testing::internal::CaptureStdout();
+    EXPECT_EQ(scripts.load("s"), 0);
+    const std::string output = testing::internal::GetCapturedStdout();
+    EXPECT_NE(output.find("ERROR: Cannot save compiled script s.kxe: "), std::string::npos) << output;
+    EXPECT_NE(
+        output.find("s.kxe with create mode: 0x2, access: 0x40000000, share_mode: 0x1 => error code 0x15"),
+        std::string::npos)
+        << output;
+}
+
+}  // namespace

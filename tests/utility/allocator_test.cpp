@@ -1,0 +1,108 @@
+// The heap allocator's blocks and counters, and the process-wide pair that routes by size.
+#include "utility/allocator.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <limits>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "utility/errors.h"
+
+namespace {
+
+TEST(MallocAllocatorTest, BlocksAreAlignedAndCounted) {
+    kam::MallocAllocator allocator;
+    std::int64_t previous_used = 0;
+    std::vector<void*> blocks;
+    for (std::size_t size : {1u, 15u, 16u, 17u, 513u, 4096u, 100000u}) {
+        void* block = allocator.allocate(size);
+        blocks.push_back(block);
+        EXPECT_EQ(reinterpret_cast<std::uintptr_t>(block) % 16, 0u) << size;
+        EXPECT_GE(allocator.size_of(block), size);
+        EXPECT_GE(allocator.used() - previous_used, static_cast<std::int64_t>(size + 16));
+        previous_used = allocator.used();
+    }
+    const std::int64_t peak = allocator.used();
+    for (void* block : blocks)
+        allocator.free(block);
+    allocator.free(nullptr);
+    EXPECT_EQ(allocator.used(), 0);
+    EXPECT_EQ(allocator.maximum_used(), peak);
+
+    std::ostringstream detailed, brief;
+    EXPECT_EQ(allocator.print_status(detailed, true),
+              std::make_pair(std::int64_t{0}, std::int64_t{0}));
+    allocator.print_status(brief, false);
+    EXPECT_EQ(detailed.str(),
+              "Malloc allocator\n---------------\nUsed memory:      0\nMax used memory:  " +
+                  kam::grouped(peak) + "\n\n");
+    EXPECT_EQ(brief.str(), "Malloc                     : 0 / 0\n");
+}
+
+TEST(MallocAllocatorTest, RequestBeyondTheAddressSpaceIsOutOfMemory) {
+    kam::MallocAllocator allocator;
+    const std::size_t huge = std::numeric_limits<std::size_t>::max();
+    try {
+        allocator.allocate(huge);
+        FAIL() << "no error";
+    } catch (const kam::ErrorWithCStack& error) {
+        EXPECT_EQ(std::string(error.what()),
+                  "Out of memory allocating " + std::to_string(huge) + " bytes");
+    }
+    EXPECT_EQ(allocator.used(), 0);
+}
+
+// The status lines of the process-wide pair, slot allocator first, without the slot
+// allocator's committed bytes (its pages stay committed once used).
+std::string memory_status() {
+    std::ostringstream status;
+    kam::print_memory_status(status, false);
+    std::string text = status.str();
+    const std::size_t committed = text.find(" / ");
+    return text.erase(committed, text.find(" in ") - committed);
+}
+
+TEST(ProcessAllocatorsTest, SmallBlocksComeFromSlotsAndLargerOnesFromTheHeap) {
+    const std::string before = memory_status();
+    void* empty = kam::allocate_memory(0);
+    void* largest_slot = kam::allocate_memory(512);
+    const std::string with_slots = memory_status();
+    void* heap_block = kam::allocate_memory(513);
+    const std::string with_heap = memory_status();
+
+    const auto slot_line = [](const std::string& status) {
+        return status.substr(0, status.find('\n'));
+    };
+    const auto heap_line = [](const std::string& status) {
+        return status.substr(status.find('\n') + 1);
+    };
+    EXPECT_NE(slot_line(with_slots), slot_line(before));
+    EXPECT_EQ(heap_line(with_slots), heap_line(before));
+    EXPECT_EQ(slot_line(with_heap), slot_line(with_slots));
+    EXPECT_NE(heap_line(with_heap), heap_line(with_slots));
+
+    kam::release_memory(heap_block);
+    kam::release_memory(largest_slot);
+    kam::release_memory(empty);
+    kam::release_memory(nullptr);
+    EXPECT_EQ(memory_status(), before);
+}
+
+TEST(GroupedTest, DigitsAreGroupedInThrees) {
+    const struct {
+        std::int64_t value;
+        const char* text;
+    } cases[] = {{0, "0"},
+                 {999, "999"},
+                 {1000, "1,000"},
+                 {469762048, "469,762,048"},
+                 {-1234, "-1,234"},
+                 {std::numeric_limits<std::int64_t>::min(), "-9,223,372,036,854,775,808"}};
+    for (const auto& c : cases)
+        EXPECT_EQ(kam::grouped(c.value), c.text);
+}
+
+}  // namespace
