@@ -11,32 +11,11 @@ target_dir=${2:-/dev/shm}
 rounds=${3:-11}
 writer="$build_dir/bundle_write"
 [ -x "$writer" ] || { echo "build $writer first (bash scripts/setup)"; exit 1; }
-[ -x /usr/bin/time ] || { echo "needs GNU time (/usr/bin/time)"; exit 1; }
 
 files=10000
 bytes=1073741824
-available_mib=$(awk '/MemAvailable/ {print int($2 / 1024)}' /proc/meminfo)
-if [ "$available_mib" -lt 4096 ]; then
-    echo "only $available_mib MiB of memory available; need 4096 MiB"; exit 1
-fi
-[ "$(stat -f -c %T "$target_dir")" = tmpfs ] || echo "note: $target_dir is not a tmpfs"
-
-# Lower case throughout: a path spelled otherwise than on disk costs every open a
-# component-by-component resolution.
-work="$target_dir/trovex-bundle-bench.$$"
-mkdir "$work"
-trap 'rm -rf "$work"' EXIT
-python3 /work/shared/bench/gen_tree.py "$work/tree" "$files" "$bytes" 1 > /dev/null
-
-# Appends "wall-ms cpu-ms peak-KiB" of one run to the file named first.
-measure() {
-    local log=$1
-    shift
-    /usr/bin/time -f "%e %U %S %M" -o "$work/one" "$@" > /dev/null
-    awk '{printf "%d %d %d\n", $1 * 1000, ($2 + $3) * 1000, $4}' "$work/one" >> "$log"
-}
-median() { sort -n | awk '{v[NR] = $1} END {print v[int((NR + 1) / 2)]}'; }
-column() { awk -v c="$2" '{print $c}' "$1" | median; }
+source bench/timing.sh
+start_tree_bench "$target_dir" "$files" "$bytes"
 
 tar -cf - -C "$work/tree" . | cat > /dev/null  # warm up
 : > "$work/bundle.runs"; : > "$work/tar.runs"

@@ -5,6 +5,7 @@
 
 #include "support/trovex_runner.h"
 #include "utility/errors.h"
+#include "utility/virtual_file_system.h"
 
 namespace {
 
@@ -31,6 +32,18 @@ TEST(LoadLogTest, FormsReadAlike) {
     for (const auto& [content, expected] : cases) {
         EXPECT_EQ(paths_of(kam::parse_load_log(content, "x.log")), expected) << content;
     }
+}
+
+// What recording writes for any path reads back as that path in canonical form.
+TEST(LoadLogTest, RecordedLinesReadBackAsTheOpenedPaths) {
+    const std::string opened[] = {"Data/Units/Tank.XML", "r&d\\<draft>\\\"quoted\" 'x'.xml",
+                                  "a&amp;b.xml"};
+    std::string log;
+    for (const std::string& path : opened)
+        log += kam::VirtualFileSystem::load_log_line(path, "r+");
+    EXPECT_EQ(paths_of(kam::parse_load_log(log, "x.log")),
+              (std::vector<std::string>{"data\\units\\tank.xml", "r&d\\<draft>\\\"quoted\" 'x'.xml",
+                                        "a&amp;b.xml"}));
 }
 
 TEST(LoadLogTest, FailuresNameTheFileAsTyped) {

@@ -57,4 +57,15 @@ bool matches_wildcard(std::string_view pattern, std::string_view name);
 // Forgets every cached directory; for callers that changed the disk behind the tool's back.
 void forget_cached_directories();
 
+// What a path leads to once links are followed: paths with equal identities reach the same file or
+// directory, so a walk can tell when a link leads back to where it came from.
+struct FileIdentity {
+    std::uint64_t volume = 0;
+    std::uint64_t index = 0;
+    bool operator==(const FileIdentity&) const = default;
+};
+
+// False with the last error set when the path cannot be looked up.
+bool file_identity(const std::string& path, FileIdentity& identity);
+
 }  // namespace kam::platform

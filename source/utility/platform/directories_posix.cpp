@@ -469,4 +469,19 @@ bool matches_wildcard(std::string_view pattern, std::string_view name) {
 
 void forget_cached_directories() { cache().clear(); }
 
+bool file_identity(const std::string& path, FileIdentity& identity) {
+    const std::string native = posix::native_path(path);
+    struct stat status {};
+    if (stat(native.empty() ? "." : native.c_str(), &status) != 0) return false;
+    identity.volume = static_cast<std::uint64_t>(status.st_dev);
+    identity.index = static_cast<std::uint64_t>(status.st_ino);
+    return true;
+}
+
+namespace posix {
+
+std::string spelled_path(const std::string& path) { return plain_path(path); }
+
+}  // namespace posix
+
 }  // namespace kam::platform

@@ -72,8 +72,20 @@ FileHandle open_file(const std::string& path, std::uint32_t creation, std::uint3
         case truncate_existing: flags |= O_TRUNC; break;
         default: errno = EINVAL; return invalid_file;
     }
-    const std::string native = posix::native_path(path);
-    const int fd = open(native.c_str(), flags, 0666);
+    // Most paths are spelled as on disk, and opening them as spelled needs no lookup first: only a
+    // path that is not there is resolved without regard to case (on a 50000-file bundle build the
+    // lookup before every open was a tenth of the time). A new file is created in the directory
+    // as it is spelled on disk.
+    std::string native;
+    int fd = -1;
+    if ((flags & O_CREAT) == 0) {
+        native = posix::spelled_path(path);
+        fd = open(native.c_str(), flags, 0666);
+    }
+    if (fd < 0 && ((flags & O_CREAT) != 0 || errno == ENOENT || errno == ENOTDIR)) {
+        native = posix::native_path(path);
+        fd = open(native.c_str(), flags, 0666);
+    }
     if (fd < 0) return invalid_file;
     struct stat status {};
     if (fstat(fd, &status) != 0 || S_ISDIR(status.st_mode)) {

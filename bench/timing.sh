@@ -1,0 +1,43 @@
+# Shared by the timing scripts of bench/: sourced, not run.
+
+# Ends the script unless the machine has that many MiB of memory available.
+need_memory_mib() {
+    local available_mib
+    available_mib=$(awk '/MemAvailable/ {print int($2 / 1024)}' /proc/meminfo)
+    if [ "$available_mib" -lt "$1" ]; then
+        echo "only $available_mib MiB of memory available; need $1 MiB"; exit 1
+    fi
+}
+
+note_unless_tmpfs() {
+    [ "$(stat -f -c %T "$1")" = tmpfs ] || echo "note: $1 is not a tmpfs"
+}
+
+# measure RUNS COMMAND...: runs the command (output discarded) under GNU time and appends
+# "wall-ms cpu-ms peak-KiB" to the file RUNS.
+measure() {
+    local runs=$1 one
+    shift
+    one=$(mktemp)
+    /usr/bin/time -f "%e %U %S %M" -o "$one" "$@" > /dev/null
+    awk '{printf "%d %d %d\n", $1 * 1000, ($2 + $3) * 1000, $4}' "$one" >> "$runs"
+    rm -f "$one"
+}
+
+median() { sort -n | awk '{v[NR] = $1} END {print v[int((NR + 1) / 2)]}'; }
+
+# column RUNS N: the median of the Nth figure of a measure file.
+column() { awk -v c="$2" '{print $c}' "$1" | median; }
+
+# start_tree_bench TARGET-DIR FILES BYTES: checks the machine, makes the work directory $work in
+# TARGET-DIR (removed when the script exits) and generates the tree $work/tree in it. Its paths
+# are lower case: one spelled otherwise than on disk costs every open a resolution ignoring case.
+start_tree_bench() {
+    [ -x /usr/bin/time ] || { echo "needs GNU time (/usr/bin/time)"; exit 1; }
+    need_memory_mib 4096
+    note_unless_tmpfs "$1"
+    work="$1/trovex-bundle-bench.$$"
+    mkdir "$work"
+    trap 'rm -rf "$work"' EXIT
+    python3 /work/shared/bench/gen_tree.py "$work/tree" "$2" "$3" 1 > /dev/null
+}

@@ -1,0 +1,221 @@
+// The walk of a content root, the ignore rules and the expansions of logged paths.
+#include "bundle/file_filter.h"
+
+#include <algorithm>
+#include <memory>
+
+#include "bundle/load_log.h"
+#include "utility/disk_utilities.h"
+#include "utility/output_streams.h"
+#include "utility/path.h"
+#include "utility/platform/directories.h"
+
+namespace kam {
+
+namespace {
+
+bool contains(const std::vector<std::string>& list, const std::string& value) {
+    return std::find(list.begin(), list.end(), value) != list.end();
+}
+
+std::string lower_case(std::string text) {
+    for (char& c : text) {
+        if (c >= 'A' && c <= 'Z')
+            c = static_cast<char>(c - 'A' + 'a');
+    }
+    return text;
+}
+
+// The directories between the root and a directory being walked, by what they are on disk, so
+// that a link leading back up is seen before it is followed round and round.
+struct Ancestor {
+    platform::FileIdentity identity;
+    std::shared_ptr<const Ancestor> parent;
+};
+
+bool is_among(const std::shared_ptr<const Ancestor>& ancestors,
+              const platform::FileIdentity& identity) {
+    for (const Ancestor* ancestor = ancestors.get(); ancestor; ancestor = ancestor->parent.get()) {
+        if (ancestor->identity == identity)
+            return true;
+    }
+    return false;
+}
+
+}  // namespace
+
+FileFilter::FileFilter(BundleBuilder& builder, const BundleSettings& settings)
+    : builder_(builder),
+      settings_(settings),
+      tree_(settings.root),
+      root_prefix_(normalize_path(settings.root, true, true)),
+      own_bundle_(normalize_path(make_absolute(bundle_destination(settings)), false, true)),
+      own_listing_(normalize_path(make_absolute(listing_destination(settings)), false, true)) {}
+
+void FileFilter::walk() {
+    struct Pending {
+        std::string directory;  // relative to the root, with a separator at both ends
+        std::shared_ptr<const Ancestor> ancestors;
+    };
+    std::vector<Pending> pending;
+    platform::FileIdentity identity;
+    pending.push_back({"\\", nullptr});
+    if (platform::file_identity(settings_.root, identity)) {
+        pending.back().ancestors = std::make_shared<const Ancestor>(Ancestor{identity, nullptr});
+    }
+    std::vector<std::string> names;
+    while (!pending.empty()) {
+        const Pending current = std::move(pending.back());
+        pending.pop_back();
+        // Listings come sorted with case folded, so names that differ only in case are
+        // neighbours; in a bundle they are one name, and only one of them can go in.
+        std::string previous;
+        bool previous_taken = false;
+        names.clear();
+        tree_.list(current.directory, "*.*", false, names);
+        listed_.note_files(settings_.root + current.directory, names);
+        for (const std::string& name : names) {
+            std::string path = settings_.root + current.directory + lower_case(name);
+            if (path == previous) {
+                if (previous_taken)
+                    report_case_clash(path, "files");
+                continue;
+            }
+            previous_taken = consider(path);
+            previous = std::move(path);
+        }
+        previous.clear();
+        previous_taken = false;
+        names.clear();
+        tree_.list(current.directory, "*.*", true, names);
+        for (const std::string& name : names) {
+            const std::string directory = current.directory + lower_case(name);
+            std::string path = settings_.root + directory;
+            if (path == previous) {
+                if (previous_taken)
+                    report_case_clash(path, "directories");
+                continue;
+            }
+            previous = path;
+            previous_taken = false;
+            if (!accepts_directory(path))
+                continue;
+            std::shared_ptr<const Ancestor> ancestors = current.ancestors;
+            if (platform::file_identity(path, identity)) {
+                if (is_among(ancestors, identity)) {
+                    log_verbose << "Ignoring file " << normalize_path(path, false, true)
+                                << ", it leads back to a directory above it" << std::endl;
+                    continue;
+                }
+                ancestors = std::make_shared<const Ancestor>(Ancestor{identity, ancestors});
+            }
+            listed_.note_directory(normalize_path(path, false, true));
+            pending.push_back({directory + "\\", std::move(ancestors)});
+            previous_taken = true;
+        }
+    }
+    listed_.forget_files();
+}
+
+void FileFilter::report_case_clash(const std::string& path, const char* what) {
+    // Said once, though -L walks the root again.
+    if (!reported_.insert(path).second)
+        return;
+    error_stream << normalize_path(path, false, true) << " names several " << what
+                 << " that differ only in case; the bundle holds one of them" << std::endl;
+}
+
+bool FileFilter::accepts_directory(const std::string& path) {
+    const std::string canonical = normalize_path(path, false, true);
+    if (contains(settings_.ignore_files, canonical) ||
+        contains(settings_.ignore_names, file_name(canonical))) {
+        log_verbose << "Ignoring file " << canonical << std::endl;
+        return false;
+    }
+    return true;
+}
+
+bool FileFilter::consider(const std::string& path) {
+    const std::string canonical = normalize_path(path, false, true);
+    if (canonical == own_bundle_ || canonical == own_listing_ ||
+        contains(settings_.ignore_files, canonical)) {
+        log_verbose << "Ignoring file " << canonical << std::endl;
+        return false;
+    }
+    for (const std::string& ignored : settings_.ignore_files) {
+        if (canonical.size() > ignored.size() && canonical.starts_with(ignored) &&
+            canonical[ignored.size()] == '\\') {
+            log_verbose << "Ignoring file (below ignored dir) " << canonical << std::endl;
+            return false;
+        }
+    }
+    if (contains(settings_.ignore_names, file_name(canonical)) ||
+        contains(settings_.ignore_extensions, extension(canonical))) {
+        log_verbose << "Ignoring file " << canonical << std::endl;
+        return false;
+    }
+    if (settings_.skip_missing && !listed_.exists(canonical)) {
+        log_verbose << "Ignoring file " << canonical << ", missing" << std::endl;
+        return false;
+    }
+    // Below the root the bundle path is the rest of the path; make_relative would split both.
+    const std::string bundle_path = canonical.starts_with(root_prefix_)
+                                        ? canonical.substr(root_prefix_.size())
+                                        : make_relative(settings_.root, canonical);
+    if (add_data_) {
+        builder_.add_file(listed_, canonical, bundle_path);
+    } else {
+        builder_.add_entry(listed_, canonical, bundle_path);
+    }
+    return true;
+}
+
+void FileFilter::add_from_log(const std::string& log) {
+    const std::vector<IdString> paths = read_load_log(log);
+    const bool add_data = add_data_;
+    add_data_ = true;
+    for (const IdString id : paths) {
+        // An open element without a path names no file; it is not the root.
+        if (id == 0)
+            continue;
+        for (const std::string& name : expand(string_of(id)))
+            consider(settings_.root + "\\" + name);
+    }
+    add_data_ = add_data;
+}
+
+std::set<std::string> FileFilter::expand(const std::string& path) {
+    std::set<std::string> names;
+    expand(path, true, names);
+    return names;
+}
+
+void FileFilter::expand(const std::string& path, bool allow_local, std::set<std::string>& names) {
+    if (allow_local && path.starts_with("local\\")) {
+        // The second component is the language: the same file is wanted in every language.
+        const size_t language_end = std::min(path.find('\\', 6), path.size());
+        for (const std::string& language : languages()) {
+            expand("local\\" + language + path.substr(language_end), false, names);
+        }
+        return;
+    }
+    if (extension(path) == ".ksf") {
+        names.insert(path);
+        names.insert(path.substr(0, path.size() - 4) + ".kxe");
+        return;
+    }
+    names.insert(path);
+}
+
+const std::vector<std::string>& FileFilter::languages() {
+    if (!languages_) {
+        std::vector<std::string> names;
+        tree_.list("local", "*", true, names);
+        for (std::string& name : names)
+            name = lower_case(std::move(name));
+        languages_ = std::move(names);
+    }
+    return *languages_;
+}
+
+}  // namespace kam

@@ -1,0 +1,70 @@
+// Chooses what goes into a bundle: walks a content root and reads load logs, applies the ignore
+// rules and the expansions of logged paths, and hands each accepted file to a BundleBuilder.
+#pragma once
+
+#include <optional>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "bundle/bundle_builder.h"
+#include "bundle/bundle_command.h"
+#include "bundle/listed_disk_file_system.h"
+#include "utility/disk_file_system.h"
+
+namespace kam {
+
+class FileFilter {
+public:
+    // The settings must outlive the filter. The bundle being written and its listing are never
+    // taken in, wherever they lie: a second run must not pack the first one's output.
+    FileFilter(BundleBuilder& builder, const BundleSettings& settings);
+
+    // On, accepted files get their data; off, only their entries.
+    void set_add_data(bool on) { add_data_ = on; }
+
+    // Considers every file under the root, depth first: a directory's files (in listing order)
+    // before its subdirectories, sibling directories in reverse listing order. Directories that are
+    // ignored, and links that lead back to a directory above them, are not entered. Of names that
+    // differ only in case one is taken, and the clash is reported on the error stream.
+    void walk();
+
+    // Considers the files of every open element of the log, in order, with data, after expanding
+    // each path (expand). Throws the errors of read_load_log.
+    void add_from_log(const std::string& log);
+
+    // Applies the ignore rules to a path on disk and, when it passes, adds it to the builder: with
+    // data or as an entry only, a missing file as a hidden entry (or, with skip_missing, not at
+    // all). Ignored paths are named on log_verbose. False when the path was ignored.
+    bool consider(const std::string& path);
+
+    // The bundle paths a logged path stands for, sorted: local\LANGUAGE\rest stands for the same
+    // rest under every directory of the root's local directory (nothing when there is none), a
+    // script source x.ksf for itself and its compiled form x.kxe, anything else for itself.
+    std::set<std::string> expand(const std::string& path);
+
+private:
+    void expand(const std::string& path, bool allow_local, std::set<std::string>& names);
+    bool accepts_directory(const std::string& path);
+    void report_case_clash(const std::string& path, const char* what);
+    bool is_ignored_file(const std::string& canonical) const;
+    const std::vector<std::string>& languages();
+
+    BundleBuilder& builder_;
+    const BundleSettings& settings_;
+    DiskFileSystem tree_;
+    // The root in canonical form with a trailing separator.
+    std::string root_prefix_;
+    // What the builder asks of the disk, answered from the walk's listings where it can.
+    ListedDiskFileSystem listed_;
+    bool add_data_ = false;
+    // The bundle and the listing this build writes, canonical.
+    std::string own_bundle_;
+    std::string own_listing_;
+    // The root's local directory's subdirectories, listed on first use.
+    std::optional<std::vector<std::string>> languages_;
+    // Paths whose case clash was reported.
+    std::set<std::string> reported_;
+};
+
+}  // namespace kam

@@ -1,0 +1,36 @@
+// The default disk file system with the answers a directory walk has just seen kept in memory.
+#pragma once
+
+#include <string>
+#include <unordered_map>
+#include <vector>
+
+#include "utility/disk_file_system.h"
+
+namespace kam {
+
+// Native paths, as the default disk file system takes them. exists and is_dir answer from the
+// listings noted, which the bundle builder asks about every path it adds; everything else, and
+// every path not noted, goes to the disk. Noted paths are canonical (normalize_path, leading
+// separator kept), as the builder asks for them.
+class ListedDiskFileSystem : public DiskFileSystem {
+public:
+    ListedDiskFileSystem() : DiskFileSystem(std::string()) {}
+
+    // The files of one directory, replacing the files noted before; a walk notes each directory
+    // just before it considers the directory's files.
+    void note_files(const std::string& directory, const std::vector<std::string>& names);
+    // Subdirectories stay noted for the whole walk: there are few of them.
+    void note_directory(const std::string& path) { known_[path] = true; }
+    void forget_files();
+
+    bool exists(const std::string& path) override;
+    bool is_dir(const std::string& path) override;
+
+private:
+    // Path -> is a directory.
+    std::unordered_map<std::string, bool> known_;
+    std::vector<std::string> files_;
+};
+
+}  // namespace kam

@@ -1,0 +1,286 @@
+// bundle and quick-bundle as a user runs them: usage, the root, the order of the packed data, the
+// ignore rules, the expansions of logged paths, the output files and their bytes.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+
+#include "e2e/packed_files.h"
+#include "support/trovex_runner.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+
+const std::string common_options =
+    "    -r, --root dir             Specifies root directory (required).\n"
+    "    -f, --ignore-file file     Skips specified file/dir when making bundle.\n"
+    "    -n, --ignore-name name     Ignores any file with specified name.\n"
+    "    -e, --ignore-ext ext       Ignore files with specified extension (e.g. .ksf).\n"
+    "    -F, --force-file file      Forces specified file into bundle.\n"
+    "    -D, --force-dest file      Forces resulting bundle to be output to specified file.\n"
+    "    -m, --skip-missing         Skips creating entries for missing files\n";
+
+const std::string bundle_usage =
+    "trovex bundle [options] file_log1 [file_log2] ...\n\n" + common_options +
+    "    -p, --prepend-bundle file  Prepends the files logged in the file to the bundle.\n"
+    "    -a, --append-bundle file   Appends the files logged in the file to the bundle.\n"
+    "    -L, --log-union            Adds all files from root directory with filtering after file "
+    "log.\n"
+    "\n"
+    "Creates a bundle file from the specified file log. The bundle is stored in the\n"
+    "bundles directory and is given the same name as the file log it was created\n"
+    "from, unless -D was used.\n";
+
+const std::string quick_bundle_usage =
+    "trovex quick-bundle [options]\n\n" + common_options +
+    "\n"
+    "Creates a quick bundle of the root directory. Bundles all the files in the\n"
+    "directory except those who have been explicity ignored. The bundled data is\n"
+    "stored in a file called quick.bundle, unless -D was used.\n";
+
+// A load log in the recorded form.
+std::string log_of(const std::vector<std::string>& paths) {
+    std::string log;
+    for (const std::string& path : paths)
+        log += "   <open path=\"" + path + "\" flags=\"r\" />\r\n";
+    return log;
+}
+
+// The path as the tool prints it: canonical, with its leading separator.
+std::string shown(const fs::path& path) {
+    std::string text = path.string();
+    for (char& c : text) {
+        if (c == '/')
+            c = '\\';
+        if (c >= 'A' && c <= 'Z')
+            c = static_cast<char>(c - 'A' + 'a');
+    }
+    return text;
+}
+
+using Paths = std::vector<std::string>;
+
+// A content root "root" in a temporary directory, with logs beside it.
+class BundleCommandTest : public ::testing::Test {
+protected:
+    void tree(const Paths& files) {
+        for (const std::string& file : files)
+            dir.write("root/" + file, "<" + file + ">");
+    }
+    test::RunResult run(std::vector<std::string> arguments) {
+        return test::run_trovex(dir.path(), arguments);
+    }
+    std::string root() const { return shown(dir.path() / "root"); }
+    Paths packed_default() const {
+        return test::packed_files(dir.path() / "root/bundles/quick.bundle");
+    }
+    std::string listing() const { return dir.read("root/bundles/quick.log"); }
+
+    test::TempDir dir;
+};
+
+TEST_F(BundleCommandTest, UsageWithoutArguments) {
+    const std::pair<std::vector<std::string>, std::string> cases[] = {
+        {{"bundle"}, bundle_usage},
+        {{"bundle", "-h", "-r", "x"}, bundle_usage},
+        {{"quick-bundle"}, quick_bundle_usage},
+        {{"quick-bundle", "--help"}, quick_bundle_usage},
+    };
+    for (const auto& [arguments, usage] : cases) {
+        const auto result = run(arguments);
+        EXPECT_EQ(result.output, test::banner() + usage);
+        EXPECT_EQ(result.exit_code, 1);
+    }
+}
+
+TEST_F(BundleCommandTest, TheRootIsRequiredAndMustBeADirectory) {
+    auto result = run({"bundle", "a.log"});
+    EXPECT_EQ(result.output, test::banner() + test::framed("No root directory specified.") +
+                                 test::framed("No root"));
+    EXPECT_EQ(result.exit_code, 1);
+    result = run({"bundle", "-r", "missing", "a.log"});
+    EXPECT_EQ(result.output,
+              test::banner() + test::framed("The root " + shown(dir.path() / "missing") +
+                                            " is not a directory"));
+    EXPECT_EQ(result.exit_code, 1);
+    EXPECT_FALSE(dir.exists("missing"));
+
+    tree({"a.txt"});
+    result = run({"bundle", "-r", "root"});
+    EXPECT_EQ(result.output, test::banner());
+    EXPECT_EQ(result.exit_code, 0);
+    EXPECT_FALSE(dir.exists("root/bundles"));
+}
+
+TEST_F(BundleCommandTest, LoggedFilesArePackedInLogOrderOnceEach) {
+    tree({"a.xml", "b.xml", "n.xml", "sub/c.xml", "x.ksf"});
+    dir.write("level.log",
+              log_of({"b.xml", "x.ksf", "Sub/C.XML", "b.xml", "missing.xml"}) + "<open/>");
+    dir.write("post.log", log_of({"a.xml"}));
+    auto result = run({"-vv", "bundle", "-r", "root", "-a", "post.log", "level.log"});
+    EXPECT_EQ(result.output, test::banner() +
+                                 "Creating file log bundle from \"level.log\"\n"
+                                 "------- Bundle start -------\n"
+                                 "Adding directory\n"
+                                 "  b.xml\n"
+                                 "  x.ksf\n"
+                                 "  N/A x.kxe\n"
+                                 "  sub\\c.xml\n"
+                                 "  N/A missing.xml\n"
+                                 "  a.xml\n"
+                                 "------- Bundle end!! -------\n"
+                                 "Writing bundle 0 %  (0/0 MB)\n"
+                                 "Writing bundle 22 %  (0/0 MB)\n"
+                                 "Writing bundle 45 %  (0/0 MB)\n"
+                                 "Writing bundle 80 %  (0/0 MB)\n");
+    EXPECT_EQ(result.exit_code, 0);
+    EXPECT_EQ(packed_default(), (Paths{"b.xml", "x.ksf", "sub\\c.xml", "a.xml"}));
+    EXPECT_EQ(listing(),
+              "a.xml\nb.xml\nmissing.xml (NOT EXIST)\nn.xml (NO DATA)\nsub/\n    c.xml\nx.ksf\n"
+              "x.kxe (NOT EXIST)\n");
+
+    // -L packs the rest after the logged files; -m leaves the missing names out; a prepend log
+    // that is not there is no error. The last run's output is no content.
+    result = run({"-v", "bundle", "-L", "-m", "-r", "root", "-p", "none.log", "level.log"});
+    const std::string own_output = "Ignoring file " + root() + "\\bundles\\quick.bundle\n" +
+                                   "Ignoring file " + root() + "\\bundles\\quick.log\n";
+    EXPECT_EQ(result.output, test::banner() + "Creating file log bundle from \"level.log\"\n" +
+                                 "------- Bundle start -------\n" + "Adding directory\n" +
+                                 own_output + "Ignoring file " + root() + "\\x.kxe, missing\n" +
+                                 "Ignoring file " + root() + "\\missing.xml, missing\n" +
+                                 own_output + "------- Bundle end!! -------\n");
+    EXPECT_EQ(packed_default(), (Paths{"b.xml", "x.ksf", "sub\\c.xml", "a.xml", "n.xml"}));
+    EXPECT_EQ(listing(), "a.xml\nb.xml\nn.xml\nsub/\n    c.xml\nx.ksf\n");
+}
+
+TEST_F(BundleCommandTest, LocalPathsStandForEveryLanguage) {
+    const std::pair<Paths, Paths> cases[] = {
+        {{"local/english/a.xml", "local/german/a.xml", "local/german/b.xml"},
+         {"local\\english\\a.xml", "local\\german\\a.xml"}},
+        {{"local/a.xml", "other.xml"}, {}},
+        {{"other.xml"}, {}},
+    };
+    for (const auto& [files, expected] : cases) {
+        test::TempDir case_dir;
+        for (const std::string& file : files)
+            case_dir.write("root/" + file, "<" + file + ">");
+        case_dir.write("level.log", log_of({"local\\english\\a.xml"}));
+        EXPECT_EQ(
+            test::run_trovex(case_dir.path(), {"bundle", "-r", "root", "level.log"}).exit_code, 0);
+        EXPECT_EQ(test::packed_files(case_dir.path() / "root/bundles/quick.bundle"), expected);
+        EXPECT_EQ(case_dir.read("root/bundles/quick.log").find("(NOT EXIST)"), std::string::npos);
+    }
+}
+
+TEST_F(BundleCommandTest, IgnoreRules) {
+    tree({"a.txt", "b.dat", "C.TXT", "skip/c.txt", "skip/deep/d.txt", "sub/e.txt"});
+    dir.write("level.log", log_of({"skip\\c.txt", "a.txt", "sub\\e.txt"}));
+    // -n and -e compare with the lower-case name: entries in capitals never match.
+    const auto result =
+        run({"-v", "bundle", "-L", "-r", "root", "-f", "root/skip", "-f", "root/SUB/e.txt", "-n",
+             "b.dat", "-n", "A.TXT", "-e", ".TXT", "level.log"});
+    const std::string walk = "Ignoring file " + root() + "\\b.dat\n" + "Ignoring file " + root() +
+                             "\\skip\n" + "Ignoring file " + root() + "\\sub\\e.txt\n";
+    EXPECT_EQ(result.output, test::banner() + "Creating file log bundle from \"level.log\"\n" +
+                                 "------- Bundle start -------\n" + "Adding directory\n" + walk +
+                                 "Ignoring file (below ignored dir) " + root() + "\\skip\\c.txt\n" +
+                                 "Ignoring file " + root() + "\\sub\\e.txt\n" + walk +
+                                 "------- Bundle end!! -------\n");
+    EXPECT_EQ(packed_default(), (Paths{"a.txt", "c.txt"}));
+}
+
+TEST_F(BundleCommandTest, QuickBundleWalksFilesFirstAndSiblingsInReverse) {
+    tree({"z.txt", "a.txt", "b/x.txt", "c/y.txt", "c/d/w.txt", "empty/"});
+    dir.write("root/bundles/old.bin", "kept");
+    fs::create_directory(dir.path() / "out");
+    dir.write("first.log", log_of({"c\\d\\w.txt"}));
+    // A force file goes in last, ignored or not, and is taken from the current directory.
+    const auto result = run({"quick-bundle", "-r", "root", "-p", "first.log", "-a", "none.log",
+                             "-n", "y.txt", "-D", "out/all.bundle", "-F", "root/c/y.txt", "-q"});
+    EXPECT_EQ(result.output, test::banner() + test::framed("Unknown flag -q use -h for help"));
+    EXPECT_EQ(test::packed_files(dir.path() / "out/all.bundle"),
+              (Paths{"c\\d\\w.txt", "a.txt", "z.txt", "bundles\\old.bin", "b\\x.txt", "c\\y.txt"}));
+    EXPECT_TRUE(dir.exists("out/all.bundle.log"));
+    EXPECT_FALSE(dir.exists("root/bundles/quick.bundle"));
+
+    // A force file outside the root cannot have a bundle path.
+    EXPECT_EQ(run({"quick-bundle", "-r", "root/c", "-F", "root/a.txt"}).output,
+              test::banner() + test::framed("Path and name must match"));
+}
+
+TEST_F(BundleCommandTest, TheBundleNeverPacksItselfAndIsReproducible) {
+    const Paths files = {"b.dds", "a.xml", "data/c.xml", "data/Sub/d.xml", "e.ksf"};
+    test::TempDir other;
+    tree(files);
+    // The second tree is written in the other order, so that its directories list in another.
+    for (auto file = files.rbegin(); file != files.rend(); ++file)
+        other.write("root/" + *file, "<" + *file + ">");
+    const std::string log = log_of({"data\\sub\\d.xml", "e.ksf"});
+    dir.write("level.log", log);
+    other.write("level.log", log);
+
+    ASSERT_EQ(run({"bundle", "-L", "-r", "root", "level.log"}).exit_code, 0);
+    const std::string first = listing() + dir.read("root/bundles/quick.bundle");
+    ASSERT_EQ(run({"bundle", "-L", "-r", "root", "level.log", "level.log"}).exit_code, 0);
+    EXPECT_EQ(listing() + dir.read("root/bundles/quick.bundle"), first);
+    ASSERT_EQ(test::run_trovex(other.path(), {"bundle", "-L", "-r", "root", "level.log"}).exit_code,
+              0);
+    EXPECT_EQ(other.read("root/bundles/quick.log") + other.read("root/bundles/quick.bundle"),
+              first);
+
+    // Nor does a destination given with -D inside the root.
+    for (int round = 0; round < 2; ++round) {
+        ASSERT_EQ(run({"quick-bundle", "-r", "root", "-D", "root/data/all.bundle"}).exit_code, 0);
+    }
+    // Other bundles under the root are content like any other file.
+    EXPECT_EQ(test::packed_files(dir.path() / "root/data/all.bundle"),
+              (Paths{"a.xml", "b.dds", "e.ksf", "data\\c.xml", "data\\sub\\d.xml",
+                     "bundles\\quick.bundle", "bundles\\quick.log"}));
+}
+
+TEST_F(BundleCommandTest, ALogThatDoesNotParseLeavesTheLastBundle) {
+    tree({"a.txt"});
+    dir.write("good.log", log_of({"a.txt"}));
+    dir.write("bad.log", "<open path=\"a.txt\"");
+    const auto result = run({"bundle", "-r", "root", "good.log", "bad.log", "good.log"});
+    EXPECT_EQ(result.output, test::banner() + test::framed("Could not load xml: bad.log"));
+    EXPECT_EQ(result.exit_code, 1);
+    EXPECT_EQ(packed_default(), Paths{"a.txt"});
+}
+
+TEST_F(BundleCommandTest, ALinkBackUpIsNotFollowed) {
+    tree({"a.txt", "sub/b.txt"});
+    fs::create_directory_symlink("..", dir.path() / "root/sub/up");
+    fs::create_directory_symlink(".", dir.path() / "root/sub/self");
+    fs::create_directory_symlink("../../other", dir.path() / "root/sub/away");
+    dir.write("other/c.txt", "c");
+    const auto result = run({"-v", "quick-bundle", "-r", "root"});
+    EXPECT_EQ(result.output, test::banner() + "Creating quick bundle.\n" +
+                                 "------- Bundle start -------\n" + "Ignoring file " + root() +
+                                 "\\sub\\self, it leads back to a directory above it\n" +
+                                 "Ignoring file " + root() +
+                                 "\\sub\\up, it leads back to a directory above it\n" +
+                                 "------- Bundle end!! -------\n");
+    EXPECT_EQ(packed_default(), (Paths{"a.txt", "sub\\b.txt", "sub\\away\\c.txt"}));
+}
+
+TEST_F(BundleCommandTest, OfNamesThatDifferOnlyInCaseTheLowerCaseOneGoesIn) {
+    tree({"A.txt", "a.txt", "Sub/x.txt", "sub/y.txt"});
+    dir.write("level.log", log_of({"a.txt"}));
+    const auto result = run({"bundle", "-L", "-r", "root", "level.log"});
+    EXPECT_EQ(result.output,
+              test::banner() +
+                  test::framed(root() + "\\a.txt names several files that differ only in case; "
+                                        "the bundle holds one of them") +
+                  test::framed(root() + "\\sub names several directories that differ only in "
+                                        "case; the bundle holds one of them"));
+    EXPECT_EQ(result.exit_code, 0);
+    EXPECT_EQ(test::packed_files(dir.path() / "root/bundles/quick.bundle"),
+              (Paths{"a.txt", "sub\\y.txt"}));
+    EXPECT_EQ(listing(), "a.txt\nsub/\n    y.txt\n");
+    const std::string bytes = dir.read("root/bundles/quick.bundle");
+    EXPECT_NE(bytes.find("<a.txt>"), std::string::npos);
+    EXPECT_EQ(bytes.find("<A.txt>"), std::string::npos);
+}
+
+}  // namespace
