@@ -6,9 +6,11 @@
 
 #include "bundle/load_log.h"
 #include "utility/disk_utilities.h"
+#include "utility/errors.h"
 #include "utility/output_streams.h"
 #include "utility/path.h"
 #include "utility/platform/directories.h"
+#include "utility/platform/error_text.h"
 
 namespace kam {
 
@@ -63,21 +65,36 @@ void FileFilter::walk() {
     if (platform::file_identity(settings_.root, identity)) {
         pending.back().ancestors = std::make_shared<const Ancestor>(Ancestor{identity, nullptr});
     }
-    std::vector<std::string> names;
+    std::vector<platform::DirectoryEntry> entries;
+    std::vector<std::string> files, listed, directories;
     while (!pending.empty()) {
         const Pending current = std::move(pending.back());
         pending.pop_back();
         const std::string prefix = root_prefix_ + current.directory;
+        entries.clear();
+        if (platform::list_directory(prefix, "*.*", entries) == platform::LookupResult::failed) {
+            throw DiskError("Cannot list dir " + prefix, platform::last_error());
+        }
+        files.clear();
+        listed.clear();
+        directories.clear();
+        for (platform::DirectoryEntry& entry : entries) {
+            std::string name = lower_case(std::move(entry.name));
+            if (entry.is_directory) {
+                directories.push_back(std::move(name));
+            } else {
+                // A link to nothing is left for the disk to answer: it becomes a hidden name.
+                if (!entry.is_broken_link)
+                    listed.push_back(name);
+                files.push_back(std::move(name));
+            }
+        }
+        listed_.note_files(prefix, std::move(listed));
         // Listings come sorted with case folded, so names that differ only in case are
         // neighbours; in a bundle they are one name, and only one of them can go in.
         std::string previous;
         bool previous_taken = false;
-        names.clear();
-        tree_.list(current.directory, "*.*", false, names);
-        for (std::string& name : names)
-            name = lower_case(std::move(name));
-        listed_.note_files(prefix, names);
-        for (const std::string& name : names) {
+        for (const std::string& name : files) {
             if (name == previous) {
                 if (previous_taken)
                     report_case_clash(prefix + name, "files");
@@ -88,10 +105,7 @@ void FileFilter::walk() {
         }
         previous.clear();
         previous_taken = false;
-        names.clear();
-        tree_.list(current.directory, "*.*", true, names);
-        for (std::string& name : names) {
-            name = lower_case(std::move(name));
+        for (const std::string& name : directories) {
             const std::string path = prefix + name;
             if (name == previous) {
                 if (previous_taken)

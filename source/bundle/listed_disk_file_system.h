@@ -19,7 +19,7 @@ public:
 
     // The files of one directory (canonical, with a trailing separator) by their lower-case names,
     // replacing the files noted before: a walk notes each directory just before it considers the
-    // directory's files.
+    // directory's files. Links to nothing must be left out: they do not exist.
     void note_files(const std::string& directory, std::vector<std::string> names);
     // Subdirectories stay noted for the whole walk: there are few of them.
     void note_directory(const std::string& path) { directories_.insert(path); }
