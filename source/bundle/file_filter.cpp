@@ -6,9 +6,11 @@
 
 #include "bundle/load_log.h"
 #include "utility/disk_utilities.h"
+#include "utility/errors.h"
 #include "utility/output_streams.h"
 #include "utility/path.h"
 #include "utility/platform/directories.h"
+#include "utility/platform/error_text.h"
 
 namespace kam {
 
@@ -54,63 +56,77 @@ FileFilter::FileFilter(BundleBuilder& builder, const BundleSettings& settings)
 
 void FileFilter::walk() {
     struct Pending {
-        std::string directory;  // relative to the root, with a separator at both ends
+        std::string directory;  // below the root, canonical, with a trailing separator
         std::shared_ptr<const Ancestor> ancestors;
     };
     std::vector<Pending> pending;
     platform::FileIdentity identity;
-    pending.push_back({"\\", nullptr});
+    pending.push_back({std::string(), nullptr});
     if (platform::file_identity(settings_.root, identity)) {
         pending.back().ancestors = std::make_shared<const Ancestor>(Ancestor{identity, nullptr});
     }
-    std::vector<std::string> names;
+    std::vector<platform::DirectoryEntry> entries;
+    std::vector<std::string> files, listed, directories;
     while (!pending.empty()) {
         const Pending current = std::move(pending.back());
         pending.pop_back();
+        const std::string prefix = root_prefix_ + current.directory;
+        entries.clear();
+        if (platform::list_directory(prefix, "*.*", entries) == platform::LookupResult::failed) {
+            throw DiskError("Cannot list dir " + prefix, platform::last_error());
+        }
+        files.clear();
+        listed.clear();
+        directories.clear();
+        for (platform::DirectoryEntry& entry : entries) {
+            std::string name = lower_case(std::move(entry.name));
+            if (entry.is_directory) {
+                directories.push_back(std::move(name));
+            } else {
+                // A link to nothing is left for the disk to answer: it becomes a hidden name.
+                if (!entry.is_broken_link)
+                    listed.push_back(name);
+                files.push_back(std::move(name));
+            }
+        }
+        listed_.note_files(prefix, std::move(listed));
         // Listings come sorted with case folded, so names that differ only in case are
         // neighbours; in a bundle they are one name, and only one of them can go in.
         std::string previous;
         bool previous_taken = false;
-        names.clear();
-        tree_.list(current.directory, "*.*", false, names);
-        listed_.note_files(settings_.root + current.directory, names);
-        for (const std::string& name : names) {
-            std::string path = settings_.root + current.directory + lower_case(name);
-            if (path == previous) {
+        for (const std::string& name : files) {
+            if (name == previous) {
                 if (previous_taken)
-                    report_case_clash(path, "files");
+                    report_case_clash(prefix + name, "files");
                 continue;
             }
-            previous_taken = consider(path);
-            previous = std::move(path);
+            previous_taken = consider_canonical(prefix + name);
+            previous = name;
         }
         previous.clear();
         previous_taken = false;
-        names.clear();
-        tree_.list(current.directory, "*.*", true, names);
-        for (const std::string& name : names) {
-            const std::string directory = current.directory + lower_case(name);
-            std::string path = settings_.root + directory;
-            if (path == previous) {
+        for (const std::string& name : directories) {
+            const std::string path = prefix + name;
+            if (name == previous) {
                 if (previous_taken)
                     report_case_clash(path, "directories");
                 continue;
             }
-            previous = path;
+            previous = name;
             previous_taken = false;
             if (!accepts_directory(path))
                 continue;
             std::shared_ptr<const Ancestor> ancestors = current.ancestors;
             if (platform::file_identity(path, identity)) {
                 if (is_among(ancestors, identity)) {
-                    log_verbose << "Ignoring file " << normalize_path(path, false, true)
+                    log_verbose << "Ignoring file " << path
                                 << ", it leads back to a directory above it" << std::endl;
                     continue;
                 }
                 ancestors = std::make_shared<const Ancestor>(Ancestor{identity, ancestors});
             }
-            listed_.note_directory(normalize_path(path, false, true));
-            pending.push_back({directory + "\\", std::move(ancestors)});
+            listed_.note_directory(path);
+            pending.push_back({current.directory + name + "\\", std::move(ancestors)});
             previous_taken = true;
         }
     }
@@ -121,12 +137,11 @@ void FileFilter::report_case_clash(const std::string& path, const char* what) {
     // Said once, though -L walks the root again.
     if (!reported_.insert(path).second)
         return;
-    error_stream << normalize_path(path, false, true) << " names several " << what
+    error_stream << path << " names several " << what
                  << " that differ only in case; the bundle holds one of them" << std::endl;
 }
 
-bool FileFilter::accepts_directory(const std::string& path) {
-    const std::string canonical = normalize_path(path, false, true);
+bool FileFilter::accepts_directory(const std::string& canonical) {
     if (contains(settings_.ignore_files, canonical) ||
         contains(settings_.ignore_names, file_name(canonical))) {
         log_verbose << "Ignoring file " << canonical << std::endl;
@@ -136,7 +151,10 @@ bool FileFilter::accepts_directory(const std::string& path) {
 }
 
 bool FileFilter::consider(const std::string& path) {
-    const std::string canonical = normalize_path(path, false, true);
+    return consider_canonical(normalize_path(path, false, true));
+}
+
+bool FileFilter::consider_canonical(const std::string& canonical) {
     if (canonical == own_bundle_ || canonical == own_listing_ ||
         contains(settings_.ignore_files, canonical)) {
         log_verbose << "Ignoring file " << canonical << std::endl;
@@ -179,7 +197,7 @@ void FileFilter::add_from_log(const std::string& log) {
         if (id == 0)
             continue;
         for (const std::string& name : expand(string_of(id)))
-            consider(settings_.root + "\\" + name);
+            consider_canonical(root_prefix_ + name);
     }
     add_data_ = add_data;
 }

@@ -45,7 +45,8 @@ public:
 
 private:
     void expand(const std::string& path, bool allow_local, std::set<std::string>& names);
-    bool accepts_directory(const std::string& path);
+    bool accepts_directory(const std::string& canonical);
+    bool consider_canonical(const std::string& canonical);
     void report_case_clash(const std::string& path, const char* what);
     bool is_ignored_file(const std::string& canonical) const;
     const std::vector<std::string>& languages();

@@ -2,7 +2,7 @@
 #pragma once
 
 #include <string>
-#include <unordered_map>
+#include <unordered_set>
 #include <vector>
 
 #include "utility/disk_file_system.h"
@@ -17,20 +17,23 @@ class ListedDiskFileSystem : public DiskFileSystem {
 public:
     ListedDiskFileSystem() : DiskFileSystem(std::string()) {}
 
-    // The files of one directory, replacing the files noted before; a walk notes each directory
-    // just before it considers the directory's files.
-    void note_files(const std::string& directory, const std::vector<std::string>& names);
+    // The files of one directory (canonical, with a trailing separator) by their lower-case names,
+    // replacing the files noted before: a walk notes each directory just before it considers the
+    // directory's files. Links to nothing must be left out: they do not exist.
+    void note_files(const std::string& directory, std::vector<std::string> names);
     // Subdirectories stay noted for the whole walk: there are few of them.
-    void note_directory(const std::string& path) { known_[path] = true; }
+    void note_directory(const std::string& path) { directories_.insert(path); }
     void forget_files();
 
     bool exists(const std::string& path) override;
     bool is_dir(const std::string& path) override;
 
 private:
-    // Path -> is a directory.
-    std::unordered_map<std::string, bool> known_;
-    std::vector<std::string> files_;
+    bool is_listed_file(const std::string& path) const;
+
+    std::string directory_;
+    std::vector<std::string> files_;  // sorted
+    std::unordered_set<std::string> directories_;
 };
 
 }  // namespace kam

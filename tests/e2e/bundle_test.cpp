@@ -248,8 +248,10 @@ TEST_F(BundleCommandTest, ALogThatDoesNotParseLeavesTheLastBundle) {
     EXPECT_EQ(packed_default(), Paths{"a.txt"});
 }
 
-TEST_F(BundleCommandTest, ALinkBackUpIsNotFollowed) {
+// A link back up is not followed round and round; a link to nothing is a name that does not exist.
+TEST_F(BundleCommandTest, Links) {
     tree({"a.txt", "sub/b.txt"});
+    fs::create_symlink("nowhere.txt", dir.path() / "root/gone.txt");
     fs::create_directory_symlink("..", dir.path() / "root/sub/up");
     fs::create_directory_symlink(".", dir.path() / "root/sub/self");
     fs::create_directory_symlink("../../other", dir.path() / "root/sub/away");
@@ -262,6 +264,8 @@ TEST_F(BundleCommandTest, ALinkBackUpIsNotFollowed) {
                                  "\\sub\\up, it leads back to a directory above it\n" +
                                  "------- Bundle end!! -------\n");
     EXPECT_EQ(packed_default(), (Paths{"a.txt", "sub\\b.txt", "sub\\away\\c.txt"}));
+    EXPECT_EQ(listing(),
+              "a.txt\ngone.txt (NOT EXIST)\nsub/\n    away/\n        c.txt\n    b.txt\n");
 }
 
 TEST_F(BundleCommandTest, OfNamesThatDifferOnlyInCaseTheLowerCaseOneGoesIn) {

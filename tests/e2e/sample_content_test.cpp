@@ -8,8 +8,6 @@
 
 #include "bundle/load_log.h"
 #include "e2e/packed_files.h"
-#include "script/im_instruction.h"
-#include "script/parser.h"
 #include "support/trovex_runner.h"
 #include "utility/disk_file_system.h"
 #include "utility/virtual_file_system.h"
@@ -65,20 +63,6 @@ TEST(SampleContentTest, XmlLoadsWithIncludesAndDefinesResolved) {
     EXPECT_EQ(tank.dependencies.size(), 2u);
 }
 
-TEST(SampleContentTest, ScriptsCompile) {
-    const auto paths = files_with(".ksf");
-    EXPECT_GE(paths.size(), 3u);
-    for (const std::string& path : paths) {
-        kam::script::StringScanner scanner(slurp(content / path), path);
-        kam::script::Parser parser(scanner);
-        EXPECT_TRUE(parser.parse()) << parser.error_text();
-        kam::script::CodeBuffer code;
-        // Emitting resolves every name: an undeclared one throws.
-        for (std::int32_t i = 0; i < parser.instruction_count(); ++i)
-            EXPECT_NO_THROW(parser.instruction(i).emit(code, parser, i)) << path;
-    }
-}
-
 TEST(SampleContentTest, LogsAreRecordedLinesNamingTheTree) {
     for (const char* name : {"forest.log", "harbour.log"}) {
         const fs::path log = examples / "logs" / name;
@@ -100,14 +84,19 @@ TEST(SampleContentTest, LogsAreRecordedLinesNamingTheTree) {
     }
 }
 
-// What the README's first command does: compile the XML, bundle a level with -L.
+// What the README's first command does: compile the XML and the scripts, bundle a level with -L.
 TEST(SampleContentTest, TheLevelBundleHoldsTheLoggedFilesFirstThenTheRest) {
     test::TempDir dir;
     fs::copy(content, dir.path() / "sample", fs::copy_options::recursive);
-    ASSERT_EQ(
-        test::run_trovex(dir.path(), {"compile-xml", "-r", "sample", "sample/data", "sample/local"})
-            .exit_code,
-        0);
+    for (const std::vector<std::string>& compile :
+         {std::vector<std::string>{"compile-xml", "-r", "sample", "sample/data", "sample/local"},
+          std::vector<std::string>{"compile-scripts", "sample/scripts"}}) {
+        ASSERT_EQ(test::run_trovex(dir.path(), compile).output, test::banner());
+    }
+    for (const std::string& script : files_with(".ksf")) {
+        EXPECT_TRUE(fs::exists(dir.path() / "sample" / fs::path(script).replace_extension(".kxe")))
+            << script;
+    }
     const auto result = test::run_trovex(
         dir.path(), {"bundle", "-L", "-r", "sample", (examples / "logs/forest.log").string()});
     ASSERT_EQ(result.output, test::banner());
@@ -121,10 +110,14 @@ TEST(SampleContentTest, TheLevelBundleHoldsTheLoggedFilesFirstThenTheRest) {
                                  "textures\\interface\\font_large.dds",
                                  "sounds\\ambient\\forest_loop.wav",
                                  "local\\english\\strings.xmb",
-                                 "local\\german\\strings.xmb"};
+                                 "local\\german\\strings.xmb",
+                                 "local\\english\\interface.xmb",
+                                 "local\\german\\interface.xmb",
+                                 "scripts\\common.ksf",
+                                 "scripts\\common.kxe"};
     for (size_t i = 0; i < std::size(first); ++i)
         EXPECT_EQ(files[i], first[i]);
-    // Every file but the empty one, each .xml with its .xmb.
+    // Every file but the empty one, each .xml with its .xmb and each .ksf with its .kxe.
     size_t expected = 0;
     for (const auto& entry : fs::recursive_directory_iterator(dir.path() / "sample")) {
         if (entry.is_regular_file() && entry.file_size() > 0 &&

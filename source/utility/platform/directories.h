@@ -25,6 +25,8 @@ struct PathInfo {
 struct DirectoryEntry {
     std::string name;
     bool is_directory = false;
+    // A link to nothing: listed, though a lookup of it finds nothing.
+    bool is_broken_link = false;
 };
 
 // Looks up one path; failed sets the last error. Trailing separators are ignored.

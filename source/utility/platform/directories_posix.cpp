@@ -57,12 +57,13 @@ bool read_directory(const std::string& native, std::vector<DirectoryEntry>& entr
         const std::string_view name = entry->d_name;
         if (name == "." || name == "..") continue;
         bool is_directory = entry->d_type == DT_DIR;
+        bool is_broken_link = false;
         if (entry->d_type == DT_UNKNOWN || entry->d_type == DT_LNK) {
             struct stat status {};
-            is_directory = fstatat(dirfd(directory), entry->d_name, &status, 0) == 0 &&
-                           S_ISDIR(status.st_mode);
+            is_broken_link = fstatat(dirfd(directory), entry->d_name, &status, 0) != 0;
+            is_directory = !is_broken_link && S_ISDIR(status.st_mode);
         }
-        entries.push_back({std::string(name), is_directory});
+        entries.push_back({std::string(name), is_directory, is_broken_link});
         errno = 0;
     }
     const int error = errno;
