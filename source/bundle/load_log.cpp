@@ -50,9 +50,9 @@ std::vector<IdString> parse_load_log(std::string_view content, const std::string
     for (int i = 0; i < root.num_children(); ++i) {
         const XMLNode* node = root.child(i);
         if (node->kind() != NODE_ELEMENT || node->name_id() != ids::open) continue;
-        const std::string* path = &node->parameter(ids::path);
-        if (path->empty()) path = &node->parameter(ids::dir);
-        paths.push_back(intern(normalize_path(*path, false, false)));
+        std::string_view path = node->parameter(ids::path);
+        if (path.empty()) path = node->parameter(ids::dir);
+        paths.push_back(intern(normalize_path(path, false, false)));
     }
     return paths;
 }

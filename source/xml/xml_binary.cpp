@@ -10,6 +10,7 @@
 // one byte expression flag, all inline; nothing more for other kinds.
 #include "xml/xml_binary.h"
 
+#include <algorithm>
 #include <cstring>
 #include <limits>
 #include <memory>
@@ -155,18 +156,48 @@ private:
     size_t next_ = 0;
 };
 
-// Reads from the file's bytes in memory; every count is weighed against the bytes left.
-class BinaryReader {
+}  // namespace
+
+// Decodes the file through a small window that stays in cache, refilled as it is used up,
+// rather than through a copy of the whole file. Every count is weighed against the bytes left
+// in the file before anything is made for it. The strings of the table are copied into the
+// store, a window's worth at a time, and the nodes point at them there.
+class XMLBinaryReader {
 public:
-    BinaryReader(std::string_view bytes, const std::string& name, IdString file)
-        : bytes_(bytes), name_(name), file_(file) {}
+    XMLBinaryReader(Archive& archive, XMLNodeStore& store, IdString file)
+        : archive_(archive),
+          size_(static_cast<std::uint64_t>(archive.size())),
+          store_(store),
+          file_(file) {
+        archive_.set_position(0);
+        need(4);
+        at_ += 4;  // the header, tested by the caller
+    }
 
     void read_table() {
         const std::uint32_t count = count_of(1);
-        table_.reserve(count);
-        for (std::uint32_t i = 0; i < count; ++i)
-            table_.push_back(string());
-        ids_.assign(count, -1);
+        table_ = std::make_unique_for_overwrite<Entry[]>(count);
+        table_size_ = count;
+        for (std::uint32_t i = 0; i < count;) {
+            const char* const start = at_;
+            const std::uint32_t first = i;
+            for (; i < count; ++i) {
+                const auto* zero =
+                    static_cast<const char*>(std::memchr(at_, 0, static_cast<size_t>(end_ - at_)));
+                if (zero == nullptr)
+                    break;
+                table_[i] = {at_, static_cast<std::uint32_t>(zero - at_), -1};
+                at_ = zero + 1;
+            }
+            if (i == first) {
+                need(static_cast<size_t>(end_ - at_) + 1);  // a string longer than the window
+                continue;
+            }
+            char* const copy = store_.allocate<char>(static_cast<size_t>(at_ - start));
+            std::memcpy(copy, start, static_cast<size_t>(at_ - start));
+            for (std::uint32_t j = first; j < i; ++j)
+                table_[j].text = copy + (table_[j].text - start);
+        }
     }
 
     void read_node(XMLNode& node, int depth) {
@@ -176,23 +207,29 @@ public:
         const std::uint32_t kind = u32();
         node.set_kind(kind);
         if (kind == NODE_TEXT) {
-            node.set_text(std::string(table_entry(u32())));
+            const Entry& entry = table_entry(u32());
+            node.adopt_text({entry.text, entry.size});
         } else if (kind == NODE_ELEMENT) {
             node.set_name(name_id(u32()));
             const std::uint32_t parameters = count_of(8);
-            std::vector<XMLNode::Parameter> list;
-            list.reserve(parameters);
-            for (std::uint32_t i = 0; i < parameters; ++i) {
-                const IdString name = name_id(u32());
-                list.emplace_back(name, std::string(table_entry(u32())));
+            if (parameters > 0) {
+                auto* list = store_.allocate<XMLNode::Parameter>(parameters);
+                for (std::uint32_t i = 0; i < parameters; ++i) {
+                    need(8);
+                    const IdString name = name_id(raw_u32());
+                    const Entry& value = table_entry(raw_u32());
+                    new (&list[i]) XMLNode::Parameter(name, std::string_view(value.text, value.size));
+                }
+                node.adopt_parameters(list, parameters);
             }
-            node.set_parameters(std::move(list));
-            std::vector<XMLNode*> children(count_of(4), nullptr);
-            for (XMLNode*& child : children)
-                child = new XMLNode;
-            node.set_children(std::move(children));
-            for (int i = 0; i < node.num_children(); ++i)
-                read_node(*node.child(i), depth + 1);
+            const std::uint32_t count = count_of(4);
+            if (count > 0) {
+                XMLNode** children = store_.allocate<XMLNode*>(count);
+                XMLNode::make_nodes(children, count, &store_);
+                node.adopt_children(children, count);
+                for (std::uint32_t i = 0; i < count; ++i)
+                    read_node(*children[i], depth + 1);
+            }
         } else if (kind == NODE_DEFINE) {
             node.set_name(ids::xdefine);
             XMLDefine define;
@@ -209,7 +246,8 @@ public:
                 define.substitution_order.push_back(static_cast<std::int32_t>(index));
             }
             define.body = string();
-            define.expression = byte() != 0;
+            need(1);
+            define.expression = *at_++ != 0;
             node.set_define(define);
         }
     }
@@ -223,61 +261,106 @@ public:
         return paths;
     }
 
-    size_t position = 4;
-
 private:
-    [[noreturn]] void corrupt() const {
-        throw std::runtime_error("Binary XML " + name_ + " is corrupt at byte " +
-                                 std::to_string(position));
+    static constexpr size_t initial_window = 64 * 1024;
+
+    struct Entry {
+        const char* text;
+        std::uint32_t size;
+        IdString id;  // interned when a name first refers to the entry
+    };
+
+    std::uint64_t position() const {
+        return window_start_ + static_cast<std::uint64_t>(at_ - window_.get());
     }
-    std::uint32_t u32() {
-        if (bytes_.size() - position < 4)
+    std::uint64_t left() const { return size_ - position(); }
+
+    [[noreturn]] void corrupt() const {
+        throw std::runtime_error("Binary XML " + archive_.name() + " is corrupt at byte " +
+                                 std::to_string(position()));
+    }
+
+    // Makes count bytes readable at at_, or fails when the file holds fewer.
+    void need(size_t count) {
+        if (static_cast<size_t>(end_ - at_) < count)
+            refill(count);
+    }
+    [[gnu::noinline]] void refill(size_t count) {
+        if (count > left())
             corrupt();
+        const std::uint64_t start = position();
+        const size_t kept = static_cast<size_t>(end_ - at_);
+        if (count > window_size_) {
+            const size_t size = std::max(count, window_size_ * 2);
+            auto grown = std::make_unique_for_overwrite<char[]>(size);
+            std::memcpy(grown.get(), at_, kept);
+            window_ = std::move(grown);
+            window_size_ = size;
+        } else if (kept > 0) {
+            std::memmove(window_.get(), at_, kept);
+        }
+        const auto more = static_cast<std::uint32_t>(
+            std::min<std::uint64_t>(window_size_ - kept, size_ - start - kept));
+        read_bytes(archive_, window_.get() + kept, more);
+        window_start_ = start;
+        at_ = window_.get();
+        end_ = at_ + kept + more;
+    }
+
+    std::uint32_t raw_u32() {
         std::uint32_t value;
-        std::memcpy(&value, bytes_.data() + position, 4);
-        position += 4;
+        std::memcpy(&value, at_, 4);
+        at_ += 4;
         return value;
     }
-    unsigned char byte() {
-        if (position >= bytes_.size())
-            corrupt();
-        return static_cast<unsigned char>(bytes_[position++]);
+    std::uint32_t u32() {
+        need(4);
+        return raw_u32();
     }
     // A count of items that take at least item_size bytes each.
     std::uint32_t count_of(size_t item_size) {
         const std::uint32_t count = u32();
-        if (count > (bytes_.size() - position) / item_size)
+        if (count > left() / item_size)
             corrupt();
         return count;
     }
+    // Valid until the window moves on.
     std::string_view string() {
-        const size_t end = bytes_.find('\0', position);
-        if (end == std::string_view::npos)
-            corrupt();
-        const std::string_view text = bytes_.substr(position, end - position);
-        position = end + 1;
-        return text;
+        for (;;) {
+            const size_t available = static_cast<size_t>(end_ - at_);
+            const auto* zero = static_cast<const char*>(std::memchr(at_, 0, available));
+            if (zero != nullptr) {
+                const std::string_view text(at_, static_cast<size_t>(zero - at_));
+                at_ = zero + 1;
+                return text;
+            }
+            need(available + 1);
+        }
     }
-    std::string_view table_entry(std::uint32_t index) {
-        if (index >= table_.size())
+    Entry& table_entry(std::uint32_t index) {
+        if (index >= table_size_)
             corrupt();
         return table_[index];
     }
     IdString name_id(std::uint32_t index) {
-        const std::string_view text = table_entry(index);
-        if (ids_[index] < 0)
-            ids_[index] = intern(text);
-        return ids_[index];
+        Entry& entry = table_entry(index);
+        if (entry.id < 0)
+            entry.id = intern(std::string_view(entry.text, entry.size));
+        return entry.id;
     }
 
-    std::string_view bytes_;
-    const std::string& name_;
+    Archive& archive_;
+    const std::uint64_t size_;
+    XMLNodeStore& store_;
     IdString file_;
-    std::vector<std::string_view> table_;
-    std::vector<IdString> ids_;
+    std::unique_ptr<char[]> window_ = std::make_unique_for_overwrite<char[]>(initial_window);
+    size_t window_size_ = initial_window;
+    std::uint64_t window_start_ = 0;  // the file offset of the window's first byte
+    const char* at_ = window_.get();
+    const char* end_ = window_.get();
+    std::unique_ptr<Entry[]> table_;
+    std::uint32_t table_size_ = 0;
 };
-
-}  // namespace
 
 int binary_xml_version(Archive& archive) {
     archive.set_position(0);
@@ -319,16 +402,14 @@ void XMLDocument::write_binary(Archive& archive) const {
 
 bool XMLDocument::read_binary(Archive& archive) {
     try {
-        archive.set_position(0);
         if (archive.size() < 4 || archive.size() > std::numeric_limits<std::uint32_t>::max()) {
             throw std::runtime_error("Binary XML " + archive.name() + " has a wrong size");
         }
-        const auto size = static_cast<std::uint32_t>(archive.size());
-        const auto bytes = std::make_unique_for_overwrite<char[]>(size);
-        read_bytes(archive, bytes.get(), size);
-        BinaryReader reader(std::string_view(bytes.get(), size), archive.name(), intern(path_));
+        const std::unique_ptr<XMLNodeStore, void (*)(XMLNodeStore*)> store(
+            XMLNodeStore::create(), [](XMLNodeStore* store) { store->release(); });
+        XMLBinaryReader reader(archive, *store, intern(path_));
         reader.read_table();
-        XMLNode root;
+        XMLNode root(store.get());
         reader.read_node(root, 1);
         const std::vector<std::string> paths = reader.read_dependencies();
         root_ = std::move(root);

@@ -214,7 +214,7 @@ std::vector<const XMLNode*> select(const XMLNode& root, std::string_view path) {
 
 std::vector<std::unique_ptr<XMLNode>> XMLDocument::include(const XMLNode& element) {
     std::vector<std::unique_ptr<XMLNode>> nodes;
-    std::string path = resolve_include(element.parameter(ids::href));
+    std::string path = resolve_include(std::string(element.parameter(ids::href)));
     if (element.parameter(ids::parse) == "text")
         return nodes;
     std::string fragment;

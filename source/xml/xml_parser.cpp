@@ -12,7 +12,9 @@
 #include <array>
 #include <cstdint>
 #include <cstring>
+#include <limits>
 #include <memory>
+#include <span>
 #include <string>
 #include <utility>
 #include <vector>
@@ -585,11 +587,13 @@ public:
         : document_(document),
           reader_(buffer, size, kind, file),
           detected_kind_(detected_kind),
-          file_id_(intern(document.path())) {}
+          file_id_(intern(document.path())),
+          store_(XMLNodeStore::create(size / 2)) {}
     ~XMLParser() {
         // Children of elements left half-read by an error.
         for (XMLNode* node : child_stack_)
             delete node;
+        store_->release();
     }
 
     void parse() {
@@ -600,7 +604,9 @@ public:
         }
         if (reader_.peek() == 0)
             reader_.fail("Unexpected end of file");
-        parse_element(document_.root_);
+        XMLNode root(store_);
+        parse_element(root);
+        document_.root_ = std::move(root);
         document_.unknown_entity = reader_.unknown_entity;
     }
 
@@ -628,8 +634,10 @@ private:
     int detected_kind_;
     IdString file_id_;
     NameCache names_;
+    XMLNodeStore* store_;  // every node of the tree keeps its strings here
     std::string identifier_;
-    std::vector<XMLNode::Parameter> parameters_;
+    std::string value_;
+    std::vector<XMLNode::Parameter> parameters_;  // values already in the store
     std::vector<XMLNode*> child_stack_;
 };
 
@@ -771,8 +779,13 @@ void XMLParser::parse_element(XMLNode& node) {
             break;
         read_parameter();
     }
-    node.set_parameters(std::vector<XMLNode::Parameter>(
-        std::make_move_iterator(parameters_.begin()), std::make_move_iterator(parameters_.end())));
+    if (parameters_.empty()) {
+        node.adopt_parameters(nullptr, 0);
+    } else {
+        auto* list = store_->allocate<XMLNode::Parameter>(parameters_.size());
+        std::uninitialized_copy(parameters_.begin(), parameters_.end(), list);
+        node.adopt_parameters(list, static_cast<std::uint32_t>(parameters_.size()));
+    }
     node.remove_children();
     if (c == 0)
         r.fail("Unexpected end of file");
@@ -799,7 +812,8 @@ void XMLParser::read_parameter() {
     r.read_identifier(identifier_);
     const IdString name = names_.intern_name(identifier_);
     r.skip_whitespace();
-    std::string value;
+    std::string& value = value_;
+    value.clear();
     const char32_t c = r.get();
     if (c != '=') {
         r.unget(c);
@@ -824,7 +838,9 @@ void XMLParser::read_parameter() {
                 false, true);
         }
     }
-    parameters_.emplace_back(name, std::move(value));
+    if (value.size() > std::numeric_limits<std::uint32_t>::max())
+        r.fail("Value longer than 4 GB");
+    parameters_.emplace_back(name, store_->copy(value));
 }
 
 void XMLParser::read_text(std::string& out, std::uint16_t plain, char32_t stop) {
@@ -870,7 +886,7 @@ void XMLParser::read_content(XMLNode& node) {
             read_text(text, CONTENT, '<');
         }
         if (!is_whitespace_only(text)) {
-            auto* child = new XMLNode;
+            auto* child = new XMLNode(store_);
             child_stack_.push_back(child);
             child->set_kind(NODE_TEXT);
             child->set_text(text);
@@ -885,7 +901,7 @@ void XMLParser::read_content(XMLNode& node) {
             r.expect('>');
             break;
         }
-        auto* child = new XMLNode;
+        auto* child = new XMLNode(store_);
         child_stack_.push_back(child);
         parse_element(*child);
         if (xml_resolve_includes &&
@@ -902,8 +918,7 @@ void XMLParser::read_content(XMLNode& node) {
                 child_stack_.push_back(node.release());
         }
     }
-    node.set_children(std::vector<XMLNode*>(
-        child_stack_.begin() + static_cast<std::ptrdiff_t>(first_child), child_stack_.end()));
+    node.set_children(std::span<XMLNode* const>(child_stack_).subspan(first_child));
     child_stack_.resize(first_child);
 }
 

@@ -5,12 +5,13 @@
 #include <iostream>
 #include <sstream>
 #include <string>
+#include <string_view>
 
 #include "xml/xml_document.h"
 
 namespace {
 
-std::string escaped(const std::string& text) {
+std::string escaped(std::string_view text) {
     std::string out;
     for (char c : text) {
         switch (c) {

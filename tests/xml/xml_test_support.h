@@ -13,7 +13,7 @@ inline std::string dump(const kam::XMLNode& node, bool lines = false) {
     std::string out;
     switch (node.kind()) {
         case kam::NODE_TEXT:
-            out = "\"" + node.text() + "\"";
+            out = "\"" + std::string(node.text()) + "\"";
             break;
         case kam::NODE_DEFINE: {
             const kam::XMLDefine& define = node.define();
@@ -30,7 +30,7 @@ inline std::string dump(const kam::XMLNode& node, bool lines = false) {
                 for (const auto& [name, value] : node.parameters()) {
                     if (out.back() != '[')
                         out += " ";
-                    out += kam::string_of(name) + "=" + value;
+                    out += kam::string_of(name) + "=" + std::string(value);
                 }
                 out += "]";
             }
