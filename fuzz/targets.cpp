@@ -126,11 +126,17 @@ void walk_file_system(kam::BundleFileSystem& bundle, const std::string& director
     std::vector<std::string> directories, files;
     bundle.list(directory, "*", true, directories);
     bundle.list(directory, "*.*", false, files);
+    // Every name is a pattern that matches itself, unless it holds the separator.
     std::string patterns;
-    for (const std::string& name : files) patterns += name + ";";
+    size_t patterned = 0;
+    for (const std::string& name : files) {
+        if (name.find(';') != std::string::npos) continue;
+        patterns += name + ";";
+        ++patterned;
+    }
     std::vector<std::string> matched;
     bundle.list(directory, patterns, false, matched);
-    if (matched.size() < files.size()) broken("bundle list of " + directory + " by its own names misses some");
+    if (matched.size() < patterned) broken("bundle list of " + directory + " by its own names misses some");
 
     std::vector<char> buffer(4096);
     for (const std::string& name : files) {
