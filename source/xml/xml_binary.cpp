@@ -234,6 +234,9 @@ public:
             node.set_name(ids::xdefine);
             XMLDefine define;
             define.name = string();
+            // Lookups take the name for "@" and the identifier after it.
+            if (define.name.empty() || define.name[0] != '@')
+                corrupt();
             const std::uint32_t parameters = count_of(1);
             for (std::uint32_t i = 0; i < parameters; ++i)
                 define.parameter_names.emplace_back(string());

@@ -137,6 +137,11 @@ TEST(XMLBinaryTest, CorruptFilesFailCleanly) {
         std::string("XML\x01", 4) + u32(0) + u32(2) + u32(3) + u32(0),
         std::string("XML\x01", 4) + u32(0) + u32(4) + std::string("@m\0", 3) + u32(1) +
             std::string("$a\0", 3) + u32(1) + u32(5) + std::string("b\0\0", 3) + u32(0),
+        // Define names without their "@": found by the identifier after it, they cannot be used.
+        std::string("XML\x01", 4) + u32(0) + u32(4) + std::string("\0", 1) + u32(0) + u32(0) +
+            std::string("b\0\0", 3) + u32(0),
+        std::string("XML\x01", 4) + u32(0) + u32(4) + std::string("w\0", 2) + u32(0) + u32(0) +
+            std::string("b\0\0", 3) + u32(0),
     };
     for (const std::string& corrupt : huge_counts) {
         kam::XMLDocument target;
