@@ -225,7 +225,7 @@ public:
             const std::uint32_t count = count_of(4);
             if (count > 0) {
                 XMLNode** children = store_.allocate<XMLNode*>(count);
-                XMLNode::make_nodes(children, count, &store_);
+                XMLNode::make_nodes(children, count, store_);
                 node.adopt_children(children, count);
                 for (std::uint32_t i = 0; i < count; ++i)
                     read_node(*children[i], depth + 1);

@@ -1,10 +1,22 @@
-// XML nodes: ownership of children, deep copies, lookups, the node pool and the string store.
+// XML nodes: ownership of children, deep copies, lookups and the store of a tree.
 #include "xml/xml_node.h"
 
+#if defined(__SANITIZE_ADDRESS__)
+#include <sanitizer/asan_interface.h>
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer)
+#include <sanitizer/asan_interface.h>
+#endif
+#endif
+#ifndef ASAN_POISON_MEMORY_REGION
+#define ASAN_POISON_MEMORY_REGION(address, size) ((void)(address), (void)(size))
+#define ASAN_UNPOISON_MEMORY_REGION(address, size) ((void)(address), (void)(size))
+#endif
+
 #include <algorithm>
-#include <atomic>
 #include <cstring>
 #include <limits>
+#include <mutex>
 #include <new>
 #include <stdexcept>
 #include <vector>
@@ -18,33 +30,53 @@ bool xml_write_binary = false;
 
 namespace {
 
-// Free nodes are kept as a stack of addresses rather than chained through their own storage:
-// taking one then needs no read of cold memory, so a tree of a million nodes builds without a
-// chain of cache misses. Pages are never returned, like the slot allocator's, since a tool run
-// builds and drops trees of similar sizes again and again.
-constexpr size_t nodes_per_page = 512;
-
-std::atomic_flag pool_lock = ATOMIC_FLAG_INIT;
-std::vector<void*>& free_nodes() {
-    static auto* nodes = new std::vector<void*>();  // outlives every static tree
-    return *nodes;
-}
-
-class PoolGuard {
-public:
-    PoolGuard() {
-        while (pool_lock.test_and_set(std::memory_order_acquire)) {
-        }
-    }
-    ~PoolGuard() { pool_lock.clear(std::memory_order_release); }
-};
-
 const XMLDefine empty_define;
 
 // Blocks grow from small, for the many one-node stores of hand-made nodes, to a size at which
 // the per-block cost vanishes for large trees.
 constexpr size_t smallest_block = 256;
 constexpr size_t largest_block = size_t{1} << 20;
+
+// Blocks of the largest size are kept for the next tree rather than given back: a tool run
+// loads file after file, and memory fresh from the system costs a page fault for every 4 KB,
+// which is more than filling it. Beyond the limit, blocks go back.
+constexpr size_t kept_blocks_limit = 256;
+
+// Both outlive every static tree.
+std::mutex& kept_blocks_lock() {
+    static auto* lock = new std::mutex();
+    return *lock;
+}
+std::vector<char*>& kept_blocks() {
+    static auto* blocks = new std::vector<char*>();
+    return *blocks;
+}
+
+char* new_block(size_t size) {
+    if (size == largest_block) {
+        const std::lock_guard lock(kept_blocks_lock());
+        if (!kept_blocks().empty()) {
+            char* block = kept_blocks().back();
+            kept_blocks().pop_back();
+            ASAN_UNPOISON_MEMORY_REGION(block, size);
+            return block;
+        }
+    }
+    return new char[size];
+}
+
+void delete_block(char* block, size_t size) {
+    if (size == largest_block) {
+        const std::lock_guard lock(kept_blocks_lock());
+        if (kept_blocks().size() < kept_blocks_limit) {
+            // A view that outlived its tree then reads poison rather than the next tree.
+            ASAN_POISON_MEMORY_REGION(block, size);
+            kept_blocks().push_back(block);
+            return;
+        }
+    }
+    delete[] block;
+}
 
 std::uint32_t checked_size(size_t size) {
     if (size > std::numeric_limits<std::uint32_t>::max())
@@ -55,8 +87,8 @@ std::uint32_t checked_size(size_t size) {
 // What a deep copy of the node puts into its store, alignment included.
 size_t stored_size(const XMLNode& node) {
     size_t size = node.text().size() + node.parameters().size() * sizeof(XMLNode::Parameter) +
-                  static_cast<size_t>(node.num_children()) * sizeof(XMLNode*) +
-                  2 * alignof(XMLNode::Parameter);
+                  static_cast<size_t>(node.num_children()) * (sizeof(XMLNode*) + sizeof(XMLNode)) +
+                  3 * alignof(std::max_align_t);
     for (const auto& [name, value] : node.parameters())
         size += value.size();
     for (int i = 0; i < node.num_children(); ++i)
@@ -70,14 +102,21 @@ XMLNodeStore* XMLNodeStore::create(size_t first_block) {
     return new XMLNodeStore(std::max(first_block, smallest_block));
 }
 
+XMLNodeStore::~XMLNodeStore() {
+    for (const auto& [block, size] : blocks_)
+        delete_block(block, size);
+}
+
 void* XMLNodeStore::allocate_block(size_t size) {
     // Blocks come from operator new[], aligned for any of the types allocate takes.
-    const size_t block = std::max(next_block_, size);
-    next_block_ = std::clamp(block * 2, smallest_block, largest_block);
-    blocks_.push_back(std::make_unique_for_overwrite<char[]>(block));
-    free_ = blocks_.back().get() + size;
-    end_ = blocks_.back().get() + block;
-    return blocks_.back().get();
+    const size_t block_size = std::max(next_block_, size);
+    blocks_.reserve(blocks_.size() + 1);
+    char* const block = new_block(block_size);
+    blocks_.emplace_back(block, block_size);
+    next_block_ = std::clamp(block_size * 2, smallest_block, largest_block);
+    free_ = block + size;
+    end_ = block + block_size;
+    return block;
 }
 
 std::string_view XMLNodeStore::copy(std::string_view text) {
@@ -88,49 +127,30 @@ std::string_view XMLNodeStore::copy(std::string_view text) {
     return {place, text.size()};
 }
 
+void XMLNode::make_nodes(XMLNode** nodes, std::uint32_t count, XMLNodeStore& store) {
+    XMLNode* made = store.room_for<XMLNode>(count);
+    for (std::uint32_t i = 0; i < count; ++i) {
+        nodes[i] = ::new (static_cast<void*>(made + i)) XMLNode(&store);
+        nodes[i]->home_ = &store;
+        store.retain();
+    }
+}
+
 void* XMLNode::operator new(std::size_t size) {
-    if (size != sizeof(XMLNode))
-        return ::operator new(size);
-    PoolGuard guard;
-    std::vector<void*>& nodes = free_nodes();
-    if (nodes.empty()) {
-        auto* page = static_cast<unsigned char*>(::operator new(sizeof(XMLNode) * nodes_per_page));
-        for (size_t i = nodes_per_page; i-- > 0;)
-            nodes.push_back(page + i * sizeof(XMLNode));
-    }
-    void* node = nodes.back();
-    nodes.pop_back();
-    return node;
+    return ::operator new(size);
 }
 
-void XMLNode::make_nodes(XMLNode** nodes, std::uint32_t count, XMLNodeStore* store) {
-    {
-        PoolGuard guard;
-        std::vector<void*>& free = free_nodes();
-        while (free.size() < count) {
-            auto* page =
-                static_cast<unsigned char*>(::operator new(sizeof(XMLNode) * nodes_per_page));
-            for (size_t i = nodes_per_page; i-- > 0;)
-                free.push_back(page + i * sizeof(XMLNode));
-        }
-        for (std::uint32_t i = 0; i < count; ++i) {
-            nodes[i] = static_cast<XMLNode*>(free.back());
-            free.pop_back();
-        }
-    }
-    for (std::uint32_t i = 0; i < count; ++i)
-        ::new (static_cast<void*>(nodes[i])) XMLNode(store);
+void XMLNode::operator delete(void* node) {
+    ::operator delete(node);
 }
 
-void XMLNode::operator delete(void* pointer, std::size_t size) {
-    if (pointer == nullptr)
-        return;
-    if (size != sizeof(XMLNode)) {
-        ::operator delete(pointer);
-        return;
-    }
-    PoolGuard guard;
-    free_nodes().push_back(pointer);
+void XMLNode::operator delete(XMLNode* node, std::destroying_delete_t) {
+    XMLNodeStore* const home = node->home_;
+    node->~XMLNode();
+    if (home != nullptr)
+        home->release();
+    else
+        ::operator delete(node);
 }
 
 XMLNode::XMLNode(XMLNodeStore* store) : store_(store) {
@@ -164,7 +184,7 @@ void XMLNode::copy_from(const XMLNode& other) {
     children_capacity_ = other.num_children_;
     for (std::uint32_t i = 0; i < other.num_children_; ++i) {
         // Owned from the start, so that a throw part way frees what was made.
-        children[i] = new XMLNode(store_);
+        make_nodes(&children[i], 1, *store_);
         num_children_ = i + 1;
         children[i]->copy_from(*other.children_[i]);
     }
@@ -199,6 +219,7 @@ void XMLNode::swap(XMLNode& other) noexcept {
     std::swap(name_, other.name_);
     std::swap(file_, other.file_);
     std::swap(store_, other.store_);
+    // home_ stays: it belongs to the memory, not to the contents.
     std::swap(text_, other.text_);
     std::swap(text_size_, other.text_size_);
     std::swap(num_parameters_, other.num_parameters_);

@@ -4,6 +4,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <memory>
+#include <new>
 #include <span>
 #include <string>
 #include <string_view>
@@ -29,11 +30,12 @@ extern bool xml_catch_parse_errors;  // a failed parse empties the root and repo
 extern bool xml_check_dependencies;  // a binary form older than an include is not used (on)
 extern bool xml_write_binary;        // a successful text load writes the binary form (off)
 
-// Memory for the texts, values and lists of a tree, so that a tree of a million nodes costs a
-// few large allocations instead of millions of small ones. Every node that points into a store
-// holds a reference to it; the last one frees it. Bytes once written never change, so a view
-// into a store stays valid for as long as the store lives. Like the nodes, a store is used by
-// one thread at a time: the count is not atomic.
+// Memory for the nodes, texts, values and lists of a tree, filled in order, so that a tree of
+// a million nodes costs a few large allocations instead of millions of small ones, and is
+// written to memory front to back. Every node that lies in a store or points into it holds a
+// reference to it; the last one frees it. Bytes once written never change, so a view into a
+// store stays valid for as long as the store lives. Like the nodes, a store is used by one
+// thread at a time: the count is not atomic.
 class XMLNodeStore {
 public:
     // A new store with one reference, for the caller.
@@ -52,6 +54,16 @@ public:
     template <typename T>
     T* allocate(size_t count) {
         static_assert(std::is_trivially_destructible_v<T>);
+        return room_for<T>(count);
+    }
+
+private:
+    friend class XMLNode;
+
+    explicit XMLNodeStore(size_t first_block) : next_block_(first_block) {}
+    ~XMLNodeStore();
+    template <typename T>
+    T* room_for(size_t count) {
         static_assert(alignof(T) <= alignof(std::max_align_t));
         const std::uintptr_t place =
             (reinterpret_cast<std::uintptr_t>(free_) + alignof(T) - 1) & ~(alignof(T) - 1);
@@ -62,10 +74,6 @@ public:
         free_ = reinterpret_cast<char*>(place + size);
         return reinterpret_cast<T*>(place);
     }
-
-private:
-    explicit XMLNodeStore(size_t first_block) : next_block_(first_block) {}
-    ~XMLNodeStore() = default;
     // Starts a new block with size bytes taken from its start.
     void* allocate_block(size_t size);
 
@@ -73,7 +81,7 @@ private:
     char* free_ = nullptr;
     char* end_ = nullptr;
     size_t next_block_;
-    std::vector<std::unique_ptr<char[]>> blocks_;
+    std::vector<std::pair<char*, size_t>> blocks_;  // from operator new[], with their sizes
 };
 
 class XMLNode {
@@ -136,9 +144,12 @@ public:
     // Back to a node just constructed.
     void clear();
 
-    // Nodes come from pages of many nodes: a parse makes millions of them.
+    // A node made by the parser or the binary reader lives in its tree's store, next to the
+    // nodes made just before it, and its memory goes with the store; others are on the heap.
+    static void operator delete(XMLNode* node, std::destroying_delete_t);
+    // For a new-expression whose constructor throws.
     static void* operator new(std::size_t size);
-    static void operator delete(void* node, std::size_t size);
+    static void operator delete(void* node);
 
 private:
     // Fill nodes with strings and lists already in the node's store.
@@ -159,9 +170,10 @@ private:
         num_children_ = count;
         children_capacity_ = count;
     }
+    // All but the memory's owner.
     void swap(XMLNode& other) noexcept;
-    // count new nodes of the store from the pool in one go.
-    static void make_nodes(XMLNode** nodes, std::uint32_t count, XMLNodeStore* store);
+    // count new nodes side by side in the store, keeping their texts and lists there too.
+    static void make_nodes(XMLNode** nodes, std::uint32_t count, XMLNodeStore& store);
     // Fills an empty node that has its store with a deep copy of other.
     void copy_from(const XMLNode& other);
 
@@ -169,7 +181,8 @@ private:
     std::int32_t line_ = 0;
     IdString name_ = 0;
     IdString file_ = 0;
-    XMLNodeStore* store_ = nullptr;
+    XMLNodeStore* store_ = nullptr;  // where the texts and lists are
+    XMLNodeStore* home_ = nullptr;   // where the node itself is; null on the heap or stack
     const char* text_ = "";
     std::uint32_t text_size_ = 0;
     std::uint32_t num_parameters_ = 0;

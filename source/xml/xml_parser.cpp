@@ -588,7 +588,7 @@ public:
           reader_(buffer, size, kind, file),
           detected_kind_(detected_kind),
           file_id_(intern(document.path())),
-          store_(XMLNodeStore::create(size / 2)) {}
+          store_(XMLNodeStore::create()) {}
     ~XMLParser() {
         // Children of elements left half-read by an error.
         for (XMLNode* node : child_stack_)
@@ -886,7 +886,8 @@ void XMLParser::read_content(XMLNode& node) {
             read_text(text, CONTENT, '<');
         }
         if (!is_whitespace_only(text)) {
-            auto* child = new XMLNode(store_);
+            XMLNode* child;
+            XMLNode::make_nodes(&child, 1, *store_);
             child_stack_.push_back(child);
             child->set_kind(NODE_TEXT);
             child->set_text(text);
@@ -901,7 +902,8 @@ void XMLParser::read_content(XMLNode& node) {
             r.expect('>');
             break;
         }
-        auto* child = new XMLNode(store_);
+        XMLNode* child;
+        XMLNode::make_nodes(&child, 1, *store_);
         child_stack_.push_back(child);
         parse_element(*child);
         if (xml_resolve_includes &&
