@@ -30,7 +30,8 @@ mkdir "$work"
 trap 'rm -rf "$work"' EXIT
 python3 /work/shared/bench/gen_tree.py "$work/tree" "$files" "$bytes" 1 > /dev/null
 cd "$work"
-if "$trovex" quick-bundle -h 2>&1 | grep -q "trovex quick-bundle"; then
+usage=$("$trovex" quick-bundle -h 2>&1 || true)
+if [[ $usage == *"trovex quick-bundle"* ]]; then
     made_by="trovex quick-bundle"
     "$trovex" quick-bundle -r tree -D t.bundle > /dev/null
 else
