@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
 # Runs trovex on the sample content as a content build would: compiles the XML into binary XML and
 # the scripts into compiled scripts, builds the bundle of the forest level's load log with every
-# other file packed after the logged ones, and prints the bundle's listing. Works on a copy in the build directory, so the checkout
-# stays as it is.
+# other file packed after the logged ones, and lists what the bundle holds. Works on a copy in the
+# build directory, so the checkout stays as it is.
 # Usage: examples/run.sh [build-dir]
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -20,4 +20,4 @@ run() {
 run "$trovex" -v compile-xml -r "$sample" "$sample/data" "$sample/local"
 run "$trovex" -v compile-scripts "$sample/scripts"
 run "$trovex" -vv bundle -L -r "$sample" examples/logs/forest.log
-run cat "$sample/bundles/quick.log"
+run "$trovex" list -r "$sample/bundles/quick.bundle"
