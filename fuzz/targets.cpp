@@ -1,9 +1,9 @@
 // The fuzz targets. Besides feeding each decoder, they check what a decoder can be checked against
 // without a second implementation: writing what was read and reading it again gives the same data,
 // and the XML parser's fast paths agree with its one-code-point reader.
-#include <algorithm>
 #include "targets.h"
 
+#include <algorithm>
 #include <bit>
 #include <cstring>
 #include <memory>
@@ -195,27 +195,28 @@ private:
     bool resolve_, catch_, check_, write_, fast_;
 };
 
-// Places (lines and files) are compared only between two text parses: the binary form has none.
-void expect_same_tree(const kam::XMLNode& a, const kam::XMLNode& b, bool with_places, const std::string& where,
-                      const std::string& what) {
-    const std::string here = where + "/" + (a.kind() == kam::NODE_ELEMENT ? a.name() : std::to_string(a.kind()));
-    if (a.kind() != b.kind()) broken(what + ": kinds differ at " + here);
-    if (with_places && (a.line() != b.line() || a.file_id() != b.file_id()))
-        broken(what + ": places differ at " + here);
-    if (a.kind() == kam::NODE_DEFINE) {
-        if (!(a.define() == b.define())) broken(what + ": defines differ at " + here);
-        return;
+// Where two trees first differ, as the path to the node and what differs there; empty when they
+// are the same. Places (lines and files) are compared only between two text parses: the binary
+// form keeps none.
+std::string tree_difference(const kam::XMLNode& a, const kam::XMLNode& b, bool with_places) {
+    const std::string here = a.kind() == kam::NODE_ELEMENT ? a.name() : "kind " + std::to_string(a.kind());
+    if (a.kind() != b.kind()) return here + ": kinds";
+    if (with_places && (a.line() != b.line() || a.file_id() != b.file_id())) return here + ": places";
+    if (a.kind() == kam::NODE_DEFINE) return a.define() == b.define() ? std::string() : here + ": defines";
+    if (a.name_id() != b.name_id() || a.text() != b.text() || !std::ranges::equal(a.parameters(), b.parameters()))
+        return here + ": contents";
+    if (a.num_children() != b.num_children()) return here + ": child counts";
+    for (int i = 0; i < a.num_children(); ++i) {
+        const std::string below = tree_difference(*a.child(i), *b.child(i), with_places);
+        if (!below.empty()) return here + "/" + below;
     }
-    if (a.name_id() != b.name_id() || a.text() != b.text() ||
-        !std::ranges::equal(a.parameters(), b.parameters()))
-        broken(what + ": contents differ at " + here);
-    if (a.num_children() != b.num_children()) broken(what + ": child counts differ at " + here);
-    for (int i = 0; i < a.num_children(); ++i) expect_same_tree(*a.child(i), *b.child(i), with_places, here, what);
+    return {};
 }
 
 void expect_same_document(const kam::XMLDocument& a, const kam::XMLDocument& b, bool with_places,
                           const std::string& what) {
-    expect_same_tree(a.root(), b.root(), with_places, "", what);
+    const std::string difference = tree_difference(a.root(), b.root(), with_places);
+    if (!difference.empty()) broken(what + ": the trees differ at " + difference);
     if (a.dependencies != b.dependencies) broken(what + ": dependencies differ");
 }
 

@@ -14,7 +14,13 @@ namespace {
 // A body that keeps producing its own name would expand forever. Legitimate content
 // re-expands a name only as often as it wrote it, so these limits are far from real use.
 constexpr int max_nested_expansions = 1000;
+// What the expansions of one load may add to its text, all together: bodies that name other
+// defines multiply, and a page of content would otherwise ask for gigabytes.
 constexpr size_t max_growth = 64u << 20;
+
+[[noreturn]] void too_large() {
+    throw std::runtime_error("Defines expand to more than " + std::to_string(max_growth >> 20) + " MB");
+}
 
 bool is_identifier_char(char c) {
     return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '_';
@@ -39,9 +45,20 @@ std::vector<std::string_view> split_at_commas(std::string_view text) {
     }
 }
 
-void replace_all(std::string& text, const std::string& from, std::string_view to) {
+// Throws when the result would be longer than limit: a body naming a parameter many times,
+// given a long argument, multiplies it.
+void replace_all(std::string& text, const std::string& from, std::string_view to, size_t limit) {
     if (from.empty())
         return;
+    size_t count = 0;
+    for (size_t found = text.find(from); found != std::string::npos;
+         found = text.find(from, found + from.size()))
+        ++count;
+    if (count == 0)
+        return;
+    if (to.size() > from.size() &&
+        (text.size() > limit || (to.size() - from.size()) > (limit - text.size()) / count))
+        too_large();
     std::string result;
     size_t start = 0;
     for (size_t found = text.find(from); found != std::string::npos;
@@ -64,8 +81,9 @@ std::string evaluate(const std::string& expression) {
     return printed;
 }
 
+// limit bounds the body once its arguments are in.
 bool apply_define(const XMLDefine& define, std::string& text, size_t from, size_t& position,
-                  size_t& length, size_t* replaced = nullptr) {
+                  size_t& length, size_t limit, size_t* replaced = nullptr) {
     const size_t at = text.find(define.name, from);
     if (at == std::string::npos)
         return false;
@@ -92,7 +110,7 @@ bool apply_define(const XMLDefine& define, std::string& text, size_t from, size_
         result = define.body;
         for (std::int32_t index : define.substitution_order) {
             const auto i = static_cast<size_t>(index);
-            replace_all(result, define.parameter_names[i], arguments[i]);
+            replace_all(result, define.parameter_names[i], arguments[i], limit);
         }
         if (define.expression)
             result = evaluate(result);
@@ -159,7 +177,7 @@ void XMLDefine::build_substitution_order() {
 }
 
 bool XMLDefine::apply(std::string& text, size_t& position, size_t& length) const {
-    return apply_define(*this, text, 0, position, length);
+    return apply_define(*this, text, 0, position, length, text.size() + max_growth);
 }
 
 bool XMLDefine::apply(std::string& text) const {
@@ -182,6 +200,11 @@ void XMLDefineList::close_scope() {
         defines_.resize(mark);
 }
 
+void XMLDefineList::clear() {
+    restore({0, 0});
+    grown_ = 0;
+}
+
 void XMLDefineList::restore(State state) {
     if (state.defines < defines_.size())
         defines_.resize(state.defines);
@@ -202,6 +225,7 @@ std::string XMLDefineList::expand(std::string_view original, std::string* applie
                                   Regions* changed) const {
     if (changed != nullptr)
         changed->clear();
+    const size_t limit = original.size() + (max_growth - std::min(grown_, max_growth));
     std::string text(original);
     for (size_t at = text.find('@'); at != std::string::npos; at = text.find('@', at + 1)) {
         size_t end = at + 1;
@@ -217,17 +241,20 @@ std::string XMLDefineList::expand(std::string_view original, std::string* applie
         // it; occurrences inside what was just inserted count as the body naming itself.
         size_t from = 0, inserted_end = 0, position = 0, length = 0, replaced = 0;
         int nested = 0;
-        while (apply_define(*define, text, from, position, length, &replaced)) {
+        while (apply_define(*define, text, from, position, length, limit, &replaced)) {
             if (changed != nullptr)
                 note_replacement(*changed, position, replaced, length);
             nested = position < inserted_end ? nested + 1 : 0;
-            if (nested > max_nested_expansions || text.size() > original.size() + max_growth) {
+            if (nested > max_nested_expansions)
                 throw std::runtime_error("Define " + define->name + " expands without end");
-            }
+            if (text.size() > limit)
+                too_large();
             inserted_end = position + length;
             from = position + 1 >= define->name.size() ? position + 1 - define->name.size() : 0;
         }
     }
+    if (text.size() > original.size())
+        grown_ += text.size() - original.size();
     return text;
 }
 

@@ -19,6 +19,24 @@ const char* const internal_file = "#internal_file";
 // The files whose text is being parsed right now, outermost first, in canonical form.
 thread_local std::vector<std::string> files_being_loaded;
 
+// Files may include each other many times over without a cycle, and the work then grows with the
+// product of the counts: a few files of a few kilobytes would take hours. Counted from the
+// outermost parse on, across every include it makes.
+constexpr int max_includes = 10000;
+thread_local int parses_running = 0;
+thread_local int includes_made = 0;
+
+class Parsing {
+public:
+    Parsing() {
+        if (parses_running++ == 0)
+            includes_made = 0;
+    }
+    ~Parsing() { --parses_running; }
+    Parsing(const Parsing&) = delete;
+    Parsing& operator=(const Parsing&) = delete;
+};
+
 std::string canonical(std::string_view path) {
     return normalize_path(path, false, false);
 }
@@ -158,6 +176,7 @@ bool XMLDocument::parse_bytes(std::string_view bytes, const std::string& archive
     include_error.clear();
     if (owns_defines())
         own_defines_.clear();
+    const Parsing parsing;
     try {
         return parse_xml(*this, std::string(bytes), archive_name);
     } catch (const XMLIncludeError& error) {
@@ -228,6 +247,10 @@ std::vector<std::unique_ptr<XMLNode>> XMLDocument::include(const XMLNode& elemen
     }
     if (is_being_loaded(path))
         throw XMLIncludeError("Recursive include of " + path, "Recursive include of " + path);
+    if (++includes_made > max_includes) {
+        const std::string message = "More than " + std::to_string(max_includes) + " includes in one load";
+        throw XMLIncludeError(message, message);
+    }
 
     XMLDocument included;
     included.entities_ = entities_;

@@ -95,7 +95,8 @@ public:
 };
 
 // An error that fails the includer as well as the included file: an include of a file that is
-// being loaded already, or nesting too deep counted across includes.
+// being loaded already, nesting too deep counted across includes, or more than 10000 includes
+// made by one outermost parse.
 class XMLIncludeError : public XMLParseError {
 public:
     XMLIncludeError(const std::string& message, std::string cause)

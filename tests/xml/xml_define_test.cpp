@@ -79,6 +79,31 @@ TEST(XMLDefineTest, ReportsMisuseAsParseErrors) {
         EXPECT_EQ(parse(c.input), "error " + c.expected) << c.input;
 }
 
+TEST(XMLDefineTest, ExpansionsOfOneLoadAddAtMost64MB) {
+    // Sixteen-fold per define: f is 16 MB, and two more defines that repeat it pass the allowance.
+    // Single quotes leave the bodies to the define's own expansion, which the parser reads once.
+    std::string chain = "<r><xdefine name=\"a\" value=\"xxxxxxxxxxxxxxxx\"/>";
+    const std::string names = "abcdef";
+    for (size_t i = 1; i < names.size(); ++i) {
+        std::string body;
+        for (int n = 0; n < 16; ++n)
+            body += std::string("@") + names[i - 1];
+        chain += "<xdefine name=\"" + names.substr(i, 1) + "\" value='" + body + "'/>";
+    }
+    // A body naming its parameter a thousand times, given an argument of 70 000 bytes.
+    std::string many(1000 * 2, '$');
+    for (size_t i = 1; i < many.size(); i += 2)
+        many[i] = 'p';
+    const Case cases[] = {
+        {chain + "<xdefine name=\"g\" value='@f@f'/><xdefine name=\"h\" value='@f@f'/></r>",
+         "error #internal_file (1): Defines expand to more than 64 MB"},
+        {"<r><xdefine name=\"m(p)\" value=\"" + many + "\"/><a>@m(" + std::string(70000, 'x') + ")</a></r>",
+         "error #internal_file (1): Defines expand to more than 64 MB"},
+    };
+    for (const Case& c : cases)
+        EXPECT_EQ(parse(c.input).substr(0, 200), c.expected);
+}
+
 TEST(XMLDefineTest, LegitimateRepetitionIsNotMistakenForRecursion) {
     std::string text = "<r><xdefine name=\"w\" value=\"w\"/><a>";
     for (int i = 0; i < 5000; ++i)

@@ -155,6 +155,36 @@ TEST_F(XMLDocumentTest, AnIncludeCycleFailsEveryFileOnIt) {
     EXPECT_EQ(load("d1.xml"), "d:1{x:1 x:0} | leaf.xml");
 }
 
+TEST_F(XMLDocumentTest, IncludesMultiplyingEachOtherStopAt10000) {
+    // 30 × 30 × 30 includes of a leaf: no cycle, but 27930 loads.
+    const auto repeat = [](const std::string& tag, const std::string& href) {
+        std::string text = "<" + tag + ">";
+        for (int i = 0; i < 30; ++i)
+            text += "<xi:include href=\"" + href + "\"/>";
+        return text + "</" + tag + ">";
+    };
+    disk.write("top.xml", repeat("t", "a.xml"));
+    disk.write("a.xml", repeat("a", "b.xml"));
+    disk.write("b.xml", repeat("b", "leaf.xml"));
+    disk.write("leaf.xml", "<l><x/></l>");
+    EXPECT_EQ(load("top.xml"), "false none:0 | a.xml b.xml leaf.xml");
+    bool ok = false;
+    load("a.xml", &ok);  // 930 loads: the count starts again with every outermost load
+    EXPECT_TRUE(ok);
+    load("a.xml", &ok);
+    EXPECT_TRUE(ok);
+
+    kam::xml_catch_parse_errors = false;
+    kam::XMLDocument document;
+    try {
+        document.load("top.xml");
+        ADD_FAILURE();
+    } catch (const kam::XMLParseError& error) {
+        EXPECT_EQ(std::string(error.what()), "top.xml (1): a.xml (1): b.xml (1): More than 10000 includes in one load");
+    }
+    kam::xml_catch_parse_errors = true;
+}
+
 TEST_F(XMLDocumentTest, NestingCountsOnAcrossIncludes) {
     const auto nested = [](int depth, const std::string& inside) {
         std::string text;
