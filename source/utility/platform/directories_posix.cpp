@@ -37,21 +37,26 @@ std::string folded(std::string_view text) {
 
 bool is_separator(char c) { return c == '/' || c == '\\'; }
 
-std::uint64_t filetime(const struct stat& status) {
-    // Seconds between 1601-01-01 and 1970-01-01.
-    constexpr std::uint64_t epoch_difference = 11644473600ull;
-    return (static_cast<std::uint64_t>(status.st_mtim.tv_sec) + epoch_difference) * 10000000u +
-           static_cast<std::uint64_t>(status.st_mtim.tv_nsec) / 100u;
-}
-
 bool same_time(const timespec& a, const timespec& b) {
     return a.tv_sec == b.tv_sec && a.tv_nsec == b.tv_nsec;
 }
 
-// Reads a directory's entries (without "." and ".."); false with errno set on failure.
-bool read_directory(const std::string& native, std::vector<DirectoryEntry>& entries) {
+// Reads a directory's entries (without "." and ".."), and its time when asked for; false with
+// errno set on failure.
+bool read_directory(const std::string& native, std::vector<DirectoryEntry>& entries,
+                    timespec* modified = nullptr) {
     DIR* directory = opendir(native.empty() ? "." : native.c_str());
     if (directory == nullptr) return false;
+    if (modified != nullptr) {
+        struct stat status {};
+        if (fstat(dirfd(directory), &status) != 0) {
+            const int error = errno;
+            closedir(directory);
+            errno = error;
+            return false;
+        }
+        *modified = status.st_mtim;
+    }
     errno = 0;
     while (dirent* entry = readdir(directory)) {
         const std::string_view name = entry->d_name;
@@ -118,10 +123,19 @@ public:
         return std::string();
     }
 
-    void store(const std::string& directory, const std::vector<DirectoryEntry>& entries,
-               const timespec& modified) {
+    bool holds(const std::string& directory) {
         std::lock_guard<std::mutex> lock(mutex_);
-        CachedDirectory& cached = directories_[key(directory)];
+        return directories_.find(key(directory)) != directories_.end();
+    }
+
+    // Replaces what is known of a directory the cache holds; others stay unknown until a lookup
+    // needs them.
+    void refresh(const std::string& directory, const std::vector<DirectoryEntry>& entries,
+                 const timespec& modified) {
+        std::lock_guard<std::mutex> lock(mutex_);
+        const auto found = directories_.find(key(directory));
+        if (found == directories_.end()) return;
+        CachedDirectory& cached = found->second;
         cached = CachedDirectory();
         cached.modified = modified;
         for (const auto& entry : entries) cached.add(entry.name);
@@ -194,25 +208,38 @@ private:
     std::unordered_map<std::string, CachedDirectory> directories_;
 };
 
+}  // namespace
+
+namespace posix {
+
+// A lone "/" keeps its separator.
+std::string plain_path(const std::string& path) {
+    // Written through a pointer: every lookup and open comes through here.
+    std::string result(path.size(), '\0');
+    char* const begin = result.data();
+    char* out = begin;
+    for (char c : path) {
+        if (is_separator(c)) {
+            if (out != begin && out[-1] == '/') continue;
+            *out++ = '/';
+        } else {
+            *out++ = c;
+        }
+    }
+    if (out - begin > 1 && out[-1] == '/') --out;
+    result.resize(static_cast<size_t>(out - begin));
+    return result;
+}
+
+}  // namespace posix
+
+using posix::plain_path;
+
+namespace {
+
 DirectoryCache& cache() {
     static DirectoryCache* instance = new DirectoryCache();  // lives until the process ends
     return *instance;
-}
-
-// '/' separators, no doubled separators, no trailing separator (except a lone "/").
-std::string plain_path(const std::string& path) {
-    std::string result;
-    result.reserve(path.size());
-    for (char c : path) {
-        if (is_separator(c)) {
-            if (!result.empty() && result.back() == '/') continue;
-            result += '/';
-        } else {
-            result += c;
-        }
-    }
-    if (result.size() > 1 && result.back() == '/') result.pop_back();
-    return result;
 }
 
 bool exists_natively(const std::string& path) {
@@ -287,6 +314,13 @@ void note_added(const std::string& native) { cache().note(plain_path(native), tr
 
 void note_removed(const std::string& native) { cache().note(plain_path(native), false); }
 
+std::uint64_t filetime(const timespec& modified) {
+    // Seconds between 1601-01-01 and 1970-01-01.
+    constexpr std::uint64_t epoch_difference = 11644473600ull;
+    return (static_cast<std::uint64_t>(modified.tv_sec) + epoch_difference) * 10000000u +
+           static_cast<std::uint64_t>(modified.tv_nsec) / 100u;
+}
+
 }  // namespace posix
 
 LookupResult look_up(const std::string& path, PathInfo& info) {
@@ -302,19 +336,35 @@ LookupResult look_up(const std::string& path, PathInfo& info) {
         if (stat(native.c_str(), &status) != 0) return lookup_failure(errno);
     }
     info.is_directory = S_ISDIR(status.st_mode);
-    info.last_write_time = filetime(status);
+    info.last_write_time = posix::filetime(status.st_mtim);
     return LookupResult::found;
 }
 
 LookupResult list_directory(const std::string& directory, std::string_view pattern,
                             std::vector<DirectoryEntry>& entries) {
-    const std::string native = posix::native_path(directory);
-    struct stat status {};
+    // Read as spelled first; only a directory that is not there so is resolved without regard to
+    // case. The cache learns the listing only when it already holds the directory.
+    std::string native = plain_path(directory);
     std::vector<DirectoryEntry> all;
-    if (stat(native.empty() ? "." : native.c_str(), &status) != 0 || !read_directory(native, all)) {
+    timespec modified{};
+    bool cached = cache().holds(native);
+    bool read = read_directory(native, all, cached ? &modified : nullptr);
+    if (!read && (errno == ENOENT || errno == ENOTDIR)) {
+        const int error = errno;
+        std::string resolved = posix::native_path(directory);
+        if (resolved != native) {
+            native = std::move(resolved);
+            all.clear();
+            cached = cache().holds(native);
+            read = read_directory(native, all, cached ? &modified : nullptr);
+        } else {
+            errno = error;
+        }
+    }
+    if (!read) {
         return errno == ENOENT || errno == ENOTDIR ? LookupResult::not_found : LookupResult::failed;
     }
-    cache().store(native, all, status.st_mtim);
+    if (cached) cache().refresh(native, all, modified);
     // Case-folded order, ties by raw bytes: the same on every machine and close to what a
     // case-insensitive file system returns.
     std::sort(all.begin(), all.end(), [](const DirectoryEntry& a, const DirectoryEntry& b) {
