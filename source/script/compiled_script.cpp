@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <bit>
 #include <cstring>
+#include <memory>
 
 #include "utility/encoding.h"
 
@@ -88,13 +89,16 @@ CompiledScriptRead read_compiled_script(Archive& file, bool read_debug, Compiled
     const std::int64_t file_size = file.size();
     if (file_size < 4) damaged(file, "the file ends inside the header");
     // A compiled script of ordinary size comes in one read; only a larger one takes a second, sized
-    // by what its header promises once that is known to fit in the file.
-    std::vector<std::uint8_t> body(static_cast<size_t>(std::min<std::int64_t>(file_size, first_read)));
-    read_bytes(file, body.data(), static_cast<std::uint32_t>(body.size()));
-    if (std::memcmp(body.data(), magic, 4) != 0) return CompiledScriptRead::wrong_magic;
+    // by what its header promises once that is known to fit in the file. The buffers are not
+    // cleared: only bytes that were read are looked at.
+    const auto had = static_cast<size_t>(std::min<std::int64_t>(file_size, first_read));
+    std::unique_ptr<std::uint8_t[]> first(new std::uint8_t[had]);
+    std::uint8_t* body = first.get();
+    read_bytes(file, body, static_cast<std::uint32_t>(had));
+    if (std::memcmp(body, magic, 4) != 0) return CompiledScriptRead::wrong_magic;
     if (file_size < header_size) damaged(file, "the file ends inside the header");
-    const std::uint32_t code_size = get_u32(body.data() + 4);
-    const std::uint32_t debug_offset = get_u32(body.data() + 8);
+    const std::uint32_t code_size = get_u32(body + 4);
+    const std::uint32_t debug_offset = get_u32(body + 8);
     const std::int64_t code_end = header_size + static_cast<std::int64_t>(code_size);
     if (code_end > file_size) {
         damaged(file, "the header promises " + std::to_string(code_size) + " bytes of code, the file holds " +
@@ -111,16 +115,19 @@ CompiledScriptRead read_compiled_script(Archive& file, bool read_debug, Compiled
             std::min<std::uint64_t>(static_cast<std::uint64_t>(file_size),
                                     std::uint64_t{debug_offset} + 4 + longest_source_path + 1 + table_size));
     }
-    if (end > static_cast<std::int64_t>(body.size())) {
-        const size_t had = body.size();
-        body.resize(static_cast<size_t>(end));
-        read_bytes(file, body.data() + had, static_cast<std::uint32_t>(body.size() - had));
+    std::unique_ptr<std::uint8_t[]> whole;
+    if (end > static_cast<std::int64_t>(had)) {
+        whole.reset(new std::uint8_t[static_cast<size_t>(end)]);
+        std::memcpy(whole.get(), body, had);
+        const auto rest = static_cast<std::uint32_t>(static_cast<size_t>(end) - had);
+        read_bytes(file, whole.get() + had, rest);
+        body = whole.get();
     }
-    script.code.assign(body.begin() + header_size, body.begin() + code_end);
+    script.code.assign(body + header_size, body + code_end);
     if (!with_debug) return CompiledScriptRead::loaded;
 
-    const std::uint8_t* section = body.data() + debug_offset;
-    const std::uint8_t* section_end = body.data() + end;
+    const std::uint8_t* section = body + debug_offset;
+    const std::uint8_t* section_end = body + end;
     if (get_u32(section) != 0) return CompiledScriptRead::loaded;  // a format this tool does not know
     const std::uint8_t* path = section + 4;
     const auto* path_end = static_cast<const std::uint8_t*>(std::memchr(

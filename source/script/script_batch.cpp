@@ -1,6 +1,8 @@
 // Compiling files one by one and directory trees with an error handler per file.
 #include "script/script_batch.h"
 
+#include <array>
+#include <span>
 #include <stdexcept>
 #include <vector>
 
@@ -24,24 +26,33 @@ std::ostringstream& ScriptBatch::collected_errors() {
 void ScriptBatch::compile_file(const std::string& path, const std::string& shown) {
     const std::string stem = path.substr(0, path.size() - extension(path).size());
     bool up_to_date = false;
+    // The load takes these lookups instead of making its own.
+    std::array<VirtualFileSystem::Found, 2> found;
+    std::span<VirtualFileSystem::Found> known;
     if (mode_ != ScriptRTE::always_compile_stripped && mode_ != ScriptRTE::always_compile) {
         VirtualFileSystem& files = VirtualFileSystem::instance();
+        found[0] = files.find(path);
+        // Opened while it is looked up: an up-to-date compiled file is read next.
+        found[1] = files.find_file(concat(stem, ".kxe"));
         // A missing compiled file has time 0, which no source time is below.
-        up_to_date = files.modification_time(path) < files.modification_time(stem + ".kxe");
+        up_to_date = found[0].info.modification_time < found[1].info.modification_time;
+        known = found;
     }
     if (!up_to_date) log_verbose << "Compiling " << shown << std::endl;
-    ScriptRTE("not_used", mode_).load(stem);
+    ScriptRTE("not_used", mode_).load(stem, known);
 }
 
 void ScriptBatch::compile_directory(const std::string& directory) {
     VirtualFileSystem& files = VirtualFileSystem::instance();
     const std::string prefix = normalize_path(directory, true, false);
-    std::vector<std::string> names;
-    files.list(directory, "*.*", false, names);
+    // One listing for both kinds: compiling writes only files, so the subdirectories listed now
+    // are the ones a second listing after the files would find.
+    std::vector<std::string> names, directories;
+    files.list_both(directory, "*.*", names, directories);
     for (const std::string& name : names) {
         if (extension(name) != ".ksf") continue;
         try {
-            compile_file(prefix + name);
+            compile_file(concat(prefix, name));
         } catch (const TrovexError&) {
             throw;  // printed already: break-on-error ends the command
         } catch (const std::runtime_error& error) {
@@ -54,9 +65,7 @@ void ScriptBatch::compile_directory(const std::string& directory) {
             collected << error.what() << '\n';
         }
     }
-    names.clear();
-    files.list(directory, "*.*", true, names);
-    for (const std::string& name : names) compile_directory(prefix + name);
+    for (const std::string& name : directories) compile_directory(concat(prefix, name));
 }
 
 }  // namespace kam::script

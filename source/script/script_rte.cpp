@@ -10,7 +10,6 @@
 #include "utility/encoding.h"
 #include "utility/output_streams.h"
 #include "utility/path.h"
-#include "utility/virtual_file_system.h"
 
 namespace kam::script {
 
@@ -52,54 +51,79 @@ std::int32_t ScriptRTE::ArchiveScanner::read_char() {
 ScriptRTE::ScriptRTE(const std::string& root, int mode)
     : root_(normalize_path(root, false, true)), mode_(mode) {}
 
-int ScriptRTE::load(const std::string& script) {
+int ScriptRTE::load(const std::string& script) { return load(script, {}); }
+
+int ScriptRTE::load(const std::string& script, std::span<VirtualFileSystem::Found> known) {
     const std::string name = normalize_path(script, false, false);
     if (const auto found = program_numbers_.find(name); found != program_numbers_.end()) return found->second;
 
-    // A time other than 0 means the file exists: one question instead of two for the common case.
     VirtualFileSystem& files = VirtualFileSystem::instance();
-    const std::string source = name + ".ksf";
-    std::string compiled = name + ".kxe";
-    const std::uint64_t source_time = files.modification_time(source);
-    const bool has_source = source_time != 0 || files.exists(source);
-    if (has_source) {
-        // Beside the source, wherever the file system that holds it says it is.
-        const std::string where = files.source_path(source);
-        if (where.size() >= 4) compiled = where.substr(0, where.size() - 4) + ".kxe";
+    // The caller's lookup of a path when it made one, else a new one kept in the storage given.
+    const auto find = [&](const std::string& path, VirtualFileSystem::Found& storage,
+                          bool open_file) -> VirtualFileSystem::Found& {
+        // The paths load builds are canonical already when the file system's are.
+        for (VirtualFileSystem::Found& found : known) {
+            if (found.path == path) return found;
+        }
+        if (!known.empty()) {
+            const std::string canonical = normalize_path(path, false, false);
+            for (VirtualFileSystem::Found& found : known) {
+                if (found.path == canonical) return found;
+            }
+        }
+        storage = open_file ? files.find_file(path) : files.find(path);
+        return storage;
+    };
+    VirtualFileSystem::Found source_storage, compiled_storage;
+    VirtualFileSystem::Found& source = find(concat(name, ".ksf"), source_storage, false);
+    // Beside the source, wherever the file system that holds it says it is.
+    std::string compiled_path = source.found() ? files.source_path(source) : std::string();
+    if (compiled_path.size() >= 4) {
+        compiled_path.replace(compiled_path.size() - 4, 4, ".kxe");
+    } else {
+        compiled_path = concat(name, ".kxe");
     }
-    bool use_compiled = false;
-    if (!has_source) {
-        if (!files.exists(compiled)) throw Error("Script: " + name + " not found!");
-        use_compiled = true;
+    // Found by opening it: a compiled file that is used is read through the same handle.
+    VirtualFileSystem::Found* compiled = nullptr;
+    if (!source.found()) {
+        compiled = &find(compiled_path, compiled_storage, true);
+        if (!compiled->found()) throw Error("Script: " + name + " not found!");
     } else if (uses_compiled_files(mode_)) {
-        // Whether a compiled file without a time exists matters only where times cannot decide.
-        const std::uint64_t compiled_time = files.modification_time(compiled);
-        const bool has_compiled = compiled_time != 0 || (source_time == 0 && files.exists(compiled));
-        use_compiled = has_compiled && compiled_time >= source_time;
+        compiled = &find(compiled_path, compiled_storage, true);
+        const bool older = compiled->info.modification_time < source.info.modification_time;
+        if (!compiled->found() || older) compiled = nullptr;
     }
-    if (use_compiled) {
-        const std::string no_source = "; there is no source " + source + " to compile it from";
+    if (compiled != nullptr) {
+        const auto no_source = [&] {
+            return "; there is no source " + name + ".ksf to compile it from";
+        };
         try {
             int number = -1;
-            if (read_compiled(name, compiled, number)) return number;
-            if (!has_source) throw Error("File " + compiled + " is not a compiled script" + no_source);
+            if (read_compiled(name, *compiled, number)) return number;
+            if (!source.found()) {
+                throw Error("File " + compiled_path + " is not a compiled script" + no_source());
+            }
         } catch (const CompiledScriptError& error) {
             // Rebuilt from the source like a file of the wrong kind: it is only derived data.
-            if (!has_source) throw Error(error.what() + no_source);
+            if (!source.found()) throw Error(error.what() + no_source());
         }
     }
-    return compile_source(name, source, compiled);
+    // Nothing stays open while the source is compiled and its compiled file written.
+    for (VirtualFileSystem::Found& found : known) found.file = Archive();
+    compiled_storage.file = Archive();
+    return compile_source(name, source, compiled_path);
 }
 
 int ScriptRTE::add_program(const std::string& name, std::vector<std::uint8_t> code, LineMap lines) {
     const int number = program_count();
-    programs_.push_back(Program{name + ".ksf", name, std::move(code), std::move(lines)});
+    programs_.push_back(Program{concat(name, ".ksf"), name, std::move(code), std::move(lines)});
     program_numbers_.emplace(name, number);
     return number;
 }
 
-bool ScriptRTE::read_compiled(const std::string& name, const std::string& compiled_path, int& number) {
-    Archive file = VirtualFileSystem::instance().open(compiled_path, "r");
+bool ScriptRTE::read_compiled(const std::string& name, VirtualFileSystem::Found& compiled,
+                              int& number) {
+    Archive file = VirtualFileSystem::instance().open(compiled, "r");
     CompiledScript script;
     if (read_compiled_script(file, !ignore_debug_information_, script) == CompiledScriptRead::wrong_magic) {
         return false;
@@ -108,7 +132,7 @@ bool ScriptRTE::read_compiled(const std::string& name, const std::string& compil
     return true;
 }
 
-int ScriptRTE::compile_source(const std::string& name, const std::string& source,
+int ScriptRTE::compile_source(const std::string& name, VirtualFileSystem::Found& source,
                               const std::string& compiled_path) {
     Archive file = VirtualFileSystem::instance().open(source, "r");
     // Gone since it was found: compiling nothing would save an empty program in its place.

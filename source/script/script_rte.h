@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <span>
 #include <string>
 #include <unordered_map>
 #include <vector>
@@ -11,6 +12,7 @@
 #include "script/scanner.h"
 #include "utility/archive.h"
 #include "utility/errors.h"
+#include "utility/virtual_file_system.h"
 
 namespace kam::script {
 
@@ -67,6 +69,10 @@ public:
     // source. Throws Error when it cannot; a compiled file that cannot be saved is reported on the
     // error stream and the load goes on.
     int load(const std::string& name);
+    // The same, taking the caller's lookups of the source or the compiled file (matched by their
+    // canonical paths) instead of looking them up again. A file a lookup holds open is read from,
+    // or closed before the source is compiled.
+    int load(const std::string& name, std::span<VirtualFileSystem::Found> known);
 
     const Program& program(int number) const { return programs_[static_cast<size_t>(number)]; }
     int program_count() const { return static_cast<int>(programs_.size()); }
@@ -78,8 +84,9 @@ public:
 private:
     int add_program(const std::string& name, std::vector<std::uint8_t> code, LineMap lines);
     // False when the file is not a compiled script; throws CompiledScriptError when it is damaged.
-    bool read_compiled(const std::string& name, const std::string& compiled_path, int& number);
-    int compile_source(const std::string& name, const std::string& source, const std::string& compiled_path);
+    bool read_compiled(const std::string& name, VirtualFileSystem::Found& compiled, int& number);
+    int compile_source(const std::string& name, VirtualFileSystem::Found& source,
+                       const std::string& compiled_path);
     void save_compiled(const std::string& compiled_path, const std::vector<std::uint8_t>& code,
                        const std::vector<std::int32_t>& lines, const std::string& source_path);
 

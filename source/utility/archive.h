@@ -60,6 +60,8 @@ public:
     // 0x80000000, share_mode: 0x1" (with the values given) when it cannot.
     FileDataStore(const std::string& path, std::uint32_t creation, std::uint32_t access,
                   std::uint32_t share);
+    // Takes over a file opened with platform::open_file.
+    FileDataStore(platform::FileHandle file, const std::string& path) : file_(file), path_(path) {}
     ~FileDataStore() override;
     FileDataStore(const FileDataStore&) = delete;
     FileDataStore& operator=(const FileDataStore&) = delete;

@@ -85,8 +85,8 @@ bool DiskFileSystem::remove(const std::string& path) {
     return platform::delete_file(root_ + path);
 }
 
-void DiskFileSystem::list(const std::string& directory, const std::string& patterns,
-                          bool want_directories, std::vector<std::string>& names) {
+void DiskFileSystem::list_entries(const std::string& directory, const std::string& patterns,
+                                  Names* files, Names* directories) {
     const std::string folder = directory.empty() ? root_ : root_ + normalize_path(directory, true, false);
     std::vector<platform::DirectoryEntry> entries;
     size_t start = 0;
@@ -98,7 +98,8 @@ void DiskFileSystem::list(const std::string& directory, const std::string& patte
             throw DiskError("Cannot list dir " + directory, platform::last_error());
         }
         for (auto& entry : entries) {
-            if (entry.is_directory == want_directories) names.push_back(std::move(entry.name));
+            Names* names = entry.is_directory ? directories : files;
+            if (names != nullptr) names->push_back(std::move(entry.name));
         }
         if (end == patterns.size()) break;
         start = end + 1;
@@ -108,6 +109,56 @@ void DiskFileSystem::list(const std::string& directory, const std::string& patte
 DiskFileSystem& default_disk_file_system() {
     static DiskFileSystem* instance = new DiskFileSystem(std::string());  // lives until the process ends
     return *instance;
+}
+
+void DiskFileSystem::list(const std::string& directory, const std::string& patterns,
+                          bool want_directories, std::vector<std::string>& names) {
+    list_entries(directory, patterns, want_directories ? nullptr : &names,
+                 want_directories ? &names : nullptr);
+}
+
+void DiskFileSystem::list_both(const std::string& directory, const std::string& patterns,
+                               Names& files, Names& directories) {
+    list_entries(directory, patterns, &files, &directories);
+}
+
+const std::string& DiskFileSystem::on_disk(const std::string& path, std::string& joined) const {
+    if (root_.empty()) return path;
+    joined = concat(root_, path);
+    return joined;
+}
+
+bool DiskFileSystem::look_up(const std::string& path, EntryInfo& info) {
+    std::string joined;
+    const std::string& full = on_disk(path, joined);
+    // Only separators: nothing, as exists says. Other trailing ones the lookup ignores.
+    if (full.find_first_not_of("/\\") == std::string::npos) return false;
+    platform::PathInfo found;
+    if (platform::look_up(full, found) != platform::LookupResult::found) return false;
+    info.is_directory = found.is_directory;
+    info.modification_time = found.last_write_time;
+    return true;
+}
+
+bool DiskFileSystem::look_up_and_open(const std::string& path, EntryInfo& info, Archive& file) {
+    std::string joined;
+    const std::string& full = on_disk(path, joined);
+    platform::FileStatus status;
+    const platform::FileHandle handle =
+        platform::open_file(full, platform::open_existing, platform::generic_read,
+                            platform::share_read, false, &status);
+    if (handle == platform::invalid_file) return look_up(path, info);
+    std::shared_ptr<FileDataStore> store;
+    try {
+        store = std::make_shared<FileDataStore>(handle, full);
+    } catch (...) {
+        platform::close_file(handle);
+        throw;
+    }
+    info.is_directory = false;
+    info.modification_time = status.last_write_time;
+    file = Archive(path, std::move(store), 0, static_cast<std::int64_t>(status.size), false);
+    return true;
 }
 
 }  // namespace kam

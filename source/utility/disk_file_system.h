@@ -15,6 +15,10 @@ public:
 
     // Trailing separators of the path are ignored; never throws.
     bool exists(const std::string& path) override;
+    // One lookup on disk; like exists, failures count as not found.
+    bool look_up(const std::string& path, EntryInfo& info) override;
+    // Opening answers for a readable file; a missing, unreadable or directory path is looked up.
+    bool look_up_and_open(const std::string& path, EntryInfo& info, Archive& file) override;
     // Throws DiskError "Cannot determine if path is dir " + path for failures other than "not
     // found".
     bool is_dir(const std::string& path) override;
@@ -30,6 +34,8 @@ public:
     // Throws DiskError "Cannot list dir " + directory for failures other than "not found".
     void list(const std::string& directory, const std::string& patterns, bool want_directories,
               std::vector<std::string>& names) override;
+    void list_both(const std::string& directory, const std::string& patterns,
+                   std::vector<std::string>& files, std::vector<std::string>& directories) override;
     // Throws DiskError "Cannot determine if path exists " + path for failures other than "not
     // found".
     std::uint64_t modification_time(const std::string& path) override;
@@ -40,6 +46,14 @@ public:
     const std::string& root() const { return root_; }
 
 private:
+    // root_ + path, kept in joined; the path itself when the root is empty, as for the file system
+    // of command-line names, which is asked once or twice for every file a command touches.
+    const std::string& on_disk(const std::string& path, std::string& joined) const;
+    // Appends the names of each kind to its list; a kind without a list is left out.
+    using Names = std::vector<std::string>;
+    void list_entries(const std::string& directory, const std::string& patterns, Names* files,
+                      Names* directories);
+
     std::string root_;
 };
 

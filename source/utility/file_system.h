@@ -9,6 +9,13 @@
 
 namespace kam {
 
+// What a lookup learns of an existing path.
+struct EntryInfo {
+    bool is_directory = false;
+    // As modification_time gives it.
+    std::uint64_t modification_time = 0;
+};
+
 // Paths are relative to the file system. "Not found" is an ordinary answer (false, 0, empty);
 // other failures throw.
 class FileSystem {
@@ -16,6 +23,19 @@ public:
     virtual ~FileSystem() = default;
 
     virtual bool exists(const std::string& path) = 0;
+    // exists, then is_dir and modification_time of an existing path. A file system that learns
+    // all three at once answers in one question.
+    virtual bool look_up(const std::string& path, EntryInfo& info) {
+        if (!exists(path)) return false;
+        info.is_directory = is_dir(path);
+        info.modification_time = modification_time(path);
+        return true;
+    }
+    // look_up, opening a file it finds for reading ("r") in the same step where the file system
+    // can; file is left without a store where it cannot.
+    virtual bool look_up_and_open(const std::string& path, EntryInfo& info, Archive&) {
+        return look_up(path, info);
+    }
     virtual bool is_dir(const std::string&) { return false; }
     // Where the file really lies: the path of its container, with the file's offset and size in
     // it (a disk file: offset 0 and size 0xffffffff).
@@ -32,6 +52,12 @@ public:
     // patterns and are directories exactly when want_directories is set.
     virtual void list(const std::string& directory, const std::string& patterns, bool want_directories,
                       std::vector<std::string>& names) = 0;
+    // What list gives for files and for directories, from one pass where the file system can.
+    virtual void list_both(const std::string& directory, const std::string& patterns,
+                           std::vector<std::string>& files, std::vector<std::string>& directories) {
+        list(directory, patterns, false, files);
+        list(directory, patterns, true, directories);
+    }
     // owns: the file system decides about the path, found or not. hides: it knows the path does
     // not exist. Either ends a search through several file systems.
     virtual bool owns(const std::string&) { return false; }

@@ -2,6 +2,7 @@
 #include "utility/id_string.h"
 
 #include <cstdlib>
+#include <new>
 
 namespace kam {
 
@@ -11,10 +12,17 @@ IdStringTable& IdStringTable::instance() {
 }
 
 IdStringTable::IdStringTable() : slots_(initial_slots, -1) {
-    owned_chunks_.emplace_back(new std::string[initial_capacity]);
-    chunks_[0].store(owned_chunks_.back().get(), std::memory_order_release);
+    // Raw room for the first entries, each constructed when its id is handed out: every command
+    // creates the table during start-up, and constructing 170000 strings at once would touch
+    // megabytes that most runs never use.
+    first_chunk_ = static_cast<std::string*>(::operator new(sizeof(std::string) * initial_capacity));
     capacity_ = initial_capacity;
     intern(std::string_view());
+}
+
+IdStringTable::~IdStringTable() {
+    for (std::int32_t i = 0; i < constructed_; ++i) first_chunk_[i].~basic_string();
+    ::operator delete(first_chunk_);
 }
 
 std::uint32_t IdStringTable::hash(std::string_view text) {
@@ -34,10 +42,11 @@ std::uint32_t IdStringTable::hash(std::string_view text) {
 std::string& IdStringTable::entry(IdString id) const {
     const auto index = static_cast<std::uint32_t>(id);
     if (index < static_cast<std::uint32_t>(initial_capacity)) {
-        return chunks_[0].load(std::memory_order_acquire)[index];
+        return first_chunk_[index];
     }
     const std::uint32_t rest = index - initial_capacity;
-    return chunks_[1 + rest / growth_step].load(std::memory_order_acquire)[rest % growth_step];
+    return later_chunks_.load(std::memory_order_acquire)[rest / growth_step].load(
+        std::memory_order_acquire)[rest % growth_step];
 }
 
 std::int32_t IdStringTable::find_slot(std::string_view text) const {
@@ -80,11 +89,19 @@ IdString IdStringTable::intern(std::string_view text) {
     if (found != -1) return found;
     const IdString id = used_;
     if (id == capacity_) {
-        const size_t chunk = 1 + static_cast<size_t>(capacity_ - initial_capacity) / growth_step;
-        if (chunk >= max_chunks) throw std::length_error("Id string table is full");
+        const size_t chunk = static_cast<size_t>(capacity_ - initial_capacity) / growth_step;
+        if (chunk >= max_later_chunks) throw std::length_error("Id string table is full");
+        if (!later_chunk_table_) {
+            later_chunk_table_.reset(new std::atomic<std::string*>[max_later_chunks]());
+            later_chunks_.store(later_chunk_table_.get(), std::memory_order_release);
+        }
         owned_chunks_.emplace_back(new std::string[growth_step]);
-        chunks_[chunk].store(owned_chunks_.back().get(), std::memory_order_release);
+        later_chunk_table_[chunk].store(owned_chunks_.back().get(), std::memory_order_release);
         capacity_ += growth_step;
+    }
+    if (id == constructed_ && id < initial_capacity) {
+        new (first_chunk_ + id) std::string();
+        ++constructed_;
     }
     entry(id).assign(text);
     place(id);

@@ -1,7 +1,6 @@
 // Interned byte strings: each distinct string is stored once and named by a dense integer id.
 #pragma once
 
-#include <array>
 #include <atomic>
 #include <cstdint>
 #include <memory>
@@ -39,10 +38,13 @@ public:
     static std::uint32_t hash(std::string_view text);
 
     IdStringTable();
+    ~IdStringTable();
+    IdStringTable(const IdStringTable&) = delete;
+    IdStringTable& operator=(const IdStringTable&) = delete;
 
 private:
     // Entries live in chunks that never move, so string_of references survive growth.
-    static constexpr size_t max_chunks = 32768;
+    static constexpr size_t max_later_chunks = 32767;
 
     std::string& entry(IdString id) const;
     IdString find_locked(std::string_view text) const;
@@ -54,7 +56,13 @@ private:
     std::int32_t capacity_ = 0;
     std::vector<IdString> slots_;
     std::int32_t occupied_ = 0;
-    std::array<std::atomic<std::string*>, max_chunks> chunks_{};
+    // The first initial_capacity entries: raw storage whose first constructed_ entries are
+    // strings, set once by the constructor.
+    std::string* first_chunk_ = nullptr;
+    std::int32_t constructed_ = 0;
+    // The chunks of growth_step entries after it, and the table of them, made at the first growth.
+    std::atomic<std::atomic<std::string*>*> later_chunks_{nullptr};
+    std::unique_ptr<std::atomic<std::string*>[]> later_chunk_table_;
     std::vector<std::unique_ptr<std::string[]>> owned_chunks_;
     mutable std::mutex mutex_;
 };

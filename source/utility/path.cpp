@@ -4,29 +4,43 @@
 namespace kam {
 
 std::string normalize_path(std::string_view path, bool trailing_separator, bool keep_leading_separator) {
-    std::string result;
-    result.reserve(path.size() + 1);
+    // Written through a pointer into room for the longest result: paths are put in this form for
+    // every lookup, and appending byte by byte costs a capacity check per byte.
+    std::string result(path.size() + 1, '\0');
+    char* const begin = result.data();
+    char* out = begin;
     for (char c : path) {
         if (is_path_separator(c)) {
-            if (result.empty() ? !keep_leading_separator : result.back() == '\\') continue;
+            if (out == begin ? !keep_leading_separator : out[-1] == '\\') continue;
             // Only one leading separator is kept: the next one follows a kept separator.
-            result += '\\';
+            *out++ = '\\';
         } else {
-            result += c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
+            *out++ = c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
         }
     }
-    if (!result.empty()) {
-        const bool ends_with_separator = result.back() == '\\';
-        if (trailing_separator && !ends_with_separator) result += '\\';
-        if (!trailing_separator && ends_with_separator) result.pop_back();
+    if (out != begin) {
+        const bool ends_with_separator = out[-1] == '\\';
+        if (trailing_separator && !ends_with_separator) *out++ = '\\';
+        if (!trailing_separator && ends_with_separator) --out;
     }
+    result.resize(static_cast<size_t>(out - begin));
     return result;
 }
 
 std::string join_path(std::string_view directory, std::string_view name) {
-    std::string result(directory);
+    std::string result;
+    result.reserve(directory.size() + 1 + name.size());
+    result += directory;
     if (!result.empty() && !is_path_separator(result.back())) result += '\\';
     result += name;
+    return result;
+}
+
+std::string concat(std::string_view a, std::string_view b) {
+    std::string result;
+    result.reserve(a.size() + b.size());
+    result += a;
+    result += b;
     return result;
 }
 

@@ -16,6 +16,9 @@ std::string normalize_path(std::string_view path, bool trailing_separator, bool 
 // with one.
 std::string join_path(std::string_view directory, std::string_view name);
 
+// a + b, built in one allocation where a string and a literal added with + take two.
+std::string concat(std::string_view a, std::string_view b);
+
 // What follows the last '/' or '\' (the whole path when there is none).
 std::string file_name(std::string_view path);
 

@@ -2,6 +2,7 @@
 #include "utility/virtual_file_system.h"
 
 #include <unordered_set>
+#include <utility>
 
 #include "utility/disk_file_system.h"
 #include "utility/encoding.h"
@@ -97,6 +98,55 @@ bool VirtualFileSystem::exists(const std::string& path) {
     return answering(found) != nullptr;
 }
 
+bool VirtualFileSystem::look_up(const std::string& path, EntryInfo& info) {
+    Found found = find(path);
+    if (found.found()) info = found.info;
+    return found.found();
+}
+
+VirtualFileSystem::Found VirtualFileSystem::find(const std::string& path) {
+    return find(path, false);
+}
+
+VirtualFileSystem::Found VirtualFileSystem::find_file(const std::string& path) {
+    return find(path, true);
+}
+
+VirtualFileSystem::Found VirtualFileSystem::find(const std::string& path, bool open_file) {
+    Found found;
+    found.path = canonical(path);
+    for (const Mount& mount : mounts_) {
+        if (found.path.compare(0, mount.prefix.size(), mount.prefix) != 0) continue;
+        found.local_path.assign(found.path, mount.prefix.size());
+        FileSystem& file_system = *mount.file_system;
+        if (open_file ? file_system.look_up_and_open(found.local_path, found.info, found.file)
+                      : file_system.look_up(found.local_path, found.info)) {
+            found.file_system = &file_system;
+            return found;
+        }
+        if (file_system.hides(found.local_path) || file_system.owns(found.local_path)) break;
+    }
+    found.local_path.clear();
+    found.info = EntryInfo();
+    found.file = Archive();
+    return found;
+}
+
+Archive VirtualFileSystem::open(Found& found, const std::string& mode) {
+    if (!reads_only(mode)) return open(found.path, mode);
+    if (recording_ && bundles_enabled_ && log_) {
+        const std::string line = load_log_line(found.path, mode);
+        log_->checked_write(line.data(), static_cast<std::uint32_t>(line.size()));
+    }
+    Archive opened = std::exchange(found.file, Archive());
+    if (mode == "r" && opened.has_store()) return opened;
+    return found.found() ? found.file_system->open(found.local_path, mode) : Archive();
+}
+
+std::string VirtualFileSystem::source_path(const Found& found) {
+    return found.found() ? found.file_system->source_path(found.local_path) : found.path;
+}
+
 bool VirtualFileSystem::is_dir(const std::string& path) {
     const auto found = candidates(path);
     const Candidate* candidate = answering(found);
@@ -163,17 +213,47 @@ bool VirtualFileSystem::remove(const std::string& path) {
     return false;
 }
 
+namespace {
+
+// Names already given, in canonical form: a name that a later file system gives again is left out.
+class NameSet {
+public:
+    explicit NameSet(const std::vector<std::string>& names) {
+        for (const std::string& name : names) seen_.insert(canonical(name));
+    }
+    void add_new(std::vector<std::string>& listed, std::vector<std::string>& names) {
+        for (std::string& name : listed) {
+            if (seen_.insert(canonical(name)).second) names.push_back(std::move(name));
+        }
+        listed.clear();
+    }
+
+private:
+    std::unordered_set<std::string> seen_;
+};
+
+}  // namespace
+
 void VirtualFileSystem::list(const std::string& directory, const std::string& patterns,
                              bool want_directories, std::vector<std::string>& names) {
-    std::unordered_set<std::string> seen;
-    for (const std::string& name : names) seen.insert(canonical(name));
+    NameSet seen(names);
     std::vector<std::string> listed;
     for (const Candidate& candidate : candidates(directory)) {
-        listed.clear();
         candidate.file_system->list(candidate.path, patterns, want_directories, listed);
-        for (std::string& name : listed) {
-            if (seen.insert(canonical(name)).second) names.push_back(std::move(name));
-        }
+        seen.add_new(listed, names);
+    }
+}
+
+void VirtualFileSystem::list_both(const std::string& directory, const std::string& patterns,
+                                  std::vector<std::string>& files,
+                                  std::vector<std::string>& directories) {
+    NameSet seen_files(files), seen_directories(directories);
+    std::vector<std::string> listed_files, listed_directories;
+    for (const Candidate& candidate : candidates(directory)) {
+        candidate.file_system->list_both(candidate.path, patterns, listed_files,
+                                         listed_directories);
+        seen_files.add_new(listed_files, files);
+        seen_directories.add_new(listed_directories, directories);
     }
 }
 

@@ -38,6 +38,7 @@ public:
     // The first candidate whose exists is true answers; a candidate that hides or owns the path
     // ends the search. Unanswered: false, 0, or the path unchanged.
     bool exists(const std::string& path) override;
+    bool look_up(const std::string& path, EntryInfo& info) override;
     bool is_dir(const std::string& path) override;
     std::string physical_path(const std::string& path, std::uint64_t& offset, std::uint32_t& size) override;
     std::string full_path(const std::string& path) override;
@@ -54,6 +55,29 @@ public:
     // first kept.
     void list(const std::string& directory, const std::string& patterns, bool want_directories,
               std::vector<std::string>& names) override;
+    void list_both(const std::string& directory, const std::string& patterns,
+                   std::vector<std::string>& files, std::vector<std::string>& directories) override;
+
+    // Which file system answers for a path, found with one look_up per candidate, so that the
+    // caller can go on without asking again. Valid while the mounts stay as they are.
+    struct Found {
+        std::string path;  // canonical form, as asked
+        FileSystem* file_system = nullptr;  // null when no candidate answers
+        std::string local_path;  // the path inside file_system
+        EntryInfo info;
+        // Opened for reading by find_file where the file system could do that in the same step.
+        Archive file;
+        bool found() const { return file_system != nullptr; }
+    };
+    Found find(const std::string& path);
+    // find, opening a file it finds for reading at once where the file system can: for a file
+    // that is read after its time has been checked.
+    Found find_file(const std::string& path);
+    // As with the path that was found, without the search; modes other than reading search anew.
+    // Reading with "r" hands over the file find_file opened, once; the load log still gets its
+    // line here. Unanswered: no store, and the canonical path.
+    Archive open(Found& found, const std::string& mode);
+    std::string source_path(const Found& found);
 
     // Recording of opens: on, the load log <disk root>bundles/<log name>.xml is opened for
     // appending (the bundles directory is created when missing; when no file system has the disk
@@ -84,6 +108,7 @@ private:
         std::string path;
     };
 
+    Found find(const std::string& path, bool open_file);
     std::vector<Candidate> candidates(const std::string& path) const;
     // The candidate that answers a question about an existing path, or null.
     const Candidate* answering(const std::vector<Candidate>& found) const;

@@ -142,6 +142,39 @@ TEST(CompileScriptsTest, FileArgumentsEachCompileAndAFailureEndsTheCommand) {
     EXPECT_FALSE(dir.exists("a.kxe"));
 }
 
+TEST(CompileScriptsTest, OnlyIfModifiedOverATreeTouchesOnlyWhatIsNotUpToDate) {
+    test::TempDir dir;
+    for (const char* source :
+         {"Tree/a.ksf", "Tree/Sub/B.ksf", "Tree/Sub/c.ksf", "Tree/Sub/Deeper/d.ksf"}) {
+        dir.write(source, good_source);
+    }
+    const char* const outputs[] = {"Tree/a.kxe", "Tree/Sub/b.kxe", "Tree/Sub/c.kxe",
+                                   "Tree/Sub/Deeper/d.kxe"};
+    ASSERT_EQ(test::run_trovex(dir.path(), {"compile-scripts", "Tree"}).exit_code, 0);
+    std::vector<Bytes> compiled;
+    for (const char* each : outputs) compiled.push_back(bytes_of(dir, each));
+    const auto source_time = fs::last_write_time(dir.path() / "Tree/a.ksf");
+    const auto later = source_time + std::chrono::hours(1);
+    for (const char* kept : {"Tree/a.kxe", "Tree/Sub/b.kxe", "Tree/Sub/c.kxe"}) {
+        fs::last_write_time(dir.path() / kept, later);
+    }
+    fs::last_write_time(dir.path() / "Tree/Sub/c.ksf", later + std::chrono::hours(1));
+    // As old as its source: the command says it compiles, the load takes the compiled file.
+    fs::last_write_time(dir.path() / "Tree/Sub/Deeper/d.ksf", source_time);
+    fs::last_write_time(dir.path() / "Tree/Sub/Deeper/d.kxe", source_time);
+
+    const auto result = test::run_trovex(dir.path(), {"-v", "compile-scripts", "-m", "Tree"});
+    EXPECT_EQ(result.output,
+              test::banner() + "Compiling tree\\sub\\c.ksf\nCompiling tree\\sub\\deeper\\d.ksf\n");
+    EXPECT_EQ(fs::last_write_time(dir.path() / "Tree/a.kxe"), later);
+    EXPECT_EQ(fs::last_write_time(dir.path() / "Tree/Sub/b.kxe"), later);
+    EXPECT_NE(fs::last_write_time(dir.path() / "Tree/Sub/c.kxe"), later);
+    EXPECT_EQ(fs::last_write_time(dir.path() / "Tree/Sub/Deeper/d.kxe"), source_time);
+    for (size_t i = 0; i < compiled.size(); ++i) {
+        EXPECT_EQ(bytes_of(dir, outputs[i]), compiled[i]) << outputs[i];
+    }
+}
+
 TEST(CompileScriptsTest, DamagedCompiledFilesBesideTheirSourcesAreCompiledAgain) {
     test::TempDir dir;
     dir.write("golden.ksf", golden_source());

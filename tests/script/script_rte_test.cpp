@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include <array>
 #include <filesystem>
 #include <memory>
 
@@ -45,6 +46,32 @@ TEST(ScriptRTETest, ArchiveScannerReadsLinesAndRefusesZeroBytes) {
     EXPECT_EQ(scanner.next_token().kind, 0);
 }
 
+// The disk, counting the lookups it answers and noting the files it opens.
+class CountingDisk : public kam::DiskFileSystem {
+public:
+    using DiskFileSystem::DiskFileSystem;
+    bool exists(const std::string& path) override {
+        return ++lookups, DiskFileSystem::exists(path);
+    }
+    bool look_up(const std::string& path, kam::EntryInfo& info) override {
+        return ++lookups, DiskFileSystem::look_up(path, info);
+    }
+    bool look_up_and_open(const std::string& path, kam::EntryInfo& info,
+                          kam::Archive& file) override {
+        return ++lookups, DiskFileSystem::look_up_and_open(path, info, file);
+    }
+    std::uint64_t modification_time(const std::string& path) override {
+        return ++lookups, DiskFileSystem::modification_time(path);
+    }
+    kam::Archive open(const std::string& path, const std::string& mode) override {
+        opened.push_back(path + "/" + mode);
+        return DiskFileSystem::open(path, mode);
+    }
+
+    int lookups = 0;
+    std::vector<std::string> opened;
+};
+
 class ScriptLoadTest : public ::testing::Test {
 protected:
     ScriptLoadTest() : disk_(dir_.path().string()) { files_.mount("/", &disk_, false); }
@@ -65,7 +92,7 @@ protected:
 
     test::TempDir dir_;
     kam::VirtualFileSystem files_;
-    kam::DiskFileSystem disk_;
+    CountingDisk disk_;
 };
 
 TEST_F(ScriptLoadTest, ModesDecideSavingAndDebugInformation) {
@@ -112,6 +139,50 @@ TEST_F(ScriptLoadTest, NamesAreCanonicalAndLoadedOnce) {
     } catch (const ScriptRTE::Error& error) {
         EXPECT_STREQ(error.what(), "Script: sub\\missing not found!");
     }
+}
+
+TEST_F(ScriptLoadTest, LookupsGivenToLoadAreNotMadeAgain) {
+    dir_.write("s.ksf", "f() {}");
+    const Bytes compiled = kam::script::compiled_script_image(
+        f_code, std::vector<std::int32_t>{0, -1, -1, -1, -1, -1, -1, -1, -1, -1, 0, 1, -1, 1, 1},
+        "s.ksf", true);
+    write("s.kxe", compiled);
+    shift_time("s.kxe", 1);
+    auto look_up = [&] {
+        std::array<kam::VirtualFileSystem::Found, 2> found = {files_.find("S.ksf"),
+                                                              files_.find_file("s.KXE")};
+        disk_.lookups = 0;
+        disk_.opened.clear();
+        return found;
+    };
+
+    // Up to date: read through the file the lookup opened, nothing asked again.
+    auto found = look_up();
+    ScriptRTE kept("not_used", ScriptRTE::save_if_modified);
+    ASSERT_EQ(kept.load("s", found), 0);
+    EXPECT_EQ(kept.program(0).code, f_code);
+    EXPECT_EQ(disk_.lookups, 0);
+    EXPECT_TRUE(disk_.opened.empty());
+    EXPECT_FALSE(found[1].file.has_store());
+
+    // Stale: the opened compiled file is let go before the source is compiled and saved.
+    shift_time("s.ksf", 2);
+    found = look_up();
+    ASSERT_TRUE(found[1].file.has_store());
+    ScriptRTE rebuilt("not_used", ScriptRTE::save_if_modified);
+    ASSERT_EQ(rebuilt.load("s", found), 0);
+    EXPECT_EQ(disk_.lookups, 0);
+    EXPECT_EQ(disk_.opened, (std::vector<std::string>{"s.ksf/r", "s.kxe/w"}));
+    EXPECT_FALSE(found[1].file.has_store());
+    EXPECT_EQ(read("s.kxe"), compiled);
+
+    // Lookups of other paths are not taken for the script's.
+    std::array<kam::VirtualFileSystem::Found, 1> other = {files_.find("t.ksf")};
+    disk_.lookups = 0;
+    ScriptRTE asked("not_used", ScriptRTE::save_if_modified);
+    ASSERT_EQ(asked.load("s", other), 0);
+    EXPECT_EQ(asked.program(0).code, f_code);
+    EXPECT_EQ(disk_.lookups, 2);
 }
 
 TEST_F(ScriptLoadTest, DamagedCompiledFilesAreRebuiltFromTheSourceOrRefused) {

@@ -94,6 +94,33 @@ TEST(DiskFileSystemTest, ExistsIgnoresTrailingSeparators) {
     EXPECT_TRUE(disk.exists(""));
 }
 
+TEST(DiskFileSystemTest, LookUpAndOpenAnswerAsExistsIsDirAndModificationTime) {
+    ContentTree tree;
+    DiskFileSystem disk(tree.dir.path().string());
+    for (const char* path :
+         {"data\\units\\tank.xml", "data\\units", "data\\units\\missing.xml", ""}) {
+        kam::EntryInfo looked, opened;
+        kam::Archive file;
+        const bool found = disk.look_up(path, looked);
+        EXPECT_EQ(found, disk.exists(path)) << path;
+        EXPECT_EQ(disk.look_up_and_open(path, opened, file), found) << path;
+        if (!found) continue;
+        EXPECT_EQ(looked.is_directory, disk.is_dir(path)) << path;
+        EXPECT_EQ(looked.modification_time, disk.modification_time(path)) << path;
+        EXPECT_EQ(opened.is_directory, looked.is_directory) << path;
+        EXPECT_EQ(opened.modification_time, looked.modification_time) << path;
+        // Only a file is opened, under the path it was asked by.
+        EXPECT_EQ(file.has_store(), !looked.is_directory) << path;
+        if (file.has_store()) {
+            EXPECT_EQ(file.name(), path);
+            EXPECT_EQ(read_all(file), "<tank/>");
+        }
+    }
+    kam::EntryInfo info;
+    EXPECT_FALSE(kam::default_disk_file_system().look_up("/", info));
+    EXPECT_FALSE(kam::default_disk_file_system().exists("/"));
+}
+
 TEST(DiskFileSystemTest, ListingsAreSortedFilteredAndNeverShowSvn) {
     ContentTree tree;
     DiskFileSystem disk(tree.dir.path().string());
@@ -220,7 +247,13 @@ TEST(DiskFileSystemTest, ModificationTimeIsAFiletimeWithTheNanoseconds) {
     std::filesystem::last_write_time(dir.path() / "dated.txt", file_clock::from_sys(when));
     DiskFileSystem disk(dir.path().string());
     // 1577923203 s after 1970, 11644473600 s from 1601 to 1970, in 100 ns units.
-    EXPECT_EQ(disk.modification_time("dated.txt"), (1577923203ull + 11644473600ull) * 10000000ull + 4567890ull);
+    const std::uint64_t filetime = (1577923203ull + 11644473600ull) * 10000000ull + 4567890ull;
+    EXPECT_EQ(disk.modification_time("dated.txt"), filetime);
+    // Opening learns the same time.
+    kam::EntryInfo info;
+    kam::Archive file;
+    ASSERT_TRUE(disk.look_up_and_open("dated.txt", info, file));
+    EXPECT_EQ(info.modification_time, filetime);
 }
 
 TEST(DiskFileSystemTest, DefaultDiskFileSystemTakesNativePaths) {

@@ -111,6 +111,64 @@ TEST(VirtualFileSystemTest, HidesOrOwnsEndsTheSearch) {
     EXPECT_EQ(disk.asked, (std::vector<std::string>{"c", "c"}));
 }
 
+TEST(VirtualFileSystemTest, FindAnswersLikeTheSingleQuestionsAndKeepsWhereItFoundThePath) {
+    VirtualFileSystem vfs;
+    FakeFileSystem bundle("bundle"), data("data");
+    bundle.hidden = {"data\\gone.xml"};
+    data.files = {{"x.xml", "x"}, {"gone.xml", "hidden"}};
+    vfs.mount("/", &bundle, false);
+    vfs.mount("Data", &data, false);
+
+    VirtualFileSystem::Found found = vfs.find("/DATA//X.xml");
+    ASSERT_TRUE(found.found());
+    EXPECT_EQ(found.path, "data\\x.xml");
+    EXPECT_EQ(found.file_system, &data);
+    EXPECT_EQ(found.local_path, "x.xml");
+    EXPECT_EQ(found.info.modification_time, vfs.modification_time("data\\x.xml"));
+    EXPECT_FALSE(found.info.is_directory);
+    EXPECT_EQ(vfs.source_path(found), "data:x.xml");
+    EXPECT_EQ(read_all(vfs.open(found, "r")), "x");
+
+    // A file system that hides the path ends the search, as for exists.
+    const VirtualFileSystem::Found gone = vfs.find("data\\gone.xml");
+    EXPECT_FALSE(gone.found());
+    EXPECT_EQ(gone.local_path, "");
+    EXPECT_EQ(gone.info.modification_time, 0u);
+    EXPECT_EQ(vfs.source_path(gone), "data\\gone.xml");
+}
+
+TEST(VirtualFileSystemTest, FindFileOpensTheFileAndHandsItOverOnceWithItsLogLine) {
+    test::TempDir dir;
+    dir.write("Data/Tank.XML", "<tank/>");
+    VirtualFileSystem vfs;
+    kam::DiskFileSystem disk(dir.path().string());
+    vfs.mount("/", &disk, false);
+    vfs.set_log_name("found");
+    vfs.set_recording(true);
+
+    VirtualFileSystem::Found found = vfs.find_file("data\\tank.xml");
+    ASSERT_TRUE(found.found());
+    ASSERT_TRUE(found.file.has_store());
+    EXPECT_EQ(found.info.modification_time, vfs.modification_time("data\\tank.xml"));
+    EXPECT_EQ(dir.read("bundles/found.xml"), "");  // found, not yet opened
+    EXPECT_EQ(read_all(vfs.open(found, "r")), "<tank/>");
+    EXPECT_FALSE(found.file.has_store());
+    // Later opens go to the file system again.
+    EXPECT_EQ(read_all(vfs.open(found, "r")), "<tank/>");
+    EXPECT_EQ(read_all(vfs.open(found, "rc")), "<tank/>");
+    vfs.set_recording(false);
+    const std::string line = "   <open path=\"data\\tank.xml\" flags=\"r\" />\r\n";
+    EXPECT_EQ(dir.read("bundles/found.xml"),
+              line + line + "   <open path=\"data\\tank.xml\" flags=\"rc\" />\r\n");
+
+    // A directory is found without being opened; a missing path is not found.
+    const VirtualFileSystem::Found directory = vfs.find_file("DATA");
+    EXPECT_TRUE(directory.found());
+    EXPECT_TRUE(directory.info.is_directory);
+    EXPECT_FALSE(directory.file.has_store());
+    EXPECT_FALSE(vfs.find_file("data\\missing.xml").found());
+}
+
 TEST(VirtualFileSystemTest, WritesGoToTheFirstFileSystemThatIsNotReadOnly) {
     VirtualFileSystem vfs;
     FakeFileSystem bundle("bundle"), disk("disk");
@@ -142,6 +200,30 @@ TEST(VirtualFileSystemTest, ListMergesNamesOnceInCanonicalForm) {
     std::vector<std::string> names;
     vfs.list("units", "*.xml", false, names);
     EXPECT_EQ(names, (std::vector<std::string>{"Tank.XML", "jeep.xml", "Bike.xml"}));
+}
+
+TEST(VirtualFileSystemTest, ListBothGivesWhatListGivesForEachKind) {
+    test::TempDir first_dir, second_dir;
+    first_dir.write("Units/Tank.xml", "first");
+    first_dir.write("Units/Air/Jet.xml", "first");
+    second_dir.write("units/tank.XML", "second");
+    second_dir.write("units/Boat.xml", "second");
+    second_dir.write("units/AIR/x.xml", "second");
+    second_dir.write("units/Sea/y.xml", "second");
+    VirtualFileSystem vfs;
+    kam::DiskFileSystem first(first_dir.path().string()), second(second_dir.path().string());
+    vfs.mount("/", &first, false);
+    vfs.mount("/", &second, false);
+    std::vector<std::string> files = {"BOAT.xml"}, directories;
+    vfs.list_both("units", "*.*", files, directories);
+    EXPECT_EQ(files, (std::vector<std::string>{"BOAT.xml", "Tank.xml"}));
+    EXPECT_EQ(directories, (std::vector<std::string>{"Air", "Sea"}));
+    std::vector<std::string> one_by_one = {"BOAT.xml"};
+    vfs.list("units", "*.*", false, one_by_one);
+    EXPECT_EQ(one_by_one, files);
+    one_by_one.clear();
+    vfs.list("units", "*.*", true, one_by_one);
+    EXPECT_EQ(one_by_one, directories);
 }
 
 TEST(VirtualFileSystemTest, OwnedFileSystemsAreDeletedWithTheMounts) {

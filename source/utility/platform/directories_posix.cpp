@@ -37,21 +37,26 @@ std::string folded(std::string_view text) {
 
 bool is_separator(char c) { return c == '/' || c == '\\'; }
 
-std::uint64_t filetime(const struct stat& status) {
-    // Seconds between 1601-01-01 and 1970-01-01.
-    constexpr std::uint64_t epoch_difference = 11644473600ull;
-    return (static_cast<std::uint64_t>(status.st_mtim.tv_sec) + epoch_difference) * 10000000u +
-           static_cast<std::uint64_t>(status.st_mtim.tv_nsec) / 100u;
-}
-
 bool same_time(const timespec& a, const timespec& b) {
     return a.tv_sec == b.tv_sec && a.tv_nsec == b.tv_nsec;
 }
 
-// Reads a directory's entries (without "." and ".."); false with errno set on failure.
-bool read_directory(const std::string& native, std::vector<DirectoryEntry>& entries) {
+// Reads a directory's entries (without "." and ".."), and its time when asked for; false with
+// errno set on failure.
+bool read_directory(const std::string& native, std::vector<DirectoryEntry>& entries,
+                    timespec* modified = nullptr) {
     DIR* directory = opendir(native.empty() ? "." : native.c_str());
     if (directory == nullptr) return false;
+    if (modified != nullptr) {
+        struct stat status {};
+        if (fstat(dirfd(directory), &status) != 0) {
+            const int error = errno;
+            closedir(directory);
+            errno = error;
+            return false;
+        }
+        *modified = status.st_mtim;
+    }
     errno = 0;
     while (dirent* entry = readdir(directory)) {
         const std::string_view name = entry->d_name;
@@ -222,25 +227,38 @@ private:
     std::unordered_map<std::string, CachedDirectory> directories_;
 };
 
+}  // namespace
+
+namespace posix {
+
+// A lone "/" keeps its separator.
+std::string plain_path(const std::string& path) {
+    // Written through a pointer: every lookup and open comes through here.
+    std::string result(path.size(), '\0');
+    char* const begin = result.data();
+    char* out = begin;
+    for (char c : path) {
+        if (is_separator(c)) {
+            if (out != begin && out[-1] == '/') continue;
+            *out++ = '/';
+        } else {
+            *out++ = c;
+        }
+    }
+    if (out - begin > 1 && out[-1] == '/') --out;
+    result.resize(static_cast<size_t>(out - begin));
+    return result;
+}
+
+}  // namespace posix
+
+using posix::plain_path;
+
+namespace {
+
 DirectoryCache& cache() {
     static DirectoryCache* instance = new DirectoryCache();  // lives until the process ends
     return *instance;
-}
-
-// '/' separators, no doubled separators, no trailing separator (except a lone "/").
-std::string plain_path(const std::string& path) {
-    std::string result;
-    result.reserve(path.size());
-    for (char c : path) {
-        if (is_separator(c)) {
-            if (!result.empty() && result.back() == '/') continue;
-            result += '/';
-        } else {
-            result += c;
-        }
-    }
-    if (result.size() > 1 && result.back() == '/') result.pop_back();
-    return result;
 }
 
 bool exists_natively(const std::string& path) {
@@ -345,6 +363,13 @@ void note_added(const std::string& native) { cache().note(plain_path(native), tr
 
 void note_removed(const std::string& native) { cache().note(plain_path(native), false); }
 
+std::uint64_t filetime(const timespec& modified) {
+    // Seconds between 1601-01-01 and 1970-01-01.
+    constexpr std::uint64_t epoch_difference = 11644473600ull;
+    return (static_cast<std::uint64_t>(modified.tv_sec) + epoch_difference) * 10000000u +
+           static_cast<std::uint64_t>(modified.tv_nsec) / 100u;
+}
+
 }  // namespace posix
 
 LookupResult look_up(const std::string& path, PathInfo& info) {
@@ -360,7 +385,7 @@ LookupResult look_up(const std::string& path, PathInfo& info) {
         if (stat(native.c_str(), &status) != 0) return lookup_failure(errno);
     }
     info.is_directory = S_ISDIR(status.st_mode);
-    info.last_write_time = filetime(status);
+    info.last_write_time = posix::filetime(status.st_mtim);
     return LookupResult::found;
 }
 
@@ -372,19 +397,33 @@ LookupResult look_up_link(const std::string& path, PathInfo& info, bool& is_link
     }
     is_link = S_ISLNK(status.st_mode);
     info.is_directory = S_ISDIR(status.st_mode);
-    info.last_write_time = filetime(status);
+    info.last_write_time = posix::filetime(status.st_mtim);
     return LookupResult::found;
 }
 
 LookupResult list_directory(const std::string& directory, std::string_view pattern,
                             std::vector<DirectoryEntry>& entries) {
-    const std::string native = posix::native_path(directory);
-    struct stat status {};
+    // Read as spelled first; only a directory that is not there so is resolved without regard to
+    // case. The listing is kept: extracting into a listed directory then needs no lookups.
+    std::string native = plain_path(directory);
     std::vector<DirectoryEntry> all;
-    if (stat(native.empty() ? "." : native.c_str(), &status) != 0 || !read_directory(native, all)) {
+    timespec modified{};
+    bool read = read_directory(native, all, &modified);
+    if (!read && (errno == ENOENT || errno == ENOTDIR)) {
+        const int error = errno;
+        std::string resolved = posix::native_path(directory);
+        if (resolved != native) {
+            native = std::move(resolved);
+            all.clear();
+            read = read_directory(native, all, &modified);
+        } else {
+            errno = error;
+        }
+    }
+    if (!read) {
         return errno == ENOENT || errno == ENOTDIR ? LookupResult::not_found : LookupResult::failed;
     }
-    cache().store(native, all, status.st_mtim);
+    cache().store(native, all, modified);
     // Case-folded order, ties by raw bytes: the same on every machine and close to what a
     // case-insensitive file system returns.
     std::sort(all.begin(), all.end(), [](const DirectoryEntry& a, const DirectoryEntry& b) {
@@ -478,11 +517,5 @@ bool file_identity(const std::string& path, FileIdentity& identity) {
     identity.index = static_cast<std::uint64_t>(status.st_ino);
     return true;
 }
-
-namespace posix {
-
-std::string spelled_path(const std::string& path) { return plain_path(path); }
-
-}  // namespace posix
 
 }  // namespace kam::platform

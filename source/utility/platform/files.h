@@ -27,10 +27,18 @@ constexpr std::uint32_t generic_write = 0x40000000u;
 constexpr std::uint32_t share_read = 1;
 constexpr std::uint32_t share_write = 2;
 
+// What opening a file learnt of it.
+struct FileStatus {
+    std::uint64_t size = 0;
+    // As look_up gives it (directories.h).
+    std::uint64_t last_write_time = 0;
+};
+
 // Opens a file (never a directory). sequential hints that the file is read front to back and the
-// caller caches it itself. Returns invalid_file with the last error set on failure.
+// caller caches it itself. status, when given, receives the file's size and time at opening.
+// Returns invalid_file with the last error set on failure.
 FileHandle open_file(const std::string& path, std::uint32_t creation, std::uint32_t access,
-                     std::uint32_t share, bool sequential = false);
+                     std::uint32_t share, bool sequential = false, FileStatus* status = nullptr);
 void close_file(FileHandle file);
 
 // Reads up to count bytes at offset; done is short only at the end of the file.

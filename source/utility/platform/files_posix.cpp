@@ -50,7 +50,7 @@ void pause_briefly() {
 }  // namespace
 
 FileHandle open_file(const std::string& path, std::uint32_t creation, std::uint32_t access,
-                     std::uint32_t, bool sequential) {
+                     std::uint32_t, bool sequential, FileStatus* opened) {
     int flags = O_CLOEXEC;
     const bool reading = (access & generic_read) != 0;
     const bool writing = (access & generic_write) != 0;
@@ -72,19 +72,20 @@ FileHandle open_file(const std::string& path, std::uint32_t creation, std::uint3
         case truncate_existing: flags |= O_TRUNC; break;
         default: errno = EINVAL; return invalid_file;
     }
-    // Most paths are spelled as on disk, and opening them as spelled needs no lookup first: only a
-    // path that is not there is resolved without regard to case (on a 50000-file bundle build the
-    // lookup before every open was a tenth of the time). A new file is created in the directory
-    // as it is spelled on disk.
-    std::string native;
-    int fd = -1;
-    if ((flags & O_CREAT) == 0) {
-        native = posix::spelled_path(path);
-        fd = open(native.c_str(), flags, 0666);
-    }
-    if (fd < 0 && ((flags & O_CREAT) != 0 || errno == ENOENT || errno == ENOTDIR)) {
-        native = posix::native_path(path);
-        fd = open(native.c_str(), flags, 0666);
+    // An existing file is opened as spelled first: only when that fails is the path resolved
+    // without regard to case. A new file must not be created beside another spelling of it.
+    const bool creates = (flags & O_CREAT) != 0;
+    std::string native = creates ? posix::native_path(path) : posix::plain_path(path);
+    int fd = open(native.c_str(), flags, 0666);
+    if (fd < 0 && !creates && (errno == ENOENT || errno == ENOTDIR)) {
+        const int error = errno;
+        std::string resolved = posix::native_path(path);
+        if (resolved != native) {
+            native = std::move(resolved);
+            fd = open(native.c_str(), flags, 0666);
+        } else {
+            errno = error;
+        }
     }
     if (fd < 0) return invalid_file;
     struct stat status {};
@@ -94,7 +95,11 @@ FileHandle open_file(const std::string& path, std::uint32_t creation, std::uint3
         errno = error;
         return invalid_file;
     }
-    if ((flags & O_CREAT) != 0) posix::note_added(native);
+    if (opened != nullptr) {
+        opened->size = static_cast<std::uint64_t>(status.st_size);
+        opened->last_write_time = posix::filetime(status.st_mtim);
+    }
+    if (creates) posix::note_added(native);
     if (sequential) posix_fadvise(fd, 0, 0, POSIX_FADV_SEQUENTIAL);
     return fd;
 }

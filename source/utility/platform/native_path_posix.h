@@ -1,6 +1,8 @@
 // Inside the POSIX platform layer: turning the tool's paths into names the kernel knows.
 #pragma once
 
+#include <cstdint>
+#include <ctime>
 #include <string>
 
 namespace kam::platform::posix {
@@ -8,10 +10,12 @@ namespace kam::platform::posix {
 // The path with '/' separators and, where the exact spelling does not exist, components matched
 // without regard to ASCII case; components that do not exist are kept as given.
 std::string native_path(const std::string& path);
-// The path with '/' separators, spelled as given: what native_path gives for a path that exists.
-std::string spelled_path(const std::string& path);
+// The path with '/' separators, without doubled or trailing ones; no lookups.
+std::string plain_path(const std::string& path);
 // Keep the directory cache right after the tool added or removed an entry at a native path.
 void note_added(const std::string& native);
 void note_removed(const std::string& native);
+// A modification time as a Windows FILETIME.
+std::uint64_t filetime(const timespec& modified);
 
 }  // namespace kam::platform::posix
