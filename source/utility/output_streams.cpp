@@ -5,6 +5,7 @@
 #include <iostream>
 
 #include "utility/command_line.h"
+#include "utility/platform/console.h"
 
 namespace {
 
@@ -35,6 +36,8 @@ int ErrorBuffer::sync() {
 }
 
 ErrorStream::ErrorStream() : std::ostream(&buffer_) {
+    // Built before main: from here on every message reaches standard output as written.
+    kam::platform::use_plain_standard_output();
     // Let the break-on-error throw escape the flush instead of being swallowed as a bad state.
     exceptions(std::ios::badbit);
 }

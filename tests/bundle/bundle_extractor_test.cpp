@@ -45,7 +45,7 @@ TEST(BundleExtractorTest, NamesThatCouldLeaveTheTargetAreRefusedAndSkipped) {
     EXPECT_EQ(extractor.refused(), 7);
     std::vector<std::string> written;
     for (const auto& entry : std::filesystem::recursive_directory_iterator(dir.path()))
-        written.push_back(entry.path().lexically_relative(dir.path()).string());
+        written.push_back(entry.path().lexically_relative(dir.path()).generic_string());
     std::sort(written.begin(), written.end());
     EXPECT_EQ(written, (std::vector<std::string>{"a", "a/ok.txt", "a/sub"}));
 }

@@ -1,8 +1,6 @@
 // Runs the built trovex binary as a user would: its own process, its own directory.
 #include "support/trovex_runner.h"
 
-#include <sys/wait.h>
-
 #include <atomic>
 #include <cstdlib>
 #include <fstream>
@@ -10,21 +8,11 @@
 #include <sstream>
 #include <stdexcept>
 
+#include "support/run_program.h"
+
 namespace test {
 
 namespace {
-
-std::string quote(const std::string& text) {
-    std::string quoted = "'";
-    for (char c : text) {
-        if (c == '\'') {
-            quoted += "'\\''";
-        } else {
-            quoted += c;
-        }
-    }
-    return quoted + "'";
-}
 
 std::string slurp(const std::filesystem::path& path) {
     std::ifstream in(path, std::ios::binary);
@@ -67,13 +55,11 @@ RunResult run_trovex(const std::filesystem::path& directory, const std::vector<s
                      const std::string& standard_input) {
     TempDir io;
     io.write("stdin", standard_input);
-    std::string command = "cd " + quote(directory.string()) + " && " + quote(TROVEX_BINARY);
-    for (const std::string& argument : arguments) command += " " + quote(argument);
-    command += " <" + quote((io.path() / "stdin").string()) + " >" + quote((io.path() / "stdout").string());
-    const int status = std::system(command.c_str());
-    if (status == -1 || !WIFEXITED(status)) throw std::runtime_error("trovex did not exit: " + command);
+    const int code = run_program(TROVEX_BINARY, arguments, directory, io.path() / "stdin",
+                                 io.path() / "stdout");
+    if (code == -1) throw std::runtime_error("trovex did not exit");
     RunResult result;
-    result.exit_code = WEXITSTATUS(status);
+    result.exit_code = code;
     result.output = io.read("stdout");
     return result;
 }

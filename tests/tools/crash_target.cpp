@@ -10,7 +10,17 @@
 #include "crash_report.h"
 #include "diagnostics/thread_manager.h"
 
+#ifdef _WIN32
+#include <float.h>
+#endif
+
 namespace {
+
+#ifdef _WIN32
+void trap_float_division_by_zero() { _controlfp(_controlfp(0, 0) & ~_EM_ZERODIVIDE, _MCW_EM); }
+#else
+void trap_float_division_by_zero() { feenableexcept(FE_DIVBYZERO); }
+#endif
 
 // Read through volatile objects so that the compiler cannot see the fault coming and replace it
 // with something else (a trap instruction, or nothing).
@@ -45,7 +55,7 @@ __attribute__((noinline)) void execute_trap() {
 }
 
 __attribute__((noinline)) double divide_float_by_zero() {
-    feenableexcept(FE_DIVBYZERO);
+    trap_float_division_by_zero();
     return 1.0 / float_zero;  // fault: float-divide
 }
 

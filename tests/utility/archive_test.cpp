@@ -7,6 +7,7 @@
 
 #include "support/trovex_runner.h"
 #include "utility/platform/files.h"
+#include "utility/platform/error_text.h"
 
 namespace {
 
@@ -279,7 +280,7 @@ TEST(DataStoreTest, MissingFileNamesTheOpenParametersAndTheSystemText) {
         const std::string message = error.what();
         const std::string text = "Cannot open " + path +
                                  " with create mode: 0x3, access: 0x80000000, share_mode: 0x1"
-                                 " => error code 0x2: No such file or directory";
+                                 " => error code 0x2: " + kam::platform::error_text(2);
         EXPECT_TRUE(message.starts_with("archive.cpp(")) << message;
         EXPECT_TRUE(message.ends_with(") " + text)) << message;
         EXPECT_EQ(error.error_code(), 2u);
@@ -290,8 +291,8 @@ TEST(DataStoreTest, DiskErrorLayout) {
     const unsigned line = __LINE__ + 1;
     kam::DiskError error("Cannot seek in file x", 13);
     EXPECT_EQ(std::string(error.what()), "archive_test.cpp(" + std::to_string(line) +
-                                             ") Cannot seek in file x => error code 0xd: "
-                                             "Permission denied");
+                                             ") Cannot seek in file x => error code 0xd: " +
+                                             kam::platform::error_text(13));
     EXPECT_EQ(kam::hex(0), "0x0");
     EXPECT_EQ(kam::hex(0x80000000u), "0x80000000");
     EXPECT_EQ(kam::hex(0xABCDEFull << 32), "0xabcdef00000000");

@@ -7,6 +7,7 @@
 #include <thread>
 
 #include "support/trovex_runner.h"
+#include "utility/platform/error_text.h"
 
 namespace {
 
@@ -125,7 +126,7 @@ TEST(CachedFileDataStoreTest, MissingFileThrowsTheCacheOpenError) {
         FAIL();
     } catch (const kam::DiskError& error) {
         EXPECT_TRUE(std::string(error.what()).ends_with(
-            ") Cannot open cache " + path + " => error code 0x2: No such file or directory"))
+            ") Cannot open cache " + path + " => error code 0x2: " + kam::platform::error_text(2)))
             << error.what();
     }
 }

@@ -10,6 +10,8 @@
 #include "utility/cached_file_data_store.h"
 #include "utility/encoding.h"
 #include "utility/platform/directories.h"
+#include "support/platform.h"
+#include "utility/platform/error_text.h"
 
 namespace {
 
@@ -52,7 +54,7 @@ TEST(DiskFileSystemTest, MissingFileOpenedForReadingThrowsTheOpenError) {
         EXPECT_TRUE(std::string(error.what())
                         .ends_with(") Cannot open " + full +
                                    " with create mode: 0x3, access: 0x80000000, share_mode: 0x1 => "
-                                   "error code 0x2: No such file or directory"))
+                                   "error code 0x2: " + kam::platform::error_text(2)))
             << error.what();
     }
 }
@@ -170,6 +172,9 @@ TEST(DiskFileSystemTest, OpenModes) {
     kam::Archive cached = disk.open("new.bin", "rc");
     EXPECT_NE(dynamic_cast<kam::CachedFileDataStore*>(cached.store()), nullptr);
     EXPECT_EQ(read_all(cached), std::string("abc\0d", 5));
+    // Windows refuses a writer while a reader shares only reading.
+    plain = kam::Archive();
+    cached = kam::Archive();
     // 'c' with a writing letter is a plain file store.
     EXPECT_NE(dynamic_cast<kam::FileDataStore*>(disk.open("new.bin", "r+c").store()), nullptr);
 
@@ -194,6 +199,7 @@ TEST(DiskFileSystemTest, OpeningADirectoryFails) {
 }
 
 TEST(DiskFileSystemTest, CreationKeepsTheSpellingGivenBelowExistingDirectories) {
+    if (test::on_windows) GTEST_SKIP() << "the system keeps one spelling per name";
     ContentTree tree;
     DiskFileSystem disk(tree.dir.path().string());
     disk.open("data\\units\\Truck.XMB", "w");
@@ -229,6 +235,7 @@ TEST(DiskFileSystemTest, CacheFollowsWhatTheToolCreatesAndDeletes) {
 }
 
 TEST(DiskFileSystemTest, ExactSpellingFirstElseTheSmallestInByteOrder) {
+    if (test::on_windows) GTEST_SKIP() << "the system keeps one spelling per name";
     test::TempDir dir;
     dir.write("Abc.txt", "upper-a");
     dir.write("aBC.txt", "lower-a");

@@ -7,6 +7,7 @@
 
 #include "support/trovex_runner.h"
 #include "utility/command_line.h"
+#include "support/platform.h"
 
 namespace {
 
@@ -68,6 +69,7 @@ TEST(DiskUtilitiesTest, DeleteFileRemovesItAndIgnoresMissingOnes) {
 }
 
 TEST(DiskUtilitiesTest, DeleteFileReportsWhatItCannotDelete) {
+    if (test::on_windows) GTEST_SKIP() << "compares the system's error texts";
     test::TempDir dir;
     dir.write("folder/inside", "x");
     CommandLine line(std::vector<std::string>{});
@@ -88,6 +90,7 @@ TEST(DiskUtilitiesTest, CreateDirectoriesMakesTheChainAndReportsFailures) {
     EXPECT_EQ(capture([&] { kam::create_directories(base + "/out/BUNDLES/x/y"); }), "");
     EXPECT_TRUE(std::filesystem::is_directory(dir.path() / "Out/bundles/x/y"));
 
+    if (test::on_windows) GTEST_SKIP() << "compares the system's error texts";
     dir.write("file", "in the way");
     const std::string dashes(70, '-');
     const std::string output = capture([&] { kam::create_directories(base + "/file/a/b"); });

@@ -4,7 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdint>
-#include <cstdlib>
+#include <new>
 #include <sstream>
 #include <vector>
 
@@ -17,8 +17,8 @@ class FakePageAllocator : public kam::PageAllocator {
 public:
     explicit FakePageAllocator(std::size_t pages)
         : bytes_(pages * page_bytes),
-          memory_(static_cast<char*>(std::aligned_alloc(page_bytes, bytes_))) {}
-    ~FakePageAllocator() override { std::free(memory_); }
+          memory_(static_cast<char*>(::operator new(bytes_, std::align_val_t(page_bytes)))) {}
+    ~FakePageAllocator() override { ::operator delete(memory_, std::align_val_t(page_bytes)); }
 
     void* reserve(std::size_t size) override { return size <= bytes_ ? memory_ : nullptr; }
     void* commit(void* address, std::size_t) override {

@@ -10,6 +10,7 @@
 #include <mutex>
 #include <unordered_map>
 
+#include "utility/platform/name_order.h"
 #include "utility/platform/native_path_posix.h"
 
 namespace kam::platform {
@@ -17,17 +18,6 @@ namespace kam::platform {
 namespace {
 
 char fold(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; }
-
-bool folded_less(std::string_view a, std::string_view b) {
-    const size_t common = std::min(a.size(), b.size());
-    for (size_t i = 0; i < common; ++i) {
-        const auto ca = static_cast<unsigned char>(a[i] >= 'A' && a[i] <= 'Z' ? a[i] + 32 : a[i]);
-        const auto cb = static_cast<unsigned char>(b[i] >= 'A' && b[i] <= 'Z' ? b[i] + 32 : b[i]);
-        if (ca != cb) return ca < cb;
-    }
-    if (a.size() != b.size()) return a.size() < b.size();
-    return a < b;
-}
 
 std::string folded(std::string_view text) {
     std::string result(text);
@@ -427,7 +417,7 @@ LookupResult list_directory(const std::string& directory, std::string_view patte
     // Case-folded order, ties by raw bytes: the same on every machine and close to what a
     // case-insensitive file system returns.
     std::sort(all.begin(), all.end(), [](const DirectoryEntry& a, const DirectoryEntry& b) {
-        return folded_less(a.name, b.name);
+        return folded_name_less(a.name, b.name);
     });
     for (auto& entry : all) {
         if (entry.name == ".svn" || !matches_wildcard(pattern, entry.name)) continue;
@@ -483,28 +473,6 @@ std::string current_directory() {
         buffer.resize(buffer.size() * 2);
     }
     return std::string(buffer.data());
-}
-
-bool matches_wildcard(std::string_view pattern, std::string_view name) {
-    if (pattern == "*" || pattern == "*.*") return true;
-    // Greedy matching that backs up to the last '*' on a mismatch: linear in practice.
-    size_t p = 0, n = 0, star = std::string_view::npos, resume = 0;
-    while (n < name.size()) {
-        if (p < pattern.size() && pattern[p] == '*') {
-            star = p++;
-            resume = n;
-        } else if (p < pattern.size() && (pattern[p] == '?' || fold(pattern[p]) == fold(name[n]))) {
-            ++p;
-            ++n;
-        } else if (star != std::string_view::npos) {
-            p = star + 1;
-            n = ++resume;
-        } else {
-            return false;
-        }
-    }
-    while (p < pattern.size() && pattern[p] == '*') ++p;
-    return p == pattern.size();
 }
 
 void forget_cached_directories() { cache().clear(); }

@@ -1,0 +1,25 @@
+// Reserve and commit are the two steps of VirtualAlloc.
+#include "utility/platform/memory.h"
+
+#include <malloc.h>
+#include <windows.h>
+
+namespace kam::platform {
+
+void* reserve_address_space(std::size_t size) {
+    return VirtualAlloc(nullptr, size, MEM_RESERVE, PAGE_NOACCESS);
+}
+
+void* commit_pages(void* address, std::size_t size) {
+    return VirtualAlloc(address, size, MEM_COMMIT, PAGE_READWRITE);
+}
+
+std::size_t page_size() {
+    SYSTEM_INFO info;
+    GetSystemInfo(&info);
+    return info.dwPageSize;
+}
+
+std::size_t heap_block_size(void* block) { return _msize(block); }
+
+}  // namespace kam::platform

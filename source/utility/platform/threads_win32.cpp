@@ -1,0 +1,10 @@
+// Thread ids are the system's, as a debugger shows them.
+#include "utility/platform/threads.h"
+
+#include <windows.h>
+
+namespace kam::platform {
+
+std::uint64_t current_thread_id() { return GetCurrentThreadId(); }
+
+}  // namespace kam::platform

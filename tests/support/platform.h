@@ -1,0 +1,14 @@
+// What the tests must know of the system they run on.
+#pragma once
+
+namespace test {
+
+#ifdef _WIN32
+// Windows: names are matched without regard to case, error texts differ between Windows and
+// Wine, and links and permissions are not what POSIX makes them.
+constexpr bool on_windows = true;
+#else
+constexpr bool on_windows = false;
+#endif
+
+}  // namespace test
