@@ -8,6 +8,7 @@
 #include <sstream>
 #include <string>
 
+#include "support/platform.h"
 #include "support/run_program.h"
 #include "support/trovex_runner.h"
 
@@ -87,6 +88,9 @@ TEST(CrashReportTest, FaultIsReportedFramedWithTheFaultingLineFirst) {
     for (const FaultCase& fault : fault_cases) {
         SCOPED_TRACE(fault.mode);
         if (TROVEX_SANITIZED && !fault.runs_under_sanitizers)
+            continue;
+        // Wine leaves an overflowed thread no room for any handler and ends the process.
+        if (fault.mode == std::string("stack") && test::under_wine())
             continue;
         const CrashRun run = run_crash_target(fault.mode);
         EXPECT_EQ(run.exit_code, 1);

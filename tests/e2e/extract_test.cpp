@@ -9,6 +9,7 @@
 
 #include "bundle/bundle_bytes.h"
 #include "bundle/bundle_maker.h"
+#include "support/platform.h"
 #include "support/trovex_runner.h"
 
 namespace {
@@ -20,7 +21,7 @@ namespace fs = std::filesystem;
 std::map<std::string, std::string> snapshot(const fs::path& root) {
     std::map<std::string, std::string> entries;
     for (const auto& entry : fs::recursive_directory_iterator(root)) {
-        const std::string name = entry.path().lexically_relative(root).string();
+        const std::string name = entry.path().lexically_relative(root).generic_string();
         if (entry.is_symlink()) {
             entries[name] = "-> " + fs::read_symlink(entry.path()).string();
         } else if (entry.is_directory()) {
@@ -142,6 +143,7 @@ TEST(ExtractCommandTest, BundleNamesNeverReachOutsideTheTarget) {
 }
 
 TEST(ExtractCommandTest, LinksInTheTargetAreNeverFollowed) {
+    if (test::on_windows) GTEST_SKIP() << "makes symbolic links";
     test::TempDir dir;
     dir.write("outside/victim.txt", "keep");
     dir.write("outside/deep/keep.txt", "keep");

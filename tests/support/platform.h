@@ -11,4 +11,7 @@ constexpr bool on_windows = true;
 constexpr bool on_windows = false;
 #endif
 
+// Whether the tests run as Windows programs under Wine.
+bool under_wine();
+
 }  // namespace test

@@ -1,11 +1,14 @@
 // Through the shell, with timeout(1) as the time limit.
 #include "support/run_program.h"
+#include "support/platform.h"
 
 #include <sys/wait.h>
 
 #include <cstdlib>
 
 namespace test {
+
+bool under_wine() { return false; }
 
 namespace {
 

@@ -1,5 +1,6 @@
 // CreateProcessW with the standard handles redirected to files.
 #include "support/run_program.h"
+#include "support/platform.h"
 
 #include <windows.h>
 
@@ -36,6 +37,11 @@ HANDLE inheritable(const std::filesystem::path& path, bool writing) {
 }
 
 }  // namespace
+
+bool under_wine() {
+    const HMODULE ntdll = GetModuleHandleW(L"ntdll.dll");
+    return ntdll != nullptr && GetProcAddress(ntdll, "wine_get_version") != nullptr;
+}
 
 int run_program(const std::string& program, const std::vector<std::string>& arguments,
                 const std::filesystem::path& directory, const std::filesystem::path& input,

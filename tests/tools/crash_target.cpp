@@ -51,7 +51,7 @@ __attribute__((noinline)) void give_up() {
 }
 
 __attribute__((noinline)) void execute_trap() {
-    __builtin_trap();  // fault: illegal
+    if (null_pointer == nullptr) __builtin_trap();  // fault: illegal
 }
 
 __attribute__((noinline)) double divide_float_by_zero() {
