@@ -17,7 +17,7 @@ std::string error_text(std::uint32_t code) {
     std::string text = length == 0 || buffer == nullptr ? std::string("Unknown error")
                                                         : std::string(buffer, length);
     if (buffer != nullptr) LocalFree(buffer);
-    while (!text.empty() && (text.back() == '\n' || text.back() == '\r' || text.back() == ' '))
+    while (!text.empty() && (text.back() == '\n' || text.back() == '\r'))
         text.pop_back();
     return text;
 }
