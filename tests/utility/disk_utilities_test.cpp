@@ -69,14 +69,18 @@ TEST(DiskUtilitiesTest, DeleteFileRemovesItAndIgnoresMissingOnes) {
 }
 
 TEST(DiskUtilitiesTest, DeleteFileReportsWhatItCannotDelete) {
-    if (test::on_windows) GTEST_SKIP() << "compares the system's error texts";
     test::TempDir dir;
     dir.write("folder/inside", "x");
     CommandLine line(std::vector<std::string>{});
     const std::string path = (dir.path() / "folder").string();
     const std::string dashes(70, '-');
-    EXPECT_EQ(capture([&] { kam::delete_file(path); }),
-              dashes + "\nERROR: Cant delete \"" + path + "\" (Is a directory)\n" + dashes + "\n");
+    const std::string output = capture([&] { kam::delete_file(path); });
+    const std::string head = dashes + "\nERROR: Cant delete \"" + path + "\" (";
+    EXPECT_TRUE(output.starts_with(head) && output.ends_with(")\n" + dashes + "\n")) << output;
+    // Windows and Wine word their error texts differently.
+    if (!test::on_windows) {
+        EXPECT_EQ(output, head + "Is a directory)\n" + dashes + "\n");
+    }
     EXPECT_TRUE(dir.exists("folder/inside"));
 }
 
@@ -90,15 +94,18 @@ TEST(DiskUtilitiesTest, CreateDirectoriesMakesTheChainAndReportsFailures) {
     EXPECT_EQ(capture([&] { kam::create_directories(base + "/out/BUNDLES/x/y"); }), "");
     EXPECT_TRUE(std::filesystem::is_directory(dir.path() / "Out/bundles/x/y"));
 
-    if (test::on_windows) GTEST_SKIP() << "compares the system's error texts";
     dir.write("file", "in the way");
     const std::string dashes(70, '-');
     const std::string output = capture([&] { kam::create_directories(base + "/file/a/b"); });
     std::string prefix;
     for (char c : base + "/file/a") prefix += c == '/' ? '\\' : c;
-    EXPECT_EQ(output, dashes + "\nERROR: Cant create directory \"" + prefix + "\" (Not a directory)\n" +
-                          dashes + "\n" + dashes + "\nERROR: Cant create directory \"" + prefix +
-                          "\\b\" (Not a directory)\n" + dashes + "\n");
+    const std::string first = dashes + "\nERROR: Cant create directory \"" + prefix + "\" (";
+    const std::string second = "\nERROR: Cant create directory \"" + prefix + "\\b\" (";
+    EXPECT_TRUE(output.starts_with(first) && output.find(second) != std::string::npos) << output;
+    if (!test::on_windows) {
+        EXPECT_EQ(output, first + "Not a directory)\n" + dashes + "\n" + dashes + second +
+                              "Not a directory)\n" + dashes + "\n");
+    }
 }
 
 TEST(DiskUtilitiesTest, RelativeChainsCreateTheirFirstDirectoryToo) {
