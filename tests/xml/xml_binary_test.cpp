@@ -21,13 +21,6 @@ const char* const rich =
     "<r a=\"r\" b='x'>\n <xdefine name=\"m(p, pq)\" expression=\"$pq + $p\"/>\n"
     " <e n=\"1\" n=\"@m(1, 2)\">t<![CDATA[<c>]]></e>\n <f/>text\xE9</r>";
 
-TEST(XMLBinaryTest, StoresTheSmallestFileAsDocumented) {
-    kam::XMLDocument document;
-    ASSERT_TRUE(document.parse_memory("<a/>"));
-    EXPECT_EQ(write(document), std::string("XML\x01", 4) + u32(1) + std::string("a\0", 2) + u32(1) +
-                                   u32(0) + u32(0) + u32(0) + u32(0));
-}
-
 TEST(XMLBinaryTest, SharesStringsInOrderOfFirstUseAndKeepsDefinesInline) {
     kam::XMLDocument document;
     ASSERT_TRUE(
@@ -120,14 +113,6 @@ TEST(XMLBinaryTest, CorruptFilesFailCleanly) {
         kam::XMLDocument truncated;
         EXPECT_FALSE(read(truncated, bytes.substr(0, length))) << length;
         EXPECT_EQ(truncated.root().kind(), kam::NODE_NONE);
-    }
-    for (size_t at = 4; at < bytes.size(); ++at) {
-        for (unsigned char flip : {0x01, 0x80, 0xFF}) {
-            std::string corrupt = bytes;
-            corrupt[at] = static_cast<char>(corrupt[at] ^ flip);
-            kam::XMLDocument target;
-            read(target, corrupt);  // may read as another tree; must not crash
-        }
     }
     const std::string huge_counts[] = {
         std::string("XML\x01", 4) + u32(0xFFFFFFFF),
