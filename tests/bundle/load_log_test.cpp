@@ -3,8 +3,6 @@
 
 #include <gtest/gtest.h>
 
-#include "support/trovex_runner.h"
-#include "utility/errors.h"
 #include "utility/virtual_file_system.h"
 
 namespace {
@@ -44,29 +42,6 @@ TEST(LoadLogTest, RecordedLinesReadBackAsTheOpenedPaths) {
     EXPECT_EQ(paths_of(kam::parse_load_log(log, "x.log")),
               (std::vector<std::string>{"data\\units\\tank.xml", "r&d\\<draft>\\\"quoted\" 'x'.xml",
                                         "a&amp;b.xml"}));
-}
-
-TEST(LoadLogTest, FailuresNameTheFileAsTyped) {
-    test::TempDir dir;
-    dir.write("bad.log", "<open path=\"a\"");
-    dir.write("empty.log", "");
-    const std::string bad = (dir.path() / "bad.log").string();
-    try {
-        kam::read_load_log(bad);
-        FAIL() << "no throw";
-    } catch (const kam::DiskError&) {
-        FAIL() << "wrong error";
-    } catch (const std::runtime_error& error) {
-        EXPECT_EQ(std::string(error.what()), "Could not load xml: " + bad);
-    }
-    EXPECT_TRUE(kam::read_load_log((dir.path() / "empty.log").string()).empty());
-    try {
-        kam::read_load_log((dir.path() / "missing.log").string());
-        FAIL() << "no throw";
-    } catch (const kam::DiskError& error) {
-        EXPECT_NE(std::string(error.what()).find("with create mode: 0x3, access: 0x80000000, share_mode: 0x1"),
-                  std::string::npos);
-    }
 }
 
 }  // namespace
