@@ -114,6 +114,14 @@ TEST(XMLBinaryTest, CorruptFilesFailCleanly) {
         EXPECT_FALSE(read(truncated, bytes.substr(0, length))) << length;
         EXPECT_EQ(truncated.root().kind(), kam::NODE_NONE);
     }
+    for (size_t at = 4; at < bytes.size(); ++at) {
+        for (unsigned char flip : {0x01, 0x80, 0xFF}) {
+            std::string corrupt = bytes;
+            corrupt[at] = static_cast<char>(corrupt[at] ^ flip);
+            kam::XMLDocument target;
+            read(target, corrupt);  // may read as another tree; must not crash
+        }
+    }
     const std::string huge_counts[] = {
         std::string("XML\x01", 4) + u32(0xFFFFFFFF),
         std::string("XML\x01", 4) + u32(1) + std::string("a\0", 2) + u32(1) + u32(0) +

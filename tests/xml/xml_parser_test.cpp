@@ -1,8 +1,10 @@
-// The text parser: the dialect's trees, every error with its line, encodings and truncation.
+// The text parser: the dialect's trees, every error with its line, encodings, truncation,
+// and the buffer scanning that must read exactly as the one-code-point reader does.
 #include "xml/xml_parser.h"
 
 #include <gtest/gtest.h>
 
+#include <random>
 #include <string>
 
 #include "xml/xml_test_support.h"
@@ -197,6 +199,46 @@ TEST(XMLParserTest, NestingDeeperThanTheLimitIsAnError) {
     EXPECT_EQ(parse(nested(1000)).rfind("a{a{", 0), 0u);
     EXPECT_EQ(parse(nested(1001)), "error #internal_file (1): Elements nested deeper than 1000");
     EXPECT_EQ(parse(nested(100000)), "error #internal_file (1): Elements nested deeper than 1000");
+}
+
+// The buffer scanning must be invisible: on mangled input both ways give the same tree with
+// the same lines, or the same error on the same line.
+TEST(XMLParserTest, BufferScanningReadsExactlyAsTheReader) {
+    const std::string samples[] = {
+        "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<!DOCTYPE x>\n<r a=\"1\" b='2' c=3>\n"
+        " <xdefine name=\"w\" value=\"10\"/><xdefine name=\"m(p)\">[<q v='$p'/>]</xdefine>\n"
+        " <e x=\"@w &amp;\">t @m(5) &lt;<![CDATA[d]]>\xC3\xA9<!-- c --></e>\r\n <f/>\r</r>\n",
+        "<a>\n<b c=\"d\">\xE9\xFF text &quot;</b><!---->\n<c/>\n</a>",
+        "\xEF\xBB\xBF<a><b>\xE2\x82\xAC\xF0\x9F\x98\x80<![CDATA[]]]]></b>\n</a>",
+    };
+    const char interesting[] = {'<', '>', '-',    '!',    '\r',   '\n',  '\0', '&',
+                                ';', '"', '\'',   '/',    '@',    '[',   ']',  '?',
+                                ' ', 'x', '\xC3', '\xE9', '\x80', '\xFF'};
+    std::mt19937 random(12345);
+    for (int round = 0; round < 3000; ++round) {
+        std::string text = samples[round % 3];
+        const int edits = 1 + static_cast<int>(random() % 3);
+        for (int e = 0; e < edits && !text.empty(); ++e) {
+            const size_t at = random() % text.size();
+            const char c = interesting[random() % sizeof interesting];
+            switch (random() % 3) {
+                case 0:
+                    text[at] = c;
+                    break;
+                case 1:
+                    text.insert(at, 1, c);
+                    break;
+                default:
+                    text.erase(at, 1);
+            }
+        }
+        kam::detail::xml_fast_paths = true;
+        const std::string fast = parse(text, true);
+        kam::detail::xml_fast_paths = false;
+        const std::string slow = parse(text, true);
+        kam::detail::xml_fast_paths = true;
+        ASSERT_EQ(fast, slow) << round << ": " << text;
+    }
 }
 
 TEST(XMLNodeTest, OffersItsChildrenAndParameters) {
