@@ -57,9 +57,6 @@ Bytes code_of(const std::string& source) {
 
 TEST(ImInstructionTest, CodeOfSmallFunctions) {
     const std::pair<const char*, Bytes> cases[] = {
-        {"f() {}", {39, 0, 10, 0}},
-        // Parameters, after the parameter list, and the end of the body block.
-        {"f(a) {}", {39, 1, 39, 1, 39, 1, 10, 0}},
         // A block without objects resizes nothing; one with objects grows and shrinks back.
         {"f() { { } { object y; } }", {39, 0, 39, 1, 10, 0}},
         // Objects get references; functions only their value.

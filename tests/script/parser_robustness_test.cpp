@@ -56,6 +56,22 @@ TEST(ParserRobustnessTest, EveryPrefixOfAValidSourceCompilesOrSaysWhy) {
     EXPECT_GT(refused, 500);
 }
 
+TEST(ParserRobustnessTest, RandomTokenSequences) {
+    const char* vocabulary[] = {
+        "x", "y", "f", "C", "import", "object", "class", "if", "else", "while", "for", "in", "return", "this",
+        "void", "true", "false", "number", "string", "boolean", "and", "or", "not", "(", ")", "{", "}", ",",
+        ";", ".", ":=", "=", "<>", "<", "<=", ">", ">=", "+", "-", "*", "/", "%", "1", "2.5", "\"s\"", "'t'",
+        "\"\"\"r\"\"\"", "[", "\"open", "/*", "*/", "//", "\\", ":", "\n", "\"\\q\"", "#"};
+    std::mt19937 random(12345);
+    std::uniform_int_distribution<size_t> pick(0, std::size(vocabulary) - 1);
+    std::uniform_int_distribution<int> length(1, 80);
+    for (int round = 0; round < 3000; ++round) {
+        std::string source;
+        for (int i = length(random); i > 0; --i) source += std::string(vocabulary[pick(random)]) + " ";
+        check_compile(source);
+    }
+}
+
 TEST(ParserRobustnessTest, MutationsOfValidSources) {
     const auto samples = valid_samples();
     const std::string alphabet = "(){};.,:=<>+-*/%\"' \n\tabxyz019_[]\\\r\f";
