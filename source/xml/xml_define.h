@@ -33,6 +33,12 @@ struct XMLDefine {
 
 bool operator==(const XMLDefine& a, const XMLDefine& b);
 
+namespace detail {
+// What the define expansions of one load may write in all, 64 MB; fuzzing lowers it so that
+// inputs using it up stay quick under the sanitizers.
+extern size_t xml_define_budget;
+}  // namespace detail
+
 class XMLDefineList {
 public:
     void open_scope() { marks_.push_back(static_cast<std::int32_t>(defines_.size())); }
