@@ -40,9 +40,10 @@ log=$work/logs/$target.log
 mkdir -p "$corpus" "$artifacts" "$work/logs"
 rm -f "$artifacts"/*
 
-# An input that takes 10 s or 2 GB is a hang or an unbounded allocation.
+# An input that takes 30 s or 2 GB is a hang or an unbounded allocation. Using up a load's
+# whole define budget takes about 10 s under the sanitizers on a busy machine, and is no fault.
 status=0
-"build-sanitize/fuzz_$target" -max_total_time="$seconds" -timeout=10 -rss_limit_mb=2048 -max_len=4096 \
+"build-sanitize/fuzz_$target" -max_total_time="$seconds" -timeout=30 -rss_limit_mb=2048 -max_len=4096 \
     -print_final_stats=1 -artifact_prefix="$artifacts/" "${dictionary[@]}" "$@" \
     "$corpus" "fuzz/corpus/$target" >"$log" 2>&1 || status=$?
 

@@ -33,6 +33,12 @@ struct XMLDefine {
 
 bool operator==(const XMLDefine& a, const XMLDefine& b);
 
+namespace detail {
+// What the define expansions of one load may write in all, 64 MB; fuzzing lowers it so that
+// inputs using it up stay quick under the sanitizers.
+extern size_t xml_define_budget;
+}  // namespace detail
+
 class XMLDefineList {
 public:
     void open_scope() { marks_.push_back(static_cast<std::int32_t>(defines_.size())); }
@@ -48,8 +54,8 @@ public:
 
     // Expands every @name reference that names a visible define; applied receives the name of
     // the last define used and changed the regions replaced. Throws std::runtime_error for a
-    // wrong argument count, a bad expression, an expansion that never ends, and once all the
-    // expansions since the list was cleared have added more than 64 MB.
+    // wrong argument count, a bad expression, an expansion that never ends, and once the texts
+    // expanded since the list was cleared come to more than 64 MB.
     std::string expand(std::string_view text, std::string* applied = nullptr,
                        Regions* changed = nullptr) const;
 
@@ -67,7 +73,7 @@ public:
 private:
     std::vector<std::unique_ptr<XMLDefine>> defines_;
     std::vector<std::int32_t> marks_;
-    // Bytes the expansions have added so far; a load's includes share it with the includer.
+    // Bytes of expanded text so far; a load's includes share it with the includer.
     mutable size_t grown_ = 0;
 };
 
