@@ -106,6 +106,9 @@ int ScriptRTE::load(const std::string& script, std::span<VirtualFileSystem::Foun
         } catch (const CompiledScriptError& error) {
             // Rebuilt from the source like a file of the wrong kind: it is only derived data.
             if (!source.found()) throw Error(error.what() + no_source());
+        } catch (const DiskError&) {
+            // Unreadable, or no regular file at all: saving over it says why when it fails too.
+            if (!source.found()) throw;
         }
     }
     // Nothing stays open while the source is compiled and its compiled file written.
