@@ -128,9 +128,10 @@ bool ScriptRTE::read_compiled(const std::string& name, VirtualFileSystem::Found&
                               int& number) {
     Archive file = VirtualFileSystem::instance().open(compiled, "r");
     CompiledScript script;
-    if (read_compiled_script(file, !ignore_debug_information_, script) == CompiledScriptRead::wrong_magic) {
-        return false;
-    }
+    const bool read_debug = !ignore_debug_information_;
+    const CompiledScriptRead read = check_compiled_only_ ? check_compiled_script(file, read_debug)
+                                                         : read_compiled_script(file, read_debug, script);
+    if (read == CompiledScriptRead::wrong_magic) return false;
     number = add_program(name, std::move(script.code), std::move(script.lines));
     return true;
 }

@@ -110,8 +110,10 @@ FileHandle open_file(const std::string& path, std::uint32_t creation, std::uint3
         errno = error;
         return invalid_file;
     }
-    // F_SETFL takes only the status flags of these, so the file reads and writes blocking again.
-    if (fcntl(fd, F_SETFL, flags & ~O_NONBLOCK) != 0) {
+    // The flag does nothing to reads of a regular file, so a file opened only for reading keeps it:
+    // one call less per file. Writers get blocking I/O back, whatever the file system makes of the
+    // flag. F_SETFL takes only the status flags of these.
+    if (writing && fcntl(fd, F_SETFL, flags & ~O_NONBLOCK) != 0) {
         const int error = errno;
         close(fd);
         errno = error;
