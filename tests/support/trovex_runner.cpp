@@ -67,7 +67,8 @@ RunResult run_trovex(const std::filesystem::path& directory, const std::vector<s
                      const std::string& standard_input) {
     TempDir io;
     io.write("stdin", standard_input);
-    std::string command = "cd " + quote(directory.string()) + " && " + quote(TROVEX_BINARY);
+    // A run that hangs fails its test (exit code 124) instead of stalling the whole suite.
+    std::string command = "cd " + quote(directory.string()) + " && timeout -k 5 120 " + quote(TROVEX_BINARY);
     for (const std::string& argument : arguments) command += " " + quote(argument);
     command += " <" + quote((io.path() / "stdin").string()) + " >" + quote((io.path() / "stdout").string());
     const int status = std::system(command.c_str());
