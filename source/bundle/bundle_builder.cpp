@@ -41,10 +41,12 @@ public:
     std::string bytes;
 };
 
-// Copies size bytes from the start of source to out's position in chunks.
-void copy_data(Archive& source, Archive& out, std::uint32_t size, std::vector<char>& buffer,
-               const std::string& source_name) {
-    for (std::uint32_t done = 0; done < size;) {
+// Copies source from its position on to out's position in chunks, until size bytes of it (done
+// of them copied before) are copied.
+void copy_data(Archive& source, Archive& out, std::uint32_t done, std::uint32_t size,
+               std::vector<char>& buffer, const std::string& source_name) {
+    if (buffer.empty()) buffer.resize(BundleBuilder::copy_chunk);
+    while (done < size) {
         const std::uint32_t wanted =
             std::min<std::uint32_t>(size - done, static_cast<std::uint32_t>(buffer.size()));
         const std::uint32_t got = source.checked_read(buffer.data(), wanted);
@@ -151,9 +153,12 @@ void BundleBuilder::add_file(FileSystem& fs, const std::string& source, const st
     const std::string bundle_path = normalize_path(path, false, false);
     BundleEntry* entry = find_or_create(fs, source_path, bundle_path);
     if (entry == nullptr || !entry->is_visible() || entry->directory || entry->size != 0) return;
-    const Archive file = fs.open(source_path, "r");
+    // The data is copied when the bundle is written, so only the size is wanted now; opening the
+    // file for it as well cost a quarter of a quick bundle's system calls.
+    std::uint64_t size = 0;
+    if (!fs.known_file_size(source_path, size))
+        size = static_cast<std::uint64_t>(fs.open(source_path, "r").size());
     log_detail << "  " << bundle_path << std::endl;
-    const auto size = static_cast<std::uint64_t>(file.size());
     // The format keeps sizes in 32 bits: a larger file would be written with a wrong size.
     if (size > max_file_size) {
         throw std::runtime_error("File " + source_path +
@@ -192,11 +197,14 @@ void BundleBuilder::write_bundle(FileSystem& fs, const std::string& destination)
     write_bytes(out, directory->bytes.data(), static_cast<std::uint32_t>(directory->bytes.size()));
 
     std::vector<char> buffer;
+    const auto* out_file = dynamic_cast<const FileDataStore*>(out.store());
     int last_percent = -1;
     for (const Job& job : jobs_) {
         const std::string progress = bundle_progress_line(job.offset, data_size_, last_percent);
         if (!progress.empty()) log_detail << progress << std::endl;
-        out.set_position(static_cast<std::int64_t>(data_start + job.offset));
+        // An empty file has nothing to copy.
+        if (job.size == 0) continue;
+        const std::uint64_t position = data_start + job.offset;
         Archive source = fs.open(job.source, "r");
         // A size that moved since the file was added would leave the directory lying about it.
         if (static_cast<std::uint64_t>(source.size()) != job.size) {
@@ -205,8 +213,17 @@ void BundleBuilder::write_bundle(FileSystem& fs, const std::string& destination)
                 " changed size while the bundle was built: " + std::to_string(job.size) +
                 " bytes when added, " + std::to_string(source.size()) + " now");
         }
-        if (buffer.empty() && job.size > 0) buffer.resize(copy_chunk);
-        copy_data(source, out, job.size, buffer, job.source);
+        // File to file the kernel copies the bytes once instead of twice through the buffer;
+        // whatever it could not copy goes through the buffer.
+        std::uint32_t done = 0;
+        const auto* source_file = dynamic_cast<const FileDataStore*>(source.store());
+        if (source_file != nullptr && out_file != nullptr) {
+            platform::copy_between_files(source_file->handle(), source.base(), out_file->handle(),
+                                         position, job.size, done);
+            source.set_position(done);
+        }
+        out.set_position(static_cast<std::int64_t>(position + done));
+        if (done < job.size) copy_data(source, out, done, job.size, buffer, job.source);
     }
     file.commit();
 }
