@@ -100,6 +100,25 @@ BundleEntry* BundleBuilder::find_or_create(FileSystem& fs, const std::string& so
         (prefix_length > 0 && !path.empty() && !is_path_separator(source[prefix_length - 1]))) {
         throw std::runtime_error("Path and name must match");
     }
+    // A walk adds a directory's files one after another: the directory reached for the previous
+    // path serves again while both paths agree up to their last component.
+    const size_t name_start = path.find_last_of("/\\") + 1;
+    const size_t source_directory_length = prefix_length + name_start;
+    index_.mutable_root();  // drops the index's lookups: the tree may change
+    if (last_directory_ != nullptr && name_start > 0 && name_start < path.size() &&
+        last_path_directory_.compare(0, std::string::npos, path, 0, name_start) == 0 &&
+        last_source_directory_.compare(0, std::string::npos, source, 0,
+                                       source_directory_length) == 0) {
+        const std::string_view name = std::string_view(path).substr(name_start);
+        if (!is_valid_bundle_name(name)) {
+            throw std::runtime_error("Cannot add " + source + " to a bundle: \"" +
+                                     std::string(name) + "\" is not a valid name in a bundle");
+        }
+        if (last_depth_ + 1 > BundleIndex::max_depth + 1u) throw too_deep(source);
+        return &find_or_create_in(fs, *last_directory_, last_prefix_ + std::string(name), name,
+                                  path);
+    }
+
     std::vector<std::string> components;
     for (size_t start = 0; start < path.size();) {
         const size_t end = std::min(path.find_first_of("/\\", start), path.size());
@@ -113,10 +132,7 @@ BundleEntry* BundleBuilder::find_or_create(FileSystem& fs, const std::string& so
                                      "\" is not a valid name in a bundle");
         }
     }
-    if (components.size() > BundleIndex::max_depth + 1u) {
-        throw std::runtime_error("Cannot add " + source + " to a bundle: more than " +
-                                 std::to_string(BundleIndex::max_depth) + " directories deep");
-    }
+    if (components.size() > BundleIndex::max_depth + 1u) throw too_deep(source);
 
     // With a trailing separator the prefix joins by concatenation, and an absolute source's
     // leading separator survives even when nothing precedes the bundle path.
@@ -125,27 +141,41 @@ BundleEntry* BundleBuilder::find_or_create(FileSystem& fs, const std::string& so
     BundleEntryMap* current = &index_.mutable_root();
     for (size_t index = 0; index < components.size(); ++index) {
         const std::string& component = components[index];
-        const std::string full = prefix + component;
-        auto found = current->find(component);
-        if (found == current->end()) {
-            BundleEntry entry;
-            if (!fs.exists(full)) {
-                log_detail << "  N/A " << path << std::endl;
-                entry.visible = 0;
-            } else if (fs.is_dir(full)) {
-                entry.directory = std::make_shared<BundleEntryMap>();
-            }
-            current->emplace(component, std::move(entry));
-            found = current->find(component);
-            if (found == current->end()) throw std::runtime_error("This should not be possible!");
-        }
-        BundleEntry& entry = found->second;
+        std::string full = prefix + component;
+        BundleEntry& entry = find_or_create_in(fs, *current, full, component, path);
         if (index + 1 == components.size()) return &entry;
         if (!entry.is_visible() || !entry.directory) return nullptr;
         current = entry.directory.get();
-        prefix = full + "\\";
+        prefix = std::move(full) + "\\";
+        if (index + 2 == components.size() && name_start > 0 && name_start < path.size()) {
+            last_directory_ = current;
+            last_prefix_ = prefix;
+            last_depth_ = index + 1;
+            last_path_directory_.assign(path, 0, name_start);
+            last_source_directory_.assign(source, 0, source_directory_length);
+        }
     }
     return nullptr;
+}
+
+BundleEntry& BundleBuilder::find_or_create_in(FileSystem& fs, BundleEntryMap& directory,
+                                              const std::string& full, std::string_view name,
+                                              const std::string& path) {
+    auto found = directory.find(name);
+    if (found != directory.end()) return found->second;
+    BundleEntry entry;
+    if (!fs.exists(full)) {
+        log_detail << "  N/A " << path << std::endl;
+        entry.visible = 0;
+    } else if (fs.is_dir(full)) {
+        entry.directory = std::make_shared<BundleEntryMap>();
+    }
+    return directory.emplace(std::string(name), std::move(entry)).first->second;
+}
+
+std::runtime_error BundleBuilder::too_deep(const std::string& source) {
+    return std::runtime_error("Cannot add " + source + " to a bundle: more than " +
+                              std::to_string(BundleIndex::max_depth) + " directories deep");
 }
 
 void BundleBuilder::add_file(FileSystem& fs, const std::string& source, const std::string& path) {

@@ -3,7 +3,9 @@
 #pragma once
 
 #include <cstdint>
+#include <stdexcept>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "bundle/bundle_index.h"
@@ -61,9 +63,23 @@ public:
     std::uint64_t data_size() const { return data_size_; }
 
 private:
+    // The entry of name in directory, created as find_or_create describes when missing; full is
+    // its source path.
+    BundleEntry& find_or_create_in(FileSystem& fs, BundleEntryMap& directory,
+                                   const std::string& full, std::string_view name,
+                                   const std::string& path);
+    static std::runtime_error too_deep(const std::string& source);
+
     BundleIndex index_;
     std::vector<Job> jobs_;
     std::uint64_t data_size_ = 0;
+    // The directory the last path with a directory part reached: the directory parts of its
+    // bundle path and its source path, the source prefix of its files, and its depth.
+    BundleEntryMap* last_directory_ = nullptr;
+    std::string last_path_directory_;
+    std::string last_source_directory_;
+    std::string last_prefix_;
+    size_t last_depth_ = 0;
 };
 
 // The progress line due before the job at offset in a data area of total bytes, or empty when its
