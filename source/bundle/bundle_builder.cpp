@@ -41,24 +41,45 @@ public:
     std::string bytes;
 };
 
-// Copies source from its position on to out's position in chunks, until size bytes of it (done
-// of them copied before) are copied.
-void copy_data(Archive& source, Archive& out, std::uint32_t done, std::uint32_t size,
-               std::vector<char>& buffer, const std::string& source_name) {
-    if (buffer.empty()) buffer.resize(BundleBuilder::copy_chunk);
-    while (done < size) {
-        const std::uint32_t wanted =
-            std::min<std::uint32_t>(size - done, static_cast<std::uint32_t>(buffer.size()));
-        const std::uint32_t got = source.checked_read(buffer.data(), wanted);
-        if (got == 0) {
-            throw std::runtime_error("File " + source_name + " ended after " +
-                                     std::to_string(done) + " of its " + std::to_string(size) +
-                                     " bytes while the bundle was written");
+// Copies files into the bundle at given positions.
+class DataCopier {
+public:
+    explicit DataCopier(Archive& out)
+        : out_(out), out_file_(dynamic_cast<const FileDataStore*>(out.store())) {}
+
+    void copy(Archive& source, std::uint64_t position, std::uint32_t size,
+              const std::string& source_name) {
+        // File to file the kernel copies the bytes once instead of twice through the buffer;
+        // whatever it could not copy goes through the buffer.
+        std::uint32_t done = 0;
+        const auto* source_file = dynamic_cast<const FileDataStore*>(source.store());
+        if (source_file != nullptr && out_file_ != nullptr) {
+            platform::copy_between_files(source_file->handle(), source.base(),
+                                         out_file_->handle(), position, size, done);
+            source.set_position(done);
         }
-        write_bytes(out, buffer.data(), got);
-        done += got;
+        out_.set_position(static_cast<std::int64_t>(position + done));
+        if (done == size) return;
+        if (buffer_.empty()) buffer_.resize(BundleBuilder::copy_chunk);
+        while (done < size) {
+            const std::uint32_t wanted =
+                std::min<std::uint32_t>(size - done, static_cast<std::uint32_t>(buffer_.size()));
+            const std::uint32_t got = source.checked_read(buffer_.data(), wanted);
+            if (got == 0) {
+                throw std::runtime_error("File " + source_name + " ended after " +
+                                         std::to_string(done) + " of its " + std::to_string(size) +
+                                         " bytes while the bundle was written");
+            }
+            write_bytes(out_, buffer_.data(), got);
+            done += got;
+        }
     }
-}
+
+private:
+    Archive& out_;
+    const FileDataStore* out_file_;
+    std::vector<char> buffer_;
+};
 
 class ListingWriter {
 public:
@@ -182,19 +203,17 @@ void BundleBuilder::add_file(FileSystem& fs, const std::string& source, const st
     const std::string source_path = normalize_path(source, false, true);
     const std::string bundle_path = normalize_path(path, false, false);
     BundleEntry* entry = find_or_create(fs, source_path, bundle_path);
-    if (entry == nullptr || !entry->is_visible() || entry->directory || entry->size != 0) return;
-    // The data is copied when the bundle is written, so only the size is wanted now; opening the
-    // file for it as well cost a quarter of a quick bundle's system calls.
-    std::uint64_t size = 0;
-    if (!fs.known_file_size(source_path, size))
-        size = static_cast<std::uint64_t>(fs.open(source_path, "r").size());
-    log_detail << "  " << bundle_path << std::endl;
-    // The format keeps sizes in 32 bits: a larger file would be written with a wrong size.
-    if (size > max_file_size) {
-        throw std::runtime_error("File " + source_path +
-                                 " is too large for a bundle: " + std::to_string(size) +
-                                 " bytes, at most " + std::to_string(max_file_size) + " fit");
+    if (entry == nullptr || !entry->is_visible() || entry->directory) return;
+    if (!sizes_when_added_) {
+        // The size comes with the open that copies the data; asking the disk for it now as well
+        // cost a tenth of a build. A file named again is settled then too.
+        jobs_.push_back({entry, 0, 0, source_path});
+        return;
     }
+    if (entry->size != 0) return;
+    const auto size = static_cast<std::uint64_t>(fs.open(source_path, "r").size());
+    log_detail << "  " << bundle_path << std::endl;
+    check_size(source_path, size);
     entry->offset = round_up_to_4(data_size_);
     entry->size = static_cast<std::uint32_t>(size);
     data_size_ = entry->offset + entry->size;
@@ -208,6 +227,7 @@ void BundleBuilder::add_entry(FileSystem& fs, const std::string& source, const s
 void BundleBuilder::write_bundle(FileSystem& fs, const std::string& destination) {
     index_.header() = BundleHeader();
     // The size trial: the header must name the directory's end before the directory is written.
+    // Offsets and sizes have fixed widths, so the size does not wait for the data.
     auto measure = std::make_shared<NullDataStore>();
     Archive trial("size trial", measure, 0, 0, true);
     index_.write_header(trial);
@@ -219,43 +239,64 @@ void BundleBuilder::write_bundle(FileSystem& fs, const std::string& destination)
 
     ReplacingFile file(destination);
     Archive& out = file.archive();
+    DataCopier copier(out);
+    if (sizes_when_added_) {
+        write_directory(out, data_start);
+        int last_percent = -1;
+        for (const Job& job : jobs_) {
+            const std::string progress = bundle_progress_line(job.offset, data_size_, last_percent);
+            if (!progress.empty()) log_detail << progress << std::endl;
+            // An empty file has nothing to copy.
+            if (job.size == 0) continue;
+            Archive source = fs.open(job.source, "r");
+            // A size that moved since the file was added would leave the directory lying about it.
+            if (static_cast<std::uint64_t>(source.size()) != job.size) {
+                throw std::runtime_error(
+                    "File " + job.source +
+                    " changed size while the bundle was built: " + std::to_string(job.size) +
+                    " bytes when added, " + std::to_string(source.size()) + " now");
+            }
+            copier.copy(source, data_start + job.offset, job.size, job.source);
+        }
+    } else {
+        // Each file is laid out as it is opened, and the directory, now knowing every place,
+        // goes in front of the data last. The rename at commit keeps the order unseen.
+        data_size_ = 0;
+        for (Job& job : jobs_) {
+            // Named before with data: it stays at its first place.
+            if (job.entry->size != 0) continue;
+            Archive source = fs.open(job.source, "r");
+            const auto size = static_cast<std::uint64_t>(source.size());
+            check_size(job.source, size);
+            job.offset = job.entry->offset = round_up_to_4(data_size_);
+            job.size = job.entry->size = static_cast<std::uint32_t>(size);
+            data_size_ = job.offset + job.size;
+            if (job.size != 0) copier.copy(source, data_start + job.offset, job.size, job.source);
+        }
+        out.set_position(0);
+        write_directory(out, data_start);
+    }
+    file.commit();
+}
+
+void BundleBuilder::write_directory(Archive& out, std::uint64_t data_start) const {
     // Header and directory go out in one write: field by field they cost a system call each.
     auto directory = std::make_shared<GrowingMemoryStore>();
     Archive memory("bundle directory", directory, 0, 0, true);
     index_.write_header(memory);
     index_.write_directory(memory, data_start);
+    if (directory->bytes.size() != index_.header().directory_end)
+        throw ErrorWithCStack("The bundle directory came out at another size than measured");
     write_bytes(out, directory->bytes.data(), static_cast<std::uint32_t>(directory->bytes.size()));
+}
 
-    std::vector<char> buffer;
-    const auto* out_file = dynamic_cast<const FileDataStore*>(out.store());
-    int last_percent = -1;
-    for (const Job& job : jobs_) {
-        const std::string progress = bundle_progress_line(job.offset, data_size_, last_percent);
-        if (!progress.empty()) log_detail << progress << std::endl;
-        // An empty file has nothing to copy.
-        if (job.size == 0) continue;
-        const std::uint64_t position = data_start + job.offset;
-        Archive source = fs.open(job.source, "r");
-        // A size that moved since the file was added would leave the directory lying about it.
-        if (static_cast<std::uint64_t>(source.size()) != job.size) {
-            throw std::runtime_error(
-                "File " + job.source +
-                " changed size while the bundle was built: " + std::to_string(job.size) +
-                " bytes when added, " + std::to_string(source.size()) + " now");
-        }
-        // File to file the kernel copies the bytes once instead of twice through the buffer;
-        // whatever it could not copy goes through the buffer.
-        std::uint32_t done = 0;
-        const auto* source_file = dynamic_cast<const FileDataStore*>(source.store());
-        if (source_file != nullptr && out_file != nullptr) {
-            platform::copy_between_files(source_file->handle(), source.base(), out_file->handle(),
-                                         position, job.size, done);
-            source.set_position(done);
-        }
-        out.set_position(static_cast<std::int64_t>(position + done));
-        if (done < job.size) copy_data(source, out, done, job.size, buffer, job.source);
+void BundleBuilder::check_size(const std::string& source, std::uint64_t size) {
+    // The format keeps sizes in 32 bits: a larger file would be written with a wrong size.
+    if (size > max_file_size) {
+        throw std::runtime_error("File " + source + " is too large for a bundle: " +
+                                 std::to_string(size) + " bytes, at most " +
+                                 std::to_string(max_file_size) + " fit");
     }
-    file.commit();
 }
 
 void BundleBuilder::write_listing(const std::string& destination) const {

@@ -147,17 +147,6 @@ bool DiskFileSystem::look_up(const std::string& path, EntryInfo& info) {
     return true;
 }
 
-bool DiskFileSystem::known_file_size(const std::string& path, std::uint64_t& size) {
-    std::string joined;
-    platform::PathInfo info;
-    if (platform::look_up(on_disk(path, joined), info) != platform::LookupResult::found ||
-        info.is_directory) {
-        return false;
-    }
-    size = info.size;
-    return true;
-}
-
 bool DiskFileSystem::look_up_and_open(const std::string& path, EntryInfo& info, Archive& file) {
     std::string joined;
     const std::string& full = on_disk(path, joined);

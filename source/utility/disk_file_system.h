@@ -19,8 +19,6 @@ public:
     bool look_up(const std::string& path, EntryInfo& info) override;
     // Opening answers for a readable file; a missing, unreadable or directory path is looked up.
     bool look_up_and_open(const std::string& path, EntryInfo& info, Archive& file) override;
-    // One lookup on disk; false for a directory and for any failure.
-    bool known_file_size(const std::string& path, std::uint64_t& size) override;
     // Throws DiskError "Cannot determine if path is dir " + path for failures other than "not
     // found".
     bool is_dir(const std::string& path) override;

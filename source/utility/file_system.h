@@ -36,9 +36,6 @@ public:
     virtual bool look_up_and_open(const std::string& path, EntryInfo& info, Archive&) {
         return look_up(path, info);
     }
-    // The size of the file at path where the file system learns it more cheaply than by opening
-    // the file; false for a directory, a missing path, or when it cannot tell (then open it).
-    virtual bool known_file_size(const std::string&, std::uint64_t&) { return false; }
     virtual bool is_dir(const std::string&) { return false; }
     // Where the file really lies: the path of its container, with the file's offset and size in
     // it (a disk file: offset 0 and size 0xffffffff).

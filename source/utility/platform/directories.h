@@ -20,8 +20,6 @@ struct PathInfo {
     bool is_directory = false;
     // 100-nanosecond intervals since 1601-01-01 UTC (a Windows FILETIME).
     std::uint64_t last_write_time = 0;
-    // In bytes; 0 for a directory.
-    std::uint64_t size = 0;
 };
 
 struct DirectoryEntry {

@@ -386,7 +386,6 @@ LookupResult look_up(const std::string& path, PathInfo& info) {
     }
     info.is_directory = S_ISDIR(status.st_mode);
     info.last_write_time = posix::filetime(status.st_mtim);
-    info.size = info.is_directory ? 0 : static_cast<std::uint64_t>(status.st_size);
     return LookupResult::found;
 }
 
@@ -399,7 +398,6 @@ LookupResult look_up_link(const std::string& path, PathInfo& info, bool& is_link
     is_link = S_ISLNK(status.st_mode);
     info.is_directory = S_ISDIR(status.st_mode);
     info.last_write_time = posix::filetime(status.st_mtim);
-    info.size = info.is_directory ? 0 : static_cast<std::uint64_t>(status.st_size);
     return LookupResult::found;
 }
 
