@@ -248,7 +248,8 @@ TEST(BundleBuilderTest, PlacingFilesAsAddedOrAsWrittenGivesTheSameBytes) {
         bytes[detail] = dir.read("out.bundle");
     }
     EXPECT_EQ(bytes[0], bytes[1]);
-    // The directory ends at 98, so data starts at 100: b, then a, then the empty file's second place.
+    // The directory ends at 98, so data starts at 100: b, then a, then the empty file's second
+    // place.
     const std::string expected = test::Bytes()
                                      .header(2, 98)
                                      .file("a", 104, 5)
