@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # Builds the fuzz programs when needed and runs one target on one core for a number of seconds.
 # Usage: fuzz/run.sh TARGET SECONDS [libFuzzer flags...]
-# New inputs go to build-fuzz/corpus/TARGET (the committed seeds in fuzz/corpus/TARGET stay as
-# they are), crashes to build-fuzz/artifacts/TARGET/, the whole output to build-fuzz/logs/TARGET.log.
+# The programs are those of the sanitizer build (build-sanitize/). New inputs go to
+# build-sanitize/fuzz/corpus/TARGET (the committed seeds in fuzz/corpus/TARGET stay as they are),
+# crashes to build-sanitize/fuzz/artifacts/TARGET/, the output to build-sanitize/fuzz/logs/TARGET.log.
 # On a crash, hang, leak or sanitizer report the output and the reproducer (base64 and hex) are
 # printed and the exit code is not 0.
 set -euo pipefail
@@ -20,7 +21,9 @@ if [ ! -d "fuzz/corpus/$target" ]; then
     exit 2
 fi
 
-bash scripts/setup --fuzz >/dev/null
+# Several runs may start at once: one builds, the others wait for it.
+mkdir -p build-sanitize
+flock build-sanitize/.fuzz-setup.lock bash scripts/setup --fuzz >/dev/null
 
 # The text formats have dictionaries of their words and marks.
 dictionary=()
@@ -30,15 +33,17 @@ case "$target" in
     script_compiler) dictionary=(-dict=fuzz/dictionaries/script.dict) ;;
 esac
 
-corpus=build-fuzz/corpus/$target
-artifacts=build-fuzz/artifacts/$target
-log=build-fuzz/logs/$target.log
-mkdir -p "$corpus" "$artifacts" build-fuzz/logs
+work=build-sanitize/fuzz
+corpus=$work/corpus/$target
+artifacts=$work/artifacts/$target
+log=$work/logs/$target.log
+mkdir -p "$corpus" "$artifacts" "$work/logs"
 rm -f "$artifacts"/*
 
-# An input that takes 10 s or 2 GB is a hang or an unbounded allocation.
+# An input that takes 30 s or 2 GB is a hang or an unbounded allocation. Using up a load's
+# whole define budget takes about 10 s under the sanitizers on a busy machine, and is no fault.
 status=0
-"build-fuzz/fuzz_$target" -max_total_time="$seconds" -timeout=10 -rss_limit_mb=2048 -max_len=4096 \
+"build-sanitize/fuzz_$target" -max_total_time="$seconds" -timeout=30 -rss_limit_mb=2048 -max_len=4096 \
     -print_final_stats=1 -artifact_prefix="$artifacts/" "${dictionary[@]}" "$@" \
     "$corpus" "fuzz/corpus/$target" >"$log" 2>&1 || status=$?
 
@@ -46,7 +51,7 @@ if [ "$status" -ne 0 ]; then
     cat "$log"
     for reproducer in "$artifacts"/*; do
         [ -f "$reproducer" ] || continue
-        echo "==== reproducer $reproducer (replay: build-fuzz/fuzz_$target FILE); base64:"
+        echo "==== reproducer $reproducer (replay: build-sanitize/fuzz_$target FILE); base64:"
         base64 "$reproducer"
         echo "==== hex:"
         od -A x -t x1z -v "$reproducer" | head -n 256

@@ -30,6 +30,8 @@ constexpr int max_depth = 1000;  // as for text: deeper trees exhaust the stack
 class StringDataStore : public DataStore {
 public:
     std::uint32_t write(std::uint64_t offset, const void* data, std::uint32_t count) override {
+        if (count == 0)  // an empty string may come without storage
+            return 0;
         if (bytes.size() < offset + count)
             bytes.resize(offset + count);
         std::memcpy(bytes.data() + offset, data, count);

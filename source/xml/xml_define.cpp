@@ -14,8 +14,10 @@ namespace {
 // A body that keeps producing its own name would expand forever. Legitimate content
 // re-expands a name only as often as it wrote it, so these limits are far from real use.
 constexpr int max_nested_expansions = 1000;
-// What the expansions of one load may add to its text, all together: bodies that name other
-// defines multiply, and a page of content would otherwise ask for gigabytes.
+// What the expansions of one load may write, all together: bodies that name other defines
+// multiply, and a page of content would otherwise ask for gigabytes. Every expanded text is
+// charged whole, since the parser reads it again: an expansion that keeps re-opening the text
+// behind it would otherwise re-read megabytes for a few bytes of growth each time.
 constexpr size_t max_growth = 64u << 20;
 
 [[noreturn]] void too_large() {
@@ -227,6 +229,7 @@ std::string XMLDefineList::expand(std::string_view original, std::string* applie
         changed->clear();
     const size_t limit = original.size() + (max_growth - std::min(grown_, max_growth));
     std::string text(original);
+    bool expanded = false;
     for (size_t at = text.find('@'); at != std::string::npos; at = text.find('@', at + 1)) {
         size_t end = at + 1;
         while (end < text.size() && is_identifier_char(text[end]))
@@ -236,6 +239,7 @@ std::string XMLDefineList::expand(std::string_view original, std::string* applie
             continue;
         if (applied != nullptr)
             *applied = define->name;
+        expanded = true;
 
         // Nothing before an occurrence can hold the name, so each search starts just before
         // it; occurrences inside what was just inserted count as the body naming itself.
@@ -253,8 +257,11 @@ std::string XMLDefineList::expand(std::string_view original, std::string* applie
             from = position + 1 >= define->name.size() ? position + 1 - define->name.size() : 0;
         }
     }
-    if (text.size() > original.size())
-        grown_ += text.size() - original.size();
+    if (expanded) {
+        grown_ += text.size();
+        if (grown_ > max_growth)
+            too_large();
+    }
     return text;
 }
 

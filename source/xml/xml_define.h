@@ -48,8 +48,8 @@ public:
 
     // Expands every @name reference that names a visible define; applied receives the name of
     // the last define used and changed the regions replaced. Throws std::runtime_error for a
-    // wrong argument count, a bad expression, an expansion that never ends, and once all the
-    // expansions since the list was cleared have added more than 64 MB.
+    // wrong argument count, a bad expression, an expansion that never ends, and once the texts
+    // expanded since the list was cleared come to more than 64 MB.
     std::string expand(std::string_view text, std::string* applied = nullptr,
                        Regions* changed = nullptr) const;
 
@@ -67,7 +67,7 @@ public:
 private:
     std::vector<std::unique_ptr<XMLDefine>> defines_;
     std::vector<std::int32_t> marks_;
-    // Bytes the expansions have added so far; a load's includes share it with the includer.
+    // Bytes of expanded text so far; a load's includes share it with the includer.
     mutable size_t grown_ = 0;
 };
 

@@ -159,25 +159,6 @@ TEST(BundleFileSystemTest, SwitchesSilenceTheBundle) {
     EXPECT_TRUE(bundle.fs.hides("gone.txt"));
 }
 
-TEST(BundleFileSystemTest, MountedOverTheDiskItAnswersFirstAndHiddenNamesEndTheSearch) {
-    test::TempDir dir;
-    dir.write("gone.txt", "still on disk");
-    dir.write("notes.xml", "<notes/>");
-    dir.write("data/units.xml", "disk units");
-    kam::DiskFileSystem disk(dir.path().string());
-    kam::VirtualFileSystem vfs;
-    auto* bundle = new BundleFileSystem(&disk);
-    bundle->load(test::archive_of(sample_bundle()), 1);
-    vfs.mount("/", bundle, true);
-    vfs.mount("/", &disk, false);
-
-    EXPECT_FALSE(vfs.exists("gone.txt"));
-    EXPECT_FALSE(vfs.open("gone.txt", "r").has_store());
-    EXPECT_EQ(read_all(vfs.open("notes.xml", "r")), "<notes/>");
-    EXPECT_EQ(read_all(vfs.open("Data/Units.xml", "r")), "UNITS");
-    EXPECT_TRUE(vfs.is_dir("data"));
-}
-
 // Every truncation of a good bundle and many random corruptions of it: each loads, or fails with
 // one of the clear errors; each file of what loads opens and reads, or fails the same way.
 TEST(BundleFileSystemTest, CorruptBundlesFailWithClearErrors) {

@@ -62,11 +62,4 @@ TEST(CodeBufferTest, OperandLimitsAcceptTheMaximumAndRejectOneMore) {
     }
 }
 
-TEST(CodeBufferTest, LineTableIsOptional) {
-    CodeBuffer buffer(false);
-    buffer.write_count(Opcode::call, 2, 9);
-    EXPECT_EQ(buffer.code(), (Bytes{45, 2}));
-    EXPECT_TRUE(buffer.lines().empty());
-}
-
 }  // namespace

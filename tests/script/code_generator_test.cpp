@@ -15,7 +15,6 @@ using Bytes = std::vector<std::uint8_t>;
 struct Generated {
     bool ok = false;
     Bytes code;
-    std::vector<std::int32_t> lines;
     std::string errors;
 };
 
@@ -29,7 +28,6 @@ Generated generate_source(const std::string& source, const std::string& earlier_
     result.ok = kam::script::generate(parser, code);
     EXPECT_TRUE(code.generated());
     result.code = code.code();
-    result.lines = code.lines();
     result.errors = parser.error_text();
     return result;
 }
@@ -59,16 +57,6 @@ TEST(CodeGeneratorTest, RecordsAndCodeOfSmallPrograms) {
         EXPECT_TRUE(result.ok) << source << "\n" << result.errors;
         EXPECT_EQ(result.code, expected) << source;
     }
-}
-
-TEST(CodeGeneratorTest, LineTableMarksTheFirstByteOfEachRecordAndInstruction) {
-    const Generated result = generate_source("f() { g(); }\ng() {}");
-    const std::vector<std::int32_t> expected = {0, -1, -1, -1, -1, -1, -1, -1, -1, -1,  // record f
-                                                0, -1, -1, -1, -1, -1, -1, -1, -1, -1,  // record g
-                                                0,                                      // record 0
-                                                1, -1, 1, -1, -1, 1, -1, 1, 1, 1,       // f, line 1
-                                                2, -1, 2, 2};                           // g, line 2
-    EXPECT_EQ(result.lines, expected);
 }
 
 TEST(CodeGeneratorTest, FailuresJoinTheParsersErrorText) {

@@ -32,21 +32,9 @@ Bytes with_u32(Bytes bytes, size_t at, std::uint32_t value) {
     return bytes;
 }
 
-TEST(CompiledScriptTest, LayoutWithAndWithoutDebugSection) {
-    const Bytes header = {'K', 'X', 'E', 0, 5, 0, 0, 0, 24, 0, 0, 0, 0, 0, 0, 0};
-    Bytes expected = header;
-    expected.insert(expected.end(), code.begin(), code.end());
-    expected.insert(expected.end(), {0, 0, 0, 0, 0, 0, 0, 'a', '.', 'k', 's', 'f', 0});
-    for (std::int32_t line : lines) {
-        for (int i = 0; i < 4; ++i)
-            expected.push_back(static_cast<std::uint8_t>(static_cast<std::uint32_t>(line) >> (8 * i)));
-    }
-    EXPECT_EQ(sound_image(), expected);
-    // Stripping leaves the code as it is and drops the section.
-    Bytes stripped(expected.begin(), expected.begin() + 21);
-    stripped[8] = 0;
-    EXPECT_EQ(compiled_script_image(code, {}, "a.ksf", false), stripped);
-
+// The golden compiled files pin the layout for one code size; the padding before the debug
+// section depends on the size.
+TEST(CompiledScriptTest, DebugSectionIsAlignedAfterTheCode) {
     for (const auto& [size, offset] : {std::pair{1, 20}, {4, 20}, {5, 24}, {8, 24}}) {
         EXPECT_EQ(compiled_debug_offset(static_cast<std::uint64_t>(size)),
                   static_cast<std::uint64_t>(offset));

@@ -3,8 +3,6 @@
 
 #include <gtest/gtest.h>
 
-#include <fstream>
-
 #include "script/script_error.h"
 #include "script/script_test_support.h"
 
@@ -14,19 +12,12 @@ using kam::script::Parser;
 using kam::script::StringScanner;
 using Bytes = std::vector<std::uint8_t>;
 
-std::string read_data(const std::string& name) {
-    std::ifstream in(std::string(TROVEX_SOURCE_DIR) + "/tests/script/data/" + name, std::ios::binary);
-    std::stringstream text;
-    text << in.rdbuf();
-    return text.str();
-}
-
 // The golden listings were derived by hand from the code rules, line by line.
 TEST(ImInstructionTest, ListingsOfCompletePrograms) {
     for (const char* name : {"statements", "expressions", "loops", "two_variable_for"}) {
-        const auto result = test::compile_script(read_data(std::string(name) + ".ksf"));
+        const auto result = test::compile_script(test::read_data(std::string(name) + ".ksf"));
         EXPECT_TRUE(result.accepted) << name << "\n" << result.errors;
-        EXPECT_EQ(result.listing, read_data(std::string(name) + ".lst")) << name;
+        EXPECT_EQ(result.listing, test::read_data(std::string(name) + ".lst")) << name;
     }
 }
 
@@ -57,9 +48,6 @@ Bytes code_of(const std::string& source) {
 
 TEST(ImInstructionTest, CodeOfSmallFunctions) {
     const std::pair<const char*, Bytes> cases[] = {
-        {"f() {}", {39, 0, 10, 0}},
-        // Parameters, after the parameter list, and the end of the body block.
-        {"f(a) {}", {39, 1, 39, 1, 39, 1, 10, 0}},
         // A block without objects resizes nothing; one with objects grows and shrinks back.
         {"f() { { } { object y; } }", {39, 0, 39, 1, 10, 0}},
         // Objects get references; functions only their value.

@@ -1,20 +1,12 @@
 // Whatever a script author types, a compile ends with a result and its messages.
 #include <gtest/gtest.h>
 
-#include <fstream>
 #include <random>
 
 #include "script/script_error.h"
 #include "script/script_test_support.h"
 
 namespace {
-
-std::string read_data(const std::string& name) {
-    std::ifstream in(std::string(TROVEX_SOURCE_DIR) + "/tests/script/data/" + name, std::ios::binary);
-    std::stringstream text;
-    text << in.rdbuf();
-    return text.str();
-}
 
 // Parses, lists and, when accepted, generates; a refused source must say why.
 void check_compile(const std::string& source) {
@@ -39,7 +31,7 @@ void check_compile(const std::string& source) {
 std::vector<std::string> valid_samples() {
     std::vector<std::string> samples;
     for (const char* name : {"statements", "expressions", "loops", "two_variable_for"}) {
-        samples.push_back(read_data(std::string(name) + ".ksf"));
+        samples.push_back(test::read_data(std::string(name) + ".ksf"));
     }
     return samples;
 }

@@ -70,11 +70,6 @@ TEST(ScannerTest, TokensOfTheLanguage) {
     }
 }
 
-TEST(ScannerTest, FailureMessageNamesSourceAndLine) {
-    EXPECT_EQ(scan_all("\n\n[", "a.ksf"), "!a.ksf(3): Unrecognized token end");
-    EXPECT_EQ(scan_all("\n[", ""), "!(2): Unrecognized token end");
-}
-
 TEST(ScannerTest, PositionsCountFromTheTokensFirstCharacter) {
     StringScanner scanner("ab c\n  d<e");
     const std::pair<int, int> expected[] = {{1, 1}, {1, 4}, {2, 3}, {2, 4}, {2, 5}, {2, 6}};
@@ -83,16 +78,6 @@ TEST(ScannerTest, PositionsCountFromTheTokensFirstCharacter) {
         EXPECT_EQ(token.line, line) << token.text;
         EXPECT_EQ(token.column, column) << token.text;
     }
-}
-
-TEST(ScannerTest, PeekScansOnceAndAdvanceMovesOn) {
-    StringScanner scanner("a b");
-    EXPECT_EQ(scanner.peek().text, "a");
-    EXPECT_EQ(scanner.peek().text, "a");
-    scanner.advance();
-    EXPECT_EQ(scanner.peek().text, "b");
-    scanner.advance();
-    EXPECT_EQ(scanner.peek().kind, token::end);
 }
 
 }  // namespace

@@ -1,6 +1,7 @@
 // Compiles script sources in memory for the script tests.
 #pragma once
 
+#include <fstream>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -16,6 +17,14 @@ struct CompileResult {
     std::string errors;
     std::string listing;
 };
+
+// A file of tests/script/data.
+inline std::string read_data(const std::string& name) {
+    std::ifstream in(std::string(TROVEX_SOURCE_DIR) + "/tests/script/data/" + name, std::ios::binary);
+    std::stringstream text;
+    text << in.rdbuf();
+    return text.str();
+}
 
 inline CompileResult compile_script(const std::string& source, const std::string& name = "t.ksf") {
     kam::script::StringScanner scanner(source, name);

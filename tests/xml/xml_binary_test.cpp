@@ -21,13 +21,6 @@ const char* const rich =
     "<r a=\"r\" b='x'>\n <xdefine name=\"m(p, pq)\" expression=\"$pq + $p\"/>\n"
     " <e n=\"1\" n=\"@m(1, 2)\">t<![CDATA[<c>]]></e>\n <f/>text\xE9</r>";
 
-TEST(XMLBinaryTest, StoresTheSmallestFileAsDocumented) {
-    kam::XMLDocument document;
-    ASSERT_TRUE(document.parse_memory("<a/>"));
-    EXPECT_EQ(write(document), std::string("XML\x01", 4) + u32(1) + std::string("a\0", 2) + u32(1) +
-                                   u32(0) + u32(0) + u32(0) + u32(0));
-}
-
 TEST(XMLBinaryTest, SharesStringsInOrderOfFirstUseAndKeepsDefinesInline) {
     kam::XMLDocument document;
     ASSERT_TRUE(
