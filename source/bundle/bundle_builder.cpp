@@ -136,20 +136,20 @@ BundleEntry* BundleBuilder::find_or_create(FileSystem& fs, const std::string& so
                                      std::string(name) + "\" is not a valid name in a bundle");
         }
         if (last_depth_ + 1 > BundleIndex::max_depth + 1u) throw too_deep(source);
-        return &find_or_create_in(fs, *last_directory_, last_prefix_ + std::string(name), name,
-                                  path);
+        return &find_or_create_in(fs, *last_directory_, last_prefix_, name, path);
     }
 
-    std::vector<std::string> components;
+    std::vector<std::string_view> components;
     for (size_t start = 0; start < path.size();) {
         const size_t end = std::min(path.find_first_of("/\\", start), path.size());
-        if (end > start) components.push_back(path.substr(start, end - start));
+        if (end > start) components.push_back(std::string_view(path).substr(start, end - start));
         start = end + 1;
     }
-    for (const std::string& component : components) {
+    for (const std::string_view component : components) {
         // A reader refuses such names as corrupt, so they are never written.
         if (!is_valid_bundle_name(component)) {
-            throw std::runtime_error("Cannot add " + source + " to a bundle: \"" + component +
+            throw std::runtime_error("Cannot add " + source + " to a bundle: \"" +
+                                     std::string(component) +
                                      "\" is not a valid name in a bundle");
         }
     }
@@ -161,13 +161,13 @@ BundleEntry* BundleBuilder::find_or_create(FileSystem& fs, const std::string& so
         normalize_path(std::string_view(source).substr(0, prefix_length), true, true);
     BundleEntryMap* current = &index_.mutable_root();
     for (size_t index = 0; index < components.size(); ++index) {
-        const std::string& component = components[index];
-        std::string full = prefix + component;
-        BundleEntry& entry = find_or_create_in(fs, *current, full, component, path);
+        const std::string_view component = components[index];
+        BundleEntry& entry = find_or_create_in(fs, *current, prefix, component, path);
         if (index + 1 == components.size()) return &entry;
         if (!entry.is_visible() || !entry.directory) return nullptr;
         current = entry.directory.get();
-        prefix = std::move(full) + "\\";
+        prefix += component;
+        prefix += '\\';
         if (index + 2 == components.size() && name_start > 0 && name_start < path.size()) {
             last_directory_ = current;
             last_prefix_ = prefix;
@@ -180,10 +180,12 @@ BundleEntry* BundleBuilder::find_or_create(FileSystem& fs, const std::string& so
 }
 
 BundleEntry& BundleBuilder::find_or_create_in(FileSystem& fs, BundleEntryMap& directory,
-                                              const std::string& full, std::string_view name,
+                                              const std::string& prefix, std::string_view name,
                                               const std::string& path) {
     auto found = directory.find(name);
     if (found != directory.end()) return found->second;
+    // Joined only here: most names are found, and a join is an allocation.
+    const std::string full = concat(prefix, name);
     BundleEntry entry;
     if (!fs.exists(full)) {
         log_detail << "  N/A " << path << std::endl;

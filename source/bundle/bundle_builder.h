@@ -67,10 +67,10 @@ public:
     std::uint64_t data_size() const { return data_size_; }
 
 private:
-    // The entry of name in directory, created as find_or_create describes when missing; full is
-    // its source path.
+    // The entry of name in directory, created as find_or_create describes when missing; prefix +
+    // name is its source path.
     BundleEntry& find_or_create_in(FileSystem& fs, BundleEntryMap& directory,
-                                   const std::string& full, std::string_view name,
+                                   const std::string& prefix, std::string_view name,
                                    const std::string& path);
     static std::runtime_error too_deep(const std::string& source);
     static void check_size(const std::string& source, std::uint64_t size);
