@@ -200,8 +200,11 @@ bool FileFilter::consider_canonical(const std::string& canonical) {
             return false;
         }
     }
-    if (contains(settings_.ignore_names, file_name(canonical)) ||
-        contains(settings_.ignore_extensions, extension(canonical))) {
+    // Most builds ignore no names: a name cut out for nothing is an allocation per file.
+    if ((!settings_.ignore_names.empty() &&
+         contains(settings_.ignore_names, file_name(canonical))) ||
+        (!settings_.ignore_extensions.empty() &&
+         contains(settings_.ignore_extensions, extension(canonical)))) {
         log_verbose << "Ignoring file " << canonical << std::endl;
         return false;
     }
