@@ -41,22 +41,45 @@ public:
     std::string bytes;
 };
 
-// Copies size bytes from the start of source to out's position in chunks.
-void copy_data(Archive& source, Archive& out, std::uint32_t size, std::vector<char>& buffer,
-               const std::string& source_name) {
-    for (std::uint32_t done = 0; done < size;) {
-        const std::uint32_t wanted =
-            std::min<std::uint32_t>(size - done, static_cast<std::uint32_t>(buffer.size()));
-        const std::uint32_t got = source.checked_read(buffer.data(), wanted);
-        if (got == 0) {
-            throw std::runtime_error("File " + source_name + " ended after " +
-                                     std::to_string(done) + " of its " + std::to_string(size) +
-                                     " bytes while the bundle was written");
+// Copies files into the bundle at given positions.
+class DataCopier {
+public:
+    explicit DataCopier(Archive& out)
+        : out_(out), out_file_(dynamic_cast<const FileDataStore*>(out.store())) {}
+
+    void copy(Archive& source, std::uint64_t position, std::uint32_t size,
+              const std::string& source_name) {
+        // File to file the kernel copies the bytes once instead of twice through the buffer;
+        // whatever it could not copy goes through the buffer.
+        std::uint32_t done = 0;
+        const auto* source_file = dynamic_cast<const FileDataStore*>(source.store());
+        if (source_file != nullptr && out_file_ != nullptr) {
+            platform::copy_between_files(source_file->handle(), source.base(),
+                                         out_file_->handle(), position, size, done);
+            source.set_position(done);
         }
-        write_bytes(out, buffer.data(), got);
-        done += got;
+        out_.set_position(static_cast<std::int64_t>(position + done));
+        if (done == size) return;
+        if (buffer_.empty()) buffer_.resize(BundleBuilder::copy_chunk);
+        while (done < size) {
+            const std::uint32_t wanted =
+                std::min<std::uint32_t>(size - done, static_cast<std::uint32_t>(buffer_.size()));
+            const std::uint32_t got = source.checked_read(buffer_.data(), wanted);
+            if (got == 0) {
+                throw std::runtime_error("File " + source_name + " ended after " +
+                                         std::to_string(done) + " of its " + std::to_string(size) +
+                                         " bytes while the bundle was written");
+            }
+            write_bytes(out_, buffer_.data(), got);
+            done += got;
+        }
     }
-}
+
+private:
+    Archive& out_;
+    const FileDataStore* out_file_;
+    std::vector<char> buffer_;
+};
 
 class ListingWriter {
 public:
@@ -98,23 +121,39 @@ BundleEntry* BundleBuilder::find_or_create(FileSystem& fs, const std::string& so
         (prefix_length > 0 && !path.empty() && !is_path_separator(source[prefix_length - 1]))) {
         throw std::runtime_error("Path and name must match");
     }
-    std::vector<std::string> components;
+    // A walk adds a directory's files one after another: the directory reached for the previous
+    // path serves again while both paths agree up to their last component.
+    const size_t name_start = path.find_last_of("/\\") + 1;
+    const size_t source_directory_length = prefix_length + name_start;
+    index_.mutable_root();  // drops the index's lookups: the tree may change
+    if (last_directory_ != nullptr && name_start > 0 && name_start < path.size() &&
+        last_path_directory_.compare(0, std::string::npos, path, 0, name_start) == 0 &&
+        last_source_directory_.compare(0, std::string::npos, source, 0,
+                                       source_directory_length) == 0) {
+        const std::string_view name = std::string_view(path).substr(name_start);
+        if (!is_valid_bundle_name(name)) {
+            throw std::runtime_error("Cannot add " + source + " to a bundle: \"" +
+                                     std::string(name) + "\" is not a valid name in a bundle");
+        }
+        if (last_depth_ + 1 > BundleIndex::max_depth + 1u) throw too_deep(source);
+        return &find_or_create_in(fs, *last_directory_, last_prefix_, name, path);
+    }
+
+    std::vector<std::string_view> components;
     for (size_t start = 0; start < path.size();) {
         const size_t end = std::min(path.find_first_of("/\\", start), path.size());
-        if (end > start) components.push_back(path.substr(start, end - start));
+        if (end > start) components.push_back(std::string_view(path).substr(start, end - start));
         start = end + 1;
     }
-    for (const std::string& component : components) {
+    for (const std::string_view component : components) {
         // A reader refuses such names as corrupt, so they are never written.
         if (!is_valid_bundle_name(component)) {
-            throw std::runtime_error("Cannot add " + source + " to a bundle: \"" + component +
+            throw std::runtime_error("Cannot add " + source + " to a bundle: \"" +
+                                     std::string(component) +
                                      "\" is not a valid name in a bundle");
         }
     }
-    if (components.size() > BundleIndex::max_depth + 1u) {
-        throw std::runtime_error("Cannot add " + source + " to a bundle: more than " +
-                                 std::to_string(BundleIndex::max_depth) + " directories deep");
-    }
+    if (components.size() > BundleIndex::max_depth + 1u) throw too_deep(source);
 
     // With a trailing separator the prefix joins by concatenation, and an absolute source's
     // leading separator survives even when nothing precedes the bundle path.
@@ -122,44 +161,61 @@ BundleEntry* BundleBuilder::find_or_create(FileSystem& fs, const std::string& so
         normalize_path(std::string_view(source).substr(0, prefix_length), true, true);
     BundleEntryMap* current = &index_.mutable_root();
     for (size_t index = 0; index < components.size(); ++index) {
-        const std::string& component = components[index];
-        const std::string full = prefix + component;
-        auto found = current->find(component);
-        if (found == current->end()) {
-            BundleEntry entry;
-            if (!fs.exists(full)) {
-                log_detail << "  N/A " << path << std::endl;
-                entry.visible = 0;
-            } else if (fs.is_dir(full)) {
-                entry.directory = std::make_shared<BundleEntryMap>();
-            }
-            current->emplace(component, std::move(entry));
-            found = current->find(component);
-            if (found == current->end()) throw std::runtime_error("This should not be possible!");
-        }
-        BundleEntry& entry = found->second;
+        const std::string_view component = components[index];
+        BundleEntry& entry = find_or_create_in(fs, *current, prefix, component, path);
         if (index + 1 == components.size()) return &entry;
         if (!entry.is_visible() || !entry.directory) return nullptr;
         current = entry.directory.get();
-        prefix = full + "\\";
+        prefix += component;
+        prefix += '\\';
+        if (index + 2 == components.size() && name_start > 0 && name_start < path.size()) {
+            last_directory_ = current;
+            last_prefix_ = prefix;
+            last_depth_ = index + 1;
+            last_path_directory_.assign(path, 0, name_start);
+            last_source_directory_.assign(source, 0, source_directory_length);
+        }
     }
     return nullptr;
+}
+
+BundleEntry& BundleBuilder::find_or_create_in(FileSystem& fs, BundleEntryMap& directory,
+                                              const std::string& prefix, std::string_view name,
+                                              const std::string& path) {
+    auto found = directory.find(name);
+    if (found != directory.end()) return found->second;
+    // Joined only here: most names are found, and a join is an allocation.
+    const std::string full = concat(prefix, name);
+    BundleEntry entry;
+    if (!fs.exists(full)) {
+        log_detail << "  N/A " << path << std::endl;
+        entry.visible = 0;
+    } else if (fs.is_dir(full)) {
+        entry.directory = std::make_shared<BundleEntryMap>();
+    }
+    return directory.emplace(std::string(name), std::move(entry)).first->second;
+}
+
+std::runtime_error BundleBuilder::too_deep(const std::string& source) {
+    return std::runtime_error("Cannot add " + source + " to a bundle: more than " +
+                              std::to_string(BundleIndex::max_depth) + " directories deep");
 }
 
 void BundleBuilder::add_file(FileSystem& fs, const std::string& source, const std::string& path) {
     const std::string source_path = normalize_path(source, false, true);
     const std::string bundle_path = normalize_path(path, false, false);
     BundleEntry* entry = find_or_create(fs, source_path, bundle_path);
-    if (entry == nullptr || !entry->is_visible() || entry->directory || entry->size != 0) return;
-    const Archive file = fs.open(source_path, "r");
-    log_detail << "  " << bundle_path << std::endl;
-    const auto size = static_cast<std::uint64_t>(file.size());
-    // The format keeps sizes in 32 bits: a larger file would be written with a wrong size.
-    if (size > max_file_size) {
-        throw std::runtime_error("File " + source_path +
-                                 " is too large for a bundle: " + std::to_string(size) +
-                                 " bytes, at most " + std::to_string(max_file_size) + " fit");
+    if (entry == nullptr || !entry->is_visible() || entry->directory) return;
+    if (!sizes_when_added_) {
+        // The size comes with the open that copies the data; asking the disk for it now as well
+        // cost a tenth of a build. A file named again is settled then too.
+        jobs_.push_back({entry, 0, 0, source_path});
+        return;
     }
+    if (entry->size != 0) return;
+    const auto size = static_cast<std::uint64_t>(fs.open(source_path, "r").size());
+    log_detail << "  " << bundle_path << std::endl;
+    check_size(source_path, size);
     entry->offset = round_up_to_4(data_size_);
     entry->size = static_cast<std::uint32_t>(size);
     data_size_ = entry->offset + entry->size;
@@ -173,6 +229,7 @@ void BundleBuilder::add_entry(FileSystem& fs, const std::string& source, const s
 void BundleBuilder::write_bundle(FileSystem& fs, const std::string& destination) {
     index_.header() = BundleHeader();
     // The size trial: the header must name the directory's end before the directory is written.
+    // Offsets and sizes have fixed widths, so the size does not wait for the data.
     auto measure = std::make_shared<NullDataStore>();
     Archive trial("size trial", measure, 0, 0, true);
     index_.write_header(trial);
@@ -184,31 +241,64 @@ void BundleBuilder::write_bundle(FileSystem& fs, const std::string& destination)
 
     ReplacingFile file(destination);
     Archive& out = file.archive();
+    DataCopier copier(out);
+    if (sizes_when_added_) {
+        write_directory(out, data_start);
+        int last_percent = -1;
+        for (const Job& job : jobs_) {
+            const std::string progress = bundle_progress_line(job.offset, data_size_, last_percent);
+            if (!progress.empty()) log_detail << progress << std::endl;
+            // An empty file has nothing to copy.
+            if (job.size == 0) continue;
+            Archive source = fs.open(job.source, "r");
+            // A size that moved since the file was added would leave the directory lying about it.
+            if (static_cast<std::uint64_t>(source.size()) != job.size) {
+                throw std::runtime_error(
+                    "File " + job.source +
+                    " changed size while the bundle was built: " + std::to_string(job.size) +
+                    " bytes when added, " + std::to_string(source.size()) + " now");
+            }
+            copier.copy(source, data_start + job.offset, job.size, job.source);
+        }
+    } else {
+        // Each file is laid out as it is opened, and the directory, now knowing every place,
+        // goes in front of the data last. The rename at commit keeps the order unseen.
+        data_size_ = 0;
+        for (Job& job : jobs_) {
+            // Named before with data: it stays at its first place.
+            if (job.entry->size != 0) continue;
+            Archive source = fs.open(job.source, "r");
+            const auto size = static_cast<std::uint64_t>(source.size());
+            check_size(job.source, size);
+            job.offset = job.entry->offset = round_up_to_4(data_size_);
+            job.size = job.entry->size = static_cast<std::uint32_t>(size);
+            data_size_ = job.offset + job.size;
+            if (job.size != 0) copier.copy(source, data_start + job.offset, job.size, job.source);
+        }
+        out.set_position(0);
+        write_directory(out, data_start);
+    }
+    file.commit();
+}
+
+void BundleBuilder::write_directory(Archive& out, std::uint64_t data_start) const {
     // Header and directory go out in one write: field by field they cost a system call each.
     auto directory = std::make_shared<GrowingMemoryStore>();
     Archive memory("bundle directory", directory, 0, 0, true);
     index_.write_header(memory);
     index_.write_directory(memory, data_start);
+    if (directory->bytes.size() != index_.header().directory_end)
+        throw ErrorWithCStack("The bundle directory came out at another size than measured");
     write_bytes(out, directory->bytes.data(), static_cast<std::uint32_t>(directory->bytes.size()));
+}
 
-    std::vector<char> buffer;
-    int last_percent = -1;
-    for (const Job& job : jobs_) {
-        const std::string progress = bundle_progress_line(job.offset, data_size_, last_percent);
-        if (!progress.empty()) log_detail << progress << std::endl;
-        out.set_position(static_cast<std::int64_t>(data_start + job.offset));
-        Archive source = fs.open(job.source, "r");
-        // A size that moved since the file was added would leave the directory lying about it.
-        if (static_cast<std::uint64_t>(source.size()) != job.size) {
-            throw std::runtime_error(
-                "File " + job.source +
-                " changed size while the bundle was built: " + std::to_string(job.size) +
-                " bytes when added, " + std::to_string(source.size()) + " now");
-        }
-        if (buffer.empty() && job.size > 0) buffer.resize(copy_chunk);
-        copy_data(source, out, job.size, buffer, job.source);
+void BundleBuilder::check_size(const std::string& source, std::uint64_t size) {
+    // The format keeps sizes in 32 bits: a larger file would be written with a wrong size.
+    if (size > max_file_size) {
+        throw std::runtime_error("File " + source + " is too large for a bundle: " +
+                                 std::to_string(size) + " bytes, at most " +
+                                 std::to_string(max_file_size) + " fit");
     }
-    file.commit();
 }
 
 void BundleBuilder::write_listing(const std::string& destination) const {

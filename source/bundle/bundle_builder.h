@@ -3,11 +3,14 @@
 #pragma once
 
 #include <cstdint>
+#include <stdexcept>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "bundle/bundle_index.h"
 #include "utility/file_system.h"
+#include "utility/output_streams.h"
 
 namespace kam {
 
@@ -19,7 +22,8 @@ public:
     // One file whose data goes into the bundle.
     struct Job {
         BundleEntry* entry;    // in the builder's tree
-        std::uint64_t offset;  // relative to the data area
+        // Relative to the data area; known once written, or when added under the detail log.
+        std::uint64_t offset;
         std::uint32_t size;
         std::string source;
     };
@@ -40,7 +44,8 @@ public:
 
     // The entries and, the first time, the file's data (appended after the data added before).
     // Hidden entries, directories and files added before get none; an empty file stays without
-    // data. Throws std::runtime_error naming the source for a file of 4 GiB or more.
+    // data. Under the detail log the file is measured now and a file of 4 GiB or more throws
+    // std::runtime_error naming the source; otherwise both happen when the bundle is written.
     void add_file(FileSystem& fs, const std::string& source, const std::string& path);
     // The entries only.
     void add_entry(FileSystem& fs, const std::string& source, const std::string& path);
@@ -48,8 +53,9 @@ public:
     // Writes the bundle to destination (a native path) with progress on log_detail, copying each
     // job's data from fs. The file is written beside the destination and renamed over it only when
     // complete and flushed: a failure removes it and leaves the destination as it was. Throws the
-    // file layer's errors, and std::runtime_error naming the file when a source's size is not the
-    // size it had when it was added.
+    // file layer's errors, std::runtime_error naming a file of 4 GiB or more, and, under the
+    // detail log, std::runtime_error naming the file when a source's size is not the size it had
+    // when it was added.
     void write_bundle(FileSystem& fs, const std::string& destination);
     // Writes the text listing of the tree to destination (a native path), replacing it the same
     // way.
@@ -57,13 +63,33 @@ public:
 
     const BundleIndex& index() const { return index_; }
     const std::vector<Job>& jobs() const { return jobs_; }
-    // The data area's size: the end of the last file added.
+    // The data area's size: the end of the last file placed.
     std::uint64_t data_size() const { return data_size_; }
 
 private:
+    // The entry of name in directory, created as find_or_create describes when missing; prefix +
+    // name is its source path.
+    BundleEntry& find_or_create_in(FileSystem& fs, BundleEntryMap& directory,
+                                   const std::string& prefix, std::string_view name,
+                                   const std::string& path);
+    static std::runtime_error too_deep(const std::string& source);
+    static void check_size(const std::string& source, std::uint64_t size);
+    // The header and the directory, their data placed after data_start.
+    void write_directory(Archive& out, std::uint64_t data_start) const;
+
     BundleIndex index_;
+    // Under the detail log the data is placed as files are added, so that the progress has its
+    // total; else as they are copied, which spares a lookup per file.
+    bool sizes_when_added_ = log_detail.shown();
     std::vector<Job> jobs_;
     std::uint64_t data_size_ = 0;
+    // The directory the last path with a directory part reached: the directory parts of its
+    // bundle path and its source path, the source prefix of its files, and its depth.
+    BundleEntryMap* last_directory_ = nullptr;
+    std::string last_path_directory_;
+    std::string last_source_directory_;
+    std::string last_prefix_;
+    size_t last_depth_ = 0;
 };
 
 // The progress line due before the job at offset in a data area of total bytes, or empty when its

@@ -63,7 +63,7 @@ void build_file_log_bundle(const BundleSettings& settings) {
     log_verbose << "------- Bundle start -------" << std::endl;
     log_verbose << "Adding directory" << std::endl;
     filter.set_add_data(false);
-    filter.walk();
+    filter.walk(settings.log_union);
     filter.set_add_data(true);
     add_optional_log(filter, settings.prepend_log);
     filter.add_from_log(settings.log_file);

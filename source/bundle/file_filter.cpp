@@ -54,7 +54,16 @@ FileFilter::FileFilter(BundleBuilder& builder, const BundleSettings& settings)
       own_bundle_(normalize_path(make_absolute(bundle_destination(settings)), false, true)),
       own_listing_(normalize_path(make_absolute(listing_destination(settings)), false, true)) {}
 
-void FileFilter::walk() {
+void FileFilter::walk(bool remember) {
+    // Walking a tree of tens of thousands of files again costs as much as packing the files the
+    // first walk took in.
+    if (!remembered_walk_.empty()) {
+        replay_walk();
+        return;
+    }
+    const auto note = [&](WalkStep::Kind kind, const std::string& path) {
+        if (remember) remembered_walk_.push_back({kind, path, {}});
+    };
     struct Pending {
         std::string directory;  // below the root, canonical, with a trailing separator
         std::shared_ptr<const Ancestor> ancestors;
@@ -89,6 +98,7 @@ void FileFilter::walk() {
                 files.push_back(std::move(name));
             }
         }
+        if (remember) remembered_walk_.push_back({WalkStep::files, prefix, listed});
         listed_.note_files(prefix, std::move(listed));
         // Listings come sorted with case folded, so names that differ only in case are
         // neighbours; in a bundle they are one name, and only one of them can go in.
@@ -100,7 +110,9 @@ void FileFilter::walk() {
                     report_case_clash(prefix + name, "files");
                 continue;
             }
-            previous_taken = consider_canonical(prefix + name);
+            const std::string path = prefix + name;
+            note(WalkStep::file, path);
+            previous_taken = consider_canonical(path);
             previous = name;
         }
         previous.clear();
@@ -114,13 +126,15 @@ void FileFilter::walk() {
             }
             previous = name;
             previous_taken = false;
-            if (!accepts_directory(path))
+            if (!accepts_directory(path)) {
+                note(WalkStep::ignored_directory, path);
                 continue;
+            }
             std::shared_ptr<const Ancestor> ancestors = current.ancestors;
             if (platform::file_identity(path, identity)) {
                 if (is_among(ancestors, identity)) {
-                    log_verbose << "Ignoring file " << path
-                                << ", it leads back to a directory above it" << std::endl;
+                    note(WalkStep::leading_back, path);
+                    report_leading_back(path);
                     continue;
                 }
                 ancestors = std::make_shared<const Ancestor>(Ancestor{identity, ancestors});
@@ -131,6 +145,25 @@ void FileFilter::walk() {
         }
     }
     listed_.forget_files();
+}
+
+void FileFilter::replay_walk() {
+    // Case clashes are said once per run anyway, so they need no step.
+    for (WalkStep& step : remembered_walk_) {
+        switch (step.kind) {
+            case WalkStep::files: listed_.note_files(step.path, std::move(step.names)); break;
+            case WalkStep::file: consider_canonical(step.path); break;
+            case WalkStep::ignored_directory: accepts_directory(step.path); break;
+            case WalkStep::leading_back: report_leading_back(step.path); break;
+        }
+    }
+    remembered_walk_.clear();
+    listed_.forget_files();
+}
+
+void FileFilter::report_leading_back(const std::string& path) {
+    log_verbose << "Ignoring file " << path << ", it leads back to a directory above it"
+                << std::endl;
 }
 
 void FileFilter::report_case_clash(const std::string& path, const char* what) {
@@ -167,8 +200,11 @@ bool FileFilter::consider_canonical(const std::string& canonical) {
             return false;
         }
     }
-    if (contains(settings_.ignore_names, file_name(canonical)) ||
-        contains(settings_.ignore_extensions, extension(canonical))) {
+    // Most builds ignore no names: a name cut out for nothing is an allocation per file.
+    if ((!settings_.ignore_names.empty() &&
+         contains(settings_.ignore_names, file_name(canonical))) ||
+        (!settings_.ignore_extensions.empty() &&
+         contains(settings_.ignore_extensions, extension(canonical)))) {
         log_verbose << "Ignoring file " << canonical << std::endl;
         return false;
     }

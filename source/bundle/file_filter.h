@@ -2,6 +2,7 @@
 // rules and the expansions of logged paths, and hands each accepted file to a BundleBuilder.
 #pragma once
 
+#include <cstdint>
 #include <optional>
 #include <set>
 #include <string>
@@ -26,8 +27,10 @@ public:
     // Considers every file under the root, depth first: a directory's files (in listing order)
     // before its subdirectories, sibling directories in reverse listing order. Directories that are
     // ignored, and links that lead back to a directory above them, are not entered. Of names that
-    // differ only in case one is taken, and the clash is reported on the error stream.
-    void walk();
+    // differ only in case one is taken, and the clash is reported on the error stream. With
+    // remember, the walk's listings and verdicts are kept, and the next walk goes through them
+    // again, saying what this one said, instead of reading the disk a second time.
+    void walk(bool remember = false);
 
     // Considers the files of every open element of the log, in order, with data, after expanding
     // each path (expand). Throws the errors of read_load_log.
@@ -44,6 +47,15 @@ public:
     std::set<std::string> expand(const std::string& path);
 
 private:
+    // One step of a remembered walk.
+    struct WalkStep {
+        enum Kind : std::uint8_t { files, file, ignored_directory, leading_back } kind;
+        std::string path;                // the directory of files, else the path
+        std::vector<std::string> names;  // files: as noted
+    };
+
+    void replay_walk();
+    void report_leading_back(const std::string& path);
     void expand(const std::string& path, bool allow_local, std::set<std::string>& names);
     bool accepts_directory(const std::string& canonical);
     bool consider_canonical(const std::string& canonical);
@@ -64,6 +76,7 @@ private:
     std::string own_listing_;
     // The root's local directory's subdirectories, listed on first use.
     std::optional<std::vector<std::string>> languages_;
+    std::vector<WalkStep> remembered_walk_;
     // Paths whose case clash was reported.
     std::set<std::string> reported_;
 };

@@ -83,11 +83,81 @@ void write_compiled_script(Archive& file, const std::vector<std::uint8_t>& code,
     write_bytes(file, image.data(), static_cast<std::uint32_t>(image.size()));
 }
 
+namespace {
+
+// What the header says of the file's layout, once checked against the file's size.
+struct Layout {
+    std::uint32_t code_size = 0;
+    std::uint32_t debug_offset = 0;
+    std::int64_t code_end = 0;
+    bool with_debug = false;  // a debug section is there and wanted
+};
+
+// bytes holds the first min(file size, 16) bytes of the file. False for a file of another kind.
+bool checked_layout(const Archive& file, const std::uint8_t* bytes, bool read_debug, Layout& layout) {
+    const std::int64_t file_size = file.size();
+    if (file_size < 4) damaged(file, "the file ends inside the header");
+    if (std::memcmp(bytes, magic, 4) != 0) return false;
+    if (file_size < header_size) damaged(file, "the file ends inside the header");
+    layout.code_size = get_u32(bytes + 4);
+    layout.debug_offset = get_u32(bytes + 8);
+    layout.code_end = header_size + static_cast<std::int64_t>(layout.code_size);
+    if (layout.code_end > file_size) {
+        damaged(file, "the header promises " + std::to_string(layout.code_size) +
+                          " bytes of code, the file holds " + std::to_string(file_size - header_size));
+    }
+    layout.with_debug = read_debug && layout.debug_offset != 0;
+    if (layout.with_debug && (layout.debug_offset < layout.code_end ||
+                              static_cast<std::int64_t>(layout.debug_offset) + 4 > file_size)) {
+        damaged(file, "the debug section at " + std::to_string(layout.debug_offset) + " lies outside the file");
+    }
+    return true;
+}
+
+[[noreturn]] void table_does_not_fit(const Archive& file, std::uint32_t code_size) {
+    damaged(file, "the line table of " + std::to_string(code_size) + " lines does not fit in the file");
+}
+
+}  // namespace
+
+CompiledScriptRead check_compiled_script(Archive& file, bool read_debug) {
+    const std::int64_t file_size = file.size();
+    // Two small reads, the header and the start of the debug section: the code and the line table
+    // are only measured against the file's size, never copied.
+    std::uint8_t header[header_size] = {};
+    file.set_position(0);
+    read_bytes(file, header, static_cast<std::uint32_t>(std::min<std::int64_t>(file_size, header_size)));
+    Layout layout;
+    if (!checked_layout(file, header, read_debug, layout)) return CompiledScriptRead::wrong_magic;
+    if (!layout.with_debug) return CompiledScriptRead::loaded;
+    // A sound path's zero byte lies before the space the line table takes at the file's end, and
+    // within the longest path; a short path, the usual one, is found by the first read.
+    const std::int64_t table_size = 4 * std::int64_t{layout.code_size};
+    const std::int64_t path_start = std::int64_t{layout.debug_offset} + 4;
+    const std::int64_t path_room =
+        std::max<std::int64_t>(std::min<std::int64_t>(file_size - table_size - path_start, longest_source_path + 1), 0);
+    constexpr std::int64_t short_path = 508;
+    std::uint8_t first[4 + short_path];
+    const std::int64_t first_size = 4 + std::min(path_room, short_path);
+    file.set_position(layout.debug_offset);
+    read_bytes(file, first, static_cast<std::uint32_t>(first_size));
+    if (get_u32(first) != 0) return CompiledScriptRead::loaded;  // a format this tool does not know
+    if (std::memchr(first + 4, 0, static_cast<size_t>(first_size - 4)) != nullptr) {
+        return CompiledScriptRead::loaded;
+    }
+    if (path_room > short_path) {
+        std::vector<std::uint8_t> rest(static_cast<size_t>(path_room - short_path));
+        read_bytes(file, rest.data(), static_cast<std::uint32_t>(rest.size()));
+        if (std::memchr(rest.data(), 0, rest.size()) != nullptr) return CompiledScriptRead::loaded;
+    }
+    if (path_room > longest_source_path) damaged(file, "the source path in the debug section is not terminated");
+    table_does_not_fit(file, layout.code_size);
+}
+
 CompiledScriptRead read_compiled_script(Archive& file, bool read_debug, CompiledScript& script) {
     script = CompiledScript();
     file.set_position(0);
     const std::int64_t file_size = file.size();
-    if (file_size < 4) damaged(file, "the file ends inside the header");
     // A compiled script of ordinary size comes in one read; only a larger one takes a second, sized
     // by what its header promises once that is known to fit in the file. The buffers are not
     // cleared: only bytes that were read are looked at.
@@ -95,19 +165,12 @@ CompiledScriptRead read_compiled_script(Archive& file, bool read_debug, Compiled
     std::unique_ptr<std::uint8_t[]> first(new std::uint8_t[had]);
     std::uint8_t* body = first.get();
     read_bytes(file, body, static_cast<std::uint32_t>(had));
-    if (std::memcmp(body, magic, 4) != 0) return CompiledScriptRead::wrong_magic;
-    if (file_size < header_size) damaged(file, "the file ends inside the header");
-    const std::uint32_t code_size = get_u32(body + 4);
-    const std::uint32_t debug_offset = get_u32(body + 8);
-    const std::int64_t code_end = header_size + static_cast<std::int64_t>(code_size);
-    if (code_end > file_size) {
-        damaged(file, "the header promises " + std::to_string(code_size) + " bytes of code, the file holds " +
-                          std::to_string(file_size - header_size));
-    }
-    const bool with_debug = read_debug && debug_offset != 0;
-    if (with_debug && (debug_offset < code_end || static_cast<std::int64_t>(debug_offset) + 4 > file_size)) {
-        damaged(file, "the debug section at " + std::to_string(debug_offset) + " lies outside the file");
-    }
+    Layout layout;
+    if (!checked_layout(file, body, read_debug, layout)) return CompiledScriptRead::wrong_magic;
+    const std::uint32_t code_size = layout.code_size;
+    const std::uint32_t debug_offset = layout.debug_offset;
+    const std::int64_t code_end = layout.code_end;
+    const bool with_debug = layout.with_debug;
     const std::uint64_t table_size = 4 * std::uint64_t{code_size};
     std::int64_t end = code_end;
     if (with_debug) {
@@ -134,9 +197,7 @@ CompiledScriptRead read_compiled_script(Archive& file, bool read_debug, Compiled
         path, 0, std::min<size_t>(static_cast<size_t>(section_end - path), longest_source_path + 1)));
     if (path_end == nullptr) damaged(file, "the source path in the debug section is not terminated");
     const std::uint8_t* table = path_end + 1;
-    if (static_cast<std::uint64_t>(section_end - table) < table_size) {
-        damaged(file, "the line table of " + std::to_string(code_size) + " lines does not fit in the file");
-    }
+    if (static_cast<std::uint64_t>(section_end - table) < table_size) table_does_not_fit(file, code_size);
     script.source_path.assign(reinterpret_cast<const char*>(path), static_cast<size_t>(path_end - path));
     std::vector<std::int32_t> lines(code_size);
     if constexpr (std::endian::native == std::endian::little) {

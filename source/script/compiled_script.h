@@ -84,4 +84,9 @@ enum class CompiledScriptRead { loaded, wrong_magic };
 // format other than 0, the debug section is not read.
 CompiledScriptRead read_compiled_script(Archive& file, bool read_debug, CompiledScript& script);
 
+// Checks the file as read_compiled_script does: the same answer, and a CompiledScriptError for every
+// file it would refuse (naming the first fault found here). Reads only the header and the debug
+// section's path: for callers that need to know a compiled file is sound, not what it holds.
+CompiledScriptRead check_compiled_script(Archive& file, bool read_debug);
+
 }  // namespace kam::script

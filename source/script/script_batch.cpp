@@ -39,7 +39,10 @@ void ScriptBatch::compile_file(const std::string& path, const std::string& shown
         known = found;
     }
     if (!up_to_date) log_verbose << "Compiling " << shown << std::endl;
-    ScriptRTE("not_used", mode_).load(stem, known);
+    // Only loaded to be compiled or checked: nothing runs the program.
+    ScriptRTE scripts("not_used", mode_);
+    scripts.set_check_compiled_only(true);
+    scripts.load(stem, known);
 }
 
 void ScriptBatch::compile_directory(const std::string& directory) {

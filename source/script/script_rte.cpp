@@ -106,6 +106,9 @@ int ScriptRTE::load(const std::string& script, std::span<VirtualFileSystem::Foun
         } catch (const CompiledScriptError& error) {
             // Rebuilt from the source like a file of the wrong kind: it is only derived data.
             if (!source.found()) throw Error(error.what() + no_source());
+        } catch (const DiskError&) {
+            // Unreadable, or no regular file at all: saving over it says why when it fails too.
+            if (!source.found()) throw;
         }
     }
     // Nothing stays open while the source is compiled and its compiled file written.
@@ -125,9 +128,10 @@ bool ScriptRTE::read_compiled(const std::string& name, VirtualFileSystem::Found&
                               int& number) {
     Archive file = VirtualFileSystem::instance().open(compiled, "r");
     CompiledScript script;
-    if (read_compiled_script(file, !ignore_debug_information_, script) == CompiledScriptRead::wrong_magic) {
-        return false;
-    }
+    const bool read_debug = !ignore_debug_information_;
+    const CompiledScriptRead read = check_compiled_only_ ? check_compiled_script(file, read_debug)
+                                                         : read_compiled_script(file, read_debug, script);
+    if (read == CompiledScriptRead::wrong_magic) return false;
     number = add_program(name, std::move(script.code), std::move(script.lines));
     return true;
 }

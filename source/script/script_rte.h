@@ -80,6 +80,10 @@ public:
     int mode() const { return mode_; }
     // Leaves line maps empty when compiled files are read.
     void set_ignore_debug_information(bool ignore) { ignore_debug_information_ = ignore; }
+    // An up-to-date compiled file is then only checked, as reading it would, without its code
+    // being read: its program holds no code and no lines. For callers that make sure compiled files
+    // are sound and never use the programs.
+    void set_check_compiled_only(bool check) { check_compiled_only_ = check; }
 
 private:
     int add_program(const std::string& name, std::vector<std::uint8_t> code, LineMap lines);
@@ -95,6 +99,7 @@ private:
     std::string root_;
     int mode_;
     bool ignore_debug_information_ = false;
+    bool check_compiled_only_ = false;
 };
 
 }  // namespace kam::script

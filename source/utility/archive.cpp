@@ -31,9 +31,9 @@ std::uint32_t NullDataStore::read(std::uint64_t, void*, std::uint32_t) {
 }
 
 FileDataStore::FileDataStore(const std::string& path, std::uint32_t creation, std::uint32_t access,
-                             std::uint32_t share)
+                             std::uint32_t share, platform::FileStatus* opened)
     : path_(path) {
-    file_ = platform::open_file(path, creation, access, share);
+    file_ = platform::open_file(path, creation, access, share, false, opened);
     if (file_ == platform::invalid_file) {
         const std::uint32_t error = platform::last_error();
         throw DiskError("Cannot open " + path + " with create mode: " + hex(creation) +

@@ -57,9 +57,10 @@ class FileDataStore : public FileDataStoreBase {
 public:
     // Opens the file with the Windows creation disposition, access rights and share mode of
     // platform/files.h. Throws DiskError "Cannot open " + path + " with create mode: 0x3, access:
-    // 0x80000000, share_mode: 0x1" (with the values given) when it cannot.
+    // 0x80000000, share_mode: 0x1" (with the values given) when it cannot. opened, when given,
+    // receives what opening learnt of the file, which saves asking for its size again.
     FileDataStore(const std::string& path, std::uint32_t creation, std::uint32_t access,
-                  std::uint32_t share);
+                  std::uint32_t share, platform::FileStatus* opened = nullptr);
     // Takes over a file opened with platform::open_file.
     FileDataStore(platform::FileHandle file, const std::string& path) : file_(file), path_(path) {}
     ~FileDataStore() override;

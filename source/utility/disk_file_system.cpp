@@ -1,6 +1,8 @@
 // The file system of a directory on disk.
 #include "utility/disk_file_system.h"
 
+#include <optional>
+
 #include "utility/cached_file_data_store.h"
 #include "utility/path.h"
 #include "utility/platform/directories.h"
@@ -56,6 +58,9 @@ Archive DiskFileSystem::open(const std::string& path, const std::string& mode) {
     const std::string full = root_ + path;
     const bool writing = has(mode, 'w') || has(mode, 'a') || has(mode, '+');
     std::shared_ptr<FileDataStoreBase> store;
+    // The size as the open found it: asking again costs a system call per file, and a bundle
+    // build opens tens of thousands.
+    std::optional<platform::FileStatus> opened;
     if (has(mode, 'c') && !writing) {
         store = std::make_shared<CachedFileDataStore>(full, 192, 64);
     } else {
@@ -70,10 +75,12 @@ Archive DiskFileSystem::open(const std::string& path, const std::string& mode) {
         } else if (has(mode, 'a')) {
             creation = platform::open_always;
         }
-        store = std::make_shared<FileDataStore>(full, creation, access, platform::share_read);
+        opened.emplace();
+        store = std::make_shared<FileDataStore>(full, creation, access, platform::share_read,
+                                                &*opened);
     }
     if (!store->is_open()) return Archive();
-    const auto size = static_cast<std::int64_t>(store->size());
+    const auto size = static_cast<std::int64_t>(opened ? opened->size : store->size());
     if (has(mode, 'a')) return Archive(path, store, static_cast<std::uint64_t>(size), 0, writing);
     return Archive(path, store, 0, size, writing);
 }

@@ -54,6 +54,8 @@ int LogBuffer::sync() {
     return 0;
 }
 
+bool LogBuffer::shown() const { return verbosity() >= level_; }
+
 LogStream::LogStream(int level) : std::ostream(&buffer_), buffer_(level) {}
 
 void print_framed_error(const std::string& text) {

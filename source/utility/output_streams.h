@@ -33,6 +33,8 @@ private:
 class LogBuffer : public std::stringbuf {
 public:
     explicit LogBuffer(int level) : level_(level) {}
+    // Whether a message flushed now would be printed.
+    bool shown() const;
 
 protected:
     int sync() override;
@@ -45,6 +47,7 @@ class LogStream : public std::ostream {
 public:
     explicit LogStream(int level);
     LogBuffer* buffer() { return &buffer_; }
+    bool shown() const { return buffer_.shown(); }
 
 private:
     LogBuffer buffer_;

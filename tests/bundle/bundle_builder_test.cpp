@@ -88,12 +88,9 @@ TEST(BundleBuilderTest, DataFollowsTheDirectoryInOrderOfAdditionFourByteAligned)
     builder.add_file(disk(), root + "a", "a");
     builder.add_file(disk(), root + "dir/xy", "DIR/xy");
     builder.add_file(disk(), root + "a", "a");  // added before: keeps its place, no second copy
-    ASSERT_EQ(builder.jobs().size(), 2u);
-    EXPECT_EQ(builder.jobs()[0].offset, 0u);
-    EXPECT_EQ(builder.jobs()[1].offset, 8u);
-    EXPECT_EQ(builder.data_size(), 11u);
 
     builder.write_bundle(disk(), (dir.path() / "out.bundle").string());
+    EXPECT_EQ(builder.data_size(), 11u);
     // Records: a before dir (2, 1, 2, 3, 3); the directory ends at 57, so data starts at 60.
     const std::string expected = test::Bytes()
                                      .header(2, 57)
@@ -198,20 +195,76 @@ TEST(BundleBuilderTest, BundlePathsMustBeTheSourcesTailOfValidNames) {
 }
 
 TEST(BundleBuilderTest, FilesTooLargeForThirtyTwoBitSizesAreRefused) {
+    const char* const message =
+        "File too_large is too large for a bundle: 4294967296 bytes, at most 4294967295 fit";
     PatternFileSystem fs;
     fs.sizes = {{"largest", 0xffffffffll}, {"too_large", 0x100000000ll}};
-    BundleBuilder builder;
-    builder.add_file(fs, "largest", "largest");
-    EXPECT_EQ(builder.jobs().at(0).size, 0xffffffffu);
-    try {
-        builder.add_file(fs, "too_large", "too_large");
-        FAIL();
-    } catch (const std::runtime_error& error) {
-        EXPECT_STREQ(
-            error.what(),
-            "File too_large is too large for a bundle: 4294967296 bytes, at most 4294967295 fit");
+    {
+        // Measured as they are added under the detail log.
+        CommandLine line(std::vector<std::string>{"-vv"});
+        testing::internal::CaptureStdout();
+        BundleBuilder builder;
+        builder.add_file(fs, "largest", "largest");
+        EXPECT_EQ(builder.jobs().at(0).size, 0xffffffffu);
+        try {
+            builder.add_file(fs, "too_large", "too_large");
+            ADD_FAILURE();
+        } catch (const std::runtime_error& error) {
+            EXPECT_STREQ(error.what(), message);
+        }
+        EXPECT_EQ(builder.jobs().size(), 1u);
+        testing::internal::GetCapturedStdout();
     }
-    EXPECT_EQ(builder.jobs().size(), 1u);
+    // Otherwise as they are written, before any of it is copied.
+    test::TempDir dir;
+    BundleBuilder builder;
+    builder.add_file(fs, "too_large", "too_large");
+    try {
+        builder.write_bundle(fs, (dir.path() / "out.bundle").string());
+        ADD_FAILURE();
+    } catch (const std::runtime_error& error) {
+        EXPECT_STREQ(error.what(), message);
+    }
+    EXPECT_EQ(fs.store->largest_read, 0u);
+    EXPECT_TRUE(files_in(dir).empty());
+}
+
+TEST(BundleBuilderTest, PlacingFilesAsAddedOrAsWrittenGivesTheSameBytes) {
+    test::TempDir dir;
+    dir.write("root/a", "aaaaa");
+    dir.write("root/empty", "");
+    dir.write("root/sub/b", "bb");
+    const std::string root = dir.path().string() + "/root/";
+    // Named twice: a file with data keeps its first place, an empty one takes the later place.
+    const char* const paths[] = {"empty", "sub/b", "a", "missing", "sub/b", "empty", "a"};
+    std::string bytes[2];
+    for (int detail = 0; detail < 2; ++detail) {
+        CommandLine line(std::vector<std::string>{detail ? "-vv" : "-v"});
+        testing::internal::CaptureStdout();
+        BundleBuilder builder;
+        for (const char* path : paths) builder.add_file(disk(), root + path, path);
+        builder.write_bundle(disk(), (dir.path() / "out.bundle").string());
+        testing::internal::GetCapturedStdout();
+        bytes[detail] = dir.read("out.bundle");
+    }
+    EXPECT_EQ(bytes[0], bytes[1]);
+    // The directory ends at 98, so data starts at 100: b, then a, then the empty file's second
+    // place.
+    const std::string expected = test::Bytes()
+                                     .header(2, 98)
+                                     .file("a", 104, 5)
+                                     .file("empty", 112, 0)
+                                     .file("missing", 100, 0, 0)
+                                     .dir("sub")
+                                     .file("b", 100, 2)
+                                     .end()
+                                     .end()
+                                     .raw(std::string(2, '\0'))
+                                     .raw("bb")
+                                     .raw(std::string(2, '\0'))
+                                     .raw("aaaaa")
+                                     .data;
+    EXPECT_EQ(bytes[0], expected);
 }
 
 TEST(BundleBuilderTest, DataIsCopiedInBoundedChunks) {
@@ -254,6 +307,9 @@ TEST(BundleBuilderTest, FailedBuildLeavesThePreviousBundleAndNoTemporaryFile) {
         dir.write("out.bundle", "the good old bundle");
         dir.write("out.bundle.tmp", "somebody's file");
         const std::string src = dir.path().string() + "/src/";
+        // Sizes are held from the adding only under the detail log.
+        CommandLine line(std::vector<std::string>{"-vv"});
+        testing::internal::CaptureStdout();
         BundleBuilder builder;
         builder.add_file(disk(), src + "a", "a");
         builder.add_file(disk(), src + "b", "b");
@@ -267,9 +323,26 @@ TEST(BundleBuilderTest, FailedBuildLeavesThePreviousBundleAndNoTemporaryFile) {
                       std::string::npos)
                 << error.what();
         }
+        testing::internal::GetCapturedStdout();
         EXPECT_EQ(dir.read("out.bundle"), "the good old bundle");
         EXPECT_EQ(dir.read("out.bundle.tmp"), "somebody's file");
         EXPECT_EQ(files_in(dir), (std::vector<std::string>{"out.bundle", "out.bundle.tmp", "src"}));
+    }
+    {
+        // Otherwise a file is measured as it is copied: the bundle holds it as it was then.
+        test::TempDir dir;
+        dir.write("src/b", "bbb");
+        BundleBuilder builder;
+        builder.add_file(disk(), dir.path().string() + "/src/b", "b");
+        dir.write("src/b", "bbbbbb");
+        builder.write_bundle(disk(), (dir.path() / "out.bundle").string());
+        EXPECT_EQ(dir.read("out.bundle"), test::Bytes()
+                                              .header(2, 33)
+                                              .file("b", 36, 6)
+                                              .end()
+                                              .raw(std::string(3, '\0'))
+                                              .raw("bbbbbb")
+                                              .data);
     }
 
     test::TempDir dir;

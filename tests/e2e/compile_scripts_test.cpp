@@ -6,6 +6,7 @@
 #include <iterator>
 
 #include "support/golden_bytes.h"
+#include "support/platform.h"
 #include "support/trovex_runner.h"
 
 namespace {
@@ -218,6 +219,39 @@ TEST(CompileScriptsTest, ACompiledFileThatCannotBeCreatedIsReported) {
         result.output.find("Cannot open s.kxe with create mode: 0x2, access: 0x40000000, share_mode: 0x1"),
         std::string::npos)
         << result.output;
+}
+
+// Opening a FIFO for reading waits for a writer: the tool must refuse it instead.
+TEST(CompileScriptsTest, PipesWhereFilesBelongAreRefusedWithoutWaiting) {
+    if (test::on_windows) GTEST_SKIP() << "makes FIFOs";
+    test::TempDir dir;
+    dir.write("d/x.ksf", good_source);
+    ASSERT_TRUE(test::make_fifo(dir.path() / "d/x.kxe"));
+    // Newer than its source, so -m would read it.
+    fs::last_write_time(dir.path() / "d/x.kxe", fs::last_write_time(dir.path() / "d/x.ksf") + std::chrono::hours(1));
+    const std::string unsaved = "Cannot save compiled script d\\x.kxe: ";
+    for (const auto& arguments : std::vector<std::vector<std::string>>{
+             {"compile-scripts", "-m", "d"}, {"compile-scripts", "d"}, {"compile-scripts", "-m", "d/x.ksf"}}) {
+        const auto result = test::run_trovex(dir.path(), arguments);
+        EXPECT_EQ(result.exit_code, 0) << arguments.back();
+        EXPECT_NE(result.output.find(unsaved), std::string::npos) << result.output;
+        EXPECT_NE(result.output.find(": Not a regular file"), std::string::npos) << result.output;
+    }
+
+    // A pipe as the source: a file argument fails, inside a directory the walk goes on.
+    dir.write("e/b.ksf", good_source);
+    ASSERT_TRUE(test::make_fifo(dir.path() / "e/a.ksf"));
+    const auto argument = test::run_trovex(dir.path(), {"compile-scripts", "e/a.ksf"});
+    EXPECT_EQ(argument.exit_code, 1);
+    EXPECT_NE(argument.output.find("Cannot open e\\a.ksf with create mode: 0x3"), std::string::npos)
+        << argument.output;
+    EXPECT_NE(argument.output.find("error code 0x20000001: Not a regular file"), std::string::npos)
+        << argument.output;
+    const auto walk = test::run_trovex(dir.path(), {"compile-scripts", "-a", "e"});
+    EXPECT_EQ(walk.exit_code, 0);
+    EXPECT_NE(walk.output.find("Not a regular file"), std::string::npos) << walk.output;
+    EXPECT_TRUE(dir.exists("e/b.kxe"));
+    EXPECT_FALSE(dir.exists("e/a.kxe"));
 }
 
 }  // namespace

@@ -106,4 +106,45 @@ TEST(CompiledScriptTest, EveryTruncationIsRefused) {
     }
 }
 
+// The check without the read must trust and refuse exactly the files the read does.
+TEST(CompiledScriptTest, CheckingAgreesWithReading) {
+    const Bytes image = sound_image();
+    const Bytes long_path = compiled_script_image(code, lines, std::string(700, 'p'), true);
+    std::vector<Bytes> files = {with_u32(image, 4, 0xfffffff0u), with_u32(image, 8, 20),
+                                with_u32(image, 24, 1), long_path};
+    for (const Bytes* whole : {&image, &long_path}) {
+        for (size_t size = 0; size < whole->size(); ++size) {
+            files.emplace_back(whole->begin(), whole->begin() + static_cast<std::ptrdiff_t>(size));
+        }
+    }
+    // The path's zero byte gone: unterminated within the longest path, or crowding out the table.
+    Bytes unterminated = long_path;
+    unterminated[24 + 4 + 700] = 'p';
+    files.push_back(unterminated);
+    files.push_back(with_u32(image, 8, 0x7fffffffu));
+    for (const Bytes& bytes : files) {
+        for (const bool read_debug : {true, false}) {
+            kam::Archive file("x.kxe", std::make_shared<kam::ConstMemoryDataStore>(bytes.data(), bytes.size()),
+                              0, static_cast<std::int64_t>(bytes.size()), false);
+            CompiledScript script;
+            bool read_fails = false, check_fails = false;
+            CompiledScriptRead read_answer{}, check_answer{};
+            try {
+                read_answer = read(bytes, script, read_debug);
+            } catch (const CompiledScriptError&) {
+                read_fails = true;
+            }
+            try {
+                check_answer = check_compiled_script(file, read_debug);
+            } catch (const CompiledScriptError&) {
+                check_fails = true;
+            }
+            EXPECT_EQ(check_fails, read_fails) << bytes.size() << " " << read_debug;
+            if (!read_fails && !check_fails) {
+                EXPECT_EQ(check_answer, read_answer) << bytes.size();
+            }
+        }
+    }
+}
+
 }  // namespace

@@ -1,6 +1,8 @@
 // What the tests must know of the system they run on.
 #pragma once
 
+#include <filesystem>
+
 namespace test {
 
 #ifdef _WIN32
@@ -13,5 +15,7 @@ constexpr bool on_windows = false;
 
 // Whether the tests run as Windows programs under Wine.
 bool under_wine();
+// Makes a named pipe (FIFO) at path; false where the file system has none (Windows).
+bool make_fifo(const std::filesystem::path& path);
 
 }  // namespace test

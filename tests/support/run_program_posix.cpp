@@ -2,6 +2,7 @@
 #include "support/run_program.h"
 #include "support/platform.h"
 
+#include <sys/stat.h>
 #include <sys/wait.h>
 
 #include <cstdlib>
@@ -9,6 +10,8 @@
 namespace test {
 
 bool under_wine() { return false; }
+
+bool make_fifo(const std::filesystem::path& path) { return mkfifo(path.c_str(), 0600) == 0; }
 
 namespace {
 

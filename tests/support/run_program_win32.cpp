@@ -38,6 +38,8 @@ HANDLE inheritable(const std::filesystem::path& path, bool writing) {
 
 }  // namespace
 
+bool make_fifo(const std::filesystem::path&) { return false; }
+
 bool under_wine() {
     const HMODULE ntdll = GetModuleHandleW(L"ntdll.dll");
     return ntdll != nullptr && GetProcAddress(ntdll, "wine_get_version") != nullptr;

@@ -55,9 +55,10 @@ RunResult run_trovex(const std::filesystem::path& directory, const std::vector<s
                      const std::string& standard_input) {
     TempDir io;
     io.write("stdin", standard_input);
+    // A run that hangs fails its test instead of stalling the whole suite.
     const int code = run_program(TROVEX_BINARY, arguments, directory, io.path() / "stdin",
-                                 io.path() / "stdout");
-    if (code == -1) throw std::runtime_error("trovex did not exit");
+                                 io.path() / "stdout", 120);
+    if (code == -1) throw std::runtime_error("trovex did not exit by itself within 120 seconds");
     RunResult result;
     result.exit_code = code;
     result.output = io.read("stdout");

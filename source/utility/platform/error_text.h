@@ -6,6 +6,11 @@
 
 namespace kam::platform {
 
+// The tool's own code (the application bit of Windows error codes) for a path that names a pipe,
+// device or socket where a file is expected: open_file refuses those without waiting for a peer.
+// error_text gives "Not a regular file" for it on every system.
+constexpr std::uint32_t not_a_regular_file = 0x20000001u;
+
 // The calling thread's last error code (errno here, GetLastError on Windows).
 std::uint32_t last_error();
 // Sets the calling thread's last error code.

@@ -19,6 +19,7 @@ std::uint32_t last_error() { return static_cast<std::uint32_t>(errno); }
 void set_last_error(std::uint32_t code) { errno = static_cast<int>(code); }
 
 std::string error_text(std::uint32_t code) {
+    if (code == not_a_regular_file) return "Not a regular file";
     char buffer[256] = {};
     std::string text = text_of(strerror_r(static_cast<int>(code), buffer, sizeof buffer), buffer);
     while (!text.empty() && (text.back() == '\n' || text.back() == '\r')) text.pop_back();

@@ -10,6 +10,7 @@ std::uint32_t last_error() { return GetLastError(); }
 void set_last_error(std::uint32_t code) { SetLastError(code); }
 
 std::string error_text(std::uint32_t code) {
+    if (code == not_a_regular_file) return "Not a regular file";
     char* buffer = nullptr;
     const DWORD length = FormatMessageA(
         FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,

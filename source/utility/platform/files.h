@@ -34,8 +34,10 @@ struct FileStatus {
     std::uint64_t last_write_time = 0;
 };
 
-// Opens a file (never a directory). sequential hints that the file is read front to back and the
-// caller caches it itself. status, when given, receives the file's size and time at opening.
+// Opens a regular file: never a directory (fails with the system's is-a-directory code), nor a
+// pipe, device or socket (fails with not_a_regular_file, error_text.h, without waiting).
+// sequential hints that the file is read front to back and the caller caches it itself. status,
+// when given, receives the file's size and time at opening.
 // Returns invalid_file with the last error set on failure.
 FileHandle open_file(const std::string& path, std::uint32_t creation, std::uint32_t access,
                      std::uint32_t share, bool sequential = false, FileStatus* status = nullptr);

@@ -5,6 +5,7 @@
 
 #include <windows.h>
 
+#include "utility/platform/error_text.h"
 #include "utility/platform/native_path_win32.h"
 
 namespace kam::platform {
@@ -74,6 +75,12 @@ FileHandle open_file(const std::string& path, std::uint32_t creation, std::uint3
     HANDLE file = CreateFileW(name.c_str(), rights, share, nullptr, creation, flags, nullptr);
     // A directory is refused by the system itself (access denied).
     if (file == INVALID_HANDLE_VALUE) return invalid_file;
+    // Consoles, pipes and devices ("nul", "con") are no files to read or write.
+    if (GetFileType(file) != FILE_TYPE_DISK) {
+        CloseHandle(file);
+        SetLastError(not_a_regular_file);
+        return invalid_file;
+    }
     if (opened != nullptr) {
         BY_HANDLE_FILE_INFORMATION information;
         if (!GetFileInformationByHandle(file, &information)) {
