@@ -5,6 +5,7 @@
 
 #include <filesystem>
 
+#include "support/platform.h"
 #include "support/trovex_runner.h"
 #include "utility/command_line.h"
 #include "utility/path.h"
@@ -21,6 +22,7 @@ std::vector<std::string> sources(const BundleBuilder& builder) {
 }
 
 TEST(FileFilterTest, ASecondWalkOfARememberedWalkSaysAndTakesWhatAFreshWalkWould) {
+    if (test::on_windows) GTEST_SKIP() << "makes a symbolic link and names that differ only in case";
     test::TempDir dir;
     for (const char* file : {"root/c.txt", "root/a/x.txt", "root/a/skip/y.txt", "root/b/Z.txt",
                              "root/b/z.txt"}) {
