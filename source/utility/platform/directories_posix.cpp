@@ -416,13 +416,7 @@ LookupResult list_directory(const std::string& directory, std::string_view patte
     cache().store(native, all, modified);
     // Case-folded order, ties by raw bytes: the same on every machine and close to what a
     // case-insensitive file system returns.
-    std::sort(all.begin(), all.end(), [](const DirectoryEntry& a, const DirectoryEntry& b) {
-        return folded_name_less(a.name, b.name);
-    });
-    for (auto& entry : all) {
-        if (entry.name == ".svn" || !matches_wildcard(pattern, entry.name)) continue;
-        entries.push_back(std::move(entry));
-    }
+    append_listed(all, pattern, entries);
     return LookupResult::found;
 }
 

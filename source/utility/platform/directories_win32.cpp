@@ -24,27 +24,28 @@ bool attributes_of(const std::wstring& name, WIN32_FILE_ATTRIBUTE_DATA& data) {
     return GetFileAttributesExW(name.c_str(), GetFileExInfoStandard, &data) != FALSE;
 }
 
-// Opens what a path leads to, links followed, for its identity or to see whether a link leads
-// anywhere; directories too.
-HANDLE open_target(const std::wstring& name) {
-    return CreateFileW(name.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                       nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+// What a path leads to, links followed, for its identity or to see whether a link leads
+// anywhere; directories too. The system's error stays set when it is not found.
+LookupResult target_information(const std::wstring& name,
+                                BY_HANDLE_FILE_INFORMATION& information) {
+    HANDLE target =
+        CreateFileW(name.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                    nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+    if (target == INVALID_HANDLE_VALUE) return lookup_failure();
+    const BOOL known = GetFileInformationByHandle(target, &information);
+    const DWORD error = GetLastError();
+    CloseHandle(target);
+    SetLastError(error);
+    return known ? LookupResult::found : LookupResult::failed;
 }
 
 bool is_link(DWORD attributes) { return (attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0; }
 
 // A link's own attributes say nothing of its target: look the target up.
 LookupResult look_up_target(const std::wstring& name, PathInfo& info) {
-    HANDLE target = open_target(name);
-    if (target == INVALID_HANDLE_VALUE) return lookup_failure();
     BY_HANDLE_FILE_INFORMATION information;
-    const BOOL known = GetFileInformationByHandle(target, &information);
-    const DWORD error = GetLastError();
-    CloseHandle(target);
-    if (!known) {
-        SetLastError(error);
-        return LookupResult::failed;
-    }
+    const LookupResult result = target_information(name, information);
+    if (result != LookupResult::found) return result;
     info.is_directory = (information.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
     info.last_write_time = win32::filetime(information.ftLastWriteTime);
     return LookupResult::found;
@@ -108,13 +109,7 @@ LookupResult list_directory(const std::string& directory, std::string_view patte
         SetLastError(error);
         return LookupResult::failed;
     }
-    std::sort(all.begin(), all.end(), [](const DirectoryEntry& a, const DirectoryEntry& b) {
-        return folded_name_less(a.name, b.name);
-    });
-    for (auto& entry : all) {
-        if (entry.name == ".svn" || !matches_wildcard(pattern, entry.name)) continue;
-        entries.push_back(std::move(entry));
-    }
+    append_listed(all, pattern, entries);
     return LookupResult::found;
 }
 
@@ -154,16 +149,8 @@ std::string current_directory() {
 void forget_cached_directories() {}
 
 bool file_identity(const std::string& path, FileIdentity& identity) {
-    HANDLE target = open_target(native_path(path));
-    if (target == INVALID_HANDLE_VALUE) return false;
     BY_HANDLE_FILE_INFORMATION information;
-    const BOOL known = GetFileInformationByHandle(target, &information);
-    const DWORD error = GetLastError();
-    CloseHandle(target);
-    if (!known) {
-        SetLastError(error);
-        return false;
-    }
+    if (target_information(native_path(path), information) != LookupResult::found) return false;
     identity.volume = information.dwVolumeSerialNumber;
     identity.index = (static_cast<std::uint64_t>(information.nFileIndexHigh) << 32) |
                      information.nFileIndexLow;

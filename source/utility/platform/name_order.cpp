@@ -46,4 +46,15 @@ bool matches_wildcard(std::string_view pattern, std::string_view name) {
     return p == pattern.size();
 }
 
+void append_listed(std::vector<DirectoryEntry>& all, std::string_view pattern,
+                   std::vector<DirectoryEntry>& entries) {
+    std::sort(all.begin(), all.end(), [](const DirectoryEntry& a, const DirectoryEntry& b) {
+        return folded_name_less(a.name, b.name);
+    });
+    for (auto& entry : all) {
+        if (entry.name == ".svn" || !matches_wildcard(pattern, entry.name)) continue;
+        entries.push_back(std::move(entry));
+    }
+}
+
 }  // namespace kam::platform
