@@ -95,7 +95,10 @@ int main(int argc, char** argv) {
         return 0;
     }
 
-    const int exit_code = run_command(word);
+    int exit_code = run_command(word);
+    // A command that reported an error and went on has still failed.
+    if (exit_code == 0 && error_stream.errors_reported() > 0)
+        exit_code = 1;
 
     if (command_line->wait_when_done) {
         std::cout << std::string(60, '-') << '\n' << "Press return to exit." << '\n' << std::flush;

@@ -29,6 +29,7 @@ int ErrorBuffer::sync() {
     std::cout << dash_line << '\n' << std::flush;
     std::cout << "ERROR: " << text;
     std::cout << dash_line << '\n' << std::flush;
+    ++reported_;
     // Under break-on-error the buffer keeps its text: the throw ends the command anyway.
     if (break_on_error()) throw TrovexError(text);
     str(std::string());

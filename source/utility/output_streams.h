@@ -14,8 +14,14 @@ public:
 
 // Collects one message; a flush prints it framed as an error.
 class ErrorBuffer : public std::stringbuf {
+public:
+    int reported() const { return reported_; }
+
 protected:
     int sync() override;
+
+private:
+    int reported_ = 0;
 };
 
 class ErrorStream : public std::ostream {
@@ -24,6 +30,8 @@ public:
     ErrorBuffer* buffer() { return &buffer_; }
     // After a break-on-error throw: clears the stream state and the message left in the buffer.
     void reset();
+    // How many errors were printed so far: a run that printed one does not end in success.
+    int errors_reported() const { return buffer_.reported(); }
 
 private:
     ErrorBuffer buffer_;
