@@ -17,18 +17,41 @@ namespace {
 struct Command {
     const char* word;
     int (*handler)();
+    const char* value_letters;  // the command's short flags that take a value
 };
 
 const Command commands[] = {
-    {"compile-scripts", compile_scripts_command},
-    {"compile-xml", compile_xml_command},
-    {"merge-logs", merge_logs_command},
-    {"bundle", bundle_command},
-    {"quick-bundle", quick_bundle_command},
-    {"make-patch", make_patch_command},
-    {"list", list_command},
-    {"extract", extract_command},
+    {"compile-scripts", compile_scripts_command, ""},
+    {"compile-xml", compile_xml_command, "r"},
+    {"merge-logs", merge_logs_command, "g"},
+    {"bundle", bundle_command, "rfneFDpa"},
+    {"quick-bundle", quick_bundle_command, "rfneFDpa"},
+    {"make-patch", make_patch_command, ""},
+    {"list", list_command, "W"},
+    {"extract", extract_command, ""},
 };
+
+bool is_global_flag(const std::string& argument) {
+    if (argument == "--verbose" || argument == "--break-on-error" || argument == "--wait-when-done")
+        return true;
+    return argument.size() >= 2 && argument[0] == '-' && argument[1] != '-' &&
+           argument.find_first_not_of("vbw", 1) == std::string::npos;
+}
+
+// The value flags of the command the arguments name, looked up before the global flags are
+// taken, so that no global flag is taken out of a value.
+std::string value_letters_of(int argc, const char* const* argv) {
+    for (int i = 1; i < argc; ++i) {
+        if (is_global_flag(argv[i]))
+            continue;
+        for (const Command& command : commands) {
+            if (command.word == std::string(argv[i]))
+                return command.value_letters;
+        }
+        break;
+    }
+    return std::string();
+}
 
 const char* const usage_lines[] = {
     "trovex [global-flags] command [command-flags]",
@@ -85,7 +108,7 @@ int main(int argc, char** argv) {
     std::cout << std::endl;
 
     auto crash_handler = std::make_unique<kam::ThreadManager>("trovex", report_crash);
-    auto command_line = std::make_unique<CommandLine>(argc, argv);
+    auto command_line = std::make_unique<CommandLine>(argc, argv, value_letters_of(argc, argv));
     // Reached by the commands as VirtualFileSystem::instance(); destroyed before the command line.
     auto file_system = std::make_unique<kam::VirtualFileSystem>();
 

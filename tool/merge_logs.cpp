@@ -1,6 +1,7 @@
 // The merge-logs command: one ordering of files for several load logs.
 #include <cstdio>
 #include <optional>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -44,7 +45,11 @@ int merge_logs_command() {
     }
 
     std::optional<std::int32_t> search_seconds;
-    if (!genetic.empty()) search_seconds = kam::search_seconds(genetic);
+    if (!genetic.empty()) {
+        search_seconds = kam::search_seconds(genetic);
+        // A value that is no number is most likely a log taken as the value.
+        if (!search_seconds) throw std::runtime_error("-g takes a number of seconds, not " + genetic);
+    }
     kam::merge_load_logs(merged_log, source_logs, search_seconds);
     return 0;
 }

@@ -9,6 +9,7 @@
 #include <limits>
 
 #include "bundle/load_log.h"
+#include "utility/disk_utilities.h"
 #include "utility/encoding.h"
 #include "utility/output_streams.h"
 #include "utility/platform/clock.h"
@@ -384,11 +385,12 @@ void OrderingSearch::move_after(IdString a, IdString b) {
     }
 }
 
-std::int32_t search_seconds(std::string_view value) {
+std::optional<std::int32_t> search_seconds(std::string_view value) {
     std::size_t i = 0;
     while (i < value.size() && (value[i] == ' ' || (value[i] >= '\t' && value[i] <= '\r'))) ++i;
     bool negative = false;
     if (i < value.size() && (value[i] == '+' || value[i] == '-')) negative = value[i++] == '-';
+    if (i == value.size() || value[i] < '0' || value[i] > '9') return std::nullopt;
     constexpr std::int64_t limit = std::int64_t{1} << 31;
     std::int64_t magnitude = 0;
     for (; i < value.size() && value[i] >= '0' && value[i] <= '9'; ++i) {
@@ -419,6 +421,11 @@ void write_merged_log(const std::string& name, const std::vector<IdString>& orde
 
 void merge_load_logs(const std::string& merged_log, const std::vector<std::string>& source_logs,
                      std::optional<std::int32_t> search_seconds) {
+    for (const std::string& name : source_logs) {
+        // A merged log written over a source would lose that source.
+        if (same_file(merged_log, name))
+            throw std::runtime_error("The merged log " + merged_log + " is one of the source logs");
+    }
     log_verbose << "Parsing logs..." << std::endl;
     LoadLogs logs;
     for (const std::string& name : source_logs) {

@@ -121,8 +121,8 @@ private:
 };
 
 // The search budget given with -g: the value's leading decimal integer (blanks and a sign may
-// come first; 0 when there is none), clamped to the range of a signed 32-bit integer.
-std::int32_t search_seconds(std::string_view value);
+// come first), clamped to the range of a signed 32-bit integer; nothing when there is none.
+std::optional<std::int32_t> search_seconds(std::string_view value);
 
 // Writes one merged-form line per path (tab, open element, CR LF). The file is replaced only once
 // completely written; throws the store's DiskError when it cannot be written.
@@ -130,7 +130,8 @@ void write_merged_log(const std::string& name, const std::vector<IdString>& orde
 
 // Reads the source logs, builds their ordering, searches for search_seconds when given, and
 // writes the merged log, with progress on log_verbose and search progress on log_detail. Throws
-// the reading and writing errors; nothing is written before every log was read.
+// the reading and writing errors, and when the merged log is one of the sources; nothing is
+// written before every log was read.
 void merge_load_logs(const std::string& merged_log, const std::vector<std::string>& source_logs,
                      std::optional<std::int32_t> search_seconds);
 

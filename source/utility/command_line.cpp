@@ -3,6 +3,7 @@
 
 #include <cstdio>
 #include <iostream>
+#include <utility>
 
 #include "utility/output_streams.h"
 
@@ -17,13 +18,15 @@ bool is_short_group(const std::string& argument) {
 
 }  // namespace
 
-CommandLine::CommandLine(int count, const char* const* arguments) {
+CommandLine::CommandLine(int count, const char* const* arguments, std::string value_letters)
+    : value_letters_(std::move(value_letters)) {
     current = this;
     for (int i = 1; i < count; ++i) arguments_.emplace_back(arguments[i]);
     take_global_flags();
 }
 
-CommandLine::CommandLine(std::vector<std::string> arguments) : arguments_(std::move(arguments)) {
+CommandLine::CommandLine(std::vector<std::string> arguments, std::string value_letters)
+    : arguments_(std::move(arguments)), value_letters_(std::move(value_letters)) {
     current = this;
     take_global_flags();
 }
@@ -40,11 +43,20 @@ void CommandLine::take_global_flags() {
     std::setvbuf(stdout, nullptr, _IONBF, 0);
 }
 
+size_t CommandLine::find_letter(const std::string& group, char letter) const {
+    // The first letter that takes a value owns the rest of the group: "-Dout/bv" holds no -b or -v.
+    for (size_t position = 1; position < group.size(); ++position) {
+        if (group[position] == letter) return position;
+        if (value_letters_.find(group[position]) != std::string::npos) break;
+    }
+    return std::string::npos;
+}
+
 bool CommandLine::has_flag(char letter, const std::string& name) {
     const std::string long_form = "--" + name;
     for (auto it = arguments_.begin(); it != arguments_.end(); ++it) {
         if (is_short_group(*it)) {
-            const size_t position = it->find(letter);
+            const size_t position = find_letter(*it, letter);
             if (position != std::string::npos) {
                 it->erase(position, 1);
                 if (*it == "-") arguments_.erase(it);
@@ -61,12 +73,13 @@ bool CommandLine::has_flag(char letter, const std::string& name) {
 
 std::string CommandLine::flag_value(char letter, const std::string& name) {
     const std::string long_form = "--" + name;
-    // The last argument is never examined: a flag there has no value to take.
-    for (size_t i = 0; i + 1 < arguments_.size(); ++i) {
+    for (size_t i = 0; i < arguments_.size(); ++i) {
         std::string& argument = arguments_[i];
+        const bool last = i + 1 == arguments_.size();
         if (is_short_group(argument)) {
-            const size_t position = argument.find(letter);
-            if (position != std::string::npos) {
+            const size_t position = find_letter(argument, letter);
+            // A letter at the end of the last argument has no value to take.
+            if (position != std::string::npos && !(last && position + 1 == argument.size())) {
                 std::string value;
                 if (position + 1 < argument.size()) {
                     value = argument.substr(position + 1);
@@ -80,7 +93,13 @@ std::string CommandLine::flag_value(char letter, const std::string& name) {
                 return value;
             }
         }
-        if (argument == long_form) {
+        if (argument.size() > long_form.size() && argument.compare(0, long_form.size(), long_form) == 0 &&
+            argument[long_form.size()] == '=') {
+            std::string value = argument.substr(long_form.size() + 1);
+            arguments_.erase(arguments_.begin() + static_cast<std::ptrdiff_t>(i));
+            return value;
+        }
+        if (argument == long_form && !last) {
             std::string value = arguments_[i + 1];
             arguments_.erase(arguments_.begin() + static_cast<std::ptrdiff_t>(i),
                              arguments_.begin() + static_cast<std::ptrdiff_t>(i) + 2);

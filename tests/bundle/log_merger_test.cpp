@@ -138,8 +138,8 @@ TEST(LogMergerTest, MovesFromLogsTooShortForAPairChangeNothing) {
 }
 
 TEST(LogMergerTest, SearchSecondsReadsTheLeadingIntegerClamped) {
-    const std::pair<std::string, std::int32_t> cases[] = {
-        {"5", 5}, {" \t+7s", 7}, {"-3", -3}, {"abc", 0}, {"", 0}, {"- 4", 0},
+    const std::pair<std::string, std::optional<std::int32_t>> cases[] = {
+        {"5", 5}, {" \t+7s", 7}, {"-3", -3}, {"abc", std::nullopt}, {"", std::nullopt}, {"- 4", std::nullopt},
         {"2147483647", std::numeric_limits<std::int32_t>::max()},
         {"2147483648", std::numeric_limits<std::int32_t>::max()},
         {"-99999999999999999999", std::numeric_limits<std::int32_t>::min()},

@@ -27,6 +27,11 @@ std::map<std::string, std::string> snapshot(const test::TempDir& dir) {
 
 const std::string good_xml = "<game><level name=\"forest\"/></game>";
 
+void two_logs(const test::TempDir& dir) {
+    dir.write("a.log", "   <open path=\"f1\" flags=\"r\" />\r\n");
+    dir.write("b.log", "   <open path=\"f2\" flags=\"r\" />\r\n");
+}
+
 struct Row {
     const char* item;
     std::function<void(const test::TempDir&)> setup;
@@ -40,6 +45,13 @@ const Row rows[] = {
     // Failures before any work: the exit status says so.
     {"unknown flag", [](auto& dir) { dir.write("c/a.xml", good_xml); },
      {"compile-xml", "-q", "-r", "c", "c/a.xml"}, 1, "Unknown flag -q", {"c/a.xmb"}},
+    // rows: command line and merge-logs
+    {"value keeps its letters", [](auto& dir) { dir.write("c/a.xml", good_xml); },
+     {"quick-bundle", "-r", "c", "-Dbvx.bundle"}, 0, "", {"bvx.bundle", "bvx.bundle.log"}},
+    {"log taken as -g value", two_logs, {"merge-logs", "-g", "m.log", "a.log", "b.log"}, 1,
+     "-g takes a number of seconds, not m.log"},
+    {"merged log is a source", two_logs, {"merge-logs", "./a.log", "b.log", "a.log"}, 1,
+     "The merged log ./a.log is one of the source logs"},
     // rows: xml and compiles
     // rows: bundles
     // rows: temporaries and messages

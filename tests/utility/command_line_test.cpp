@@ -45,7 +45,8 @@ TEST(CommandLineTest, FlagValueForms) {
         {{"-rD:\\data", "a.log"}, "D:\\data", {"a.log"}},
         {{"-mr", "D:\\data", "a.log"}, "D:\\data", {"-m", "a.log"}},
         {{"-r", "-x", "a.log"}, "-x", {"a.log"}},
-        {{"a.log", "-rD:\\data"}, "", {"a.log", "-rD:\\data"}},
+        {{"a.log", "-rD:\\data"}, "D:\\data", {"a.log"}},
+        {{"--root=d", "a.log"}, "d", {"a.log"}},
         {{"a.log", "--root"}, "", {"a.log", "--root"}},
         {{"--root", "d", "a.log"}, "d", {"a.log"}},
         {{"-r"}, "", {"-r"}},
@@ -59,6 +60,28 @@ TEST(CommandLineTest, FlagValueForms) {
     line.flag_value('r', "root");
     EXPECT_TRUE(line.has_flag('m', "mode"));
     EXPECT_EQ(line.arguments(), Args{"a.log"});
+}
+
+TEST(CommandLineTest, NoFlagIsTakenOutOfAValue) {
+    struct Case {
+        Args arguments;
+        char letter;
+        std::string value;
+        int verbosity;
+        bool break_on_error;
+    };
+    const Case cases[] = {
+        {{"-Dout/bvx.bundle"}, 'D', "out/bvx.bundle", 0, false},
+        {{"-vbD", "x"}, 'D', "x", 1, true},
+        {{"-rD:\\data", "-a", "a.log"}, 'a', "a.log", 0, false},
+        {{"-rD:\\data", "-a", "a.log"}, 'r', "D:\\data", 0, false},
+    };
+    for (const Case& c : cases) {
+        CommandLine line(c.arguments, "rDa");
+        EXPECT_EQ(line.verbosity, c.verbosity);
+        EXPECT_EQ(line.break_on_error, c.break_on_error);
+        EXPECT_EQ(line.flag_value(c.letter, "long"), c.value);
+    }
 }
 
 TEST(CommandLineTest, FlagValuesStopAtAnEmptyValue) {
