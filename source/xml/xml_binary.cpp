@@ -207,6 +207,9 @@ public:
             corrupt();
         node.set_file(file_);
         const std::uint32_t kind = u32();
+        // An unknown kind would pass on into every file that includes this one.
+        if (kind != NODE_NONE && kind != NODE_ELEMENT && kind != NODE_TEXT && kind != NODE_DEFINE)
+            corrupt();
         node.set_kind(kind);
         if (kind == NODE_TEXT) {
             const Entry& entry = table_entry(u32());
