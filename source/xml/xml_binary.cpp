@@ -423,9 +423,10 @@ bool XMLDocument::read_binary(Archive& archive) {
         root_ = std::move(root);
         dependencies.insert(paths.begin(), paths.end());
         return true;
-    } catch (const std::runtime_error&) {
+    } catch (const std::runtime_error& error) {
         if (!xml_catch_parse_errors)
             throw;
+        failure = error.what();
         root_.clear();
         return false;
     }
