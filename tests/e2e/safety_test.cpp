@@ -82,6 +82,9 @@ const Row rows[] = {
      {"compile-xml", "c/m.xml"}, 1,
      "c\\m.xml (1): Cannot include c\\k.xml: Binary XML c\\k.xmb is corrupt at byte 12",
      {"c/m.xmb"}},
+    {"compiled script that cannot be written",
+     [](auto& dir) { dir.write("s/ok.ksf", "object x;\n"); dir.write("s/ok.kxe/keep", ""); },
+     {"compile-scripts", "s/ok.ksf"}, 1, "Cannot save compiled script s\\ok.kxe"},
     // rows: bundles
     // rows: temporaries and messages
 };
