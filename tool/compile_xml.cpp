@@ -35,33 +35,28 @@ bool is_xml_file(const std::string& path) {
     return kam::extension(path) == ".xml";
 }
 
+// Writes the binary form of a file that parses; one that does not keeps its old binary form,
+// which is older than the edited text and so still stale. Throws XMLParseError for a file that
+// does not parse and for includes that could not be taken in (the binary form is written then).
 void compile_xml_file(const std::string& path, bool only_if_modified) {
     kam::VirtualFileSystem& files = kam::VirtualFileSystem::instance();
     const std::string binary_path = kam::binary_xml_path(path);
-    if (files.exists(binary_path)) {
-        if (!only_if_modified) {
-            // The binary form lies under the root, wherever the command runs.
-            kam::delete_file(files.full_path(binary_path));
-        } else if (files.modification_time(binary_path) >= files.modification_time(path)) {
-            return;
-        }
+    if (only_if_modified && files.exists(binary_path) &&
+        files.modification_time(binary_path) >= files.modification_time(path)) {
+        return;
     }
     log_verbose << "Compiling " << path << std::endl;
     kam::xml_write_binary = true;
     kam::xml_check_dependencies = true;
     kam::xml_catch_parse_errors = true;
-    try {
-        kam::XMLDocument document;
-        document.load(path);  // a file that does not parse gets no binary form and no message
-    } catch (const std::runtime_error& error) {
-        if (std::string(error.what()).find("replace_xinclude") == std::string::npos)
-            throw;
-        log_always << std::string(60, '-') << std::endl;
-        log_always << "Skipping compilation of " << path << " could not find include file."
-                   << std::endl;
-        log_always << error.what() << std::endl;
-        log_always << std::string(60, '-') << std::endl;
-    }
+    kam::XMLDocument document;
+    if (!document.load_text(path))
+        throw kam::XMLParseError(document.failure);
+    std::string failed;
+    for (const std::string& failure : document.failed_includes)
+        failed += (failed.empty() ? "" : "\n") + failure;
+    if (!failed.empty())
+        throw kam::XMLParseError(failed);
 }
 
 void compile_xml_tree(const std::string& directory, bool only_if_modified, bool report_all) {
@@ -125,7 +120,11 @@ int compile_xml_command() {
             }
         } else if (is_xml_file(argument)) {
             // The extension as the user spelled it: the path is lower case by now.
-            compile_xml_file(path, only_if_modified);
+            try {
+                compile_xml_file(path, only_if_modified);
+            } catch (const kam::XMLParseError& error) {
+                error_stream << error.what() << std::endl;  // other errors end the command
+            }
         } else {
             error_stream << path << " is not an xml file" << std::endl;
         }

@@ -207,6 +207,9 @@ public:
             corrupt();
         node.set_file(file_);
         const std::uint32_t kind = u32();
+        // An unknown kind would pass on into every file that includes this one.
+        if (kind != NODE_NONE && kind != NODE_ELEMENT && kind != NODE_TEXT && kind != NODE_DEFINE)
+            corrupt();
         node.set_kind(kind);
         if (kind == NODE_TEXT) {
             const Entry& entry = table_entry(u32());
@@ -420,9 +423,10 @@ bool XMLDocument::read_binary(Archive& archive) {
         root_ = std::move(root);
         dependencies.insert(paths.begin(), paths.end());
         return true;
-    } catch (const std::runtime_error&) {
+    } catch (const std::runtime_error& error) {
         if (!xml_catch_parse_errors)
             throw;
+        failure = error.what();
         root_.clear();
         return false;
     }

@@ -89,13 +89,15 @@ void XMLDocument::fill_entities() {
     entities_[intern("#10")] = "\n";
 }
 
-bool XMLDocument::load(const std::string& path) {
+bool XMLDocument::load(const std::string& path, bool binary_allowed) {
     set_path(path);
+    failure.clear();
+    failed_includes.clear();
     VirtualFileSystem& files = VirtualFileSystem::instance();
     const bool source_exists = files.exists(path);
     const std::string binary_path = binary_xml_path(source_exists ? files.source_path(path) : path);
 
-    if (files.exists(binary_path)) {
+    if (binary_allowed && files.exists(binary_path)) {
         const std::uint64_t binary_time = files.modification_time(binary_path);
         if (!source_exists || binary_time >= files.modification_time(path)) {
             Archive binary = files.open(binary_path, "r");
@@ -121,14 +123,19 @@ bool XMLDocument::load(const std::string& path) {
     }
 
     Archive source = files.open(path, "r");
-    if (!source.has_store())
+    if (!source.has_store()) {
+        failure = path + (source_exists ? " cannot be opened" : " does not exist");
         return false;
+    }
     bool parsed;
     {
         const BeingLoaded loading(path);
         parsed = parse_text(source);
     }
-    if (parsed && xml_write_binary) {
+    // An included file's binary form would hide its failed includes from the next load that
+    // takes it; the outermost file's is written all the same, and its caller reports them.
+    const bool complete = failed_includes.empty() || files_being_loaded.empty();
+    if (parsed && complete && xml_write_binary) {
         Archive binary = files.open(binary_path, "w");
         if (binary.has_store()) {
             try {
@@ -145,8 +152,10 @@ bool XMLDocument::load(const std::string& path) {
 }
 
 bool XMLDocument::parse_text(Archive& archive) {
-    if (archive.size() - archive.position() <= 0)
+    if (archive.size() - archive.position() <= 0) {
+        failure = "Archive " + archive.name() + " empty";  // as the parser says of a short one
         return false;
+    }
     std::string bytes;
     try {
         const std::int64_t size = archive.remaining();
@@ -155,9 +164,10 @@ bool XMLDocument::parse_text(Archive& archive) {
         }
         bytes.resize(static_cast<size_t>(size));
         read_bytes(archive, bytes.data(), static_cast<std::uint32_t>(size));
-    } catch (const std::runtime_error&) {
+    } catch (const std::runtime_error& error) {
         if (!xml_catch_parse_errors)
             throw;
+        failure = error.what();
         root_.clear();
         return false;
     }
@@ -170,10 +180,14 @@ bool XMLDocument::parse_memory(std::string_view text) {
 }
 
 bool XMLDocument::parse_bytes(std::string_view bytes, const std::string& archive_name) {
-    if (bytes.empty())
+    if (bytes.empty()) {
+        failure = "Archive " + archive_name + " empty";
         return false;
+    }
     unknown_entity = false;
     include_error.clear();
+    failure.clear();
+    failed_includes.clear();
     if (owns_defines())
         own_defines_.clear();
     const Parsing parsing;
@@ -183,9 +197,11 @@ bool XMLDocument::parse_bytes(std::string_view bytes, const std::string& archive
         if (!xml_catch_parse_errors)
             throw;
         include_error = error.cause;
-    } catch (const std::runtime_error&) {
+        failure = error.what();
+    } catch (const std::runtime_error& error) {
         if (!xml_catch_parse_errors)
             throw;
+        failure = error.what();
     }
     root_.clear();
     return false;
@@ -264,8 +280,12 @@ std::vector<std::unique_ptr<XMLNode>> XMLDocument::include(const XMLNode& elemen
         if (!included.include_error.empty()) {
             throw XMLIncludeError(included.include_error, included.include_error);
         }
+        failed_includes.push_back(path_ + " (" + std::to_string(element.line()) +
+                                  "): Cannot include " + path + ": " + included.failure);
         return nodes;
     }
+    failed_includes.insert(failed_includes.end(), included.failed_includes.begin(),
+                           included.failed_includes.end());
     dependencies.insert(included.dependencies.begin(), included.dependencies.end());
     dependencies.insert(path);
 

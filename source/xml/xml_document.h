@@ -28,7 +28,9 @@ public:
 
     // Fills the document from the binary form beside path when it is up to date, else from
     // the text. False when the file is missing, does not parse or its binary form is corrupt.
-    bool load(const std::string& path);
+    bool load(const std::string& path) { return load(path, true); }
+    // As load, from the text whatever binary form lies beside it.
+    bool load_text(const std::string& path) { return load(path, false); }
 
     // Parses the whole archive into the root. False for an empty archive, for unknown
     // entities (the tree is still built) and, with xml_catch_parse_errors, for any error.
@@ -70,9 +72,16 @@ public:
     bool unknown_entity = false;
     // Why the last parse failed when the includer has to fail as well (XMLIncludeError).
     std::string include_error;
+    // Why the last load or parse failed (or met an unknown entity), naming the file; kept so
+    // that a caller catching parse errors can still report them.
+    std::string failure;
+    // The includes of the last load that could not be read or parsed, here or in the files it
+    // included, each naming the includer, its line and the include; the tree lacks their nodes.
+    std::vector<std::string> failed_includes;
 
 private:
     friend class XMLParser;
+    bool load(const std::string& path, bool binary_allowed);
     void fill_entities();
 
     XMLNode root_;

@@ -254,6 +254,7 @@ public:
 
     std::vector<std::pair<std::string, std::string>> entities;
     bool unknown_entity = false;
+    std::string unknown_entity_error;  // where the first one stood, and its name
 
 private:
     bool in_buffer() const { return fast_ && pushed_.empty(); }
@@ -543,6 +544,8 @@ void XMLReader::read_entity(std::string& out) {
         }
     }
     out.append("&").append(name).append(";");
+    if (!unknown_entity)
+        unknown_entity_error = where() + "Unknown entity &" + name + ";";
     unknown_entity = true;
 }
 
@@ -608,6 +611,7 @@ public:
         parse_element(root);
         document_.root_ = std::move(root);
         document_.unknown_entity = reader_.unknown_entity;
+        document_.failure = reader_.unknown_entity_error;
     }
 
 private:

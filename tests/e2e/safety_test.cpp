@@ -26,6 +26,15 @@ std::map<std::string, std::string> snapshot(const test::TempDir& dir) {
 }
 
 const std::string good_xml = "<game><level name=\"forest\"/></game>";
+const std::string broken_xml = "<game>\n<level>\n</game>";
+
+// game.xml includes a missing file and part.xml, which includes a broken file.
+void broken_includes(const test::TempDir& dir) {
+    dir.write("c/game.xml",
+              "<g>\n<xi:include href=\"gone.xml\"/><xi:include href=\"part.xml\"/></g>");
+    dir.write("c/part.xml", "<p><xi:include href=\"bad.xml\"/></p>");
+    dir.write("c/bad.xml", broken_xml);
+}
 
 void two_logs(const test::TempDir& dir) {
     dir.write("a.log", "   <open path=\"f1\" flags=\"r\" />\r\n");
@@ -53,6 +62,41 @@ const Row rows[] = {
     {"merged log is a source", two_logs, {"merge-logs", "./a.log", "b.log", "a.log"}, 1,
      "The merged log ./a.log is one of the source logs"},
     // rows: xml and compiles
+    // A failed compile keeps the old binary form: older than the edited text, it stays stale.
+    {"xml that does not parse",
+     [](auto& dir) {
+         dir.write("c/data/game.xml", broken_xml);
+         dir.write("c/data/game.xmb", "old");
+     },
+     {"-v", "-b", "compile-xml", "-r", "c", "c/data/game.xml"}, 1,
+     "ERROR: data\\game.xml (3): Identifiers must match"},
+    {"xml in a directory that does not parse",
+     [](auto& dir) { dir.write("c/a.xml", good_xml); dir.write("c/b.xml", broken_xml); },
+     {"compile-xml", "c"}, 1, "ERROR: c\\b.xml (3): Identifiers must match", {"c/a.xmb"}},
+    {"xml in a directory that does not parse, all reported",
+     [](auto& dir) { dir.write("c/a.xml", broken_xml); dir.write("c/b.xml", broken_xml); },
+     {"compile-xml", "-a", "c"}, 1, "c\\a.xml (3): Identifiers must match\nERROR: c\\b.xml (3)"},
+    {"xml with an unknown entity", [](auto& dir) { dir.write("a.xml", "<a>\n&nope;</a>"); },
+     {"compile-xml", "a.xml"}, 1, "a.xml (2): Unknown entity &nope;"},
+    // The includer's binary form is written, an included includer's is not: it would hide the
+    // failure from the next compile.
+    {"missing include", broken_includes, {"compile-xml", "c/game.xml"}, 1,
+     "c\\game.xml (2): Cannot include c\\gone.xml: c\\gone.xml does not exist", {"c/game.xmb"}},
+    {"include that does not parse", broken_includes, {"compile-xml", "c/game.xml"}, 1,
+     "c\\part.xml (1): Cannot include c\\bad.xml: c\\bad.xml (3): Identifiers must match",
+     {"c/game.xmb"}},
+    {"include whose binary form holds an unknown node kind",
+     [](auto& dir) {
+         dir.write("c/k.xml", "<k/>");
+         dir.write("c/k.xmb", std::string("XML\x01\0\0\0\0\x03\0\0\0\0\0\0\0", 16));
+         dir.write("c/m.xml", "<m><xi:include href=\"k.xml\"/></m>");
+     },
+     {"compile-xml", "c/m.xml"}, 1,
+     "c\\m.xml (1): Cannot include c\\k.xml: Binary XML c\\k.xmb is corrupt at byte 12",
+     {"c/m.xmb"}},
+    {"compiled script that cannot be written",
+     [](auto& dir) { dir.write("s/ok.ksf", "object x;\n"); dir.write("s/ok.kxe/keep", ""); },
+     {"compile-scripts", "s/ok.ksf"}, 1, "Cannot save compiled script s\\ok.kxe"},
     // rows: bundles
     // rows: temporaries and messages
 };

@@ -131,6 +131,7 @@ TEST(XMLBinaryTest, CorruptFilesFailCleanly) {
         std::string("XML\x01", 4) + u32(1) + std::string("a\0", 2) + u32(1) + u32(7) + u32(0) +
             u32(0) + u32(0),
         std::string("XML\x01", 4) + u32(0) + u32(2) + u32(3) + u32(0),
+        std::string("XML\x01", 4) + u32(0) + u32(3) + u32(0),  // no such node kind
         std::string("XML\x01", 4) + u32(0) + u32(4) + std::string("@m\0", 3) + u32(1) +
             std::string("$a\0", 3) + u32(1) + u32(5) + std::string("b\0\0", 3) + u32(0),
         // Define names without their "@": found by the identifier after it, they cannot be used.
