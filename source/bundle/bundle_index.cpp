@@ -149,11 +149,10 @@ private:
     }
 
     std::string read_name() {
-        // read_string stops at the store's end, not the archive's: a name without its zero byte
-        // inside the archive is cut short.
+        // A name that fills everything left found no zero byte before the bundle's end.
         const std::int64_t left = in_.remaining();
         std::string name = read_string(in_);
-        if (static_cast<std::int64_t>(name.size()) >= left) corrupt("name cut short");
+        if (static_cast<std::int64_t>(name.size()) == left) corrupt("name cut short");
         if (!is_valid_bundle_name(name)) corrupt("bad name \"" + printable(name) + "\"");
         // read_string leaves room for 512 bytes; kept in the tree, that was 25 MB for 50000 names.
         name.shrink_to_fit();
