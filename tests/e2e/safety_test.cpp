@@ -7,6 +7,8 @@
 #include <map>
 #include <set>
 
+#include "bundle/bundle_bytes.h"
+#include "support/platform.h"
 #include "support/trovex_runner.h"
 
 namespace {
@@ -42,6 +44,14 @@ const Row rows[] = {
      {"compile-xml", "-q", "-r", "c", "c/a.xml"}, 1, "Unknown flag -q", {"c/a.xmb"}},
     // rows: xml and compiles
     // rows: bundles
+    {"list of a file that is no bundle", [](auto& dir) { dir.write("junk.bundle", good_xml); },
+     {"list", "junk.bundle"}, 1, "junk.bundle is not a bundle"},
+    {"patch against a file that is no bundle",
+     [](auto& dir) {
+         dir.write("good.bundle", test::Bytes().header(2).file("a.txt", 0, 0).end().data);
+         dir.write("junk.bundle", std::string(64, '\0'));
+     },
+     {"make-patch", "good.bundle", "junk.bundle", "p.bundle"}, 1, "junk.bundle is not a bundle"},
     // rows: temporaries and messages
 };
 
