@@ -52,6 +52,17 @@ const Row rows[] = {
          dir.write("junk.bundle", std::string(64, '\0'));
      },
      {"make-patch", "good.bundle", "junk.bundle", "p.bundle"}, 1, "junk.bundle is not a bundle"},
+    {"extract over the content tree of a bundle of one log",
+     [](auto& dir) {
+         dir.write("root/a.xml", good_xml);
+         dir.write("root/b.xml", "<b/>");
+         dir.write("level.log", "<open path=\"a.xml\"/>");
+         test::run_trovex(dir.path(), {"bundle", "-r", "root", "-D", "level.bundle", "level.log"});
+     },
+     {"extract", "-r", "level.bundle", "", "root"}, 0, ""},
+    {"extract into a directory that does not exist",
+     [](auto& dir) { dir.write("q.bundle", test::Bytes().header(2).file("a.txt", 0, 0).end().data); },
+     {"extract", "q.bundle", "", "nowhere"}, 1, "Directory 'nowhere' doesn't exist."},
     // rows: temporaries and messages
 };
 
