@@ -34,11 +34,13 @@ void add_optional_log(FileFilter& filter, const std::string& log) {
 
 // Everything a build could refuse is refused before the first bundle is written.
 void check_run(const BundleSettings& settings) {
-    for (const auto& [log, what] : {std::pair(settings.prepend_log, "prepend"),
-                                    std::pair(settings.append_log, "append")}) {
+    for (const auto& [log, what] :
+         {std::pair(settings.prepend_log, "prepend"), std::pair(settings.append_log, "append")}) {
         // Skipped without a word, it gave a bundle without the files the user asked for first.
-        if (!log.empty() && !default_disk_file_system().exists(log))
-            throw std::runtime_error("The " + std::string(what) + " log " + log + " does not exist");
+        if (!log.empty() && !default_disk_file_system().exists(log)) {
+            throw std::runtime_error("The " + std::string(what) + " log " + log +
+                                     " does not exist");
+        }
     }
     BundleSettings build = settings;
     for (size_t i = 0; i < settings.log_files.size(); ++i) {

@@ -90,7 +90,8 @@ void BundleFileSystem::list(const std::string& directory, const std::string& pat
     std::vector<std::pair<size_t, const std::string*>> kept;
     for (const auto& [name, entry] : *entries) {
         if (!entry.is_visible() || entry.is_directory() != want_directories) continue;
-        if (const auto match = first_matching_pattern(patterns, name)) kept.emplace_back(*match, &name);
+        if (const auto match = first_matching_pattern(patterns, name))
+            kept.emplace_back(*match, &name);
     }
     std::stable_sort(kept.begin(), kept.end(),
                      [](const auto& a, const auto& b) { return a.first < b.first; });

@@ -61,7 +61,7 @@ const Row rows[] = {
      },
      {"extract", "-r", "level.bundle", "", "root"}, 0, ""},
     {"extract into a directory that does not exist",
-     [](auto& dir) { dir.write("q.bundle", test::Bytes().header(2).file("a.txt", 0, 0).end().data); },
+     [](auto& dir) { dir.write("q.bundle", test::Bytes().header(2).end().data); },
      {"extract", "q.bundle", "", "nowhere"}, 1, "Directory 'nowhere' doesn't exist."},
     {"bundle of names that differ only in case",
      [](auto& dir) {
@@ -72,19 +72,34 @@ const Row rows[] = {
      test::on_windows ? "" : "names several files that differ only in case",
      {"q.bundle", "q.bundle.log"}},
     {"prepend log that does not exist", [](auto& dir) { dir.write("root/a.txt", "a"); },
-     {"quick-bundle", "-r", "root", "-p", "first.log"}, 1, "The prepend log first.log does not exist"},
-    {"bundle forced onto its log", [](auto& dir) { dir.write("root/a.txt", "a"); dir.write("level.log", ""); },
+     {"quick-bundle", "-r", "root", "-p", "first.log"}, 1,
+     "The prepend log first.log does not exist"},
+    {"bundle forced onto its log",
+     [](auto& dir) {
+         dir.write("root/a.txt", "a");
+         dir.write("level.log", "");
+     },
      {"bundle", "-r", "root", "-D", "LEVEL.LOG", "level.log"}, 1,
      "The output LEVEL.LOG is the input level.log"},
     {"listing beside the bundle onto a prepend log",
-     [](auto& dir) { dir.write("root/a.txt", "a"); dir.write("first.log", ""); },
+     [](auto& dir) {
+         dir.write("root/a.txt", "a");
+         dir.write("first.log", "");
+     },
      {"quick-bundle", "-r", "root", "-p", "first.log", "-D", "first"}, 1,
      "The output first.log is the input first.log"},
     {"default listing onto the log it is made from",
-     [](auto& dir) { dir.write("root/a.txt", "a"); dir.write("root/bundles/level.log", ""); },
+     [](auto& dir) {
+         dir.write("root/a.txt", "a");
+         dir.write("root/bundles/level.log", "");
+     },
      {"bundle", "-r", "root", "root/bundles/level.log"}, 1, "is the input root/bundles/level.log"},
     {"two logs forced into one bundle",
-     [](auto& dir) { dir.write("root/a.txt", "a"); dir.write("a.log", ""); dir.write("b.log", ""); },
+     [](auto& dir) {
+         dir.write("root/a.txt", "a");
+         dir.write("a.log", "");
+         dir.write("b.log", "");
+     },
      {"bundle", "-r", "root", "-D", "x.bundle", "a.log", "b.log"}, 1,
      "The logs a.log and b.log would both be bundled into x.bundle"},
     {"patch written over the bundle it compares",
@@ -92,7 +107,8 @@ const Row rows[] = {
          dir.write("a.bundle", test::Bytes().header(2).file("a.txt", 0, 0).end().data);
          dir.write("b.bundle", test::Bytes().header(2).end().data);
      },
-     {"make-patch", "a.bundle", "b.bundle", "./b.bundle"}, 1, "The output ./b.bundle is the input b.bundle"},
+     {"make-patch", "a.bundle", "b.bundle", "./b.bundle"}, 1,
+     "The output ./b.bundle is the input b.bundle"},
     // rows: temporaries and messages
 };
 
