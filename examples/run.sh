@@ -20,4 +20,4 @@ run() {
 run "$trovex" -v compile-xml -r "$sample" "$sample/data" "$sample/local"
 run "$trovex" -v compile-scripts "$sample/scripts"
 run "$trovex" -vv bundle -L -r "$sample" examples/logs/forest.log
-run "$trovex" list -r "$sample/bundles/quick.bundle"
+run "$trovex" list -r "$sample/bundles/forest.bundle"

@@ -102,9 +102,9 @@ int run_bundle_command(bool quick) {
         return 0;
     }
     for (size_t index = 0; !command_line.argument(index).empty(); ++index) {
-        settings.log_file = command_line.argument(index);
-        kam::build_file_log_bundle(settings);
+        settings.log_files.push_back(command_line.argument(index));
     }
+    kam::build_file_log_bundles(settings);
     return 0;
 }
 

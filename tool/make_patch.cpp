@@ -8,6 +8,7 @@
 #include "commands.h"
 #include "utility/command_line.h"
 #include "utility/disk_file_system.h"
+#include "utility/disk_utilities.h"
 #include "utility/output_streams.h"
 
 namespace {
@@ -42,6 +43,8 @@ int make_patch_command() {
         error_stream << "No destination-bundle file specified." << std::endl;
         throw std::runtime_error("No destination");
     }
+    // Written over a bundle it compares, the patch would be made of a file being truncated.
+    kam::check_outputs_are_not_inputs({destination, destination + ".log"}, {pre, post});
     kam::BundleFileSystem before(nullptr);
     load(before, pre);
     kam::BundleFileSystem after(nullptr);

@@ -8,10 +8,18 @@
 #include "utility/disk_file_system.h"
 #include "utility/disk_utilities.h"
 #include "utility/output_streams.h"
+#include "utility/path.h"
 
 namespace kam {
 
 namespace {
+
+// root\bundles\ + the log's file name without its extension, or quick.
+std::string default_destination(const BundleSettings& settings) {
+    std::string name = file_name(settings.log_file);
+    name.resize(name.size() - extension(name).size());
+    return settings.root + "\\bundles\\" + (settings.log_file.empty() ? "quick" : name);
+}
 
 // A root that is not there would give a bundle of nothing but hidden names, reported as success.
 void check_root(const BundleSettings& settings) {
@@ -21,9 +29,39 @@ void check_root(const BundleSettings& settings) {
 }
 
 void add_optional_log(FileFilter& filter, const std::string& log) {
-    // A prepend or append log that is not there is no error.
-    if (!log.empty() && default_disk_file_system().exists(log))
-        filter.add_from_log(log);
+    if (!log.empty()) filter.add_from_log(log);
+}
+
+// Everything a build could refuse is refused before the first bundle is written.
+void check_run(const BundleSettings& settings) {
+    for (const auto& [log, what] :
+         {std::pair(settings.prepend_log, "prepend"), std::pair(settings.append_log, "append")}) {
+        // Skipped without a word, it gave a bundle without the files the user asked for first.
+        if (!log.empty() && !default_disk_file_system().exists(log)) {
+            throw std::runtime_error("The " + std::string(what) + " log " + log +
+                                     " does not exist");
+        }
+    }
+    BundleSettings build = settings;
+    for (size_t i = 0; i < settings.log_files.size(); ++i) {
+        build.log_file = settings.log_files[i];
+        const std::string destination = bundle_destination(build);
+        for (size_t j = 0; j < i; ++j) {
+            build.log_file = settings.log_files[j];
+            if (same_file(bundle_destination(build), destination) &&
+                !same_file(settings.log_files[i], settings.log_files[j])) {
+                throw std::runtime_error("The logs " + settings.log_files[j] + " and " +
+                                         settings.log_files[i] + " would both be bundled into " +
+                                         destination + "; nothing was written");
+            }
+        }
+    }
+    std::vector<std::string> inputs = settings.log_files;
+    inputs.push_back(settings.log_file);
+    inputs.push_back(settings.prepend_log);
+    inputs.push_back(settings.append_log);
+    inputs.insert(inputs.end(), settings.force_files.begin(), settings.force_files.end());
+    check_outputs_are_not_inputs(run_outputs(settings), inputs);
 }
 
 void add_force_files(BundleBuilder& builder, const BundleSettings& settings) {
@@ -46,14 +84,31 @@ void write_output(BundleBuilder& builder, const BundleSettings& settings) {
 std::string bundle_destination(const BundleSettings& settings) {
     if (!settings.force_destination.empty())
         return settings.force_destination;
-    return settings.root + "\\bundles\\quick.bundle";
+    return default_destination(settings) + ".bundle";
 }
 
 std::string listing_destination(const BundleSettings& settings) {
     if (!settings.force_destination.empty())
         return settings.force_destination + ".log";
-    return settings.root + "\\bundles\\quick.log";
+    return default_destination(settings) + ".log";
 }
+
+std::vector<std::string> run_outputs(const BundleSettings& settings) {
+    std::vector<std::string> outputs;
+    BundleSettings build = settings;
+    const auto add = [&] {
+        outputs.push_back(bundle_destination(build));
+        outputs.push_back(listing_destination(build));
+    };
+    for (const std::string& log : settings.log_files) {
+        build.log_file = log;
+        add();
+    }
+    if (settings.log_files.empty()) add();
+    return outputs;
+}
+
+namespace {
 
 void build_file_log_bundle(const BundleSettings& settings) {
     check_root(settings);
@@ -75,7 +130,19 @@ void build_file_log_bundle(const BundleSettings& settings) {
     write_output(builder, settings);
 }
 
+}  // namespace
+
+void build_file_log_bundles(const BundleSettings& settings) {
+    check_run(settings);
+    BundleSettings build = settings;
+    for (const std::string& log : settings.log_files) {
+        build.log_file = log;
+        build_file_log_bundle(build);
+    }
+}
+
 void build_quick_bundle(const BundleSettings& settings) {
+    check_run(settings);
     check_root(settings);
     BundleBuilder builder;
     FileFilter filter(builder, settings);

@@ -11,7 +11,8 @@ namespace kam {
 // separator (make_absolute); the command fills them in.
 struct BundleSettings {
     std::string root;
-    // The load log being built; file-log builds only.
+    // Every load log of the run, in order, and the one being built; file-log builds only.
+    std::vector<std::string> log_files;
     std::string log_file;
     std::string prepend_log;
     std::string append_log;
@@ -19,7 +20,7 @@ struct BundleSettings {
     bool log_union = false;
     // Missing files get no entry instead of a hidden one.
     bool skip_missing = false;
-    // Where the bundle goes instead of root\bundles\quick.bundle; its listing beside it + ".log".
+    // Where the bundle goes instead of root\bundles; its listing beside it + ".log".
     std::string force_destination;
     // Absolute and canonical, no trailing separator; a directory's files are ignored with it.
     std::vector<std::string> ignore_files;
@@ -30,20 +31,28 @@ struct BundleSettings {
     std::vector<std::string> force_files;
 };
 
-// Where the bundle and its listing are written: the forced destination and the same + ".log", else
-// root\bundles\quick.bundle and root\bundles\quick.log.
+// Where the bundle and its listing of settings.log_file are written: the forced destination and
+// the same + ".log", else root\bundles\LOG.bundle and root\bundles\LOG.log, LOG being the log's
+// file name without its extension ("quick" for a quick build).
 std::string bundle_destination(const BundleSettings& settings);
 std::string listing_destination(const BundleSettings& settings);
 
-// Builds the bundle of settings.log_file and writes it with its listing: every file under the root
-// gets an entry, and data goes in this order: the prepend log's files, the log's, with log_union
-// every other file in walk order, the append log's, the force files. Progress on log_verbose.
-// Throws std::runtime_error when the root is not a directory, "Could not load xml: " + name for a
-// log that does not parse, and the file layer's errors; the destination is then left as it was.
-void build_file_log_bundle(const BundleSettings& settings);
+// The bundles and listings of every build of the run (of each of log_files, or of the one build
+// when there are none): the walks pack none of them.
+std::vector<std::string> run_outputs(const BundleSettings& settings);
+
+// Builds the bundle of each of settings.log_files in turn and writes it with its listing: every
+// file under the root gets an entry, and data goes in this order: the prepend log's files, the
+// log's, with log_union every other file in walk order, the append log's, the force files.
+// Progress on log_verbose. Before anything is written, throws std::runtime_error when a prepend
+// or append log does not exist, when two different logs would write the same bundle, and as
+// check_outputs_are_not_inputs when an output is a log or a force file. Throws when the root is
+// not a directory, "Could not load xml: " + name for a log that does not parse, and the file
+// layer's errors; that build's destination is then left as it was.
+void build_file_log_bundles(const BundleSettings& settings);
 
 // Builds the bundle of every file under the root (after the prepend log's, before the append log's
-// and the force files) and writes it with its listing. Throws as build_file_log_bundle.
+// and the force files) and writes it with its listing. Throws as build_file_log_bundles.
 void build_quick_bundle(const BundleSettings& settings);
 
 }  // namespace kam

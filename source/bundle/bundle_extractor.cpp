@@ -9,6 +9,7 @@
 #include <utility>
 
 #include "bundle/bundle_builder.h"
+#include "bundle/bundle_file_system.h"
 #include "utility/encoding.h"
 #include "utility/output_streams.h"
 #include "utility/path.h"
@@ -89,26 +90,39 @@ BundleExtractor::BundleExtractor(const BundleIndex& index, Options options)
 void BundleExtractor::extract(const std::string& subpath, const std::string& target) {
     const std::string path = normalize_path(subpath, false, true);
     if (path.empty()) {
-        copy_tree("\\", target, std::nullopt);
+        copy_tree("\\", target, nullptr);
         return;
     }
+    const size_t cut = path.find_last_of('\\');
+    const std::string directory = path.substr(0, cut == std::string::npos ? 0 : cut + 1);
+    const std::string last = path.substr(directory.size());
     const BundleEntry* entry = index_.lookup(path);
-    if (entry == nullptr || !entry->is_visible()) throw std::runtime_error("Trovex subpath not found");
-    if (entry->is_directory()) {
-        copy_tree(path, target, std::nullopt);
-    } else {
-        // The file's directory, with exactly that name: a name holding '*' or '?' is no pattern
-        // for its siblings.
-        const size_t cut = path.find_last_of('\\');
-        const size_t name_start = cut == std::string::npos ? 0 : cut + 1;
-        copy_tree(path.substr(0, name_start), target, path.substr(name_start));
+    if (entry != nullptr && entry->is_visible()) {
+        if (entry->is_directory()) {
+            copy_tree(path, target, nullptr);
+        } else {
+            // Exactly that name: a name holding '*' or '?' is no pattern for its siblings.
+            copy_tree(directory, target, [&last](const std::string& name) { return name == last; });
+        }
+        return;
     }
+    // Otherwise the last component may be a pattern for the names of its directory.
+    const auto matches = [&last](const std::string& name) {
+        return first_matching_pattern(last, name).has_value();
+    };
+    const BundleEntryMap* entries = index_.directory(directory);
+    const bool any = entries != nullptr && last.find_first_of("*?") != std::string::npos &&
+                     std::any_of(entries->begin(), entries->end(),
+                                 [&](const auto& named) { return matches(named.first); });
+    if (!any) throw std::runtime_error("Trovex subpath not found");
+    copy_tree(directory, target, matches);
 }
 
 void BundleExtractor::copy_tree(const std::string& directory, const std::string& target,
-                                const std::optional<std::string>& only) {
+                                const NameFilter& keep) {
     if (!target.empty() && !is_directory(target)) {
-        std::cout << "Directory '" << target << "' doesn't exist.\n";
+        // Nothing of this level is copied: the run did not do what it was asked.
+        error_stream << "Directory '" << target << "' doesn't exist." << std::endl;
         return;
     }
     const BundleEntryMap* entries = index_.directory(directory);
@@ -116,7 +130,7 @@ void BundleExtractor::copy_tree(const std::string& directory, const std::string&
     // Hidden directories are removals like hidden files; only visible ones are entered.
     std::vector<const std::pair<const std::string, BundleEntry>*> files, subdirectories;
     for (const auto& named : *entries) {
-        if (only && named.first != *only) continue;
+        if (keep && !keep(named.first)) continue;
         if (named.second.is_visible() && named.second.is_directory()) {
             if (options_.recursive) subdirectories.push_back(&named);
         } else {
@@ -149,7 +163,7 @@ void BundleExtractor::copy_tree(const std::string& directory, const std::string&
         log_verbose << "Creating directory " << destination << std::endl;
         // An existing directory is fine; anything else in the way is reported by the next level.
         platform::create_directory(destination);
-        copy_tree(source, destination, std::nullopt);
+        copy_tree(source, destination, nullptr);
     }
 }
 
@@ -176,6 +190,10 @@ void BundleExtractor::copy_file(const std::string& source, const std::string& de
             case OnDisk::missing: throw;  // failed for another reason
             case OnDisk::link: refuse(source, destination + " is a symbolic link"); return;
             case OnDisk::file:
+                // An entry without data stands for the file on disk (bundle lists every file its
+                // logs did not name so): extracted over the content tree, it truncated them all.
+                if (!entry->has_data()) return;
+                break;
             case OnDisk::directory: break;
         }
     }

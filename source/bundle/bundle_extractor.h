@@ -2,7 +2,7 @@
 // deleting what they name.
 #pragma once
 
-#include <optional>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -13,9 +13,9 @@ namespace kam {
 // Writes only below the target it is given: names that could reach outside it are refused, and
 // symbolic links found in it are never followed (a link where a file or directory would go is
 // refused; one named by a hidden entry is removed as a link). Refusals are written to
-// error_stream (which throws under break-on-error) and the name is skipped. Progress goes to
-// log_verbose; the two notices of the command ("Directory '...' doesn't exist." and "Failed to
-// copy ...") to standard output.
+// error_stream (which throws under break-on-error) and the name is skipped, as is a target
+// directory that does not exist ("Directory '...' doesn't exist."). Progress goes to log_verbose;
+// the notice "Failed to copy ..." to standard output.
 class BundleExtractor {
 public:
     struct Options {
@@ -28,18 +28,22 @@ public:
 
     // Extracts into target (a directory that must exist; empty for the current directory) the
     // files of the visible directory that subpath names, or the one visible file it names, or
-    // the root's files when it is empty. Throws std::runtime_error "Trovex subpath not found"
-    // when it names nothing visible (wildcards are not resolved), and the disk and archive
-    // errors of the files it reads and writes. A file already on disk is replaced only once its
-    // new content is complete: a failed copy leaves it as it was.
+    // the root's files when it is empty. Else the subpath's last component is taken as a pattern
+    // (first_matching_pattern) for the names of its directory. Throws std::runtime_error "Trovex
+    // subpath not found" when it names nothing visible and matches nothing, and the disk and
+    // archive errors of the files it reads and writes. A file already on disk is replaced only
+    // once its new content is complete: a failed copy leaves it as it was. A file listed without
+    // data creates an empty file where none is, and never replaces one.
     void extract(const std::string& subpath, const std::string& target);
 
     // How many names were refused.
     int refused() const { return refused_; }
 
 private:
-    void copy_tree(const std::string& directory, const std::string& target,
-                   const std::optional<std::string>& only);
+    // Which names of a directory are copied; empty for all.
+    using NameFilter = std::function<bool(const std::string&)>;
+
+    void copy_tree(const std::string& directory, const std::string& target, const NameFilter& keep);
     void copy_file(const std::string& source, const std::string& destination);
     // Creates path (never an existing one) with size bytes of data; removes it again on failure.
     void write_new_file(Archive& data, std::uint32_t size, const std::string& path);

@@ -14,17 +14,16 @@ namespace {
 
 bool writes(const std::string& mode) { return mode.find_first_of("wa+") != std::string::npos; }
 
-std::vector<std::string_view> split_patterns(std::string_view patterns) {
-    std::vector<std::string_view> result;
-    for (size_t start = 0;;) {
+}  // namespace
+
+std::optional<size_t> first_matching_pattern(std::string_view patterns, std::string_view name) {
+    for (size_t start = 0, index = 0;; ++index) {
         const size_t end = std::min(patterns.find(';', start), patterns.size());
-        result.push_back(patterns.substr(start, end - start));
-        if (end == patterns.size()) return result;
+        if (platform::matches_wildcard(patterns.substr(start, end - start), name)) return index;
+        if (end == patterns.size()) return std::nullopt;
         start = end + 1;
     }
 }
-
-}  // namespace
 
 void BundleFileSystem::load(Archive archive, std::uint64_t modification_time) {
     index_.load(std::move(archive));
@@ -87,17 +86,12 @@ void BundleFileSystem::list(const std::string& directory, const std::string& pat
     if (!answering()) return;
     const BundleEntryMap* entries = index_.directory(directory);
     if (entries == nullptr) return;
-    const auto split = split_patterns(patterns);
     // (first matching pattern, name); the map gives name order, the stable sort keeps it.
     std::vector<std::pair<size_t, const std::string*>> kept;
     for (const auto& [name, entry] : *entries) {
         if (!entry.is_visible() || entry.is_directory() != want_directories) continue;
-        const auto match =
-            std::find_if(split.begin(), split.end(), [&name = name](std::string_view pattern) {
-                return platform::matches_wildcard(pattern, name);
-            });
-        if (match != split.end())
-            kept.emplace_back(static_cast<size_t>(match - split.begin()), &name);
+        if (const auto match = first_matching_pattern(patterns, name))
+            kept.emplace_back(*match, &name);
     }
     std::stable_sort(kept.begin(), kept.end(),
                      [](const auto& a, const auto& b) { return a.first < b.first; });

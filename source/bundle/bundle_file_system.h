@@ -3,13 +3,19 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "bundle/bundle_index.h"
 #include "utility/file_system.h"
 
 namespace kam {
+
+// The place of the first of the ';'-separated patterns that matches the name
+// (platform::matches_wildcard), or none: the pattern rules of bundle listings.
+std::optional<size_t> first_matching_pattern(std::string_view patterns, std::string_view name);
 
 // Files with data are read from the bundle; files listed without data from the parent; names the
 // bundle marks hidden are absent, and a virtual file system asks nobody else about them. Never

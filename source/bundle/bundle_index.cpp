@@ -2,7 +2,7 @@
 //
 // Layout (little-endian, no padding, strings are bytes plus one zero byte):
 //   header, 16 bytes: "BNDL", version u32 (2 written; 1 and 2 read), directory end u32
-//     (16 + directory size), reserved u32 (0). Readers use the version only.
+//     (16 + directory size), reserved u32 (0). Readers check the magic and the version only.
 //   directory from offset 16: the root's records, each directory's records in name order,
 //   every directory closed by its own end record.
 //     version 2: type u8 = 1 directory: visible u8, name; its records follow
@@ -149,11 +149,10 @@ private:
     }
 
     std::string read_name() {
-        // read_string stops at the store's end, not the archive's: a name without its zero byte
-        // inside the archive is cut short.
+        // A name that fills everything left found no zero byte before the bundle's end.
         const std::int64_t left = in_.remaining();
         std::string name = read_string(in_);
-        if (static_cast<std::int64_t>(name.size()) >= left) corrupt("name cut short");
+        if (static_cast<std::int64_t>(name.size()) == left) corrupt("name cut short");
         if (!is_valid_bundle_name(name)) corrupt("bad name \"" + printable(name) + "\"");
         // read_string leaves room for 512 bytes; kept in the tree, that was 25 MB for 50000 names.
         name.shrink_to_fit();
@@ -222,14 +221,22 @@ void BundleIndex::load(Archive archive) {
         in = Archive(archive.name(), std::make_shared<WindowedReader>(*archive.store()),
                      archive.base(), archive.size(), archive.growable());
     }
+    // Any other file read as a bundle lists as empty, and a patch made against it removes
+    // everything: every bundle starts with the magic, so nothing else is taken for one.
+    const BundleHeader expected;
     BundleHeader header;
-    in.set_position(0);
-    read_bytes(in, header.magic.data(), static_cast<std::uint32_t>(header.magic.size()));
-    header.version = read_u32(in);
-    header.directory_end = read_u32(in);
-    header.reserved = read_u32(in);
-    BundleEntryMap root;
-    if (header.version == 1 || header.version == 2) root = DirectoryReader(in).read(header.version);
+    if (in.size() >= header_size) {
+        in.set_position(0);
+        read_bytes(in, header.magic.data(), static_cast<std::uint32_t>(header.magic.size()));
+        header.version = read_u32(in);
+        header.directory_end = read_u32(in);
+        header.reserved = read_u32(in);
+    }
+    if (in.size() < header_size || header.magic != expected.magic ||
+        (header.version != 1 && header.version != 2)) {
+        throw std::runtime_error(archive.name() + " is not a bundle");
+    }
+    BundleEntryMap root = DirectoryReader(in).read(header.version);
 
     header_ = header;
     root_ = std::move(root);

@@ -58,7 +58,8 @@ public:
     BundleIndex& operator=(const BundleIndex&) = delete;
 
     // Replaces the tree with the bundle the archive holds from its start and keeps the archive.
-    // Versions 1 and 2 are read; any other version gives an empty tree. A directory cut short
+    // Versions 1 and 2 are read; a file shorter than the header, without the magic or of another
+    // version throws std::runtime_error archive name + " is not a bundle". A directory cut short
     // throws the archive's bound error, or, inside a name, std::runtime_error "Corrupt bundle " +
     // archive name + ": name cut short at offset " + offset of the record. So do a name that is
     // empty, "." or ".." or holds '\', '/' or ':' ("bad name \"..\""), an unknown record type

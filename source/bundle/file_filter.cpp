@@ -50,9 +50,10 @@ FileFilter::FileFilter(BundleBuilder& builder, const BundleSettings& settings)
     : builder_(builder),
       settings_(settings),
       tree_(settings.root),
-      root_prefix_(normalize_path(settings.root, true, true)),
-      own_bundle_(normalize_path(make_absolute(bundle_destination(settings)), false, true)),
-      own_listing_(normalize_path(make_absolute(listing_destination(settings)), false, true)) {}
+      root_prefix_(normalize_path(settings.root, true, true)) {
+    for (const std::string& output : run_outputs(settings))
+        own_outputs_.push_back(normalize_path(make_absolute(output), false, true));
+}
 
 void FileFilter::walk(bool remember) {
     // Walking a tree of tens of thousands of files again costs as much as packing the files the
@@ -188,8 +189,7 @@ bool FileFilter::consider(const std::string& path) {
 }
 
 bool FileFilter::consider_canonical(const std::string& canonical) {
-    if (canonical == own_bundle_ || canonical == own_listing_ ||
-        contains(settings_.ignore_files, canonical)) {
+    if (contains(own_outputs_, canonical) || contains(settings_.ignore_files, canonical)) {
         log_verbose << "Ignoring file " << canonical << std::endl;
         return false;
     }

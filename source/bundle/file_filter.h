@@ -72,8 +72,8 @@ private:
     ListedDiskFileSystem listed_;
     bool add_data_ = false;
     // The bundle and the listing this build writes, canonical.
-    std::string own_bundle_;
-    std::string own_listing_;
+    // The run's bundles and listings, canonical.
+    std::vector<std::string> own_outputs_;
     // The root's local directory's subdirectories, listed on first use.
     std::optional<std::vector<std::string>> languages_;
     std::vector<WalkStep> remembered_walk_;

@@ -137,17 +137,20 @@ void Archive::read_string(std::string& out) {
     constexpr std::uint32_t chunk = 512;
     out.clear();
     const std::uint64_t start = base_ + static_cast<std::uint64_t>(position_);
+    const std::int64_t available = remaining();
     size_t length = 0;
-    for (;;) {
-        // A short read leaves the zero fill, which ends the string.
-        out.resize(length + chunk, '\0');
-        read_store(start + length, &out[length], chunk);
-        const void* zero = std::memchr(&out[length], 0, chunk);
+    while (static_cast<std::int64_t>(length) < available) {
+        const auto wanted =
+            static_cast<std::uint32_t>(std::min<std::int64_t>(chunk, available - length));
+        out.resize(length + wanted);
+        const std::uint32_t got = read_store(start + length, &out[length], wanted);
+        const void* zero = std::memchr(&out[length], 0, got);
         if (zero != nullptr) {
             length = static_cast<size_t>(static_cast<const char*>(zero) - out.data());
             break;
         }
-        length += chunk;
+        length += got;
+        if (got < wanted) break;  // the store ended before the archive did
     }
     out.resize(length);
     position_ += static_cast<std::int64_t>(length) + 1;

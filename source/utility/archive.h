@@ -112,7 +112,7 @@ public:
     // "Archive::checked_read() Attempt to read past end of archive '" + name + "'". Returns the
     // count read, short only when the store ends first.
     std::uint32_t checked_read(void* buffer, std::uint32_t count);
-    // Reads bytes up to a zero byte (or the end of the store), 512 at a time; the position moves
+    // Reads bytes up to a zero byte or the end of the archive, 512 at a time; the position moves
     // past the zero and stays within the size.
     void read_string(std::string& out);
     // Reads up to a line feed or the end of the archive; a carriage return before the line feed

@@ -1,6 +1,7 @@
 // Command-line paths, file deletion and directory chains.
 #include "utility/disk_utilities.h"
 
+#include <stdexcept>
 #include <vector>
 
 #include "utility/disk_file_system.h"
@@ -87,6 +88,25 @@ std::string make_relative(const std::string& base, const std::string& path) {
     if (result.empty()) return ".";
     if (result.back() == '\\') result.pop_back();
     return result;
+}
+
+bool same_file(const std::string& a, const std::string& b) {
+    platform::FileIdentity first, second;
+    if (platform::file_identity(a, first) && platform::file_identity(b, second))
+        return first == second;
+    return make_absolute(a) == make_absolute(b);
+}
+
+void check_outputs_are_not_inputs(const std::vector<std::string>& outputs,
+                                  const std::vector<std::string>& inputs) {
+    for (const std::string& output : outputs) {
+        for (const std::string& input : inputs) {
+            if (!input.empty() && same_file(output, input)) {
+                throw std::runtime_error("The output " + output + " is the input " + input +
+                                         "; nothing was written");
+            }
+        }
+    }
 }
 
 void delete_file(const std::string& path) {

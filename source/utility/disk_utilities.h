@@ -3,6 +3,7 @@
 #pragma once
 
 #include <string>
+#include <vector>
 
 namespace kam {
 
@@ -20,6 +21,16 @@ std::string make_absolute(const std::string& path, const std::string& current);
 // so pass paths make_absolute produced) are dropped, each remaining base component becomes
 // "..\"; "." when nothing remains.
 std::string make_relative(const std::string& base, const std::string& path);
+
+// Whether the two paths reach one file: the same file identity when both exist (so links and
+// other spellings count), else the same make_absolute form.
+bool same_file(const std::string& a, const std::string& b);
+
+// Throws std::runtime_error "The output " + output + " is the input " + input + "; nothing was
+// written" for the first output that is the same file as an input: writing it would destroy what
+// the run reads.
+void check_outputs_are_not_inputs(const std::vector<std::string>& outputs,
+                                  const std::vector<std::string>& inputs);
 
 // Deletes the file when it exists; a failure writes "Cant delete \"" + path + "\" (" + system
 // text + ")" to the error stream. A missing file is no error.

@@ -177,6 +177,7 @@ TEST(BundleFileSystemTest, CorruptBundlesFailWithClearErrors) {
     }
     const std::string clear_errors[] = {
         "Corrupt bundle test.bundle: ",
+        "test.bundle is not a bundle",
         "Archive::checked_read() Attempt to read past end of archive 'test.bundle'",
         "Attempt to grow archive test.bundle beyond limits",
     };

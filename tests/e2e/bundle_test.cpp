@@ -72,10 +72,13 @@ protected:
         return test::run_trovex(dir.path(), arguments);
     }
     std::string root() const { return shown(dir.path() / "root"); }
-    Paths packed_default() const {
-        return test::packed_files(dir.path() / "root/bundles/quick.bundle");
+    // The bundle and listing written without -D, named after the log or "quick".
+    Paths packed_default(const std::string& name = "level") const {
+        return test::packed_files(dir.path() / ("root/bundles/" + name + ".bundle"));
     }
-    std::string listing() const { return dir.read("root/bundles/quick.log"); }
+    std::string listing(const std::string& name = "level") const {
+        return dir.read("root/bundles/" + name + ".log");
+    }
 
     test::TempDir dir;
 };
@@ -140,11 +143,11 @@ TEST_F(BundleCommandTest, LoggedFilesArePackedInLogOrderOnceEach) {
               "a.xml\nb.xml\nmissing.xml (NOT EXIST)\nn.xml (NO DATA)\nsub/\n    c.xml\nx.ksf\n"
               "x.kxe (NOT EXIST)\n");
 
-    // -L packs the rest after the logged files; -m leaves the missing names out; a prepend log
-    // that is not there is no error. The last run's output is no content.
-    result = run({"-v", "bundle", "-L", "-m", "-r", "root", "-p", "none.log", "level.log"});
-    const std::string own_output = "Ignoring file " + root() + "\\bundles\\quick.bundle\n" +
-                                   "Ignoring file " + root() + "\\bundles\\quick.log\n";
+    // -L packs the rest after the logged files; -m leaves the missing names out. The last run's
+    // output is no content.
+    result = run({"-v", "bundle", "-L", "-m", "-r", "root", "level.log"});
+    const std::string own_output = "Ignoring file " + root() + "\\bundles\\level.bundle\n" +
+                                   "Ignoring file " + root() + "\\bundles\\level.log\n";
     EXPECT_EQ(result.output, test::banner() + "Creating file log bundle from \"level.log\"\n" +
                                  "------- Bundle start -------\n" + "Adding directory\n" +
                                  own_output + "Ignoring file " + root() + "\\x.kxe, missing\n" +
@@ -168,8 +171,8 @@ TEST_F(BundleCommandTest, LocalPathsStandForEveryLanguage) {
         case_dir.write("level.log", log_of({"local\\english\\a.xml"}));
         EXPECT_EQ(
             test::run_trovex(case_dir.path(), {"bundle", "-r", "root", "level.log"}).exit_code, 0);
-        EXPECT_EQ(test::packed_files(case_dir.path() / "root/bundles/quick.bundle"), expected);
-        EXPECT_EQ(case_dir.read("root/bundles/quick.log").find("(NOT EXIST)"), std::string::npos);
+        EXPECT_EQ(test::packed_files(case_dir.path() / "root/bundles/level.bundle"), expected);
+        EXPECT_EQ(case_dir.read("root/bundles/level.log").find("(NOT EXIST)"), std::string::npos);
     }
 }
 
@@ -196,8 +199,8 @@ TEST_F(BundleCommandTest, QuickBundleWalksFilesFirstAndSiblingsInReverse) {
     fs::create_directory(dir.path() / "out");
     dir.write("first.log", log_of({"c\\d\\w.txt"}));
     // A force file goes in last, ignored or not, and is taken from the current directory.
-    const auto result = run({"quick-bundle", "-r", "root", "-p", "first.log", "-a", "none.log",
-                             "-n", "y.txt", "-D", "out/all.bundle", "-F", "root/c/y.txt", "-q"});
+    const auto result = run({"quick-bundle", "-r", "root", "-p", "first.log", "-n", "y.txt", "-D",
+                             "out/all.bundle", "-F", "root/c/y.txt", "-q"});
     EXPECT_EQ(result.output, test::banner() + test::framed("Unknown flag -q use -h for help"));
     EXPECT_EQ(test::packed_files(dir.path() / "out/all.bundle"),
               (Paths{"c\\d\\w.txt", "a.txt", "z.txt", "bundles\\old.bin", "b\\x.txt", "c\\y.txt"}));
@@ -221,12 +224,12 @@ TEST_F(BundleCommandTest, TheBundleNeverPacksItselfAndIsReproducible) {
     other.write("level.log", log);
 
     ASSERT_EQ(run({"bundle", "-L", "-r", "root", "level.log"}).exit_code, 0);
-    const std::string first = listing() + dir.read("root/bundles/quick.bundle");
+    const std::string first = listing() + dir.read("root/bundles/level.bundle");
     ASSERT_EQ(run({"bundle", "-L", "-r", "root", "level.log", "level.log"}).exit_code, 0);
-    EXPECT_EQ(listing() + dir.read("root/bundles/quick.bundle"), first);
+    EXPECT_EQ(listing() + dir.read("root/bundles/level.bundle"), first);
     ASSERT_EQ(test::run_trovex(other.path(), {"bundle", "-L", "-r", "root", "level.log"}).exit_code,
               0);
-    EXPECT_EQ(other.read("root/bundles/quick.log") + other.read("root/bundles/quick.bundle"),
+    EXPECT_EQ(other.read("root/bundles/level.log") + other.read("root/bundles/level.bundle"),
               first);
 
     // Nor does a destination given with -D inside the root.
@@ -236,7 +239,18 @@ TEST_F(BundleCommandTest, TheBundleNeverPacksItselfAndIsReproducible) {
     // Other bundles under the root are content like any other file.
     EXPECT_EQ(test::packed_files(dir.path() / "root/data/all.bundle"),
               (Paths{"a.xml", "b.dds", "e.ksf", "data\\c.xml", "data\\sub\\d.xml",
-                     "bundles\\quick.bundle", "bundles\\quick.log"}));
+                     "bundles\\level.bundle", "bundles\\level.log"}));
+}
+
+// Without -D each log's bundle is named after it, and no bundle of the run packs another.
+TEST_F(BundleCommandTest, EachLogGetsItsOwnBundle) {
+    tree({"a.txt", "b.txt"});
+    dir.write("a.log", log_of({"a.txt"}));
+    dir.write("logs/b.log", log_of({"b.txt"}));
+    ASSERT_EQ(run({"bundle", "-L", "-r", "root", "a.log", "logs/b.log"}).exit_code, 0);
+    EXPECT_EQ(packed_default("a"), (Paths{"a.txt", "b.txt"}));
+    EXPECT_EQ(packed_default("b"), (Paths{"b.txt", "a.txt"}));
+    EXPECT_EQ(listing("b"), "a.txt\nb.txt\n");
 }
 
 TEST_F(BundleCommandTest, ALogThatDoesNotParseLeavesTheLastBundle) {
@@ -246,7 +260,7 @@ TEST_F(BundleCommandTest, ALogThatDoesNotParseLeavesTheLastBundle) {
     const auto result = run({"bundle", "-r", "root", "good.log", "bad.log", "good.log"});
     EXPECT_EQ(result.output, test::banner() + test::framed("Could not load xml: bad.log"));
     EXPECT_EQ(result.exit_code, 1);
-    EXPECT_EQ(packed_default(), Paths{"a.txt"});
+    EXPECT_EQ(packed_default("good"), Paths{"a.txt"});
 }
 
 // A link back up is not followed round and round; a link to nothing is a name that does not exist.
@@ -265,8 +279,8 @@ TEST_F(BundleCommandTest, Links) {
                                  "Ignoring file " + root() +
                                  "\\sub\\up, it leads back to a directory above it\n" +
                                  "------- Bundle end!! -------\n");
-    EXPECT_EQ(packed_default(), (Paths{"a.txt", "sub\\b.txt", "sub\\away\\c.txt"}));
-    EXPECT_EQ(listing(),
+    EXPECT_EQ(packed_default("quick"), (Paths{"a.txt", "sub\\b.txt", "sub\\away\\c.txt"}));
+    EXPECT_EQ(listing("quick"),
               "a.txt\ngone.txt (NOT EXIST)\nsub/\n    away/\n        c.txt\n    b.txt\n");
 }
 
@@ -281,11 +295,10 @@ TEST_F(BundleCommandTest, OfNamesThatDifferOnlyInCaseTheLowerCaseOneGoesIn) {
                                         "the bundle holds one of them") +
                   test::framed(root() + "\\sub names several directories that differ only in "
                                         "case; the bundle holds one of them"));
-    EXPECT_EQ(result.exit_code, 0);
-    EXPECT_EQ(test::packed_files(dir.path() / "root/bundles/quick.bundle"),
-              (Paths{"a.txt", "sub\\y.txt"}));
+    EXPECT_EQ(result.exit_code, 1);
+    EXPECT_EQ(packed_default(), (Paths{"a.txt", "sub\\y.txt"}));
     EXPECT_EQ(listing(), "a.txt\nsub/\n    y.txt\n");
-    const std::string bytes = dir.read("root/bundles/quick.bundle");
+    const std::string bytes = dir.read("root/bundles/level.bundle");
     EXPECT_NE(bytes.find("<a.txt>"), std::string::npos);
     EXPECT_EQ(bytes.find("<A.txt>"), std::string::npos);
 }

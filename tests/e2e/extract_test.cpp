@@ -68,6 +68,7 @@ TEST(ExtractCommandTest, CopiesWhatTheSubpathNames) {
          "Copying file data\\units.xml to units.xml\nCreating directory maps\n"
          "Copying file data\\maps\\level.xml to maps\\level.xml\n",
          {{"units.xml", "<units/>"}, {"maps", "/"}, {"maps/level.xml", "<level/>"}}},
+        {{"extract", "-r", "../s.bundle", "data/*.XML"}, "", {{"units.xml", "<units/>"}}},
         {{"-v", "extract", "-r", "../s.bundle", "data/maps/level.xml", "sub"},
          "Copying file data\\maps\\level.xml to sub\\level.xml\n",
          {{"sub", "/"}, {"sub/level.xml", "<level/>"}}},
@@ -112,9 +113,9 @@ TEST(ExtractCommandTest, HiddenEntriesDeleteOnlyUnderAllowDelete) {
 TEST(ExtractCommandTest, MissingTargetsSubpathsAndUsage) {
     Sample sample;
     auto result = test::run_trovex(sample.dir.path(), {"extract", "s.bundle", "", "nowhere"});
-    EXPECT_EQ(result.output, test::banner() + "Directory 'nowhere' doesn't exist.\n");
-    EXPECT_EQ(result.exit_code, 0);
-    for (const std::string subpath : {"data/*.xml", "missing", "data/units.xml/x"}) {
+    EXPECT_EQ(result.output, test::banner() + test::framed("Directory 'nowhere' doesn't exist."));
+    EXPECT_EQ(result.exit_code, 1);
+    for (const std::string subpath : {"data/*.txt", "missing", "data/units.xml/x", "*/units.xml"}) {
         result = test::run_trovex(sample.dir.path(), {"extract", "s.bundle", subpath, "out"});
         EXPECT_EQ(result.output, test::banner() + test::framed("Trovex subpath not found"));
         EXPECT_EQ(result.exit_code, 1);

@@ -7,6 +7,8 @@
 #include <map>
 #include <set>
 
+#include "bundle/bundle_bytes.h"
+#include "support/platform.h"
 #include "support/trovex_runner.h"
 
 namespace {
@@ -98,6 +100,71 @@ const Row rows[] = {
      [](auto& dir) { dir.write("s/ok.ksf", "object x;\n"); dir.write("s/ok.kxe/keep", ""); },
      {"compile-scripts", "s/ok.ksf"}, 1, "Cannot save compiled script s\\ok.kxe"},
     // rows: bundles
+    {"list of a file that is no bundle", [](auto& dir) { dir.write("junk.bundle", good_xml); },
+     {"list", "junk.bundle"}, 1, "junk.bundle is not a bundle"},
+    {"patch against a file that is no bundle",
+     [](auto& dir) {
+         dir.write("good.bundle", test::Bytes().header(2).file("a.txt", 0, 0).end().data);
+         dir.write("junk.bundle", std::string(64, '\0'));
+     },
+     {"make-patch", "good.bundle", "junk.bundle", "p.bundle"}, 1, "junk.bundle is not a bundle"},
+    {"extract over the content tree of a bundle of one log",
+     [](auto& dir) {
+         dir.write("root/a.xml", good_xml);
+         dir.write("root/b.xml", "<b/>");
+         dir.write("level.log", "<open path=\"a.xml\"/>");
+         test::run_trovex(dir.path(), {"bundle", "-r", "root", "-D", "level.bundle", "level.log"});
+     },
+     {"extract", "-r", "level.bundle", "", "root"}, 0, ""},
+    {"extract into a directory that does not exist",
+     [](auto& dir) { dir.write("q.bundle", test::Bytes().header(2).end().data); },
+     {"extract", "q.bundle", "", "nowhere"}, 1, "Directory 'nowhere' doesn't exist."},
+    {"bundle of names that differ only in case",
+     [](auto& dir) {
+         dir.write("root/A.txt", "1");
+         dir.write("root/a.txt", "2");
+     },
+     {"quick-bundle", "-r", "root", "-D", "q.bundle"}, test::on_windows ? 0 : 1,
+     test::on_windows ? "" : "names several files that differ only in case",
+     {"q.bundle", "q.bundle.log"}},
+    {"prepend log that does not exist", [](auto& dir) { dir.write("root/a.txt", "a"); },
+     {"quick-bundle", "-r", "root", "-p", "first.log"}, 1,
+     "The prepend log first.log does not exist"},
+    {"bundle forced onto its log",
+     [](auto& dir) {
+         dir.write("root/a.txt", "a");
+         dir.write("level.log", "");
+     },
+     {"bundle", "-r", "root", "-D", "LEVEL.LOG", "level.log"}, 1,
+     "The output LEVEL.LOG is the input level.log"},
+    {"listing beside the bundle onto a prepend log",
+     [](auto& dir) {
+         dir.write("root/a.txt", "a");
+         dir.write("first.log", "");
+     },
+     {"quick-bundle", "-r", "root", "-p", "first.log", "-D", "first"}, 1,
+     "The output first.log is the input first.log"},
+    {"default listing onto the log it is made from",
+     [](auto& dir) {
+         dir.write("root/a.txt", "a");
+         dir.write("root/bundles/level.log", "");
+     },
+     {"bundle", "-r", "root", "root/bundles/level.log"}, 1, "is the input root/bundles/level.log"},
+    {"two logs forced into one bundle",
+     [](auto& dir) {
+         dir.write("root/a.txt", "a");
+         dir.write("a.log", "");
+         dir.write("b.log", "");
+     },
+     {"bundle", "-r", "root", "-D", "x.bundle", "a.log", "b.log"}, 1,
+     "The logs a.log and b.log would both be bundled into x.bundle"},
+    {"patch written over the bundle it compares",
+     [](auto& dir) {
+         dir.write("a.bundle", test::Bytes().header(2).file("a.txt", 0, 0).end().data);
+         dir.write("b.bundle", test::Bytes().header(2).end().data);
+     },
+     {"make-patch", "a.bundle", "b.bundle", "./b.bundle"}, 1,
+     "The output ./b.bundle is the input b.bundle"},
     // rows: temporaries and messages
 };
 

@@ -101,7 +101,7 @@ TEST(SampleContentTest, TheLevelBundleHoldsTheLoggedFilesFirstThenTheRest) {
         dir.path(), {"bundle", "-L", "-r", "sample", (examples / "logs/forest.log").string()});
     ASSERT_EQ(result.output, test::banner());
 
-    const auto files = test::packed_files(dir.path() / "sample/bundles/quick.bundle");
+    const auto files = test::packed_files(dir.path() / "sample/bundles/forest.bundle");
     ASSERT_GE(files.size(), 8u);
     const std::string first[] = {"data\\game.xmb",
                                  "data\\interface\\menu.xmb",

@@ -206,13 +206,16 @@ TEST(ArchiveTest, ReadLineTable) {
         }
         EXPECT_EQ(lines, c.lines) << c.bytes;
     }
-    // A line of a sub-archive ends where the sub-archive ends.
+    // A line or string of a sub-archive ends where the sub-archive ends, not in the parent's bytes.
     const std::string bytes = "abcdef\n";
     Archive parent = memory_archive(bytes);
-    Archive sub(parent, 1, 3, false);
-    std::string line;
-    sub.read_line(line);
-    EXPECT_EQ(line, "bcd");
+    for (const auto read : {&Archive::read_line, &Archive::read_string}) {
+        Archive sub(parent, 1, 3, false);
+        std::string text;
+        (sub.*read)(text);
+        EXPECT_EQ(text, "bcd");
+        EXPECT_EQ(sub.position(), 3);
+    }
 }
 
 TEST(DataStoreTest, NullStoreRemembersTheHighestByteWritten) {
