@@ -130,9 +130,4 @@ void create_directories(const std::string& path) {
     }
 }
 
-bool same_file(const std::string& first, const std::string& second) {
-    platform::FileIdentity one, other;
-    return platform::file_identity(first, one) && platform::file_identity(second, other) && one == other;
-}
-
 }  // namespace kam

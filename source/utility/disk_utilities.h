@@ -41,7 +41,4 @@ void delete_file(const std::string& path);
 // absolute path is never created.
 void create_directories(const std::string& path);
 
-// Whether both paths lead to one existing file, however they are spelled.
-bool same_file(const std::string& first, const std::string& second);
-
 }  // namespace kam
