@@ -305,7 +305,7 @@ TEST(BundleBuilderTest, FailedBuildLeavesThePreviousBundleAndNoTemporaryFile) {
         dir.write("src/a", "aaaa");
         dir.write("src/b", "bbb");
         dir.write("out.bundle", "the good old bundle");
-        dir.write("out.bundle.tmp", "somebody's file");
+        dir.write("out.bundle.trovex-tmp1", "somebody's file");
         const std::string src = dir.path().string() + "/src/";
         // Sizes are held from the adding only under the detail log.
         CommandLine line(std::vector<std::string>{"-vv"});
@@ -325,8 +325,9 @@ TEST(BundleBuilderTest, FailedBuildLeavesThePreviousBundleAndNoTemporaryFile) {
         }
         testing::internal::GetCapturedStdout();
         EXPECT_EQ(dir.read("out.bundle"), "the good old bundle");
-        EXPECT_EQ(dir.read("out.bundle.tmp"), "somebody's file");
-        EXPECT_EQ(files_in(dir), (std::vector<std::string>{"out.bundle", "out.bundle.tmp", "src"}));
+        EXPECT_EQ(dir.read("out.bundle.trovex-tmp1"), "somebody's file");
+        EXPECT_EQ(files_in(dir),
+                  (std::vector<std::string>{"out.bundle", "out.bundle.trovex-tmp1", "src"}));
     }
     {
         // Otherwise a file is measured as it is copied: the bundle holds it as it was then.
