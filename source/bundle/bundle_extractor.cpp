@@ -86,7 +86,7 @@ void BundleExtractor::extract(const std::string& subpath, const std::string& tar
     }
     const BundleEntry* entry = index_.lookup(path);
     if (entry == nullptr || !entry->is_visible())
-        throw std::runtime_error("Trovex subpath not found");
+        throw std::runtime_error("Trovex subpath not found: " + subpath);
     if (entry->is_directory()) {
         copy_tree(path, target, std::nullopt);
     } else {

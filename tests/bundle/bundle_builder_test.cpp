@@ -170,9 +170,9 @@ TEST(BundleBuilderTest, ProgressLinesAreDueWhenTheWholePercentageRises) {
 TEST(BundleBuilderTest, BundlePathsMustBeTheSourcesTailOfValidNames) {
     PatternFileSystem fs;
     const std::tuple<std::string, std::string, std::string> cases[] = {
-        {"\\root\\data\\a", "data\\b", "Path and name must match"},
-        {"\\root\\xdata\\a", "data\\a", "Path and name must match"},
-        {"a", "data\\a", "Path and name must match"},
+        {"\\root\\data\\a", "data\\b", "Path and name must match: \\root\\data\\a and data\\b"},
+        {"\\root\\xdata\\a", "data\\a", "Path and name must match: \\root\\xdata\\a and data\\a"},
+        {"a", "data\\a", "Path and name must match: a and data\\a"},
         {"\\root\\..\\a", "..\\a",
          "Cannot add \\root\\..\\a to a bundle: \"..\" is not a valid name in a bundle"},
         {"\\root\\c:\\a", "c:\\a",

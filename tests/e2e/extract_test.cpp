@@ -116,7 +116,8 @@ TEST(ExtractCommandTest, MissingTargetsSubpathsAndUsage) {
     EXPECT_EQ(result.exit_code, 0);
     for (const std::string subpath : {"data/*.xml", "missing", "data/units.xml/x"}) {
         result = test::run_trovex(sample.dir.path(), {"extract", "s.bundle", subpath, "out"});
-        EXPECT_EQ(result.output, test::banner() + test::framed("Trovex subpath not found"));
+        EXPECT_EQ(result.output,
+                  test::banner() + test::framed("Trovex subpath not found: " + subpath));
         EXPECT_EQ(result.exit_code, 1);
     }
     result = test::run_trovex(sample.dir.path(), {"extract", "--help"});
