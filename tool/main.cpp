@@ -10,6 +10,7 @@
 #include "diagnostics/thread_manager.h"
 #include "utility/command_line.h"
 #include "utility/output_streams.h"
+#include "utility/platform/interrupts.h"
 #include "utility/virtual_file_system.h"
 
 namespace {
@@ -108,6 +109,8 @@ int main(int argc, char** argv) {
     std::cout << std::endl;
 
     auto crash_handler = std::make_unique<kam::ThreadManager>("trovex", report_crash);
+    // Ctrl-C and the like take the run's unfinished outputs with them.
+    kam::platform::remove_temporaries_on_interrupt();
     auto command_line = std::make_unique<CommandLine>(argc, argv, value_letters_of(argc, argv));
     // Reached by the commands as VirtualFileSystem::instance(); destroyed before the command line.
     auto file_system = std::make_unique<kam::VirtualFileSystem>();

@@ -119,7 +119,7 @@ BundleEntry* BundleBuilder::find_or_create(FileSystem& fs, const std::string& so
     const size_t prefix_length = source.size() - std::min(source.size(), path.size());
     if (path.size() > source.size() || source.compare(prefix_length, path.size(), path) != 0 ||
         (prefix_length > 0 && !path.empty() && !is_path_separator(source[prefix_length - 1]))) {
-        throw std::runtime_error("Path and name must match");
+        throw std::runtime_error("Path and name must match: " + source + " and " + path);
     }
     // A walk adds a directory's files one after another: the directory reached for the previous
     // path serves again while both paths agree up to their last component.

@@ -10,6 +10,8 @@
 
 namespace kam {
 
+class ReplacingFile;
+
 // Writes only below the target it is given: names that could reach outside it are refused, and
 // symbolic links found in it are never followed (a link where a file or directory would go is
 // refused; one named by a hidden entry is removed as a link). Refusals are written to
@@ -45,8 +47,8 @@ private:
 
     void copy_tree(const std::string& directory, const std::string& target, const NameFilter& keep);
     void copy_file(const std::string& source, const std::string& destination);
-    // Creates path (never an existing one) with size bytes of data; removes it again on failure.
-    void write_new_file(Archive& data, std::uint32_t size, const std::string& path);
+    // Copies size bytes of data into the file's temporary.
+    void write_file(Archive& data, std::uint32_t size, ReplacingFile& out);
     void delete_entry(const std::string& destination);
     void refuse(const std::string& source, const std::string& why);
 

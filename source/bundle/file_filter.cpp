@@ -11,6 +11,7 @@
 #include "utility/path.h"
 #include "utility/platform/directories.h"
 #include "utility/platform/error_text.h"
+#include "utility/replacing_file.h"
 
 namespace kam {
 
@@ -92,6 +93,9 @@ void FileFilter::walk(bool remember) {
             std::string name = lower_case(std::move(entry.name));
             if (entry.is_directory) {
                 directories.push_back(std::move(name));
+            } else if (is_temporary_name(name)) {
+                // Output of a run still writing, or of one that was killed: never content.
+                continue;
             } else {
                 // A link to nothing is left for the disk to answer: it becomes a hidden name.
                 if (!entry.is_broken_link)

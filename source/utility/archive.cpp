@@ -36,10 +36,14 @@ FileDataStore::FileDataStore(const std::string& path, std::uint32_t creation, st
     file_ = platform::open_file(path, creation, access, share, false, opened);
     if (file_ == platform::invalid_file) {
         const std::uint32_t error = platform::last_error();
-        throw DiskError("Cannot open " + path + " with create mode: " + hex(creation) +
-                            ", access: " + hex(access) + ", share_mode: " + hex(share),
-                        error);
+        throw DiskError(open_failure(path, creation, access, share), error);
     }
+}
+
+std::string FileDataStore::open_failure(const std::string& path, std::uint32_t creation,
+                                        std::uint32_t access, std::uint32_t share) {
+    return "Cannot open " + path + " with create mode: " + hex(creation) + ", access: " +
+           hex(access) + ", share_mode: " + hex(share);
 }
 
 FileDataStore::~FileDataStore() { platform::close_file(file_); }

@@ -61,6 +61,9 @@ public:
     // receives what opening learnt of the file, which saves asking for its size again.
     FileDataStore(const std::string& path, std::uint32_t creation, std::uint32_t access,
                   std::uint32_t share, platform::FileStatus* opened = nullptr);
+    // "Cannot open " + path + " with create mode: ..." as the constructor throws it.
+    static std::string open_failure(const std::string& path, std::uint32_t creation,
+                                    std::uint32_t access, std::uint32_t share);
     // Takes over a file opened with platform::open_file.
     FileDataStore(platform::FileHandle file, const std::string& path) : file_(file), path_(path) {}
     ~FileDataStore() override;

@@ -1,41 +1,81 @@
 // Files replaced in one step: written as a temporary, flushed, renamed over the destination.
 #include "utility/replacing_file.h"
 
-#include "utility/disk_file_system.h"
+#include <memory>
+
 #include "utility/platform/directories.h"
 #include "utility/platform/error_text.h"
-#include "utility/platform/files.h"
+#include "utility/platform/interrupts.h"
 
 namespace kam {
 
-ReplacingFile::ReplacingFile(const std::string& destination) : destination_(destination) {
-    // A stray file of the first name may be somebody's: never overwrite it.
-    DiskFileSystem& disk = default_disk_file_system();
-    temporary_ = destination + ".tmp";
-    for (int attempt = 2; disk.exists(temporary_); ++attempt) {
-        temporary_ = destination + ".tmp" + std::to_string(attempt);
+namespace {
+
+constexpr std::string_view temporary_mark = ".trovex-tmp";
+
+// Interrupts delete a temporary that is still open; Windows allows that only when shared.
+constexpr std::uint32_t temporary_share = platform::share_read | platform::share_delete;
+
+}  // namespace
+
+bool is_temporary_name(std::string_view name) {
+    const size_t mark = name.rfind(temporary_mark);
+    if (mark == std::string_view::npos || mark == 0)
+        return false;
+    const std::string_view number = name.substr(mark + temporary_mark.size());
+    return !number.empty() && number.find_first_not_of("0123456789") == std::string_view::npos;
+}
+
+ReplacingFile::ReplacingFile(const std::string& destination, Flush flush)
+    : destination_(destination), flush_(flush) {
+    // Created exclusively: a stray file of the name is left alone, and the next number tried.
+    // Registered before it is created, so that no interrupt comes between; a file of the name
+    // left by a killed run may go with it.
+    for (int attempt = 1;; ++attempt) {
+        temporary_ = destination + std::string(temporary_mark) + std::to_string(attempt);
+        interrupt_slot_ = platform::register_temporary(temporary_);
+        handle_ = platform::open_file(temporary_, platform::create_new, platform::generic_write,
+                                      temporary_share);
+        if (handle_ != platform::invalid_file) break;
+        const std::uint32_t error = platform::last_error();
+        platform::unregister_temporary(interrupt_slot_);
+        platform::PathInfo info;
+        if (platform::look_up(temporary_, info) != platform::LookupResult::found) {
+            throw DiskError(FileDataStore::open_failure(destination, platform::create_new,
+                                                        platform::generic_write, temporary_share),
+                            error);
+        }
     }
-    archive_.emplace(disk.open(temporary_, "w"));
+    std::shared_ptr<FileDataStore> store;
+    try {
+        store = std::make_shared<FileDataStore>(handle_, destination);
+    } catch (...) {
+        platform::close_file(handle_);
+        platform::delete_file(temporary_);
+        platform::unregister_temporary(interrupt_slot_);
+        throw;
+    }
+    archive_.emplace(destination, std::move(store), 0, 0, true);
 }
 
 ReplacingFile::~ReplacingFile() {
-    if (committed_) return;
     archive_.reset();
-    platform::delete_file(temporary_);
+    if (!committed_)
+        platform::delete_file(temporary_);
+    platform::unregister_temporary(interrupt_slot_);
 }
 
 void ReplacingFile::commit() {
+    if (flush_ == Flush::durable) {
+        // The data must be on the device before the rename makes it the destination.
+        const bool flushed = platform::flush_file(handle_);
+        const std::uint32_t error = platform::last_error();
+        if (!flushed)
+            throw DiskError("Cannot flush " + destination_, error);
+    }
     archive_.reset();
-    // The data must be on the device before the rename makes it the destination.
-    const platform::FileHandle file = platform::open_file(
-        temporary_, platform::open_existing, platform::generic_write, platform::share_read);
-    const bool flushed = file != platform::invalid_file && platform::flush_file(file);
-    const std::uint32_t error = platform::last_error();
-    platform::close_file(file);
-    if (!flushed) throw DiskError("Cannot flush " + temporary_, error);
     if (!platform::rename_file(temporary_, destination_)) {
-        throw DiskError("Cannot replace " + destination_ + " with " + temporary_,
-                        platform::last_error());
+        throw DiskError("Cannot replace " + destination_, platform::last_error());
     }
     committed_ = true;
 }

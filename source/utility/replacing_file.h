@@ -3,32 +3,49 @@
 
 #include <optional>
 #include <string>
+#include <string_view>
 
 #include "utility/archive.h"
+#include "utility/platform/files.h"
 
 namespace kam {
 
-// Written as a temporary beside the destination (through the default disk file system) and
-// renamed over it once complete and flushed, so that a failed write never replaces a good file;
-// unless committed, the temporary is removed on destruction. The constructor throws the store's
-// DiskError when the temporary cannot be created.
+// Whether a file name (without directories) is one ReplacingFile gives its temporaries:
+// the destination's name + ".trovex-tmp" + a number. Walks that pack or compile skip them.
+bool is_temporary_name(std::string_view name);
+
+// Written as a temporary beside the destination and renamed over it once complete, so that a
+// failed or interrupted write never replaces a good file nor leaves a partial one; unless
+// committed, the temporary is removed on destruction, and by an interrupt while it exists
+// (platform/interrupts.h). Messages name the destination, never the temporary. The constructor
+// throws DiskError "Cannot open " + destination + " with create mode: ..." when the temporary
+// cannot be created.
 class ReplacingFile {
 public:
-    explicit ReplacingFile(const std::string& destination);
+    // durable: the data is flushed to the device before the rename, so that a crash of the
+    // system cannot leave the destination empty.
+    enum class Flush { durable, lazy };
+
+    explicit ReplacingFile(const std::string& destination, Flush flush = Flush::durable);
     ~ReplacingFile();
     ReplacingFile(const ReplacingFile&) = delete;
     ReplacingFile& operator=(const ReplacingFile&) = delete;
 
     Archive& archive() { return *archive_; }
+    // The temporary's handle, for copies that stay inside the system.
+    platform::FileHandle handle() const { return handle_; }
 
-    // Flushes the temporary to the device and renames it over the destination. Throws DiskError
-    // "Cannot flush " + temporary or "Cannot replace " + destination + " with " + temporary.
+    // Flushes the temporary (when durable) and renames it over the destination. Throws DiskError
+    // "Cannot flush " + destination or "Cannot replace " + destination.
     void commit();
 
 private:
     std::string destination_;
     std::string temporary_;
+    Flush flush_;
+    platform::FileHandle handle_ = platform::invalid_file;
     std::optional<Archive> archive_;
+    int interrupt_slot_ = -1;
     bool committed_ = false;
 };
 

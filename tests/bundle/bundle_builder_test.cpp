@@ -170,9 +170,9 @@ TEST(BundleBuilderTest, ProgressLinesAreDueWhenTheWholePercentageRises) {
 TEST(BundleBuilderTest, BundlePathsMustBeTheSourcesTailOfValidNames) {
     PatternFileSystem fs;
     const std::tuple<std::string, std::string, std::string> cases[] = {
-        {"\\root\\data\\a", "data\\b", "Path and name must match"},
-        {"\\root\\xdata\\a", "data\\a", "Path and name must match"},
-        {"a", "data\\a", "Path and name must match"},
+        {"\\root\\data\\a", "data\\b", "Path and name must match: \\root\\data\\a and data\\b"},
+        {"\\root\\xdata\\a", "data\\a", "Path and name must match: \\root\\xdata\\a and data\\a"},
+        {"a", "data\\a", "Path and name must match: a and data\\a"},
         {"\\root\\..\\a", "..\\a",
          "Cannot add \\root\\..\\a to a bundle: \"..\" is not a valid name in a bundle"},
         {"\\root\\c:\\a", "c:\\a",
@@ -305,7 +305,7 @@ TEST(BundleBuilderTest, FailedBuildLeavesThePreviousBundleAndNoTemporaryFile) {
         dir.write("src/a", "aaaa");
         dir.write("src/b", "bbb");
         dir.write("out.bundle", "the good old bundle");
-        dir.write("out.bundle.tmp", "somebody's file");
+        dir.write("out.bundle.trovex-tmp1", "somebody's file");
         const std::string src = dir.path().string() + "/src/";
         // Sizes are held from the adding only under the detail log.
         CommandLine line(std::vector<std::string>{"-vv"});
@@ -325,8 +325,9 @@ TEST(BundleBuilderTest, FailedBuildLeavesThePreviousBundleAndNoTemporaryFile) {
         }
         testing::internal::GetCapturedStdout();
         EXPECT_EQ(dir.read("out.bundle"), "the good old bundle");
-        EXPECT_EQ(dir.read("out.bundle.tmp"), "somebody's file");
-        EXPECT_EQ(files_in(dir), (std::vector<std::string>{"out.bundle", "out.bundle.tmp", "src"}));
+        EXPECT_EQ(dir.read("out.bundle.trovex-tmp1"), "somebody's file");
+        EXPECT_EQ(files_in(dir),
+                  (std::vector<std::string>{"out.bundle", "out.bundle.trovex-tmp1", "src"}));
     }
     {
         // Otherwise a file is measured as it is copied: the bundle holds it as it was then.

@@ -209,7 +209,8 @@ TEST_F(BundleCommandTest, QuickBundleWalksFilesFirstAndSiblingsInReverse) {
 
     // A force file outside the root cannot have a bundle path.
     EXPECT_EQ(run({"quick-bundle", "-r", "root/c", "-F", "root/a.txt"}).output,
-              test::banner() + test::framed("Path and name must match"));
+              test::banner() + test::framed("Path and name must match: " + root() +
+                                            "\\a.txt and ..\\a.txt"));
 }
 
 TEST_F(BundleCommandTest, TheBundleNeverPacksItselfAndIsReproducible) {

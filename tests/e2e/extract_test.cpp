@@ -117,7 +117,8 @@ TEST(ExtractCommandTest, MissingTargetsSubpathsAndUsage) {
     EXPECT_EQ(result.exit_code, 1);
     for (const std::string subpath : {"data/*.txt", "missing", "data/units.xml/x", "*/units.xml"}) {
         result = test::run_trovex(sample.dir.path(), {"extract", "s.bundle", subpath, "out"});
-        EXPECT_EQ(result.output, test::banner() + test::framed("Trovex subpath not found"));
+        EXPECT_EQ(result.output,
+                  test::banner() + test::framed("Trovex subpath not found: " + subpath));
         EXPECT_EQ(result.exit_code, 1);
     }
     result = test::run_trovex(sample.dir.path(), {"extract", "--help"});

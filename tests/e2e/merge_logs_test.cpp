@@ -79,7 +79,7 @@ TEST(MergeLogsTest, PlainMergeAndZeroBudgetSearchWriteTheSameLog) {
         EXPECT_EQ(result.output, test::banner() + output);
         EXPECT_EQ(result.exit_code, exit_code);
         EXPECT_EQ(dir.read("out.log"), merged({"f1", "f4", "f2", "f3"}));
-        EXPECT_FALSE(dir.exists("out.log.tmp"));
+        EXPECT_FALSE(dir.exists("out.log.trovex-tmp1"));
     }
 }
 
@@ -154,7 +154,7 @@ TEST(MergeLogsTest, UnreadableLogStopsBeforeAnythingIsWritten) {
               std::string::npos);
     EXPECT_EQ(missing.exit_code, 1);
     EXPECT_EQ(dir.read("out.log"), "an older merged log");
-    EXPECT_FALSE(dir.exists("out.log.tmp"));
+    EXPECT_FALSE(dir.exists("out.log.trovex-tmp1"));
 }
 
 }  // namespace

@@ -2,13 +2,19 @@
 // leaves every file it was not asked to write as it was.
 #include <gtest/gtest.h>
 
+#include <chrono>
+#include <csignal>
 #include <filesystem>
 #include <functional>
+#include <fstream>
 #include <map>
 #include <set>
+#include <thread>
 
 #include "bundle/bundle_bytes.h"
+#include "e2e/packed_files.h"
 #include "support/platform.h"
+#include "support/run_program.h"
 #include "support/trovex_runner.h"
 
 namespace {
@@ -25,6 +31,13 @@ std::map<std::string, std::string> snapshot(const test::TempDir& dir) {
         }
     }
     return files;
+}
+
+// A bundle s.bundle holding a.txt, made from root/.
+void bundle_of_a(const test::TempDir& dir) {
+    dir.write("root/a.txt", "a");
+    test::run_trovex(dir.path(), {"quick-bundle", "-r", "root", "-D", "s.bundle"});
+    fs::remove(dir.path() / "s.bundle.log");
 }
 
 const std::string good_xml = "<game><level name=\"forest\"/></game>";
@@ -166,6 +179,22 @@ const Row rows[] = {
      {"make-patch", "a.bundle", "b.bundle", "./b.bundle"}, 1,
      "The output ./b.bundle is the input b.bundle"},
     // rows: temporaries and messages
+    {"missing subpath", bundle_of_a, {"extract", "s.bundle", "b.txt", "out"}, 1,
+     "Trovex subpath not found: b.txt"},
+    {"force file outside the root",
+     [](auto& dir) {
+         dir.write("root/c/x.txt", "x");
+         dir.write("root/a.txt", "a");
+     },
+     {"quick-bundle", "-r", "root/c", "-F", "root/a.txt"}, 1, "Path and name must match: "},
+    {"bundle into a missing folder", [](auto& dir) { dir.write("root/a.txt", "a"); },
+     {"quick-bundle", "-r", "root", "-D", "none/x.bundle"}, 1, "Cannot open none/x.bundle with"},
+    {"directory where a file goes",
+     [](auto& dir) {
+         bundle_of_a(dir);
+         fs::create_directories(dir.path() / "out/a.txt/d");
+     },
+     {"extract", "s.bundle", "", "out"}, 1, "Cannot replace out\\a.txt => "},
 };
 
 TEST(SafetyTest, FailuresExitNonZeroAndLeaveFilesAlone) {
@@ -181,6 +210,74 @@ TEST(SafetyTest, FailuresExitNonZeroAndLeaveFilesAlone) {
         for (const std::string& path : row.written) after.erase(path);
         auto expected = before;
         for (const std::string& path : row.written) expected.erase(path);
+        EXPECT_EQ(after, expected);
+    }
+}
+
+// Polls until the path exists, for at most 30 seconds.
+bool appears(const fs::path& path) {
+    for (int i = 0; i < 30000 && !fs::exists(path); ++i) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    return fs::exists(path);
+}
+
+TEST(SafetyTest, InterruptedRunsLeaveNoTemporaryAndNoPartialFile) {
+    if (test::on_windows) GTEST_SKIP() << "sends POSIX signals";
+    test::TempDir dir;
+    // Many small files: the runs last long enough to be caught in the middle.
+    for (int part = 0; part < 10; ++part) {
+        for (int d = 0; d < 5; ++d) {
+            const fs::path folder =
+                dir.path() / ("root/p" + std::to_string(part)) / ("d" + std::to_string(d));
+            fs::create_directories(folder);
+            for (int i = 0; i < 1000; ++i) std::ofstream(folder / ("f" + std::to_string(i))) << i;
+        }
+    }
+    dir.write("root/p1/d0/f1.trovex-tmp4", "a killed run's");
+    dir.write("out/target/d4/f1", "old");
+    const std::vector<std::string> quick_bundle{"quick-bundle", "-r", "root", "-D", "out/x.bundle"};
+    ASSERT_EQ(test::run_trovex(dir.path(), quick_bundle).exit_code, 0);
+    EXPECT_EQ(test::packed_files(dir.path() / "out/x.bundle").size(), 50000u);
+    const auto before = snapshot(dir);
+
+    struct Interrupt {
+        std::vector<std::string> arguments;
+        std::string under_way;  // exists once the run is writing
+        int signal;
+    };
+    const Interrupt interrupts[] = {
+        {quick_bundle, "out/x.bundle.trovex-tmp1", SIGINT},
+        {{"extract", "-r", "out/x.bundle", "p0", "out/target"}, "out/target/d1", SIGTERM},
+    };
+    for (const Interrupt& interrupt : interrupts) {
+        SCOPED_TRACE(interrupt.arguments[0]);
+        test::TempDir io;
+        const long process =
+            test::start_program(TROVEX_BINARY, interrupt.arguments, dir.path(), io.path() / "out");
+        ASSERT_GT(process, 0);
+        EXPECT_TRUE(appears(dir.path() / interrupt.under_way));
+        test::signal_program(process, interrupt.signal);
+        EXPECT_EQ(test::wait_program(process), 128 + interrupt.signal) << io.read("out");
+        // Extracted files are whole: the bundled bytes, or the old file not reached yet.
+        auto after = snapshot(dir);
+        auto expected = before;
+        const std::string target = "out/target/";
+        for (auto it = after.begin(); it != after.end();) {
+            const auto source = it->first.starts_with(target)
+                                    ? before.find("root/p0/" + it->first.substr(target.size()))
+                                    : before.end();
+            if (source == before.end()) {
+                ++it;
+                continue;
+            }
+            const auto old = before.find(it->first);
+            if (old == before.end() || old->second != it->second) {
+                EXPECT_EQ(it->second, source->second) << it->first;
+            }
+            expected.erase(it->first);
+            it = after.erase(it);
+        }
         EXPECT_EQ(after, expected);
     }
 }

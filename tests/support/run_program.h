@@ -14,4 +14,13 @@ int run_program(const std::string& program, const std::vector<std::string>& argu
                 const std::filesystem::path& directory, const std::filesystem::path& input,
                 const std::filesystem::path& output, unsigned timeout_seconds = 0);
 
+// Starts the program like run_program, standard input empty, without waiting for it. Returns its
+// process id, or -1 where it cannot be started (Windows).
+long start_program(const std::string& program, const std::vector<std::string>& arguments,
+                   const std::filesystem::path& directory, const std::filesystem::path& output);
+// Sends the signal to a started program.
+void signal_program(long process, int signal);
+// Waits for a started program: its exit code, or 128 + the signal that ended it.
+int wait_program(long process);
+
 }  // namespace test

@@ -2,9 +2,13 @@
 #include "support/run_program.h"
 #include "support/platform.h"
 
+#include <fcntl.h>
+#include <signal.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
+#include <unistd.h>
 
+#include <cerrno>
 #include <cstdlib>
 
 namespace test {
@@ -42,6 +46,37 @@ int run_program(const std::string& program, const std::vector<std::string>& argu
     const int code = WEXITSTATUS(status);
     // timeout(1) reports a program it killed as 128 + 9.
     return timeout_seconds > 0 && code == 137 ? -1 : code;
+}
+
+long start_program(const std::string& program, const std::vector<std::string>& arguments,
+                   const std::filesystem::path& directory, const std::filesystem::path& output) {
+    // Everything the child needs is made before the fork: after it only system calls are safe.
+    std::vector<char*> argv{const_cast<char*>(program.c_str())};
+    for (const std::string& argument : arguments) {
+        argv.push_back(const_cast<char*>(argument.c_str()));
+    }
+    argv.push_back(nullptr);
+    const std::string where = directory.string();
+    const std::string to = output.string();
+    const pid_t child = fork();
+    if (child != 0) return child;
+    const int in = open("/dev/null", O_RDONLY);
+    const int out = open(to.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    if (in < 0 || out < 0 || dup2(in, 0) < 0 || dup2(out, 1) < 0 || chdir(where.c_str()) != 0) {
+        _exit(127);
+    }
+    execv(program.c_str(), argv.data());
+    _exit(127);
+}
+
+void signal_program(long process, int signal) { kill(static_cast<pid_t>(process), signal); }
+
+int wait_program(long process) {
+    int status = 0;
+    while (waitpid(static_cast<pid_t>(process), &status, 0) < 0) {
+        if (errno != EINTR) return -1;
+    }
+    return WIFSIGNALED(status) ? 128 + WTERMSIG(status) : WEXITSTATUS(status);
 }
 
 }  // namespace test

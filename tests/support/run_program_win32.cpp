@@ -79,4 +79,13 @@ int run_program(const std::string& program, const std::vector<std::string>& argu
     return result;
 }
 
+long start_program(const std::string&, const std::vector<std::string>&,
+                   const std::filesystem::path&, const std::filesystem::path&) {
+    return -1;
+}
+
+void signal_program(long, int) {}
+
+int wait_program(long) { return -1; }
+
 }  // namespace test

@@ -26,6 +26,8 @@ constexpr std::uint32_t generic_write = 0x40000000u;
 // Share modes (kept in messages; other processes are not locked out on every system).
 constexpr std::uint32_t share_read = 1;
 constexpr std::uint32_t share_write = 2;
+// Lets an interrupt delete a temporary that is still being written (interrupts.h).
+constexpr std::uint32_t share_delete = 4;
 
 // What opening a file learnt of it.
 struct FileStatus {

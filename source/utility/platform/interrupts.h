@@ -1,0 +1,23 @@
+// Interrupts (Ctrl-C, termination, a closed terminal) and the temporaries they must not leave.
+#pragma once
+
+#include <string>
+
+namespace kam::platform {
+
+// Registered temporaries at once; a file registered beyond them is written but not removed by an
+// interrupt.
+constexpr int max_temporaries = 16;
+
+// Makes SIGINT, SIGTERM and SIGHUP (Ctrl-C, Ctrl-Break and a closed console on Windows) remove
+// the registered temporaries and then end the process as the signal would: exit status 130, 143
+// or 129 (130 on Windows). A signal the process was started ignoring stays ignored.
+void remove_temporaries_on_interrupt();
+
+// Registers an existing file (a path of the tool's) for removal by an interrupt. Returns its slot,
+// or -1 when every slot is taken or the path is too long to keep.
+int register_temporary(const std::string& path);
+// Forgets a slot register_temporary gave; -1 is ignored.
+void unregister_temporary(int slot);
+
+}  // namespace kam::platform
