@@ -4,6 +4,7 @@
 #include <memory>
 #include <stdexcept>
 #include <string>
+#include <string_view>
 
 #include "commands.h"
 #include "crash_report.h"
@@ -22,36 +23,52 @@ struct Command {
 };
 
 const Command commands[] = {
-    {"compile-scripts", compile_scripts_command, ""},
-    {"compile-xml", compile_xml_command, "r"},
-    {"merge-logs", merge_logs_command, "g"},
-    {"bundle", bundle_command, "rfneFDpa"},
-    {"quick-bundle", quick_bundle_command, "rfneFDpa"},
-    {"make-patch", make_patch_command, ""},
-    {"list", list_command, "W"},
-    {"extract", extract_command, ""},
+    {"compile-scripts", compile_scripts_command, "j"},
+    {"compile-xml", compile_xml_command, "jr"},
+    {"merge-logs", merge_logs_command, "jg"},
+    {"bundle", bundle_command, "jrfneFDpa"},
+    {"quick-bundle", quick_bundle_command, "jrfneFDpa"},
+    {"make-patch", make_patch_command, "j"},
+    {"list", list_command, "jW"},
+    {"extract", extract_command, "j"},
 };
 
-bool is_global_flag(const std::string& argument) {
-    if (argument == "--verbose" || argument == "--break-on-error" || argument == "--wait-when-done")
-        return true;
-    return argument.size() >= 2 && argument[0] == '-' && argument[1] != '-' &&
-           argument.find_first_not_of("vbw", 1) == std::string::npos;
+// How many arguments the global flags at argv[i] take up: 0 when it is no global flag, 2 when
+// it is -j or --jobs with its value in the next argument.
+int global_flag_length(int argc, const char* const* argv, int i) {
+    const std::string argument = argv[i];
+    const int with_value = i + 1 < argc ? 2 : 1;
+    if (argument == "--verbose" || argument == "--break-on-error" || argument == "--wait-when-done" ||
+        argument.rfind("--jobs=", 0) == 0)
+        return 1;
+    if (argument == "--jobs")
+        return with_value;
+    if (argument.size() < 2 || argument[0] != '-' || argument[1] == '-')
+        return 0;
+    for (size_t position = 1; position < argument.size(); ++position) {
+        if (argument[position] == 'j')
+            return position + 1 == argument.size() ? with_value : 1;
+        if (std::string_view("vbw").find(argument[position]) == std::string_view::npos)
+            return 0;
+    }
+    return 1;
 }
 
 // The value flags of the command the arguments name, looked up before the global flags are
 // taken, so that no global flag is taken out of a value.
 std::string value_letters_of(int argc, const char* const* argv) {
-    for (int i = 1; i < argc; ++i) {
-        if (is_global_flag(argv[i]))
+    for (int i = 1; i < argc;) {
+        if (const int length = global_flag_length(argc, argv, i)) {
+            i += length;
             continue;
+        }
         for (const Command& command : commands) {
             if (command.word == std::string(argv[i]))
                 return command.value_letters;
         }
         break;
     }
-    return std::string();
+    return "j";
 }
 
 const char* const usage_lines[] = {
@@ -63,6 +80,7 @@ const char* const usage_lines[] = {
     "    -b, --break-on-error   Break on error.",
     "    -v, --verbose          Print more detailed information.",
     "    -w, --wait-when-done   Wait when compile is done.",
+    "    -j, --jobs N           Run N jobs at once (default: one per hardware thread).",
     "",
     "Commands:",
     "",
@@ -114,6 +132,11 @@ int main(int argc, char** argv) {
     auto command_line = std::make_unique<CommandLine>(argc, argv, value_letters_of(argc, argv));
     // Reached by the commands as VirtualFileSystem::instance(); destroyed before the command line.
     auto file_system = std::make_unique<kam::VirtualFileSystem>();
+
+    if (command_line->jobs == 0) {
+        print_framed_error("-j takes a number of jobs of at least 1, not " + command_line->jobs_text);
+        return 1;
+    }
 
     std::string word = command_line->take_argument(0);
     if (word.empty() || word == "-h" || word == "--help") {

@@ -2,7 +2,9 @@
 #include "utility/command_line.h"
 
 #include <cstdio>
+#include <algorithm>
 #include <iostream>
+#include <thread>
 #include <utility>
 
 #include "utility/output_streams.h"
@@ -14,6 +16,18 @@ namespace {
 // A short-flag group: "-x..." but not "--...".
 bool is_short_group(const std::string& argument) {
     return argument.size() >= 2 && argument[0] == '-' && argument[1] != '-';
+}
+
+int default_jobs() {
+    return static_cast<int>(std::max(1u, std::thread::hardware_concurrency()));
+}
+
+// A whole number from 1 to 1024, nothing around it; 0 for anything else.
+int parse_jobs(const std::string& text) {
+    if (text.empty() || text.size() > 4 || text.find_first_not_of("0123456789") != std::string::npos)
+        return 0;
+    const int jobs = std::stoi(text);
+    return jobs >= 1 && jobs <= 1024 ? jobs : 0;
 }
 
 }  // namespace
@@ -39,6 +53,8 @@ void CommandLine::take_global_flags() {
     while (has_flag('v', "verbose")) ++verbosity;
     break_on_error = has_flag('b', "break-on-error");
     wait_when_done = has_flag('w', "wait-when-done");
+    jobs_text = flag_value('j', "jobs");
+    jobs = jobs_text.empty() ? default_jobs() : parse_jobs(jobs_text);
     // Every message is flushed as it is written, so nothing is lost if the process dies.
     std::setvbuf(stdout, nullptr, _IONBF, 0);
 }

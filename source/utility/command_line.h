@@ -33,6 +33,10 @@ public:
     int verbosity = 0;
     bool break_on_error = false;
     bool wait_when_done = false;
+    // -j/--jobs: how many jobs may run at once; one per hardware thread when not given, 0 when
+    // the value given (jobs_text) is no whole number of at least 1.
+    int jobs = 1;
+    std::string jobs_text;
 
     static CommandLine* current;
 

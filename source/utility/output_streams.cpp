@@ -17,19 +17,37 @@ bool break_on_error() {
 
 int verbosity() { return CommandLine::current != nullptr ? CommandLine::current->verbosity : 0; }
 
+thread_local HeldOutput* held_output = nullptr;
+
+void print(const std::string& text) {
+    if (held_output != nullptr)
+        held_output->text += text;
+    else
+        std::cout << text << std::flush;
+}
+
 }  // namespace
 
-ErrorStream error_stream;
-LogStream log_always(0);
-LogStream log_verbose(1);
-LogStream log_detail(2);
+thread_local ErrorStream error_stream;
+thread_local LogStream log_always(0);
+thread_local LogStream log_verbose(1);
+thread_local LogStream log_detail(2);
+
+void hold_output(HeldOutput* held) { held_output = held; }
+
+void release_output(const HeldOutput& held) {
+    std::cout << held.text << std::flush;
+    error_stream.buffer()->add_reported(held.errors);
+}
 
 int ErrorBuffer::sync() {
     const std::string text = str();
-    std::cout << dash_line << '\n' << std::flush;
-    std::cout << "ERROR: " << text;
-    std::cout << dash_line << '\n' << std::flush;
-    ++reported_;
+    print(dash_line + '\n');
+    print("ERROR: " + text + dash_line + '\n');
+    if (held_output != nullptr)
+        ++held_output->errors;
+    else
+        ++reported_;
     // Under break-on-error the buffer keeps its text: the throw ends the command anyway.
     if (break_on_error()) throw TrovexError(text);
     str(std::string());
@@ -50,7 +68,7 @@ void ErrorStream::reset() {
 
 int LogBuffer::sync() {
     // Verbosity is read at flush time, so flags parsed after a write still count.
-    if (verbosity() >= level_) std::cout << str() << std::flush;
+    if (verbosity() >= level_) print(str());
     str(std::string());
     return 0;
 }

@@ -12,10 +12,23 @@ public:
     explicit TrovexError(const std::string& message) : std::runtime_error(message) {}
 };
 
+// What a job printed, held to be released in the order of the jobs.
+struct HeldOutput {
+    std::string text;
+    int errors = 0;  // errors among the text
+};
+
+// Makes the streams of the calling thread write into held instead of standard output (nullptr:
+// standard output again).
+void hold_output(HeldOutput* held);
+// Prints held text on standard output and counts its errors as the calling thread's.
+void release_output(const HeldOutput& held);
+
 // Collects one message; a flush prints it framed as an error.
 class ErrorBuffer : public std::stringbuf {
 public:
     int reported() const { return reported_; }
+    void add_reported(int count) { reported_ += count; }
 
 protected:
     int sync() override;
@@ -61,10 +74,11 @@ private:
     LogBuffer buffer_;
 };
 
-extern ErrorStream error_stream;
-extern LogStream log_always;
-extern LogStream log_verbose;
-extern LogStream log_detail;
+// One set per thread, so that concurrent jobs never share a message being written.
+extern thread_local ErrorStream error_stream;
+extern thread_local LogStream log_always;
+extern thread_local LogStream log_verbose;
+extern thread_local LogStream log_detail;
 
 // Prints "ERROR: " + text between two lines of 70 dashes, straight to standard output; never throws.
 void print_framed_error(const std::string& text);

@@ -1,0 +1,60 @@
+// Runs jobs on several threads and prints what each wrote to the output streams in the order the
+// jobs were added, so that a run prints the same bytes for any number of threads.
+#pragma once
+
+#include <condition_variable>
+#include <cstddef>
+#include <deque>
+#include <exception>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <thread>
+#include <vector>
+
+#include "utility/output_streams.h"
+
+namespace kam {
+
+class JobQueue {
+public:
+    // Up to jobs threads; with 1 (or less) every job runs inside add, on the calling thread,
+    // printing as it goes, exactly as a loop would.
+    explicit JobQueue(int jobs);
+    // Waits for the jobs that were started; what they printed after a failure is dropped.
+    ~JobQueue();
+    JobQueue(const JobQueue&) = delete;
+    JobQueue& operator=(const JobQueue&) = delete;
+
+    // Queues a job; blocks while as many jobs as there are threads wait or run. Throws the
+    // exception of the first job, in the order added, that threw, after printing what the jobs
+    // before it and it printed; the jobs after it are not started or their output is dropped.
+    void add(std::function<void()> job);
+    // Waits for every job and prints what is still held; throws as add does.
+    void finish();
+
+    int threads() const { return static_cast<int>(workers_.size()); }
+
+private:
+    struct Slot {
+        std::function<void()> job;
+        HeldOutput output;
+        std::exception_ptr failure;
+        bool done = false;
+    };
+
+    void work();
+    // Prints the finished jobs at the front; throws the first failure. Called with the lock held.
+    void release(std::unique_lock<std::mutex>& lock);
+
+    std::mutex mutex_;
+    std::condition_variable changed_;
+    // Every job not yet released, in order; next_ indexes the first one not yet started.
+    std::deque<std::shared_ptr<Slot>> slots_;
+    std::size_t next_ = 0;
+    std::size_t limit_;
+    bool stopping_ = false;
+    std::vector<std::thread> workers_;
+};
+
+}  // namespace kam

@@ -1,0 +1,50 @@
+// Jobs on several threads print in the order they were added, and the first failure in that order
+// is the one that is thrown.
+#include "utility/job_queue.h"
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <stdexcept>
+#include <thread>
+
+#include "utility/command_line.h"
+
+namespace {
+
+// Job i sleeps a little (later jobs less, so they finish first) and prints its number; job
+// failing_job throws after printing.
+std::string run(int threads, int jobs, int failing_job, bool& threw) {
+    CommandLine line(std::vector<std::string>{"-v"});
+    testing::internal::CaptureStdout();
+    threw = false;
+    try {
+        kam::JobQueue queue(threads);
+        for (int i = 0; i < jobs; ++i) {
+            queue.add([i, jobs, failing_job] {
+                std::this_thread::sleep_for(std::chrono::microseconds((jobs - i) * 50));
+                log_verbose << i << ' ' << std::flush;
+                if (i == failing_job) throw std::runtime_error("failed");
+            });
+        }
+        queue.finish();
+    } catch (const std::runtime_error&) {
+        threw = true;
+    }
+    return testing::internal::GetCapturedStdout();
+}
+
+TEST(JobQueueTest, OutputAndFailuresComeInTheOrderOfTheJobs) {
+    for (const int failing_job : {-1, 0, 17, 39}) {
+        bool sequential_threw = false;
+        const std::string sequential = run(1, 40, failing_job, sequential_threw);
+        for (const int threads : {2, 8}) {
+            bool threw = false;
+            EXPECT_EQ(run(threads, 40, failing_job, threw), sequential) << threads;
+            EXPECT_EQ(threw, sequential_threw);
+        }
+        EXPECT_EQ(sequential_threw, failing_job >= 0);
+    }
+}
+
+}  // namespace
