@@ -4,6 +4,33 @@
 
 namespace kam {
 
+namespace {
+
+// The actions of the job the calling thread runs for a queue, if any.
+struct ReleaseActions {
+    std::vector<std::function<void()>>* commits;
+    std::vector<std::function<void()>>* discards;
+};
+thread_local ReleaseActions* running_job = nullptr;
+
+}  // namespace
+
+void JobQueue::on_release(std::function<void()> commit, std::function<void()> discard) {
+    if (running_job == nullptr) {
+        commit();
+        return;
+    }
+    running_job->commits->push_back(std::move(commit));
+    running_job->discards->push_back(std::move(discard));
+}
+
+void JobQueue::drop_from(std::size_t first) {
+    for (std::size_t i = first; i < slots_.size(); ++i) {
+        for (const auto& discard : slots_[i]->discards) discard();
+    }
+    slots_.erase(slots_.begin() + static_cast<std::ptrdiff_t>(first), slots_.end());
+}
+
 JobQueue::JobQueue(int jobs) : limit_(static_cast<std::size_t>(jobs < 1 ? 1 : jobs)) {
     if (jobs <= 1)
         return;
@@ -19,6 +46,8 @@ JobQueue::~JobQueue() {
     }
     changed_.notify_all();
     for (std::thread& worker : workers_) worker.join();
+    // What ran after a failure leaves nothing behind.
+    drop_from(0);
 }
 
 void JobQueue::add(std::function<void()> job) {
@@ -57,11 +86,14 @@ void JobQueue::work() {
         const std::shared_ptr<Slot> slot = slots_[next_++];
         lock.unlock();
         hold_output(&slot->output);
+        ReleaseActions actions{&slot->commits, &slot->discards};
+        running_job = &actions;
         try {
             slot->job();
         } catch (...) {
             slot->failure = std::current_exception();
         }
+        running_job = nullptr;
         hold_output(nullptr);
         lock.lock();
         slot->done = true;
@@ -76,9 +108,17 @@ void JobQueue::release(std::unique_lock<std::mutex>& lock) {
         --next_;
         lock.unlock();
         release_output(slot->output);
+        // What the job made before it failed stays, as it would have in a sequential run.
+        try {
+            for (const auto& commit : slot->commits) commit();
+        } catch (...) {
+            if (!slot->failure) slot->failure = std::current_exception();
+            for (const auto& discard : slot->discards) discard();
+        }
         lock.lock();
         if (slot->failure) {
-            // Nothing after the failure starts; what already runs finishes unseen.
+            // Nothing after the failure starts; what already runs finishes unseen and is
+            // discarded when the queue ends.
             slots_.erase(slots_.begin() + static_cast<std::ptrdiff_t>(next_), slots_.end());
             std::rethrow_exception(slot->failure);
         }

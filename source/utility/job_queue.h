@@ -35,13 +35,24 @@ public:
 
     int threads() const { return static_cast<int>(workers_.size()); }
 
+    // For a job that must not change what a sequential run would not have changed: commit runs
+    // on the thread that releases the job, in the order of the jobs, once every job before it
+    // succeeded (at once when not inside a queued job); discard runs instead when a job before it
+    // failed. An exception from commit is the job's failure; discard must not throw, and must be
+    // harmless after its commit.
+    static void on_release(std::function<void()> commit, std::function<void()> discard);
+
 private:
     struct Slot {
         std::function<void()> job;
         HeldOutput output;
         std::exception_ptr failure;
         bool done = false;
+        std::vector<std::function<void()>> commits;
+        std::vector<std::function<void()>> discards;
     };
+    // Runs the discards of every slot from first on and drops those slots.
+    void drop_from(std::size_t first);
 
     void work();
     // Prints the finished jobs at the front; throws the first failure. Called with the lock held.

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <iostream>
 #include <stdexcept>
 #include <thread>
 
@@ -24,6 +25,9 @@ std::string run(int threads, int jobs, int failing_job, bool& threw) {
             queue.add([i, jobs, failing_job] {
                 std::this_thread::sleep_for(std::chrono::microseconds((jobs - i) * 50));
                 log_verbose << i << ' ' << std::flush;
+                // Committed in order, and only up to the failure; the rest is discarded.
+                kam::JobQueue::on_release([i] { std::cout << 'c' << i << ' ' << std::flush; },
+                                          [] {});
                 if (i == failing_job) throw std::runtime_error("failed");
             });
         }
