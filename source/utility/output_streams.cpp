@@ -17,6 +17,9 @@ bool break_on_error() {
 
 int verbosity() { return CommandLine::current != nullptr ? CommandLine::current->verbosity : 0; }
 
+// Before main: from here on every message reaches standard output as written.
+[[maybe_unused]] const bool plain_output = (kam::platform::use_plain_standard_output(), true);
+
 thread_local HeldOutput* held_output = nullptr;
 
 void print(const std::string& text) {
@@ -55,8 +58,6 @@ int ErrorBuffer::sync() {
 }
 
 ErrorStream::ErrorStream() : std::ostream(&buffer_) {
-    // Built before main: from here on every message reaches standard output as written.
-    kam::platform::use_plain_standard_output();
     // Let the break-on-error throw escape the flush instead of being swallowed as a bad state.
     exceptions(std::ios::badbit);
 }
