@@ -134,7 +134,7 @@ int main(int argc, char** argv) {
     auto file_system = std::make_unique<kam::VirtualFileSystem>();
 
     if (command_line->jobs == 0) {
-        print_framed_error("-j takes a number of jobs of at least 1, not " + command_line->jobs_text);
+        print_framed_error("-j takes a number of jobs from 1 to 256, not " + command_line->jobs_text);
         return 1;
     }
 

@@ -19,15 +19,16 @@ bool is_short_group(const std::string& argument) {
 }
 
 int default_jobs() {
-    return static_cast<int>(std::max(1u, std::thread::hardware_concurrency()));
+    return static_cast<int>(std::clamp(std::thread::hardware_concurrency(), 1u, 256u));
 }
 
-// A whole number from 1 to 1024, nothing around it; 0 for anything else.
+// A whole number from 1 to 256, nothing around it; 0 for anything else. Each job may hold two
+// temporaries, and an interrupt removes at most max_temporaries of them.
 int parse_jobs(const std::string& text) {
-    if (text.empty() || text.size() > 4 || text.find_first_not_of("0123456789") != std::string::npos)
+    if (text.empty() || text.size() > 3 || text.find_first_not_of("0123456789") != std::string::npos)
         return 0;
     const int jobs = std::stoi(text);
-    return jobs >= 1 && jobs <= 1024 ? jobs : 0;
+    return jobs >= 1 && jobs <= 256 ? jobs : 0;
 }
 
 }  // namespace

@@ -78,11 +78,15 @@ void JobQueue::finish() {
 }
 
 void JobQueue::work() {
+    StreamSet streams;
+    use_streams(&streams);
     std::unique_lock<std::mutex> lock(mutex_);
     for (;;) {
         changed_.wait(lock, [this] { return stopping_ || next_ < slots_.size(); });
-        if (stopping_)
+        if (stopping_) {
+            use_streams(nullptr);
             return;
+        }
         const std::shared_ptr<Slot> slot = slots_[next_++];
         lock.unlock();
         hold_output(&slot->output);

@@ -31,10 +31,16 @@ void print(const std::string& text) {
 
 }  // namespace
 
-thread_local ErrorStream error_stream;
-thread_local LogStream log_always(0);
-thread_local LogStream log_verbose(1);
-thread_local LogStream log_detail(2);
+namespace {
+
+StreamSet process_streams;
+thread_local StreamSet* thread_streams = nullptr;
+
+}  // namespace
+
+void use_streams(StreamSet* set) { thread_streams = set; }
+
+StreamSet& current_streams() { return thread_streams != nullptr ? *thread_streams : process_streams; }
 
 void hold_output(HeldOutput* held) { held_output = held; }
 

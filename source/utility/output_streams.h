@@ -74,11 +74,50 @@ private:
     LogBuffer buffer_;
 };
 
-// One set per thread, so that concurrent jobs never share a message being written.
-extern thread_local ErrorStream error_stream;
-extern thread_local LogStream log_always;
-extern thread_local LogStream log_verbose;
-extern thread_local LogStream log_detail;
+// The streams of one thread: the process's set serves the main thread; a job's worker thread has
+// its own, so that concurrent jobs never share a message being written.
+struct StreamSet {
+    ErrorStream error;
+    LogStream always{0};
+    LogStream verbose{1};
+    LogStream detail{2};
+};
+
+// Makes set the calling thread's streams (nullptr: the process's set again).
+void use_streams(StreamSet* set);
+StreamSet& current_streams();
+
+// Names one stream of the calling thread's set. (Stream objects cannot be thread_local: the
+// Windows runtime crashes constructing them.)
+template <class Stream>
+class CurrentStream {
+public:
+    explicit constexpr CurrentStream(Stream StreamSet::*member) : member_(member) {}
+
+    Stream& get() const { return current_streams().*member_; }
+    operator std::ostream&() const { return get(); }
+    template <class T>
+    std::ostream& operator<<(const T& value) const { return get() << value; }
+    std::ostream& operator<<(std::ostream& (*manipulator)(std::ostream&)) const {
+        return get() << manipulator;
+    }
+    std::ostream& operator<<(std::ios_base& (*manipulator)(std::ios_base&)) const {
+        return get() << manipulator;
+    }
+
+    auto buffer() const { return get().buffer(); }
+    void reset() const { get().reset(); }
+    int errors_reported() const { return get().errors_reported(); }
+    bool shown() const { return get().shown(); }
+
+private:
+    Stream StreamSet::*member_;
+};
+
+inline constexpr CurrentStream<ErrorStream> error_stream{&StreamSet::error};
+inline constexpr CurrentStream<LogStream> log_always{&StreamSet::always};
+inline constexpr CurrentStream<LogStream> log_verbose{&StreamSet::verbose};
+inline constexpr CurrentStream<LogStream> log_detail{&StreamSet::detail};
 
 // Prints "ERROR: " + text between two lines of 70 dashes, straight to standard output; never throws.
 void print_framed_error(const std::string& text);

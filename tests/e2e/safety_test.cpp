@@ -77,7 +77,7 @@ const Row rows[] = {
     {"merged log is a source", two_logs, {"merge-logs", "./a.log", "b.log", "a.log"}, 1,
      "The merged log ./a.log is one of the source logs"},
     {"jobs not a number", [](auto& dir) { dir.write("c/a.xml", good_xml); },
-     {"-j", "x", "compile-xml", "-r", "c", "c/a.xml"}, 1, "-j takes a number of jobs of at least 1, not x"},
+     {"-j", "x", "compile-xml", "-r", "c", "c/a.xml"}, 1, "-j takes a number of jobs from 1 to 256, not x"},
     // rows: xml and compiles
     // A failed compile keeps the old binary form: older than the edited text, it stays stale.
     {"xml that does not parse",
