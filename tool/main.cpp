@@ -13,6 +13,7 @@
 #include "utility/output_streams.h"
 #include "utility/platform/interrupts.h"
 #include "utility/virtual_file_system.h"
+#include "version.h"
 
 namespace {
 
@@ -71,6 +72,17 @@ std::string value_letters_of(int argc, const char* const* argv) {
     return "j";
 }
 
+// Whether the first argument after the global flags is --version.
+bool asks_for_version(int argc, const char* const* argv) {
+    int i = 1;
+    while (i < argc) {
+        const int length = global_flag_length(argc, argv, i);
+        if (length == 0) break;
+        i += length;
+    }
+    return i < argc && std::string_view(argv[i]) == "--version";
+}
+
 const char* const usage_lines[] = {
     "trovex [global-flags] command [command-flags]",
     "",
@@ -81,6 +93,7 @@ const char* const usage_lines[] = {
     "    -v, --verbose          Print more detailed information.",
     "    -w, --wait-when-done   Wait when compile is done.",
     "    -j, --jobs N           Run N jobs at once (default: one per hardware thread).",
+    "        --version          Print the version and exit.",
     "",
     "Commands:",
     "",
@@ -123,6 +136,11 @@ int run_command(const std::string& word) {
 }  // namespace
 
 int main(int argc, char** argv) {
+    // Without the banner: scripts read the version from the first line.
+    if (asks_for_version(argc, argv)) {
+        std::cout << TROVEX_VERSION_TEXT << std::endl;
+        return 0;
+    }
     std::cout << "trovex - content build and packaging tool" << std::endl;
     std::cout << std::endl;
 

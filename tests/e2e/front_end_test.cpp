@@ -1,6 +1,8 @@
 // The entry sequence as a user sees it: banner, usage, unknown commands, -b and -w.
 #include <gtest/gtest.h>
 
+#include <regex>
+
 #include "support/trovex_runner.h"
 
 namespace {
@@ -15,6 +17,7 @@ const char* const usage =
     "    -v, --verbose          Print more detailed information.\n"
     "    -w, --wait-when-done   Wait when compile is done.\n"
     "    -j, --jobs N           Run N jobs at once (default: one per hardware thread).\n"
+    "        --version          Print the version and exit.\n"
     "\n"
     "Commands:\n"
     "\n"
@@ -39,6 +42,18 @@ TEST(FrontEndTest, UsageIsPrintedWithExitZero) {
              {}, {"-h"}, {"--help"}, {"-v", "-h"}, {"-w"}, {"-vb"}}) {
         const auto result = test::run_trovex(dir.path(), arguments, "never read\n");
         EXPECT_EQ(result.output, test::banner() + usage);
+        EXPECT_EQ(result.exit_code, 0);
+    }
+}
+
+TEST(FrontEndTest, VersionIsOneLineWithoutBannerAndExitZero) {
+    test::TempDir dir;
+    // gtest's own regex on Windows has no groups.
+    const std::regex version(R"(trovex \d+\.\d+\.\d+( \(git [0-9a-f]+\))?\n)");
+    for (const auto& arguments :
+         std::vector<std::vector<std::string>>{{"--version"}, {"-v", "--version"}}) {
+        const auto result = test::run_trovex(dir.path(), arguments);
+        EXPECT_TRUE(std::regex_match(result.output, version)) << result.output;
         EXPECT_EQ(result.exit_code, 0);
     }
 }

@@ -1,0 +1,78 @@
+// The progress line: its text, how often it is redrawn, and where it appears at all.
+#include "utility/progress.h"
+
+#include <gtest/gtest.h>
+
+#include "support/platform.h"
+#include "support/pseudo_terminal.h"
+#include "utility/platform/console.h"
+
+namespace {
+
+constexpr std::uint64_t kib = 1024;
+constexpr std::uint64_t mib = 1024 * kib;
+
+TEST(ProgressTest, TextShowsCountsRateAndTimeLeft) {
+    struct Case {
+        std::uint64_t files, total_files, bytes, total_bytes;
+        double seconds;
+        const char* text;
+    };
+    const Case cases[] = {
+        {0, 10, 0, 4 * mib, 0, "0/10 files, 0 B of 4.0 MiB"},
+        {1, 10, 512, 4 * mib, 0.05, "1/10 files, 512 B of 4.0 MiB"},
+        {3, 10, 3 * mib / 2, 4 * mib, 2, "3/10 files, 1.5 MiB of 4.0 MiB, 768.0 KiB/s, 0:03 left"},
+        {1, 2, kib, 3601 * kib, 1, "1/2 files, 1.0 KiB of 3.5 MiB, 1.0 KiB/s, 1:00:00 left"},
+        {2, 2, 5 * kib, 5 * kib, 10, "2/2 files, 5.0 KiB of 5.0 KiB, 512 B/s, 0:00 left"},
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(kam::Progress::text(c.files, c.total_files, c.bytes, c.total_bytes, c.seconds),
+                  c.text);
+    }
+}
+
+TEST(ProgressTest, RedrawsAtMostTenTimesASecondAndClearsAtTheEnd) {
+    double now = 5;
+    std::string written;
+    {
+        kam::Progress progress(
+            3, 3 * kib, true, false, [&](std::string_view text) { written += text; },
+            [&] { return now; });
+        progress.advance(1, kib);
+        now = 5.05;
+        progress.advance(1, kib);
+        now = 5.5;
+        progress.advance(1, kib);
+    }
+    const std::string first = "1/3 files, 1.0 KiB of 3.0 KiB";
+    const std::string last = "3/3 files, 3.0 KiB of 3.0 KiB, 6.0 KiB/s, 0:00 left";
+    EXPECT_EQ(written, "\r" + first + "\r" + last + "\r" + std::string(last.size(), ' ') + "\r");
+}
+
+TEST(ProgressTest, NothingIsWrittenOffATerminalOrWithVerboseOutput) {
+    for (const auto& [terminal, verbose] : {std::pair{false, false}, {true, true}, {false, true}}) {
+        std::string written;
+        kam::Progress progress(1, 1, terminal, verbose,
+                               [&](std::string_view text) { written += text; });
+        progress.advance(1, 1);
+        progress.finish();
+        EXPECT_EQ(written, "");
+    }
+}
+
+// The platform side: the line and its clearing reach a terminal, and nothing reaches a pipe.
+TEST(ProgressTest, WritesToStandardErrorOnlyWhenItIsATerminal) {
+    if (test::on_windows)
+        GTEST_SKIP() << "no pseudo-terminals";
+    const auto show = [] {
+        kam::Progress progress(2, 2 * kib, kam::platform::standard_error_is_terminal(), false, {},
+                               [] { return 0.0; });
+        progress.advance(1, kib);
+    };
+    const std::string line = "1/2 files, 1.0 KiB of 2.0 KiB";
+    EXPECT_EQ(test::standard_error_of(show, true),
+              "\r" + line + "\r" + std::string(line.size(), ' ') + "\r");
+    EXPECT_EQ(test::standard_error_of(show, false), "");
+}
+
+}  // namespace
