@@ -33,7 +33,7 @@ _trovex() {
             -D --force-dest -m --skip-missing -p --prepend-bundle -a --append-bundle -L --log-union" ;;
         quick-bundle) flags="-r --root -f --ignore-file -n --ignore-name -e --ignore-ext
             -F --force-file -D --force-dest -m --skip-missing" ;;
-        list) flags="-r --recursive -f --flat -W --width" ;;
+        list) flags="-r --recursive -f --flat -W --width --json" ;;
         extract) flags="-r --recursive -d --allow_delete" ;;
     esac
     if [[ $current == -* ]]; then

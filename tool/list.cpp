@@ -17,6 +17,7 @@ const char* const usage_lines[] = {
     "    -r, --recursive            If specified all subdirectories will be listed as well.",
     "    -f, --flat                 If specified the full path will be displayed for each file.",
     "    -W, --width width          The width of each line of output in characters.",
+    "        --json                 Print the entries as one JSON array, without the banner.",
     "",
     "Lists the contents of a bundle file.",
 };
@@ -32,6 +33,8 @@ int list_command() {
     }
     const bool recursive = line.has_flag('r', "recursive");
     const bool flat = line.has_flag('f', "flat");
+    // No letter: has_flag needs one, and no short group holds a NUL.
+    const bool json = line.has_flag('\0', "json");
     const int width = kam::list_width(line.flag_value('W', "width"));
     line.report_unknown_flags();
     const std::string bundle = line.argument(0);
@@ -41,7 +44,9 @@ int list_command() {
     kam::BundleIndex index;
     index.load(kam::default_disk_file_system().open(bundle, "r"));
     kam::BundleLister lister(index, width, std::cout);
-    if (flat) {
+    if (json) {
+        lister.list_json(subdirectory, recursive);
+    } else if (flat) {
         lister.list_flat(subdirectory, recursive);
     } else {
         lister.list_tree(subdirectory, recursive);

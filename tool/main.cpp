@@ -1,4 +1,5 @@
 // The entry point: banner, global flags, command table, guarded dispatch and framed errors.
+#include <algorithm>
 #include <cstdio>
 #include <iostream>
 #include <memory>
@@ -55,32 +56,40 @@ int global_flag_length(int argc, const char* const* argv, int i) {
     return 1;
 }
 
-// The value flags of the command the arguments name, looked up before the global flags are
-// taken, so that no global flag is taken out of a value.
-std::string value_letters_of(int argc, const char* const* argv) {
-    for (int i = 1; i < argc;) {
-        if (const int length = global_flag_length(argc, argv, i)) {
-            i += length;
-            continue;
-        }
-        for (const Command& command : commands) {
-            if (command.word == std::string(argv[i]))
-                return command.value_letters;
-        }
-        break;
-    }
-    return "j";
-}
-
-// Whether the first argument after the global flags is --version.
-bool asks_for_version(int argc, const char* const* argv) {
+// Where the command word stands: the first argument after the global flags (argc when none).
+int command_position(int argc, const char* const* argv) {
     int i = 1;
     while (i < argc) {
         const int length = global_flag_length(argc, argv, i);
         if (length == 0) break;
         i += length;
     }
+    return i;
+}
+
+// The value flags of the command the arguments name, looked up before the global flags are
+// taken, so that no global flag is taken out of a value.
+std::string value_letters_of(int argc, const char* const* argv) {
+    const int i = command_position(argc, argv);
+    for (const Command& command : commands) {
+        if (i < argc && command.word == std::string(argv[i]))
+            return command.value_letters;
+    }
+    return "j";
+}
+
+bool asks_for_version(int argc, const char* const* argv) {
+    const int i = command_position(argc, argv);
     return i < argc && std::string_view(argv[i]) == "--version";
+}
+
+// list --json prints nothing but its JSON, so that tools can read standard output whole.
+bool prints_json(int argc, const char* const* argv) {
+    const int i = command_position(argc, argv);
+    if (i == argc || std::string_view(argv[i]) != "list")
+        return false;
+    return std::any_of(argv + i + 1, argv + argc,
+                       [](const char* argument) { return std::string_view(argument) == "--json"; });
 }
 
 const char* const usage_lines[] = {
@@ -141,8 +150,10 @@ int main(int argc, char** argv) {
         std::cout << TROVEX_VERSION_TEXT << std::endl;
         return 0;
     }
-    std::cout << "trovex - content build and packaging tool" << std::endl;
-    std::cout << std::endl;
+    if (!prints_json(argc, argv)) {
+        std::cout << "trovex - content build and packaging tool" << std::endl;
+        std::cout << std::endl;
+    }
 
     auto crash_handler = std::make_unique<kam::ThreadManager>("trovex", report_crash);
     // Ctrl-C and the like take the run's unfinished outputs with them.

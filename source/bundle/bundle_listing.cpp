@@ -35,6 +35,48 @@ const BundleEntry& entry_of(const BundleIndex& index, const std::string& path, c
     return *entry;
 }
 
+// The length of the valid UTF-8 sequence at text[at] of a lead byte of 0xC2 or more; 0 if invalid.
+size_t utf8_length(std::string_view text, size_t at) {
+    const auto byte = [&](size_t i) { return static_cast<unsigned char>(text[i]); };
+    const unsigned char lead = byte(at);
+    const size_t length = lead >= 0xF0 ? 4 : lead >= 0xE0 ? 3 : 2;
+    if (lead < 0xC2 || lead > 0xF4 || at + length > text.size()) return 0;
+    for (size_t i = 1; i < length; ++i) {
+        if ((byte(at + i) & 0xC0) != 0x80) return 0;
+    }
+    // Overlong forms, surrogates and code points past U+10FFFF.
+    if ((lead == 0xE0 && byte(at + 1) < 0xA0) || (lead == 0xED && byte(at + 1) >= 0xA0) ||
+        (lead == 0xF0 && byte(at + 1) < 0x90) || (lead == 0xF4 && byte(at + 1) >= 0x90))
+        return 0;
+    return length;
+}
+
+// A JSON string of the bytes: quotes, backslashes and control characters escaped, and each byte
+// that is not part of valid UTF-8 as the code point of the same number (names are Latin-1 then).
+std::string json_string(std::string_view text) {
+    static const char hex_digits[] = "0123456789abcdef";
+    std::string out = "\"";
+    for (size_t i = 0; i < text.size();) {
+        const auto c = static_cast<unsigned char>(text[i]);
+        if (c == '"' || c == '\\') {
+            out += '\\';
+            out += static_cast<char>(c);
+        } else if (c >= 0x20 && c < 0x7F) {
+            out += static_cast<char>(c);
+        } else if (const size_t length = c >= 0x80 ? utf8_length(text, i) : 0; length > 0) {
+            out.append(text.substr(i, length));
+            i += length;
+            continue;
+        } else {
+            out += "\\u00";
+            out += hex_digits[c >> 4];
+            out += hex_digits[c & 15];
+        }
+        ++i;
+    }
+    return out + '"';
+}
+
 std::string size_text(const BundleEntry& entry) {
     return "[" + std::to_string(entry.size) + " bytes]";
 }
@@ -52,6 +94,38 @@ void BundleLister::list_tree(const std::string& directory, bool recursive) {
         throw;
     }
     write_out();
+}
+
+void BundleLister::list_json(const std::string& directory, bool recursive) {
+    bool first = true;
+    pending_ += "[";
+    try {
+        json(directory, recursive, first);
+    } catch (...) {
+        write_out();
+        throw;
+    }
+    pending_ += first ? "]\n" : "\n]\n";
+    write_out();
+}
+
+void BundleLister::json(const std::string& directory, bool recursive, bool& first) {
+    const std::string base = normalize_path(directory, true, false);
+    const BundleEntryMap* entries = index_.directory(directory);
+    if (entries == nullptr) return;
+    for (const auto& [name, entry] : *entries) {
+        const std::string path = base + name;
+        const auto flag = [](bool value) { return value ? "true" : "false"; };
+        pending_ += first ? "\n" : ",\n";
+        first = false;
+        pending_ += "{\"path\": " + json_string(path) + ", \"kind\": \"" +
+                    (entry.is_directory() ? "directory" : "file") +
+                    "\", \"size\": " + std::to_string(entry.size) +
+                    ", \"offset\": " + std::to_string(entry.offset) + ", \"visible\": " +
+                    flag(entry.is_visible()) + ", \"has_data\": " + flag(entry.has_data()) + "}";
+        if (pending_.size() >= write_chunk) write_out();
+        if (recursive && entry.is_directory() && entry.is_visible()) json(path, recursive, first);
+    }
 }
 
 void BundleLister::list_flat(const std::string& directory, bool recursive) {

@@ -32,7 +32,14 @@ public:
     // recursive, those of its subdirectories; directories get no line of their own.
     void list_flat(const std::string& directory, bool recursive);
 
+    // The entries of directory (and with recursive those below it) as one JSON array of objects
+    // {"path", "kind" ("file" or "directory"), "size", "offset", "visible", "has_data"}, in name
+    // order, each directory before its entries; paths in canonical form, every byte that is not
+    // printable ASCII or part of valid UTF-8 escaped. A missing directory gives an empty array.
+    void list_json(const std::string& directory, bool recursive);
+
 private:
+    void json(const std::string& directory, bool recursive, bool& first);
     void tree(const std::string& directory, const std::string& indent, bool recursive);
     void flat(const std::string& directory, bool recursive);
     void line(std::string_view left, std::string_view right);

@@ -53,6 +53,10 @@ TEST(ListCommandTest, TreeAndFlatLines) {
         EXPECT_EQ(result.output, test::banner() + c.lines) << c.arguments[1];
         EXPECT_EQ(result.exit_code, 0);
     }
+    // Nothing but the JSON, for tools that read standard output whole.
+    const auto json = test::run_trovex(sample.dir.path(), {"list", "--json", "sample.bundle", "data"});
+    EXPECT_EQ(json.output.substr(0, 46), "[\n{\"path\": \"data\\\\units.xml\", \"kind\": \"file\", ");
+    EXPECT_NE(json.output.find("\"size\": 120, "), std::string::npos) << json.output;
 }
 
 TEST(ListCommandTest, HiddenEntriesShowInsteadOfASize) {
