@@ -4,6 +4,8 @@
 #include <sstream>
 #include <string>
 
+#include "utility/job_queue.h"
+
 namespace kam::script {
 
 class ScriptBatch {
@@ -11,7 +13,8 @@ public:
     // The load mode of the flags: 4, 3 when stripped; with only_if_modified 2, 1 when stripped.
     static int mode_for(bool strip, bool only_if_modified);
     // The errors collected under report-all, for the whole process; never emptied, so a later
-    // directory reports the earlier errors again with its own.
+    // directory reports the earlier errors again with its own. Added to when a job is released,
+    // so only the thread that releases jobs touches it.
     static std::ostringstream& collected_errors();
 
     ScriptBatch(int mode, bool report_all) : mode_(mode), report_all_(report_all) {}
@@ -20,10 +23,11 @@ public:
     // + shown goes to the verbose log when the compiled file is not up to date. Failures throw.
     void compile_file(const std::string& path, const std::string& shown);
     void compile_file(const std::string& path) { compile_file(path, path); }
-    // Compiles every file named exactly *.ksf in the directory, then its subdirectories, each in
-    // its own error handler: a failure is written to the error stream at once, or with
-    // report-all added to the collected errors, and the walk goes on.
-    void compile_directory(const std::string& directory);
+    // Compiles every file named exactly *.ksf in the directory, then its subdirectories, each as
+    // a job of the queue with its own error handler: a failure is written to the error stream, or
+    // with report-all added to the collected errors, and the walk goes on. The batch outlives the
+    // queue's jobs.
+    void compile_directory(const std::string& directory, JobQueue& queue);
 
 private:
     int mode_;
