@@ -76,7 +76,7 @@ int compile_scripts_command() {
                 });
             }
         } else if (kam::extension(argument) == ".ksf") {
-            queue.add([&batch, path, argument] { batch.compile_file(path, argument); });  // a failure ends the command
+            batch.add_file(path, argument, queue);  // a failure ends the command
         } else {
             report(argument + " is not a script file");
         }

@@ -45,6 +45,16 @@ void ScriptBatch::compile_file(const std::string& path, const std::string& shown
     scripts.load(stem, known);
 }
 
+void ScriptBatch::wait_if_handed_out(const std::string& path, JobQueue& queue) {
+    const bool if_modified = mode_ != ScriptRTE::always_compile_stripped && mode_ != ScriptRTE::always_compile;
+    if (!handed_out_.insert(normalize_path(path, false, false)).second && if_modified) queue.finish();
+}
+
+void ScriptBatch::add_file(const std::string& path, const std::string& shown, JobQueue& queue) {
+    wait_if_handed_out(path, queue);
+    queue.add([this, path, shown] { compile_file(path, shown); });
+}
+
 void ScriptBatch::compile_directory(const std::string& directory, JobQueue& queue) {
     VirtualFileSystem& files = VirtualFileSystem::instance();
     const std::string prefix = normalize_path(directory, true, false);
@@ -54,7 +64,9 @@ void ScriptBatch::compile_directory(const std::string& directory, JobQueue& queu
     files.list_both(directory, "*.*", names, directories);
     for (const std::string& name : names) {
         if (extension(name) != ".ksf") continue;
-        queue.add([this, path = concat(prefix, name)] {
+        const std::string path = concat(prefix, name);
+        wait_if_handed_out(path, queue);
+        queue.add([this, path] {
             try {
                 compile_file(path);
             } catch (const TrovexError&) {

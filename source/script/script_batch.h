@@ -3,6 +3,7 @@
 
 #include <sstream>
 #include <string>
+#include <unordered_set>
 
 #include "utility/job_queue.h"
 
@@ -23,6 +24,10 @@ public:
     // + shown goes to the verbose log when the compiled file is not up to date. Failures throw.
     void compile_file(const std::string& path, const std::string& shown);
     void compile_file(const std::string& path) { compile_file(path, path); }
+    // compile_file as a job of the queue; the batch outlives the queue's jobs. A file handed out
+    // before waits for the jobs before it when compiled files are kept if up to date: the earlier
+    // job may write it, and a sequential run would then find it up to date.
+    void add_file(const std::string& path, const std::string& shown, JobQueue& queue);
     // Compiles every file named exactly *.ksf in the directory, then its subdirectories, each as
     // a job of the queue with its own error handler: a failure is written to the error stream, or
     // with report-all added to the collected errors, and the walk goes on. The batch outlives the
@@ -32,6 +37,10 @@ public:
 private:
     int mode_;
     bool report_all_;
+    void wait_if_handed_out(const std::string& path, JobQueue& queue);
+
+    // The canonical paths of the files handed out as jobs; walked on the queue's thread.
+    std::unordered_set<std::string> handed_out_;
 };
 
 }  // namespace kam::script

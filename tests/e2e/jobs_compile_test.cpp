@@ -67,6 +67,7 @@ TEST(JobsCompileTest, EveryNumberOfJobsPrintsAndWritesTheSame) {
         {"tree xml, only modified", write_tree, {"-v", "compile-xml", "-m", "-r", "g", "g/d2", "g"}},
         {"tree scripts", write_tree, {"-v", "compile-scripts", "g", "g/d0/s1.ksf", "g/x.txt"}},
         {"tree scripts, all reported", write_tree, {"-v", "compile-scripts", "-a", "g/d0", "g"}},
+        {"tree scripts, only modified, listed twice", write_tree, {"-v", "compile-scripts", "-m", "g/d1", "g/d1/s1.ksf", "g"}},
         {"tree scripts, break on error", write_tree, {"-v", "-b", "compile-scripts", "g"}},
         // A listed script that does not compile ends the command: later arguments stay untouched.
         {"tree scripts, failing argument", write_tree, {"-v", "compile-scripts", "g/d0", "g/d0/s6.ksf", "g/d1"}},
