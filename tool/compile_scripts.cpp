@@ -69,7 +69,8 @@ int compile_scripts_command() {
                 queue.add([] {
                     kam::JobQueue::on_release(
                         [] {
-                            const std::string collected = kam::script::ScriptBatch::collected_errors().str();
+                            const std::string collected =
+                                kam::script::ScriptBatch::collected_errors().str();
                             if (!collected.empty()) error_stream << collected << std::flush;
                         },
                         [] {});

@@ -55,7 +55,8 @@ void compile_xml_file(const std::string& path) {
 bool binary_up_to_date(const std::string& path) {
     kam::VirtualFileSystem& files = kam::VirtualFileSystem::instance();
     const std::string binary_path = kam::binary_xml_path(path);
-    return files.exists(binary_path) && files.modification_time(binary_path) >= files.modification_time(path);
+    return files.exists(binary_path) &&
+           files.modification_time(binary_path) >= files.modification_time(path);
 }
 
 struct CompileOptions {
@@ -67,18 +68,22 @@ struct CompileOptions {
 // binary form while including it, and a sequential run would then have found it up to date.
 // Failures of a listed file other than parse errors end the command; a walked file reports all.
 void compile_xml_job(const std::string& path, const CompileOptions& options, bool walked) {
-    if (options.only_if_modified && binary_up_to_date(path))
-        return;
     auto skipped = std::make_shared<bool>(false);
-    kam::JobQueue::on_release(
-        [path, skipped, options] {
-            *skipped = options.only_if_modified && binary_up_to_date(path);
-            if (!*skipped)
-                log_verbose << "Compiling " << path << std::endl;
-        },
-        [] {});
     std::string error;
     try {
+        if (options.only_if_modified && binary_up_to_date(path))
+            return;
+        kam::JobQueue::on_release(
+            [path, skipped, options] {
+                try {
+                    *skipped = options.only_if_modified && binary_up_to_date(path);
+                } catch (const std::runtime_error&) {
+                    // Asked a moment ago without failing: the job's own result stands.
+                }
+                if (!*skipped)
+                    log_verbose << "Compiling " << path << std::endl;
+            },
+            [] {});
         compile_xml_file(path);
     } catch (const TrovexError&) {
         throw;  // printed already; -b ends the command
@@ -108,7 +113,8 @@ void compile_xml_job(const std::string& path, const CompileOptions& options, boo
 }
 
 // The walk stays on this thread: it hands out the files in the order a sequential run takes them.
-void compile_xml_tree(const std::string& directory, const CompileOptions& options, kam::JobQueue& queue) {
+void compile_xml_tree(const std::string& directory, const CompileOptions& options,
+                      kam::JobQueue& queue) {
     kam::VirtualFileSystem& files = kam::VirtualFileSystem::instance();
     std::vector<std::string> names, directories;
     files.list(directory, "*.*", false, names);

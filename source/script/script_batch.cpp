@@ -46,8 +46,10 @@ void ScriptBatch::compile_file(const std::string& path, const std::string& shown
 }
 
 void ScriptBatch::wait_if_handed_out(const std::string& path, JobQueue& queue) {
-    const bool if_modified = mode_ != ScriptRTE::always_compile_stripped && mode_ != ScriptRTE::always_compile;
-    if (!handed_out_.insert(normalize_path(path, false, false)).second && if_modified) queue.finish();
+    const bool if_modified =
+        mode_ != ScriptRTE::always_compile_stripped && mode_ != ScriptRTE::always_compile;
+    const bool again = !handed_out_.insert(normalize_path(path, false, false)).second;
+    if (again && if_modified) queue.finish();
 }
 
 void ScriptBatch::add_file(const std::string& path, const std::string& shown, JobQueue& queue) {

@@ -170,7 +170,8 @@ void ScriptRTE::save_compiled(const std::string& compiled_path, const std::vecto
                               const std::vector<std::int32_t>& lines, const std::string& source_path) {
     VirtualFileSystem& files = VirtualFileSystem::instance();
     const auto report = [compiled_path](const std::string& failure) {
-        error_stream << "Cannot save compiled script " << compiled_path << ": " << failure << std::endl;
+        error_stream << "Cannot save compiled script " << compiled_path << ": " << failure
+                     << std::endl;
     };
     std::string failure;
     try {

@@ -203,7 +203,8 @@ Archive VirtualFileSystem::open(const std::string& path, const std::string& mode
 std::unique_ptr<ReplacingFile> VirtualFileSystem::create_replacing(const std::string& path) {
     for (const Candidate& candidate : candidates(path)) {
         if (candidate.file_system->is_read_only()) continue;
-        std::unique_ptr<ReplacingFile> file = candidate.file_system->create_replacing(candidate.path);
+        std::unique_ptr<ReplacingFile> file =
+            candidate.file_system->create_replacing(candidate.path);
         if (file && recording_ && bundles_enabled_ && log_) {
             const std::string line = load_log_line(path, "w");
             log_->checked_write(line.data(), static_cast<std::uint32_t>(line.size()));

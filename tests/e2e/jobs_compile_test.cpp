@@ -43,7 +43,8 @@ void write_tree(const test::TempDir& dir) {
         if (i % 9 == 5)
             body = "<f><xi:include href=\"gone.xml\"/></f>";
         dir.write(sub + "x" + n + ".xml", body);
-        dir.write(sub + "s" + n + ".ksf", i % 8 == 6 ? "f() {\n  x = ;\n}\n" : "f" + n + "() { return " + n + "; }\n");
+        dir.write(sub + "s" + n + ".ksf",
+                  i % 8 == 6 ? "f() {\n  x = ;\n}\n" : "f" + n + "() { return " + n + "; }\n");
     }
 }
 
@@ -67,10 +68,12 @@ TEST(JobsCompileTest, EveryNumberOfJobsPrintsAndWritesTheSame) {
         {"tree xml, only modified", write_tree, {"-v", "compile-xml", "-m", "-r", "g", "g/d2", "g"}},
         {"tree scripts", write_tree, {"-v", "compile-scripts", "g", "g/d0/s1.ksf", "g/x.txt"}},
         {"tree scripts, all reported", write_tree, {"-v", "compile-scripts", "-a", "g/d0", "g"}},
-        {"tree scripts, only modified, listed twice", write_tree, {"-v", "compile-scripts", "-m", "g/d1", "g/d1/s1.ksf", "g"}},
+        {"tree scripts, only modified, listed twice", write_tree,
+         {"-v", "compile-scripts", "-m", "g/d1", "g/d1/s1.ksf", "g"}},
         {"tree scripts, break on error", write_tree, {"-v", "-b", "compile-scripts", "g"}},
         // A listed script that does not compile ends the command: later arguments stay untouched.
-        {"tree scripts, failing argument", write_tree, {"-v", "compile-scripts", "g/d0", "g/d0/s6.ksf", "g/d1"}},
+        {"tree scripts, failing argument", write_tree,
+         {"-v", "compile-scripts", "g/d0", "g/d0/s6.ksf", "g/d1"}},
     };
     for (const Case& c : cases) {
         test::RunResult first;
@@ -99,17 +102,20 @@ TEST(JobsCompileTest, EveryNumberOfJobsPrintsAndWritesTheSame) {
 TEST(JobsCompileTest, ASharedIncludeIsNeverTorn) {
     test::TempDir dir;
     std::string shared = "<s>";
-    for (int i = 0; i < 40; ++i) shared += "<e" + std::to_string(i) + " v=\"" + std::to_string(i) + "\"/>";
+    for (int i = 0; i < 40; ++i)
+        shared += "<e" + std::to_string(i) + " v=\"" + std::to_string(i) + "\"/>";
     dir.write("t/shared.xml", shared + "</s>");
     for (int i = 0; i < 200; ++i) {
         const std::string n = std::to_string(i);
         dir.write("t/f" + n + ".xml", "<f" + n + "><xi:include href=\"shared.xml\"/></f" + n + ">");
     }
-    const auto sequential = test::run_trovex(dir.path(), {"-j", "1", "compile-xml", "-r", "t", "t"});
+    const auto sequential =
+        test::run_trovex(dir.path(), {"-j", "1", "compile-xml", "-r", "t", "t"});
     ASSERT_EQ(sequential.exit_code, 0) << sequential.output;
     const auto expected = files_below(dir.path());
     for (int run = 0; run < 50; ++run) {
-        const auto parallel = test::run_trovex(dir.path(), {"-j", "8", "compile-xml", "-r", "t", "t"});
+        const auto parallel =
+            test::run_trovex(dir.path(), {"-j", "8", "compile-xml", "-r", "t", "t"});
         ASSERT_EQ(parallel.output, sequential.output) << run;
         ASSERT_EQ(files_below(dir.path()), expected) << run;
     }
