@@ -8,6 +8,7 @@
 #include "utility/command_line.h"
 #include "utility/disk_file_system.h"
 #include "utility/disk_utilities.h"
+#include "utility/job_queue.h"
 #include "utility/output_streams.h"
 #include "utility/path.h"
 #include "utility/virtual_file_system.h"
@@ -51,20 +52,36 @@ int compile_scripts_command() {
     kam::VirtualFileSystem& files = kam::VirtualFileSystem::instance();
     const kam::ScopedMount mounted("/", &kam::default_disk_file_system(), false);
     kam::script::ScriptBatch batch(kam::script::ScriptBatch::mode_for(strip, only_if_modified), report_all);
+    // Ends before the batch and the mount: its jobs use both.
+    kam::JobQueue queue(command_line.break_on_error ? 1 : command_line.jobs);
+    // Messages of the walk itself take their place among the jobs' messages.
+    const auto report = [&queue](const std::string& message) {
+        queue.add([message] { error_stream << message << std::endl; });
+    };
     const std::vector<std::string> arguments = command_line.arguments();
     for (const std::string& argument : arguments) {
         const std::string path = file_system_path(argument);
         if (!files.exists(path)) {
-            error_stream << "Source file doesn't exist " << argument << std::endl;
+            report("Source file doesn't exist " + argument);
         } else if (files.is_dir(path)) {
-            batch.compile_directory(path);
-            const std::string collected = kam::script::ScriptBatch::collected_errors().str();
-            if (report_all && !collected.empty()) error_stream << collected << std::flush;
+            batch.compile_directory(path, queue);
+            if (report_all) {
+                queue.add([] {
+                    kam::JobQueue::on_release(
+                        [] {
+                            const std::string collected =
+                                kam::script::ScriptBatch::collected_errors().str();
+                            if (!collected.empty()) error_stream << collected << std::flush;
+                        },
+                        [] {});
+                });
+            }
         } else if (kam::extension(argument) == ".ksf") {
-            batch.compile_file(path, argument);  // a failure ends the command
+            batch.add_file(path, argument, queue);  // a failure ends the command
         } else {
-            error_stream << argument << " is not a script file" << std::endl;
+            report(argument + " is not a script file");
         }
     }
+    queue.finish();
     return 0;
 }

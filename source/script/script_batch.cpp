@@ -45,7 +45,19 @@ void ScriptBatch::compile_file(const std::string& path, const std::string& shown
     scripts.load(stem, known);
 }
 
-void ScriptBatch::compile_directory(const std::string& directory) {
+void ScriptBatch::wait_if_handed_out(const std::string& path, JobQueue& queue) {
+    const bool if_modified =
+        mode_ != ScriptRTE::always_compile_stripped && mode_ != ScriptRTE::always_compile;
+    const bool again = !handed_out_.insert(normalize_path(path, false, false)).second;
+    if (again && if_modified) queue.finish();
+}
+
+void ScriptBatch::add_file(const std::string& path, const std::string& shown, JobQueue& queue) {
+    wait_if_handed_out(path, queue);
+    queue.add([this, path, shown] { compile_file(path, shown); });
+}
+
+void ScriptBatch::compile_directory(const std::string& directory, JobQueue& queue) {
     VirtualFileSystem& files = VirtualFileSystem::instance();
     const std::string prefix = normalize_path(directory, true, false);
     // One listing for both kinds: compiling writes only files, so the subdirectories listed now
@@ -54,21 +66,29 @@ void ScriptBatch::compile_directory(const std::string& directory) {
     files.list_both(directory, "*.*", names, directories);
     for (const std::string& name : names) {
         if (extension(name) != ".ksf") continue;
-        try {
-            compile_file(concat(prefix, name));
-        } catch (const TrovexError&) {
-            throw;  // printed already: break-on-error ends the command
-        } catch (const std::runtime_error& error) {
-            if (!report_all_) {
-                error_stream << error.what() << std::endl;
-                continue;
+        const std::string path = concat(prefix, name);
+        wait_if_handed_out(path, queue);
+        queue.add([this, path] {
+            try {
+                compile_file(path);
+            } catch (const TrovexError&) {
+                throw;  // printed already: break-on-error ends the command
+            } catch (const std::runtime_error& error) {
+                if (!report_all_) {
+                    error_stream << error.what() << std::endl;
+                    return;
+                }
+                JobQueue::on_release(
+                    [message = std::string(error.what())] {
+                        std::ostringstream& collected = collected_errors();
+                        if (collected.tellp() > 0) collected << "ERROR: ";
+                        collected << message << '\n';
+                    },
+                    [] {});
             }
-            std::ostringstream& collected = collected_errors();
-            if (collected.tellp() > 0) collected << "ERROR: ";
-            collected << error.what() << '\n';
-        }
+        });
     }
-    for (const std::string& name : directories) compile_directory(concat(prefix, name));
+    for (const std::string& name : directories) compile_directory(concat(prefix, name), queue);
 }
 
 }  // namespace kam::script

@@ -3,6 +3,9 @@
 
 #include <sstream>
 #include <string>
+#include <unordered_set>
+
+#include "utility/job_queue.h"
 
 namespace kam::script {
 
@@ -11,7 +14,8 @@ public:
     // The load mode of the flags: 4, 3 when stripped; with only_if_modified 2, 1 when stripped.
     static int mode_for(bool strip, bool only_if_modified);
     // The errors collected under report-all, for the whole process; never emptied, so a later
-    // directory reports the earlier errors again with its own.
+    // directory reports the earlier errors again with its own. Added to when a job is released,
+    // so only the thread that releases jobs touches it.
     static std::ostringstream& collected_errors();
 
     ScriptBatch(int mode, bool report_all) : mode_(mode), report_all_(report_all) {}
@@ -20,14 +24,23 @@ public:
     // + shown goes to the verbose log when the compiled file is not up to date. Failures throw.
     void compile_file(const std::string& path, const std::string& shown);
     void compile_file(const std::string& path) { compile_file(path, path); }
-    // Compiles every file named exactly *.ksf in the directory, then its subdirectories, each in
-    // its own error handler: a failure is written to the error stream at once, or with
-    // report-all added to the collected errors, and the walk goes on.
-    void compile_directory(const std::string& directory);
+    // compile_file as a job of the queue; the batch outlives the queue's jobs. A file handed out
+    // before waits for the jobs before it when compiled files are kept if up to date: the earlier
+    // job may write it, and a sequential run would then find it up to date.
+    void add_file(const std::string& path, const std::string& shown, JobQueue& queue);
+    // Compiles every file named exactly *.ksf in the directory, then its subdirectories, each as
+    // a job of the queue with its own error handler: a failure is written to the error stream, or
+    // with report-all added to the collected errors, and the walk goes on. The batch outlives the
+    // queue's jobs.
+    void compile_directory(const std::string& directory, JobQueue& queue);
 
 private:
     int mode_;
     bool report_all_;
+    void wait_if_handed_out(const std::string& path, JobQueue& queue);
+
+    // The canonical paths of the files handed out as jobs; walked on the queue's thread.
+    std::unordered_set<std::string> handed_out_;
 };
 
 }  // namespace kam::script

@@ -169,25 +169,26 @@ int ScriptRTE::compile_source(const std::string& name, VirtualFileSystem::Found&
 void ScriptRTE::save_compiled(const std::string& compiled_path, const std::vector<std::uint8_t>& code,
                               const std::vector<std::int32_t>& lines, const std::string& source_path) {
     VirtualFileSystem& files = VirtualFileSystem::instance();
+    const auto report = [compiled_path](const std::string& failure) {
+        error_stream << "Cannot save compiled script " << compiled_path << ": " << failure
+                     << std::endl;
+    };
     std::string failure;
     try {
-        Archive file = files.open(compiled_path, "w");
-        if (!file.has_store()) {
-            failure = "no file system can create it";
-        } else {
-            try {
+        // The file goes in place at the job's release, and a failure then is reported then.
+        const bool created = write_whole_file(
+            files, compiled_path,
+            [&](Archive& file) {
                 write_compiled_script(file, code, lines, source_path, saves_debug_information(mode_));
-            } catch (const std::runtime_error& error) {
-                failure = error.what();
-                file = Archive();  // closes the file before it is removed
-                files.remove(compiled_path);
-            }
-        }
-    } catch (const DiskError& error) {
+            },
+            [report](const DiskError& error) { report(error.what()); });
+        if (!created) failure = "no file system can create it";
+    } catch (const TrovexError&) {
+        throw;  // reported already: break-on-error
+    } catch (const std::runtime_error& error) {
         failure = error.what();
     }
-    if (!failure.empty())
-        error_stream << "Cannot save compiled script " << compiled_path << ": " << failure << std::endl;
+    if (!failure.empty()) report(failure);
 }
 
 }  // namespace kam::script

@@ -85,6 +85,26 @@ Archive DiskFileSystem::open(const std::string& path, const std::string& mode) {
     return Archive(path, store, 0, size, writing);
 }
 
+std::unique_ptr<ReplacingFile> DiskFileSystem::create_replacing(const std::string& path) {
+    std::string joined;
+    const std::string& full = on_disk(path, joined);
+    // What could not be written in place (a directory, a pipe, a read-only file) is left to open
+    // with "w", whose failure says why as for any other write; so is a temporary that cannot be
+    // made. The probe opens without truncating: the old file stays whole for its readers.
+    platform::PathInfo info;
+    if (platform::look_up(full, info) == platform::LookupResult::found) {
+        const platform::FileHandle probe = platform::open_file(
+            full, platform::open_existing, platform::generic_write, platform::share_read);
+        if (probe == platform::invalid_file) return nullptr;
+        platform::close_file(probe);
+    }
+    try {
+        return std::make_unique<ReplacingFile>(full, ReplacingFile::Flush::lazy);
+    } catch (const DiskError&) {
+        return nullptr;
+    }
+}
+
 bool DiskFileSystem::make_dir(const std::string& path) { return platform::create_directory(root_ + path); }
 
 bool DiskFileSystem::remove(const std::string& path) {

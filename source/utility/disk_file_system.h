@@ -29,6 +29,9 @@ public:
     // based at the file's end that grows), "r+" reading and writing. A failed open throws the
     // store's DiskError.
     Archive open(const std::string& path, const std::string& mode) override;
+    // Not flushed to the device: derived files are rebuilt after a crash. Null for a path open
+    // with "w" would fail for, so that its error is the usual one.
+    std::unique_ptr<ReplacingFile> create_replacing(const std::string& path) override;
     bool make_dir(const std::string& path) override;
     bool remove(const std::string& path) override;
     // Throws DiskError "Cannot list dir " + directory for failures other than "not found".

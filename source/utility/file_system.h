@@ -2,10 +2,12 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <vector>
 
 #include "utility/archive.h"
+#include "utility/replacing_file.h"
 
 namespace kam {
 
@@ -46,6 +48,10 @@ public:
     // mode: 'r' read, 'w' create or truncate, 'a' append, '+' read and write, 'c' cached read.
     // An archive without a store when the file cannot be opened and nothing went wrong.
     virtual Archive open(const std::string& path, const std::string& mode) = 0;
+    // A new file that takes the path's place only when committed, so that concurrent writers of
+    // one path never tear it; null where the file system cannot (open with "w" then, which says
+    // why when it fails).
+    virtual std::unique_ptr<ReplacingFile> create_replacing(const std::string&) { return nullptr; }
     virtual bool make_dir(const std::string& path) = 0;
     virtual bool remove(const std::string& path) = 0;
     // Appends the names (not paths) in the directory that match one of the ';'-separated

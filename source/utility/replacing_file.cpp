@@ -65,7 +65,9 @@ ReplacingFile::~ReplacingFile() {
     platform::unregister_temporary(interrupt_slot_);
 }
 
-void ReplacingFile::commit() {
+void ReplacingFile::close() {
+    if (!archive_)
+        return;
     if (flush_ == Flush::durable) {
         // The data must be on the device before the rename makes it the destination.
         const bool flushed = platform::flush_file(handle_);
@@ -74,6 +76,10 @@ void ReplacingFile::commit() {
             throw DiskError("Cannot flush " + destination_, error);
     }
     archive_.reset();
+}
+
+void ReplacingFile::commit() {
+    close();
     if (!platform::rename_file(temporary_, destination_)) {
         throw DiskError("Cannot replace " + destination_, platform::last_error());
     }

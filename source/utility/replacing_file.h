@@ -35,8 +35,12 @@ public:
     // The temporary's handle, for copies that stay inside the system.
     platform::FileHandle handle() const { return handle_; }
 
-    // Flushes the temporary (when durable) and renames it over the destination. Throws DiskError
-    // "Cannot flush " + destination or "Cannot replace " + destination.
+    // Ends the writing: flushes the temporary (when durable) and closes it, so that the many
+    // files waiting for their commit hold no handles. Throws DiskError "Cannot flush " + the
+    // destination.
+    void close();
+    // Closes the temporary when still open and renames it over the destination. Throws DiskError
+    // as close does, or "Cannot replace " + destination.
     void commit();
 
 private:

@@ -6,6 +6,7 @@
 
 #include "utility/disk_file_system.h"
 #include "utility/encoding.h"
+#include "utility/job_queue.h"
 #include "utility/path.h"
 #include "utility/platform/directories.h"
 
@@ -199,6 +200,20 @@ Archive VirtualFileSystem::open(const std::string& path, const std::string& mode
     return Archive();
 }
 
+std::unique_ptr<ReplacingFile> VirtualFileSystem::create_replacing(const std::string& path) {
+    for (const Candidate& candidate : candidates(path)) {
+        if (candidate.file_system->is_read_only()) continue;
+        std::unique_ptr<ReplacingFile> file =
+            candidate.file_system->create_replacing(candidate.path);
+        if (file && recording_ && bundles_enabled_ && log_) {
+            const std::string line = load_log_line(path, "w");
+            log_->checked_write(line.data(), static_cast<std::uint32_t>(line.size()));
+        }
+        return file;
+    }
+    return nullptr;
+}
+
 bool VirtualFileSystem::make_dir(const std::string& path) {
     for (const Candidate& candidate : candidates(path)) {
         if (!candidate.file_system->is_read_only()) return candidate.file_system->make_dir(candidate.path);
@@ -273,6 +288,38 @@ void VirtualFileSystem::set_recording(bool on) {
         log_.reset();
     }
     if (log_ && !log_->has_store()) log_.reset();
+}
+
+bool write_whole_file(VirtualFileSystem& files, const std::string& path,
+                      const std::function<void(Archive&)>& write,
+                      std::function<void(const DiskError&)> put_failed) {
+    std::shared_ptr<ReplacingFile> replacing = files.create_replacing(path);
+    if (!replacing) {
+        Archive file = files.open(path, "w");
+        if (!file.has_store()) return false;
+        try {
+            write(file);
+        } catch (...) {
+            file = Archive();  // closed before it is removed
+            files.remove(path);
+            throw;
+        }
+        return true;
+    }
+    write(replacing->archive());
+    replacing->close();
+    // The discard only lets go: the last owner removes an uncommitted temporary.
+    JobQueue::on_release(
+        [replacing, put_failed = std::move(put_failed)] {
+            if (!put_failed) return replacing->commit();
+            try {
+                replacing->commit();
+            } catch (const DiskError& error) {
+                put_failed(error);
+            }
+        },
+        [] {});
+    return true;
 }
 
 std::string VirtualFileSystem::load_log_line(const std::string& path, const std::string& mode) {

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -13,7 +14,8 @@ namespace kam {
 
 // Paths are put in canonical form (normalize_path without leading or trailing separator); a
 // mount whose prefix starts the path is a candidate, in mount order, asked with the prefix
-// removed. Not thread-safe: used from the command's thread.
+// removed. Questions and opens may come from several threads while the mounts and the recording
+// stay as they are; changing those is for the command's thread, with no job running.
 class VirtualFileSystem : public FileSystem {
 public:
     // The first one constructed becomes the process-wide instance until it is destroyed.
@@ -48,6 +50,9 @@ public:
     // others through the first one that is not read-only. While recording, the open is written to
     // the load log first. An archive without a store when nobody opens it.
     Archive open(const std::string& path, const std::string& mode) override;
+    // Through the first candidate that is not read-only; null when there is none or it cannot.
+    // Recorded as an open with "w".
+    std::unique_ptr<ReplacingFile> create_replacing(const std::string& path) override;
     // The first candidate that is not read-only does the work; false when there is none.
     bool make_dir(const std::string& path) override;
     bool remove(const std::string& path) override;
@@ -122,6 +127,16 @@ private:
     static VirtualFileSystem* instance_;
     static int next_mount_id_;
 };
+
+// Writes a whole file with write: as a temporary that takes the path's place when the job writing
+// it is released (JobQueue::on_release; at once outside a job) and is dropped when an earlier job
+// failed, so that readers and other writers of the path never see it half written; where no file
+// system makes temporaries, in place. False when nobody can create the file. When write throws,
+// nothing is left of the new file (in place: the path is removed) and the exception passes on.
+// A failure to put the file in place goes to put_failed when given, else it is thrown.
+bool write_whole_file(VirtualFileSystem& files, const std::string& path,
+                      const std::function<void(Archive&)>& write,
+                      std::function<void(const DiskError&)> put_failed = nullptr);
 
 // Mounts a file system for as long as the object lives, as a command does with its disk root.
 class ScopedMount {

@@ -1,6 +1,7 @@
 // Expression defines: tokenizer, operator-precedence compiler and the value-stack machine.
 #include "xml/expression_evaluator.h"
 
+#include <atomic>
 #include <bit>
 #include <charconv>
 #include <cmath>
@@ -10,7 +11,8 @@ namespace kam {
 
 namespace {
 
-std::uint32_t random_state = 0;
+// One sequence for the process, stepped atomically: jobs that draw at once each get a number.
+std::atomic<std::uint32_t> random_state{0};
 
 bool is_letter(char c) {
     return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || c == '_';
@@ -328,12 +330,16 @@ float ExpressionEvaluator::evaluate() {
 }
 
 float ExpressionEvaluator::next_random() {
-    random_state = random_state * 1664525u + 1013904223u;
-    return static_cast<float>(random_state) * 2.3283064e-10f;
+    std::uint32_t state = random_state.load();
+    std::uint32_t next = 0;
+    do {
+        next = state * 1664525u + 1013904223u;
+    } while (!random_state.compare_exchange_weak(state, next));
+    return static_cast<float>(next) * 2.3283064e-10f;
 }
 
 void ExpressionEvaluator::reset_random(std::uint32_t state) {
-    random_state = state;
+    random_state.store(state);
 }
 
 }  // namespace kam

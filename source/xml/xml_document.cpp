@@ -135,19 +135,9 @@ bool XMLDocument::load(const std::string& path, bool binary_allowed) {
     // An included file's binary form would hide its failed includes from the next load that
     // takes it; the outermost file's is written all the same, and its caller reports them.
     const bool complete = failed_includes.empty() || files_being_loaded.empty();
-    if (parsed && complete && xml_write_binary) {
-        Archive binary = files.open(binary_path, "w");
-        if (binary.has_store()) {
-            try {
-                write_binary(binary);
-            } catch (...) {
-                // A partial binary form would be taken for the file from now on.
-                binary = Archive();
-                files.remove(binary_path);
-                throw;
-            }
-        }
-    }
+    // Written whole and put in place at the job's release: other jobs include this file too.
+    if (parsed && complete && xml_write_binary)
+        write_whole_file(files, binary_path, [this](Archive& binary) { write_binary(binary); });
     return parsed;
 }
 

@@ -68,6 +68,10 @@ public:
         opened.push_back(path + "/" + mode);
         return DiskFileSystem::open(path, mode);
     }
+    std::unique_ptr<kam::ReplacingFile> create_replacing(const std::string& path) override {
+        opened.push_back(path + "/replace");
+        return DiskFileSystem::create_replacing(path);
+    }
 
     int lookups = 0;
     std::vector<std::string> opened;
@@ -173,7 +177,7 @@ TEST_F(ScriptLoadTest, LookupsGivenToLoadAreNotMadeAgain) {
     ScriptRTE rebuilt("not_used", ScriptRTE::save_if_modified);
     ASSERT_EQ(rebuilt.load("s", found), 0);
     EXPECT_EQ(disk_.lookups, 0);
-    EXPECT_EQ(disk_.opened, (std::vector<std::string>{"s.ksf/r", "s.kxe/w"}));
+    EXPECT_EQ(disk_.opened, (std::vector<std::string>{"s.ksf/r", "s.kxe/replace"}));
     EXPECT_FALSE(found[1].file.has_store());
     EXPECT_EQ(read("s.kxe"), compiled);
 

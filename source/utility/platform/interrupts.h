@@ -6,7 +6,8 @@
 namespace kam::platform {
 
 // Registered temporaries at once; a file registered beyond them is written but not removed by an
-// interrupt.
+// interrupt. Parallel compiles hold one per written file until the job is released, for up to
+// twice as many jobs as threads; untouched slots cost no memory.
 constexpr int max_temporaries = 1024;
 
 // Makes SIGINT, SIGTERM and SIGHUP (Ctrl-C, Ctrl-Break and a closed console on Windows) remove

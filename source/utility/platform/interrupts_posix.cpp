@@ -18,11 +18,12 @@ enum SlotState : int { slot_free, slot_claimed, slot_live };
 // The handler may only read what is there: paths are kept ready for unlink, in fixed storage.
 struct Slot {
     std::atomic<int> state{slot_free};
-    char path[4096];
+    char path[4096]{};
 };
 static_assert(std::atomic<int>::is_always_lock_free, "the signal handler reads the slots");
 
-Slot slots[max_temporaries];
+// Constant-initialized: a start-up loop would touch every page of every slot.
+constinit Slot slots[max_temporaries];
 
 void on_interrupt(int signal) {
     for (Slot& slot : slots) {

@@ -18,10 +18,11 @@ enum SlotState : int { slot_free, slot_claimed, slot_live };
 
 struct Slot {
     std::atomic<int> state{slot_free};
-    wchar_t path[4096];
+    wchar_t path[4096]{};
 };
 
-Slot slots[max_temporaries];
+// Constant-initialized: a start-up loop would touch every page of every slot.
+constinit Slot slots[max_temporaries];
 
 BOOL WINAPI on_console_event(DWORD event) {
     if (event != CTRL_C_EVENT && event != CTRL_BREAK_EVENT && event != CTRL_CLOSE_EVENT) {
