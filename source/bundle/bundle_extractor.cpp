@@ -180,7 +180,7 @@ void BundleExtractor::copy_tree(const std::string& directory, const std::string&
                 refuse(source, why);
             });
         } else if (named->second.is_visible()) {
-            // Looked up here: the index's lookup is for one thread.
+            // Looked up in the walk: a file that cannot be copied is reported in its place.
             const BundleEntry* entry = index_.lookup(source);
             if (entry == nullptr || !entry->is_visible() || entry->is_directory()) {
                 run.in_order([source, destination] {
