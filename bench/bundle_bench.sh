@@ -17,17 +17,7 @@ files=50000
 bytes=1073741824
 source bench/timing.sh
 start_tree_bench "$target_dir" "$files" "$bytes"
-# The load log of an imagined level: a third of the files, shuffled with a fixed seed, recorded
-# form with CR LF.
-python3 - "$work/tree" > "$work/level.log" <<'PYTHON'
-import os, random, sys
-root = sys.argv[1]
-paths = sorted(os.path.relpath(os.path.join(d, f), root).replace("/", "\\")
-               for d, _, names in os.walk(root) for f in names)
-random.Random(7).shuffle(paths)
-for path in paths[: len(paths) // 3]:
-    sys.stdout.buffer.write(('   <open path="%s" flags="r" />\r\n' % path).encode())
-PYTHON
+write_level_log "$work/tree" "$work/level.log"
 
 quick=("$trovex" quick-bundle -r "$work/tree" -D "$work/out.bundle")
 logged=("$trovex" bundle -L -r "$work/tree" -D "$work/out.bundle" "$work/level.log")

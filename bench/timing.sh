@@ -41,3 +41,17 @@ start_tree_bench() {
     trap 'rm -rf "$work"' EXIT
     python3 /work/shared/bench/gen_tree.py "$work/tree" "$2" "$3" 1 > /dev/null
 }
+
+# write_level_log TREE OUT: the load log of an imagined level, a third of the files of TREE
+# shuffled with a fixed seed, in recorded form with CR LF.
+write_level_log() {
+    python3 - "$1" > "$2" <<'PYTHON'
+import os, random, sys
+root = sys.argv[1]
+paths = sorted(os.path.relpath(os.path.join(d, f), root).replace("/", "\\")
+               for d, _, names in os.walk(root) for f in names)
+random.Random(7).shuffle(paths)
+for path in paths[: len(paths) // 3]:
+    sys.stdout.buffer.write(('   <open path="%s" flags="r" />\r\n' % path).encode())
+PYTHON
+}

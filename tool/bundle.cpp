@@ -93,6 +93,8 @@ int run_bundle_command(bool quick) {
     settings.log_union = command_line.has_flag('L', "log-union");
     settings.force_destination = command_line.flag_value('D', "force-dest");
     settings.skip_missing = command_line.has_flag('m', "skip-missing");
+    // Under break-on-error the first error must end the run before anything after it is done.
+    settings.jobs = command_line.break_on_error ? 1 : command_line.jobs;
     command_line.report_unknown_flags();
 
     kam::DiskFileSystem disk(settings.root);

@@ -38,6 +38,8 @@ int extract_command() {
     kam::BundleExtractor::Options options;
     options.recursive = line.has_flag('r', "recursive");
     options.allow_delete = line.has_flag('d', "allow_delete");
+    // Under break-on-error the first error must end the run before anything after it is done.
+    options.jobs = line.break_on_error ? 1 : line.jobs;
     line.report_unknown_flags();
 
     kam::BundleIndex index;

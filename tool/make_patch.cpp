@@ -49,6 +49,7 @@ int make_patch_command() {
     load(before, pre);
     kam::BundleFileSystem after(nullptr);
     load(after, post);
-    kam::make_patch(before, after, destination);
+    // Under break-on-error the first error must end the run before anything after it is done.
+    kam::make_patch(before, after, destination, line.break_on_error ? 1 : line.jobs);
     return 0;
 }

@@ -3,13 +3,16 @@
 #include "bundle/bundle_builder.h"
 
 #include <algorithm>
+#include <condition_variable>
 #include <limits>
+#include <mutex>
 #include <optional>
 #include <stdexcept>
 #include <vector>
 
 #include "utility/disk_file_system.h"
 #include "utility/encoding.h"
+#include "utility/job_queue.h"
 #include "utility/output_streams.h"
 #include "utility/path.h"
 #include "utility/platform/directories.h"
@@ -41,45 +44,77 @@ public:
     std::string bytes;
 };
 
-// Copies files into the bundle at given positions.
-class DataCopier {
+// Hands out the places of a quick build in the order of the jobs while the jobs open and copy
+// their files at once: a job waits only for the place of the job before it, so the layout is the
+// one a single job makes.
+class Placement {
 public:
-    explicit DataCopier(Archive& out)
-        : out_(out), out_file_(dynamic_cast<const FileDataStore*>(out.store())) {}
-
-    void copy(Archive& source, std::uint64_t position, std::uint32_t size,
-              const std::string& source_name) {
-        // File to file the kernel copies the bytes once instead of twice through the buffer;
-        // whatever it could not copy goes through the buffer.
-        std::uint32_t done = 0;
-        const auto* source_file = dynamic_cast<const FileDataStore*>(source.store());
-        if (source_file != nullptr && out_file_ != nullptr) {
-            platform::copy_between_files(source_file->handle(), source.base(),
-                                         out_file_->handle(), position, size, done);
-            source.set_position(done);
+    // Waits until every job before index is placed, then places the job with place, which may
+    // throw. False, without placing, when a job before index failed: its failure ends the run.
+    template <typename Place>
+    bool place(std::size_t index, Place place) {
+        std::unique_lock<std::mutex> lock(mutex_);
+        changed_.wait(lock, [&] { return placed_ == index || failed_at_ < index; });
+        if (failed_at_ < index) return false;
+        try {
+            place();
+        } catch (...) {
+            fail_locked(index);
+            throw;
         }
-        out_.set_position(static_cast<std::int64_t>(position + done));
-        if (done == size) return;
-        if (buffer_.empty()) buffer_.resize(BundleBuilder::copy_chunk);
-        while (done < size) {
-            const std::uint32_t wanted =
-                std::min<std::uint32_t>(size - done, static_cast<std::uint32_t>(buffer_.size()));
-            const std::uint32_t got = source.checked_read(buffer_.data(), wanted);
-            if (got == 0) {
-                throw std::runtime_error("File " + source_name + " ended after " +
-                                         std::to_string(done) + " of its " + std::to_string(size) +
-                                         " bytes while the bundle was written");
-            }
-            write_bytes(out_, buffer_.data(), got);
-            done += got;
-        }
+        ++placed_;
+        changed_.notify_all();
+        return true;
+    }
+    // Whether every job before index is placed and test, called then, holds.
+    template <typename Test>
+    bool in_turn(std::size_t index, Test test) {
+        std::lock_guard<std::mutex> lock(mutex_);
+        return placed_ == index && test();
+    }
+    // For a job that failed before its place: the jobs after it must not wait for it.
+    void fail(std::size_t index) {
+        std::lock_guard<std::mutex> lock(mutex_);
+        fail_locked(index);
+    }
+    bool placed(std::size_t index) {
+        std::lock_guard<std::mutex> lock(mutex_);
+        return placed_ > index;
     }
 
 private:
-    Archive& out_;
-    const FileDataStore* out_file_;
-    std::vector<char> buffer_;
+    void fail_locked(std::size_t index) {
+        failed_at_ = std::min(failed_at_, index);
+        changed_.notify_all();
+    }
+
+    std::mutex mutex_;
+    std::condition_variable changed_;
+    std::size_t placed_ = 0;
+    std::size_t failed_at_ = std::numeric_limits<std::size_t>::max();
 };
+
+// Runs work(index) for every index below count on the queue and waits for it, consecutive
+// indexes in one job: a job per small file cost more in handing it out than its copy took.
+template <typename Work>
+void run_in_batches(JobQueue& queue, std::size_t count, Work work) {
+    // Enough batches to keep every thread busy while the last ones run.
+    const auto threads = static_cast<std::size_t>(std::max(1, queue.threads()));
+    const std::size_t batch = std::clamp<std::size_t>(count / (8 * threads), 1, 32);
+    for (std::size_t first = 0; first < count; first += batch) {
+        const std::size_t last = std::min(count, first + batch);
+        queue.add([first, last, &work] {
+            for (std::size_t index = first; index < last; ++index) work(index);
+        });
+    }
+    queue.finish();
+}
+
+std::runtime_error ended_early(const std::string& source, std::uint32_t done, std::uint32_t size) {
+    return std::runtime_error("File " + source + " ended after " + std::to_string(done) +
+                              " of its " + std::to_string(size) +
+                              " bytes while the bundle was written");
+}
 
 class ListingWriter {
 public:
@@ -226,7 +261,7 @@ void BundleBuilder::add_entry(FileSystem& fs, const std::string& source, const s
     find_or_create(fs, normalize_path(source, false, true), normalize_path(path, false, false));
 }
 
-void BundleBuilder::write_bundle(FileSystem& fs, const std::string& destination) {
+void BundleBuilder::write_bundle(FileSystem& fs, const std::string& destination, int jobs) {
     index_.header() = BundleHeader();
     // The size trial: the header must name the directory's end before the directory is written.
     // Offsets and sizes have fixed widths, so the size does not wait for the data.
@@ -241,44 +276,80 @@ void BundleBuilder::write_bundle(FileSystem& fs, const std::string& destination)
 
     ReplacingFile file(destination);
     Archive& out = file.archive();
-    DataCopier copier(out);
     if (sizes_when_added_) {
         write_directory(out, data_start);
+        // The lines are due before given jobs; worked out in order before the copy starts.
+        std::vector<std::pair<std::size_t, std::string>> progress;
         int last_percent = -1;
-        for (const Job& job : jobs_) {
-            const std::string progress = bundle_progress_line(job.offset, data_size_, last_percent);
-            if (!progress.empty()) log_detail << progress << std::endl;
+        for (std::size_t index = 0; index < jobs_.size(); ++index) {
+            std::string line = bundle_progress_line(jobs_[index].offset, data_size_, last_percent);
+            if (!line.empty()) progress.emplace_back(index, std::move(line));
+        }
+        // Declared after the file: the queue's threads are gone before the file is closed.
+        JobQueue queue(jobs);
+        run_in_batches(queue, jobs_.size(), [&](std::size_t index) {
+            const auto line = std::lower_bound(progress.begin(), progress.end(),
+                                               std::pair(index, std::string()));
+            if (line != progress.end() && line->first == index)
+                log_detail << line->second << std::endl;
+            const Job& job = jobs_[index];
             // An empty file has nothing to copy.
-            if (job.size == 0) continue;
+            if (job.size == 0) return;
             Archive source = fs.open(job.source, "r");
             // A size that moved since the file was added would leave the directory lying about it.
             if (static_cast<std::uint64_t>(source.size()) != job.size) {
                 throw std::runtime_error(
-                    "File " + job.source +
-                    " changed size while the bundle was built: " + std::to_string(job.size) +
-                    " bytes when added, " + std::to_string(source.size()) + " now");
+                    "File " + job.source + " changed size while the bundle was built: " +
+                    std::to_string(job.size) + " bytes when added, " +
+                    std::to_string(source.size()) + " now");
             }
-            copier.copy(source, data_start + job.offset, job.size, job.source);
-        }
+            const std::uint32_t done = copy_data(source, out, data_start + job.offset, job.size);
+            if (done != job.size) throw ended_early(job.source, done, job.size);
+        });
     } else {
-        // Each file is laid out as it is opened, and the directory, now knowing every place,
-        // goes in front of the data last. The rename at commit keeps the order unseen.
-        data_size_ = 0;
-        for (Job& job : jobs_) {
-            // Named before with data: it stays at its first place.
-            if (job.entry->size != 0) continue;
-            Archive source = fs.open(job.source, "r");
-            const auto size = static_cast<std::uint64_t>(source.size());
-            check_size(job.source, size);
-            job.offset = job.entry->offset = round_up_to_4(data_size_);
-            job.size = job.entry->size = static_cast<std::uint32_t>(size);
-            data_size_ = job.offset + job.size;
-            if (job.size != 0) copier.copy(source, data_start + job.offset, job.size, job.source);
-        }
+        copy_placing(fs, out, data_start, jobs);
+        // The directory, now knowing every place, goes in front of the data last. The rename at
+        // commit keeps the order unseen.
         out.set_position(0);
         write_directory(out, data_start);
     }
     file.commit();
+}
+
+void BundleBuilder::copy_placing(FileSystem& fs, Archive& out, std::uint64_t data_start,
+                                 int jobs) {
+    data_size_ = 0;
+    Placement placement;
+    JobQueue queue(jobs);
+    run_in_batches(queue, jobs_.size(), [&](std::size_t index) {
+        Job& job = jobs_[index];
+        try {
+            // Opened before its turn to be placed: the opens are what runs side by side. A file
+            // named before with data stays at its first place and is not opened again; whether
+            // it has data is known for sure only in its turn.
+            std::optional<Archive> source;
+            if (!placement.in_turn(index, [&] { return job.entry->size != 0; }))
+                source = fs.open(job.source, "r");
+            bool copy = false;
+            if (!placement.place(index, [&] {
+                    if (job.entry->size != 0) return;
+                    const auto size = static_cast<std::uint64_t>(source->size());
+                    check_size(job.source, size);
+                    job.offset = job.entry->offset = round_up_to_4(data_size_);
+                    job.size = job.entry->size = static_cast<std::uint32_t>(size);
+                    data_size_ = job.offset + job.size;
+                    copy = job.size != 0;
+                })) {
+                return;
+            }
+            if (!copy) return;
+            const std::uint32_t done = copy_data(*source, out, data_start + job.offset, job.size);
+            if (done != job.size) throw ended_early(job.source, done, job.size);
+        } catch (...) {
+            if (!placement.placed(index)) placement.fail(index);
+            throw;
+        }
+    });
 }
 
 void BundleBuilder::write_directory(Archive& out, std::uint64_t data_start) const {
@@ -307,6 +378,36 @@ void BundleBuilder::write_listing(const std::string& destination) const {
     writer.write(index_.root(), std::string());
     writer.flush();
     file.commit();
+}
+
+std::uint32_t copy_data(Archive& source, Archive& out, std::uint64_t position,
+                        std::uint32_t size) {
+    // File to file the kernel copies the bytes once instead of twice through the buffer;
+    // whatever it could not copy goes through the buffer.
+    std::uint32_t done = 0;
+    const auto* from = dynamic_cast<const FileDataStore*>(source.store());
+    const auto* to = dynamic_cast<const FileDataStore*>(out.store());
+    if (from != nullptr && to != nullptr && size > 0) {
+        const auto start = static_cast<std::uint64_t>(source.position());
+        platform::copy_between_files(from->handle(), source.base() + start, to->handle(),
+                                     out.base() + position, size, done);
+        source.set_position(static_cast<std::int64_t>(start + done));
+    }
+    // Allocated per call, and only as large as needed: most files are copied above, and jobs
+    // copying at once must not share it.
+    std::vector<char> buffer;
+    while (done < size) {
+        if (buffer.empty()) buffer.resize(std::min(size - done, BundleBuilder::copy_chunk));
+        const std::uint32_t wanted =
+            std::min<std::uint32_t>(size - done, static_cast<std::uint32_t>(buffer.size()));
+        const std::uint32_t got = source.checked_read(buffer.data(), wanted);
+        if (got == 0) break;
+        if (out.store() == nullptr ||
+            out.store()->write(out.base() + position + done, buffer.data(), got) != got)
+            throw ErrorWithCStack("Cannot write to archive " + out.name());
+        done += got;
+    }
+    return done;
 }
 
 std::string bundle_progress_line(std::uint64_t offset, std::uint64_t total, int& last_percent) {

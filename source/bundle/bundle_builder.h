@@ -51,12 +51,13 @@ public:
     void add_entry(FileSystem& fs, const std::string& source, const std::string& path);
 
     // Writes the bundle to destination (a native path) with progress on log_detail, copying each
-    // job's data from fs. The file is written beside the destination and renamed over it only when
+    // job's data from fs, up to jobs files at once (fs must then allow concurrent opens); the
+    // bundle and the output are the same for any number of jobs. The file is written beside the destination and renamed over it only when
     // complete and flushed: a failure removes it and leaves the destination as it was. Throws the
     // file layer's errors, std::runtime_error naming a file of 4 GiB or more, and, under the
     // detail log, std::runtime_error naming the file when a source's size is not the size it had
     // when it was added.
-    void write_bundle(FileSystem& fs, const std::string& destination);
+    void write_bundle(FileSystem& fs, const std::string& destination, int jobs = 1);
     // Writes the text listing of the tree to destination (a native path), replacing it the same
     // way.
     void write_listing(const std::string& destination) const;
@@ -74,6 +75,8 @@ private:
                                    const std::string& path);
     static std::runtime_error too_deep(const std::string& source);
     static void check_size(const std::string& source, std::uint64_t size);
+    // Copies every job's data, placing each file when it is opened (the quick path).
+    void copy_placing(FileSystem& fs, Archive& out, std::uint64_t data_start, int jobs);
     // The header and the directory, their data placed after data_start.
     void write_directory(Archive& out, std::uint64_t data_start) const;
 
@@ -91,6 +94,13 @@ private:
     std::string last_prefix_;
     size_t last_depth_ = 0;
 };
+
+// Copies size bytes from source's position to position in out: file to file inside the system
+// when both are files, else through a buffer of at most BundleBuilder::copy_chunk bytes. Writes
+// to out's store at given places and never moves out's position, so that jobs may copy into one
+// archive at once. Returns the count copied, short only when source ends first.
+std::uint32_t copy_data(Archive& source, Archive& out, std::uint64_t position,
+                        std::uint32_t size);
 
 // The progress line due before the job at offset in a data area of total bytes, or empty when its
 // whole percentage does not exceed last_percent (which it then becomes). The percentage is taken

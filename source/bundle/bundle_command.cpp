@@ -75,7 +75,7 @@ void add_force_files(BundleBuilder& builder, const BundleSettings& settings) {
 void write_output(BundleBuilder& builder, const BundleSettings& settings) {
     if (settings.force_destination.empty())
         create_directories(settings.root + "\\bundles");
-    builder.write_bundle(default_disk_file_system(), bundle_destination(settings));
+    builder.write_bundle(default_disk_file_system(), bundle_destination(settings), settings.jobs);
     builder.write_listing(listing_destination(settings));
 }
 

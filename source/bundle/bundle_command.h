@@ -29,6 +29,8 @@ struct BundleSettings {
     std::vector<std::string> ignore_extensions;
     // Packed last, as given; each must lie below the root.
     std::vector<std::string> force_files;
+    // How many files are copied at once.
+    int jobs = 1;
 };
 
 // Where the bundle and its listing of settings.log_file are written: the forced destination and

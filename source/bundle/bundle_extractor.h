@@ -2,7 +2,9 @@
 // deleting what they name.
 #pragma once
 
+#include <atomic>
 #include <functional>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -23,6 +25,9 @@ public:
     struct Options {
         bool recursive = false;     // also the subdirectories, created as needed
         bool allow_delete = false;  // hidden entries delete what they name on disk
+        // Files written at once; what is printed and left on disk is the same for any number,
+        // also when a failure ends the run.
+        int jobs = 1;
     };
 
     // The index must hold the archive it was loaded from while extracting.
@@ -44,18 +49,20 @@ public:
 private:
     // Which names of a directory are copied; empty for all.
     using NameFilter = std::function<bool(const std::string&)>;
+    struct Run;
 
-    void copy_tree(const std::string& directory, const std::string& target, const NameFilter& keep);
-    void copy_file(const std::string& source, const std::string& destination);
-    // Copies size bytes of data into the file's temporary.
-    void write_file(Archive& data, std::uint32_t size, ReplacingFile& out);
+    void copy_tree(const std::string& directory, const std::string& target, const NameFilter& keep,
+                   Run& run);
+    // A job: writes the file of entry (which has data or stands for an empty file) to
+    // destination, the rename deferred to the job's release.
+    void copy_file(const BundleEntry& entry, const std::string& source,
+                   const std::string& destination);
     void delete_entry(const std::string& destination);
     void refuse(const std::string& source, const std::string& why);
 
     const BundleIndex& index_;
     Options options_;
-    std::vector<char> buffer_;
-    int refused_ = 0;
+    std::atomic<int> refused_ = 0;
 };
 
 }  // namespace kam

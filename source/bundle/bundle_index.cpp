@@ -245,7 +245,10 @@ void BundleIndex::load(Archive archive) {
 }
 
 const BundleEntry* BundleIndex::lookup(const std::string& path) const {
-    if (cached_ && path == cached_path_) return cached_entry_;
+    {
+        std::lock_guard<std::mutex> lock(cache_mutex_);
+        if (cached_ && path == cached_path_) return cached_entry_;
+    }
     const std::string normal = normalize_path(path, false, false);
     const BundleEntryMap* current = &root_;
     const BundleEntry* result = nullptr;
@@ -263,6 +266,7 @@ const BundleEntry* BundleIndex::lookup(const std::string& path) const {
         current = entry.directory.get();
         start = end + 1;
     }
+    std::lock_guard<std::mutex> lock(cache_mutex_);
     cached_path_ = path;
     cached_entry_ = result;
     cached_ = true;
@@ -276,6 +280,7 @@ const BundleEntryMap* BundleIndex::directory(const std::string& path) const {
 }
 
 BundleEntryMap& BundleIndex::mutable_root() {
+    std::lock_guard<std::mutex> lock(cache_mutex_);
     cached_ = false;
     return root_;
 }

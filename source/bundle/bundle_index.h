@@ -6,6 +6,7 @@
 #include <functional>
 #include <map>
 #include <memory>
+#include <mutex>
 #include <string>
 #include <string_view>
 
@@ -44,8 +45,8 @@ struct BundleHeader {
     std::uint32_t reserved = 0;
 };
 
-// A bundle's directory tree, loaded from a bundle file or built up by BundleBuilder.
-// Not thread-safe: lookup keeps a one-entry cache.
+// A bundle's directory tree, loaded from a bundle file or built up by BundleBuilder. Once loaded,
+// lookups may run on several threads at once; changes may not.
 class BundleIndex {
 public:
     static constexpr std::uint32_t header_size = 16;
@@ -96,6 +97,8 @@ private:
     BundleHeader header_;
     BundleEntryMap root_;
     Archive archive_;
+    // Guards the one-entry cache of lookup.
+    mutable std::mutex cache_mutex_;
     mutable std::string cached_path_;
     mutable const BundleEntry* cached_entry_ = nullptr;
     mutable bool cached_ = false;

@@ -3,8 +3,10 @@
 
 #include <algorithm>
 #include <cstring>
+#include <memory>
 #include <vector>
 
+#include "utility/job_queue.h"
 #include "utility/output_streams.h"
 
 namespace kam {
@@ -28,49 +30,63 @@ void walk_files(FileSystem& fs, Visit visit) {
     }
 }
 
-class ContentComparer {
-public:
-    bool unchanged(FileSystem& pre, FileSystem& post, const std::string& path) {
-        // Both open as empty archives, but a file must replace the directory.
-        if (pre.is_dir(path)) return false;
-        Archive before = pre.open(path, "r");
-        Archive after = post.open(path, "r");
-        if (before.size() != after.size()) return false;
-        return before.size() == 0 || same_bytes(before, after);
+// Reads both files in chunks of at most BundleBuilder::copy_chunk bytes; its buffers are its
+// own, so that jobs compare at once.
+bool same_bytes(Archive& before, Archive& after) {
+    const auto chunk = static_cast<std::uint32_t>(
+        std::min<std::int64_t>(before.size(), BundleBuilder::copy_chunk));
+    // Left uninitialised: the reads fill what is compared.
+    const std::unique_ptr<char[]> first(new char[chunk]), second(new char[chunk]);
+    for (std::int64_t left = before.size(); left > 0;) {
+        const auto wanted = static_cast<std::uint32_t>(std::min<std::int64_t>(left, chunk));
+        const std::uint32_t got = before.checked_read(first.get(), wanted);
+        // A file that ends early is not the file the directory promised: call it changed.
+        if (got == 0 || after.checked_read(second.get(), got) != got) return false;
+        if (std::memcmp(first.get(), second.get(), got) != 0) return false;
+        left -= got;
     }
+    return true;
+}
 
-private:
-    bool same_bytes(Archive& before, Archive& after) {
-        if (first_.empty()) {
-            first_.resize(BundleBuilder::copy_chunk);
-            second_.resize(BundleBuilder::copy_chunk);
-        }
-        for (std::int64_t left = before.size(); left > 0;) {
-            const auto wanted = static_cast<std::uint32_t>(
-                std::min<std::int64_t>(left, static_cast<std::int64_t>(first_.size())));
-            const std::uint32_t got = before.checked_read(first_.data(), wanted);
-            // A file that ends early is not the file the directory promised: call it changed.
-            if (got == 0 || after.checked_read(second_.data(), got) != got) return false;
-            if (std::memcmp(first_.data(), second_.data(), got) != 0) return false;
-            left -= got;
-        }
-        return true;
-    }
-
-    std::vector<char> first_;
-    std::vector<char> second_;
-};
+bool unchanged(FileSystem& pre, FileSystem& post, const std::string& path) {
+    // Both open as empty archives, but a file must replace the directory.
+    if (pre.is_dir(path)) return false;
+    Archive before = pre.open(path, "r");
+    Archive after = post.open(path, "r");
+    if (before.size() != after.size()) return false;
+    return before.size() == 0 || same_bytes(before, after);
+}
 
 }  // namespace
 
-void compare_bundles(FileSystem& pre, FileSystem& post, BundleBuilder& builder) {
-    ContentComparer comparer;
+void compare_bundles(FileSystem& pre, FileSystem& post, BundleBuilder& builder, int jobs) {
+    // Comparing the contents is where a patch spends its time: the files are compared by the
+    // jobs, and added to the builder in order as the jobs are released.
+    // Files go to the jobs in runs: a job per small file cost more in handing it out than its
+    // comparison took.
+    constexpr std::size_t run_length = 16;
+    JobQueue queue(jobs);
+    std::vector<std::pair<std::string, bool>> run;  // (path, whether pre has it)
+    const auto compare_run = [&] {
+        queue.add([&pre, &post, &builder, files = std::move(run)] {
+            for (const auto& [path, existed] : files) {
+                if (existed && unchanged(pre, post, path)) continue;
+                JobQueue::on_release(
+                    [&post, &builder, path = path, existed = existed] {
+                        builder.add_file(post, path, path);
+                        log_verbose << (existed ? "Modify: " : "Add:    ") << path << std::endl;
+                    },
+                    [] {});
+            }
+        });
+        run.clear();
+    };
     walk_files(post, [&](const std::string& path) {
-        const bool existed = pre.exists(path);
-        if (existed && comparer.unchanged(pre, post, path)) return;
-        builder.add_file(post, path, path);
-        log_verbose << (existed ? "Modify: " : "Add:    ") << path << std::endl;
+        run.emplace_back(path, pre.exists(path));
+        if (run.size() == run_length) compare_run();
     });
+    if (!run.empty()) compare_run();
+    queue.finish();
     walk_files(pre, [&](const std::string& path) {
         if (post.exists(path)) return;
         builder.add_file(post, path, path);
@@ -78,13 +94,13 @@ void compare_bundles(FileSystem& pre, FileSystem& post, BundleBuilder& builder) 
     });
 }
 
-void make_patch(FileSystem& pre, FileSystem& post, const std::string& destination) {
+void make_patch(FileSystem& pre, FileSystem& post, const std::string& destination, int jobs) {
     BundleBuilder builder;
     log_verbose << "Creating patch bundle." << std::endl;
     log_verbose << "------- Patch start -------" << std::endl;
-    compare_bundles(pre, post, builder);
+    compare_bundles(pre, post, builder, jobs);
     log_verbose << "------- Patch end!! -------" << std::endl;
-    builder.write_bundle(post, destination);
+    builder.write_bundle(post, destination, jobs);
     builder.write_listing(destination + ".log");
 }
 

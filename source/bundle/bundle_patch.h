@@ -13,11 +13,13 @@ namespace kam {
 // ("Add:    " + path on log_verbose) or holds otherwise ("Modify: ": another size, other bytes,
 // or a directory where post has a file). Then walks pre and adds every file post lacks
 // ("Remove: "), which the builder turns into a hidden entry for the first component post lacks.
-// Contents are compared in chunks; memory does not grow with the files.
-void compare_bundles(FileSystem& pre, FileSystem& post, BundleBuilder& builder);
+// Contents are compared in chunks, up to jobs files at once (pre and post must then allow
+// concurrent reads); memory does not grow with the files, and the result and messages are the
+// same for any number of jobs.
+void compare_bundles(FileSystem& pre, FileSystem& post, BundleBuilder& builder, int jobs = 1);
 
 // The whole patch: compares with the start and end lines on log_verbose, then writes the patch
 // bundle to destination with its data taken from post, and its listing to destination + ".log".
-void make_patch(FileSystem& pre, FileSystem& post, const std::string& destination);
+void make_patch(FileSystem& pre, FileSystem& post, const std::string& destination, int jobs = 1);
 
 }  // namespace kam
