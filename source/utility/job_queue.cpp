@@ -10,6 +10,7 @@ namespace {
 struct ReleaseActions {
     std::vector<std::function<void()>>* commits;
     std::vector<std::function<void()>>* discards;
+    bool* redo;
 };
 thread_local ReleaseActions* running_job = nullptr;
 
@@ -22,6 +23,13 @@ void JobQueue::on_release(std::function<void()> commit, std::function<void()> di
     }
     running_job->commits->push_back(std::move(commit));
     running_job->discards->push_back(std::move(discard));
+}
+
+bool JobQueue::redo_in_order() {
+    if (running_job == nullptr)
+        return false;
+    *running_job->redo = true;
+    return true;
 }
 
 void JobQueue::drop_from(std::size_t first) {
@@ -44,7 +52,7 @@ JobQueue::~JobQueue() {
         // Jobs not started yet are not started now.
         slots_.erase(slots_.begin() + static_cast<std::ptrdiff_t>(next_), slots_.end());
     }
-    changed_.notify_all();
+    work_ready_.notify_all();
     for (std::thread& worker : workers_) worker.join();
     // What ran after a failure leaves nothing behind.
     drop_from(0);
@@ -57,21 +65,21 @@ void JobQueue::add(std::function<void()> job) {
     }
     std::unique_lock<std::mutex> lock(mutex_);
     // Held output is bounded too: a slow job at the front holds back at most limit_ others.
-    changed_.wait(lock, [&] {
+    job_done_.wait(lock, [&] {
         release(lock);
         return slots_.size() < 2 * limit_;
     });
     auto slot = std::make_shared<Slot>();
     slot->job = std::move(job);
     slots_.push_back(std::move(slot));
-    changed_.notify_all();
+    work_ready_.notify_one();
 }
 
 void JobQueue::finish() {
     if (workers_.empty())
         return;
     std::unique_lock<std::mutex> lock(mutex_);
-    changed_.wait(lock, [&] {
+    job_done_.wait(lock, [&] {
         release(lock);
         return slots_.empty();
     });
@@ -82,7 +90,7 @@ void JobQueue::work() {
     use_streams(&streams);
     std::unique_lock<std::mutex> lock(mutex_);
     for (;;) {
-        changed_.wait(lock, [this] { return stopping_ || next_ < slots_.size(); });
+        work_ready_.wait(lock, [this] { return stopping_ || next_ < slots_.size(); });
         if (stopping_) {
             use_streams(nullptr);
             return;
@@ -90,7 +98,7 @@ void JobQueue::work() {
         const std::shared_ptr<Slot> slot = slots_[next_++];
         lock.unlock();
         hold_output(&slot->output);
-        ReleaseActions actions{&slot->commits, &slot->discards};
+        ReleaseActions actions{&slot->commits, &slot->discards, &slot->redo};
         running_job = &actions;
         try {
             slot->job();
@@ -101,7 +109,7 @@ void JobQueue::work() {
         hold_output(nullptr);
         lock.lock();
         slot->done = true;
-        changed_.notify_all();
+        job_done_.notify_one();  // only the releasing thread waits for it
     }
 }
 
@@ -111,6 +119,18 @@ void JobQueue::release(std::unique_lock<std::mutex>& lock) {
         slots_.pop_front();
         --next_;
         lock.unlock();
+        if (slot->redo) {
+            // Its first run cannot stand: run it again here, in order, printing as it goes.
+            for (const auto& discard : slot->discards) discard();
+            slot->commits.clear();
+            slot->output = HeldOutput{};
+            slot->failure = nullptr;
+            try {
+                slot->job();
+            } catch (...) {
+                slot->failure = std::current_exception();
+            }
+        }
         release_output(slot->output);
         // What the job made before it failed stays, as it would have in a sequential run.
         try {

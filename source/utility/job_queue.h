@@ -35,6 +35,12 @@ public:
 
     int threads() const { return static_cast<int>(workers_.size()); }
 
+    // For work whose result depends on what the jobs before it did (a draw from a sequence the
+    // whole run shares): true inside a queued job, which is then run again on the releasing
+    // thread in its turn, the first run's output and actions dropped (the caller may go on with
+    // any value); false on the releasing thread or without a queue, where the work is in order.
+    static bool redo_in_order();
+
     // For a job that must not change what a sequential run would not have changed: commit runs
     // on the thread that releases the job, in the order of the jobs, once every job before it
     // succeeded (at once when not inside a queued job); discard runs instead when a job before it
@@ -50,6 +56,7 @@ private:
         bool done = false;
         std::vector<std::function<void()>> commits;
         std::vector<std::function<void()>> discards;
+        bool redo = false;
     };
     // Runs the discards of every slot from first on and drops those slots.
     void drop_from(std::size_t first);
@@ -59,7 +66,9 @@ private:
     void release(std::unique_lock<std::mutex>& lock);
 
     std::mutex mutex_;
-    std::condition_variable changed_;
+    // Workers wait for jobs, the releasing thread for finished ones: one wake-up per event.
+    std::condition_variable work_ready_;
+    std::condition_variable job_done_;
     // Every job not yet released, in order; next_ indexes the first one not yet started.
     std::deque<std::shared_ptr<Slot>> slots_;
     std::size_t next_ = 0;

@@ -36,7 +36,15 @@ ReplacingFile::ReplacingFile(const std::string& destination, Flush flush)
         interrupt_slot_ = platform::register_temporary(temporary_);
         handle_ = platform::open_file(temporary_, platform::create_new, platform::generic_write,
                                       temporary_share);
-        if (handle_ != platform::invalid_file) break;
+        if (handle_ != platform::invalid_file) {
+            // An interrupt that removed the registered temporaries before this one existed.
+            if (platform::interrupt_arrived()) {
+                platform::close_file(handle_);
+                platform::delete_file(temporary_);
+                platform::wait_for_the_end();
+            }
+            break;
+        }
         const std::uint32_t error = platform::last_error();
         platform::unregister_temporary(interrupt_slot_);
         platform::PathInfo info;

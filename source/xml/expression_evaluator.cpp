@@ -7,11 +7,13 @@
 #include <cmath>
 #include <stdexcept>
 
+#include "utility/job_queue.h"
+
 namespace kam {
 
 namespace {
 
-// One sequence for the process, stepped atomically: jobs that draw at once each get a number.
+// One sequence for the run, drawn in the order of the files (see next_random).
 std::atomic<std::uint32_t> random_state{0};
 
 bool is_letter(char c) {
@@ -330,6 +332,10 @@ float ExpressionEvaluator::evaluate() {
 }
 
 float ExpressionEvaluator::next_random() {
+    // One sequence for the whole run, drawn in the order of the files: a job drawing out of turn
+    // is run again in its turn.
+    if (JobQueue::redo_in_order())
+        return 0;
     std::uint32_t state = random_state.load();
     std::uint32_t next = 0;
     do {

@@ -30,8 +30,8 @@ std::map<std::string, std::string> files_below(const fs::path& directory) {
     return files;
 }
 
-// Includes of one shared file, broken files, a missing include, failing and good scripts, spread
-// over a few directories so that walks hand out many jobs.
+// Includes of one shared file, broken files, a missing include, random draws, failing and good
+// scripts, spread over a few directories so that walks hand out many jobs.
 void write_tree(const test::TempDir& dir) {
     dir.write("g/shared.xml", "<s><v>1</v><w/></s>");
     for (int i = 0; i < 24; ++i) {
@@ -42,6 +42,9 @@ void write_tree(const test::TempDir& dir) {
             body = "<f><a></b></f>";
         if (i % 9 == 5)
             body = "<f><xi:include href=\"gone.xml\"/></f>";
+        // Draws from the run's one random sequence, in the order of the files.
+        if (i % 5 == 2)
+            body = "<f><xdefine name=\"k\" expression=\"rnd\" value=\"x\"/><a>@k</a></f>";
         dir.write(sub + "x" + n + ".xml", body);
         dir.write(sub + "s" + n + ".ksf",
                   i % 8 == 6 ? "f() {\n  x = ;\n}\n" : "f" + n + "() { return " + n + "; }\n");

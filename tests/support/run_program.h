@@ -20,7 +20,8 @@ long start_program(const std::string& program, const std::vector<std::string>& a
                    const std::filesystem::path& directory, const std::filesystem::path& output);
 // Sends the signal to a started program.
 void signal_program(long process, int signal);
-// Waits for a started program: its exit code, or 128 + the signal that ended it.
+// Waits for a started program: its exit code, or 128 + the signal that ended it (SIGKILL, 137,
+// after a minute).
 int wait_program(long process);
 
 }  // namespace test

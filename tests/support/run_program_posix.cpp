@@ -60,6 +60,8 @@ long start_program(const std::string& program, const std::vector<std::string>& a
     const std::string to = output.string();
     const pid_t child = fork();
     if (child != 0) return child;
+    // A runner started in the background ignores interrupts; the program must not inherit that.
+    for (const int interrupt : {SIGINT, SIGTERM, SIGHUP}) signal(interrupt, SIG_DFL);
     const int in = open("/dev/null", O_RDONLY);
     const int out = open(to.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
     if (in < 0 || out < 0 || dup2(in, 0) < 0 || dup2(out, 1) < 0 || chdir(where.c_str()) != 0) {
@@ -73,8 +75,13 @@ void signal_program(long process, int signal) { kill(static_cast<pid_t>(process)
 
 int wait_program(long process) {
     int status = 0;
-    while (waitpid(static_cast<pid_t>(process), &status, 0) < 0) {
-        if (errno != EINTR) return -1;
+    // A program that does not end within a minute is killed: a hang fails its test, not the suite.
+    for (int waited = 0;; ++waited) {
+        const pid_t ended = waitpid(static_cast<pid_t>(process), &status, WNOHANG);
+        if (ended < 0 && errno != EINTR) return -1;
+        if (ended > 0) break;
+        if (waited == 60000) kill(static_cast<pid_t>(process), SIGKILL);
+        usleep(1000);
     }
     return WIFSIGNALED(status) ? 128 + WTERMSIG(status) : WEXITSTATUS(status);
 }

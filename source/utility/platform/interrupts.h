@@ -18,6 +18,12 @@ void remove_temporaries_on_interrupt();
 // Registers an existing file (a path of the tool's) for removal by an interrupt. Returns its slot,
 // or -1 when every slot is taken or the path is too long to keep.
 int register_temporary(const std::string& path);
+// Whether an interrupt has begun removing the temporaries. A file registered and created on
+// another thread meanwhile may have been created after the removal: its creator removes it and
+// waits for the end (wait_for_the_end never returns).
+bool interrupt_arrived();
+[[noreturn]] void wait_for_the_end();
+
 // Forgets a slot register_temporary gave; -1 is ignored.
 void unregister_temporary(int slot);
 

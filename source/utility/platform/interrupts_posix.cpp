@@ -25,7 +25,11 @@ static_assert(std::atomic<int>::is_always_lock_free, "the signal handler reads t
 // Constant-initialized: a start-up loop would touch every page of every slot.
 constinit Slot slots[max_temporaries];
 
+// Set before the handler removes anything: other threads go on running until the process ends.
+constinit std::atomic<bool> interrupted{false};
+
 void on_interrupt(int signal) {
+    interrupted.store(true);
     for (Slot& slot : slots) {
         if (slot.state.load(std::memory_order_acquire) == slot_live)
             unlink(slot.path);
@@ -51,6 +55,12 @@ void remove_temporaries_on_interrupt() {
         sigemptyset(&action.sa_mask);
         sigaction(signal, &action, nullptr);
     }
+}
+
+bool interrupt_arrived() { return interrupted.load(); }
+
+void wait_for_the_end() {
+    for (;;) pause();
 }
 
 int register_temporary(const std::string& path) {

@@ -24,10 +24,14 @@ struct Slot {
 // Constant-initialized: a start-up loop would touch every page of every slot.
 constinit Slot slots[max_temporaries];
 
+// Set before the handler removes anything: other threads go on running until the process ends.
+constinit std::atomic<bool> interrupted{false};
+
 BOOL WINAPI on_console_event(DWORD event) {
     if (event != CTRL_C_EVENT && event != CTRL_BREAK_EVENT && event != CTRL_CLOSE_EVENT) {
         return FALSE;
     }
+    interrupted.store(true);
     // The writer still holds the file open: temporaries are opened sharing deletion, so the
     // delete succeeds and the name goes when the ending process closes the handle.
     for (Slot& slot : slots) {
@@ -43,6 +47,12 @@ BOOL WINAPI on_console_event(DWORD event) {
 
 void remove_temporaries_on_interrupt() {
     SetConsoleCtrlHandler(on_console_event, TRUE);
+}
+
+bool interrupt_arrived() { return interrupted.load(); }
+
+void wait_for_the_end() {
+    for (;;) Sleep(INFINITE);
 }
 
 int register_temporary(const std::string& path) {
