@@ -8,6 +8,7 @@
 #include <utility>
 
 #include "utility/output_streams.h"
+#include "utility/platform/threads.h"
 
 CommandLine* CommandLine::current = nullptr;
 
@@ -55,7 +56,7 @@ void CommandLine::take_global_flags() {
     break_on_error = has_flag('b', "break-on-error");
     wait_when_done = has_flag('w', "wait-when-done");
     jobs_text = flag_value('j', "jobs");
-    jobs = jobs_text.empty() ? default_jobs() : parse_jobs(jobs_text);
+    jobs = kam::platform::concurrent_jobs(jobs_text.empty() ? default_jobs() : parse_jobs(jobs_text));
     // Every message is flushed as it is written, so nothing is lost if the process dies.
     std::setvbuf(stdout, nullptr, _IONBF, 0);
 }
