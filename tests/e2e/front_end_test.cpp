@@ -16,7 +16,7 @@ const char* const usage =
     "    -b, --break-on-error   Break on error.\n"
     "    -v, --verbose          Print more detailed information.\n"
     "    -w, --wait-when-done   Wait when compile is done.\n"
-    "    -j, --jobs N           Run N jobs at once (default: one per hardware thread).\n"
+    "    -j, --jobs N           Run N jobs at once (default: 1).\n"
     "        --version          Print the version and exit.\n"
     "\n"
     "Commands:\n"
