@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <condition_variable>
+#include <exception>
 #include <limits>
 #include <mutex>
 #include <optional>
@@ -44,47 +45,48 @@ public:
     std::string bytes;
 };
 
-// Hands out the places of a quick build in the order of the jobs while the jobs open and copy
-// their files at once: a job waits only for the place of the job before it, so the layout is the
-// one a single job makes.
+// Hands out the places of a quick build in the order of the batches while the batches open and
+// copy their files at once: a batch waits only for the places of the batch before it, which are
+// handed out once that batch has opened its files, so the layout is the one a single job makes.
 class Placement {
 public:
-    // Waits until every job before index is placed, then places the job with place, which may
-    // throw. False, without placing, when a job before index failed: its failure ends the run.
+    // Waits until every batch before the one from first to last is placed, then places it with
+    // place, which may throw. False, without placing, when a batch before it failed: its failure
+    // ends the run.
     template <typename Place>
-    bool place(std::size_t index, Place place) {
+    bool place(std::size_t first, std::size_t last, Place place) {
         std::unique_lock<std::mutex> lock(mutex_);
-        changed_.wait(lock, [&] { return placed_ == index || failed_at_ < index; });
-        if (failed_at_ < index) return false;
+        changed_.wait(lock, [&] { return placed_ == first || failed_at_ < first; });
+        if (failed_at_ < first) return false;
         try {
             place();
         } catch (...) {
-            fail_locked(index);
+            fail_locked(first);
             throw;
         }
-        ++placed_;
+        placed_ = last;
         changed_.notify_all();
         return true;
     }
-    // Whether every job before index is placed and test, called then, holds.
+    // Whether every batch before the one from first is placed and test, called then, holds.
     template <typename Test>
-    bool in_turn(std::size_t index, Test test) {
+    bool in_turn(std::size_t first, Test test) {
         std::lock_guard<std::mutex> lock(mutex_);
-        return placed_ == index && test();
+        return placed_ == first && test();
     }
-    // For a job that failed before its place: the jobs after it must not wait for it.
-    void fail(std::size_t index) {
+    // For a batch that failed before its places: the batches after it must not wait for it.
+    void fail(std::size_t first) {
         std::lock_guard<std::mutex> lock(mutex_);
-        fail_locked(index);
+        fail_locked(first);
     }
-    bool placed(std::size_t index) {
+    bool placed(std::size_t first) {
         std::lock_guard<std::mutex> lock(mutex_);
-        return placed_ > index;
+        return placed_ > first;
     }
 
 private:
-    void fail_locked(std::size_t index) {
-        failed_at_ = std::min(failed_at_, index);
+    void fail_locked(std::size_t first) {
+        failed_at_ = std::min(failed_at_, first);
         changed_.notify_all();
     }
 
@@ -94,18 +96,18 @@ private:
     std::size_t failed_at_ = std::numeric_limits<std::size_t>::max();
 };
 
-// Runs work(index) for every index below count on the queue and waits for it, consecutive
-// indexes in one job: a job per small file cost more in handing it out than its copy took.
+// Runs work(first, last) for consecutive ranges of the indexes below count on the queue and
+// waits for them: a job per small file cost more in handing it out than its copy took.
 template <typename Work>
 void run_in_batches(JobQueue& queue, std::size_t count, Work work) {
-    // Enough batches to keep every thread busy while the last ones run.
+    // Enough batches to keep every thread busy while the last ones run; a quick build holds a
+    // batch's files open at once, so all threads together hold a few hundred at most.
     const auto threads = static_cast<std::size_t>(std::max(1, queue.threads()));
-    const std::size_t batch = std::clamp<std::size_t>(count / (8 * threads), 1, 32);
+    const std::size_t most = std::clamp<std::size_t>(256 / threads, 1, 32);
+    const std::size_t batch = std::clamp<std::size_t>(count / (8 * threads), 1, most);
     for (std::size_t first = 0; first < count; first += batch) {
         const std::size_t last = std::min(count, first + batch);
-        queue.add([first, last, &work] {
-            for (std::size_t index = first; index < last; ++index) work(index);
-        });
+        queue.add([first, last, &work] { work(first, last); });
     }
     queue.finish();
 }
@@ -287,7 +289,7 @@ void BundleBuilder::write_bundle(FileSystem& fs, const std::string& destination,
         }
         // Declared after the file: the queue's threads are gone before the file is closed.
         JobQueue queue(jobs);
-        run_in_batches(queue, jobs_.size(), [&](std::size_t index) {
+        const auto copy_one = [&](std::size_t index) {
             const auto line = std::lower_bound(progress.begin(), progress.end(),
                                                std::pair(index, std::string()));
             if (line != progress.end() && line->first == index)
@@ -305,6 +307,9 @@ void BundleBuilder::write_bundle(FileSystem& fs, const std::string& destination,
             }
             const std::uint32_t done = copy_data(source, out, data_start + job.offset, job.size);
             if (done != job.size) throw ended_early(job.source, done, job.size);
+        };
+        run_in_batches(queue, jobs_.size(), [&](std::size_t first, std::size_t last) {
+            for (std::size_t index = first; index < last; ++index) copy_one(index);
         });
     } else {
         copy_placing(fs, out, data_start, jobs);
@@ -321,32 +326,55 @@ void BundleBuilder::copy_placing(FileSystem& fs, Archive& out, std::uint64_t dat
     data_size_ = 0;
     Placement placement;
     JobQueue queue(jobs);
-    run_in_batches(queue, jobs_.size(), [&](std::size_t index) {
-        Job& job = jobs_[index];
+    run_in_batches(queue, jobs_.size(), [&](std::size_t first, std::size_t last) {
         try {
-            // Opened before its turn to be placed: the opens are what runs side by side. A file
-            // named before with data stays at its first place and is not opened again; whether
-            // it has data is known for sure only in its turn.
-            std::optional<Archive> source;
-            if (!placement.in_turn(index, [&] { return job.entry->size != 0; }))
-                source = fs.open(job.source, "r");
-            bool copy = false;
-            if (!placement.place(index, [&] {
-                    if (job.entry->size != 0) return;
-                    const auto size = static_cast<std::uint64_t>(source->size());
-                    check_size(job.source, size);
-                    job.offset = job.entry->offset = round_up_to_4(data_size_);
-                    job.size = job.entry->size = static_cast<std::uint32_t>(size);
-                    data_size_ = job.offset + job.size;
-                    copy = job.size != 0;
+            // The batch's files are opened before its turn to be placed: the opens are what runs
+            // side by side. A file named before with data stays at its first place and is not
+            // opened again; whether it has data is known for sure only in the batch's turn.
+            std::vector<std::optional<Archive>> sources(last - first);
+            // A failed open ends the batch there, after the places before it, so that a fault
+            // of an earlier file in the order is the one reported.
+            std::exception_ptr failed;
+            std::size_t opened = first;
+            for (; opened < last; ++opened) {
+                Job& job = jobs_[opened];
+                if (placement.in_turn(first, [&] { return job.entry->size != 0; })) continue;
+                try {
+                    sources[opened - first] = fs.open(job.source, "r");
+                } catch (...) {
+                    failed = std::current_exception();
+                    break;
+                }
+            }
+            std::vector<bool> copy(last - first);
+            if (!placement.place(first, last, [&] {
+                    for (std::size_t index = first; index < opened; ++index) {
+                        Job& job = jobs_[index];
+                        if (job.entry->size != 0) continue;
+                        const auto size =
+                            static_cast<std::uint64_t>(sources[index - first]->size());
+                        check_size(job.source, size);
+                        job.offset = job.entry->offset = round_up_to_4(data_size_);
+                        job.size = job.entry->size = static_cast<std::uint32_t>(size);
+                        data_size_ = job.offset + job.size;
+                        copy[index - first] = job.size != 0;
+                    }
+                    if (failed) std::rethrow_exception(failed);
                 })) {
                 return;
             }
-            if (!copy) return;
-            const std::uint32_t done = copy_data(*source, out, data_start + job.offset, job.size);
-            if (done != job.size) throw ended_early(job.source, done, job.size);
+            for (std::size_t index = first; index < last; ++index) {
+                if (!copy[index - first]) continue;
+                Job& job = jobs_[index];
+                const std::uint32_t done =
+                    copy_data(*sources[index - first], out, data_start + job.offset, job.size);
+                if (done != job.size) throw ended_early(job.source, done, job.size);
+                // Closed as soon as copied: the batch's other files stay open only as long as
+                // they must.
+                sources[index - first].reset();
+            }
         } catch (...) {
-            if (!placement.placed(index)) placement.fail(index);
+            if (!placement.placed(first)) placement.fail(first);
             throw;
         }
     });
