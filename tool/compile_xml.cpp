@@ -64,26 +64,19 @@ struct CompileOptions {
     bool report_all;
 };
 
-// One file as a job. Messages go out at the job's release: a job before it may write this file's
-// binary form while including it, and a sequential run would then have found it up to date.
-// Failures of a listed file other than parse errors end the command; a walked file reports all.
+// One file as a job. With -m, a job before it may write this file's binary form while including
+// it, and a sequential run would then have found it up to date: the job is run again in its turn
+// if so. Failures of a listed file other than parse errors end the command; a walked file reports
+// all.
 void compile_xml_job(const std::string& path, const CompileOptions& options, bool walked) {
-    auto skipped = std::make_shared<bool>(false);
     std::string error;
     try {
-        if (options.only_if_modified && binary_up_to_date(path))
-            return;
-        kam::JobQueue::on_release(
-            [path, skipped, options] {
-                try {
-                    *skipped = options.only_if_modified && binary_up_to_date(path);
-                } catch (const std::runtime_error&) {
-                    // Asked a moment ago without failing: the job's own result stands.
-                }
-                if (!*skipped)
-                    log_verbose << "Compiling " << path << std::endl;
-            },
-            [] {});
+        if (options.only_if_modified) {
+            if (binary_up_to_date(path))
+                return;
+            kam::JobQueue::redo_if([path] { return binary_up_to_date(path); });
+        }
+        log_verbose << "Compiling " << path << std::endl;
         compile_xml_file(path);
     } catch (const TrovexError&) {
         throw;  // printed already; -b ends the command
@@ -96,18 +89,16 @@ void compile_xml_job(const std::string& path, const CompileOptions& options, boo
     }
     if (error.empty())
         return;
-    const bool collect = walked && options.report_all;
+    if (!(walked && options.report_all)) {
+        error_stream << error << std::endl;
+        return;
+    }
+    // The collector belongs to the releasing thread.
     kam::JobQueue::on_release(
-        [error, skipped, collect] {
-            if (*skipped)
-                return;
-            if (collect) {
-                if (!error_collector.str().empty())
-                    error_collector << "ERROR: ";
-                error_collector << error << "\n";
-            } else {
-                error_stream << error << std::endl;
-            }
+        [error] {
+            if (!error_collector.str().empty())
+                error_collector << "ERROR: ";
+            error_collector << error << "\n";
         },
         [] {});
 }

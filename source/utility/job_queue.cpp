@@ -2,6 +2,8 @@
 // in the same order.
 #include "utility/job_queue.h"
 
+#include <algorithm>
+
 namespace kam {
 
 namespace {
@@ -11,6 +13,7 @@ struct ReleaseActions {
     std::vector<std::function<void()>>* commits;
     std::vector<std::function<void()>>* discards;
     bool* redo;
+    std::vector<std::function<bool()>>* redo_checks;
 };
 thread_local ReleaseActions* running_job = nullptr;
 
@@ -30,6 +33,10 @@ bool JobQueue::redo_in_order() {
         return false;
     *running_job->redo = true;
     return true;
+}
+
+void JobQueue::redo_if(std::function<bool()> changed) {
+    if (running_job != nullptr) running_job->redo_checks->push_back(std::move(changed));
 }
 
 void JobQueue::drop_from(std::size_t first) {
@@ -64,10 +71,12 @@ void JobQueue::add(std::function<void()> job) {
         return;
     }
     std::unique_lock<std::mutex> lock(mutex_);
-    // Held output is bounded too: a slow job at the front holds back at most limit_ others.
+    // Held output is bounded too, but a slow job at the front must not stall the threads: sizes
+    // of content files vary a hundredfold. At most 512 jobs with two temporaries each are held.
+    const std::size_t window = std::max<std::size_t>(2 * limit_, 64);
     job_done_.wait(lock, [&] {
         release(lock);
-        return slots_.size() < 2 * limit_;
+        return slots_.size() < window;
     });
     auto slot = std::make_shared<Slot>();
     slot->job = std::move(job);
@@ -98,7 +107,7 @@ void JobQueue::work() {
         const std::shared_ptr<Slot> slot = slots_[next_++];
         lock.unlock();
         hold_output(&slot->output);
-        ReleaseActions actions{&slot->commits, &slot->discards, &slot->redo};
+        ReleaseActions actions{&slot->commits, &slot->discards, &slot->redo, &slot->redo_checks};
         running_job = &actions;
         try {
             slot->job();
@@ -119,10 +128,19 @@ void JobQueue::release(std::unique_lock<std::mutex>& lock) {
         slots_.pop_front();
         --next_;
         lock.unlock();
+        for (const auto& changed : slot->redo_checks) {
+            if (slot->redo) break;
+            try {
+                slot->redo = changed();
+            } catch (...) {
+                slot->redo = true;  // the run in order finds out for itself
+            }
+        }
         if (slot->redo) {
             // Its first run cannot stand: run it again here, in order, printing as it goes.
             for (const auto& discard : slot->discards) discard();
             slot->commits.clear();
+            slot->redo_checks.clear();
             slot->output = HeldOutput{};
             slot->failure = nullptr;
             try {

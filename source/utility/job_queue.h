@@ -26,7 +26,8 @@ public:
     JobQueue(const JobQueue&) = delete;
     JobQueue& operator=(const JobQueue&) = delete;
 
-    // Queues a job; blocks while as many jobs as there are threads wait or run. Throws the
+    // Queues a job; blocks while the jobs not yet printed fill the window (twice the threads, at
+    // least 64), so that a slow job holds back a bounded number of others. Throws the
     // exception of the first job, in the order added, that threw, after printing what the jobs
     // before it and it printed; the jobs after it are not started or their output is dropped.
     void add(std::function<void()> job);
@@ -40,6 +41,11 @@ public:
     // thread in its turn, the first run's output and actions dropped (the caller may go on with
     // any value); false on the releasing thread or without a queue, where the work is in order.
     static bool redo_in_order();
+    // For a job that rests on what it found when it started, which the jobs before it may still
+    // change (a binary form not yet up to date): changed runs on the releasing thread in the
+    // job's turn, and when it says true the job is run again there as for redo_in_order. Nothing
+    // outside a queued job.
+    static void redo_if(std::function<bool()> changed);
 
     // For a job that must not change what a sequential run would not have changed: commit runs
     // on the thread that releases the job, in the order of the jobs, once every job before it
@@ -57,6 +63,7 @@ private:
         std::vector<std::function<void()>> commits;
         std::vector<std::function<void()>> discards;
         bool redo = false;
+        std::vector<std::function<bool()>> redo_checks;
     };
     // Runs the discards of every slot from first on and drops those slots.
     void drop_from(std::size_t first);

@@ -78,18 +78,21 @@ void replace_all(std::string& text, const std::string& from, std::string_view to
     text = std::move(result);
 }
 
-std::string evaluate(const std::string& expression) {
-    thread_local ExpressionEvaluator evaluator;
-    evaluator.compile(expression);
+// evaluator may be null: one is built then, which costs more than most expressions.
+std::string evaluate(std::shared_ptr<ExpressionEvaluator>& evaluator,
+                     const std::string& expression) {
+    if (evaluator == nullptr) evaluator = std::make_shared<ExpressionEvaluator>();
+    evaluator->compile(expression);
     // The largest float prints as 39 digits and six decimals, so 64 bytes always hold it.
     char printed[64];
-    std::snprintf(printed, sizeof printed, "%f", static_cast<double>(evaluator.evaluate()));
+    std::snprintf(printed, sizeof printed, "%f", static_cast<double>(evaluator->evaluate()));
     return printed;
 }
 
 // limit bounds the body once its arguments are in.
-bool apply_define(const XMLDefine& define, std::string& text, size_t from, size_t& position,
-                  size_t& length, size_t limit, size_t* replaced = nullptr) {
+bool apply_define(const XMLDefine& define, std::shared_ptr<ExpressionEvaluator>& evaluator,
+                  std::string& text, size_t from, size_t& position, size_t& length, size_t limit,
+                  size_t* replaced = nullptr) {
     const size_t at = text.find(define.name, from);
     if (at == std::string::npos)
         return false;
@@ -100,7 +103,7 @@ bool apply_define(const XMLDefine& define, std::string& text, size_t from, size_
     std::string result;
     size_t end = name_end;
     if (define.parameter_names.empty()) {
-        result = define.expression ? evaluate(define.body) : define.body;
+        result = define.expression ? evaluate(evaluator, define.body) : define.body;
     } else {
         const size_t open = text.find('(', name_end);
         const size_t close = text.find(')', name_end);
@@ -119,7 +122,7 @@ bool apply_define(const XMLDefine& define, std::string& text, size_t from, size_
             replace_all(result, define.parameter_names[i], arguments[i], limit);
         }
         if (define.expression)
-            result = evaluate(result);
+            result = evaluate(evaluator, result);
     }
     text.replace(at, end - at, result);
     position = at;
@@ -183,7 +186,9 @@ void XMLDefine::build_substitution_order() {
 }
 
 bool XMLDefine::apply(std::string& text, size_t& position, size_t& length) const {
-    return apply_define(*this, text, 0, position, length, text.size() + detail::xml_define_budget);
+    std::shared_ptr<ExpressionEvaluator> evaluator;
+    return apply_define(*this, evaluator, text, 0, position, length,
+                        text.size() + detail::xml_define_budget);
 }
 
 bool XMLDefine::apply(std::string& text) const {
@@ -250,7 +255,7 @@ std::string XMLDefineList::expand(std::string_view original, std::string* applie
         // it; occurrences inside what was just inserted count as the body naming itself.
         size_t from = 0, inserted_end = 0, position = 0, length = 0, replaced = 0;
         int nested = 0;
-        while (apply_define(*define, text, from, position, length, limit, &replaced)) {
+        while (apply_define(*define, evaluator_, text, from, position, length, limit, &replaced)) {
             if (changed != nullptr)
                 note_replacement(*changed, position, replaced, length);
             nested = position < inserted_end ? nested + 1 : 0;

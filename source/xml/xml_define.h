@@ -10,6 +10,8 @@
 
 namespace kam {
 
+class ExpressionEvaluator;
+
 struct XMLDefine {
     std::string name;                          // "@" + declared name
     std::vector<std::string> parameter_names;  // "$" + declared parameter name, in order
@@ -75,6 +77,9 @@ private:
     std::vector<std::int32_t> marks_;
     // Bytes of expanded text so far; a load's includes share it with the includer.
     mutable size_t grown_ = 0;
+    // Built at the first expression and kept, as building one costs more than most expressions;
+    // a list is used by one thread at a time.
+    mutable std::shared_ptr<ExpressionEvaluator> evaluator_;
 };
 
 }  // namespace kam

@@ -16,8 +16,10 @@ namespace {
 
 const char* const internal_file = "#internal_file";
 
-// The files whose text is being parsed right now, outermost first, in canonical form.
-thread_local std::vector<std::string> files_being_loaded;
+// The files whose text is being parsed right now on this thread, outermost first, in canonical
+// form; null when none is. The outermost BeingLoaded holds the list: a thread_local with a
+// destructor brings the Windows runtime down when a job's thread ends.
+thread_local std::vector<std::string>* files_being_loaded = nullptr;
 
 // Files may include each other many times over without a cycle, and the work then grows with the
 // product of the counts: a few files of a few kilobytes would take hours. Counted from the
@@ -44,16 +46,30 @@ std::string canonical(std::string_view path) {
 // Marks a file as being parsed for as long as it is.
 class BeingLoaded {
 public:
-    explicit BeingLoaded(const std::string& path) { files_being_loaded.push_back(canonical(path)); }
-    ~BeingLoaded() { files_being_loaded.pop_back(); }
+    explicit BeingLoaded(const std::string& path) {
+        if (files_being_loaded != nullptr) {
+            files_being_loaded->push_back(canonical(path));
+        } else {
+            outermost_.push_back(canonical(path));
+            files_being_loaded = &outermost_;
+        }
+    }
+    ~BeingLoaded() {
+        files_being_loaded->pop_back();
+        if (files_being_loaded == &outermost_) files_being_loaded = nullptr;
+    }
     BeingLoaded(const BeingLoaded&) = delete;
     BeingLoaded& operator=(const BeingLoaded&) = delete;
+
+private:
+    std::vector<std::string> outermost_;
 };
 
 bool is_being_loaded(const std::string& path) {
     const std::string key = canonical(path);
-    return std::find(files_being_loaded.begin(), files_being_loaded.end(), key) !=
-           files_being_loaded.end();
+    return files_being_loaded != nullptr &&
+           std::find(files_being_loaded->begin(), files_being_loaded->end(), key) !=
+               files_being_loaded->end();
 }
 
 void select_below(const XMLNode& node, std::string_view remainder,
@@ -134,7 +150,7 @@ bool XMLDocument::load(const std::string& path, bool binary_allowed) {
     }
     // An included file's binary form would hide its failed includes from the next load that
     // takes it; the outermost file's is written all the same, and its caller reports them.
-    const bool complete = failed_includes.empty() || files_being_loaded.empty();
+    const bool complete = failed_includes.empty() || files_being_loaded == nullptr;
     // Written whole and put in place at the job's release: other jobs include this file too.
     if (parsed && complete && xml_write_binary)
         write_whole_file(files, binary_path, [this](Archive& binary) { write_binary(binary); });

@@ -15,6 +15,8 @@ constexpr std::uint32_t not_a_regular_file = 0x20000001u;
 std::uint32_t last_error();
 // Sets the calling thread's last error code.
 void set_last_error(std::uint32_t code);
+// Whether the code says that a file to be created new exists already.
+bool already_exists(std::uint32_t code);
 // The system's text for the code, without a trailing line break.
 std::string error_text(std::uint32_t code);
 

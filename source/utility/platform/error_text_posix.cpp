@@ -18,6 +18,8 @@ std::uint32_t last_error() { return static_cast<std::uint32_t>(errno); }
 
 void set_last_error(std::uint32_t code) { errno = static_cast<int>(code); }
 
+bool already_exists(std::uint32_t code) { return code == EEXIST; }
+
 std::string error_text(std::uint32_t code) {
     if (code == not_a_regular_file) return "Not a regular file";
     char buffer[256] = {};

@@ -9,6 +9,10 @@ std::uint32_t last_error() { return GetLastError(); }
 
 void set_last_error(std::uint32_t code) { SetLastError(code); }
 
+bool already_exists(std::uint32_t code) {
+    return code == ERROR_FILE_EXISTS || code == ERROR_ALREADY_EXISTS;
+}
+
 std::string error_text(std::uint32_t code) {
     if (code == not_a_regular_file) return "Not a regular file";
     char* buffer = nullptr;

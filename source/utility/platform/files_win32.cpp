@@ -14,15 +14,22 @@ namespace {
 
 HANDLE native(FileHandle file) { return reinterpret_cast<HANDLE>(file); }
 
-// One event per thread for the calls that wait for their own transfer.
+// One event per thread for the calls that wait for their own transfer, closed when the thread
+// ends by the fiber-local slot's callback: a thread_local with a destructor brings the runtime
+// down when a job's thread ends.
+void NTAPI close_event(void* event) {
+    if (event != nullptr) CloseHandle(static_cast<HANDLE>(event));
+}
+
 HANDLE thread_event() {
-    thread_local struct Event {
-        HANDLE handle = CreateEventA(nullptr, TRUE, FALSE, nullptr);
-        ~Event() {
-            if (handle != nullptr) CloseHandle(handle);
-        }
-    } event;
-    return event.handle;
+    static const DWORD slot = FlsAlloc(close_event);
+    if (slot == FLS_OUT_OF_INDEXES) return nullptr;
+    auto event = static_cast<HANDLE>(FlsGetValue(slot));
+    if (event == nullptr) {
+        event = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+        FlsSetValue(slot, event);
+    }
+    return event;
 }
 
 OVERLAPPED at_offset(std::uint64_t offset, HANDLE event) {
@@ -71,6 +78,9 @@ FileHandle open_file(const std::string& path, std::uint32_t creation, std::uint3
     // A sequential reader keeps a read running while it works, so its handle allows overlap.
     DWORD flags = FILE_ATTRIBUTE_NORMAL;
     if (sequential) flags |= FILE_FLAG_SEQUENTIAL_SCAN | FILE_FLAG_OVERLAPPED;
+    // A reader never stands in the way of a job that replaces the file it reads (the probe that
+    // opens it for writing, the rename over it): it goes on reading what it opened.
+    if ((rights & generic_write) == 0) share |= share_read | share_write | share_delete;
     const std::wstring name = win32::native_path(path);
     HANDLE file = CreateFileW(name.c_str(), rights, share, nullptr, creation, flags, nullptr);
     // A directory is refused by the system itself (access denied).
