@@ -7,6 +7,6 @@ namespace kam::platform {
 
 std::uint64_t current_thread_id() { return GetCurrentThreadId(); }
 
-int concurrent_jobs(int asked) { return asked; }
+int concurrent_jobs(int asked) { return asked < 1 ? asked : 1; }
 
 }  // namespace kam::platform
