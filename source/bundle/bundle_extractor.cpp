@@ -84,10 +84,19 @@ void delete_tree(const std::string& root) {
 struct BundleExtractor::Run {
     explicit Run(int jobs) : queue(std::in_place, jobs) {}
 
-    // Prints what say prints in the place of the jobs added so far.
+    // Runs say as a job in its place after the jobs added so far. Consecutive ones share a job:
+    // a job per small file cost more in handing it out than its copy took.
     template <typename Say>
     void in_order(Say say) {
-        queue->add(say);
+        batch.emplace_back(std::move(say));
+        if (batch.size() >= batch_size || queue->threads() == 0) flush();
+    }
+    void flush() {
+        if (batch.empty()) return;
+        queue->add([work = std::move(batch)] {
+            for (const auto& one : work) one();
+        });
+        batch.clear();
     }
 
     // After a failure that ends the run: the directories made after it go again, as a
@@ -101,6 +110,8 @@ struct BundleExtractor::Run {
     }
 
     std::optional<JobQueue> queue;
+    static constexpr std::size_t batch_size = 16;
+    std::vector<std::function<void()>> batch;
     struct Created {
         std::string path;
         bool reached = false;  // every job before it was released
@@ -143,6 +154,7 @@ void BundleExtractor::extract(const std::string& subpath, const std::string& tar
     Run run(options_.jobs);
     try {
         copy_tree(directory, target, keep, run);
+        run.flush();
         run.queue->finish();
     } catch (...) {
         run.undo();
