@@ -118,6 +118,20 @@ trovex_scripts = rule(
 def _log_inputs(files, prefix):
     return [(f, "../logs/%s%d/%s" % (prefix, i, f.basename)) for i, f in enumerate(files)]
 
+def _bundle_name(ctx):
+    return ctx.attr.out or ctx.label.name + ".bundle"
+
+def _bundle_dest(ctx):
+    """Where trovex writes the bundle inside the action, its listing beside it."""
+    return "../out/" + _bundle_name(ctx).rpartition("/")[2]
+
+def _run_bundle(ctx, mnemonic, message, inputs, args):
+    out = ctx.actions.declare_file(_bundle_name(ctx))
+    listing = ctx.actions.declare_file(out.basename + ".log", sibling = out)
+    dest = _bundle_dest(ctx)
+    _run(ctx, mnemonic, message + " " + out.short_path, inputs, [(dest, out), (dest + ".log", listing)], args)
+    return [DefaultInfo(files = depset([out, listing])), TrovexBundleInfo(bundle = out, listing = listing)]
+
 def _bundle_impl(ctx):
     root = ctx.attr.root
     inputs = []
@@ -128,10 +142,7 @@ def _bundle_impl(ctx):
             fail("two files at %s: %s and %s" % (path, seen[path].short_path, f.short_path))
         seen[path] = f
         inputs.append((f, path))
-    out = ctx.actions.declare_file(ctx.attr.out or ctx.label.name + ".bundle")
-    listing = ctx.actions.declare_file(out.basename + ".log", sibling = out)
-    dest = "../out/" + out.basename
-    args = ["bundle" if ctx.file.log else "quick-bundle", "-r", ".", "-D", dest]
+    args = ["bundle" if ctx.file.log else "quick-bundle", "-r", ".", "-D", _bundle_dest(ctx)]
     for flag, values in [("-f", ctx.attr.ignore_files), ("-n", ctx.attr.ignore_names), ("-e", ctx.attr.ignore_exts), ("-F", ctx.attr.force_files)]:
         for value in values:
             args += [flag, value]
@@ -151,8 +162,7 @@ def _bundle_impl(ctx):
         args.append(log[0][1])
     elif ctx.attr.log_union or ctx.files.prepend_logs or ctx.files.append_logs:
         fail("log_union, prepend_logs and append_logs need a log")
-    _run(ctx, "TrovexBundle", "trovex bundle " + out.short_path, inputs, [(dest, out), (dest + ".log", listing)], args)
-    return [DefaultInfo(files = depset([out, listing])), TrovexBundleInfo(bundle = out, listing = listing)]
+    return _run_bundle(ctx, "TrovexBundle", "trovex bundle", inputs, args)
 
 trovex_bundle = rule(
     implementation = _bundle_impl,
@@ -182,15 +192,10 @@ def _bundle_file(target):
     return files[0]
 
 def _patch_impl(ctx):
-    out = ctx.actions.declare_file(ctx.attr.out or ctx.label.name + ".bundle")
-    listing = ctx.actions.declare_file(out.basename + ".log", sibling = out)
-    dest = "../out/" + out.basename
     old = _bundle_file(ctx.attr.old)
     new = _bundle_file(ctx.attr.new)
     inputs = [(old, "../in/old/" + old.basename), (new, "../in/new/" + new.basename)]
-    args = ["make-patch", inputs[0][1], inputs[1][1], dest]
-    _run(ctx, "TrovexPatch", "trovex make-patch " + out.short_path, inputs, [(dest, out), (dest + ".log", listing)], args)
-    return [DefaultInfo(files = depset([out, listing])), TrovexBundleInfo(bundle = out, listing = listing)]
+    return _run_bundle(ctx, "TrovexPatch", "trovex make-patch", inputs, ["make-patch", inputs[0][1], inputs[1][1], _bundle_dest(ctx)])
 
 trovex_patch = rule(
     implementation = _patch_impl,

@@ -5,24 +5,16 @@
 #include <windows.h>
 
 #include <atomic>
-#include <cstring>
-#include <iterator>
 
 #include "utility/platform/native_path_win32.h"
+#include "utility/platform/temporary_slots.h"
 
 namespace kam::platform {
 
 namespace {
 
-enum SlotState : int { slot_free, slot_claimed, slot_live };
-
-struct Slot {
-    std::atomic<int> state{slot_free};
-    wchar_t path[4096]{};
-};
-
 // Constant-initialized: a start-up loop would touch every page of every slot.
-constinit Slot slots[max_temporaries];
+constinit TemporarySlots<wchar_t> slots;
 
 // Set before the handler removes anything: other threads go on running until the process ends.
 constinit std::atomic<bool> interrupted{false};
@@ -34,10 +26,7 @@ BOOL WINAPI on_console_event(DWORD event) {
     interrupted.store(true);
     // The writer still holds the file open: temporaries are opened sharing deletion, so the
     // delete succeeds and the name goes when the ending process closes the handle.
-    for (Slot& slot : slots) {
-        if (slot.state.load(std::memory_order_acquire) == slot_live)
-            DeleteFileW(slot.path);
-    }
+    slots.remove_live([](const wchar_t* path) { DeleteFileW(path); });
     // No exit handlers: the main thread is still running them otherwise.
     TerminateProcess(GetCurrentProcess(), 130);
     return TRUE;
@@ -55,24 +44,8 @@ void wait_for_the_end() {
     for (;;) Sleep(INFINITE);
 }
 
-int register_temporary(const std::string& path) {
-    const std::wstring native = win32::native_path(path);
-    if (native.size() >= std::size(slots[0].path))
-        return -1;
-    for (int i = 0; i < max_temporaries; ++i) {
-        int expected = slot_free;
-        if (!slots[i].state.compare_exchange_strong(expected, slot_claimed))
-            continue;
-        std::memcpy(slots[i].path, native.c_str(), (native.size() + 1) * sizeof(wchar_t));
-        slots[i].state.store(slot_live, std::memory_order_release);
-        return i;
-    }
-    return -1;
-}
+int register_temporary(const std::string& path) { return slots.claim(win32::native_path(path)); }
 
-void unregister_temporary(int slot) {
-    if (slot >= 0 && slot < max_temporaries)
-        slots[slot].state.store(slot_free, std::memory_order_release);
-}
+void unregister_temporary(int slot) { slots.release(slot); }
 
 }  // namespace kam::platform
