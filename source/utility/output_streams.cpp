@@ -22,19 +22,24 @@ int verbosity() { return CommandLine::current != nullptr ? CommandLine::current-
 
 thread_local HeldOutput* held_output = nullptr;
 
+StreamSet process_streams;
+thread_local StreamSet* thread_streams = nullptr;
+
+void write_output(const std::string& text) {
+    StatusLine* line = current_streams().status_line;
+    if (line != nullptr)
+        line->hide();
+    std::cout << text << std::flush;
+    if (line != nullptr)
+        line->show();
+}
+
 void print(const std::string& text) {
     if (held_output != nullptr)
         held_output->text += text;
     else
-        std::cout << text << std::flush;
+        write_output(text);
 }
-
-}  // namespace
-
-namespace {
-
-StreamSet process_streams;
-thread_local StreamSet* thread_streams = nullptr;
 
 }  // namespace
 
@@ -45,7 +50,8 @@ StreamSet& current_streams() { return thread_streams != nullptr ? *thread_stream
 void hold_output(HeldOutput* held) { held_output = held; }
 
 void release_output(const HeldOutput& held) {
-    std::cout << held.text << std::flush;
+    if (!held.text.empty())
+        write_output(held.text);
     error_stream.buffer()->add_reported(held.errors);
 }
 

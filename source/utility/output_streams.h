@@ -74,6 +74,17 @@ private:
     LogBuffer buffer_;
 };
 
+// A line kept below the output on a terminal (the progress line): the streams take it away before
+// they print, so that no message is written into it, and put it back after.
+class StatusLine {
+public:
+    virtual void hide() = 0;
+    virtual void show() = 0;
+
+protected:
+    ~StatusLine() = default;
+};
+
 // The streams of one thread: the process's set serves the main thread; a job's worker thread has
 // its own, so that concurrent jobs never share a message being written.
 struct StreamSet {
@@ -81,6 +92,8 @@ struct StreamSet {
     LogStream always{0};
     LogStream verbose{1};
     LogStream detail{2};
+    // The thread's status line, if one is shown; only a thread that prints needs one.
+    StatusLine* status_line = nullptr;
 };
 
 // Makes set the calling thread's streams (nullptr: the process's set again).

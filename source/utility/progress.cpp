@@ -53,55 +53,106 @@ double monotonic_seconds() {
 
 }  // namespace
 
-Progress::Progress(std::uint64_t total_files, std::uint64_t total_bytes, bool terminal,
-                   bool verbose, Sink sink, Clock clock)
-    : total_files_(total_files),
-      total_bytes_(total_bytes),
-      shown_(terminal && !verbose),
+Progress::Progress(bool terminal, bool verbose, Sink sink, Clock clock)
+    : shown_(terminal && !verbose),
       sink_(sink ? std::move(sink) : Sink(platform::write_standard_error)),
       clock_(clock ? std::move(clock) : Clock(monotonic_seconds)) {
-    if (shown_)
-        start_ = clock_();
+    if (shown_) {
+        streams_ = &current_streams();
+        streams_->status_line = this;
+    }
+}
+
+Progress::Progress(std::uint64_t total_files, std::uint64_t total_bytes, bool terminal,
+                   bool verbose, Sink sink, Clock clock)
+    : Progress(terminal, verbose, std::move(sink), std::move(clock)) {
+    start(total_files, total_bytes);
 }
 
 Progress::~Progress() {
     finish();
+    if (streams_ != nullptr)
+        streams_->status_line = nullptr;
+}
+
+void Progress::start(std::uint64_t total_files, std::uint64_t total_bytes) {
+    if (!shown_)
+        return;
+    std::lock_guard<std::mutex> lock(mutex_);
+    active_ = true;
+    total_files_ = total_files;
+    total_bytes_ = total_bytes;
+    files_ = 0;
+    bytes_ = 0;
+    drawn_ = false;
+    start_ = clock_();
 }
 
 void Progress::advance(std::uint64_t files, std::uint64_t bytes) {
     if (!shown_)
         return;
     std::lock_guard<std::mutex> lock(mutex_);
+    if (!active_)
+        return;
     files_ += files;
     bytes_ += bytes;
     const double now = clock_();
-    if (!drawn_ || now - last_draw_ >= redraw_interval)
+    if (!hidden_ && (!drawn_ || now - last_draw_ >= redraw_interval))
         draw(now);
 }
 
 void Progress::finish() {
-    std::lock_guard<std::mutex> lock(mutex_);
     if (!shown_)
         return;
-    shown_ = false;
-    if (width_ > 0)
-        sink_("\r" + std::string(width_, ' ') + "\r");
+    std::lock_guard<std::mutex> lock(mutex_);
+    clear();
+    active_ = false;
+}
+
+void Progress::hide() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    clear();
+    hidden_ = true;
+}
+
+void Progress::show() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    hidden_ = false;
+    if (active_ && drawn_)
+        draw(clock_());
 }
 
 std::string Progress::text(std::uint64_t files, std::uint64_t total_files, std::uint64_t bytes,
                            std::uint64_t total_bytes, double seconds) {
-    std::string line = std::to_string(files) + "/" + std::to_string(total_files) + " files, " +
-                       size_text(static_cast<double>(bytes)) + " of " +
-                       size_text(static_cast<double>(total_bytes));
-    // No rate until a measurable time has passed: the first files' rate means nothing.
-    if (seconds < redraw_interval || bytes == 0)
-        return line;
-    const double rate = static_cast<double>(bytes) / seconds;
-    line += ", " + size_text(rate) + "/s";
-    if (total_bytes >= bytes) {
-        line += ", " + duration_text(static_cast<double>(total_bytes - bytes) / rate) + " left";
+    std::string line = std::to_string(files) + "/" + std::to_string(total_files) + " files";
+    // Without bytes (sources not measured, or only empty files) the rate is one of files.
+    const bool by_bytes = total_bytes > 0;
+    if (by_bytes) {
+        line += ", " + size_text(static_cast<double>(bytes)) + " of " +
+                size_text(static_cast<double>(total_bytes));
     }
+    const std::uint64_t done = by_bytes ? bytes : files;
+    const std::uint64_t total = by_bytes ? total_bytes : total_files;
+    // No rate until a measurable time has passed: the first files' rate means nothing.
+    if (seconds < redraw_interval || done == 0)
+        return line;
+    const double rate = static_cast<double>(done) / seconds;
+    if (by_bytes) {
+        line += ", " + size_text(rate) + "/s";
+    } else {
+        char text[32];
+        std::snprintf(text, sizeof text, ", %.1f files/s", rate);
+        line += text;
+    }
+    if (total >= done)
+        line += ", " + duration_text(static_cast<double>(total - done) / rate) + " left";
     return line;
+}
+
+void Progress::clear() {
+    if (width_ > 0)
+        sink_("\r" + std::string(width_, ' ') + "\r");
+    width_ = 0;
 }
 
 void Progress::draw(double now) {
@@ -112,6 +163,10 @@ void Progress::draw(double now) {
     const std::size_t pad = width_ > line.size() ? width_ - line.size() : 0;
     sink_("\r" + line + std::string(pad, ' '));
     width_ = line.size() + pad;
+}
+
+Progress standard_error_progress(int verbosity) {
+    return Progress(platform::standard_error_is_terminal(), verbosity > 0);
 }
 
 }  // namespace kam
