@@ -11,6 +11,7 @@
 #include "utility/disk_utilities.h"
 #include "utility/output_streams.h"
 #include "utility/path.h"
+#include "utility/progress.h"
 #include "utility/virtual_file_system.h"
 
 namespace {
@@ -97,6 +98,8 @@ int run_bundle_command(bool quick) {
     settings.jobs = command_line.break_on_error ? 1 : command_line.jobs;
     command_line.report_unknown_flags();
 
+    kam::Progress progress = kam::standard_error_progress(command_line.verbosity);
+    settings.progress = &progress;
     kam::DiskFileSystem disk(settings.root);
     const MountGuard mounted(kam::VirtualFileSystem::instance().mount("/", &disk, false));
     if (quick) {

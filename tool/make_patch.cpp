@@ -10,6 +10,7 @@
 #include "utility/disk_file_system.h"
 #include "utility/disk_utilities.h"
 #include "utility/output_streams.h"
+#include "utility/progress.h"
 
 namespace {
 
@@ -50,6 +51,7 @@ int make_patch_command() {
     kam::BundleFileSystem after(nullptr);
     load(after, post);
     // Under break-on-error the first error must end the run before anything after it is done.
-    kam::make_patch(before, after, destination, line.break_on_error ? 1 : line.jobs);
+    kam::Progress progress = kam::standard_error_progress(line.verbosity);
+    kam::make_patch(before, after, destination, line.break_on_error ? 1 : line.jobs, &progress);
     return 0;
 }

@@ -11,6 +11,7 @@
 #include "bundle/bundle_index.h"
 #include "utility/file_system.h"
 #include "utility/output_streams.h"
+#include "utility/progress.h"
 
 namespace kam {
 
@@ -31,6 +32,9 @@ public:
     // Data is copied through a buffer of this size, so memory stays bounded whatever the files;
     // 256 KiB copied a 1 GiB tree from the page cache faster than 64 KiB or 1 MiB did.
     static constexpr std::uint32_t copy_chunk = 1u << 18;
+
+    // write_bundle shows its copying on progress, when given.
+    explicit BundleBuilder(Progress* progress = nullptr) : progress_(progress) {}
 
     // Makes sure every component of the bundle path has an entry, creating missing ones from what
     // the file system says of source's matching prefix: a missing path becomes a hidden file entry
@@ -84,6 +88,7 @@ private:
     // Under the detail log the data is placed as files are added, so that the progress has its
     // total; else as they are copied, which spares a lookup per file.
     bool sizes_when_added_ = log_detail.shown();
+    Progress* progress_;
     std::vector<Job> jobs_;
     std::uint64_t data_size_ = 0;
     // The directory the last path with a directory part reached: the directory parts of its

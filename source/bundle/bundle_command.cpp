@@ -112,7 +112,7 @@ namespace {
 
 void build_file_log_bundle(const BundleSettings& settings) {
     check_root(settings);
-    BundleBuilder builder;
+    BundleBuilder builder(settings.progress);
     FileFilter filter(builder, settings);
     log_verbose << "Creating file log bundle from \"" << settings.log_file << "\"" << std::endl;
     log_verbose << "------- Bundle start -------" << std::endl;
@@ -144,7 +144,7 @@ void build_file_log_bundles(const BundleSettings& settings) {
 void build_quick_bundle(const BundleSettings& settings) {
     check_run(settings);
     check_root(settings);
-    BundleBuilder builder;
+    BundleBuilder builder(settings.progress);
     FileFilter filter(builder, settings);
     log_verbose << "Creating quick bundle." << std::endl;
     log_verbose << "------- Bundle start -------" << std::endl;

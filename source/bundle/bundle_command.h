@@ -5,6 +5,8 @@
 #include <string>
 #include <vector>
 
+#include "utility/progress.h"
+
 namespace kam {
 
 // What the command line asked for. Paths on disk are absolute in canonical form with one leading
@@ -31,6 +33,8 @@ struct BundleSettings {
     std::vector<std::string> force_files;
     // How many files are copied at once.
     int jobs = 1;
+    // Shows the copying of each bundle, when given.
+    Progress* progress = nullptr;
 };
 
 // Where the bundle and its listing of settings.log_file are written: the forced destination and

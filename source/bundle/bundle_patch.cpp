@@ -59,7 +59,14 @@ bool unchanged(FileSystem& pre, FileSystem& post, const std::string& path) {
 
 }  // namespace
 
-void compare_bundles(FileSystem& pre, FileSystem& post, BundleBuilder& builder, int jobs) {
+void compare_bundles(FileSystem& pre, FileSystem& post, BundleBuilder& builder, int jobs,
+                     Progress* progress) {
+    if (progress != nullptr && progress->shown()) {
+        // A walk of a bundle's directory is cheap beside the comparison it counts for.
+        std::uint64_t files = 0;
+        walk_files(post, [&files](const std::string&) { ++files; });
+        progress->start(files, 0);
+    }
     // Comparing the contents is where a patch spends its time: the files are compared by the
     // jobs, and added to the builder in order as the jobs are released.
     // Files go to the jobs in runs: a job per small file cost more in handing it out than its
@@ -68,9 +75,11 @@ void compare_bundles(FileSystem& pre, FileSystem& post, BundleBuilder& builder, 
     JobQueue queue(jobs);
     std::vector<std::pair<std::string, bool>> run;  // (path, whether pre has it)
     const auto compare_run = [&] {
-        queue.add([&pre, &post, &builder, files = std::move(run)] {
+        queue.add([&pre, &post, &builder, progress, files = std::move(run)] {
             for (const auto& [path, existed] : files) {
-                if (existed && unchanged(pre, post, path)) continue;
+                const bool same = existed && unchanged(pre, post, path);
+                if (progress != nullptr) progress->advance(1, 0);
+                if (same) continue;
                 JobQueue::on_release(
                     [&post, &builder, path = path, existed = existed] {
                         builder.add_file(post, path, path);
@@ -87,6 +96,7 @@ void compare_bundles(FileSystem& pre, FileSystem& post, BundleBuilder& builder, 
     });
     if (!run.empty()) compare_run();
     queue.finish();
+    if (progress != nullptr) progress->finish();
     walk_files(pre, [&](const std::string& path) {
         if (post.exists(path)) return;
         builder.add_file(post, path, path);
@@ -94,11 +104,12 @@ void compare_bundles(FileSystem& pre, FileSystem& post, BundleBuilder& builder, 
     });
 }
 
-void make_patch(FileSystem& pre, FileSystem& post, const std::string& destination, int jobs) {
-    BundleBuilder builder;
+void make_patch(FileSystem& pre, FileSystem& post, const std::string& destination, int jobs,
+                Progress* progress) {
+    BundleBuilder builder(progress);
     log_verbose << "Creating patch bundle." << std::endl;
     log_verbose << "------- Patch start -------" << std::endl;
-    compare_bundles(pre, post, builder, jobs);
+    compare_bundles(pre, post, builder, jobs, progress);
     log_verbose << "------- Patch end!! -------" << std::endl;
     builder.write_bundle(post, destination, jobs);
     builder.write_listing(destination + ".log");

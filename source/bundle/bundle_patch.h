@@ -16,10 +16,14 @@ namespace kam {
 // Contents are compared in chunks, up to jobs files at once (pre and post must then allow
 // concurrent reads); memory does not grow with the files, and the result and messages are the
 // same for any number of jobs.
-void compare_bundles(FileSystem& pre, FileSystem& post, BundleBuilder& builder, int jobs = 1);
+// The comparison of post's files is shown on progress, when given.
+void compare_bundles(FileSystem& pre, FileSystem& post, BundleBuilder& builder, int jobs = 1,
+                     Progress* progress = nullptr);
 
 // The whole patch: compares with the start and end lines on log_verbose, then writes the patch
 // bundle to destination with its data taken from post, and its listing to destination + ".log".
-void make_patch(FileSystem& pre, FileSystem& post, const std::string& destination, int jobs = 1);
+// Comparing and writing are shown on progress, when given.
+void make_patch(FileSystem& pre, FileSystem& post, const std::string& destination, int jobs = 1,
+                Progress* progress = nullptr);
 
 }  // namespace kam

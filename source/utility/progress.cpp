@@ -125,27 +125,29 @@ void Progress::show() {
 std::string Progress::text(std::uint64_t files, std::uint64_t total_files, std::uint64_t bytes,
                            std::uint64_t total_bytes, double seconds) {
     std::string line = std::to_string(files) + "/" + std::to_string(total_files) + " files";
-    // Without bytes (sources not measured, or only empty files) the rate is one of files.
-    const bool by_bytes = total_bytes > 0;
-    if (by_bytes) {
-        line += ", " + size_text(static_cast<double>(bytes)) + " of " +
-                size_text(static_cast<double>(total_bytes));
-    }
-    const std::uint64_t done = by_bytes ? bytes : files;
-    const std::uint64_t total = by_bytes ? total_bytes : total_files;
+    const bool counts_bytes = total_bytes != 0;
+    // The time left goes by bytes where their total is known, else by files.
+    const bool left_by_bytes = counts_bytes && total_bytes != unknown_bytes;
+    if (counts_bytes)
+        line += ", " + size_text(static_cast<double>(bytes));
+    if (left_by_bytes)
+        line += " of " + size_text(static_cast<double>(total_bytes));
+    const std::uint64_t done = left_by_bytes ? bytes : files;
+    const std::uint64_t total = left_by_bytes ? total_bytes : total_files;
     // No rate until a measurable time has passed: the first files' rate means nothing.
-    if (seconds < redraw_interval || done == 0)
+    if (seconds < redraw_interval || done == 0 || (counts_bytes && bytes == 0))
         return line;
-    const double rate = static_cast<double>(done) / seconds;
-    if (by_bytes) {
-        line += ", " + size_text(rate) + "/s";
+    if (counts_bytes) {
+        line += ", " + size_text(static_cast<double>(bytes) / seconds) + "/s";
     } else {
         char text[32];
-        std::snprintf(text, sizeof text, ", %.1f files/s", rate);
+        std::snprintf(text, sizeof text, ", %.1f files/s", static_cast<double>(files) / seconds);
         line += text;
     }
-    if (total >= done)
-        line += ", " + duration_text(static_cast<double>(total - done) / rate) + " left";
+    if (total >= done) {
+        const double left = static_cast<double>(total - done) * seconds / static_cast<double>(done);
+        line += ", " + duration_text(left) + " left";
+    }
     return line;
 }
 

@@ -31,9 +31,13 @@ public:
     Progress(const Progress&) = delete;
     Progress& operator=(const Progress&) = delete;
 
+    // For start: bytes are counted, but their total is not known before the end.
+    static constexpr std::uint64_t unknown_bytes = ~std::uint64_t{0};
+
     bool shown() const { return shown_; }
     // Begins the line of a piece of work of the totals (without bytes, the line counts files
-    // only): the counts and the clock start again.
+    // only; with unknown_bytes, the time left goes by files): the counts and the clock start
+    // again.
     void start(std::uint64_t total_files, std::uint64_t total_bytes);
     // Counts work done (from any thread) and redraws the line, at most ten times a second.
     void advance(std::uint64_t files, std::uint64_t bytes);
@@ -43,9 +47,10 @@ public:
     void hide() override;
     void show() override;
 
-    // The line's text: "3/10 files, 1.5 MiB of 4.0 MiB, 750.0 KiB/s, 0:04 left", or without
-    // total bytes "3/10 files, 1.5 files/s, 0:05 left"; no rate and time left before a tenth
-    // of a second has passed or while nothing is done.
+    // The line's text: "3/10 files, 1.5 MiB of 4.0 MiB, 750.0 KiB/s, 0:04 left"; with unknown
+    // total bytes "3/10 files, 1.5 MiB, 750.0 KiB/s, 0:05 left"; without bytes "3/10 files,
+    // 1.5 files/s, 0:05 left". No rate and time left before a tenth of a second has passed or
+    // while nothing is done.
     static std::string text(std::uint64_t files, std::uint64_t total_files, std::uint64_t bytes,
                             std::uint64_t total_bytes, double seconds);
 
