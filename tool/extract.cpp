@@ -8,6 +8,7 @@
 #include "utility/command_line.h"
 #include "utility/disk_file_system.h"
 #include "utility/output_streams.h"
+#include "utility/progress.h"
 
 namespace {
 
@@ -41,6 +42,8 @@ int extract_command() {
     // Under break-on-error the first error must end the run before anything after it is done.
     options.jobs = line.break_on_error ? 1 : line.jobs;
     line.report_unknown_flags();
+    kam::Progress progress = kam::standard_error_progress(line.verbosity);
+    options.progress = &progress;
 
     kam::BundleIndex index;
     index.load(kam::default_disk_file_system().open(line.argument(0), "r"));

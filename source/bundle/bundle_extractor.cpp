@@ -4,7 +4,6 @@
 
 #include <algorithm>
 #include <deque>
-#include <iostream>
 #include <memory>
 #include <optional>
 #include <stdexcept>
@@ -151,14 +150,36 @@ void BundleExtractor::extract(const std::string& subpath, const std::string& tar
             keep = matches;
         }
     }
+    Progress* progress = options_.progress;
+    if (progress != nullptr && progress->shown()) {
+        std::uint64_t files = 0, bytes = 0;
+        count_tree(directory, keep, files, bytes);
+        progress->start(files, bytes);
+    }
     Run run(options_.jobs);
     try {
         copy_tree(directory, target, keep, run);
         run.flush();
         run.queue->finish();
+        if (progress != nullptr) progress->finish();
     } catch (...) {
         run.undo();
         throw;
+    }
+}
+
+void BundleExtractor::count_tree(const std::string& directory, const NameFilter& keep,
+                                 std::uint64_t& files, std::uint64_t& bytes) const {
+    const BundleEntryMap* entries = index_.directory(directory);
+    if (entries == nullptr) return;
+    for (const auto& [name, entry] : *entries) {
+        if ((keep && !keep(name)) || !entry.is_visible()) continue;
+        if (!entry.is_directory()) {
+            ++files;
+            bytes += entry.size;
+        } else if (options_.recursive) {
+            count_tree(join_path(directory, name), nullptr, files, bytes);
+        }
     }
 }
 
@@ -197,11 +218,11 @@ void BundleExtractor::copy_tree(const std::string& directory, const std::string&
             if (entry == nullptr || !entry->is_visible() || entry->is_directory()) {
                 run.in_order([source, destination] {
                     log_verbose << "Copying file " << source << " to " << destination << std::endl;
-                    // Standard output is not held: printed on release, in its place.
+                    // Printed on release, in its place.
                     JobQueue::on_release(
                         [source, destination] {
-                            std::cout << "Failed to copy '" << source << "' from bundle to '"
-                                      << destination << "'\n";
+                            log_always << "Failed to copy '" << source << "' from bundle to '"
+                                       << destination << "'" << std::endl;
                         },
                         [] {});
                 });
@@ -210,6 +231,7 @@ void BundleExtractor::copy_tree(const std::string& directory, const std::string&
             run.in_order([this, entry, source, destination] {
                 log_verbose << "Copying file " << source << " to " << destination << std::endl;
                 copy_file(*entry, source, destination);
+                if (options_.progress != nullptr) options_.progress->advance(1, entry->size);
             });
         } else if (options_.allow_delete) {
             // Deleted on release: nothing goes that a failure before it would have kept.

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "bundle/bundle_index.h"
+#include "utility/progress.h"
 
 namespace kam {
 
@@ -28,6 +29,8 @@ public:
         // Files written at once; what is printed and left on disk is the same for any number,
         // also when a failure ends the run.
         int jobs = 1;
+        // Shows the files copied, when given.
+        Progress* progress = nullptr;
     };
 
     // The index must hold the archive it was loaded from while extracting.
@@ -51,6 +54,9 @@ private:
     using NameFilter = std::function<bool(const std::string&)>;
     struct Run;
 
+    // Adds up the files and bytes copy_tree would copy, for the progress line's totals.
+    void count_tree(const std::string& directory, const NameFilter& keep, std::uint64_t& files,
+                    std::uint64_t& bytes) const;
     void copy_tree(const std::string& directory, const std::string& target, const NameFilter& keep,
                    Run& run);
     // A job: writes the file of entry (which has data or stands for an empty file) to
