@@ -11,6 +11,7 @@
 #include "utility/job_queue.h"
 #include "utility/output_streams.h"
 #include "utility/path.h"
+#include "utility/progress.h"
 #include "utility/virtual_file_system.h"
 
 namespace {
@@ -51,7 +52,9 @@ int compile_scripts_command() {
 
     kam::VirtualFileSystem& files = kam::VirtualFileSystem::instance();
     const kam::ScopedMount mounted("/", &kam::default_disk_file_system(), false);
-    kam::script::ScriptBatch batch(kam::script::ScriptBatch::mode_for(strip, only_if_modified), report_all);
+    kam::Progress progress = kam::standard_error_progress(command_line.verbosity);
+    kam::script::ScriptBatch batch(kam::script::ScriptBatch::mode_for(strip, only_if_modified),
+                                   report_all, &progress);
     // Ends before the batch and the mount: its jobs use both.
     kam::JobQueue queue(command_line.break_on_error ? 1 : command_line.jobs);
     // Messages of the walk itself take their place among the jobs' messages.
@@ -59,6 +62,17 @@ int compile_scripts_command() {
         queue.add([message] { error_stream << message << std::endl; });
     };
     const std::vector<std::string> arguments = command_line.arguments();
+    if (progress.shown()) {
+        std::uint64_t total = 0;
+        for (const std::string& argument : arguments) {
+            const std::string path = file_system_path(argument);
+            if (files.is_dir(path))
+                total += kam::script::ScriptBatch::count_directory(path);
+            else if (kam::extension(argument) == ".ksf" && files.exists(path))
+                ++total;
+        }
+        progress.start(total, 0);
+    }
     for (const std::string& argument : arguments) {
         const std::string path = file_system_path(argument);
         if (!files.exists(path)) {

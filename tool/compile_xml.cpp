@@ -13,6 +13,7 @@
 #include "utility/job_queue.h"
 #include "utility/output_streams.h"
 #include "utility/path.h"
+#include "utility/progress.h"
 #include "utility/virtual_file_system.h"
 #include "xml/xml_binary.h"
 #include "xml/xml_document.h"
@@ -62,6 +63,7 @@ bool binary_up_to_date(const std::string& path) {
 struct CompileOptions {
     bool only_if_modified;
     bool report_all;
+    kam::Progress* progress;
 };
 
 // One file as a job. With -m, a job before it may write this file's binary form while including
@@ -103,9 +105,9 @@ void compile_xml_job(const std::string& path, const CompileOptions& options, boo
         [] {});
 }
 
-// The walk stays on this thread: it hands out the files in the order a sequential run takes them.
-void compile_xml_tree(const std::string& directory, const CompileOptions& options,
-                      kam::JobQueue& queue) {
+// Visits every XML file under the directory, a directory's files before its subdirectories.
+template <typename Visit>
+void walk_xml_files(const std::string& directory, const Visit& visit) {
     kam::VirtualFileSystem& files = kam::VirtualFileSystem::instance();
     std::vector<std::string> names, directories;
     files.list(directory, "*.*", false, names);
@@ -114,11 +116,34 @@ void compile_xml_tree(const std::string& directory, const CompileOptions& option
     for (const std::string& name : names) {
         const std::string path = prefix + name;
         if (is_xml_file(path))
-            queue.add([path, &options] { compile_xml_job(path, options, true); });
+            visit(path);
     }
     for (const std::string& name : directories) {
-        compile_xml_tree(prefix + name, options, queue);
+        walk_xml_files(prefix + name, visit);
     }
+}
+
+void add_xml_job(kam::JobQueue& queue, const std::string& path, const CompileOptions& options,
+                 bool walked) {
+    queue.add([path, &options, walked] {
+        compile_xml_job(path, options, walked);
+        options.progress->advance(1, 0);
+    });
+}
+
+// The files the arguments name, for the progress line's total; listings are cached, so the walk
+// that compiles them costs no more for it.
+std::uint64_t count_xml_files(const std::vector<std::string>& arguments, const std::string& root) {
+    kam::VirtualFileSystem& files = kam::VirtualFileSystem::instance();
+    std::uint64_t count = 0;
+    for (const std::string& argument : arguments) {
+        const std::string path = kam::make_relative(root, kam::make_absolute(argument));
+        if (files.is_dir(path))
+            walk_xml_files(path, [&count](const std::string&) { ++count; });
+        else if (is_xml_file(argument) && files.exists(path))
+            ++count;
+    }
+    return count;
 }
 
 // A message in its place among the jobs' messages.
@@ -149,17 +174,24 @@ int compile_xml_command() {
     kam::xml_write_binary = true;
     kam::xml_check_dependencies = true;
     kam::xml_catch_parse_errors = true;
-    const CompileOptions options{only_if_modified, report_all};
+    kam::Progress progress = kam::standard_error_progress(command_line.verbosity);
+    const CompileOptions options{only_if_modified, report_all, &progress};
 
     // Ends before the mount: its jobs use the disk.
     kam::JobQueue queue(command_line.break_on_error ? 1 : command_line.jobs);
     const std::vector<std::string> arguments = command_line.arguments();
+    if (progress.shown())
+        progress.start(count_xml_files(arguments, root), 0);
     for (const std::string& argument : arguments) {
         const std::string path = kam::make_relative(root, kam::make_absolute(argument));
         if (!files.exists(path)) {
             report_in_order(queue, "Source file doesn't exist " + path);
         } else if (files.is_dir(path)) {
-            compile_xml_tree(path, options, queue);
+            // The walk stays on this thread: it hands out the files in the order a sequential
+            // run takes them.
+            walk_xml_files(path, [&](const std::string& file) {
+                add_xml_job(queue, file, options, true);
+            });
             if (report_all) {
                 queue.add([] {
                     kam::JobQueue::on_release(
@@ -172,7 +204,7 @@ int compile_xml_command() {
             }
         } else if (is_xml_file(argument)) {
             // The extension as the user spelled it: the path is lower case by now.
-            queue.add([path, &options] { compile_xml_job(path, options, false); });
+            add_xml_job(queue, path, options, false);
         } else {
             report_in_order(queue, path + " is not an xml file");
         }

@@ -54,10 +54,17 @@ void ScriptBatch::wait_if_handed_out(const std::string& path, JobQueue& queue) {
 
 void ScriptBatch::add_file(const std::string& path, const std::string& shown, JobQueue& queue) {
     wait_if_handed_out(path, queue);
-    queue.add([this, path, shown] { compile_file(path, shown); });
+    queue.add([this, path, shown] {
+        compile_file(path, shown);
+        advance();
+    });
 }
 
-void ScriptBatch::compile_directory(const std::string& directory, JobQueue& queue) {
+namespace {
+
+// Visits every file named exactly *.ksf in the directory, then its subdirectories.
+template <typename Visit>
+void walk_sources(const std::string& directory, const Visit& visit) {
     VirtualFileSystem& files = VirtualFileSystem::instance();
     const std::string prefix = normalize_path(directory, true, false);
     // One listing for both kinds: compiling writes only files, so the subdirectories listed now
@@ -65,8 +72,21 @@ void ScriptBatch::compile_directory(const std::string& directory, JobQueue& queu
     std::vector<std::string> names, directories;
     files.list_both(directory, "*.*", names, directories);
     for (const std::string& name : names) {
-        if (extension(name) != ".ksf") continue;
-        const std::string path = concat(prefix, name);
+        if (extension(name) == ".ksf") visit(concat(prefix, name));
+    }
+    for (const std::string& name : directories) walk_sources(concat(prefix, name), visit);
+}
+
+}  // namespace
+
+std::uint64_t ScriptBatch::count_directory(const std::string& directory) {
+    std::uint64_t count = 0;
+    walk_sources(directory, [&count](const std::string&) { ++count; });
+    return count;
+}
+
+void ScriptBatch::compile_directory(const std::string& directory, JobQueue& queue) {
+    walk_sources(directory, [&](const std::string& path) {
         wait_if_handed_out(path, queue);
         queue.add([this, path] {
             try {
@@ -76,19 +96,23 @@ void ScriptBatch::compile_directory(const std::string& directory, JobQueue& queu
             } catch (const std::runtime_error& error) {
                 if (!report_all_) {
                     error_stream << error.what() << std::endl;
-                    return;
+                } else {
+                    JobQueue::on_release(
+                        [message = std::string(error.what())] {
+                            std::ostringstream& collected = collected_errors();
+                            if (collected.tellp() > 0) collected << "ERROR: ";
+                            collected << message << '\n';
+                        },
+                        [] {});
                 }
-                JobQueue::on_release(
-                    [message = std::string(error.what())] {
-                        std::ostringstream& collected = collected_errors();
-                        if (collected.tellp() > 0) collected << "ERROR: ";
-                        collected << message << '\n';
-                    },
-                    [] {});
             }
+            advance();
         });
-    }
-    for (const std::string& name : directories) compile_directory(concat(prefix, name), queue);
+    });
+}
+
+void ScriptBatch::advance() {
+    if (progress_ != nullptr) progress_->advance(1, 0);
 }
 
 }  // namespace kam::script

@@ -1,11 +1,13 @@
 // Compiling script files and directory trees of them, as compile-scripts does.
 #pragma once
 
+#include <cstdint>
 #include <sstream>
 #include <string>
 #include <unordered_set>
 
 #include "utility/job_queue.h"
+#include "utility/progress.h"
 
 namespace kam::script {
 
@@ -18,7 +20,12 @@ public:
     // so only the thread that releases jobs touches it.
     static std::ostringstream& collected_errors();
 
-    ScriptBatch(int mode, bool report_all) : mode_(mode), report_all_(report_all) {}
+    // Each file compiled advances progress, when given.
+    ScriptBatch(int mode, bool report_all, Progress* progress = nullptr)
+        : mode_(mode), report_all_(report_all), progress_(progress) {}
+
+    // How many files compile_directory would compile.
+    static std::uint64_t count_directory(const std::string& directory);
 
     // Compiles one source (a path through the virtual file system, extension ".ksf"). "Compiling "
     // + shown goes to the verbose log when the compiled file is not up to date. Failures throw.
@@ -37,6 +44,8 @@ public:
 private:
     int mode_;
     bool report_all_;
+    Progress* progress_;
+    void advance();
     void wait_if_handed_out(const std::string& path, JobQueue& queue);
 
     // The canonical paths of the files handed out as jobs; walked on the queue's thread.
