@@ -140,8 +140,10 @@ std::string Progress::text(std::uint64_t files, std::uint64_t total_files, std::
     if (counts_bytes) {
         line += ", " + size_text(static_cast<double>(bytes) / seconds) + "/s";
     } else {
+        // Tenths only where they tell something.
+        const double rate = static_cast<double>(files) / seconds;
         char text[32];
-        std::snprintf(text, sizeof text, ", %.1f files/s", static_cast<double>(files) / seconds);
+        std::snprintf(text, sizeof text, rate < 10 ? ", %.1f files/s" : ", %.0f files/s", rate);
         line += text;
     }
     if (total >= done) {
