@@ -2,6 +2,7 @@
 // elsewhere nothing is written; what the commands print and write is the same either way.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
