@@ -127,7 +127,8 @@ void add_xml_job(kam::JobQueue& queue, const std::string& path, const CompileOpt
                  bool walked) {
     queue.add([path, &options, walked] {
         compile_xml_job(path, options, walked);
-        options.progress->advance(1, 0);
+        // Counted at release: a job run again in its turn must count once.
+        kam::JobQueue::on_release([&options] { options.progress->advance(1, 0); }, [] {});
     });
 }
 
