@@ -7,6 +7,10 @@
 
 #include "utility/job_queue.h"
 
+namespace kam {
+class DiskFileSystem;
+}
+
 namespace kam::script {
 
 class ScriptBatch {
@@ -19,6 +23,11 @@ public:
     static std::ostringstream& collected_errors();
 
     ScriptBatch(int mode, bool report_all) : mode_(mode), report_all_(report_all) {}
+
+    // From now on each compiled file gets a dependency file NAME.kxe.d naming its source (a
+    // compile reads no other file), the paths spelled as on the disk where the sources lie; a
+    // compiled file kept as up to date gets one when it has none.
+    void write_depfiles(const DiskFileSystem& disk) { depfile_disk_ = &disk; }
 
     // Compiles one source (a path through the virtual file system, extension ".ksf"). "Compiling "
     // + shown goes to the verbose log when the compiled file is not up to date. Failures throw.
@@ -37,6 +46,7 @@ public:
 private:
     int mode_;
     bool report_all_;
+    const DiskFileSystem* depfile_disk_ = nullptr;
     void wait_if_handed_out(const std::string& path, JobQueue& queue);
 
     // The canonical paths of the files handed out as jobs; walked on the queue's thread.
