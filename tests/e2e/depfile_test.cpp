@@ -57,15 +57,18 @@ TEST(DepfileTest, NamesEveryInputAsTheDiskSpellsIt) {
          "p.bundle.d",
          "p.bundle: \\\n  a.bundle \\\n  b.bundle\n"},
     };
-    for (const DepfileCase& c : cases) {
-        SCOPED_TRACE(c.name);
-        test::TempDir dir;
-        for (const auto& [path, content] : c.files) dir.write(path, content);
-        for (const auto& command : c.commands) {
-            const auto result = test::run_trovex(dir.path(), command);
-            ASSERT_EQ(result.exit_code, 0) << result.output;
+    for (const char* jobs : {"1", "2"}) {
+        for (const DepfileCase& c : cases) {
+            SCOPED_TRACE(std::string(c.name) + ", -j " + jobs);
+            test::TempDir dir;
+            for (const auto& [path, content] : c.files) dir.write(path, content);
+            for (std::vector<std::string> command : c.commands) {
+                command.insert(command.begin(), {"-j", jobs});
+                const auto result = test::run_trovex(dir.path(), command);
+                ASSERT_EQ(result.exit_code, 0) << result.output;
+            }
+            EXPECT_EQ(dir.read(c.depfile), c.expected);
         }
-        EXPECT_EQ(dir.read(c.depfile), c.expected);
     }
 }
 
