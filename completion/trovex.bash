@@ -26,13 +26,15 @@ _trovex() {
     local flags=""
     case $command in
         "") COMPREPLY=($(compgen -W "$commands $global" -- "$current")); return ;;
-        compile-scripts) flags="-s --strip -m --only-if-modified -a --report-all" ;;
-        compile-xml) flags="-m --only-if-modified -r --root -a --report-all" ;;
+        compile-scripts) flags="-s --strip -m --only-if-modified -a --report-all --depfile" ;;
+        compile-xml) flags="-m --only-if-modified -r --root -a --report-all --depfile" ;;
         merge-logs) flags="-g --genetic" ;;
         bundle) flags="-r --root -f --ignore-file -n --ignore-name -e --ignore-ext -F --force-file
-            -D --force-dest -m --skip-missing -p --prepend-bundle -a --append-bundle -L --log-union" ;;
+            -D --force-dest -m --skip-missing -p --prepend-bundle -a --append-bundle -L --log-union
+            --depfile" ;;
         quick-bundle) flags="-r --root -f --ignore-file -n --ignore-name -e --ignore-ext
-            -F --force-file -D --force-dest -m --skip-missing" ;;
+            -F --force-file -D --force-dest -m --skip-missing --depfile" ;;
+        make-patch) flags="--depfile" ;;
         list) flags="-r --recursive -f --flat -W --width --json" ;;
         extract) flags="-r --recursive -d --allow_delete" ;;
     esac

@@ -36,6 +36,10 @@ const char* const log_options[] = {
 };
 // clang-format on
 
+// After the command's own options.
+const char* const depfile_option =
+    "        --depfile              Writes a make dependency file BUNDLE.d beside the bundle.";
+
 const char* const bundle_description[] = {
     "Creates a bundle file from the specified file log. The bundle is stored in the",
     "bundles directory and is given the same name as the file log it was created",
@@ -58,7 +62,7 @@ int print_usage(bool quick) {
         for (const char* line : log_options)
             std::cout << line << '\n';
     }
-    std::cout << '\n';
+    std::cout << depfile_option << "\n\n";
     if (quick) {
         for (const char* line : quick_bundle_description)
             std::cout << line << '\n';
@@ -94,6 +98,8 @@ int run_bundle_command(bool quick) {
     settings.log_union = command_line.has_flag('L', "log-union");
     settings.force_destination = command_line.flag_value('D', "force-dest");
     settings.skip_missing = command_line.has_flag('m', "skip-missing");
+    settings.depfile = command_line.has_flag('\0', "depfile");
+    settings.given_root = root;
     // Under break-on-error the first error must end the run before anything after it is done.
     settings.jobs = command_line.break_on_error ? 1 : command_line.jobs;
     command_line.report_unknown_flags();

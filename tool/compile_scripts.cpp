@@ -22,6 +22,7 @@ const char* const usage_lines[] = {
     "    -s, --strip             Strip debug info.",
     "    -m, --only-if-modified  Only recompile if .ksf is modified.",
     "    -a, --report-all        Report all errors and do not stop on first error.",
+    "        --depfile           Write a make dependency file NAME.kxe.d beside each .kxe.",
     "",
     "Compiles the listed .ksf files into .kxe files.",
     "If a directory is listed, all the files in the directory are compiled.",
@@ -48,6 +49,7 @@ int compile_scripts_command() {
     const bool strip = command_line.has_flag('s', "strip");
     const bool only_if_modified = command_line.has_flag('m', "only-if-modified");
     const bool report_all = command_line.has_flag('a', "report-all");
+    const bool depfile = command_line.has_flag('\0', "depfile");
     command_line.report_unknown_flags();
 
     kam::VirtualFileSystem& files = kam::VirtualFileSystem::instance();
@@ -55,6 +57,7 @@ int compile_scripts_command() {
     kam::Progress progress = kam::standard_error_progress(command_line.verbosity);
     kam::script::ScriptBatch batch(kam::script::ScriptBatch::mode_for(strip, only_if_modified),
                                    report_all, &progress);
+    if (depfile) batch.write_depfiles(kam::default_disk_file_system());
     // Ends before the batch and the mount: its jobs use both.
     kam::JobQueue queue(command_line.break_on_error ? 1 : command_line.jobs);
     // Messages of the walk itself take their place among the jobs' messages.

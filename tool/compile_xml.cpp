@@ -8,6 +8,7 @@
 #include "commands.h"
 #include "mount_guard.h"
 #include "utility/command_line.h"
+#include "utility/depfile.h"
 #include "utility/disk_file_system.h"
 #include "utility/disk_utilities.h"
 #include "utility/job_queue.h"
@@ -17,6 +18,7 @@
 #include "utility/virtual_file_system.h"
 #include "xml/xml_binary.h"
 #include "xml/xml_document.h"
+#include "xml/xml_freshness.h"
 
 // With -a, the errors of the files found in listed directories, printed after each directory;
 // only the thread that releases the jobs touches it.
@@ -30,6 +32,7 @@ const char* const help_lines[] = {
     "    -m, --only-if-modified  Only recompile if .xml is modified.",
     "    -r, --root [dir]        Specify root directory, this is needed for xinclude compilation.",
     "    -a, --report-all        Report all errors and do not stop on first error.",
+    "        --depfile           Write a make dependency file NAME.xmb.d beside each .xmb.",
     "",
     "Compiles the listed .xml files into .xml.bin files.",
     "If a directory is listed, all the xml-files in the directory are compiled.",
@@ -39,13 +42,43 @@ bool is_xml_file(const std::string& path) {
     return kam::extension(path) == ".xml";
 }
 
-// Writes the binary form of a file that parses; one that does not keeps its old binary form,
-// which is older than the edited text and so still stale. Throws XMLParseError for a file that
-// does not parse and for includes that could not be taken in (the binary form is written then).
-void compile_xml_file(const std::string& path) {
+struct CompileOptions {
+    bool only_if_modified;
+    bool report_all;
+    bool depfile;
+    // Where the files lie, to name them in dependency files.
+    const kam::DiskFileSystem& disk;
+    kam::Progress* progress;
+};
+
+kam::BinaryOutput binary_output(const std::string& path, const kam::DiskFileSystem& disk) {
+    const std::string binary = kam::binary_xml_path(path);
+    const std::string target = disk.spelled_path(binary);
+    return {binary, target, target + ".d"};
+}
+
+// The source and every file the load read, missing includes too: they must rebuild it once they
+// appear.
+void write_depfile(const kam::XMLDocument& document, const std::string& path,
+                   const kam::DiskFileSystem& disk) {
+    const kam::BinaryOutput output = binary_output(path, disk);
+    kam::Depfile depfile(output.target);
+    depfile.add(disk.spelled_path(path));
+    for (const std::string& dependency : document.dependencies)
+        depfile.add(disk.spelled_path(kam::normalize_path(dependency, false, false)));
+    depfile.write(output.depfile);
+}
+
+// Writes the binary form of a file that parses, and its dependency file after it; one that does
+// not keeps its old binary form, which is older than the edited text and so still stale. Throws
+// XMLParseError for a file that does not parse and for includes that could not be taken in (the
+// binary form is written then).
+void compile_xml_file(const std::string& path, const CompileOptions& options) {
     kam::XMLDocument document;
     if (!document.load_text(path))
         throw kam::XMLParseError(document.failure);
+    if (options.depfile)
+        write_depfile(document, path, options.disk);
     std::string failed;
     for (const std::string& failure : document.failed_includes)
         failed += (failed.empty() ? "" : "\n") + failure;
@@ -53,18 +86,14 @@ void compile_xml_file(const std::string& path) {
         throw kam::XMLParseError(failed);
 }
 
-bool binary_up_to_date(const std::string& path) {
-    kam::VirtualFileSystem& files = kam::VirtualFileSystem::instance();
-    const std::string binary_path = kam::binary_xml_path(path);
-    return files.exists(binary_path) &&
-           files.modification_time(binary_path) >= files.modification_time(path);
+// With --depfile, a binary counts as up to date only with its own dependency file beside it, so
+// that every output has one after the run.
+bool binary_up_to_date(const std::string& path, const CompileOptions& options) {
+    const kam::BinaryState state = kam::binary_state(kam::VirtualFileSystem::instance(), path,
+                                                     binary_output(path, options.disk));
+    return state == kam::BinaryState::up_to_date ||
+           (state == kam::BinaryState::up_to_date_scanned && !options.depfile);
 }
-
-struct CompileOptions {
-    bool only_if_modified;
-    bool report_all;
-    kam::Progress* progress;
-};
 
 // One file as a job. With -m, a job before it may write this file's binary form while including
 // it, and a sequential run would then have found it up to date: the job is run again in its turn
@@ -74,12 +103,12 @@ void compile_xml_job(const std::string& path, const CompileOptions& options, boo
     std::string error;
     try {
         if (options.only_if_modified) {
-            if (binary_up_to_date(path))
+            if (binary_up_to_date(path, options))
                 return;
-            kam::JobQueue::redo_if([path] { return binary_up_to_date(path); });
+            kam::JobQueue::redo_if([path, &options] { return binary_up_to_date(path, options); });
         }
         log_verbose << "Compiling " << path << std::endl;
-        compile_xml_file(path);
+        compile_xml_file(path, options);
     } catch (const TrovexError&) {
         throw;  // printed already; -b ends the command
     } catch (const kam::XMLParseError& parse_error) {
@@ -164,6 +193,7 @@ int compile_xml_command() {
     }
     const bool only_if_modified = command_line.has_flag('m', "only-if-modified");
     const bool report_all = command_line.has_flag('a', "report-all");
+    const bool depfile = command_line.has_flag('\0', "depfile");
     std::string root = command_line.flag_value('r', "root");
     command_line.report_unknown_flags();
 
@@ -176,7 +206,7 @@ int compile_xml_command() {
     kam::xml_check_dependencies = true;
     kam::xml_catch_parse_errors = true;
     kam::Progress progress = kam::standard_error_progress(command_line.verbosity);
-    const CompileOptions options{only_if_modified, report_all, &progress};
+    const CompileOptions options{only_if_modified, report_all, depfile, disk, &progress};
 
     // Ends before the mount: its jobs use the disk.
     kam::JobQueue queue(command_line.break_on_error ? 1 : command_line.jobs);

@@ -7,6 +7,7 @@
 #include "bundle/bundle_patch.h"
 #include "commands.h"
 #include "utility/command_line.h"
+#include "utility/depfile.h"
 #include "utility/disk_file_system.h"
 #include "utility/disk_utilities.h"
 #include "utility/output_streams.h"
@@ -18,6 +19,8 @@ const char* const usage_lines[] = {
     "trovex make-patch pre-bundle post-bundle dest-bundle",
     "",
     "Creates a new patch bundle from the difference between two complete bundles.",
+    "",
+    "        --depfile              Writes a make dependency file DEST.d beside the patch.",
 };
 
 void load(kam::BundleFileSystem& bundle, const std::string& path) {
@@ -28,7 +31,9 @@ void load(kam::BundleFileSystem& bundle, const std::string& path) {
 }  // namespace
 
 int make_patch_command() {
-    const CommandLine& line = *CommandLine::current;
+    CommandLine& line = *CommandLine::current;
+    // Taken first: the arguments are read by place.
+    const bool depfile = line.has_flag('\0', "depfile");
     const std::string pre = line.argument(0);
     if (pre.empty() || pre == "-h" || pre == "--help") {
         for (const char* text : usage_lines) std::puts(text);
@@ -45,7 +50,8 @@ int make_patch_command() {
         throw std::runtime_error("No destination");
     }
     // Written over a bundle it compares, the patch would be made of a file being truncated.
-    kam::check_outputs_are_not_inputs({destination, destination + ".log"}, {pre, post});
+    kam::check_outputs_are_not_inputs({destination, destination + ".log", destination + ".d"},
+                                      {pre, post});
     kam::BundleFileSystem before(nullptr);
     load(before, pre);
     kam::BundleFileSystem after(nullptr);
@@ -53,5 +59,12 @@ int make_patch_command() {
     // Under break-on-error the first error must end the run before anything after it is done.
     kam::Progress progress = kam::standard_error_progress(line.verbosity);
     kam::make_patch(before, after, destination, line.break_on_error ? 1 : line.jobs, &progress);
+    if (depfile) {
+        kam::DiskFileSystem& disk = kam::default_disk_file_system();
+        kam::Depfile rule(disk.spelled_path(destination));
+        rule.add(disk.spelled_path(pre));
+        rule.add(disk.spelled_path(post));
+        rule.write(destination + ".d");
+    }
     return 0;
 }

@@ -5,6 +5,7 @@
 
 #include "bundle/bundle_builder.h"
 #include "bundle/file_filter.h"
+#include "utility/depfile.h"
 #include "utility/disk_file_system.h"
 #include "utility/disk_utilities.h"
 #include "utility/output_streams.h"
@@ -72,11 +73,41 @@ void add_force_files(BundleBuilder& builder, const BundleSettings& settings) {
     }
 }
 
-void write_output(BundleBuilder& builder, const BundleSettings& settings) {
+// A path of the build as the dependency file names it: below the root, from the root as given.
+std::string spelled(const BundleSettings& settings, const std::string& path) {
+    const std::string root = normalize_path(settings.root, false, true);
+    const std::string canonical = normalize_path(path, false, true);
+    const bool below = canonical.starts_with(root) &&
+                       (canonical.size() == root.size() || canonical[root.size()] == '\\');
+    return default_disk_file_system().spelled_path(
+        below ? settings.given_root + canonical.substr(root.size()) : path);
+}
+
+void write_depfile(const BundleBuilder& builder, const FileFilter& filter,
+                   const BundleSettings& settings) {
+    const std::string destination = bundle_destination(settings);
+    Depfile depfile(spelled(settings, destination));
+    for (const std::string& log : {settings.prepend_log, settings.log_file, settings.append_log}) {
+        if (!log.empty()) depfile.add(spelled(settings, log));
+    }
+    for (const std::string& file : settings.force_files) depfile.add(spelled(settings, file));
+    // Writing the outputs changes its time: it would always be newer than the bundle.
+    std::string outputs = normalize_path(make_absolute(destination), false, true);
+    outputs.resize(outputs.rfind('\\') + 1);
+    for (const std::string& directory : filter.listed_directories()) {
+        if (directory != outputs) depfile.add(spelled(settings, directory));
+    }
+    for (const BundleBuilder::Job& job : builder.jobs()) depfile.add(spelled(settings, job.source));
+    depfile.write(destination + ".d");
+}
+
+void write_output(BundleBuilder& builder, const FileFilter& filter,
+                  const BundleSettings& settings) {
     if (settings.force_destination.empty())
         create_directories(settings.root + "\\bundles");
     builder.write_bundle(default_disk_file_system(), bundle_destination(settings), settings.jobs);
     builder.write_listing(listing_destination(settings));
+    if (settings.depfile) write_depfile(builder, filter, settings);
 }
 
 }  // namespace
@@ -99,6 +130,7 @@ std::vector<std::string> run_outputs(const BundleSettings& settings) {
     const auto add = [&] {
         outputs.push_back(bundle_destination(build));
         outputs.push_back(listing_destination(build));
+        if (settings.depfile) outputs.push_back(bundle_destination(build) + ".d");
     };
     for (const std::string& log : settings.log_files) {
         build.log_file = log;
@@ -127,7 +159,7 @@ void build_file_log_bundle(const BundleSettings& settings) {
     add_optional_log(filter, settings.append_log);
     add_force_files(builder, settings);
     log_verbose << "------- Bundle end!! -------" << std::endl;
-    write_output(builder, settings);
+    write_output(builder, filter, settings);
 }
 
 }  // namespace
@@ -154,7 +186,7 @@ void build_quick_bundle(const BundleSettings& settings) {
     add_optional_log(filter, settings.append_log);
     add_force_files(builder, settings);
     log_verbose << "------- Bundle end!! -------" << std::endl;
-    write_output(builder, settings);
+    write_output(builder, filter, settings);
 }
 
 }  // namespace kam

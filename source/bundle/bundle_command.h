@@ -35,6 +35,10 @@ struct BundleSettings {
     int jobs = 1;
     // Shows the copying of each bundle, when given.
     Progress* progress = nullptr;
+    // A dependency file beside each bundle, + ".d", naming what went into it; its paths below the
+    // root start with the root as the command line gave it.
+    bool depfile = false;
+    std::string given_root;
 };
 
 // Where the bundle and its listing of settings.log_file are written: the forced destination and
@@ -43,11 +47,13 @@ struct BundleSettings {
 std::string bundle_destination(const BundleSettings& settings);
 std::string listing_destination(const BundleSettings& settings);
 
-// The bundles and listings of every build of the run (of each of log_files, or of the one build
+// The bundles, listings and dependency files of every build of the run (of each of log_files, or of the one build
 // when there are none): the walks pack none of them.
 std::vector<std::string> run_outputs(const BundleSettings& settings);
 
-// Builds the bundle of each of settings.log_files in turn and writes it with its listing: every
+// Builds the bundle of each of settings.log_files in turn and writes it with its listing (and
+// dependency file, after them, which names the logs, the force files, every directory the walk
+// listed but the one the outputs go to, whose time they change, and every file packed): every
 // file under the root gets an entry, and data goes in this order: the prepend log's files, the
 // log's, with log_union every other file in walk order, the append log's, the force files.
 // Progress on log_verbose. Before anything is written, throws std::runtime_error when a prepend

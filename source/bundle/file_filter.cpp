@@ -86,6 +86,7 @@ void FileFilter::walk(bool remember) {
         if (platform::list_directory(prefix, "*.*", entries) == platform::LookupResult::failed) {
             throw DiskError("Cannot list dir " + prefix, platform::last_error());
         }
+        listed_directories_.push_back(prefix);
         files.clear();
         listed.clear();
         directories.clear();
@@ -269,6 +270,8 @@ const std::vector<std::string>& FileFilter::languages() {
     if (!languages_) {
         std::vector<std::string> names;
         tree_.list("local", "*", true, names);
+        // One that is missing is covered by the root: creating it changes the root's time.
+        if (!names.empty()) listed_directories_.push_back(root_prefix_ + "local\\");
         for (std::string& name : names)
             name = lower_case(std::move(name));
         languages_ = std::move(names);

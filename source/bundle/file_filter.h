@@ -46,6 +46,10 @@ public:
     // script source x.ksf for itself and its compiled form x.kxe, anything else for itself.
     std::set<std::string> expand(const std::string& path);
 
+    // Every directory listed from disk so far, canonical with a trailing separator: a file added to
+    // one or removed from it changes what the bundle holds.
+    const std::vector<std::string>& listed_directories() const { return listed_directories_; }
+
 private:
     // One step of a remembered walk.
     struct WalkStep {
@@ -79,6 +83,7 @@ private:
     std::vector<WalkStep> remembered_walk_;
     // Paths whose case clash was reported.
     std::set<std::string> reported_;
+    std::vector<std::string> listed_directories_;
 };
 
 }  // namespace kam

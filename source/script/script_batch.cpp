@@ -7,6 +7,8 @@
 #include <vector>
 
 #include "script/script_rte.h"
+#include "utility/depfile.h"
+#include "utility/disk_file_system.h"
 #include "utility/output_streams.h"
 #include "utility/path.h"
 #include "utility/virtual_file_system.h"
@@ -43,6 +45,15 @@ void ScriptBatch::compile_file(const std::string& path, const std::string& shown
     ScriptRTE scripts("not_used", mode_);
     scripts.set_check_compiled_only(true);
     scripts.load(stem, known);
+    if (depfile_disk_) {
+        Depfile depfile(depfile_disk_->spelled_path(concat(stem, ".kxe")));
+        const std::string depfile_path = depfile.target() + ".d";
+        // What it names is known without compiling: a kept file only needs it when it is missing.
+        if (!up_to_date || !default_disk_file_system().exists(depfile_path)) {
+            depfile.add(depfile_disk_->spelled_path(path));
+            depfile.write(depfile_path);
+        }
+    }
 }
 
 void ScriptBatch::wait_if_handed_out(const std::string& path, JobQueue& queue) {

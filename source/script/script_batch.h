@@ -9,6 +9,10 @@
 #include "utility/job_queue.h"
 #include "utility/progress.h"
 
+namespace kam {
+class DiskFileSystem;
+}
+
 namespace kam::script {
 
 class ScriptBatch {
@@ -26,6 +30,11 @@ public:
 
     // How many files compile_directory would compile.
     static std::uint64_t count_directory(const std::string& directory);
+
+    // From now on each compiled file gets a dependency file NAME.kxe.d naming its source (a
+    // compile reads no other file), the paths spelled as on the disk where the sources lie; a
+    // compiled file kept as up to date gets one when it has none.
+    void write_depfiles(const DiskFileSystem& disk) { depfile_disk_ = &disk; }
 
     // Compiles one source (a path through the virtual file system, extension ".ksf"). "Compiling "
     // + shown goes to the verbose log when the compiled file is not up to date. Failures throw.
@@ -46,6 +55,7 @@ private:
     bool report_all_;
     Progress* progress_;
     void advance();
+    const DiskFileSystem* depfile_disk_ = nullptr;
     void wait_if_handed_out(const std::string& path, JobQueue& queue);
 
     // The canonical paths of the files handed out as jobs; walked on the queue's thread.

@@ -20,6 +20,11 @@ DiskFileSystem::DiskFileSystem(const std::string& root) { set_root(root); }
 
 void DiskFileSystem::set_root(const std::string& root) { root_ = normalize_path(root, true, true); }
 
+std::string DiskFileSystem::spelled_path(const std::string& path) const {
+    std::string joined;
+    return platform::spelled_path(on_disk(path, joined));
+}
+
 bool DiskFileSystem::exists(const std::string& path) {
     std::string full = root_ + path;
     while (!full.empty() && is_path_separator(full.back())) full.pop_back();

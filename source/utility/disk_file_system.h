@@ -24,6 +24,8 @@ public:
     bool is_dir(const std::string& path) override;
     std::string physical_path(const std::string& path, std::uint64_t& offset, std::uint32_t& size) override;
     std::string full_path(const std::string& path) override { return root_ + path; }
+    // The full path as the system spells it (platform::spelled_path), for dependency files.
+    std::string spelled_path(const std::string& path) const;
     std::string source_path(const std::string& path) override { return path; }
     // "r" plain reading, "rc" cached reading, "w" create or truncate, "a" append (an empty archive
     // based at the file's end that grows), "r+" reading and writing. A failed open throws the

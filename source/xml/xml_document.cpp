@@ -215,21 +215,24 @@ bool XMLDocument::parse_bytes(std::string_view bytes, const std::string& archive
 
 void XMLDocument::set_path(const std::string& path) {
     path_ = path;
-    const std::string normalized = canonical(path);
-    const size_t slash = normalized.rfind('\\');
-    if (slash == std::string::npos) {
-        directory_.clear();
-        name_ = normalized;
-    } else {
-        directory_ = normalized.substr(0, slash + 1);
-        name_ = normalized.substr(slash + 1);
-    }
+    directory_ = document_directory(path);
+    name_ = canonical(path).substr(directory_.size());
+}
+
+std::string document_directory(std::string_view path) {
+    std::string directory = canonical(path);
+    directory.resize(directory.rfind('\\') + 1);  // npos + 1 is 0
+    return directory;
 }
 
 std::string XMLDocument::resolve_include(const std::string& href) const {
+    return kam::resolve_include(directory_, href);
+}
+
+std::string resolve_include(std::string_view from, std::string_view href) {
     if (!href.empty() && (href[0] == '/' || href[0] == '\\'))
-        return href;
-    std::string directory = directory_;
+        return std::string(href);
+    std::string directory(from);
     std::string_view rest = href;
     while (rest.substr(0, 2) == "..") {
         rest.remove_prefix(std::min<size_t>(3, rest.size()));

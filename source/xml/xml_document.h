@@ -93,6 +93,14 @@ private:
     std::string path_;
 };
 
+// The directory of a document at path: its canonical form up to and with the last separator,
+// empty when there is none.
+std::string document_directory(std::string_view path);
+
+// The path an include's href names from a document in directory (canonical, with a trailing
+// separator): ".." steps go up from it; an href starting with a separator is taken as it is.
+std::string resolve_include(std::string_view directory, std::string_view href);
+
 // The nodes of root that an "/a/b/*" path names; nothing for a path that does not start
 // with "/" + the root's name.
 std::vector<const XMLNode*> select(const XMLNode& root, std::string_view path);

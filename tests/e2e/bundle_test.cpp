@@ -27,6 +27,7 @@ const std::string bundle_usage =
     "    -a, --append-bundle file   Appends the files logged in the file to the bundle.\n"
     "    -L, --log-union            Adds all files from root directory with filtering after file "
     "log.\n"
+    "        --depfile              Writes a make dependency file BUNDLE.d beside the bundle.\n"
     "\n"
     "Creates a bundle file from the specified file log. The bundle is stored in the\n"
     "bundles directory and is given the same name as the file log it was created\n"
@@ -34,6 +35,7 @@ const std::string bundle_usage =
 
 const std::string quick_bundle_usage =
     "trovex quick-bundle [options]\n\n" + common_options +
+    "        --depfile              Writes a make dependency file BUNDLE.d beside the bundle.\n"
     "\n"
     "Creates a quick bundle of the root directory. Bundles all the files in the\n"
     "directory except those who have been explicity ignored. The bundled data is\n"

@@ -20,6 +20,7 @@ const char* const usage =
     "    -s, --strip             Strip debug info.\n"
     "    -m, --only-if-modified  Only recompile if .ksf is modified.\n"
     "    -a, --report-all        Report all errors and do not stop on first error.\n"
+    "        --depfile           Write a make dependency file NAME.kxe.d beside each .kxe.\n"
     "\n"
     "Compiles the listed .ksf files into .kxe files.\n"
     "If a directory is listed, all the files in the directory are compiled.\n";

@@ -13,6 +13,7 @@ const std::string help =
     "    -m, --only-if-modified  Only recompile if .xml is modified.\n"
     "    -r, --root [dir]        Specify root directory, this is needed for xinclude compilation.\n"
     "    -a, --report-all        Report all errors and do not stop on first error.\n"
+    "        --depfile           Write a make dependency file NAME.xmb.d beside each .xmb.\n"
     "\n"
     "Compiles the listed .xml files into .xml.bin files.\n"
     "If a directory is listed, all the xml-files in the directory are compiled.\n";

@@ -52,6 +52,11 @@ bool remove_link(const std::string& path);
 // The process's current directory.
 std::string current_directory();
 
+// The path as the system spells it, for other programs that look it up (a build tool reading a
+// dependency file): the system's separators and, where case tells names apart, each existing
+// component as it is named on disk. A relative path stays relative.
+std::string spelled_path(const std::string& path);
+
 // "*" and "*.*" match every name; otherwise "*" matches any run (also empty) and "?" one
 // character, ignoring ASCII case.
 bool matches_wildcard(std::string_view pattern, std::string_view name);

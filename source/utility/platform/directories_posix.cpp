@@ -469,6 +469,8 @@ std::string current_directory() {
     return std::string(buffer.data());
 }
 
+std::string spelled_path(const std::string& path) { return posix::native_path(path); }
+
 void forget_cached_directories() { cache().clear(); }
 
 bool file_identity(const std::string& path, FileIdentity& identity) {

@@ -146,6 +146,12 @@ std::string current_directory() {
     return win32::narrow(buffer.data(), length);
 }
 
+// Names are found whatever their case here, so the spelling given serves.
+std::string spelled_path(const std::string& path) {
+    const std::wstring native = native_path(path);
+    return win32::narrow(native.data(), native.size());
+}
+
 void forget_cached_directories() {}
 
 bool file_identity(const std::string& path, FileIdentity& identity) {

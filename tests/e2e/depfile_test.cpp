@@ -1,0 +1,154 @@
+// --depfile as make and ninja read it, and compile-xml -m after edits of included files.
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <filesystem>
+#include <map>
+
+#include "support/trovex_runner.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+using Files = std::map<std::string, std::string>;
+using Commands = std::vector<std::vector<std::string>>;
+
+const std::string log_line = "   <open path=\"d\\b.txt\" flags=\"r\" />\r\n";
+
+struct DepfileCase {
+    const char* name;
+    Files files;
+    Commands commands;
+    std::string depfile;
+    std::string expected;
+};
+
+TEST(DepfileTest, NamesEveryInputAsTheDiskSpellsIt) {
+    const std::vector<DepfileCase> cases = {
+        {"includes, transitively, escaped",
+         {{"a b$#/x.xml", "<x><xi:include href=\"inc/i.xml\"/></x>"},
+          {"a b$#/Inc/i.xml", "<i><xi:include href=\"j.xml\"/></i>"},
+          {"a b$#/Inc/j.xml", "<j><k/></j>"}},
+         {{"compile-xml", "--depfile", "-r", "a b$#", "a b$#/x.xml"}},
+         "a b$#/x.xmb.d",
+         "a\\ b$$\\#/x.xmb: \\\n  a\\ b$$\\#/x.xml \\\n  a\\ b$$\\#/Inc/i.xml \\\n"
+         "  a\\ b$$\\#/Inc/j.xml\n"},
+        {"a script names its source alone",
+         {{"s/a.ksf", "f() { return 1; }\n"}},
+         {{"compile-scripts", "--depfile", "s"}},
+         "s/a.kxe.d",
+         "s/a.kxe: \\\n  s/a.ksf\n"},
+        {"a bundle: its logs, force files, listed directories and packed files",
+         {{"r/a.txt", "a"}, {"r/d/b.txt", "b"}, {"r/d/c.txt", "c"}, {"log.xml", log_line}},
+         {{"bundle", "--depfile", "-r", "r", "-D", "o.bundle", "-F", "r/a.txt", "log.xml"}},
+         "o.bundle.d",
+         "o.bundle: \\\n  log.xml \\\n  r/a.txt \\\n  r \\\n  r/d \\\n  r/d/b.txt\n"},
+        {"the directory the outputs go to is left out",
+         {{"r/a.txt", "a"}},
+         {{"quick-bundle", "--depfile", "-r", "r"}, {"quick-bundle", "--depfile", "-r", "r"}},
+         "r/bundles/quick.bundle.d",
+         "r/bundles/quick.bundle: \\\n  r \\\n  r/a.txt\n"},
+        {"a patch names the bundles it compares",
+         {{"r/a.txt", "a"}},
+         {{"quick-bundle", "-r", "r", "-D", "a.bundle"},
+          {"quick-bundle", "-r", "r", "-D", "b.bundle"},
+          {"make-patch", "--depfile", "a.bundle", "b.bundle", "p.bundle"}},
+         "p.bundle.d",
+         "p.bundle: \\\n  a.bundle \\\n  b.bundle\n"},
+    };
+    for (const char* jobs : {"1", "2"}) {
+        for (const DepfileCase& c : cases) {
+            SCOPED_TRACE(std::string(c.name) + ", -j " + jobs);
+            test::TempDir dir;
+            for (const auto& [path, content] : c.files) dir.write(path, content);
+            for (std::vector<std::string> command : c.commands) {
+                command.insert(command.begin(), {"-j", jobs});
+                const auto result = test::run_trovex(dir.path(), command);
+                ASSERT_EQ(result.exit_code, 0) << result.output;
+            }
+            EXPECT_EQ(dir.read(c.depfile), c.expected);
+        }
+    }
+}
+
+TEST(DepfileTest, ChangesNoOtherOutput) {
+    test::TempDir dir;
+    dir.write("r/x.xml", "<x><xi:include href=\"i.xml\"/></x>");
+    dir.write("r/i.xml", "<i><k/></i>");
+    ASSERT_EQ(test::run_trovex(dir.path(), {"compile-xml", "-r", "r", "r/x.xml"}).exit_code, 0);
+    const std::string plain = dir.read("r/x.xmb");
+    ASSERT_EQ(test::run_trovex(dir.path(), {"quick-bundle", "-r", "r", "-D", "a.bundle"}).exit_code, 0);
+    ASSERT_EQ(
+        test::run_trovex(dir.path(), {"compile-xml", "--depfile", "-r", "r", "r/x.xml"}).exit_code, 0);
+    EXPECT_EQ(dir.read("r/x.xmb"), plain);
+    fs::remove(dir.path() / "r/x.xmb.d");
+    ASSERT_EQ(
+        test::run_trovex(dir.path(), {"quick-bundle", "--depfile", "-r", "r", "-D", "b.bundle"})
+            .exit_code,
+        0);
+    EXPECT_EQ(dir.read("b.bundle"), dir.read("a.bundle"));
+    EXPECT_EQ(dir.read("b.bundle.log"), dir.read("a.bundle.log"));
+}
+
+// Every file made an hour older, so that what a step writes is newer than every output.
+void age(const fs::path& directory) {
+    const auto past = fs::file_time_type::clock::now() - std::chrono::hours(1);
+    for (const auto& entry : fs::recursive_directory_iterator(directory))
+        fs::last_write_time(entry.path(), past);
+}
+
+struct Step {
+    Files writes;
+    std::string output;  // after the banner
+    int exit_code;
+};
+
+struct MendCase {
+    const char* name;
+    std::vector<Step> steps;
+};
+
+TEST(DepfileTest, OnlyIfModifiedFollowsIncludes) {
+    const std::string compiled = "Compiling a.xml\n";
+    const std::string missing =
+        compiled + test::framed("a.xml (1): Cannot include b.xml: b.xml does not exist");
+    const std::vector<MendCase> cases = {
+        {"an edited include rebuilds its includer",
+         {{{{"a.xml", "<a><xi:include href=\"b.xml\"/></a>"}, {"b.xml", "<b><c/></b>"}}, compiled, 0},
+          {{{"b.xml", "<b><d/></b>"}}, compiled, 0},
+          {{}, "", 0}}},
+        {"so does an edited include of an include",
+         {{{{"a.xml", "<a><xi:include href=\"b.xml\"/></a>"},
+            {"b.xml", "<b><xi:include href=\"sub/c.xml\"/></b>"},
+            {"sub/c.xml", "<c><d/></c>"}},
+           compiled,
+           0},
+          {{{"sub/c.xml", "<c><e/></c>"}}, compiled, 0},
+          {{}, "", 0}}},
+        {"a missing include rebuilds until it appears",
+         {{{{"a.xml", "<a><!-- <xi:include href=\"gone.xml\"/> --><xi:include href=\"b.xml\"/></a>"}},
+           missing,
+           1},
+          {{}, missing, 1},
+          {{{"b.xml", "<b><c/></b>"}}, compiled, 0},
+          {{}, "", 0}}},
+    };
+    for (const bool depfile : {false, true}) {
+        for (const MendCase& c : cases) {
+            SCOPED_TRACE(std::string(c.name) + (depfile ? ", with --depfile" : ""));
+            test::TempDir dir;
+            std::vector<std::string> command = {"-v", "compile-xml", "-m", "-r", "t", "t/a.xml"};
+            if (depfile) command.push_back("--depfile");
+            for (const Step& step : c.steps) {
+                age(dir.path());
+                for (const auto& [path, content] : step.writes) dir.write("t/" + path, content);
+                const auto result = test::run_trovex(dir.path(), command);
+                EXPECT_EQ(result.output, test::banner() + step.output);
+                EXPECT_EQ(result.exit_code, step.exit_code);
+            }
+        }
+    }
+}
+
+}  // namespace
