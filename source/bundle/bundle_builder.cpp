@@ -28,22 +28,6 @@ constexpr std::uint64_t max_file_size = std::numeric_limits<std::uint32_t>::max(
 
 std::uint64_t round_up_to_4(std::uint64_t value) { return (value + 3) & ~std::uint64_t{3}; }
 
-// Keeps every byte written, growing as needed; for a directory that goes out in one write.
-class GrowingMemoryStore : public DataStore {
-public:
-    std::uint32_t write(std::uint64_t offset, const void* data, std::uint32_t count) override {
-        if (bytes.size() < offset + count) bytes.resize(offset + count);
-        std::copy_n(static_cast<const char*>(data), count,
-                    bytes.begin() + static_cast<std::ptrdiff_t>(offset));
-        return count;
-    }
-    std::uint32_t read(std::uint64_t, void*, std::uint32_t) override {
-        throw ErrorWithCStack("Cant read from growing memory store");
-    }
-
-    std::string bytes;
-};
-
 // Hands out the places of a quick build in the order of the jobs while the jobs open and copy
 // their files at once: a job waits only for the place of the job before it, so the layout is the
 // one a single job makes.
@@ -354,13 +338,13 @@ void BundleBuilder::copy_placing(FileSystem& fs, Archive& out, std::uint64_t dat
 
 void BundleBuilder::write_directory(Archive& out, std::uint64_t data_start) const {
     // Header and directory go out in one write: field by field they cost a system call each.
-    auto directory = std::make_shared<GrowingMemoryStore>();
+    auto directory = std::make_shared<MemoryDataStore>();
     Archive memory("bundle directory", directory, 0, 0, true);
     index_.write_header(memory);
     index_.write_directory(memory, data_start);
-    if (directory->bytes.size() != index_.header().directory_end)
+    if (directory->bytes().size() != index_.header().directory_end)
         throw ErrorWithCStack("The bundle directory came out at another size than measured");
-    write_bytes(out, directory->bytes.data(), static_cast<std::uint32_t>(directory->bytes.size()));
+    write_bytes(out, directory->bytes().data(), static_cast<std::uint32_t>(directory->bytes().size()));
 }
 
 void BundleBuilder::check_size(const std::string& source, std::uint64_t size) {

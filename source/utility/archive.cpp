@@ -21,6 +21,21 @@ std::uint32_t ConstMemoryDataStore::read(std::uint64_t offset, void* buffer, std
     return copied;
 }
 
+std::uint32_t MemoryDataStore::write(std::uint64_t offset, const void* data, std::uint32_t count) {
+    if (count == 0) return 0;  // an empty string may come without storage
+    if (bytes_.size() < offset + count) bytes_.resize(offset + count);
+    std::memcpy(bytes_.data() + offset, data, count);
+    return count;
+}
+
+std::uint32_t MemoryDataStore::read(std::uint64_t offset, void* buffer, std::uint32_t count) {
+    if (offset >= bytes_.size()) return 0;
+    const auto available =
+        static_cast<std::uint32_t>(std::min<std::uint64_t>(count, bytes_.size() - offset));
+    std::memcpy(buffer, bytes_.data() + offset, available);
+    return available;
+}
+
 std::uint32_t NullDataStore::write(std::uint64_t offset, const void*, std::uint32_t count) {
     size_ = std::max(size_, offset + count);
     return count;

@@ -33,6 +33,18 @@ private:
     std::uint32_t size_;
 };
 
+// Keeps every byte written in memory, growing as needed, so that a file can be built whole before
+// it goes out in one write. Unwritten bytes below the end read as zero; reads are short at the end.
+class MemoryDataStore : public DataStore {
+public:
+    std::uint32_t write(std::uint64_t offset, const void* data, std::uint32_t count) override;
+    std::uint32_t read(std::uint64_t offset, void* buffer, std::uint32_t count) override;
+    const std::string& bytes() const { return bytes_; }
+
+private:
+    std::string bytes_;
+};
+
 // Keeps no bytes: measures how far writes reach.
 class NullDataStore : public DataStore {
 public:
