@@ -1,6 +1,7 @@
 // The process-wide virtual file system and the recording of load logs.
 #include "utility/virtual_file_system.h"
 
+#include "bundle/load_log.h"
 #include <unordered_set>
 #include <utility>
 
@@ -21,18 +22,6 @@ std::string canonical(const std::string& path) { return normalize_path(path, fal
 
 bool reads_only(const std::string& mode) {
     return mode.find('r') != std::string::npos && mode.find('+') == std::string::npos;
-}
-
-void append_escaped(std::string& out, const std::string& text) {
-    for (char c : text) {
-        switch (c) {
-            case '&': out += "&amp;"; break;
-            case '<': out += "&lt;"; break;
-            case '>': out += "&gt;"; break;
-            case '"': out += "&quot;"; break;
-            default: out += c;
-        }
-    }
 }
 
 }  // namespace

@@ -246,7 +246,7 @@ TEST(VirtualFileSystemTest, RecordingWritesOneLinePerOpenWithEntities) {
     EXPECT_FALSE(vfs.open("Sounds\\R&B <live> \"1\".wav", "rc").has_store());
     const std::string expected =
         "   <open path=\"data\\tank.xml\" flags=\"r\" />\r\n"
-        "   <open path=\"sounds\\r&amp;b &lt;live&gt; &quot;1&quot;.wav\" flags=\"rc\" />\r\n";
+        "   <open path=\"sounds\\r&amp;b &lt;live> &quot;1&quot;.wav\" flags=\"rc\" />\r\n";
     // Each line is on disk as soon as the open returns.
     EXPECT_EQ(dir.read("bundles/level1.xml"), expected);
 
