@@ -5,7 +5,6 @@
 
 #include "bundle/bundle_command.h"
 #include "commands.h"
-#include "mount_guard.h"
 #include "utility/command_line.h"
 #include "utility/disk_file_system.h"
 #include "utility/disk_utilities.h"
@@ -98,7 +97,7 @@ int run_bundle_command(bool quick) {
     command_line.report_unknown_flags();
 
     kam::DiskFileSystem disk(settings.root);
-    const MountGuard mounted(kam::VirtualFileSystem::instance().mount("/", &disk, false));
+    const kam::ScopedMount mounted("/", &disk, false);
     if (quick) {
         kam::build_quick_bundle(settings);
         return 0;

@@ -6,7 +6,6 @@
 #include <vector>
 
 #include "commands.h"
-#include "mount_guard.h"
 #include "utility/command_line.h"
 #include "utility/disk_file_system.h"
 #include "utility/disk_utilities.h"
