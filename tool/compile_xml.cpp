@@ -139,11 +139,8 @@ void report_in_order(kam::JobQueue& queue, const std::string& message) {
 int compile_xml_command() {
     CommandLine& command_line = *CommandLine::current;
     const std::string first = command_line.argument(0);
-    if (first.empty() || first == "-h" || first == "--help") {
-        for (const char* line : help_lines)
-            std::cout << line << std::endl;
+    if (printed_usage(first, help_lines))
         return 1;
-    }
     const bool only_if_modified = command_line.has_flag('m', "only-if-modified");
     const bool report_all = command_line.has_flag('a', "report-all");
     std::string root = command_line.flag_value('r', "root");
