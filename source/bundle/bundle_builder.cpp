@@ -364,36 +364,6 @@ void BundleBuilder::write_listing(const std::string& destination) const {
     file.commit();
 }
 
-std::uint32_t copy_data(Archive& source, Archive& out, std::uint64_t position,
-                        std::uint32_t size) {
-    // File to file the kernel copies the bytes once instead of twice through the buffer;
-    // whatever it could not copy goes through the buffer.
-    std::uint32_t done = 0;
-    const auto* from = dynamic_cast<const FileDataStore*>(source.store());
-    const auto* to = dynamic_cast<const FileDataStore*>(out.store());
-    if (from != nullptr && to != nullptr && size > 0) {
-        const auto start = static_cast<std::uint64_t>(source.position());
-        platform::copy_between_files(from->handle(), source.base() + start, to->handle(),
-                                     out.base() + position, size, done);
-        source.set_position(static_cast<std::int64_t>(start + done));
-    }
-    // Allocated per call, and only as large as needed: most files are copied above, and jobs
-    // copying at once must not share it.
-    std::vector<char> buffer;
-    while (done < size) {
-        if (buffer.empty()) buffer.resize(std::min(size - done, BundleBuilder::copy_chunk));
-        const std::uint32_t wanted =
-            std::min<std::uint32_t>(size - done, static_cast<std::uint32_t>(buffer.size()));
-        const std::uint32_t got = source.checked_read(buffer.data(), wanted);
-        if (got == 0) break;
-        if (out.store() == nullptr ||
-            out.store()->write(out.base() + position + done, buffer.data(), got) != got)
-            throw ErrorWithCStack("Cannot write to archive " + out.name());
-        done += got;
-    }
-    return done;
-}
-
 std::string bundle_progress_line(std::uint64_t offset, std::uint64_t total, int& last_percent) {
     // Nothing to measure against when every file is empty.
     if (total == 0) return std::string();

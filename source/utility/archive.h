@@ -158,4 +158,15 @@ private:
     bool growable_ = true;
 };
 
+// Data is copied through a buffer of this size, so memory stays bounded whatever the files;
+// 256 KiB copied a 1 GiB tree from the page cache faster than 64 KiB or 1 MiB did.
+constexpr std::uint32_t copy_chunk = 1u << 18;
+
+// Copies size bytes from source's position to position in out: file to file inside the system
+// when both are files, else through a buffer of at most copy_chunk bytes. Writes to out's store
+// at given places and never moves out's position, so that jobs may copy into one archive at
+// once. Returns the count copied, short only when source ends first. Throws ErrorWithCStack
+// "Cannot write to archive " + out's name when out takes fewer bytes.
+std::uint32_t copy_data(Archive& source, Archive& out, std::uint64_t position, std::uint32_t size);
+
 }  // namespace kam
