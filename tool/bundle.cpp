@@ -5,7 +5,6 @@
 
 #include "bundle/bundle_command.h"
 #include "commands.h"
-#include "mount_guard.h"
 #include "utility/command_line.h"
 #include "utility/disk_file_system.h"
 #include "utility/disk_utilities.h"
@@ -77,9 +76,7 @@ int print_usage(bool quick) {
 int run_bundle_command(bool quick) {
     CommandLine& command_line = *CommandLine::current;
     const std::string first = command_line.argument(0);
-    if (first.empty() || first == "-h" || first == "--help") {
-        return print_usage(quick);
-    }
+    if (asks_for_help(first)) return print_usage(quick);
     const std::string root = command_line.flag_value('r', "root");
     if (root.empty()) {
         error_stream << "No root directory specified." << std::endl;
@@ -107,7 +104,7 @@ int run_bundle_command(bool quick) {
     kam::Progress progress = kam::standard_error_progress(command_line.verbosity);
     settings.progress = &progress;
     kam::DiskFileSystem disk(settings.root);
-    const MountGuard mounted(kam::VirtualFileSystem::instance().mount("/", &disk, false));
+    const kam::ScopedMount mounted("/", &disk, false);
     if (quick) {
         kam::build_quick_bundle(settings);
         return 0;

@@ -42,10 +42,7 @@ std::string file_system_path(const std::string& argument) {
 int compile_scripts_command() {
     CommandLine& command_line = *CommandLine::current;
     const std::string first = command_line.argument(0);
-    if (first.empty() || first == "-h" || first == "--help") {
-        for (const char* line : usage_lines) std::cout << line << std::endl;
-        return 1;
-    }
+    if (printed_usage(first, usage_lines)) return 1;
     const bool strip = command_line.has_flag('s', "strip");
     const bool only_if_modified = command_line.has_flag('m', "only-if-modified");
     const bool report_all = command_line.has_flag('a', "report-all");

@@ -6,7 +6,6 @@
 #include <vector>
 
 #include "commands.h"
-#include "mount_guard.h"
 #include "utility/command_line.h"
 #include "utility/depfile.h"
 #include "utility/disk_file_system.h"
@@ -186,11 +185,8 @@ void report_in_order(kam::JobQueue& queue, const std::string& message) {
 int compile_xml_command() {
     CommandLine& command_line = *CommandLine::current;
     const std::string first = command_line.argument(0);
-    if (first.empty() || first == "-h" || first == "--help") {
-        for (const char* line : help_lines)
-            std::cout << line << std::endl;
+    if (printed_usage(first, help_lines))
         return 1;
-    }
     const bool only_if_modified = command_line.has_flag('m', "only-if-modified");
     const bool report_all = command_line.has_flag('a', "report-all");
     const bool depfile = command_line.has_flag('\0', "depfile");

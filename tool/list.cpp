@@ -27,10 +27,7 @@ const char* const usage_lines[] = {
 int list_command() {
     CommandLine& line = *CommandLine::current;
     const std::string first = line.argument(0);
-    if (first.empty() || first == "-h" || first == "--help") {
-        for (const char* text : usage_lines) std::puts(text);
-        return 1;
-    }
+    if (printed_usage(first, usage_lines)) return 1;
     const bool recursive = line.has_flag('r', "recursive");
     const bool flat = line.has_flag('f', "flat");
     // No letter: has_flag needs one, and no short group holds a NUL.

@@ -144,6 +144,14 @@ int run_command(const std::string& word) {
 
 }  // namespace
 
+bool asks_for_help(const std::string& first) { return first.empty() || first == "-h" || first == "--help"; }
+
+bool printed_usage(const std::string& first, std::span<const char* const> lines) {
+    if (!asks_for_help(first)) return false;
+    for (const char* line : lines) std::puts(line);
+    return true;
+}
+
 int main(int argc, char** argv) {
     // Without the banner: scripts read the version from the first line.
     if (asks_for_version(argc, argv)) {
@@ -168,10 +176,7 @@ int main(int argc, char** argv) {
     }
 
     std::string word = command_line->take_argument(0);
-    if (word.empty() || word == "-h" || word == "--help") {
-        for (const char* line : usage_lines) std::puts(line);
-        return 0;
-    }
+    if (printed_usage(word, usage_lines)) return 0;
 
     int exit_code = run_command(word);
     // A command that reported an error and went on has still failed.

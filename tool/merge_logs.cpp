@@ -25,10 +25,7 @@ const char* const help_lines[] = {
 int merge_logs_command() {
     CommandLine& command_line = *CommandLine::current;
     const std::string first = command_line.argument(0);
-    if (first.empty() || first == "-h" || first == "--help") {
-        for (const char* line : help_lines) std::puts(line);
-        return 1;
-    }
+    if (printed_usage(first, help_lines)) return 1;
     const std::string genetic = command_line.flag_value('g', "genetic");
     command_line.report_unknown_flags();
 

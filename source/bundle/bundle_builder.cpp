@@ -29,22 +29,6 @@ constexpr std::uint64_t max_file_size = std::numeric_limits<std::uint32_t>::max(
 
 std::uint64_t round_up_to_4(std::uint64_t value) { return (value + 3) & ~std::uint64_t{3}; }
 
-// Keeps every byte written, growing as needed; for a directory that goes out in one write.
-class GrowingMemoryStore : public DataStore {
-public:
-    std::uint32_t write(std::uint64_t offset, const void* data, std::uint32_t count) override {
-        if (bytes.size() < offset + count) bytes.resize(offset + count);
-        std::copy_n(static_cast<const char*>(data), count,
-                    bytes.begin() + static_cast<std::ptrdiff_t>(offset));
-        return count;
-    }
-    std::uint32_t read(std::uint64_t, void*, std::uint32_t) override {
-        throw ErrorWithCStack("Cant read from growing memory store");
-    }
-
-    std::string bytes;
-};
-
 // Hands out the places of a quick build in the order of the batches while the batches open and
 // copy their files at once: a batch waits only for the places of the batch before it, which are
 // handed out once that batch has opened its files, so the layout is the one a single job makes.
@@ -387,13 +371,13 @@ void BundleBuilder::copy_placing(FileSystem& fs, Archive& out, std::uint64_t dat
 
 void BundleBuilder::write_directory(Archive& out, std::uint64_t data_start) const {
     // Header and directory go out in one write: field by field they cost a system call each.
-    auto directory = std::make_shared<GrowingMemoryStore>();
+    auto directory = std::make_shared<MemoryDataStore>();
     Archive memory("bundle directory", directory, 0, 0, true);
     index_.write_header(memory);
     index_.write_directory(memory, data_start);
-    if (directory->bytes.size() != index_.header().directory_end)
+    if (directory->bytes().size() != index_.header().directory_end)
         throw ErrorWithCStack("The bundle directory came out at another size than measured");
-    write_bytes(out, directory->bytes.data(), static_cast<std::uint32_t>(directory->bytes.size()));
+    write_bytes(out, directory->bytes().data(), static_cast<std::uint32_t>(directory->bytes().size()));
 }
 
 void BundleBuilder::check_size(const std::string& source, std::uint64_t size) {
@@ -411,36 +395,6 @@ void BundleBuilder::write_listing(const std::string& destination) const {
     writer.write(index_.root(), std::string());
     writer.flush();
     file.commit();
-}
-
-std::uint32_t copy_data(Archive& source, Archive& out, std::uint64_t position,
-                        std::uint32_t size) {
-    // File to file the kernel copies the bytes once instead of twice through the buffer;
-    // whatever it could not copy goes through the buffer.
-    std::uint32_t done = 0;
-    const auto* from = dynamic_cast<const FileDataStore*>(source.store());
-    const auto* to = dynamic_cast<const FileDataStore*>(out.store());
-    if (from != nullptr && to != nullptr && size > 0) {
-        const auto start = static_cast<std::uint64_t>(source.position());
-        platform::copy_between_files(from->handle(), source.base() + start, to->handle(),
-                                     out.base() + position, size, done);
-        source.set_position(static_cast<std::int64_t>(start + done));
-    }
-    // Allocated per call, and only as large as needed: most files are copied above, and jobs
-    // copying at once must not share it.
-    std::vector<char> buffer;
-    while (done < size) {
-        if (buffer.empty()) buffer.resize(std::min(size - done, BundleBuilder::copy_chunk));
-        const std::uint32_t wanted =
-            std::min<std::uint32_t>(size - done, static_cast<std::uint32_t>(buffer.size()));
-        const std::uint32_t got = source.checked_read(buffer.data(), wanted);
-        if (got == 0) break;
-        if (out.store() == nullptr ||
-            out.store()->write(out.base() + position + done, buffer.data(), got) != got)
-            throw ErrorWithCStack("Cannot write to archive " + out.name());
-        done += got;
-    }
-    return done;
 }
 
 std::string bundle_progress_line(std::uint64_t offset, std::uint64_t total, int& last_percent) {

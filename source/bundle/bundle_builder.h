@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "bundle/bundle_index.h"
+#include "utility/archive.h"
 #include "utility/file_system.h"
 #include "utility/output_streams.h"
 #include "utility/progress.h"
@@ -29,9 +30,8 @@ public:
         std::string source;
     };
 
-    // Data is copied through a buffer of this size, so memory stays bounded whatever the files;
-    // 256 KiB copied a 1 GiB tree from the page cache faster than 64 KiB or 1 MiB did.
-    static constexpr std::uint32_t copy_chunk = 1u << 18;
+    // The chunk of copy_data, also for the listing and the patch comparison.
+    static constexpr std::uint32_t copy_chunk = kam::copy_chunk;
 
     // write_bundle shows its copying on progress, when given.
     explicit BundleBuilder(Progress* progress = nullptr) : progress_(progress) {}
@@ -99,13 +99,6 @@ private:
     std::string last_prefix_;
     size_t last_depth_ = 0;
 };
-
-// Copies size bytes from source's position to position in out: file to file inside the system
-// when both are files, else through a buffer of at most BundleBuilder::copy_chunk bytes. Writes
-// to out's store at given places and never moves out's position, so that jobs may copy into one
-// archive at once. Returns the count copied, short only when source ends first.
-std::uint32_t copy_data(Archive& source, Archive& out, std::uint64_t position,
-                        std::uint32_t size);
 
 // The progress line due before the job at offset in a data area of total bytes, or empty when its
 // whole percentage does not exceed last_percent (which it then becomes). The percentage is taken

@@ -21,14 +21,6 @@ bool contains(const std::vector<std::string>& list, const std::string& value) {
     return std::find(list.begin(), list.end(), value) != list.end();
 }
 
-std::string lower_case(std::string text) {
-    for (char& c : text) {
-        if (c >= 'A' && c <= 'Z')
-            c = static_cast<char>(c - 'A' + 'a');
-    }
-    return text;
-}
-
 // The directories between the root and a directory being walked, by what they are on disk, so
 // that a link leading back up is seen before it is followed round and round.
 struct Ancestor {
@@ -91,7 +83,7 @@ void FileFilter::walk(bool remember) {
         listed.clear();
         directories.clear();
         for (platform::DirectoryEntry& entry : entries) {
-            std::string name = lower_case(std::move(entry.name));
+            std::string name = fold_case(std::move(entry.name));
             if (entry.is_directory) {
                 directories.push_back(std::move(name));
             } else if (is_temporary_name(name)) {
@@ -273,7 +265,7 @@ const std::vector<std::string>& FileFilter::languages() {
         // One that is missing is covered by the root: creating it changes the root's time.
         if (!names.empty()) listed_directories_.push_back(root_prefix_ + "local\\");
         for (std::string& name : names)
-            name = lower_case(std::move(name));
+            name = fold_case(std::move(name));
         languages_ = std::move(names);
     }
     return *languages_;

@@ -19,6 +19,20 @@ std::runtime_error load_failure(const std::string& name) {
 
 }  // namespace
 
+void append_escaped(std::string& out, std::string_view text, Greater greater) {
+    for (char c : text) {
+        switch (c) {
+            case '&': out += "&amp;"; break;
+            case '<': out += "&lt;"; break;
+            case '"': out += "&quot;"; break;
+            case '>':
+                out += greater == Greater::escaped ? "&gt;" : ">";
+                break;
+            default: out += c;
+        }
+    }
+}
+
 std::vector<IdString> read_load_log(const std::string& name) {
     Archive archive = default_disk_file_system().open(name, "r");
     if (!archive.has_store() || archive.size() > 0xFFFFFFFFu) throw load_failure(name);

@@ -17,4 +17,11 @@ std::vector<IdString> read_load_log(const std::string& name);
 // The same over a log's content already in memory; name is only used in the error.
 std::vector<IdString> parse_load_log(std::string_view content, const std::string& name);
 
+// Appends text as a double-quoted attribute value of a log line: '&', '<' and '"' become the
+// entity references the reader turns back, every other byte stays. Unescaped, they would leave a
+// log that no longer parses.
+// Recorded logs have always written '>' as "&gt;", merged logs as it is; both read back alike.
+enum class Greater { kept, escaped };
+void append_escaped(std::string& out, std::string_view text, Greater greater = Greater::kept);
+
 }  // namespace kam

@@ -57,18 +57,6 @@ double elapsed_seconds(std::uint64_t start) {
            static_cast<double>(platform::clock_frequency());
 }
 
-void append_escaped(std::string& out, const std::string& path) {
-    // Unescaped, these would leave a log that no longer parses.
-    for (char c : path) {
-        switch (c) {
-            case '&': out += "&amp;"; break;
-            case '<': out += "&lt;"; break;
-            case '"': out += "&quot;"; break;
-            default: out += c;
-        }
-    }
-}
-
 }  // namespace
 
 std::vector<Neighbours> best_neighbours(const LoadLogs& logs) {

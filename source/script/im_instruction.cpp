@@ -112,43 +112,29 @@ void Parser::ImConstBoolean::emit(CodeBuffer& code, Parser& parser, std::int32_t
     code.write(value_ ? Opcode::push_true : Opcode::push_false, parser.instruction_line(index));
 }
 
-void Parser::ImIDRef::print(std::ostream& out) const {
-    out << "\tpush\t&" << name();
-    print_resolution(out, resolution(), "&", name());
+void Parser::ImName::print(std::ostream& out) const {
+    const char* const mark = use_ == Use::reference ? "&" : "";
+    out << "\tpush\t" << mark << name();
+    print_resolution(out, resolution(), mark, name());
 }
 
 // Functions, classes and imports have no reference of their own: outside locals their value is pushed.
-void Parser::ImIDRef::emit(CodeBuffer& code, Parser& parser, std::int32_t index) {
+void Parser::ImName::emit(CodeBuffer& code, Parser& parser, std::int32_t index) {
     ImInstruction::emit(code, parser, index);
     const Resolution where = resolution();
     const std::int32_t line = parser.instruction_line(index);
+    const bool reference =
+        use_ == Use::reference && (where.place == Resolution::Place::local || is_object(where.entry_kind));
     switch (where.place) {
-        case Resolution::Place::local: code.write_count(Opcode::push_local_reference, where.slot, line); break;
+        case Resolution::Place::local:
+            code.write_count(reference ? Opcode::push_local_reference : Opcode::push_local_value, where.slot, line);
+            break;
         case Resolution::Place::member:
-            code.write_count(is_object(where.entry_kind) ? Opcode::push_member_reference : Opcode::push_member_value,
-                             where.slot, line);
+            code.write_count(reference ? Opcode::push_member_reference : Opcode::push_member_value, where.slot, line);
             break;
         case Resolution::Place::global:
-            code.write_count(is_object(where.entry_kind) ? Opcode::push_global_reference : Opcode::push_global_value,
-                             where.slot, line);
+            code.write_count(reference ? Opcode::push_global_reference : Opcode::push_global_value, where.slot, line);
             break;
-        case Resolution::Place::not_found: fail_not_found(name());
-    }
-}
-
-void Parser::ImValue::print(std::ostream& out) const {
-    out << "\tpush\t" << name();
-    print_resolution(out, resolution(), "", name());
-}
-
-void Parser::ImValue::emit(CodeBuffer& code, Parser& parser, std::int32_t index) {
-    ImInstruction::emit(code, parser, index);
-    const Resolution where = resolution();
-    const std::int32_t line = parser.instruction_line(index);
-    switch (where.place) {
-        case Resolution::Place::local: code.write_count(Opcode::push_local_value, where.slot, line); break;
-        case Resolution::Place::member: code.write_count(Opcode::push_member_value, where.slot, line); break;
-        case Resolution::Place::global: code.write_count(Opcode::push_global_value, where.slot, line); break;
         case Resolution::Place::not_found: fail_not_found(name());
     }
 }

@@ -23,8 +23,7 @@ public:
     virtual ImConstNumber* as_const_number() { return nullptr; }
     virtual ImConstString* as_const_string() { return nullptr; }
     virtual ImConstBoolean* as_const_boolean() { return nullptr; }
-    virtual ImIDRef* as_id_ref() { return nullptr; }
-    virtual ImValue* as_value() { return nullptr; }
+    virtual ImName* as_name() { return nullptr; }
     virtual ImMember* as_member() { return nullptr; }
     virtual ImCall* as_call() { return nullptr; }
     virtual ImGotoCond* as_goto_cond() { return nullptr; }
@@ -133,32 +132,21 @@ private:
     bool value_;
 };
 
-// A reference to a name, for assignment targets.
-class Parser::ImIDRef : public Parser::ImInstruction {
+// The value of a name, or a reference to it for an assignment target.
+class Parser::ImName : public Parser::ImInstruction {
 public:
-    ImIDRef(const std::string& name, const Scope* scope) : use_(name, scope) {}
-    ImIDRef* as_id_ref() override { return this; }
+    enum class Use { value, reference };
+
+    ImName(const std::string& name, const Scope* scope, Use use) : name_use_(name, scope), use_(use) {}
+    ImName* as_name() override { return this; }
     void print(std::ostream& out) const override;
     void emit(CodeBuffer& code, Parser& parser, std::int32_t index) override;
-    const std::string& name() const { return use_.name(); }
-    Resolution resolution() const { return use_.resolve(); }
+    const std::string& name() const { return name_use_.name(); }
+    Resolution resolution() const { return name_use_.resolve(); }
 
 private:
-    NameUse use_;
-};
-
-// The value of a name.
-class Parser::ImValue : public Parser::ImInstruction {
-public:
-    ImValue(const std::string& name, const Scope* scope) : use_(name, scope) {}
-    ImValue* as_value() override { return this; }
-    void print(std::ostream& out) const override;
-    void emit(CodeBuffer& code, Parser& parser, std::int32_t index) override;
-    const std::string& name() const { return use_.name(); }
-    Resolution resolution() const { return use_.resolve(); }
-
-private:
-    NameUse use_;
+    NameUse name_use_;
+    Use use_;
 };
 
 class Parser::ImMember : public Parser::ImInstruction {

@@ -94,9 +94,9 @@ std::int32_t Parser::add_jump(std::int32_t condition) {
 
 void Parser::add_branch_to(std::int32_t target) { add<ImGotoCond>(branch::always, target); }
 
-void Parser::add_value(const std::string& name) { add<ImValue>(name, current_); }
+void Parser::add_value(const std::string& name) { add<ImName>(name, current_, ImName::Use::value); }
 
-void Parser::add_reference(const std::string& name) { add<ImIDRef>(name, current_); }
+void Parser::add_reference(const std::string& name) { add<ImName>(name, current_, ImName::Use::reference); }
 
 std::int32_t Parser::merge(std::int32_t list, std::int32_t other) {
     if (list < 0) return other;

@@ -72,8 +72,7 @@ public:
     class ImConstNumber;
     class ImConstString;
     class ImConstBoolean;
-    class ImIDRef;
-    class ImValue;
+    class ImName;
     class ImMember;
     class ImCall;
     class ImGotoCond;

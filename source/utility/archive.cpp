@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <cstring>
 #include <stdexcept>
+#include <vector>
 
 #include "utility/platform/error_text.h"
 
@@ -19,6 +20,21 @@ std::uint32_t ConstMemoryDataStore::read(std::uint64_t offset, void* buffer, std
     const std::uint32_t copied = std::min(count, available);
     std::memcpy(buffer, static_cast<const unsigned char*>(bytes_) + offset, copied);
     return copied;
+}
+
+std::uint32_t MemoryDataStore::write(std::uint64_t offset, const void* data, std::uint32_t count) {
+    if (count == 0) return 0;  // an empty string may come without storage
+    if (bytes_.size() < offset + count) bytes_.resize(offset + count);
+    std::memcpy(bytes_.data() + offset, data, count);
+    return count;
+}
+
+std::uint32_t MemoryDataStore::read(std::uint64_t offset, void* buffer, std::uint32_t count) {
+    if (offset >= bytes_.size()) return 0;
+    const auto available =
+        static_cast<std::uint32_t>(std::min<std::uint64_t>(count, bytes_.size() - offset));
+    std::memcpy(buffer, bytes_.data() + offset, available);
+    return available;
 }
 
 std::uint32_t NullDataStore::write(std::uint64_t offset, const void*, std::uint32_t count) {
@@ -187,6 +203,36 @@ void Archive::read_line(std::string& out) {
     position_ += static_cast<std::int64_t>(length) + 1;
     if (ended && !out.empty() && out.back() == '\r') out.pop_back();
     if (position_ > size_) position_ = size_;
+}
+
+std::uint32_t copy_data(Archive& source, Archive& out, std::uint64_t position,
+                        std::uint32_t size) {
+    // File to file the kernel copies the bytes once instead of twice through the buffer;
+    // whatever it could not copy goes through the buffer.
+    std::uint32_t done = 0;
+    const auto* from = dynamic_cast<const FileDataStore*>(source.store());
+    const auto* to = dynamic_cast<const FileDataStore*>(out.store());
+    if (from != nullptr && to != nullptr && size > 0) {
+        const auto start = static_cast<std::uint64_t>(source.position());
+        platform::copy_between_files(from->handle(), source.base() + start, to->handle(),
+                                     out.base() + position, size, done);
+        source.set_position(static_cast<std::int64_t>(start + done));
+    }
+    // Allocated per call, and only as large as needed: most files are copied above, and jobs
+    // copying at once must not share it.
+    std::vector<char> buffer;
+    while (done < size) {
+        if (buffer.empty()) buffer.resize(std::min(size - done, copy_chunk));
+        const std::uint32_t wanted =
+            std::min<std::uint32_t>(size - done, static_cast<std::uint32_t>(buffer.size()));
+        const std::uint32_t got = source.checked_read(buffer.data(), wanted);
+        if (got == 0) break;
+        if (out.store() == nullptr ||
+            out.store()->write(out.base() + position + done, buffer.data(), got) != got)
+            throw ErrorWithCStack("Cannot write to archive " + out.name());
+        done += got;
+    }
+    return done;
 }
 
 }  // namespace kam

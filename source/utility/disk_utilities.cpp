@@ -71,10 +71,7 @@ std::string make_absolute(const std::string& path, const std::string& current) {
     std::string result = joined(kept, 0, kept.size());
     if (kept.size() == 1 && kept[0].empty()) result.assign(1, '\\');
     if (kept.size() == 1 && has_drive(kept[0])) result += '\\';
-    for (char& c : result) {
-        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-    }
-    return result;
+    return fold_case(std::move(result));
 }
 
 std::string make_relative(const std::string& base, const std::string& path) {

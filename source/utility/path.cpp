@@ -15,7 +15,7 @@ std::string normalize_path(std::string_view path, bool trailing_separator, bool 
             // Only one leading separator is kept: the next one follows a kept separator.
             *out++ = '\\';
         } else {
-            *out++ = c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
+            *out++ = fold_case(c);
         }
     }
     if (out != begin) {

@@ -28,4 +28,14 @@ std::string extension(std::string_view path);
 
 inline bool is_path_separator(char c) { return c == '/' || c == '\\'; }
 
+// A-Z become a-z and every other byte stays: names compare without case in ASCII only, the same
+// on every system.
+inline char fold_case(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; }
+
+// The text with every byte case-folded as above.
+inline std::string fold_case(std::string text) {
+    for (char& c : text) c = fold_case(c);
+    return text;
+}
+
 }  // namespace kam

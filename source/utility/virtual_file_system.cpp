@@ -4,6 +4,7 @@
 #include <unordered_set>
 #include <utility>
 
+#include "bundle/load_log.h"
 #include "utility/disk_file_system.h"
 #include "utility/encoding.h"
 #include "utility/job_queue.h"
@@ -21,18 +22,6 @@ std::string canonical(const std::string& path) { return normalize_path(path, fal
 
 bool reads_only(const std::string& mode) {
     return mode.find('r') != std::string::npos && mode.find('+') == std::string::npos;
-}
-
-void append_escaped(std::string& out, const std::string& text) {
-    for (char c : text) {
-        switch (c) {
-            case '&': out += "&amp;"; break;
-            case '<': out += "&lt;"; break;
-            case '>': out += "&gt;"; break;
-            case '"': out += "&quot;"; break;
-            default: out += c;
-        }
-    }
 }
 
 }  // namespace
@@ -324,9 +313,9 @@ bool write_whole_file(VirtualFileSystem& files, const std::string& path,
 
 std::string VirtualFileSystem::load_log_line(const std::string& path, const std::string& mode) {
     std::string line = "   <open path=\"";
-    append_escaped(line, canonical(path));
+    append_escaped(line, canonical(path), Greater::escaped);
     line += "\" flags=\"";
-    append_escaped(line, mode);
+    append_escaped(line, mode, Greater::escaped);
     line += "\" />\r\n";
     return line;
 }

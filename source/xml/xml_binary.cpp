@@ -26,28 +26,6 @@ namespace {
 
 constexpr int max_depth = 1000;  // as for text: deeper trees exhaust the stack
 
-// A growable store over a string, so that a file is written in one piece or not at all.
-class StringDataStore : public DataStore {
-public:
-    std::uint32_t write(std::uint64_t offset, const void* data, std::uint32_t count) override {
-        if (count == 0)  // an empty string may come without storage
-            return 0;
-        if (bytes.size() < offset + count)
-            bytes.resize(offset + count);
-        std::memcpy(bytes.data() + offset, data, count);
-        return count;
-    }
-    std::uint32_t read(std::uint64_t offset, void* buffer, std::uint32_t count) override {
-        if (offset >= bytes.size())
-            return 0;
-        const auto available =
-            static_cast<std::uint32_t>(std::min<std::uint64_t>(count, bytes.size() - offset));
-        std::memcpy(buffer, bytes.data() + offset, available);
-        return available;
-    }
-    std::string bytes;
-};
-
 class BinaryWriter {
 public:
     explicit BinaryWriter(Archive& archive) : archive_(archive) {}
@@ -391,7 +369,7 @@ std::string binary_xml_path(std::string_view source_path) {
 
 void XMLDocument::write_binary(Archive& archive) const {
     // Built in memory first, so that the file gets the whole form in one write.
-    auto store = std::make_shared<StringDataStore>();
+    auto store = std::make_shared<MemoryDataStore>();
     Archive memory("#binary_xml", store, 0, 0, true);
     const unsigned char header[] = {'X', 'M', 'L', 1};
     write_bytes(memory, header, 4);
@@ -402,10 +380,10 @@ void XMLDocument::write_binary(Archive& archive) const {
     write_u32(memory, static_cast<std::uint32_t>(dependencies.size()));
     for (const std::string& path : dependencies)
         write_string(memory, path);
-    if (store->bytes.size() > std::numeric_limits<std::uint32_t>::max()) {
+    if (store->bytes().size() > std::numeric_limits<std::uint32_t>::max()) {
         throw std::runtime_error("Binary XML of " + path_ + " is too large");
     }
-    write_bytes(archive, store->bytes.data(), static_cast<std::uint32_t>(store->bytes.size()));
+    write_bytes(archive, store->bytes().data(), static_cast<std::uint32_t>(store->bytes().size()));
 }
 
 bool XMLDocument::read_binary(Archive& archive) {

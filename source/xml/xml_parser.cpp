@@ -131,39 +131,43 @@ void append_utf8(std::string& out, char32_t c) {
     }
 }
 
+// What the first four bytes say of a file. Only UTF-8 and 8-bit text are read as they are; the
+// others are transcoded to UTF-8 first.
+enum class Encoding { utf8, eight_bit, utf16_le, utf16_be, ucs4_le, ucs4_be };
+
 // The encoding of the file, from its first four bytes.
-int detect_encoding(std::string_view bytes, const std::string& name) {
+Encoding detect_encoding(std::string_view bytes, const std::string& name) {
     if (bytes.size() < 4)
         throw std::runtime_error("Archive " + name + " empty");
     const auto b = [&](size_t i) { return static_cast<unsigned char>(bytes[i]); };
     if (b(0) == 0xEF && b(1) == 0xBB && b(2) == 0xBF)
-        return 0;
+        return Encoding::utf8;
     if (b(0) == 0xFE && b(1) == 0xFF)
-        return 3;
+        return Encoding::utf16_be;
     if (b(0) == 0xFF && b(1) == 0xFE)
-        return b(2) == 0 && b(3) == 0 ? 4 : 2;
+        return b(2) == 0 && b(3) == 0 ? Encoding::ucs4_le : Encoding::utf16_le;
     if (b(0) == 0 && b(1) == 0 && b(2) == 0xFE && b(3) == 0xFF)
-        return 5;
+        return Encoding::ucs4_be;
     if (b(0) == 0 && b(1) == 0 && b(2) == 0) {
         if (b(3) == 0)
             throw std::runtime_error("Error in archive " + name);
-        return 5;
+        return Encoding::ucs4_be;
     }
     if (b(0) != 0 && b(1) == 0 && b(2) == 0 && b(3) == 0)
-        return 4;
+        return Encoding::ucs4_le;
     if (b(0) == 0 && b(1) != 0 && b(2) == 0)
-        return 3;
+        return Encoding::utf16_be;
     if (b(1) == 0 && b(2) != 0 && b(3) == 0)
-        return 2;
+        return Encoding::utf16_le;
     if (b(0) == 0x4C && b(1) == 0x6F && b(2) == 0xA7 && b(3) == 0x94) {
         throw std::runtime_error("Error in archive " + name + " EBCDIC not supported");
     }
-    return 1;
+    return Encoding::eight_bit;
 }
 
 // UTF-16 and UCS-4 become UTF-8 up front, decoded unit by unit as the reader would; the
 // first code point 0 ends the input, as it ends every parse.
-std::string transcode(std::string_view bytes, int kind) {
+std::string transcode(std::string_view bytes, Encoding encoding) {
     std::string out;
     out.reserve(bytes.size() / 2 + sentinel_size);
     size_t i = 0;
@@ -171,18 +175,18 @@ std::string transcode(std::string_view bytes, int kind) {
         return at < bytes.size() ? static_cast<unsigned char>(bytes[at]) : 0;
     };
     const auto unit16 = [&]() -> char32_t {
-        const char32_t value = kind == 2 ? byte(i) | byte(i + 1) << 8 : byte(i) << 8 | byte(i + 1);
+        const char32_t value = encoding == Encoding::utf16_le ? byte(i) | byte(i + 1) << 8 : byte(i) << 8 | byte(i + 1);
         i += 2;
         return value;
     };
     while (i < bytes.size()) {
         char32_t c;
-        if (kind == 2 || kind == 3) {
+        if (encoding == Encoding::utf16_le || encoding == Encoding::utf16_be) {
             c = unit16();
             if ((c & 0xFC00) == 0xD800)
                 c = (((c & 0x3FF) << 10) | (unit16() & 0x3FF)) + 0x10000;
         } else {
-            c = kind == 4 ? byte(i) | byte(i + 1) << 8 | byte(i + 2) << 16 | byte(i + 3) << 24
+            c = encoding == Encoding::ucs4_le ? byte(i) | byte(i + 1) << 8 | byte(i + 2) << 16 | byte(i + 3) << 24
                           : byte(i) << 24 | byte(i + 1) << 16 | byte(i + 2) << 8 | byte(i + 3);
             i += 4;
         }
@@ -196,15 +200,15 @@ std::string transcode(std::string_view bytes, int kind) {
 // Reads code points from one buffer (UTF-8 or 8-bit) with its push-back stack and line count.
 class XMLReader {
 public:
-    XMLReader(const std::string& buffer, size_t size, int kind, const std::string& file)
-        : kind(kind),
+    XMLReader(const std::string& buffer, size_t size, Encoding encoding, const std::string& file)
+        : encoding(encoding),
           p_(reinterpret_cast<const unsigned char*>(buffer.data())),
           end_(p_ + size),
           file_(file),
           fast_(detail::xml_fast_paths) {}
 
     int line = 1;
-    int kind;  // 0 UTF-8, 1 8-bit
+    Encoding encoding;  // utf8 or eight_bit
 
     // What stands before every message: the file and the line.
     std::string where() const { return file_ + " (" + std::to_string(line) + "): "; }
@@ -311,7 +315,7 @@ char32_t XMLReader::decode() {
     if (p_ >= end_)
         return 0;
     char32_t c = *p_++;
-    if (c >= 0x80 && kind == 0) {
+    if (c >= 0x80 && encoding == Encoding::utf8) {
         // Continuation bytes are taken as they come, unchecked; a byte that cannot lead a
         // sequence reads as 0, the end of the input.
         int more;
@@ -500,7 +504,7 @@ void XMLReader::read_run(std::string& out, std::uint16_t plain, IsStop is_stop, 
                 } else if (b == '\n' && !is_stop('\n')) {
                     ++line;
                     ++p_;
-                } else if (b >= 0x80 && kind == 1) {
+                } else if (b >= 0x80 && encoding == Encoding::eight_bit) {
                     out.append(reinterpret_cast<const char*>(start),
                                static_cast<size_t>(p_ - start));
                     append_utf8(out, b);
@@ -585,11 +589,11 @@ private:
 // The element grammar over one reader, filling one document.
 class XMLParser {
 public:
-    XMLParser(XMLDocument& document, const std::string& buffer, size_t size, int kind,
-              int detected_kind, const std::string& file)
+    XMLParser(XMLDocument& document, const std::string& buffer, size_t size, Encoding encoding,
+              Encoding detected, const std::string& file)
         : document_(document),
-          reader_(buffer, size, kind, file),
-          detected_kind_(detected_kind),
+          reader_(buffer, size, encoding, file),
+          detected_(detected),
           file_id_(intern(document.path())),
           store_(XMLNodeStore::create()) {}
     ~XMLParser() {
@@ -635,7 +639,7 @@ private:
 
     XMLDocument& document_;
     XMLReader reader_;
-    int detected_kind_;
+    Encoding detected_;
     IdString file_id_;
     NameCache names_;
     XMLNodeStore* store_;  // every node of the tree keeps its strings here
@@ -748,9 +752,9 @@ void XMLParser::declaration() {
                     false, true);
             }
         }
-        if (name == "encoding" && detected_kind_ == 1) {
+        if (name == "encoding" && detected_ == Encoding::eight_bit) {
             if (value == "UTF-8" || value == "utf-8" || value == "Utf-8") {
-                r.kind = 0;
+                r.encoding = Encoding::utf8;
             } else if (value != "ISO-8859-1" && value != "Iso-8859-1" && value != "iso-8859-1") {
                 r.fail("Encoding " + value + " not valid");
             }
@@ -954,15 +958,16 @@ void XMLParser::make_define(XMLNode& node, bool with_content) {
 }
 
 bool parse_xml(XMLDocument& document, std::string bytes, const std::string& archive_name) {
-    const int detected = detect_encoding(bytes, archive_name);
-    if (detected >= 2)
+    const Encoding detected = detect_encoding(bytes, archive_name);
+    const bool as_is = detected == Encoding::utf8 || detected == Encoding::eight_bit;
+    if (!as_is)
         bytes = transcode(bytes, detected);
     const size_t size = bytes.size();
     bytes.append(sentinel_size, '\0');
     const std::string& file = document.path().empty() ? archive_name : document.path();
     // On the heap: includes parse inside parses, and the stack holds only the recursion.
     const auto parser =
-        std::make_unique<XMLParser>(document, bytes, size, detected == 1 ? 1 : 0, detected, file);
+        std::make_unique<XMLParser>(document, bytes, size, as_is ? detected : Encoding::utf8, detected, file);
     parser->parse();
     return !document.unknown_entity;
 }

@@ -233,6 +233,17 @@ TEST(DataStoreTest, NullStoreRemembersTheHighestByteWritten) {
     }
 }
 
+TEST(DataStoreTest, MemoryStoreGrowsAndReadsBack) {
+    kam::MemoryDataStore store;
+    EXPECT_EQ(store.write(2, "cd", 2), 2u);
+    EXPECT_EQ(store.write(0, nullptr, 0), 0u);
+    EXPECT_EQ(store.bytes(), std::string("\0\0cd", 4));
+    char buffer[4] = {};
+    EXPECT_EQ(store.read(3, buffer, 4), 1u);
+    EXPECT_EQ(buffer[0], 'd');
+    EXPECT_EQ(store.read(4, buffer, 4), 0u);
+}
+
 TEST(DataStoreTest, ConstMemoryStoreReadsWhatItHas) {
     const char bytes[10] = {'0', '1', '2', '3', '4', '5', '6', '7', '8', '9'};
     ConstMemoryDataStore store(bytes, 10);

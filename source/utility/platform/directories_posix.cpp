@@ -10,22 +10,13 @@
 #include <mutex>
 #include <unordered_map>
 
+#include "utility/path.h"
 #include "utility/platform/name_order.h"
 #include "utility/platform/native_path_posix.h"
 
 namespace kam::platform {
 
 namespace {
-
-char fold(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; }
-
-std::string folded(std::string_view text) {
-    std::string result(text);
-    for (char& c : result) c = fold(c);
-    return result;
-}
-
-bool is_separator(char c) { return c == '/' || c == '\\'; }
 
 bool same_time(const timespec& a, const timespec& b) {
     return a.tv_sec == b.tv_sec && a.tv_nsec == b.tv_nsec;
@@ -75,12 +66,12 @@ struct CachedDirectory {
     std::unordered_map<std::string, std::vector<std::string>> spellings;
 
     void add(const std::string& name) {
-        auto& group = spellings[folded(name)];
+        auto& group = spellings[fold_case(name)];
         auto place = std::lower_bound(group.begin(), group.end(), name);
         if (place == group.end() || *place != name) group.insert(place, name);
     }
     void remove(const std::string& name) {
-        auto found = spellings.find(folded(name));
+        auto found = spellings.find(fold_case(name));
         if (found == spellings.end()) return;
         auto& group = found->second;
         group.erase(std::remove(group.begin(), group.end(), name), group.end());
@@ -99,7 +90,7 @@ public:
         for (int attempt = 0; attempt < 2; ++attempt) {
             const CachedDirectory* cached = find_or_load(directory, attempt == 1);
             if (cached == nullptr) return std::string();
-            const auto group = cached->spellings.find(folded(name));
+            const auto group = cached->spellings.find(fold_case(name));
             if (group != cached->spellings.end()) {
                 const auto& names = group->second;
                 if (std::binary_search(names.begin(), names.end(), name)) return name;
@@ -131,7 +122,7 @@ public:
             !same_time(status.st_mtim, found->second.modified)) {
             return false;
         }
-        const auto group = found->second.spellings.find(folded(name));
+        const auto group = found->second.spellings.find(fold_case(name));
         if (group == found->second.spellings.end() ||
             std::binary_search(group->second.begin(), group->second.end(), name)) {
             spelling = name;
@@ -228,7 +219,7 @@ std::string plain_path(const std::string& path) {
     char* const begin = result.data();
     char* out = begin;
     for (char c : path) {
-        if (is_separator(c)) {
+        if (is_path_separator(c)) {
             if (out != begin && out[-1] == '/') continue;
             *out++ = '/';
         } else {

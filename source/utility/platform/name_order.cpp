@@ -3,21 +3,16 @@
 
 #include <algorithm>
 
+#include "utility/path.h"
 #include "utility/platform/directories.h"
 
 namespace kam::platform {
 
-namespace {
-
-char fold(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; }
-
-}  // namespace
-
 bool folded_name_less(std::string_view a, std::string_view b) {
     const size_t common = std::min(a.size(), b.size());
     for (size_t i = 0; i < common; ++i) {
-        const auto ca = static_cast<unsigned char>(fold(a[i]));
-        const auto cb = static_cast<unsigned char>(fold(b[i]));
+        const auto ca = static_cast<unsigned char>(fold_case(a[i]));
+        const auto cb = static_cast<unsigned char>(fold_case(b[i]));
         if (ca != cb) return ca < cb;
     }
     if (a.size() != b.size()) return a.size() < b.size();
@@ -32,7 +27,7 @@ bool matches_wildcard(std::string_view pattern, std::string_view name) {
         if (p < pattern.size() && pattern[p] == '*') {
             star = p++;
             resume = n;
-        } else if (p < pattern.size() && (pattern[p] == '?' || fold(pattern[p]) == fold(name[n]))) {
+        } else if (p < pattern.size() && (pattern[p] == '?' || fold_case(pattern[p]) == fold_case(name[n]))) {
             ++p;
             ++n;
         } else if (star != std::string_view::npos) {
