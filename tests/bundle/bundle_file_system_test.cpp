@@ -8,6 +8,7 @@
 #include <random>
 
 #include "bundle/bundle_bytes.h"
+#include "support/memory_file_system.h"
 #include "support/trovex_runner.h"
 #include "utility/disk_file_system.h"
 #include "utility/encoding.h"
@@ -16,19 +17,6 @@
 namespace {
 
 using kam::BundleFileSystem;
-
-std::string read_all(kam::Archive archive) {
-    std::string bytes(static_cast<size_t>(archive.size()), '\0');
-    kam::read_bytes(archive, bytes.data(), static_cast<std::uint32_t>(bytes.size()));
-    return bytes;
-}
-
-std::vector<std::string> listed(kam::FileSystem& fs, const std::string& directory,
-                                const std::string& patterns, bool want_directories) {
-    std::vector<std::string> names;
-    fs.list(directory, patterns, want_directories, names);
-    return names;
-}
 
 // data/units.xml "UNITS" and readme.txt "README!" packed; data/maps/level.xml and notes.xml without
 // data; gone.txt and old/ hidden; past_end.bin reaching past the end of the file.
@@ -95,7 +83,7 @@ TEST(BundleFileSystemTest, PackedFilesOpenFromTheBundleAndOthersFromTheParent) {
     Loaded alone;
     kam::Archive units = alone.fs.open("data/units.xml", "r");
     EXPECT_EQ(units.name(), "data/units.xml");
-    EXPECT_EQ(read_all(units), "UNITS");
+    EXPECT_EQ(test::read_all(units), "UNITS");
     EXPECT_FALSE(alone.fs.open("notes.xml", "r").has_store());
     for (const char* mode : {"w", "a", "r+"})
         EXPECT_FALSE(alone.fs.open("readme.txt", mode).has_store()) << mode;
@@ -110,8 +98,8 @@ TEST(BundleFileSystemTest, PackedFilesOpenFromTheBundleAndOthersFromTheParent) {
 
     Loaded bundle(&parent);
     bundle.fs.set_bundle_path("packed.bundle");
-    EXPECT_EQ(read_all(bundle.fs.open("notes.xml", "r")), "<notes/>");
-    EXPECT_EQ(read_all(bundle.fs.open("readme.txt", "r")),
+    EXPECT_EQ(test::read_all(bundle.fs.open("notes.xml", "r")), "<notes/>");
+    EXPECT_EQ(test::read_all(bundle.fs.open("readme.txt", "r")),
               "README!");  // the bundle's data comes first
     EXPECT_EQ(bundle.fs.full_path("notes.xml"), parent.root() + "notes.xml");
     EXPECT_EQ(bundle.fs.full_path("data/units.xml"), "bundle_data/units.xml");
@@ -128,15 +116,15 @@ TEST(BundleFileSystemTest, PackedFilesOpenFromTheBundleAndOthersFromTheParent) {
 TEST(BundleFileSystemTest, ListingKeepsVisibleEntriesByFirstMatchingPatternThenName) {
     Loaded bundle;
     using Names = std::vector<std::string>;
-    EXPECT_EQ(listed(bundle.fs, "", "*.*", false),
+    EXPECT_EQ(test::listed(bundle.fs, "", "*.*", false),
               (Names{"notes.xml", "past_end.bin", "readme.txt"}));
-    EXPECT_EQ(listed(bundle.fs, "\\", "*", true), (Names{"data"}));
-    EXPECT_EQ(listed(bundle.fs, "", "*.txt;*.xml", false), (Names{"readme.txt", "notes.xml"}));
-    EXPECT_EQ(listed(bundle.fs, "", "*.bin;*;readme.txt", false),
+    EXPECT_EQ(test::listed(bundle.fs, "\\", "*", true), (Names{"data"}));
+    EXPECT_EQ(test::listed(bundle.fs, "", "*.txt;*.xml", false), (Names{"readme.txt", "notes.xml"}));
+    EXPECT_EQ(test::listed(bundle.fs, "", "*.bin;*;readme.txt", false),
               (Names{"past_end.bin", "notes.xml", "readme.txt"}));
-    EXPECT_EQ(listed(bundle.fs, "DATA/", "*.*", false), (Names{"units.xml"}));
-    EXPECT_TRUE(listed(bundle.fs, "old", "*.*", false).empty());
-    EXPECT_TRUE(listed(bundle.fs, "readme.txt", "*.*", false).empty());
+    EXPECT_EQ(test::listed(bundle.fs, "DATA/", "*.*", false), (Names{"units.xml"}));
+    EXPECT_TRUE(test::listed(bundle.fs, "old", "*.*", false).empty());
+    EXPECT_TRUE(test::listed(bundle.fs, "readme.txt", "*.*", false).empty());
 }
 
 TEST(BundleFileSystemTest, SwitchesSilenceTheBundle) {
@@ -150,7 +138,7 @@ TEST(BundleFileSystemTest, SwitchesSilenceTheBundle) {
         silence(bundle.fs, vfs);
         EXPECT_FALSE(bundle.fs.exists("readme.txt"));
         EXPECT_FALSE(bundle.fs.owns("gone.txt"));
-        EXPECT_TRUE(listed(bundle.fs, "", "*", false).empty());
+        EXPECT_TRUE(test::listed(bundle.fs, "", "*", false).empty());
     }
     Loaded bundle;
     bundle.fs.set_owns_nothing(true);
@@ -190,7 +178,7 @@ TEST(BundleFileSystemTest, CorruptBundlesFailWithClearErrors) {
                     if (entry.directory) {
                         read_every_file(*entry.directory, prefix + name + "\\");
                     } else if (fs.exists(prefix + name)) {
-                        read_all(fs.open(prefix + name, "r"));
+                        test::read_all(fs.open(prefix + name, "r"));
                     }
                 }
             };

@@ -14,16 +14,6 @@ namespace {
 using Bytes = std::vector<std::uint8_t>;
 namespace fs = std::filesystem;
 
-const char* const usage =
-    "trovex compile-scripts [options] file1 [file2] ... \n"
-    "\n"
-    "    -s, --strip             Strip debug info.\n"
-    "    -m, --only-if-modified  Only recompile if .ksf is modified.\n"
-    "    -a, --report-all        Report all errors and do not stop on first error.\n"
-    "\n"
-    "Compiles the listed .ksf files into .kxe files.\n"
-    "If a directory is listed, all the files in the directory are compiled.\n";
-
 const char* const bad_source = "f() {\n x := 1 }";
 const char* const good_source = "f() {}";
 
@@ -39,16 +29,6 @@ Bytes bytes_of(const test::TempDir& dir, const std::string& relative) {
 std::string golden_source() {
     std::ifstream in(fs::path(TROVEX_SOURCE_DIR) / "tests/script/data/golden.ksf", std::ios::binary);
     return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
-
-TEST(CompileScriptsTest, UsageEndsWithExitOne) {
-    test::TempDir dir;
-    for (const auto& arguments : std::vector<std::vector<std::string>>{
-             {"compile-scripts"}, {"compile-scripts", "-h"}, {"compile-scripts", "--help"}}) {
-        const auto result = test::run_trovex(dir.path(), arguments);
-        EXPECT_EQ(result.output, test::banner() + usage);
-        EXPECT_EQ(result.exit_code, 1);
-    }
 }
 
 // The golden files were derived by hand from the rules of the compiled-script format.

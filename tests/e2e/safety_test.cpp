@@ -21,18 +21,6 @@ namespace {
 
 namespace fs = std::filesystem;
 
-// Every file under the directory with its bytes.
-std::map<std::string, std::string> snapshot(const test::TempDir& dir) {
-    std::map<std::string, std::string> files;
-    for (const auto& entry : fs::recursive_directory_iterator(dir.path())) {
-        if (entry.is_regular_file()) {
-            const std::string relative = fs::relative(entry.path(), dir.path()).generic_string();
-            files[relative] = dir.read(relative);
-        }
-    }
-    return files;
-}
-
 // A bundle s.bundle holding a.txt, made from root/.
 void bundle_of_a(const test::TempDir& dir) {
     dir.write("root/a.txt", "a");
@@ -204,11 +192,11 @@ TEST(SafetyTest, FailuresExitNonZeroAndLeaveFilesAlone) {
         SCOPED_TRACE(row.item);
         test::TempDir dir;
         row.setup(dir);
-        const auto before = snapshot(dir);
+        const auto before = test::snapshot(dir.path());
         const auto result = test::run_trovex(dir.path(), row.arguments);
         EXPECT_EQ(result.exit_code, row.exit_code) << result.output;
         EXPECT_NE(result.output.find(row.message), std::string::npos) << result.output;
-        auto after = snapshot(dir);
+        auto after = test::snapshot(dir.path());
         for (const std::string& path : row.written) after.erase(path);
         auto expected = before;
         for (const std::string& path : row.written) expected.erase(path);
@@ -241,7 +229,7 @@ TEST(SafetyTest, InterruptedRunsLeaveNoTemporaryAndNoPartialFile) {
     const std::vector<std::string> quick_bundle{"quick-bundle", "-r", "root", "-D", "out/x.bundle"};
     ASSERT_EQ(test::run_trovex(dir.path(), quick_bundle).exit_code, 0);
     EXPECT_EQ(test::packed_files(dir.path() / "out/x.bundle").size(), 50000u);
-    const auto before = snapshot(dir);
+    const auto before = test::snapshot(dir.path());
 
     struct Interrupt {
         std::vector<std::string> arguments;
@@ -268,7 +256,7 @@ TEST(SafetyTest, InterruptedRunsLeaveNoTemporaryAndNoPartialFile) {
         }
         EXPECT_EQ(status, 128 + interrupt.signal) << io.read("out");
         // Extracted files are whole: the bundled bytes, or the old file not reached yet.
-        auto after = snapshot(dir);
+        auto after = test::snapshot(dir.path());
         auto expected = before;
         const std::string target = "out/target/";
         for (auto it = after.begin(); it != after.end();) {

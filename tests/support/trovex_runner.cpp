@@ -51,6 +51,20 @@ bool TempDir::exists(const std::string& relative) const {
     return std::filesystem::exists(path_ / relative);
 }
 
+std::map<std::string, std::string> snapshot(const std::filesystem::path& root) {
+    std::map<std::string, std::string> entries;
+    for (const auto& entry : std::filesystem::recursive_directory_iterator(root)) {
+        const std::string name = entry.path().lexically_relative(root).generic_string();
+        if (entry.is_symlink())
+            entries[name] = "-> " + std::filesystem::read_symlink(entry.path()).string();
+        else if (entry.is_directory())
+            entries[name] = "/";
+        else
+            entries[name] = slurp(entry.path());
+    }
+    return entries;
+}
+
 RunResult run_trovex(const std::filesystem::path& directory, const std::vector<std::string>& arguments,
                      const std::string& standard_input) {
     TempDir io;
