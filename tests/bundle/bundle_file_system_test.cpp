@@ -5,7 +5,6 @@
 #include <gtest/gtest.h>
 
 #include <functional>
-#include <random>
 
 #include "bundle/bundle_bytes.h"
 #include "support/memory_file_system.h"
@@ -147,22 +146,13 @@ TEST(BundleFileSystemTest, SwitchesSilenceTheBundle) {
     EXPECT_TRUE(bundle.fs.hides("gone.txt"));
 }
 
-// Every truncation of a good bundle and many random corruptions of it: each loads, or fails with
-// one of the clear errors; each file of what loads opens and reads, or fails the same way.
+// Every truncation of a good bundle loads, or fails with one of the clear errors; each file of what
+// loads opens and reads, or fails the same way. Random corruptions are the fuzz targets' work.
 TEST(BundleFileSystemTest, CorruptBundlesFailWithClearErrors) {
     const std::string good = sample_bundle();
     std::vector<std::string> corrupt;
     for (size_t length = 0; length < good.size(); ++length)
         corrupt.push_back(good.substr(0, length));
-    const size_t directory_end = good.find("readme.txt") + 12;  // past its zero and the root's end
-    std::mt19937 random(7);
-    for (int i = 0; i < 3000; ++i) {
-        std::string bytes = good;
-        for (int flips = 1 + static_cast<int>(random() % 4); flips > 0; --flips) {
-            bytes[random() % directory_end] = static_cast<char>(random());
-        }
-        corrupt.push_back(bytes);
-    }
     const std::string clear_errors[] = {
         "Corrupt bundle test.bundle: ",
         "test.bundle is not a bundle",
