@@ -32,6 +32,9 @@ private:
     std::filesystem::path path_;
 };
 
+// All the bytes of a file; empty when missing.
+std::string read_file(const std::filesystem::path& path);
+
 // Every entry below root, links not followed: a file's content, "/" for a directory, "-> target"
 // for a link.
 std::map<std::string, std::string> snapshot(const std::filesystem::path& root);
