@@ -1,4 +1,4 @@
-// bundle and quick-bundle as a user runs them: usage, the root, the order of the packed data, the
+// bundle and quick-bundle as a user runs them: the root, the order of the packed data, the
 // ignore rules, the expansions of logged paths, the output files and their bytes.
 #include <gtest/gtest.h>
 
@@ -11,35 +11,6 @@
 namespace {
 
 namespace fs = std::filesystem;
-
-const std::string common_options =
-    "    -r, --root dir             Specifies root directory (required).\n"
-    "    -f, --ignore-file file     Skips specified file/dir when making bundle.\n"
-    "    -n, --ignore-name name     Ignores any file with specified name.\n"
-    "    -e, --ignore-ext ext       Ignore files with specified extension (e.g. .ksf).\n"
-    "    -F, --force-file file      Forces specified file into bundle.\n"
-    "    -D, --force-dest file      Forces resulting bundle to be output to specified file.\n"
-    "    -m, --skip-missing         Skips creating entries for missing files\n";
-
-const std::string bundle_usage =
-    "trovex bundle [options] file_log1 [file_log2] ...\n\n" + common_options +
-    "    -p, --prepend-bundle file  Prepends the files logged in the file to the bundle.\n"
-    "    -a, --append-bundle file   Appends the files logged in the file to the bundle.\n"
-    "    -L, --log-union            Adds all files from root directory with filtering after file "
-    "log.\n"
-    "        --depfile              Writes a make dependency file BUNDLE.d beside the bundle.\n"
-    "\n"
-    "Creates a bundle file from the specified file log. The bundle is stored in the\n"
-    "bundles directory and is given the same name as the file log it was created\n"
-    "from, unless -D was used.\n";
-
-const std::string quick_bundle_usage =
-    "trovex quick-bundle [options]\n\n" + common_options +
-    "        --depfile              Writes a make dependency file BUNDLE.d beside the bundle.\n"
-    "\n"
-    "Creates a quick bundle of the root directory. Bundles all the files in the\n"
-    "directory except those who have been explicity ignored. The bundled data is\n"
-    "stored in a file called quick.bundle, unless -D was used.\n";
 
 // A load log in the recorded form.
 std::string log_of(const std::vector<std::string>& paths) {
@@ -84,20 +55,6 @@ protected:
 
     test::TempDir dir;
 };
-
-TEST_F(BundleCommandTest, UsageWithoutArguments) {
-    const std::pair<std::vector<std::string>, std::string> cases[] = {
-        {{"bundle"}, bundle_usage},
-        {{"bundle", "-h", "-r", "x"}, bundle_usage},
-        {{"quick-bundle"}, quick_bundle_usage},
-        {{"quick-bundle", "--help"}, quick_bundle_usage},
-    };
-    for (const auto& [arguments, usage] : cases) {
-        const auto result = run(arguments);
-        EXPECT_EQ(result.output, test::banner() + usage);
-        EXPECT_EQ(result.exit_code, 1);
-    }
-}
 
 TEST_F(BundleCommandTest, TheRootIsRequiredAndMustBeADirectory) {
     auto result = run({"bundle", "a.log"});

@@ -1,4 +1,4 @@
-// compile-xml as a user runs it: help, messages, -m, -a, -r, and the .xmb files it leaves.
+// compile-xml as a user runs it: messages, -m, -a, -r, and the .xmb files it leaves.
 #include <gtest/gtest.h>
 
 #include <filesystem>
@@ -6,27 +6,6 @@
 #include "support/trovex_runner.h"
 
 namespace {
-
-const std::string help =
-    "trovex compile-xml [options] file1 [file2] ... \n"
-    "\n"
-    "    -m, --only-if-modified  Only recompile if .xml is modified.\n"
-    "    -r, --root [dir]        Specify root directory, this is needed for xinclude compilation.\n"
-    "    -a, --report-all        Report all errors and do not stop on first error.\n"
-    "        --depfile           Write a make dependency file NAME.xmb.d beside each .xmb.\n"
-    "\n"
-    "Compiles the listed .xml files into .xml.bin files.\n"
-    "If a directory is listed, all the xml-files in the directory are compiled.\n";
-
-TEST(CompileXmlTest, PrintsHelpAndFailsWithoutArguments) {
-    test::TempDir dir;
-    for (const auto& arguments : std::vector<std::vector<std::string>>{
-             {"compile-xml"}, {"compile-xml", "-h"}, {"compile-xml", "--help"}}) {
-        const auto result = test::run_trovex(dir.path(), arguments);
-        EXPECT_EQ(result.output, test::banner() + help);
-        EXPECT_EQ(result.exit_code, 1);
-    }
-}
 
 TEST(CompileXmlTest, CompilesFilesAndDirectoriesAndReportsTheRest) {
     test::TempDir dir;

@@ -16,24 +16,6 @@ namespace {
 
 namespace fs = std::filesystem;
 
-// Every entry below root, links not followed: a file's content, "/" for a directory, "-> target"
-// for a link.
-std::map<std::string, std::string> snapshot(const fs::path& root) {
-    std::map<std::string, std::string> entries;
-    for (const auto& entry : fs::recursive_directory_iterator(root)) {
-        const std::string name = entry.path().lexically_relative(root).generic_string();
-        if (entry.is_symlink()) {
-            entries[name] = "-> " + fs::read_symlink(entry.path()).string();
-        } else if (entry.is_directory()) {
-            entries[name] = "/";
-        } else {
-            std::ifstream in(entry.path(), std::ios::binary);
-            entries[name] = std::string(std::istreambuf_iterator<char>(in), {});
-        }
-    }
-    return entries;
-}
-
 // readme.txt, empty.txt (no data), data\units.xml and data\maps\level.xml.
 struct Sample {
     Sample() {
@@ -79,7 +61,7 @@ TEST(ExtractCommandTest, CopiesWhatTheSubpathNames) {
         const auto result = test::run_trovex(sample.dir.path() / "out", c.arguments);
         EXPECT_EQ(result.output, test::banner() + c.output);
         EXPECT_EQ(result.exit_code, 0);
-        EXPECT_EQ(snapshot(sample.dir.path() / "out"), c.files) << c.arguments[1];
+        EXPECT_EQ(test::snapshot(sample.dir.path() / "out"), c.files) << c.arguments[1];
     }
 }
 
@@ -96,12 +78,12 @@ TEST(ExtractCommandTest, HiddenEntriesDeleteOnlyUnderAllowDelete) {
                                          .file("never.txt", 0, 0, 0)
                                          .end()
                                          .data);
-    const auto before = snapshot(sample.dir.path() / "out");
+    const auto before = test::snapshot(sample.dir.path() / "out");
     const std::string not_found = "Copying file \\Readme.TXT to out\\Readme.TXT\n"
                                   "Failed to copy '\\Readme.TXT' from bundle to 'out\\Readme.TXT'\n";
     auto result = test::run_trovex(sample.dir.path(), {"-v", "extract", "patch.bundle", "", "out"});
     EXPECT_EQ(result.output, test::banner() + not_found);
-    EXPECT_EQ(snapshot(sample.dir.path() / "out"), before);
+    EXPECT_EQ(test::snapshot(sample.dir.path() / "out"), before);
 
     result = test::run_trovex(sample.dir.path(), {"-v", "extract", "-d", "patch.bundle", "", "out"});
     EXPECT_EQ(result.output, test::banner() + not_found + "Deleting recursive directory out\\data\n");
@@ -110,7 +92,7 @@ TEST(ExtractCommandTest, HiddenEntriesDeleteOnlyUnderAllowDelete) {
     EXPECT_EQ(sample.dir.read("out/readme.txt"), "hello");
 }
 
-TEST(ExtractCommandTest, MissingTargetsSubpathsAndUsage) {
+TEST(ExtractCommandTest, MissingTargetsAndSubpaths) {
     Sample sample;
     auto result = test::run_trovex(sample.dir.path(), {"extract", "s.bundle", "", "nowhere"});
     EXPECT_EQ(result.output, test::banner() + test::framed("Directory 'nowhere' doesn't exist."));
@@ -121,11 +103,7 @@ TEST(ExtractCommandTest, MissingTargetsSubpathsAndUsage) {
                   test::banner() + test::framed("Trovex subpath not found: " + subpath));
         EXPECT_EQ(result.exit_code, 1);
     }
-    result = test::run_trovex(sample.dir.path(), {"extract", "--help"});
-    EXPECT_EQ(result.output.substr(test::banner().size(), 54),
-              "trovex extract [options] bundle [subdir] [targetpath]\n");
-    EXPECT_EQ(result.exit_code, 1);
-    EXPECT_TRUE(snapshot(sample.dir.path() / "out").empty());
+    EXPECT_TRUE(test::snapshot(sample.dir.path() / "out").empty());
 }
 
 TEST(ExtractCommandTest, BundleNamesNeverReachOutsideTheTarget) {
@@ -134,13 +112,13 @@ TEST(ExtractCommandTest, BundleNamesNeverReachOutsideTheTarget) {
         fs::create_directories(dir.path() / "a/b/out");
         dir.write("a/b/evil.bundle",
                   test::Bytes().header(2).file(name, 0, 0).file("z", 0, 0).end().data);
-        const auto before = snapshot(dir.path());
+        const auto before = test::snapshot(dir.path());
         const auto result =
             test::run_trovex(dir.path() / "a/b", {"extract", "-r", "-d", "evil.bundle", "", "out"});
         EXPECT_EQ(result.output, test::banner() + test::framed("Corrupt bundle evil.bundle: bad name \"" +
                                                                name + "\" at offset 16"));
         EXPECT_EQ(result.exit_code, 1);
-        EXPECT_EQ(snapshot(dir.path()), before);
+        EXPECT_EQ(test::snapshot(dir.path()), before);
     }
 }
 
@@ -164,7 +142,7 @@ TEST(ExtractCommandTest, LinksInTheTargetAreNeverFollowed) {
                                  .file("readme.txt", 0, 0)
                                  .end()
                                  .data);
-    const auto outside = snapshot(dir.path() / "outside");
+    const auto outside = test::snapshot(dir.path() / "outside");
     auto result = test::run_trovex(dir.path(), {"-b", "extract", "-r", "evil.bundle", "", "out"});
     EXPECT_EQ(result.output, test::banner() + test::framed("Not extracting \\readme.txt: "
                                                            "out\\readme.txt is a symbolic link"));
@@ -177,8 +155,8 @@ TEST(ExtractCommandTest, LinksInTheTargetAreNeverFollowed) {
                   test::framed("Not extracting \\readme.txt: out\\readme.txt is a symbolic link") +
                   test::framed("Not extracting \\data: out\\data is a symbolic link"));
     EXPECT_EQ(result.exit_code, 1);
-    EXPECT_EQ(snapshot(dir.path() / "outside"), outside);
-    EXPECT_EQ(snapshot(dir.path() / "out"),
+    EXPECT_EQ(test::snapshot(dir.path() / "outside"), outside);
+    EXPECT_EQ(test::snapshot(dir.path() / "out"),
               (std::map<std::string, std::string>{{"data", "-> ../outside"},
                                                   {"readme.txt", "-> ../outside/victim.txt"}}));
 }
@@ -191,7 +169,7 @@ TEST(ExtractCommandTest, AFailedCopyLeavesTheOldFile) {
     EXPECT_EQ(result.output,
               test::banner() + test::framed("Attempt to grow archive cut.bundle beyond limits"));
     EXPECT_EQ(result.exit_code, 1);
-    EXPECT_EQ(snapshot(dir.path() / "out"),
+    EXPECT_EQ(test::snapshot(dir.path() / "out"),
               (std::map<std::string, std::string>{{"readme.txt", "old"}}));
 }
 

@@ -15,21 +15,6 @@ namespace {
 
 namespace fs = std::filesystem;
 
-// Every entry below root: a file's content, "/" for a directory.
-std::map<std::string, std::string> snapshot(const fs::path& root) {
-    std::map<std::string, std::string> entries;
-    for (const auto& entry : fs::recursive_directory_iterator(root)) {
-        const std::string name = entry.path().lexically_relative(root).generic_string();
-        if (entry.is_directory()) {
-            entries[name] = "/";
-        } else {
-            std::ifstream in(entry.path(), std::ios::binary);
-            entries[name] = std::string(std::istreambuf_iterator<char>(in), {});
-        }
-    }
-    return entries;
-}
-
 // 3000 files in nested directories: most small, some empty, a few larger than a copy chunk;
 // level.log names every third in reverse order.
 void generate_tree(const test::TempDir& dir, const std::string& root) {
@@ -87,7 +72,7 @@ Outcome run_with_jobs(const std::string& jobs, const std::vector<std::string>& a
     std::vector<std::string> all{"-j", jobs};
     all.insert(all.end(), arguments.begin(), arguments.end());
     const auto result = test::run_trovex(out.path(), all);
-    return {result.output, result.exit_code, snapshot(out.path())};
+    return {result.output, result.exit_code, test::snapshot(out.path())};
 }
 
 TEST(JobsBundleTest, SameOutputForAnyNumberOfJobs) {

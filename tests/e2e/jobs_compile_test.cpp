@@ -3,10 +3,8 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
-#include <fstream>
 #include <functional>
 #include <map>
-#include <sstream>
 
 #include "support/trovex_runner.h"
 
@@ -15,20 +13,6 @@ namespace fs = std::filesystem;
 namespace {
 
 const fs::path content = fs::path(TROVEX_SOURCE_DIR) / "examples" / "content";
-
-// Every file below the directory with its bytes, by relative path.
-std::map<std::string, std::string> files_below(const fs::path& directory) {
-    std::map<std::string, std::string> files;
-    for (const auto& entry : fs::recursive_directory_iterator(directory)) {
-        if (!entry.is_regular_file())
-            continue;
-        std::ifstream in(entry.path(), std::ios::binary);
-        std::ostringstream bytes;
-        bytes << in.rdbuf();
-        files[fs::relative(entry.path(), directory).generic_string()] = bytes.str();
-    }
-    return files;
-}
 
 // Includes of one shared file, broken files, a missing include, random draws, failing and good
 // scripts, spread over a few directories so that walks hand out many jobs.
@@ -87,7 +71,7 @@ TEST(JobsCompileTest, EveryNumberOfJobsPrintsAndWritesTheSame) {
             std::vector<std::string> arguments = {"-j", jobs};
             arguments.insert(arguments.end(), c.arguments.begin(), c.arguments.end());
             const auto result = test::run_trovex(dir.path(), arguments);
-            const auto files = files_below(dir.path());
+            const auto files = test::snapshot(dir.path());
             if (std::string(jobs) == "1") {
                 first = result;
                 first_files = files;
@@ -115,12 +99,12 @@ TEST(JobsCompileTest, ASharedIncludeIsNeverTorn) {
     const auto sequential =
         test::run_trovex(dir.path(), {"-j", "1", "compile-xml", "-r", "t", "t"});
     ASSERT_EQ(sequential.exit_code, 0) << sequential.output;
-    const auto expected = files_below(dir.path());
+    const auto expected = test::snapshot(dir.path());
     for (int run = 0; run < 50; ++run) {
         const auto parallel =
             test::run_trovex(dir.path(), {"-j", "8", "compile-xml", "-r", "t", "t"});
         ASSERT_EQ(parallel.output, sequential.output) << run;
-        ASSERT_EQ(files_below(dir.path()), expected) << run;
+        ASSERT_EQ(test::snapshot(dir.path()), expected) << run;
     }
 }
 

@@ -45,22 +45,7 @@ void quick_bundle(const fs::path& directory, const std::string& root, const std:
     ASSERT_EQ(result.exit_code, 0) << result.output;
 }
 
-// Every entry below root: a file's content, "/" for a directory.
-std::map<std::string, std::string> tree_of(const fs::path& root) {
-    std::map<std::string, std::string> entries;
-    for (const auto& entry : fs::recursive_directory_iterator(root)) {
-        const std::string name = entry.path().lexically_relative(root).generic_string();
-        if (entry.is_directory()) {
-            entries[name] = "/";
-        } else {
-            std::ifstream in(entry.path(), std::ios::binary);
-            entries[name] = std::string(std::istreambuf_iterator<char>(in), {});
-        }
-    }
-    return entries;
-}
-
-bool same_trees(const fs::path& a, const fs::path& b) { return tree_of(a) == tree_of(b); }
+bool same_trees(const fs::path& a, const fs::path& b) { return test::snapshot(a) == test::snapshot(b); }
 
 TEST(RoundTripTest, ARealTreeComesBackByteForByte) {
     if (!fs::is_directory("/usr/share/doc")) GTEST_SKIP() << "no /usr/share/doc to pack";

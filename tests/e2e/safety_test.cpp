@@ -5,7 +5,6 @@
 #include <chrono>
 #include <csignal>
 #include <filesystem>
-#include <functional>
 #include <fstream>
 #include <map>
 #include <set>
@@ -21,80 +20,55 @@ namespace {
 
 namespace fs = std::filesystem;
 
-// Every file under the directory with its bytes.
-std::map<std::string, std::string> snapshot(const test::TempDir& dir) {
-    std::map<std::string, std::string> files;
-    for (const auto& entry : fs::recursive_directory_iterator(dir.path())) {
-        if (entry.is_regular_file()) {
-            const std::string relative = fs::relative(entry.path(), dir.path()).generic_string();
-            files[relative] = dir.read(relative);
-        }
-    }
-    return files;
-}
-
-// A bundle s.bundle holding a.txt, made from root/.
-void bundle_of_a(const test::TempDir& dir) {
-    dir.write("root/a.txt", "a");
-    test::run_trovex(dir.path(), {"quick-bundle", "-r", "root", "-D", "s.bundle"});
-    fs::remove(dir.path() / "s.bundle.log");
-}
+using Files = std::vector<std::pair<std::string, std::string>>;
 
 const std::string good_xml = "<game><level name=\"forest\"/></game>";
 const std::string broken_xml = "<game>\n<level>\n</game>";
-
+const Files good = {{"c/a.xml", good_xml}};
+const Files root_a = {{"root/a.txt", "a"}};
 // game.xml includes a missing file and part.xml, which includes a broken file.
-void broken_includes(const test::TempDir& dir) {
-    dir.write("c/game.xml",
-              "<g>\n<xi:include href=\"gone.xml\"/><xi:include href=\"part.xml\"/></g>");
-    dir.write("c/part.xml", "<p><xi:include href=\"bad.xml\"/></p>");
-    dir.write("c/bad.xml", broken_xml);
-}
-
-void two_logs(const test::TempDir& dir) {
-    dir.write("a.log", "   <open path=\"f1\" flags=\"r\" />\r\n");
-    dir.write("b.log", "   <open path=\"f2\" flags=\"r\" />\r\n");
-}
+const Files broken_includes = {
+    {"c/game.xml", "<g>\n<xi:include href=\"gone.xml\"/><xi:include href=\"part.xml\"/></g>"},
+    {"c/part.xml", "<p><xi:include href=\"bad.xml\"/></p>"},
+    {"c/bad.xml", broken_xml}};
+const Files two_logs = {{"a.log", "   <open path=\"f1\" flags=\"r\" />\r\n"},
+                        {"b.log", "   <open path=\"f2\" flags=\"r\" />\r\n"}};
+const std::string empty_bundle = test::Bytes().header(2).end().data;
+const std::string bundle_of_a = test::Bytes().header(2).file("a.txt", 0, 0).end().data;
 
 struct Row {
     const char* item;
-    std::function<void(const test::TempDir&)> setup;
+    Files files;
     std::vector<std::string> arguments;
     int exit_code;
     std::string message;  // found in the output
     std::set<std::string> written = {};  // the only files that may be new or changed afterwards
+    std::vector<std::string> before = {};  // a run of trovex that makes the input
 };
 
 const Row rows[] = {
     // Failures before any work: the exit status says so.
-    {"unknown flag", [](auto& dir) { dir.write("c/a.xml", good_xml); },
-     {"compile-xml", "-q", "-r", "c", "c/a.xml"}, 1, "Unknown flag -q", {"c/a.xmb"}},
-    // rows: command line and merge-logs
-    {"value keeps its letters", [](auto& dir) { dir.write("c/a.xml", good_xml); },
-     {"quick-bundle", "-r", "c", "-Dbvx.bundle"}, 0, "", {"bvx.bundle", "bvx.bundle.log"}},
+    {"unknown flag", good, {"compile-xml", "-q", "-r", "c", "c/a.xml"}, 1, "Unknown flag -q",
+     {"c/a.xmb"}},
+    {"value keeps its letters", good, {"quick-bundle", "-r", "c", "-Dbvx.bundle"}, 0, "",
+     {"bvx.bundle", "bvx.bundle.log"}},
     {"log taken as -g value", two_logs, {"merge-logs", "-g", "m.log", "a.log", "b.log"}, 1,
      "-g takes a number of seconds, not m.log"},
     {"merged log is a source", two_logs, {"merge-logs", "./a.log", "b.log", "a.log"}, 1,
      "The merged log ./a.log is one of the source logs"},
-    {"jobs not a number", [](auto& dir) { dir.write("c/a.xml", good_xml); },
-     {"-j", "x", "compile-xml", "-r", "c", "c/a.xml"}, 1, "-j takes a number of jobs from 1 to 256, not x"},
-    // rows: xml and compiles
+    {"jobs not a number", good, {"-j", "x", "compile-xml", "-r", "c", "c/a.xml"}, 1,
+     "-j takes a number of jobs from 1 to 256, not x"},
     // A failed compile keeps the old binary form: older than the edited text, it stays stale.
-    {"xml that does not parse",
-     [](auto& dir) {
-         dir.write("c/data/game.xml", broken_xml);
-         dir.write("c/data/game.xmb", "old");
-     },
+    {"xml that does not parse", {{"c/data/game.xml", broken_xml}, {"c/data/game.xmb", "old"}},
      {"-v", "-b", "compile-xml", "-r", "c", "c/data/game.xml"}, 1,
      "ERROR: data\\game.xml (3): Identifiers must match"},
-    {"xml in a directory that does not parse",
-     [](auto& dir) { dir.write("c/a.xml", good_xml); dir.write("c/b.xml", broken_xml); },
+    {"xml in a directory that does not parse", {{"c/a.xml", good_xml}, {"c/b.xml", broken_xml}},
      {"compile-xml", "c"}, 1, "ERROR: c\\b.xml (3): Identifiers must match", {"c/a.xmb"}},
     {"xml in a directory that does not parse, all reported",
-     [](auto& dir) { dir.write("c/a.xml", broken_xml); dir.write("c/b.xml", broken_xml); },
-     {"compile-xml", "-a", "c"}, 1, "c\\a.xml (3): Identifiers must match\nERROR: c\\b.xml (3)"},
-    {"xml with an unknown entity", [](auto& dir) { dir.write("a.xml", "<a>\n&nope;</a>"); },
-     {"compile-xml", "a.xml"}, 1, "a.xml (2): Unknown entity &nope;"},
+     {{"c/a.xml", broken_xml}, {"c/b.xml", broken_xml}}, {"compile-xml", "-a", "c"}, 1,
+     "c\\a.xml (3): Identifiers must match\nERROR: c\\b.xml (3)"},
+    {"xml with an unknown entity", {{"a.xml", "<a>\n&nope;</a>"}}, {"compile-xml", "a.xml"}, 1,
+     "a.xml (2): Unknown entity &nope;"},
     // The includer's binary form is written, an included includer's is not: it would hide the
     // failure from the next compile.
     {"missing include", broken_includes, {"compile-xml", "c/game.xml"}, 1,
@@ -103,112 +77,71 @@ const Row rows[] = {
      "c\\part.xml (1): Cannot include c\\bad.xml: c\\bad.xml (3): Identifiers must match",
      {"c/game.xmb"}},
     {"include whose binary form holds an unknown node kind",
-     [](auto& dir) {
-         dir.write("c/k.xml", "<k/>");
-         dir.write("c/k.xmb", std::string("XML\x01\0\0\0\0\x03\0\0\0\0\0\0\0", 16));
-         dir.write("c/m.xml", "<m><xi:include href=\"k.xml\"/></m>");
-     },
+     {{"c/k.xml", "<k/>"},
+      {"c/k.xmb", std::string("XML\x01\0\0\0\0\x03\0\0\0\0\0\0\0", 16)},
+      {"c/m.xml", "<m><xi:include href=\"k.xml\"/></m>"}},
      {"compile-xml", "c/m.xml"}, 1,
      "c\\m.xml (1): Cannot include c\\k.xml: Binary XML c\\k.xmb is corrupt at byte 12",
      {"c/m.xmb"}},
-    {"compiled script that cannot be written",
-     [](auto& dir) { dir.write("s/ok.ksf", "object x;\n"); dir.write("s/ok.kxe/keep", ""); },
+    {"compiled script that cannot be written", {{"s/ok.ksf", "object x;\n"}, {"s/ok.kxe/keep", ""}},
      {"compile-scripts", "s/ok.ksf"}, 1, "Cannot save compiled script s\\ok.kxe"},
-    // rows: bundles
-    {"list of a file that is no bundle", [](auto& dir) { dir.write("junk.bundle", good_xml); },
-     {"list", "junk.bundle"}, 1, "junk.bundle is not a bundle"},
+    {"list of a file that is no bundle", {{"junk.bundle", good_xml}}, {"list", "junk.bundle"}, 1,
+     "junk.bundle is not a bundle"},
     {"patch against a file that is no bundle",
-     [](auto& dir) {
-         dir.write("good.bundle", test::Bytes().header(2).file("a.txt", 0, 0).end().data);
-         dir.write("junk.bundle", std::string(64, '\0'));
-     },
+     {{"good.bundle", bundle_of_a}, {"junk.bundle", std::string(64, '\0')}},
      {"make-patch", "good.bundle", "junk.bundle", "p.bundle"}, 1, "junk.bundle is not a bundle"},
     {"extract over the content tree of a bundle of one log",
-     [](auto& dir) {
-         dir.write("root/a.xml", good_xml);
-         dir.write("root/b.xml", "<b/>");
-         dir.write("level.log", "<open path=\"a.xml\"/>");
-         test::run_trovex(dir.path(), {"bundle", "-r", "root", "-D", "level.bundle", "level.log"});
-     },
-     {"extract", "-r", "level.bundle", "", "root"}, 0, ""},
-    {"extract into a directory that does not exist",
-     [](auto& dir) { dir.write("q.bundle", test::Bytes().header(2).end().data); },
+     {{"root/a.xml", good_xml}, {"root/b.xml", "<b/>"}, {"level.log", "<open path=\"a.xml\"/>"}},
+     {"extract", "-r", "level.bundle", "", "root"}, 0, "", {},
+     {"bundle", "-r", "root", "-D", "level.bundle", "level.log"}},
+    {"extract into a directory that does not exist", {{"q.bundle", empty_bundle}},
      {"extract", "q.bundle", "", "nowhere"}, 1, "Directory 'nowhere' doesn't exist."},
-    {"bundle of names that differ only in case",
-     [](auto& dir) {
-         dir.write("root/A.txt", "1");
-         dir.write("root/a.txt", "2");
-     },
+    {"bundle of names that differ only in case", {{"root/A.txt", "1"}, {"root/a.txt", "2"}},
      {"quick-bundle", "-r", "root", "-D", "q.bundle"}, test::on_windows ? 0 : 1,
      test::on_windows ? "" : "names several files that differ only in case",
      {"q.bundle", "q.bundle.log"}},
-    {"prepend log that does not exist", [](auto& dir) { dir.write("root/a.txt", "a"); },
-     {"quick-bundle", "-r", "root", "-p", "first.log"}, 1,
+    {"prepend log that does not exist", root_a, {"quick-bundle", "-r", "root", "-p", "first.log"}, 1,
      "The prepend log first.log does not exist"},
-    {"bundle forced onto its log",
-     [](auto& dir) {
-         dir.write("root/a.txt", "a");
-         dir.write("level.log", "");
-     },
+    {"bundle forced onto its log", {{"root/a.txt", "a"}, {"level.log", ""}},
      {"bundle", "-r", "root", "-D", "LEVEL.LOG", "level.log"}, 1,
      "The output LEVEL.LOG is the input level.log"},
-    {"listing beside the bundle onto a prepend log",
-     [](auto& dir) {
-         dir.write("root/a.txt", "a");
-         dir.write("first.log", "");
-     },
+    {"listing beside the bundle onto a prepend log", {{"root/a.txt", "a"}, {"first.log", ""}},
      {"quick-bundle", "-r", "root", "-p", "first.log", "-D", "first"}, 1,
      "The output first.log is the input first.log"},
     {"default listing onto the log it is made from",
-     [](auto& dir) {
-         dir.write("root/a.txt", "a");
-         dir.write("root/bundles/level.log", "");
-     },
+     {{"root/a.txt", "a"}, {"root/bundles/level.log", ""}},
      {"bundle", "-r", "root", "root/bundles/level.log"}, 1, "is the input root/bundles/level.log"},
-    {"two logs forced into one bundle",
-     [](auto& dir) {
-         dir.write("root/a.txt", "a");
-         dir.write("a.log", "");
-         dir.write("b.log", "");
-     },
+    {"two logs forced into one bundle", {{"root/a.txt", "a"}, {"a.log", ""}, {"b.log", ""}},
      {"bundle", "-r", "root", "-D", "x.bundle", "a.log", "b.log"}, 1,
      "The logs a.log and b.log would both be bundled into x.bundle"},
     {"patch written over the bundle it compares",
-     [](auto& dir) {
-         dir.write("a.bundle", test::Bytes().header(2).file("a.txt", 0, 0).end().data);
-         dir.write("b.bundle", test::Bytes().header(2).end().data);
-     },
+     {{"a.bundle", bundle_of_a}, {"b.bundle", empty_bundle}},
      {"make-patch", "a.bundle", "b.bundle", "./b.bundle"}, 1,
      "The output ./b.bundle is the input b.bundle"},
-    // rows: temporaries and messages
-    {"missing subpath", bundle_of_a, {"extract", "s.bundle", "b.txt", "out"}, 1,
+    {"missing subpath", {{"s.bundle", bundle_of_a}}, {"extract", "s.bundle", "b.txt", "out"}, 1,
      "Trovex subpath not found: b.txt"},
-    {"force file outside the root",
-     [](auto& dir) {
-         dir.write("root/c/x.txt", "x");
-         dir.write("root/a.txt", "a");
-     },
+    {"force file outside the root", {{"root/c/x.txt", "x"}, {"root/a.txt", "a"}},
      {"quick-bundle", "-r", "root/c", "-F", "root/a.txt"}, 1, "Path and name must match: "},
-    {"bundle into a missing folder", [](auto& dir) { dir.write("root/a.txt", "a"); },
-     {"quick-bundle", "-r", "root", "-D", "none/x.bundle"}, 1, "Cannot open none/x.bundle with"},
-    {"directory where a file goes",
-     [](auto& dir) {
-         bundle_of_a(dir);
-         fs::create_directories(dir.path() / "out/a.txt/d");
-     },
-     {"extract", "s.bundle", "", "out"}, 1, "Cannot replace out\\a.txt => "},
+    {"bundle into a missing folder", root_a, {"quick-bundle", "-r", "root", "-D", "none/x.bundle"},
+     1, "Cannot open none/x.bundle with"},
+    {"directory where a file goes", {{"root/a.txt", "a"}, {"out/a.txt/d/keep", ""}},
+     {"extract", "s.bundle", "", "out"}, 1, "Cannot replace out\\a.txt => ", {},
+     {"quick-bundle", "-r", "root", "-D", "s.bundle"}},
 };
 
 TEST(SafetyTest, FailuresExitNonZeroAndLeaveFilesAlone) {
     for (const Row& row : rows) {
         SCOPED_TRACE(row.item);
         test::TempDir dir;
-        row.setup(dir);
-        const auto before = snapshot(dir);
+        for (const auto& [path, bytes] : row.files) dir.write(path, bytes);
+        if (!row.before.empty()) {
+            ASSERT_EQ(test::run_trovex(dir.path(), row.before).exit_code, 0);
+        }
+        const auto before = test::snapshot(dir.path());
         const auto result = test::run_trovex(dir.path(), row.arguments);
         EXPECT_EQ(result.exit_code, row.exit_code) << result.output;
         EXPECT_NE(result.output.find(row.message), std::string::npos) << result.output;
-        auto after = snapshot(dir);
+        auto after = test::snapshot(dir.path());
         for (const std::string& path : row.written) after.erase(path);
         auto expected = before;
         for (const std::string& path : row.written) expected.erase(path);
@@ -241,7 +174,7 @@ TEST(SafetyTest, InterruptedRunsLeaveNoTemporaryAndNoPartialFile) {
     const std::vector<std::string> quick_bundle{"quick-bundle", "-r", "root", "-D", "out/x.bundle"};
     ASSERT_EQ(test::run_trovex(dir.path(), quick_bundle).exit_code, 0);
     EXPECT_EQ(test::packed_files(dir.path() / "out/x.bundle").size(), 50000u);
-    const auto before = snapshot(dir);
+    const auto before = test::snapshot(dir.path());
 
     struct Interrupt {
         std::vector<std::string> arguments;
@@ -268,7 +201,7 @@ TEST(SafetyTest, InterruptedRunsLeaveNoTemporaryAndNoPartialFile) {
         }
         EXPECT_EQ(status, 128 + interrupt.signal) << io.read("out");
         // Extracted files are whole: the bundled bytes, or the old file not reached yet.
-        auto after = snapshot(dir);
+        auto after = test::snapshot(dir.path());
         auto expected = before;
         const std::string target = "out/target/";
         for (auto it = after.begin(); it != after.end();) {

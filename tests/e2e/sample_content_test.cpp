@@ -3,8 +3,6 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
-#include <fstream>
-#include <sstream>
 
 #include "bundle/load_log.h"
 #include "e2e/packed_files.h"
@@ -28,13 +26,6 @@ std::vector<std::string> files_with(const std::string& extension) {
     }
     std::sort(paths.begin(), paths.end());
     return paths;
-}
-
-std::string slurp(const fs::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream text;
-    text << in.rdbuf();
-    return text.str();
 }
 
 // Every include and every reference to a define is gone from the tree.
@@ -66,7 +57,7 @@ TEST(SampleContentTest, XmlLoadsWithIncludesAndDefinesResolved) {
 TEST(SampleContentTest, LogsAreRecordedLinesNamingTheTree) {
     for (const char* name : {"forest.log", "harbour.log"}) {
         const fs::path log = examples / "logs" / name;
-        std::istringstream lines(slurp(log));
+        std::istringstream lines(test::read_file(log));
         for (std::string line; std::getline(lines, line);) {
             EXPECT_TRUE(line.starts_with("   <open path=\"") && line.ends_with("\" />\r")) << line;
         }

@@ -4,11 +4,10 @@
 
 #include <algorithm>
 #include <filesystem>
-#include <fstream>
-#include <iterator>
 #include <set>
 #include <string>
 
+#include "support/trovex_runner.h"
 #include "targets.h"
 
 namespace {
@@ -16,11 +15,6 @@ namespace {
 namespace fs = std::filesystem;
 
 const fs::path fuzz_dir = fs::path(TROVEX_SOURCE_DIR) / "fuzz";
-
-std::string read_file(const fs::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
 
 // The folders below fuzz/<kind>/ name the targets whose inputs they hold.
 std::set<std::string> folders(const std::string& kind) {
@@ -52,7 +46,7 @@ TEST(FuzzRegressionTest, ReproducersAndSeedsRunCleanly) {
             }
             std::sort(files.begin(), files.end());
             for (const fs::path& file : files) {
-                const std::string bytes = read_file(file);
+                const std::string bytes = test::read_file(file);
                 try {
                     target.run(reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size());
                 } catch (const std::exception& error) {

@@ -12,16 +12,12 @@
 
 namespace test {
 
-namespace {
-
-std::string slurp(const std::filesystem::path& path) {
+std::string read_file(const std::filesystem::path& path) {
     std::ifstream in(path, std::ios::binary);
     std::ostringstream content;
     content << in.rdbuf();
     return content.str();
 }
-
-}  // namespace
 
 TempDir::TempDir() {
     static std::atomic<int> counter{0};
@@ -45,10 +41,24 @@ void TempDir::write(const std::string& relative, const std::string& content) con
     out << content;
 }
 
-std::string TempDir::read(const std::string& relative) const { return slurp(path_ / relative); }
+std::string TempDir::read(const std::string& relative) const { return read_file(path_ / relative); }
 
 bool TempDir::exists(const std::string& relative) const {
     return std::filesystem::exists(path_ / relative);
+}
+
+std::map<std::string, std::string> snapshot(const std::filesystem::path& root) {
+    std::map<std::string, std::string> entries;
+    for (const auto& entry : std::filesystem::recursive_directory_iterator(root)) {
+        const std::string name = entry.path().lexically_relative(root).generic_string();
+        if (entry.is_symlink())
+            entries[name] = "-> " + std::filesystem::read_symlink(entry.path()).string();
+        else if (entry.is_directory())
+            entries[name] = "/";
+        else
+            entries[name] = read_file(entry.path());
+    }
+    return entries;
 }
 
 RunResult run_trovex(const std::filesystem::path& directory, const std::vector<std::string>& arguments,

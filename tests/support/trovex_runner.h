@@ -2,6 +2,7 @@
 #pragma once
 
 #include <filesystem>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -30,6 +31,13 @@ public:
 private:
     std::filesystem::path path_;
 };
+
+// All the bytes of a file; empty when missing.
+std::string read_file(const std::filesystem::path& path);
+
+// Every entry below root, links not followed: a file's content, "/" for a directory, "-> target"
+// for a link.
+std::map<std::string, std::string> snapshot(const std::filesystem::path& root);
 
 // Runs trovex with the arguments in the directory, feeding standard input.
 RunResult run_trovex(const std::filesystem::path& directory, const std::vector<std::string>& arguments,

@@ -6,6 +6,7 @@
 #include <chrono>
 #include <filesystem>
 
+#include "support/memory_file_system.h"
 #include "support/trovex_runner.h"
 #include "utility/cached_file_data_store.h"
 #include "utility/encoding.h"
@@ -16,19 +17,6 @@
 namespace {
 
 using kam::DiskFileSystem;
-
-std::string read_all(kam::Archive archive) {
-    std::string bytes(static_cast<size_t>(archive.size()), '\0');
-    kam::read_bytes(archive, bytes.data(), static_cast<std::uint32_t>(bytes.size()));
-    return bytes;
-}
-
-std::vector<std::string> listed(kam::FileSystem& file_system, const std::string& directory,
-                                const std::string& patterns, bool want_directories) {
-    std::vector<std::string> names;
-    file_system.list(directory, patterns, want_directories, names);
-    return names;
-}
 
 // A content tree spelled in mixed case, as it comes from a Windows machine.
 struct ContentTree {
@@ -82,9 +70,9 @@ TEST(DiskFileSystemTest, MixedCaseTreeIsFoundThroughLowerCaseBackslashPaths) {
     EXPECT_FALSE(disk.exists("data\\units\\tank.ksf"));
     EXPECT_FALSE(disk.is_dir("data\\nothing\\here"));
     EXPECT_EQ(disk.modification_time("data\\nothing"), 0u);
-    EXPECT_EQ(read_all(disk.open("data\\units\\tank.xml", "r")), "<tank/>");
-    EXPECT_EQ(read_all(disk.open("data\\units\\tank.xml", "rc")), "<tank/>");
-    EXPECT_EQ(read_all(disk.open("data\\units\\tank.xmb", "r")), "XMLb");
+    EXPECT_EQ(test::read_all(disk.open("data\\units\\tank.xml", "r")), "<tank/>");
+    EXPECT_EQ(test::read_all(disk.open("data\\units\\tank.xml", "rc")), "<tank/>");
+    EXPECT_EQ(test::read_all(disk.open("data\\units\\tank.xmb", "r")), "XMLb");
 }
 
 TEST(DiskFileSystemTest, ExistsIgnoresTrailingSeparators) {
@@ -115,7 +103,7 @@ TEST(DiskFileSystemTest, LookUpAndOpenAnswerAsExistsIsDirAndModificationTime) {
         EXPECT_EQ(file.has_store(), !looked.is_directory) << path;
         if (file.has_store()) {
             EXPECT_EQ(file.name(), path);
-            EXPECT_EQ(read_all(file), "<tank/>");
+            EXPECT_EQ(test::read_all(file), "<tank/>");
         }
     }
     kam::EntryInfo info;
@@ -126,16 +114,16 @@ TEST(DiskFileSystemTest, LookUpAndOpenAnswerAsExistsIsDirAndModificationTime) {
 TEST(DiskFileSystemTest, ListingsAreSortedFilteredAndNeverShowSvn) {
     ContentTree tree;
     DiskFileSystem disk(tree.dir.path().string());
-    EXPECT_EQ(listed(disk, "data\\units", "*.xml;*.xmb", false),
+    EXPECT_EQ(test::listed(disk, "data\\units", "*.xml;*.xmb", false),
               (std::vector<std::string>{"Jeep.xml", "Tank.XML", "Tank.xmb"}));
-    EXPECT_EQ(listed(disk, "data\\units", "*.xmb;*.xml", false),
+    EXPECT_EQ(test::listed(disk, "data\\units", "*.xmb;*.xml", false),
               (std::vector<std::string>{"Tank.xmb", "Jeep.xml", "Tank.XML"}));
-    EXPECT_EQ(listed(disk, "data\\units", "*", false),
+    EXPECT_EQ(test::listed(disk, "data\\units", "*", false),
               (std::vector<std::string>{"Jeep.xml", "Notes.txt", "Tank.xmb", "Tank.XML"}));
-    EXPECT_EQ(listed(disk, "data\\units", "*.*", true), std::vector<std::string>{});
-    EXPECT_EQ(listed(disk, "data", "*", true), (std::vector<std::string>{"Maps", "Units"}));
-    EXPECT_EQ(listed(disk, "", "*", true), (std::vector<std::string>{"Data"}));
-    EXPECT_EQ(listed(disk, "data\\missing", "*", false), std::vector<std::string>{});
+    EXPECT_EQ(test::listed(disk, "data\\units", "*.*", true), std::vector<std::string>{});
+    EXPECT_EQ(test::listed(disk, "data", "*", true), (std::vector<std::string>{"Maps", "Units"}));
+    EXPECT_EQ(test::listed(disk, "", "*", true), (std::vector<std::string>{"Data"}));
+    EXPECT_EQ(test::listed(disk, "data\\missing", "*", false), std::vector<std::string>{});
     // Case is folded for the order; names equal but for case go by their raw bytes.
     tree.dir.write("Order/b.txt", "");
     // Windows keeps one spelling per name.
@@ -144,7 +132,7 @@ TEST(DiskFileSystemTest, ListingsAreSortedFilteredAndNeverShowSvn) {
     tree.dir.write("Order/_.txt", "");
     std::vector<std::string> order{"_.txt", "a.txt", "B.txt", "b.txt"};
     if (test::on_windows) order.erase(order.begin() + 2);
-    EXPECT_EQ(listed(disk, "order", "*", false), order);
+    EXPECT_EQ(test::listed(disk, "order", "*", false), order);
 }
 
 TEST(DiskFileSystemTest, OpenModes) {
@@ -173,7 +161,7 @@ TEST(DiskFileSystemTest, OpenModes) {
     EXPECT_NE(dynamic_cast<kam::FileDataStore*>(plain.store()), nullptr);
     kam::Archive cached = disk.open("new.bin", "rc");
     EXPECT_NE(dynamic_cast<kam::CachedFileDataStore*>(cached.store()), nullptr);
-    EXPECT_EQ(read_all(cached), std::string("abc\0d", 5));
+    EXPECT_EQ(test::read_all(cached), std::string("abc\0d", 5));
     // Windows refuses a writer while a reader shares only reading.
     plain = kam::Archive();
     cached = kam::Archive();
@@ -243,9 +231,9 @@ TEST(DiskFileSystemTest, ExactSpellingFirstElseTheSmallestInByteOrder) {
     dir.write("aBC.txt", "lower-a");
     dir.write("ABC.txt", "all-upper");
     DiskFileSystem disk(dir.path().string());
-    EXPECT_EQ(read_all(disk.open("aBC.txt", "r")), "lower-a");
-    EXPECT_EQ(read_all(disk.open("abc.txt", "r")), "all-upper");
-    EXPECT_EQ(read_all(disk.open("abc.TXT", "r")), "all-upper");
+    EXPECT_EQ(test::read_all(disk.open("aBC.txt", "r")), "lower-a");
+    EXPECT_EQ(test::read_all(disk.open("abc.txt", "r")), "all-upper");
+    EXPECT_EQ(test::read_all(disk.open("abc.TXT", "r")), "all-upper");
 }
 
 TEST(DiskFileSystemTest, ModificationTimeIsAFiletimeWithTheNanoseconds) {
@@ -275,7 +263,7 @@ TEST(DiskFileSystemTest, DefaultDiskFileSystemTakesNativePaths) {
     const std::string base = tree.dir.path().string();
     EXPECT_TRUE(disk.exists(base + "/Data/Units/Tank.XML"));
     EXPECT_TRUE(disk.exists(base + "\\data\\units\\tank.xml"));
-    EXPECT_EQ(read_all(disk.open(base + "\\data\\maps\\level1.xml", "r")), "<level/>");
+    EXPECT_EQ(test::read_all(disk.open(base + "\\data\\maps\\level1.xml", "r")), "<level/>");
 }
 
 TEST(WildcardTest, MatchesLikeTheToolsFileSearches) {

@@ -28,6 +28,7 @@ TEST(ProgressTest, TextShowsCountsRateAndTimeLeft) {
         {1, 10, 512, 4 * mib, 0.05, "1/10 files, 512 B of 4.0 MiB"},
         {3, 10, 3 * mib / 2, 4 * mib, 2, "3/10 files, 1.5 MiB of 4.0 MiB, 768.0 KiB/s, 0:03 left"},
         {1, 2, kib, 3601 * kib, 1, "1/2 files, 1.0 KiB of 3.5 MiB, 1.0 KiB/s, 1:00:00 left"},
+        {1, 2, kib, 3600 * kib, 1, "1/2 files, 1.0 KiB of 3.5 MiB, 1.0 KiB/s, 59:59 left"},
         {2, 2, 5 * kib, 5 * kib, 10, "2/2 files, 5.0 KiB of 5.0 KiB, 512 B/s, 0:00 left"},
         {3, 10, 0, 0, 2, "3/10 files, 1.5 files/s, 0:05 left"},
         {5, 20, 3 * mib, kam::Progress::unknown_bytes, 2, "5/20 files, 3.0 MiB, 1.5 MiB/s, 0:06 left"},

@@ -5,6 +5,7 @@
 
 #include <map>
 
+#include "support/memory_file_system.h"
 #include "support/trovex_runner.h"
 #include "utility/disk_file_system.h"
 #include "utility/encoding.h"
@@ -12,55 +13,6 @@
 namespace {
 
 using kam::VirtualFileSystem;
-
-std::string read_all(kam::Archive archive) {
-    std::string bytes(static_cast<size_t>(archive.size()), '\0');
-    kam::read_bytes(archive, bytes.data(), static_cast<std::uint32_t>(bytes.size()));
-    return bytes;
-}
-
-// An in-memory file system whose answers a test sets, recording what it was asked.
-class FakeFileSystem : public kam::FileSystem {
-public:
-    explicit FakeFileSystem(std::string label) : label_(std::move(label)) {}
-
-    bool exists(const std::string& path) override {
-        asked.push_back(path);
-        return files.count(path) != 0;
-    }
-    std::string physical_path(const std::string& path, std::uint64_t&, std::uint32_t&) override {
-        return label_ + ":" + path;
-    }
-    std::string full_path(const std::string& path) override { return label_ + ":" + path; }
-    std::string source_path(const std::string& path) override { return label_ + ":" + path; }
-    kam::Archive open(const std::string& path, const std::string& mode) override {
-        opened.push_back(path + "/" + mode);
-        const std::string& content = files[path];
-        return kam::Archive(label_, std::make_unique<kam::ConstMemoryDataStore>(content.data(), content.size()),
-                            0, static_cast<std::int64_t>(content.size()), false);
-    }
-    bool make_dir(const std::string& path) override {
-        made.push_back(path);
-        return true;
-    }
-    bool remove(const std::string& path) override {
-        made.push_back("-" + path);
-        return true;
-    }
-    void list(const std::string&, const std::string&, bool, std::vector<std::string>&) override {}
-    bool owns(const std::string& path) override { return owned.count(path) != 0; }
-    bool hides(const std::string& path) override { return hidden.count(path) != 0; }
-    bool is_read_only() override { return read_only; }
-    std::uint64_t modification_time(const std::string& path) override { return files.count(path) ? 42 : 0; }
-
-    std::map<std::string, std::string> files;
-    std::set<std::string> owned, hidden;
-    std::vector<std::string> asked, opened, made;
-    bool read_only = false;
-
-private:
-    std::string label_;
-};
 
 TEST(VirtualFileSystemTest, FirstOneConstructedIsTheInstance) {
     ASSERT_FALSE(VirtualFileSystem::has_instance());
@@ -75,9 +27,9 @@ TEST(VirtualFileSystemTest, FirstOneConstructedIsTheInstance) {
 
 TEST(VirtualFileSystemTest, MountPrefixesAreCanonicalAndRemovedFromThePath) {
     VirtualFileSystem vfs;
-    FakeFileSystem everything("all"), data("data");
-    everything.files["data\\x.xml"] = "from all";
-    data.files["x.xml"] = "from data";
+    test::MemoryFileSystem everything("all"), data("data");
+    everything.write("data\\x.xml", "from all");
+    data.write("x.xml", "from data");
     const int first = vfs.mount("/", &everything, false);
     const int second = vfs.mount("Data/", &data, false);
     EXPECT_LT(first, second);
@@ -85,17 +37,17 @@ TEST(VirtualFileSystemTest, MountPrefixesAreCanonicalAndRemovedFromThePath) {
     EXPECT_TRUE(vfs.unmount(first));
     EXPECT_FALSE(vfs.unmount(first));
     EXPECT_EQ(vfs.full_path("data\\x.xml"), "data:x.xml");
-    EXPECT_EQ(read_all(vfs.open("DATA/x.xml", "r")), "from data");
+    EXPECT_EQ(test::read_all(vfs.open("DATA/x.xml", "r")), "from data");
     EXPECT_EQ(vfs.full_path("other\\x.xml"), "other\\x.xml");
     EXPECT_EQ(vfs.source_path("other\\x.xml"), "other\\x.xml");
     EXPECT_EQ(vfs.modification_time("other\\x.xml"), 0u);
-    EXPECT_EQ(vfs.modification_time("data\\x.xml"), 42u);
+    EXPECT_EQ(vfs.modification_time("data\\x.xml"), 1000u);
 }
 
 TEST(VirtualFileSystemTest, HidesOrOwnsEndsTheSearch) {
     VirtualFileSystem vfs;
-    FakeFileSystem bundle("bundle"), disk("disk");
-    disk.files = {{"a", "disk a"}, {"b", "disk b"}, {"c", "disk c"}};
+    test::MemoryFileSystem bundle("bundle"), disk("disk");
+    disk.files = {{"a", {"disk a"}}, {"b", {"disk b"}}, {"c", {"disk c"}}};
     bundle.hidden = {"a"};
     bundle.owned = {"b"};
     vfs.mount("/", &bundle, false);
@@ -105,15 +57,15 @@ TEST(VirtualFileSystemTest, HidesOrOwnsEndsTheSearch) {
     EXPECT_TRUE(vfs.exists("c"));
     EXPECT_FALSE(vfs.open("a", "r").has_store());
     EXPECT_FALSE(vfs.is_dir("b"));
-    EXPECT_EQ(read_all(vfs.open("c", "rc")), "disk c");
+    EXPECT_EQ(test::read_all(vfs.open("c", "rc")), "disk c");
     EXPECT_EQ(disk.asked, (std::vector<std::string>{"c", "c"}));
 }
 
 TEST(VirtualFileSystemTest, FindAnswersLikeTheSingleQuestionsAndKeepsWhereItFoundThePath) {
     VirtualFileSystem vfs;
-    FakeFileSystem bundle("bundle"), data("data");
+    test::MemoryFileSystem bundle("bundle"), data("data");
     bundle.hidden = {"data\\gone.xml"};
-    data.files = {{"x.xml", "x"}, {"gone.xml", "hidden"}};
+    data.files = {{"x.xml", {"x"}}, {"gone.xml", {"hidden"}}};
     vfs.mount("/", &bundle, false);
     vfs.mount("Data", &data, false);
 
@@ -125,7 +77,7 @@ TEST(VirtualFileSystemTest, FindAnswersLikeTheSingleQuestionsAndKeepsWhereItFoun
     EXPECT_EQ(found.info.modification_time, vfs.modification_time("data\\x.xml"));
     EXPECT_FALSE(found.info.is_directory);
     EXPECT_EQ(vfs.source_path(found), "data:x.xml");
-    EXPECT_EQ(read_all(vfs.open(found, "r")), "x");
+    EXPECT_EQ(test::read_all(vfs.open(found, "r")), "x");
 
     // A file system that hides the path ends the search, as for exists.
     const VirtualFileSystem::Found gone = vfs.find("data\\gone.xml");
@@ -149,11 +101,11 @@ TEST(VirtualFileSystemTest, FindFileOpensTheFileAndHandsItOverOnceWithItsLogLine
     ASSERT_TRUE(found.file.has_store());
     EXPECT_EQ(found.info.modification_time, vfs.modification_time("data\\tank.xml"));
     EXPECT_EQ(dir.read("bundles/found.xml"), "");  // found, not yet opened
-    EXPECT_EQ(read_all(vfs.open(found, "r")), "<tank/>");
+    EXPECT_EQ(test::read_all(vfs.open(found, "r")), "<tank/>");
     EXPECT_FALSE(found.file.has_store());
     // Later opens go to the file system again.
-    EXPECT_EQ(read_all(vfs.open(found, "r")), "<tank/>");
-    EXPECT_EQ(read_all(vfs.open(found, "rc")), "<tank/>");
+    EXPECT_EQ(test::read_all(vfs.open(found, "r")), "<tank/>");
+    EXPECT_EQ(test::read_all(vfs.open(found, "rc")), "<tank/>");
     vfs.set_recording(false);
     const std::string line = "   <open path=\"data\\tank.xml\" flags=\"r\" />\r\n";
     EXPECT_EQ(dir.read("bundles/found.xml"),
@@ -171,9 +123,10 @@ TEST(VirtualFileSystemTest, FindFileOpensTheFileAndHandsItOverOnceWithItsLogLine
 
 TEST(VirtualFileSystemTest, WritesGoToTheFirstFileSystemThatIsNotReadOnly) {
     VirtualFileSystem vfs;
-    FakeFileSystem bundle("bundle"), disk("disk");
+    test::MemoryFileSystem bundle("bundle"), disk("disk");
     bundle.read_only = true;
-    bundle.files["x"] = "bundle x";
+    bundle.write("x", "bundle x");
+    disk.write("old", "old");
     vfs.mount("", &bundle, false);
     vfs.mount("", &disk, false);
     for (const char* mode : {"w", "a", "r+"}) vfs.open("x", mode);
@@ -215,8 +168,8 @@ TEST(VirtualFileSystemTest, ListBothGivesWhatListGivesForEachKind) {
 }
 
 TEST(VirtualFileSystemTest, OwnedFileSystemsAreDeletedWithTheMounts) {
-    struct Counted : FakeFileSystem {
-        explicit Counted(int& deleted) : FakeFileSystem("counted"), deleted_(deleted) {}
+    struct Counted : test::MemoryFileSystem {
+        explicit Counted(int& deleted) : test::MemoryFileSystem("counted"), deleted_(deleted) {}
         ~Counted() override { ++deleted_; }
         int& deleted_;
     };
