@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
 # trovex with -j 2 against -j 1 (compile-xml, compile-scripts) and against tar (quick-bundle,
-# bundle -L, extract -r), everything in a tmpfs, in one run: each pair alternates for the rounds
-# after a warm-up. Prints one table: the work, the medians of wall time, their ratio, the target
-# ratio, and the median peak memory of both.
+# bundle -L, extract -r; -j 2 unless TROVEX_BENCH_JOBS says otherwise), everything in a tmpfs, in
+# one run: each pair alternates for the rounds after a warm-up. Prints one table: the work, the
+# medians of wall time, their ratio, the target ratio, and the median peak memory of both.
 # Usage: bench/jobs_bench.sh [build-dir] [tmpfs-directory] [rounds] [xml-files] [ksf-files]
 #                            [tree-files] [tree-bytes] [small-files] [small-bytes]
 # Defaults: build /dev/shm 5 2000 2000 50000 1073741824 300000 307200000. A smoke run:
@@ -19,6 +19,8 @@ tree_bytes=${7:-1073741824}
 small_files=${8:-300000}
 small_bytes=${9:-307200000}
 generators=${TROVEX_BENCH_GENERATORS:-/work/shared/bench}
+# The jobs of the runs against tar (TROVEX_BENCH_JOBS=1 for one job).
+jobs=${TROVEX_BENCH_JOBS:-2}
 trovex="$(pwd)/$build_dir/trovex"
 [ -x "$trovex" ] || { echo "build $trovex first (bash scripts/setup)"; exit 1; }
 [ -x /usr/bin/time ] || { echo "needs GNU time (/usr/bin/time)"; exit 1; }
@@ -71,19 +73,19 @@ python3 "$generators/gen_tree.py" tree "$tree_files" "$tree_bytes" 1 > /dev/null
 write_level_log tree level.log
 # The bundle is there from the warm-up on: every timed run replaces it.
 pair "quick-bundle $tree_files files" 0.7 nothing -- \
-    "$trovex" quick-bundle -r tree -D out.bundle -- tar -cf out.tar -C tree .
+    "$trovex" -j "$jobs" quick-bundle -r tree -D out.bundle -- tar -cf out.tar -C tree .
 pair "bundle -L, a third logged" 0.75 nothing -- \
-    "$trovex" bundle -L -r tree -D logged.bundle level.log -- tar -cf out.tar -C tree .
+    "$trovex" -j "$jobs" bundle -L -r tree -D logged.bundle level.log -- tar -cf out.tar -C tree .
 fresh_targets() { rm -rf x t; mkdir x t; }
 pair "extract -r $tree_files files" 0.7 fresh_targets -- \
-    "$trovex" extract -r out.bundle '\' x -- tar -xf out.tar -C t
+    "$trovex" -j "$jobs" extract -r out.bundle '\' x -- tar -xf out.tar -C t
 rm -rf tree x t out.bundle out.bundle.log logged.bundle logged.bundle.log out.tar
 
 python3 "$generators/gen_tree.py" small "$small_files" "$small_bytes" 5 > /dev/null
 pair "quick-bundle $small_files small files" 0.8 nothing -- \
-    "$trovex" quick-bundle -r small -D small.bundle -- tar -cf small.tar -C small .
+    "$trovex" -j "$jobs" quick-bundle -r small -D small.bundle -- tar -cf small.tar -C small .
 
-echo "in $target_dir on $(nproc) cores, wall time median of $rounds alternating rounds after a warm-up:"
+echo "in $target_dir on $(nproc) cores, -j $jobs against tar, wall time median of $rounds alternating rounds after a warm-up:"
 printf "%-34s %9s %9s %7s %7s %11s %11s\n" work "trovex ms" "peer ms" ratio target \
     "trovex KiB" "peer KiB"
 cat table
