@@ -222,6 +222,17 @@ TEST(DiskFileSystemTest, CacheFollowsWhatTheToolCreatesAndDeletes) {
     EXPECT_TRUE(disk.remove("data\\units\\parts"));
     EXPECT_FALSE(disk.exists("data\\units\\parts"));
     EXPECT_FALSE(disk.remove("data\\units\\parts"));
+
+    // A directory reached in another spelling, then removed and made again in the spelling given.
+    EXPECT_EQ(test::read_all(disk.open("data\\maps\\level1.xml", "r")), "<level/>");
+    EXPECT_TRUE(disk.remove("data\\maps\\level1.xml"));
+    EXPECT_TRUE(disk.remove("data\\maps"));
+    EXPECT_TRUE(disk.make_dir("data\\maps"));
+    {
+        kam::Archive level = disk.open("data\\maps\\level1.xml", "w");
+        kam::write_string(level, "x");
+    }
+    EXPECT_EQ(test::read_all(disk.open("data\\maps\\level1.xml", "r")), std::string("x\0", 2));
 }
 
 TEST(DiskFileSystemTest, ExactSpellingFirstElseTheSmallestInByteOrder) {

@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <mutex>
 #include <unordered_map>
@@ -115,8 +116,13 @@ public:
     bool spelling_if_unchanged(const std::string& directory, const std::string& name,
                                std::string& spelling) {
         std::lock_guard<std::mutex> lock(mutex_);
-        const auto found = directories_.find(key(directory));
-        if (found == directories_.end()) return false;
+        auto found = directories_.find(key(directory));
+        if (found == directories_.end()) {
+            const auto alias = aliases_.find(directory);
+            if (alias == aliases_.end()) return false;
+            found = directories_.find(alias->second);
+            if (found == directories_.end()) return false;
+        }
         struct stat status {};
         if (stat(found->first.c_str(), &status) != 0 ||
             !same_time(status.st_mtim, found->second.modified)) {
@@ -162,6 +168,24 @@ public:
     void clear() {
         std::lock_guard<std::mutex> lock(mutex_);
         directories_.clear();
+        aliases_.clear();
+        has_aliases_ = false;
+    }
+
+    // A directory spelled otherwise than on disk, as resolved: opening below it then goes
+    // straight to the disk spelling instead of failing and resolving again for every file.
+    void set_alias(const std::string& spelled, const std::string& native) {
+        std::lock_guard<std::mutex> lock(mutex_);
+        aliases_[spelled] = native;
+        has_aliases_ = true;
+    }
+
+    // The disk spelling last resolved for a directory, or empty.
+    std::string alias_of(const std::string& spelled) {
+        if (!has_aliases_) return std::string();
+        std::lock_guard<std::mutex> lock(mutex_);
+        const auto found = aliases_.find(spelled);
+        return found == aliases_.end() ? std::string() : found->second;
     }
 
     static std::string key(const std::string& directory) {
@@ -206,6 +230,10 @@ private:
 
     std::mutex mutex_;
     std::unordered_map<std::string, CachedDirectory> directories_;
+    // Directories not spelled as on disk, to their disk spelling. Kept for the process: a path
+    // created later in the other spelling is not noticed (only the tool's own creations are).
+    std::unordered_map<std::string, std::string> aliases_;
+    std::atomic<bool> has_aliases_ = false;
 };
 
 }  // namespace
@@ -257,10 +285,12 @@ bool resolve_from_cache(const std::string& plain, std::string& native) {
         slash == std::string::npos ? std::string() : plain.substr(0, std::max<size_t>(slash, 1));
     std::string spelling;
     if (!cache().spelling_if_unchanged(directory, name, spelling)) return false;
-    if (directory.empty()) {
+    std::string on_disk = cache().alias_of(directory);
+    if (on_disk.empty()) on_disk = directory;
+    if (on_disk.empty()) {
         native = spelling;
     } else {
-        native = directory == "/" ? "/" + spelling : directory + "/" + spelling;
+        native = on_disk == "/" ? "/" + spelling : on_disk + "/" + spelling;
     }
     return true;
 }
@@ -297,6 +327,10 @@ std::string resolve_case(const std::string& plain) {
     size_t begin = start == 0 ? (plain[0] == '/' ? 1 : 0) : ends[start - 1] + 1;
     for (size_t index = start; index < ends.size(); ++index) {
         const std::string name = plain.substr(begin, ends[index] - begin);
+        if (index + 1 == ends.size() && index > start) {
+            // Every directory above the last name exists: remember how it is spelled on disk.
+            cache().set_alias(plain.substr(0, begin - 1), resolved);
+        }
         std::string actual;
         if (name != "." && name != "..") {
             const bool first = index == start && have_found;
@@ -340,6 +374,15 @@ std::string native_path(const std::string& path) {
     return resolve_case(plain);
 }
 
+std::string likely_path(const std::string& path) {
+    std::string plain = plain_path(path);
+    const size_t slash = plain.rfind('/');
+    if (slash == std::string::npos || slash == 0) return plain;
+    const std::string on_disk = cache().alias_of(plain.substr(0, slash));
+    if (on_disk.empty()) return plain;
+    return on_disk + plain.substr(slash);
+}
+
 void note_added(const std::string& native) { cache().note(plain_path(native), true); }
 
 void note_removed(const std::string& native) { cache().note(plain_path(native), false); }
@@ -357,11 +400,11 @@ LookupResult look_up(const std::string& path, PathInfo& info) {
     // A path spelled as on disk takes one stat. A missing one is resolved without regard to case,
     // and looked up again only when that found another spelling.
     struct stat status {};
-    const std::string plain = plain_path(path);
+    const std::string plain = posix::likely_path(path);
     if (plain.empty()) return lookup_failure(ENOENT);
     if (stat(plain.c_str(), &status) != 0) {
         const int error = errno;
-        const std::string native = resolve_case(plain);
+        const std::string native = posix::native_path(path);
         if (native == plain) return lookup_failure(error);
         if (stat(native.c_str(), &status) != 0) return lookup_failure(errno);
     }
@@ -386,7 +429,7 @@ LookupResult list_directory(const std::string& directory, std::string_view patte
                             std::vector<DirectoryEntry>& entries) {
     // Read as spelled first; only a directory that is not there so is resolved without regard to
     // case. The listing is kept: extracting into a listed directory then needs no lookups.
-    std::string native = plain_path(directory);
+    std::string native = posix::likely_path(directory);
     std::vector<DirectoryEntry> all;
     timespec modified{};
     bool read = read_directory(native, all, &modified);

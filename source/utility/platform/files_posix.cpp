@@ -78,7 +78,7 @@ FileHandle open_file(const std::string& path, std::uint32_t creation, std::uint3
     // An existing file is opened as spelled first: only when that fails is the path resolved
     // without regard to case. A new file must not be created beside another spelling of it.
     const bool creates = (flags & O_CREAT) != 0;
-    std::string native = creates ? posix::native_path(path) : posix::plain_path(path);
+    std::string native = creates ? posix::native_path(path) : posix::likely_path(path);
     int fd = open(native.c_str(), flags, 0666);
     if (fd < 0 && !creates && (errno == ENOENT || errno == ENOTDIR)) {
         const int error = errno;

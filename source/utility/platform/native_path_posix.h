@@ -12,6 +12,9 @@ namespace kam::platform::posix {
 std::string native_path(const std::string& path);
 // The path with '/' separators, without doubled or trailing ones; no lookups.
 std::string plain_path(const std::string& path);
+// The plain path, below the disk spelling of its directory when an earlier lookup resolved one;
+// no system calls. The first thing to try when opening an existing file.
+std::string likely_path(const std::string& path);
 // Keep the directory cache right after the tool added or removed an entry at a native path.
 void note_added(const std::string& native);
 void note_removed(const std::string& native);
