@@ -12,6 +12,7 @@
 #include "utility/output_streams.h"
 #include "utility/path.h"
 #include "utility/progress.h"
+#include "utility/source_walk.h"
 #include "utility/virtual_file_system.h"
 
 namespace {
@@ -62,34 +63,16 @@ int compile_scripts_command() {
         queue.add([message] { error_stream << message << std::endl; });
     };
     const std::vector<std::string> arguments = command_line.arguments();
-    if (progress.shown()) {
-        std::uint64_t total = 0;
-        for (const std::string& argument : arguments) {
-            const std::string path = file_system_path(argument);
-            if (files.is_dir(path))
-                total += kam::script::ScriptBatch::count_directory(path);
-            else if (kam::extension(argument) == ".ksf" && files.exists(path))
-                ++total;
-        }
-        progress.start(total, 0);
-    }
+    if (progress.shown())
+        progress.start(kam::count_sources(files, ".ksf", file_system_path, arguments), 0);
     for (const std::string& argument : arguments) {
         const std::string path = file_system_path(argument);
         if (!files.exists(path)) {
             report("Source file doesn't exist " + argument);
         } else if (files.is_dir(path)) {
             batch.compile_directory(path, queue);
-            if (report_all) {
-                queue.add([] {
-                    kam::JobQueue::on_release(
-                        [] {
-                            const std::string collected =
-                                kam::script::ScriptBatch::collected_errors().str();
-                            if (!collected.empty()) error_stream << collected << std::flush;
-                        },
-                        [] {});
-                });
-            }
+            if (report_all)
+                queue.add([&batch] { batch.collected_errors().print_on_release(""); });
         } else if (kam::extension(argument) == ".ksf") {
             batch.add_file(path, argument, queue);  // a failure ends the command
         } else {

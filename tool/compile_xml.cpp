@@ -1,7 +1,6 @@
 // The compile-xml command: writes the binary form (.xmb) beside each listed XML file.
 #include <iostream>
 #include <memory>
-#include <sstream>
 #include <string>
 #include <vector>
 
@@ -14,14 +13,11 @@
 #include "utility/output_streams.h"
 #include "utility/path.h"
 #include "utility/progress.h"
+#include "utility/source_walk.h"
 #include "utility/virtual_file_system.h"
 #include "xml/xml_binary.h"
 #include "xml/xml_document.h"
 #include "xml/xml_freshness.h"
-
-// With -a, the errors of the files found in listed directories, printed after each directory;
-// only the thread that releases the jobs touches it.
-std::ostringstream error_collector;
 
 namespace {
 
@@ -48,6 +44,8 @@ struct CompileOptions {
     // Where the files lie, to name them in dependency files.
     const kam::DiskFileSystem& disk;
     kam::Progress* progress;
+    // With -a, the errors of the files found in listed directories, printed after each one.
+    kam::CollectedErrors& collected;
 };
 
 kam::BinaryOutput binary_output(const std::string& path, const kam::DiskFileSystem& disk) {
@@ -123,32 +121,7 @@ void compile_xml_job(const std::string& path, const CompileOptions& options, boo
         error_stream << error << std::endl;
         return;
     }
-    // The collector belongs to the releasing thread.
-    kam::JobQueue::on_release(
-        [error] {
-            if (!error_collector.str().empty())
-                error_collector << "ERROR: ";
-            error_collector << error << "\n";
-        },
-        [] {});
-}
-
-// Visits every XML file under the directory, a directory's files before its subdirectories.
-template <typename Visit>
-void walk_xml_files(const std::string& directory, const Visit& visit) {
-    kam::VirtualFileSystem& files = kam::VirtualFileSystem::instance();
-    std::vector<std::string> names, directories;
-    files.list(directory, "*.*", false, names);
-    files.list(directory, "*.*", true, directories);
-    const std::string prefix = kam::normalize_path(directory, true, false);
-    for (const std::string& name : names) {
-        const std::string path = prefix + name;
-        if (is_xml_file(path))
-            visit(path);
-    }
-    for (const std::string& name : directories) {
-        walk_xml_files(prefix + name, visit);
-    }
+    options.collected.add_on_release(error);
 }
 
 void add_xml_job(kam::JobQueue& queue, const std::string& path, const CompileOptions& options,
@@ -158,21 +131,6 @@ void add_xml_job(kam::JobQueue& queue, const std::string& path, const CompileOpt
         // Counted at release: a job run again in its turn must count once.
         kam::JobQueue::on_release([&options] { options.progress->advance(1, 0); }, [] {});
     });
-}
-
-// The files the arguments name, for the progress line's total; listings are cached, so the walk
-// that compiles them costs no more for it.
-std::uint64_t count_xml_files(const std::vector<std::string>& arguments, const std::string& root) {
-    kam::VirtualFileSystem& files = kam::VirtualFileSystem::instance();
-    std::uint64_t count = 0;
-    for (const std::string& argument : arguments) {
-        const std::string path = kam::make_relative(root, kam::make_absolute(argument));
-        if (files.is_dir(path))
-            walk_xml_files(path, [&count](const std::string&) { ++count; });
-        else if (is_xml_file(argument) && files.exists(path))
-            ++count;
-    }
-    return count;
 }
 
 // A message in its place among the jobs' messages.
@@ -202,33 +160,30 @@ int compile_xml_command() {
     kam::xml_check_dependencies = true;
     kam::xml_catch_parse_errors = true;
     kam::Progress progress = kam::standard_error_progress(command_line.verbosity);
-    const CompileOptions options{only_if_modified, report_all, depfile, disk, &progress};
+    kam::CollectedErrors collected;
+    const CompileOptions options{only_if_modified, report_all, depfile, disk, &progress, collected};
 
     // Ends before the mount: its jobs use the disk.
     kam::JobQueue queue(command_line.break_on_error ? 1 : command_line.jobs);
     const std::vector<std::string> arguments = command_line.arguments();
+    // The argument as a path below the root.
+    const auto below_root = [&root](const std::string& argument) {
+        return kam::make_relative(root, kam::make_absolute(argument));
+    };
     if (progress.shown())
-        progress.start(count_xml_files(arguments, root), 0);
+        progress.start(kam::count_sources(files, ".xml", below_root, arguments), 0);
     for (const std::string& argument : arguments) {
-        const std::string path = kam::make_relative(root, kam::make_absolute(argument));
+        const std::string path = below_root(argument);
         if (!files.exists(path)) {
             report_in_order(queue, "Source file doesn't exist " + path);
         } else if (files.is_dir(path)) {
             // The walk stays on this thread: it hands out the files in the order a sequential
             // run takes them.
-            walk_xml_files(path, [&](const std::string& file) {
+            kam::walk_sources(files, path, ".xml", [&](const std::string& file) {
                 add_xml_job(queue, file, options, true);
             });
-            if (report_all) {
-                queue.add([] {
-                    kam::JobQueue::on_release(
-                        [] {
-                            if (!error_collector.str().empty())
-                                error_stream << error_collector.str() << std::endl;
-                        },
-                        [] {});
-                });
-            }
+            if (report_all)
+                queue.add([&collected] { collected.print_on_release("\n"); });
         } else if (is_xml_file(argument)) {
             // The extension as the user spelled it: the path is lower case by now.
             add_xml_job(queue, path, options, false);

@@ -20,11 +20,6 @@ int ScriptBatch::mode_for(bool strip, bool only_if_modified) {
     return strip ? ScriptRTE::always_compile_stripped : ScriptRTE::always_compile;
 }
 
-std::ostringstream& ScriptBatch::collected_errors() {
-    static std::ostringstream* errors = new std::ostringstream();  // lives until the process ends
-    return *errors;
-}
-
 void ScriptBatch::compile_file(const std::string& path, const std::string& shown) {
     const std::string stem = path.substr(0, path.size() - extension(path).size());
     bool up_to_date = false;
@@ -71,33 +66,8 @@ void ScriptBatch::add_file(const std::string& path, const std::string& shown, Jo
     });
 }
 
-namespace {
-
-// Visits every file named exactly *.ksf in the directory, then its subdirectories.
-template <typename Visit>
-void walk_sources(const std::string& directory, const Visit& visit) {
-    VirtualFileSystem& files = VirtualFileSystem::instance();
-    const std::string prefix = normalize_path(directory, true, false);
-    // One listing for both kinds: compiling writes only files, so the subdirectories listed now
-    // are the ones a second listing after the files would find.
-    std::vector<std::string> names, directories;
-    files.list_both(directory, "*.*", names, directories);
-    for (const std::string& name : names) {
-        if (extension(name) == ".ksf") visit(concat(prefix, name));
-    }
-    for (const std::string& name : directories) walk_sources(concat(prefix, name), visit);
-}
-
-}  // namespace
-
-std::uint64_t ScriptBatch::count_directory(const std::string& directory) {
-    std::uint64_t count = 0;
-    walk_sources(directory, [&count](const std::string&) { ++count; });
-    return count;
-}
-
 void ScriptBatch::compile_directory(const std::string& directory, JobQueue& queue) {
-    walk_sources(directory, [&](const std::string& path) {
+    walk_sources(VirtualFileSystem::instance(), directory, ".ksf", [&](const std::string& path) {
         wait_if_handed_out(path, queue);
         queue.add([this, path] {
             try {
@@ -108,13 +78,7 @@ void ScriptBatch::compile_directory(const std::string& directory, JobQueue& queu
                 if (!report_all_) {
                     error_stream << error.what() << std::endl;
                 } else {
-                    JobQueue::on_release(
-                        [message = std::string(error.what())] {
-                            std::ostringstream& collected = collected_errors();
-                            if (collected.tellp() > 0) collected << "ERROR: ";
-                            collected << message << '\n';
-                        },
-                        [] {});
+                    collected_.add_on_release(error.what());
                 }
             }
             advance();

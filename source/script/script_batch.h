@@ -1,13 +1,12 @@
 // Compiling script files and directory trees of them, as compile-scripts does.
 #pragma once
 
-#include <cstdint>
-#include <sstream>
 #include <string>
 #include <unordered_set>
 
 #include "utility/job_queue.h"
 #include "utility/progress.h"
+#include "utility/source_walk.h"
 
 namespace kam {
 class DiskFileSystem;
@@ -19,17 +18,12 @@ class ScriptBatch {
 public:
     // The load mode of the flags: 4, 3 when stripped; with only_if_modified 2, 1 when stripped.
     static int mode_for(bool strip, bool only_if_modified);
-    // The errors collected under report-all, for the whole process; never emptied, so a later
-    // directory reports the earlier errors again with its own. Added to when a job is released,
-    // so only the thread that releases jobs touches it.
-    static std::ostringstream& collected_errors();
+    // The errors of walked files under report-all.
+    CollectedErrors& collected_errors() { return collected_; }
 
     // Each file compiled advances progress, when given.
     ScriptBatch(int mode, bool report_all, Progress* progress = nullptr)
         : mode_(mode), report_all_(report_all), progress_(progress) {}
-
-    // How many files compile_directory would compile.
-    static std::uint64_t count_directory(const std::string& directory);
 
     // From now on each compiled file gets a dependency file NAME.kxe.d naming its source (a
     // compile reads no other file), the paths spelled as on the disk where the sources lie; a
@@ -54,6 +48,7 @@ private:
     int mode_;
     bool report_all_;
     Progress* progress_;
+    CollectedErrors collected_;
     void advance();
     const DiskFileSystem* depfile_disk_ = nullptr;
     void wait_if_handed_out(const std::string& path, JobQueue& queue);
