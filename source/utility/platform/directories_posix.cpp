@@ -147,22 +147,30 @@ public:
         for (const auto& entry : entries) cached.add(entry.name);
     }
 
-    void note(const std::string& native, bool added) {
-        std::string directory, name;
-        split(native, directory, name);
-        if (name.empty()) return;
+    // Takes in a name the tool removed (nullptr for none) and one it added, at native paths.
+    void note(const std::string* removed, const std::string* added) {
+        std::string directory, name, other_directory;
         std::lock_guard<std::mutex> lock(mutex_);
-        const auto found = directories_.find(key(directory));
-        if (found == directories_.end()) return;
-        if (added) {
-            found->second.add(name);
-        } else {
-            found->second.remove(name);
+        CachedDirectory* changed = nullptr;
+        for (const std::string* native : {removed, added}) {
+            if (native == nullptr) continue;
+            split(*native, directory, name);
+            if (name.empty()) continue;
+            const auto found = directories_.find(key(directory));
+            if (found == directories_.end()) continue;
+            if (native == added) {
+                found->second.add(name);
+            } else {
+                found->second.remove(name);
+            }
+            // The change just made moved the directory's time; take the new one so that it does
+            // not look like somebody else's change. A rename within one directory takes one look.
+            if (changed != &found->second) {
+                changed = &found->second;
+                struct stat status {};
+                if (stat(found->first.c_str(), &status) == 0) changed->modified = status.st_mtim;
+            }
         }
-        // The change just made moved the directory's time; take the new one so that it does not
-        // look like somebody else's change.
-        struct stat status {};
-        if (stat(found->first.c_str(), &status) == 0) found->second.modified = status.st_mtim;
     }
 
     void clear() {
@@ -383,9 +391,20 @@ std::string likely_path(const std::string& path) {
     return on_disk + plain.substr(slash);
 }
 
-void note_added(const std::string& native) { cache().note(plain_path(native), true); }
+void note_added(const std::string& native) {
+    const std::string plain = plain_path(native);
+    cache().note(nullptr, &plain);
+}
 
-void note_removed(const std::string& native) { cache().note(plain_path(native), false); }
+void note_removed(const std::string& native) {
+    const std::string plain = plain_path(native);
+    cache().note(&plain, nullptr);
+}
+
+void note_renamed(const std::string& from, const std::string& to) {
+    const std::string removed = plain_path(from), added = plain_path(to);
+    cache().note(&removed, &added);
+}
 
 std::uint64_t filetime(const timespec& modified) {
     // Seconds between 1601-01-01 and 1970-01-01.

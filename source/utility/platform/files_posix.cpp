@@ -73,8 +73,10 @@ FileHandle open_file(const std::string& path, std::uint32_t creation, std::uint3
         case truncate_existing: flags |= O_TRUNC; break;
         default: errno = EINVAL; return invalid_file;
     }
-    // Non-blocking, so that a FIFO or a device does not wait for a peer before it is refused.
-    flags |= O_NONBLOCK;
+    // Non-blocking, so that a FIFO or a device does not wait for a peer before it is refused. A
+    // file created exclusively is new and regular: it needs neither that nor a look at it after.
+    const bool created_new = creation == create_new;
+    if (!created_new) flags |= O_NONBLOCK;
     // An existing file is opened as spelled first: only when that fails is the path resolved
     // without regard to case. A new file must not be created beside another spelling of it.
     const bool creates = (flags & O_CREAT) != 0;
@@ -99,6 +101,11 @@ FileHandle open_file(const std::string& path, std::uint32_t creation, std::uint3
         return invalid_file;
     }
     struct stat status {};
+    if (created_new && opened == nullptr) {
+        posix::note_added(native);
+        if (sequential) posix_fadvise(fd, 0, 0, POSIX_FADV_SEQUENTIAL);
+        return fd;
+    }
     if (fstat(fd, &status) != 0 || !S_ISREG(status.st_mode)) {
         int error = errno;
         if (S_ISDIR(status.st_mode)) {
@@ -113,7 +120,7 @@ FileHandle open_file(const std::string& path, std::uint32_t creation, std::uint3
     // The flag does nothing to reads of a regular file, so a file opened only for reading keeps it:
     // one call less per file. Writers get blocking I/O back, whatever the file system makes of the
     // flag. F_SETFL takes only the status flags of these.
-    if (writing && fcntl(fd, F_SETFL, flags & ~O_NONBLOCK) != 0) {
+    if (writing && !created_new && fcntl(fd, F_SETFL, flags & ~O_NONBLOCK) != 0) {
         const int error = errno;
         close(fd);
         errno = error;
@@ -182,11 +189,22 @@ bool file_size(FileHandle file, std::uint64_t& size) {
 bool flush_file(FileHandle file) { return fsync(descriptor(file)) == 0; }
 
 bool rename_file(const std::string& from, const std::string& to) {
-    const std::string native_from = posix::native_path(from);
+    // The source exists, so it is tried as spelled first, as an open is; the destination is
+    // resolved, so that a file there in another spelling is the one replaced.
+    std::string native_from = posix::likely_path(from);
     const std::string native_to = posix::native_path(to);
-    if (rename(native_from.c_str(), native_to.c_str()) != 0) return false;
-    posix::note_removed(native_from);
-    posix::note_added(native_to);
+    if (rename(native_from.c_str(), native_to.c_str()) != 0) {
+        if (errno != ENOENT) return false;
+        const int error = errno;
+        std::string resolved = posix::native_path(from);
+        if (resolved == native_from) {
+            errno = error;
+            return false;
+        }
+        native_from = std::move(resolved);
+        if (rename(native_from.c_str(), native_to.c_str()) != 0) return false;
+    }
+    posix::note_renamed(native_from, native_to);
     return true;
 }
 

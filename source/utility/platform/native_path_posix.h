@@ -18,6 +18,7 @@ std::string likely_path(const std::string& path);
 // Keep the directory cache right after the tool added or removed an entry at a native path.
 void note_added(const std::string& native);
 void note_removed(const std::string& native);
+void note_renamed(const std::string& from, const std::string& to);
 // A modification time as a Windows FILETIME.
 std::uint64_t filetime(const timespec& modified);
 
