@@ -84,7 +84,9 @@ struct BundleExtractor::Run {
     explicit Run(int jobs) : queue(std::in_place, jobs) {}
 
     // Runs say as a job in its place after the jobs added so far. Consecutive ones share a job:
-    // a job per small file cost more in handing it out than its copy took.
+    // a job per small file cost more in handing it out than its copy took. The files of one
+    // directory go together, so that parallel jobs mostly fill different directories: files
+    // made side by side in one directory wait for each other in the system.
     template <typename Say>
     void in_order(Say say) {
         batch.emplace_back(std::move(say));
@@ -109,7 +111,7 @@ struct BundleExtractor::Run {
     }
 
     std::optional<JobQueue> queue;
-    static constexpr std::size_t batch_size = 16;
+    static constexpr std::size_t batch_size = 64;
     std::vector<std::function<void()>> batch;
     struct Created {
         std::string path;
@@ -240,6 +242,7 @@ void BundleExtractor::copy_tree(const std::string& directory, const std::string&
             });
         }
     }
+    run.flush();
     for (const auto* named : subdirectories) {
         const std::string source = join_path(directory, named->first);
         const std::string destination = join_path(target, named->first);
