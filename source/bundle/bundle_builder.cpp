@@ -136,6 +136,13 @@ private:
 
 BundleEntry* BundleBuilder::find_or_create(FileSystem& fs, const std::string& source,
                                            const std::string& path) {
+    BundleEntryMap::value_type* named = find_or_create_named(fs, source, path);
+    return named == nullptr ? nullptr : &named->second;
+}
+
+BundleEntryMap::value_type* BundleBuilder::find_or_create_named(FileSystem& fs,
+                                                                const std::string& source,
+                                                                const std::string& path) {
     // The tail must be whole components: "x\data\a" with "data\a", never "xdata\a" with "data\a".
     const size_t prefix_length = source.size() - std::min(source.size(), path.size());
     if (path.size() > source.size() || source.compare(prefix_length, path.size(), path) != 0 ||
@@ -183,8 +190,9 @@ BundleEntry* BundleBuilder::find_or_create(FileSystem& fs, const std::string& so
     BundleEntryMap* current = &index_.mutable_root();
     for (size_t index = 0; index < components.size(); ++index) {
         const std::string_view component = components[index];
-        BundleEntry& entry = find_or_create_in(fs, *current, prefix, component, path);
-        if (index + 1 == components.size()) return &entry;
+        BundleEntryMap::value_type& named = find_or_create_in(fs, *current, prefix, component, path);
+        if (index + 1 == components.size()) return &named;
+        BundleEntry& entry = named.second;
         if (!entry.is_visible() || !entry.directory) return nullptr;
         current = entry.directory.get();
         prefix += component;
@@ -200,11 +208,13 @@ BundleEntry* BundleBuilder::find_or_create(FileSystem& fs, const std::string& so
     return nullptr;
 }
 
-BundleEntry& BundleBuilder::find_or_create_in(FileSystem& fs, BundleEntryMap& directory,
-                                              const std::string& prefix, std::string_view name,
-                                              const std::string& path) {
+BundleEntryMap::value_type& BundleBuilder::find_or_create_in(FileSystem& fs,
+                                                             BundleEntryMap& directory,
+                                                             const std::string& prefix,
+                                                             std::string_view name,
+                                                             const std::string& path) {
     auto found = directory.find(name);
-    if (found != directory.end()) return found->second;
+    if (found != directory.end()) return *found;
     // Joined only here: most names are found, and a join is an allocation.
     const std::string full = concat(prefix, name);
     BundleEntry entry;
@@ -214,7 +224,16 @@ BundleEntry& BundleBuilder::find_or_create_in(FileSystem& fs, BundleEntryMap& di
     } else if (fs.is_dir(full)) {
         entry.directory = std::make_shared<BundleEntryMap>();
     }
-    return directory.emplace(std::string(name), std::move(entry)).first->second;
+    return *directory.emplace(std::string(name), std::move(entry)).first;
+}
+
+void BundleBuilder::add_job(BundleEntryMap::value_type& named, const std::string& source,
+                            std::uint64_t offset, std::uint32_t size) {
+    const std::string_view directory =
+        std::string_view(source).substr(0, source.size() - named.first.size());
+    if (last_job_directory_ == nullptr || *last_job_directory_ != directory)
+        last_job_directory_ = std::make_shared<const std::string>(directory);
+    jobs_.push_back({&named.second, offset, size, last_job_directory_, named.first});
 }
 
 std::runtime_error BundleBuilder::too_deep(const std::string& source) {
@@ -225,12 +244,13 @@ std::runtime_error BundleBuilder::too_deep(const std::string& source) {
 void BundleBuilder::add_file(FileSystem& fs, const std::string& source, const std::string& path) {
     const std::string source_path = normalize_path(source, false, true);
     const std::string bundle_path = normalize_path(path, false, false);
-    BundleEntry* entry = find_or_create(fs, source_path, bundle_path);
+    BundleEntryMap::value_type* named = find_or_create_named(fs, source_path, bundle_path);
+    BundleEntry* entry = named == nullptr ? nullptr : &named->second;
     if (entry == nullptr || !entry->is_visible() || entry->directory) return;
     if (!sizes_when_added_) {
         // The size comes with the open that copies the data; asking the disk for it now as well
         // cost a tenth of a build. A file named again is settled then too.
-        jobs_.push_back({entry, 0, 0, source_path});
+        add_job(*named, source_path, 0, 0);
         return;
     }
     if (entry->size != 0) return;
@@ -240,7 +260,7 @@ void BundleBuilder::add_file(FileSystem& fs, const std::string& source, const st
     entry->offset = round_up_to_4(data_size_);
     entry->size = static_cast<std::uint32_t>(size);
     data_size_ = entry->offset + entry->size;
-    jobs_.push_back({entry, entry->offset, entry->size, source_path});
+    add_job(*named, source_path, entry->offset, entry->size);
 }
 
 void BundleBuilder::add_entry(FileSystem& fs, const std::string& source, const std::string& path) {
@@ -281,16 +301,16 @@ void BundleBuilder::write_bundle(FileSystem& fs, const std::string& destination,
             const Job& job = jobs_[index];
             // An empty file has nothing to copy.
             if (job.size == 0) return;
-            Archive source = fs.open(job.source, "r");
+            Archive source = fs.open(job.source(), "r");
             // A size that moved since the file was added would leave the directory lying about it.
             if (static_cast<std::uint64_t>(source.size()) != job.size) {
                 throw std::runtime_error(
-                    "File " + job.source + " changed size while the bundle was built: " +
+                    "File " + job.source() + " changed size while the bundle was built: " +
                     std::to_string(job.size) + " bytes when added, " +
                     std::to_string(source.size()) + " now");
             }
             const std::uint32_t done = copy_data(source, out, data_start + job.offset, job.size);
-            if (done != job.size) throw ended_early(job.source, done, job.size);
+            if (done != job.size) throw ended_early(job.source(), done, job.size);
         };
         run_in_batches(queue, jobs_.size(), [&](std::size_t first, std::size_t last) {
             for (std::size_t index = first; index < last; ++index) copy_one(index);
@@ -327,7 +347,7 @@ void BundleBuilder::copy_placing(FileSystem& fs, Archive& out, std::uint64_t dat
                 Job& job = jobs_[opened];
                 if (placement.in_turn(first, [&] { return job.entry->size != 0; })) continue;
                 try {
-                    sources[opened - first] = fs.open(job.source, "r");
+                    sources[opened - first] = fs.open(job.source(), "r");
                 } catch (...) {
                     failed = std::current_exception();
                     break;
@@ -340,7 +360,7 @@ void BundleBuilder::copy_placing(FileSystem& fs, Archive& out, std::uint64_t dat
                         if (job.entry->size != 0) continue;
                         const auto size =
                             static_cast<std::uint64_t>(sources[index - first]->size());
-                        check_size(job.source, size);
+                        check_size(job.source(), size);
                         job.offset = job.entry->offset = round_up_to_4(data_size_);
                         job.size = job.entry->size = static_cast<std::uint32_t>(size);
                         data_size_ = job.offset + job.size;
@@ -355,7 +375,7 @@ void BundleBuilder::copy_placing(FileSystem& fs, Archive& out, std::uint64_t dat
                 if (copy[index - first]) {
                     const std::uint32_t done = copy_data(*sources[index - first], out,
                                                          data_start + job.offset, job.size);
-                    if (done != job.size) throw ended_early(job.source, done, job.size);
+                    if (done != job.size) throw ended_early(job.source(), done, job.size);
                     // Closed as soon as copied: the batch's other files stay open only as long
                     // as they must.
                     sources[index - first].reset();

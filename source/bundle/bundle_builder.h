@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <stdexcept>
 #include <string>
 #include <string_view>
@@ -12,6 +13,7 @@
 #include "utility/archive.h"
 #include "utility/file_system.h"
 #include "utility/output_streams.h"
+#include "utility/path.h"
 #include "utility/progress.h"
 
 namespace kam {
@@ -27,7 +29,11 @@ public:
         // Relative to the data area; known once written, or when added under the detail log.
         std::uint64_t offset;
         std::uint32_t size;
-        std::string source;
+        // The source path in two parts: the directory, shared by the files of one directory, and
+        // the entry's own name in the tree. A tree of 300 000 files spared as many allocations.
+        std::shared_ptr<const std::string> source_directory;
+        std::string_view name;
+        std::string source() const { return concat(*source_directory, name); }
     };
 
     // The chunk of copy_data, also for the listing and the patch comparison.
@@ -74,9 +80,15 @@ public:
 private:
     // The entry of name in directory, created as find_or_create describes when missing; prefix +
     // name is its source path.
-    BundleEntry& find_or_create_in(FileSystem& fs, BundleEntryMap& directory,
-                                   const std::string& prefix, std::string_view name,
-                                   const std::string& path);
+    BundleEntryMap::value_type& find_or_create_in(FileSystem& fs, BundleEntryMap& directory,
+                                                  const std::string& prefix, std::string_view name,
+                                                  const std::string& path);
+    // find_or_create, with the entry's name.
+    BundleEntryMap::value_type* find_or_create_named(FileSystem& fs, const std::string& source,
+                                                     const std::string& path);
+    // A job for the entry's data from source.
+    void add_job(BundleEntryMap::value_type& named, const std::string& source,
+                 std::uint64_t offset, std::uint32_t size);
     static std::runtime_error too_deep(const std::string& source);
     static void check_size(const std::string& source, std::uint64_t size);
     // Copies every job's data, placing each file when it is opened (the quick path).
@@ -90,6 +102,7 @@ private:
     bool sizes_when_added_ = log_detail.shown();
     Progress* progress_;
     std::vector<Job> jobs_;
+    std::shared_ptr<const std::string> last_job_directory_;
     std::uint64_t data_size_ = 0;
     // The directory the last path with a directory part reached: the directory parts of its
     // bundle path and its source path, the source prefix of its files, and its depth.

@@ -97,7 +97,7 @@ void write_depfile(const BundleBuilder& builder, const FileFilter& filter,
     for (const std::string& directory : filter.listed_directories()) {
         if (directory != outputs) depfile.add(spelled(settings, directory));
     }
-    for (const BundleBuilder::Job& job : builder.jobs()) depfile.add(spelled(settings, job.source));
+    for (const BundleBuilder::Job& job : builder.jobs()) depfile.add(spelled(settings, job.source()));
     depfile.write(destination + ".d");
 }
 

@@ -17,7 +17,7 @@ using kam::FileFilter;
 
 std::vector<std::string> sources(const BundleBuilder& builder) {
     std::vector<std::string> paths;
-    for (const BundleBuilder::Job& job : builder.jobs()) paths.push_back(job.source);
+    for (const BundleBuilder::Job& job : builder.jobs()) paths.push_back(job.source());
     return paths;
 }
 
