@@ -51,12 +51,28 @@ bool is_root(const std::vector<std::string>& parts, size_t index) {
 
 }  // namespace
 
-std::string current_directory() { return platform::current_directory(); }
+std::string current_directory() {
+    // Empty would read as the top of the disk: "-r ." from a removed directory walked all of it.
+    std::string current = platform::current_directory();
+    if (current.empty())
+        throw DiskError("Cannot determine the current directory", platform::last_error());
+    return current;
+}
 
-std::string make_absolute(const std::string& path) { return make_absolute(path, current_directory()); }
+namespace {
+
+bool is_absolute(const std::string& path) {
+    return has_drive(path) || (!path.empty() && is_path_separator(path[0]));
+}
+
+}  // namespace
+
+std::string make_absolute(const std::string& path) {
+    return make_absolute(path, is_absolute(path) ? std::string() : current_directory());
+}
 
 std::string make_absolute(const std::string& path, const std::string& current) {
-    const bool absolute = has_drive(path) || (!path.empty() && is_path_separator(path[0]));
+    const bool absolute = is_absolute(path);
     const std::vector<std::string> parts = components(absolute ? path : current + "\\" + path);
     std::vector<std::string> kept;
     for (const std::string& part : parts) {

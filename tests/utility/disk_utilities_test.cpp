@@ -7,6 +7,7 @@
 
 #include "support/trovex_runner.h"
 #include "utility/command_line.h"
+#include "utility/errors.h"
 #include "support/platform.h"
 
 namespace {
@@ -38,6 +39,18 @@ TEST(DiskUtilitiesTest, MakeAbsoluteTable) {
     }
     EXPECT_EQ(kam::make_absolute("x"), kam::make_absolute(kam::current_directory() + "/x"));
     EXPECT_EQ(kam::current_directory(), std::filesystem::current_path().string());
+    if (test::on_windows) return;  // a current directory cannot be removed there
+    // From a removed directory "." is an error, not the top of the disk.
+    const std::filesystem::path before = std::filesystem::current_path();
+    {
+        test::TempDir dir;
+        std::filesystem::create_directory(dir.path() / "gone");
+        std::filesystem::current_path(dir.path() / "gone");
+        std::filesystem::remove(dir.path() / "gone");
+        EXPECT_THROW(kam::make_absolute("."), kam::DiskError);
+        EXPECT_EQ(kam::make_absolute("/a"), "\\a");
+        std::filesystem::current_path(before);
+    }
 }
 
 TEST(DiskUtilitiesTest, MakeRelativeTable) {
