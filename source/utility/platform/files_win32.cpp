@@ -159,8 +159,27 @@ bool file_size(FileHandle file, std::uint64_t& size) {
 bool flush_file(FileHandle file) { return FlushFileBuffers(native(file)) != FALSE; }
 
 bool rename_file(const std::string& from, const std::string& to) {
-    return MoveFileExW(win32::native_path(from).c_str(), win32::native_path(to).c_str(),
-                       MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != FALSE;
+    const std::wstring native_from = win32::native_path(from), native_to = win32::native_path(to);
+    // A file another job (or a virus scanner) has open cannot be replaced until it is closed,
+    // which is a moment away: try again for up to a second, waiting longer each time. A directory
+    // or a read-only file in the way fails at once.
+    DWORD waited = 0;
+    for (DWORD wait = 1;; wait *= 2) {
+        if (MoveFileExW(native_from.c_str(), native_to.c_str(),
+                        MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != FALSE)
+            return true;
+        const DWORD error = GetLastError();
+        const DWORD attributes = GetFileAttributesW(native_to.c_str());
+        const bool held = (error == ERROR_ACCESS_DENIED || error == ERROR_SHARING_VIOLATION) &&
+                          attributes != INVALID_FILE_ATTRIBUTES &&
+                          (attributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_READONLY)) == 0;
+        if (!held || waited >= 1000) {
+            SetLastError(error);
+            return false;
+        }
+        Sleep(wait);
+        waited += wait;
+    }
 }
 
 // An overlapped ReadFile with an event of its own; on a handle opened without overlap the system
