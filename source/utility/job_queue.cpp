@@ -10,6 +10,8 @@ namespace {
 
 // The actions of the job the calling thread runs for a queue, if any.
 struct ReleaseActions {
+    HeldOutput* output;
+    std::vector<std::pair<std::size_t, int>>* commit_marks;
     std::vector<std::function<void()>>* commits;
     std::vector<std::function<void()>>* discards;
     bool* redo;
@@ -24,6 +26,9 @@ void JobQueue::on_release(std::function<void()> commit, std::function<void()> di
         commit();
         return;
     }
+    // Where the job's messages stood: the commit runs there among them, as it would in a loop.
+    running_job->commit_marks->emplace_back(running_job->output->text.size(),
+                                            running_job->output->errors);
     running_job->commits->push_back(std::move(commit));
     running_job->discards->push_back(std::move(discard));
 }
@@ -107,7 +112,8 @@ void JobQueue::work() {
         const std::shared_ptr<Slot> slot = slots_[next_++];
         lock.unlock();
         hold_output(&slot->output);
-        ReleaseActions actions{&slot->commits, &slot->discards, &slot->redo, &slot->redo_checks};
+        ReleaseActions actions{&slot->output,  &slot->commit_marks, &slot->commits,
+                               &slot->discards, &slot->redo,         &slot->redo_checks};
         running_job = &actions;
         try {
             slot->job();
@@ -140,6 +146,7 @@ void JobQueue::release(std::unique_lock<std::mutex>& lock) {
             // Its first run cannot stand: run it again here, in order, printing as it goes.
             for (const auto& discard : slot->discards) discard();
             slot->commits.clear();
+            slot->commit_marks.clear();
             slot->redo_checks.clear();
             slot->output = HeldOutput{};
             slot->failure = nullptr;
@@ -149,10 +156,23 @@ void JobQueue::release(std::unique_lock<std::mutex>& lock) {
                 slot->failure = std::current_exception();
             }
         }
-        release_output(slot->output);
-        // What the job made before it failed stays, as it would have in a sequential run.
+        // Each commit runs where the job asked for it among its messages. What the job made
+        // before it failed stays, as it would have in a sequential run; what it printed after a
+        // commit that fails goes, as that run would have stopped there.
+        std::size_t printed = 0;
+        int counted = 0;
+        const auto print_to = [&](std::size_t end, int errors) {
+            release_output(HeldOutput{slot->output.text.substr(printed, end - printed),
+                                      errors - counted});
+            printed = end;
+            counted = errors;
+        };
         try {
-            for (const auto& commit : slot->commits) commit();
+            for (std::size_t i = 0; i < slot->commits.size(); ++i) {
+                print_to(slot->commit_marks[i].first, slot->commit_marks[i].second);
+                slot->commits[i]();
+            }
+            print_to(slot->output.text.size(), slot->output.errors);
         } catch (...) {
             if (!slot->failure) slot->failure = std::current_exception();
             for (const auto& discard : slot->discards) discard();

@@ -10,6 +10,7 @@
 #include <memory>
 #include <mutex>
 #include <thread>
+#include <utility>
 #include <vector>
 
 #include "utility/output_streams.h"
@@ -49,9 +50,10 @@ public:
 
     // For a job that must not change what a sequential run would not have changed: commit runs
     // on the thread that releases the job, in the order of the jobs, once every job before it
-    // succeeded (at once when not inside a queued job); discard runs instead when a job before it
-    // failed. An exception from commit is the job's failure; discard must not throw, and must be
-    // harmless after its commit.
+    // succeeded (at once when not inside a queued job), between the messages the job printed
+    // before and after asking; discard runs instead when a job before it failed. An exception
+    // from commit is the job's failure, and drops what the job printed after asking; discard
+    // must not throw, and must be harmless after its commit.
     static void on_release(std::function<void()> commit, std::function<void()> discard);
 
 private:
@@ -61,6 +63,8 @@ private:
         std::exception_ptr failure;
         bool done = false;
         std::vector<std::function<void()>> commits;
+        // The size of the output and its errors when each commit was asked for.
+        std::vector<std::pair<std::size_t, int>> commit_marks;
         std::vector<std::function<void()>> discards;
         bool redo = false;
         std::vector<std::function<bool()>> redo_checks;

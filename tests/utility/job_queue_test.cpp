@@ -25,9 +25,11 @@ std::string run(int threads, int jobs, int failing_job, bool& threw) {
             queue.add([i, jobs, failing_job] {
                 std::this_thread::sleep_for(std::chrono::microseconds((jobs - i) * 50));
                 log_verbose << i << ' ' << std::flush;
-                // Committed in order, and only up to the failure; the rest is discarded.
+                // Committed in order, among the job's messages, and only up to the failure; the
+                // rest is discarded.
                 kam::JobQueue::on_release([i] { std::cout << 'c' << i << ' ' << std::flush; },
                                           [] {});
+                log_verbose << 'a' << i << ' ' << std::flush;
                 if (i == failing_job) throw std::runtime_error("failed");
             });
         }
