@@ -101,7 +101,7 @@ const char* const usage_lines[] = {
     "    -b, --break-on-error   Break on error.",
     "    -v, --verbose          Print more detailed information.",
     "    -w, --wait-when-done   Wait when compile is done.",
-    "    -j, --jobs N           Run N jobs at once (default: 1).",
+    "    -j, --jobs N           Run N jobs at once (default: the hardware's threads).",
     "        --version          Print the version and exit.",
     "",
     "Commands:",

@@ -1,6 +1,7 @@
 // Flag and argument parsing shared by every command.
 #include "utility/command_line.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <iostream>
 #include <utility>
@@ -17,9 +18,8 @@ bool is_short_group(const std::string& argument) {
     return argument.size() >= 2 && argument[0] == '-' && argument[1] != '-';
 }
 
-// One job unless asked: with two, bundling and extracting took longer than with one (bench/
-// jobs_bench.sh on 2 cores), while compiling scripts took about half as long.
-int default_jobs() { return 1; }
+// As many jobs as the hardware runs threads, up to the most -j takes.
+int default_jobs() { return std::min(256, kam::platform::hardware_threads()); }
 
 // A whole number from 1 to 256, nothing around it; 0 for anything else. Each job may hold two
 // temporaries, and an interrupt removes at most max_temporaries of them.

@@ -33,8 +33,8 @@ public:
     int verbosity = 0;
     bool break_on_error = false;
     bool wait_when_done = false;
-    // -j/--jobs: how many jobs may run at once; 1 when not given, 0 when the value given
-    // (jobs_text) is no whole number from 1 to 256.
+    // -j/--jobs: how many jobs may run at once; the hardware's threads when not given, 0 when
+    // the value given (jobs_text) is no whole number from 1 to 256.
     int jobs = 1;
     std::string jobs_text;
 

@@ -9,8 +9,10 @@ namespace kam::platform {
 std::uint64_t current_thread_id();
 
 // How many of the jobs asked for may run at once here. Windows runs them one at a time for now:
-// jobs there collide on files another job holds open (sharing violations), and the runtime
-// crashes ending threads that used thread-local state.
+// jobs there collide on files another job holds open (sharing violations).
 int concurrent_jobs(int asked);
+
+// The threads the hardware runs at once; at least 1.
+int hardware_threads();
 
 }  // namespace kam::platform

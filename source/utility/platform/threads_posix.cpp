@@ -3,6 +3,9 @@
 
 #include <unistd.h>
 
+#include <algorithm>
+#include <thread>
+
 namespace kam::platform {
 
 std::uint64_t current_thread_id() {
@@ -10,5 +13,7 @@ std::uint64_t current_thread_id() {
 }
 
 int concurrent_jobs(int asked) { return asked; }
+
+int hardware_threads() { return std::max(1u, std::thread::hardware_concurrency()); }
 
 }  // namespace kam::platform

@@ -9,4 +9,10 @@ std::uint64_t current_thread_id() { return GetCurrentThreadId(); }
 
 int concurrent_jobs(int asked) { return asked < 1 ? asked : 1; }
 
+int hardware_threads() {
+    SYSTEM_INFO info;
+    GetSystemInfo(&info);
+    return info.dwNumberOfProcessors > 0 ? static_cast<int>(info.dwNumberOfProcessors) : 1;
+}
+
 }  // namespace kam::platform
