@@ -3,6 +3,7 @@
 
 #include <algorithm>
 #include <limits>
+#include <utility>
 
 #include "utility/encoding.h"
 #include "utility/path.h"
@@ -168,6 +169,8 @@ bool XMLDocument::parse_text(Archive& archive) {
         if (size > std::numeric_limits<std::uint32_t>::max()) {
             throw std::runtime_error("Archive " + archive.name() + " is too large");
         }
+        // Room for the parser's padding, so that the file's bytes are parsed where they are read.
+        bytes.reserve(static_cast<size_t>(size) + xml_parse_padding);
         bytes.resize(static_cast<size_t>(size));
         read_bytes(archive, bytes.data(), static_cast<std::uint32_t>(size));
     } catch (const std::runtime_error& error) {
@@ -177,7 +180,7 @@ bool XMLDocument::parse_text(Archive& archive) {
         root_.clear();
         return false;
     }
-    return parse_bytes(bytes, archive.name());
+    return parse_owned(std::move(bytes), archive.name());
 }
 
 bool XMLDocument::parse_memory(std::string_view text) {
@@ -186,6 +189,13 @@ bool XMLDocument::parse_memory(std::string_view text) {
 }
 
 bool XMLDocument::parse_bytes(std::string_view bytes, const std::string& archive_name) {
+    std::string owned;
+    owned.reserve(bytes.size() + xml_parse_padding);
+    owned.assign(bytes);
+    return parse_owned(std::move(owned), archive_name);
+}
+
+bool XMLDocument::parse_owned(std::string bytes, const std::string& archive_name) {
     if (bytes.empty()) {
         failure = "Archive " + archive_name + " empty";
         return false;
@@ -198,7 +208,7 @@ bool XMLDocument::parse_bytes(std::string_view bytes, const std::string& archive
         own_defines_.clear();
     const Parsing parsing;
     try {
-        return parse_xml(*this, std::string(bytes), archive_name);
+        return parse_xml(*this, std::move(bytes), archive_name);
     } catch (const XMLIncludeError& error) {
         if (!xml_catch_parse_errors)
             throw;

@@ -82,6 +82,7 @@ public:
 private:
     friend class XMLParser;
     bool load(const std::string& path, bool binary_allowed);
+    bool parse_owned(std::string bytes, const std::string& archive_name);
     void fill_entities();
 
     XMLNode root_;

@@ -44,7 +44,7 @@ public:
 // Expansions re-read as text that keep changing would otherwise loop for ever.
 constexpr int max_rereads = 1000;
 // The parser looks at most this far past its position without checking the end.
-constexpr size_t sentinel_size = 16;
+constexpr size_t sentinel_size = xml_parse_padding;
 
 const IdString xi_include = intern("xi:include");
 const IdString xinclude_include = intern("xinclude:include");
