@@ -41,7 +41,7 @@ public:
             indexes_.push_back(name_index(node.name_id()));
             for (const auto& [name, value] : node.parameters()) {
                 indexes_.push_back(name_index(name));
-                indexes_.push_back(string_index(value));
+                indexes_.push_back(value_index(value));
             }
             for (int i = 0; i < node.num_children(); ++i)
                 collect(*node.child(i));
@@ -149,6 +149,16 @@ private:
         return name_indexes_[id];
     }
 
+    // The parser stores a repeated value once, so repeats come back at one address: a small
+    // cache by address spares them hashing their bytes and the misses of the large table.
+    std::uint32_t value_index(std::string_view text) {
+        const auto address = static_cast<std::uint64_t>(reinterpret_cast<std::uintptr_t>(text.data()));
+        Known& known = by_address_[(address * 0x9E3779B97F4A7C15u) >> 52];
+        if (known.data != text.data() || known.size != text.size() || text.empty())
+            known = {text.data(), text.size(), string_index(text)};
+        return known.index;
+    }
+
     // Open addressing with the hash kept beside each index: content files hold millions of
     // distinct values, and every look at a string that is not the one sought is a cache miss.
     std::uint32_t string_index(std::string_view text) {
@@ -185,6 +195,11 @@ private:
         }
     }
 
+    struct Known {
+        const char* data = nullptr;
+        size_t size = 0;
+        std::uint32_t index = 0;
+    };
     struct Slot {
         std::uint32_t hash = 0;
         std::uint32_t index = 0;  // table index + 1; 0 is free
@@ -197,6 +212,7 @@ private:
     std::uint64_t written_ = 0;
     std::vector<std::string_view> table_;
     std::vector<Slot> slots_;
+    std::vector<Known> by_address_ = std::vector<Known>(4096);
     static constexpr std::uint32_t no_index = std::numeric_limits<std::uint32_t>::max();
     std::vector<std::uint32_t> name_indexes_;
     // A deque: a vector of millions of indexes held twice its size while it grew.

@@ -561,14 +561,18 @@ bool is_whitespace_only(std::string_view text) {
     return true;
 }
 
+std::uint32_t short_hash(std::string_view text) {
+    std::uint32_t hash = 2166136261u;
+    for (char c : text)
+        hash = (hash ^ static_cast<unsigned char>(c)) * 16777619u;
+    return hash;
+}
+
 // Interning takes the table's lock; names repeat endlessly within one file.
 class NameCache {
 public:
     IdString intern_name(std::string_view name) {
-        std::uint32_t hash = 2166136261u;
-        for (char c : name)
-            hash = (hash ^ static_cast<unsigned char>(c)) * 16777619u;
-        Entry& entry = entries_[hash % entries_.size()];
+        Entry& entry = entries_[short_hash(name) % entries_.size()];
         if (entry.id < 0 || entry.name != name) {
             entry.name.assign(name);
             entry.id = intern(name);
@@ -592,17 +596,20 @@ public:
     std::string_view stored(std::string_view value, XMLNodeStore& store) {
         if (value.empty())
             return {};
-        std::uint32_t hash = 2166136261u;
-        for (char c : value)
-            hash = (hash ^ static_cast<unsigned char>(c)) * 16777619u;
-        std::string_view& entry = entries_[hash % entries_.size()];
-        if (entry.size() != value.size() || std::memcmp(entry.data(), value.data(), value.size()) != 0)
-            entry = store.copy(value);
-        return entry;
+        const std::uint32_t hash = short_hash(value);
+        // The hash first: values of one length (coordinates, ids) mostly differ.
+        Entry& entry = entries_[hash % entries_.size()];
+        if (entry.hash != hash || entry.value != value)
+            entry = {store.copy(value), hash};
+        return entry.value;
     }
 
 private:
-    std::array<std::string_view, 4096> entries_{};
+    struct Entry {
+        std::string_view value;
+        std::uint32_t hash = 0;
+    };
+    std::array<Entry, 4096> entries_{};
 };
 
 }  // namespace
@@ -667,6 +674,7 @@ private:
     XMLNodeStore* store_;  // every node of the tree keeps its strings here
     std::string identifier_;
     std::string value_;
+    std::string text_;
     std::vector<XMLNode::Parameter> parameters_;  // values already in the store
     std::vector<XMLNode*> child_stack_;
 };
@@ -898,7 +906,8 @@ void XMLParser::read_text(std::string& out, std::uint16_t plain, char32_t stop) 
 void XMLParser::read_content(XMLNode& node) {
     XMLReader& r = reader_;
     const size_t first_child = child_stack_.size();
-    std::string text;
+    // Not live across the recursion below: one buffer serves every level.
+    std::string& text = text_;
     for (;;) {
         const int text_line = r.line;
         text.clear();
