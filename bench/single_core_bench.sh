@@ -62,7 +62,7 @@ pair() {
                 memory = sprintf("%d B/file", mm * 1024 / files)
             else if (mt == "-")
                 limit = ""
-            printf "%-30s %-16s %8d %8d %6.2f %7s %8d %8d %9d %9d %11s %12s\n", work, peer, m, p,
+            printf "%-34s %-16s %8d %8d %6.2f %7s %8d %8d %9d %9d %11s %12s\n", work, peer, m, p,
                    m / (p > 0 ? p : 1), "<= " target, mc, pc, mm, pm, memory, limit
         }' >> table
 }
@@ -99,6 +99,6 @@ pair "quick-bundle $small_files files" "tar -cf" 1.1 150/file nothing -- \
     "$trovex" -j 1 quick-bundle -r small -D small.bundle -- tar -cf small.tar -C small .
 
 echo "in $target_dir on $(nproc) cores, one job, median of $rounds alternating rounds after a warm-up:"
-printf "%-30s %-16s %8s %8s %6s %7s %8s %8s %9s %9s %11s %12s\n" work peer "ms" "peer ms" \
+printf "%-34s %-16s %8s %8s %6s %7s %8s %8s %9s %9s %11s %12s\n" work peer "ms" "peer ms" \
     ratio target "cpu ms" "peer cpu" "KiB" "peer KiB" memory "mem target"
 cat table
