@@ -10,6 +10,7 @@
 # beside the source) for the whole tree in one process, which leaves out the process starts.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
+source "$root/bench/timing.sh"
 build=$(cd "${1:-$root/build}" && pwd)
 files=${2:-2000}
 lines=${3:-200}
@@ -27,13 +28,7 @@ cd "$work"
 python3 "$generators/gen_ksf.py" --tree ksf "$files" "$lines" 1
 python3 "$generators/gen_lua.py" --tree lua "$files" "$lines" 1
 find lua -name '*.lua' | sort >lua.list
-cat >dump.lua <<'LUA'
-for path in io.lines(arg[1]) do
-  local out = assert(io.open(path .. "c", "wb"))
-  out:write(string.dump(assert(loadfile(path))))
-  out:close()
-end
-LUA
+write_lua_dumper dump.lua
 
 # Appends "name wall cpu" in milliseconds (cpu: user + sys); a failing command ends the run.
 timed() {

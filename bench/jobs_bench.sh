@@ -39,16 +39,7 @@ cd "$work"
 pair() {
     local work=$1 target=$2 prepare=$3
     shift 4
-    local mine=() peer=()
-    while [ "$1" != -- ]; do mine+=("$1"); shift; done
-    shift
-    peer=("$@")
-    : > mine.runs; : > peer.runs
-    $prepare; "${mine[@]}" > /dev/null; $prepare; "${peer[@]}" > /dev/null
-    for _ in $(seq "$rounds"); do
-        $prepare; measure mine.runs "${mine[@]}"
-        $prepare; measure peer.runs "${peer[@]}"
-    done
+    alternate "$rounds" "$prepare" "$@"
     awk -v work="$work" -v target="$target" -v m="$(column mine.runs 1)" \
         -v p="$(column peer.runs 1)" -v mm="$(column mine.runs 3)" -v pm="$(column peer.runs 3)" \
         'BEGIN { printf "%-34s %9d %9d %7.3f %7s %11d %11d\n", work, m, p, m / (p > 0 ? p : 1),

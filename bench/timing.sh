@@ -55,3 +55,33 @@ for path in paths[: len(paths) // 3]:
     sys.stdout.buffer.write(('   <open path="%s" flags="r" />\r\n' % path).encode())
 PYTHON
 }
+
+# alternate ROUNDS PREPARE MINE... -- PEER...: runs PREPARE (untimed) before every run, each command
+# once as a warm-up, then both alternately for the rounds, measured into mine.runs and peer.runs.
+alternate() {
+    local rounds=$1 prepare=$2
+    shift 2
+    local mine=() peer=()
+    while [ "$1" != -- ]; do mine+=("$1"); shift; done
+    shift
+    peer=("$@")
+    : > mine.runs; : > peer.runs
+    $prepare; "${mine[@]}" > /dev/null; $prepare; "${peer[@]}" > /dev/null
+    for _ in $(seq "$rounds"); do
+        $prepare; measure mine.runs "${mine[@]}"
+        $prepare; measure peer.runs "${peer[@]}"
+    done
+}
+
+# write_lua_dumper FILE: a Lua program that does luac's work for every file its argument lists
+# (load, dump, write beside the source), for timing a tree in one process: luac 5.4.4 crashes
+# when it combines more than a few dozen files into one chunk.
+write_lua_dumper() {
+    cat > "$1" <<'LUA'
+for path in io.lines(arg[1]) do
+  local out = assert(io.open(path .. "c", "wb"))
+  out:write(string.dump(assert(loadfile(path))))
+  out:close()
+end
+LUA
+}

@@ -12,10 +12,12 @@
 
 #include <algorithm>
 #include <cstring>
+#include <deque>
 #include <limits>
 #include <memory>
+#include <set>
+#include <string>
 #include <stdexcept>
-#include <unordered_map>
 
 #include "utility/encoding.h"
 #include "xml/xml_document.h"
@@ -26,9 +28,12 @@ namespace {
 
 constexpr int max_depth = 1000;  // as for text: deeper trees exhaust the stack
 
+// Writes through a buffer of its own rather than building the whole form in memory: the
+// archive is a temporary that only takes the file's place once complete, and a form held
+// whole doubled the peak memory of a large file.
 class BinaryWriter {
 public:
-    explicit BinaryWriter(Archive& archive) : archive_(archive) {}
+    BinaryWriter(Archive& archive, const std::string& path) : archive_(archive), path_(path) {}
 
     // Builds the table; the indexes are kept in the order write_node asks for them again.
     void collect(const XMLNode& node) {
@@ -36,7 +41,7 @@ public:
             indexes_.push_back(name_index(node.name_id()));
             for (const auto& [name, value] : node.parameters()) {
                 indexes_.push_back(name_index(name));
-                indexes_.push_back(string_index(value));
+                indexes_.push_back(value_index(value));
             }
             for (int i = 0; i < node.num_children(); ++i)
                 collect(*node.child(i));
@@ -46,49 +51,112 @@ public:
     }
 
     void write_table() {
-        write_u32(archive_, static_cast<std::uint32_t>(table_.size()));
+        put_u32(static_cast<std::uint32_t>(table_.size()));
         for (std::string_view text : table_)
-            write_string(archive_, text);
+            put_string(text);
     }
 
     void write_node(const XMLNode& node) {
-        write_u32(archive_, node.kind());
+        put_u32(node.kind());
         if (node.kind() == NODE_ELEMENT) {
-            write_u32(archive_, next_index());
-            write_u32(archive_, static_cast<std::uint32_t>(node.parameters().size()));
+            put_u32(next_index());
+            put_u32(static_cast<std::uint32_t>(node.parameters().size()));
             for (size_t i = 0; i < node.parameters().size(); ++i) {
-                write_u32(archive_, next_index());
-                write_u32(archive_, next_index());
+                put_u32(next_index());
+                put_u32(next_index());
             }
-            write_u32(archive_, static_cast<std::uint32_t>(node.num_children()));
+            put_u32(static_cast<std::uint32_t>(node.num_children()));
             for (int i = 0; i < node.num_children(); ++i)
                 write_node(*node.child(i));
         } else if (node.kind() == NODE_TEXT) {
-            write_u32(archive_, next_index());
+            put_u32(next_index());
         } else if (node.kind() == NODE_DEFINE) {
             const XMLDefine& define = node.define();
-            write_string(archive_, define.name);
-            write_u32(archive_, static_cast<std::uint32_t>(define.parameter_names.size()));
+            put_string(define.name);
+            put_u32(static_cast<std::uint32_t>(define.parameter_names.size()));
             for (const std::string& name : define.parameter_names)
-                write_string(archive_, name);
-            write_u32(archive_, static_cast<std::uint32_t>(define.substitution_order.size()));
+                put_string(name);
+            put_u32(static_cast<std::uint32_t>(define.substitution_order.size()));
             for (std::int32_t index : define.substitution_order)
-                write_u32(archive_, static_cast<std::uint32_t>(index));
-            write_string(archive_, define.body);
-            write_u8(archive_, define.expression ? 1 : 0);
+                put_u32(static_cast<std::uint32_t>(index));
+            put_string(define.body);
+            put_u8(define.expression ? 1 : 0);
         }
     }
 
-private:
-    std::uint32_t next_index() { return indexes_[next_++]; }
+    void write_dependencies(const std::set<std::string>& paths) {
+        put_u32(static_cast<std::uint32_t>(paths.size()));
+        for (const std::string& path : paths)
+            put_string(path);
+    }
 
-    std::uint32_t name_index(IdString name) {
-        const auto found = names_.find(name);
-        if (found != names_.end())
-            return found->second;
-        const std::uint32_t index = string_index(string_of(name));
-        names_.emplace(name, index);
+    void put_bytes(const char* bytes, size_t count) {
+        if (count > buffer_size - used_) {
+            flush();
+            if (count > buffer_size) {
+                send(bytes, count);
+                return;
+            }
+        }
+        std::memcpy(buffer_.get() + used_, bytes, count);
+        used_ += count;
+    }
+
+    void flush() {
+        send(buffer_.get(), used_);
+        used_ = 0;
+    }
+
+private:
+    static constexpr size_t buffer_size = 64 * 1024;
+
+    std::uint32_t next_index() {
+        const std::uint32_t index = indexes_.front();
+        indexes_.pop_front();
         return index;
+    }
+
+    void put_u32(std::uint32_t value) {
+        const char bytes[] = {static_cast<char>(value), static_cast<char>(value >> 8),
+                              static_cast<char>(value >> 16), static_cast<char>(value >> 24)};
+        put_bytes(bytes, 4);
+    }
+    void put_u8(std::uint8_t value) {
+        const char byte = static_cast<char>(value);
+        put_bytes(&byte, 1);
+    }
+    // The bytes and a terminating zero.
+    void put_string(std::string_view text) {
+        put_bytes(text.data(), text.size());
+        put_u8(0);
+    }
+    void send(const char* bytes, size_t count) {
+        if (count == 0)
+            return;
+        written_ += count;
+        if (written_ > std::numeric_limits<std::uint32_t>::max())
+            throw std::runtime_error("Binary XML of " + path_ + " is too large");
+        write_bytes(archive_, bytes, static_cast<std::uint32_t>(count));
+    }
+
+    // Ids are handed out densely from 0, so a vector maps them; names repeat on every node.
+    std::uint32_t name_index(IdString name) {
+        const auto id = static_cast<size_t>(name);
+        if (id >= name_indexes_.size())
+            name_indexes_.resize(id + 1, no_index);
+        if (name_indexes_[id] == no_index)
+            name_indexes_[id] = string_index(string_of(name));
+        return name_indexes_[id];
+    }
+
+    // The parser stores a repeated value once, so repeats come back at one address: a small
+    // cache by address spares them hashing their bytes and the misses of the large table.
+    std::uint32_t value_index(std::string_view text) {
+        const auto address = static_cast<std::uint64_t>(reinterpret_cast<std::uintptr_t>(text.data()));
+        Known& known = by_address_[(address * 0x9E3779B97F4A7C15u) >> 52];
+        if (known.data != text.data() || known.size != text.size() || text.empty())
+            known = {text.data(), text.size(), string_index(text)};
+        return known.index;
     }
 
     // Open addressing with the hash kept beside each index: content files hold millions of
@@ -105,7 +173,11 @@ private:
                 table_.push_back(text);
                 return entry.index - 1;
             }
-            if (entry.hash == hash && table_[entry.index - 1] == text)
+            if (entry.hash != hash)
+                continue;
+            // The parser stores a repeated value once: most matches are the same bytes.
+            const std::string_view known = table_[entry.index - 1];
+            if ((known.data() == text.data() && known.size() == text.size()) || known == text)
                 return entry.index - 1;
         }
     }
@@ -123,17 +195,28 @@ private:
         }
     }
 
+    struct Known {
+        const char* data = nullptr;
+        size_t size = 0;
+        std::uint32_t index = 0;
+    };
     struct Slot {
         std::uint32_t hash = 0;
         std::uint32_t index = 0;  // table index + 1; 0 is free
     };
 
     Archive& archive_;
+    const std::string& path_;
+    std::unique_ptr<char[]> buffer_ = std::make_unique_for_overwrite<char[]>(buffer_size);
+    size_t used_ = 0;
+    std::uint64_t written_ = 0;
     std::vector<std::string_view> table_;
     std::vector<Slot> slots_;
-    std::unordered_map<IdString, std::uint32_t> names_;
-    std::vector<std::uint32_t> indexes_;
-    size_t next_ = 0;
+    std::vector<Known> by_address_ = std::vector<Known>(4096);
+    static constexpr std::uint32_t no_index = std::numeric_limits<std::uint32_t>::max();
+    std::vector<std::uint32_t> name_indexes_;
+    // A deque: a vector of millions of indexes held twice its size while it grew.
+    std::deque<std::uint32_t> indexes_;
 };
 
 }  // namespace
@@ -368,22 +451,13 @@ std::string binary_xml_path(std::string_view source_path) {
 }
 
 void XMLDocument::write_binary(Archive& archive) const {
-    // Built in memory first, so that the file gets the whole form in one write.
-    auto store = std::make_shared<MemoryDataStore>();
-    Archive memory("#binary_xml", store, 0, 0, true);
-    const unsigned char header[] = {'X', 'M', 'L', 1};
-    write_bytes(memory, header, 4);
-    BinaryWriter writer(memory);
+    BinaryWriter writer(archive, path_);
+    writer.put_bytes("XML\1", 4);
     writer.collect(root_);
     writer.write_table();
     writer.write_node(root_);
-    write_u32(memory, static_cast<std::uint32_t>(dependencies.size()));
-    for (const std::string& path : dependencies)
-        write_string(memory, path);
-    if (store->bytes().size() > std::numeric_limits<std::uint32_t>::max()) {
-        throw std::runtime_error("Binary XML of " + path_ + " is too large");
-    }
-    write_bytes(archive, store->bytes().data(), static_cast<std::uint32_t>(store->bytes().size()));
+    writer.write_dependencies(dependencies);
+    writer.flush();
 }
 
 bool XMLDocument::read_binary(Archive& archive) {

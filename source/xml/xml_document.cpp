@@ -2,7 +2,9 @@
 #include "xml/xml_document.h"
 
 #include <algorithm>
+#include <cstring>
 #include <limits>
+#include <utility>
 
 #include "utility/encoding.h"
 #include "utility/path.h"
@@ -162,14 +164,17 @@ bool XMLDocument::parse_text(Archive& archive) {
         failure = "Archive " + archive.name() + " empty";  // as the parser says of a short one
         return false;
     }
-    std::string bytes;
+    std::unique_ptr<char[]> bytes;
+    size_t size = 0;
     try {
-        const std::int64_t size = archive.remaining();
-        if (size > std::numeric_limits<std::uint32_t>::max()) {
+        const std::int64_t remaining = archive.remaining();
+        if (remaining > std::numeric_limits<std::uint32_t>::max()) {
             throw std::runtime_error("Archive " + archive.name() + " is too large");
         }
-        bytes.resize(static_cast<size_t>(size));
-        read_bytes(archive, bytes.data(), static_cast<std::uint32_t>(size));
+        // Read straight into the parser's buffer: a copy of a large file costs as much again.
+        size = static_cast<size_t>(remaining);
+        bytes = std::make_unique_for_overwrite<char[]>(size + xml_parse_padding);
+        read_bytes(archive, bytes.get(), static_cast<std::uint32_t>(size));
     } catch (const std::runtime_error& error) {
         if (!xml_catch_parse_errors)
             throw;
@@ -177,7 +182,7 @@ bool XMLDocument::parse_text(Archive& archive) {
         root_.clear();
         return false;
     }
-    return parse_bytes(bytes, archive.name());
+    return parse_owned(std::move(bytes), size, archive.name());
 }
 
 bool XMLDocument::parse_memory(std::string_view text) {
@@ -186,7 +191,14 @@ bool XMLDocument::parse_memory(std::string_view text) {
 }
 
 bool XMLDocument::parse_bytes(std::string_view bytes, const std::string& archive_name) {
-    if (bytes.empty()) {
+    auto owned = std::make_unique_for_overwrite<char[]>(bytes.size() + xml_parse_padding);
+    std::memcpy(owned.get(), bytes.data(), bytes.size());
+    return parse_owned(std::move(owned), bytes.size(), archive_name);
+}
+
+bool XMLDocument::parse_owned(std::unique_ptr<char[]> bytes, size_t size,
+                              const std::string& archive_name) {
+    if (size == 0) {
         failure = "Archive " + archive_name + " empty";
         return false;
     }
@@ -198,7 +210,7 @@ bool XMLDocument::parse_bytes(std::string_view bytes, const std::string& archive
         own_defines_.clear();
     const Parsing parsing;
     try {
-        return parse_xml(*this, std::string(bytes), archive_name);
+        return parse_xml(*this, std::move(bytes), size, archive_name);
     } catch (const XMLIncludeError& error) {
         if (!xml_catch_parse_errors)
             throw;

@@ -82,6 +82,8 @@ public:
 private:
     friend class XMLParser;
     bool load(const std::string& path, bool binary_allowed);
+    // As parse_bytes, over size bytes followed by the parser's room.
+    bool parse_owned(std::unique_ptr<char[]> bytes, size_t size, const std::string& archive_name);
     void fill_entities();
 
     XMLNode root_;

@@ -44,7 +44,7 @@ public:
 // Expansions re-read as text that keep changing would otherwise loop for ever.
 constexpr int max_rereads = 1000;
 // The parser looks at most this far past its position without checking the end.
-constexpr size_t sentinel_size = 16;
+constexpr size_t sentinel_size = xml_parse_padding;
 
 const IdString xi_include = intern("xi:include");
 const IdString xinclude_include = intern("xinclude:include");
@@ -200,9 +200,9 @@ std::string transcode(std::string_view bytes, Encoding encoding) {
 // Reads code points from one buffer (UTF-8 or 8-bit) with its push-back stack and line count.
 class XMLReader {
 public:
-    XMLReader(const std::string& buffer, size_t size, Encoding encoding, const std::string& file)
+    XMLReader(const char* buffer, size_t size, Encoding encoding, const std::string& file)
         : encoding(encoding),
-          p_(reinterpret_cast<const unsigned char*>(buffer.data())),
+          p_(reinterpret_cast<const unsigned char*>(buffer)),
           end_(p_ + size),
           file_(file),
           fast_(detail::xml_fast_paths) {}
@@ -561,14 +561,18 @@ bool is_whitespace_only(std::string_view text) {
     return true;
 }
 
+std::uint32_t short_hash(std::string_view text) {
+    std::uint32_t hash = 2166136261u;
+    for (char c : text)
+        hash = (hash ^ static_cast<unsigned char>(c)) * 16777619u;
+    return hash;
+}
+
 // Interning takes the table's lock; names repeat endlessly within one file.
 class NameCache {
 public:
     IdString intern_name(std::string_view name) {
-        std::uint32_t hash = 2166136261u;
-        for (char c : name)
-            hash = (hash ^ static_cast<unsigned char>(c)) * 16777619u;
-        Entry& entry = entries_[hash % entries_.size()];
+        Entry& entry = entries_[short_hash(name) % entries_.size()];
         if (entry.id < 0 || entry.name != name) {
             entry.name.assign(name);
             entry.id = intern(name);
@@ -584,12 +588,36 @@ private:
     std::array<Entry, 512> entries_;
 };
 
+// Parameter values repeat endlessly too (types, flags, file names): a repeat shares the stored
+// copy of a recent equal value, which keeps a large file's store a sixth smaller, and lets the
+// binary writer see equal values by their address.
+class ValueCache {
+public:
+    std::string_view stored(std::string_view value, XMLNodeStore& store) {
+        if (value.empty())
+            return {};
+        const std::uint32_t hash = short_hash(value);
+        // The hash first: values of one length (coordinates, ids) mostly differ.
+        Entry& entry = entries_[hash % entries_.size()];
+        if (entry.hash != hash || entry.value != value)
+            entry = {store.copy(value), hash};
+        return entry.value;
+    }
+
+private:
+    struct Entry {
+        std::string_view value;
+        std::uint32_t hash = 0;
+    };
+    std::array<Entry, 4096> entries_{};
+};
+
 }  // namespace
 
 // The element grammar over one reader, filling one document.
 class XMLParser {
 public:
-    XMLParser(XMLDocument& document, const std::string& buffer, size_t size, Encoding encoding,
+    XMLParser(XMLDocument& document, const char* buffer, size_t size, Encoding encoding,
               Encoding detected, const std::string& file)
         : document_(document),
           reader_(buffer, size, encoding, file),
@@ -642,9 +670,11 @@ private:
     Encoding detected_;
     IdString file_id_;
     NameCache names_;
+    ValueCache values_;
     XMLNodeStore* store_;  // every node of the tree keeps its strings here
     std::string identifier_;
     std::string value_;
+    std::string text_;
     std::vector<XMLNode::Parameter> parameters_;  // values already in the store
     std::vector<XMLNode*> child_stack_;
 };
@@ -848,7 +878,7 @@ void XMLParser::read_parameter() {
     }
     if (value.size() > std::numeric_limits<std::uint32_t>::max())
         r.fail("Value longer than 4 GB");
-    parameters_.emplace_back(name, store_->copy(value));
+    parameters_.emplace_back(name, values_.stored(value, *store_));
 }
 
 void XMLParser::read_text(std::string& out, std::uint16_t plain, char32_t stop) {
@@ -876,7 +906,8 @@ void XMLParser::read_text(std::string& out, std::uint16_t plain, char32_t stop) 
 void XMLParser::read_content(XMLNode& node) {
     XMLReader& r = reader_;
     const size_t first_child = child_stack_.size();
-    std::string text;
+    // Not live across the recursion below: one buffer serves every level.
+    std::string& text = text_;
     for (;;) {
         const int text_line = r.line;
         text.clear();
@@ -957,17 +988,25 @@ void XMLParser::make_define(XMLNode& node, bool with_content) {
     document_.defines().add(std::move(define));
 }
 
-bool parse_xml(XMLDocument& document, std::string bytes, const std::string& archive_name) {
-    const Encoding detected = detect_encoding(bytes, archive_name);
+bool parse_xml(XMLDocument& document, std::unique_ptr<char[]> bytes, size_t size,
+               const std::string& archive_name) {
+    const Encoding detected = detect_encoding(std::string_view(bytes.get(), size), archive_name);
     const bool as_is = detected == Encoding::utf8 || detected == Encoding::eight_bit;
-    if (!as_is)
-        bytes = transcode(bytes, detected);
-    const size_t size = bytes.size();
-    bytes.append(sentinel_size, '\0');
+    std::string transcoded;
+    const char* text = bytes.get();
+    if (as_is) {
+        std::memset(bytes.get() + size, 0, sentinel_size);
+    } else {
+        transcoded = transcode(std::string_view(bytes.get(), size), detected);
+        bytes.reset();
+        size = transcoded.size();
+        transcoded.append(sentinel_size, '\0');
+        text = transcoded.data();
+    }
     const std::string& file = document.path().empty() ? archive_name : document.path();
     // On the heap: includes parse inside parses, and the stack holds only the recursion.
     const auto parser =
-        std::make_unique<XMLParser>(document, bytes, size, as_is ? detected : Encoding::utf8, detected, file);
+        std::make_unique<XMLParser>(document, text, size, as_is ? detected : Encoding::utf8, detected, file);
     parser->parse();
     return !document.unknown_entity;
 }
