@@ -91,6 +91,8 @@ public:
     }
 
     void put_bytes(const char* bytes, size_t count) {
+        if (count == 0)
+            return;  // an empty value may have no bytes at all to point at
         if (count > buffer_size - used_) {
             flush();
             if (count > buffer_size) {
