@@ -26,13 +26,8 @@ struct DepfileCase {
 };
 
 // Windows spells paths with backslashes, in the case given: compared as it matches names.
-std::string on_this_system(std::string text) {
-    if (!test::on_windows) return text;
-    for (char& c : text) {
-        if (c == '/') c = '\\';
-        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-    }
-    return text;
+std::string on_this_system(const std::string& text) {
+    return test::on_windows ? test::canonical(text) : text;
 }
 
 TEST(DepfileTest, NamesEveryInputAsTheDiskSpellsIt) {

@@ -6,7 +6,6 @@
 
 #include "bundle/bundle_bytes.h"
 #include "bundle/bundle_index.h"
-#include "bundle/bundle_maker.h"
 #include "support/trovex_runner.h"
 #include "utility/disk_file_system.h"
 
@@ -17,7 +16,7 @@ using Files = std::map<std::string, std::string>;
 void bundle_files(const test::TempDir& dir, const std::string& name, const Files& files) {
     std::filesystem::create_directories(dir.path() / name);
     for (const auto& [path, content] : files) dir.write(name + "/" + path, content);
-    test::bundle_tree(dir.path() / name, dir.path() / (name + ".bundle"));
+    ASSERT_TRUE(test::quick_bundle(dir.path() / name, dir.path() / (name + ".bundle")));
 }
 
 std::string verbose(const std::string& lines) {
