@@ -47,7 +47,7 @@ protected:
     test::TempDir dir;
 };
 
-TEST_F(BundleCommandTest, TheRootIsRequiredAndMustBeADirectory) {
+TEST_F(BundleCommandTest, TheRootMustBeADirectoryAndLogsMustParse) {
     auto result = run({"bundle", "a.log"});
     EXPECT_EQ(result.output, test::banner() + test::framed("No root directory specified.") +
                                  test::framed("No root"));
@@ -64,6 +64,14 @@ TEST_F(BundleCommandTest, TheRootIsRequiredAndMustBeADirectory) {
     EXPECT_EQ(result.output, test::banner());
     EXPECT_EQ(result.exit_code, 0);
     EXPECT_FALSE(dir.exists("root/bundles"));
+
+    // A log that does not parse ends the run and leaves the bundles made before it.
+    dir.write("good.log", log_of({"a.txt"}));
+    dir.write("bad.log", "<open path=\"a.txt\"");
+    result = run({"bundle", "-r", "root", "good.log", "bad.log", "good.log"});
+    EXPECT_EQ(result.output, test::banner() + test::framed("Could not load xml: bad.log"));
+    EXPECT_EQ(result.exit_code, 1);
+    EXPECT_EQ(packed_default("good"), Paths{"a.txt"});
 }
 
 TEST_F(BundleCommandTest, LoggedFilesArePackedInLogOrderOnceEach) {
@@ -197,16 +205,6 @@ TEST_F(BundleCommandTest, EachLogGetsItsOwnBundle) {
     EXPECT_EQ(packed_default("a"), (Paths{"a.txt", "b.txt"}));
     EXPECT_EQ(packed_default("b"), (Paths{"b.txt", "a.txt"}));
     EXPECT_EQ(listing("b"), "a.txt\nb.txt\n");
-}
-
-TEST_F(BundleCommandTest, ALogThatDoesNotParseLeavesTheLastBundle) {
-    tree({"a.txt"});
-    dir.write("good.log", log_of({"a.txt"}));
-    dir.write("bad.log", "<open path=\"a.txt\"");
-    const auto result = run({"bundle", "-r", "root", "good.log", "bad.log", "good.log"});
-    EXPECT_EQ(result.output, test::banner() + test::framed("Could not load xml: bad.log"));
-    EXPECT_EQ(result.exit_code, 1);
-    EXPECT_EQ(packed_default("good"), Paths{"a.txt"});
 }
 
 // A link back up is not followed round and round; a link to nothing is a name that does not exist.
