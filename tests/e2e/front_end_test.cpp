@@ -49,7 +49,7 @@ TEST(FrontEndTest, VersionIsOneLineWithoutBannerAndExitZero) {
     }
 }
 
-// Command words are case-sensitive.
+// Command words are case-sensitive, and a word is a global flag only with its dash.
 TEST(FrontEndTest, UnknownCommandIsFramedWithExitOne) {
     test::TempDir dir;
     const std::pair<std::vector<std::string>, std::string> cases[] = {
@@ -57,6 +57,7 @@ TEST(FrontEndTest, UnknownCommandIsFramedWithExitOne) {
         {{"-b", "frobnicate"}, "frobnicate"},
         {{"frobnicate", "-v"}, "frobnicate"},
         {{"LIST"}, "LIST"},
+        {{"vb"}, "vb"},  // global flags without their dash
     };
     for (const auto& [arguments, name] : cases) {
         const auto result = test::run_trovex(dir.path(), arguments);
