@@ -57,7 +57,7 @@ TEST(FrontEndTest, UnknownCommandIsFramedWithExitOne) {
         {{"-b", "frobnicate"}, "frobnicate"},
         {{"frobnicate", "-v"}, "frobnicate"},
         {{"LIST"}, "LIST"},
-        {{"vb"}, "vb"},  // global flags without their dash
+        {{"vb", "--version"}, "vb"},  // global flags without their dash: no command before it
     };
     for (const auto& [arguments, name] : cases) {
         const auto result = test::run_trovex(dir.path(), arguments);
