@@ -32,22 +32,6 @@ std::vector<std::string> files_in(const test::TempDir& dir) {
     return names;
 }
 
-// Bytes made up from their offset, served without being stored; remembers the largest read.
-class PatternStore : public kam::DataStore {
-public:
-    static char byte_at(std::uint64_t offset) { return static_cast<char>((offset * 7 + 3) & 0xff); }
-
-    std::uint32_t write(std::uint64_t, const void*, std::uint32_t) override { return 0; }
-    std::uint32_t read(std::uint64_t offset, void* buffer, std::uint32_t count) override {
-        largest_read = std::max(largest_read, count);
-        for (std::uint32_t i = 0; i < count; ++i)
-            static_cast<char*>(buffer)[i] = byte_at(offset + i);
-        return count;
-    }
-
-    std::uint32_t largest_read = 0;
-};
-
 // Files of given sizes over pattern stores.
 class PatternFileSystem : public kam::FileSystem {
 public:
@@ -66,7 +50,7 @@ public:
     std::uint64_t modification_time(const std::string&) override { return 0; }
 
     std::map<std::string, std::int64_t> sizes;
-    std::shared_ptr<PatternStore> store = std::make_shared<PatternStore>();
+    std::shared_ptr<test::PatternStore> store = std::make_shared<test::PatternStore>();
 };
 
 TEST(BundleBuilderTest, EmptyBundleIsTheHeaderAndOneEndRecord) {
@@ -282,9 +266,9 @@ TEST(BundleBuilderTest, DataIsCopiedInBoundedChunks) {
     const std::uint64_t start = (builder.index().header().directory_end + 3) / 4 * 4 + 4;
     ASSERT_EQ(bytes.size(), start + size);
     for (std::int64_t i = 0; i < size; i += 4093) {
-        ASSERT_EQ(bytes[start + i], PatternStore::byte_at(i)) << i;
+        ASSERT_EQ(bytes[start + i], test::PatternStore::byte_at(i)) << i;
     }
-    EXPECT_EQ(bytes.back(), PatternStore::byte_at(size - 1));
+    EXPECT_EQ(bytes.back(), test::PatternStore::byte_at(size - 1));
 }
 
 TEST(BundleBuilderTest, FailedBuildLeavesThePreviousBundleAndNoTemporaryFile) {

@@ -1,11 +1,11 @@
 // Bundle files written byte by byte, for tests that must not trust the writer under test.
 #pragma once
 
+#include <algorithm>
 #include <cstdint>
-#include <memory>
 #include <string>
 
-#include "utility/archive.h"
+#include "support/memory_file_system.h"
 
 namespace test {
 
@@ -54,17 +54,30 @@ private:
     }
 };
 
-// A bounded archive over a copy of the bytes (kept alive by the store).
-inline kam::Archive archive_of(const std::string& bytes, const std::string& name = "test.bundle") {
-    struct OwningStore : kam::ConstMemoryDataStore {
-        explicit OwningStore(std::shared_ptr<std::string> kept)
-            : ConstMemoryDataStore(kept->data(), static_cast<std::uint32_t>(kept->size())),
-              bytes(std::move(kept)) {}
-        std::shared_ptr<std::string> bytes;
-    };
-    auto kept = std::make_shared<std::string>(bytes);
-    return kam::Archive(name, std::make_shared<OwningStore>(kept), 0,
-                        static_cast<std::int64_t>(bytes.size()), false);
-}
+// Bytes made up from their offset, served without being stored, after the given head (and
+// zeros up to pattern_from); remembers the largest read.
+class PatternStore : public kam::DataStore {
+public:
+    static char byte_at(std::uint64_t offset) { return static_cast<char>((offset * 7 + 3) & 0xff); }
+
+    explicit PatternStore(std::string head = std::string(), std::uint64_t pattern_from = 0)
+        : head_(std::move(head)), pattern_from_(pattern_from) {}
+    std::uint32_t write(std::uint64_t, const void*, std::uint32_t) override { return 0; }
+    std::uint32_t read(std::uint64_t offset, void* buffer, std::uint32_t count) override {
+        largest_read = std::max(largest_read, count);
+        for (std::uint32_t i = 0; i < count; ++i) {
+            const std::uint64_t at = offset + i;
+            static_cast<char*>(buffer)[i] =
+                at < head_.size() ? head_[at] : at < pattern_from_ ? '\0' : byte_at(at);
+        }
+        return count;
+    }
+
+    std::uint32_t largest_read = 0;
+
+private:
+    std::string head_;
+    std::uint64_t pattern_from_;
+};
 
 }  // namespace test

@@ -50,33 +50,10 @@ TEST(BundleExtractorTest, NamesThatCouldLeaveTheTargetAreRefusedAndSkipped) {
     EXPECT_EQ(written, (std::vector<std::string>{"a", "a/ok.txt", "a/sub"}));
 }
 
-// A bundle whose one file is generated from its offset; remembers the largest read.
-class GeneratedBundle : public kam::DataStore {
-public:
-    static char byte_at(std::uint64_t offset) { return static_cast<char>((offset * 7 + 3) & 0xff); }
-
-    explicit GeneratedBundle(std::string directory) : directory_(std::move(directory)) {}
-    std::uint32_t write(std::uint64_t, const void*, std::uint32_t) override { return 0; }
-    std::uint32_t read(std::uint64_t offset, void* buffer, std::uint32_t count) override {
-        largest_read = std::max(largest_read, count);
-        auto* bytes = static_cast<char*>(buffer);
-        for (std::uint32_t i = 0; i < count; ++i) {
-            const std::uint64_t at = offset + i;
-            bytes[i] = at < directory_.size() ? directory_[at] : at < 64 ? '\0' : byte_at(at);
-        }
-        return count;
-    }
-
-    std::uint32_t largest_read = 0;
-
-private:
-    std::string directory_;
-};
-
 TEST(BundleExtractorTest, LargeFilesAreCopiedInBoundedChunks) {
     constexpr std::uint32_t size = 3 * kam::BundleBuilder::copy_chunk + 5;
-    auto store = std::make_shared<GeneratedBundle>(
-        test::Bytes().header(2).file("big.bin", 64, size).end().data);
+    auto store = std::make_shared<test::PatternStore>(
+        test::Bytes().header(2).file("big.bin", 64, size).end().data, 64);
     kam::BundleIndex index;
     index.load(kam::Archive("big.bundle", store, 0, 64 + size, false));
     test::TempDir dir;
@@ -87,7 +64,7 @@ TEST(BundleExtractorTest, LargeFilesAreCopiedInBoundedChunks) {
     const std::string copy = dir.read("big.bin");
     ASSERT_EQ(copy.size(), size);
     for (std::uint32_t i = 0; i < size; ++i) {
-        if (copy[i] != GeneratedBundle::byte_at(64 + i)) FAIL() << "byte " << i << " differs";
+        if (copy[i] != test::PatternStore::byte_at(64 + i)) FAIL() << "byte " << i << " differs";
     }
 }
 

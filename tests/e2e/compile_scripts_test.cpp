@@ -4,7 +4,6 @@
 #include <filesystem>
 
 #include "support/golden_bytes.h"
-#include "support/platform.h"
 #include "support/trovex_runner.h"
 
 namespace {
@@ -125,70 +124,6 @@ TEST(CompileScriptsTest, OnlyIfModifiedOverATreeTouchesOnlyWhatIsNotUpToDate) {
     for (size_t i = 0; i < compiled.size(); ++i) {
         EXPECT_EQ(bytes_of(dir, outputs[i]), compiled[i]) << outputs[i];
     }
-}
-
-TEST(CompileScriptsTest, DamagedCompiledFilesBesideTheirSourcesAreCompiledAgain) {
-    test::TempDir dir;
-    dir.write("golden.ksf", test::read_file(fs::path(TROVEX_SOURCE_DIR) / "tests/script/data/golden.ksf"));
-    const Bytes golden = test::golden_file("script/data/golden.kxe.txt");
-    auto patched = [&](size_t at, std::uint8_t value) {
-        Bytes bytes = golden;
-        bytes[at] = value;
-        return bytes;
-    };
-    const Bytes corrupt[] = {
-        {},
-        Bytes(golden.begin(), golden.begin() + 3),
-        Bytes(golden.begin(), golden.begin() + 15),
-        Bytes(golden.begin(), golden.begin() + 200),
-        Bytes(golden.begin(), golden.begin() + 370),
-        Bytes(golden.begin(), golden.end() - 1),
-        patched(7, 0xff),
-        patched(11, 0x70),
-        patched(0, 'k'),
-    };
-    for (const Bytes& bytes : corrupt) {
-        dir.write("golden.kxe", std::string(bytes.begin(), bytes.end()));
-        fs::last_write_time(dir.path() / "golden.kxe",
-                            fs::last_write_time(dir.path() / "golden.ksf") + std::chrono::hours(1));
-        const auto result = test::run_trovex(dir.path(), {"compile-scripts", "-m", "golden.ksf"});
-        EXPECT_EQ(result.output, test::banner()) << bytes.size();
-        EXPECT_EQ(result.exit_code, 0);
-        EXPECT_EQ(bytes_of(dir, "golden.kxe"), golden) << bytes.size();
-    }
-}
-
-// Opening a FIFO for reading waits for a writer: the tool must refuse it instead.
-TEST(CompileScriptsTest, PipesWhereFilesBelongAreRefusedWithoutWaiting) {
-    if (test::on_windows) GTEST_SKIP() << "makes FIFOs";
-    test::TempDir dir;
-    dir.write("d/x.ksf", good_source);
-    ASSERT_TRUE(test::make_fifo(dir.path() / "d/x.kxe"));
-    // Newer than its source, so -m would read it.
-    fs::last_write_time(dir.path() / "d/x.kxe", fs::last_write_time(dir.path() / "d/x.ksf") + std::chrono::hours(1));
-    const std::string unsaved = "Cannot save compiled script d\\x.kxe: ";
-    for (const auto& arguments : std::vector<std::vector<std::string>>{
-             {"compile-scripts", "-m", "d"}, {"compile-scripts", "d"}, {"compile-scripts", "-m", "d/x.ksf"}}) {
-        const auto result = test::run_trovex(dir.path(), arguments);
-        EXPECT_EQ(result.exit_code, 1) << arguments.back();
-        EXPECT_NE(result.output.find(unsaved), std::string::npos) << result.output;
-        EXPECT_NE(result.output.find(": Not a regular file"), std::string::npos) << result.output;
-    }
-
-    // A pipe as the source: a file argument fails, inside a directory the walk goes on.
-    dir.write("e/b.ksf", good_source);
-    ASSERT_TRUE(test::make_fifo(dir.path() / "e/a.ksf"));
-    const auto argument = test::run_trovex(dir.path(), {"compile-scripts", "e/a.ksf"});
-    EXPECT_EQ(argument.exit_code, 1);
-    EXPECT_NE(argument.output.find("Cannot open e\\a.ksf with create mode: 0x3"), std::string::npos)
-        << argument.output;
-    EXPECT_NE(argument.output.find("error code 0x20000001: Not a regular file"), std::string::npos)
-        << argument.output;
-    const auto walk = test::run_trovex(dir.path(), {"compile-scripts", "-a", "e"});
-    EXPECT_EQ(walk.exit_code, 1);
-    EXPECT_NE(walk.output.find("Not a regular file"), std::string::npos) << walk.output;
-    EXPECT_TRUE(dir.exists("e/b.kxe"));
-    EXPECT_FALSE(dir.exists("e/a.kxe"));
 }
 
 }  // namespace

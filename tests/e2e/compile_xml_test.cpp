@@ -31,18 +31,6 @@ TEST(CompileXmlTest, CompilesFilesAndDirectoriesAndReportsTheRest) {
     EXPECT_FALSE(dir.exists("tree/Skipped.xmb"));
 }
 
-TEST(CompileXmlTest, OnlyIfModifiedSkipsUpToDateFiles) {
-    test::TempDir dir;
-    dir.write("tree/a.xml", "<a/>");
-    dir.write("tree/b.xml", "<b/>");
-    EXPECT_EQ(test::run_trovex(dir.path(), {"-v", "compile-xml", "-m", "tree"}).output,
-              test::banner() + "Compiling tree\\a.xml\nCompiling tree\\b.xml\n");
-    EXPECT_EQ(test::run_trovex(dir.path(), {"-v", "compile-xml", "-m", "tree"}).output,
-              test::banner());
-    EXPECT_EQ(test::run_trovex(dir.path(), {"-v", "compile-xml", "tree"}).output,
-              test::banner() + "Compiling tree\\a.xml\nCompiling tree\\b.xml\n");
-}
-
 TEST(CompileXmlTest, ReportAllCollectsDirectoryErrorsAndRepeatsThem) {
     test::TempDir dir;
     // A directory where the binary form should go cannot be written.

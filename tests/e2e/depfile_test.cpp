@@ -26,16 +26,11 @@ struct DepfileCase {
 };
 
 // Windows spells paths with backslashes, in the case given: compared as it matches names.
-std::string on_this_system(std::string text) {
-    if (!test::on_windows) return text;
-    for (char& c : text) {
-        if (c == '/') c = '\\';
-        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-    }
-    return text;
+std::string on_this_system(const std::string& text) {
+    return test::on_windows ? test::canonical(text) : text;
 }
 
-TEST(DepfileTest, NamesEveryInputAsTheDiskSpellsIt) {
+TEST(DepfileTest, NamesEveryInputAsTheDiskSpellsItAndChangesNoOtherOutput) {
     const std::vector<DepfileCase> cases = {
         {"includes, transitively, escaped",
          {{"a b$#/x.xml", "<x><xi:include href=\"inc/i.xml\"/></x>"},
@@ -71,35 +66,26 @@ TEST(DepfileTest, NamesEveryInputAsTheDiskSpellsIt) {
     for (const char* jobs : {"1", "2"}) {
         for (const DepfileCase& c : cases) {
             SCOPED_TRACE(std::string(c.name) + ", -j " + jobs);
-            test::TempDir dir;
-            for (const auto& [path, content] : c.files) dir.write(path, content);
-            for (std::vector<std::string> command : c.commands) {
-                command.insert(command.begin(), {"-j", jobs});
-                const auto result = test::run_trovex(dir.path(), command);
-                ASSERT_EQ(result.exit_code, 0) << result.output;
+            test::TempDir dir, plain;
+            // Without --depfile, in a directory of its own: every other output is the same.
+            std::string printed[2];
+            for (const test::TempDir* where : {&dir, &plain}) {
+                for (const auto& [path, content] : c.files) where->write(path, content);
+                for (std::vector<std::string> command : c.commands) {
+                    if (where == &plain) std::erase(command, "--depfile");
+                    command.insert(command.begin(), {"-j", jobs});
+                    const auto result = test::run_trovex(where->path(), command);
+                    ASSERT_EQ(result.exit_code, 0) << result.output;
+                    printed[where == &plain] += result.output;
+                }
             }
             EXPECT_EQ(on_this_system(dir.read(c.depfile)), on_this_system(c.expected));
+            auto written = test::snapshot(dir.path());
+            std::erase_if(written, [](const auto& entry) { return entry.first.ends_with(".d"); });
+            EXPECT_EQ(written, test::snapshot(plain.path()));
+            EXPECT_EQ(printed[0], printed[1]);
         }
     }
-}
-
-TEST(DepfileTest, ChangesNoOtherOutput) {
-    test::TempDir dir;
-    dir.write("r/x.xml", "<x><xi:include href=\"i.xml\"/></x>");
-    dir.write("r/i.xml", "<i><k/></i>");
-    ASSERT_EQ(test::run_trovex(dir.path(), {"compile-xml", "-r", "r", "r/x.xml"}).exit_code, 0);
-    const std::string plain = dir.read("r/x.xmb");
-    ASSERT_EQ(test::run_trovex(dir.path(), {"quick-bundle", "-r", "r", "-D", "a.bundle"}).exit_code, 0);
-    ASSERT_EQ(
-        test::run_trovex(dir.path(), {"compile-xml", "--depfile", "-r", "r", "r/x.xml"}).exit_code, 0);
-    EXPECT_EQ(dir.read("r/x.xmb"), plain);
-    fs::remove(dir.path() / "r/x.xmb.d");
-    ASSERT_EQ(
-        test::run_trovex(dir.path(), {"quick-bundle", "--depfile", "-r", "r", "-D", "b.bundle"})
-            .exit_code,
-        0);
-    EXPECT_EQ(dir.read("b.bundle"), dir.read("a.bundle"));
-    EXPECT_EQ(dir.read("b.bundle.log"), dir.read("a.bundle.log"));
 }
 
 // Every file made an hour older, so that what a step writes is newer than every output.

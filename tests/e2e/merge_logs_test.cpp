@@ -34,22 +34,6 @@ void write_example(const test::TempDir& dir) {
     dir.write("b.log", merged({"f1", "f4", "f3"}));
 }
 
-TEST(MergeLogsTest, MissingArgumentsFail) {
-    test::TempDir dir;
-    const std::string missing =
-        "A target log and at least one source log must be specified. Supply flag -h for help.\n";
-    const std::pair<std::vector<std::string>, std::string> cases[] = {
-        {{"merge-logs", "out.log"}, missing},
-        {{"merge-logs", "-g", "5", "out.log"}, missing},
-    };
-    for (const auto& [arguments, output] : cases) {
-        const auto result = test::run_trovex(dir.path(), arguments);
-        EXPECT_EQ(result.output, test::banner() + output);
-        EXPECT_EQ(result.exit_code, 1);
-    }
-    EXPECT_FALSE(dir.exists("out.log"));
-}
-
 TEST(MergeLogsTest, PlainMergeAndZeroBudgetSearchWriteTheSameLog) {
     test::TempDir dir;
     write_example(dir);
@@ -124,7 +108,7 @@ TEST(MergeLogsTest, SearchReportsImprovementsAndRepeatsItsResult) {
     EXPECT_NE(plain_log, first_log);
 }
 
-TEST(MergeLogsTest, UnreadableLogStopsBeforeAnythingIsWritten) {
+TEST(MergeLogsTest, UnreadableOrMissingLogsStopBeforeAnythingIsWritten) {
     test::TempDir dir;
     write_example(dir);
     dir.write("bad.log", "<open path=\"x\"");
@@ -141,6 +125,13 @@ TEST(MergeLogsTest, UnreadableLogStopsBeforeAnythingIsWritten) {
     EXPECT_NE(missing.output.find("Cannot open missing.log with create mode: 0x3"),
               std::string::npos);
     EXPECT_EQ(missing.exit_code, 1);
+    for (const std::vector<std::string>& arguments : {std::vector<std::string>{"merge-logs", "out.log"},
+                                                     {"merge-logs", "-g", "5", "out.log"}}) {
+        const auto none = test::run_trovex(dir.path(), arguments);
+        EXPECT_EQ(none.output, test::banner() + "A target log and at least one source log must be "
+                                                "specified. Supply flag -h for help.\n");
+        EXPECT_EQ(none.exit_code, 1);
+    }
     EXPECT_EQ(dir.read("out.log"), "an older merged log");
     EXPECT_FALSE(dir.exists("out.log.trovex-tmp1"));
 }

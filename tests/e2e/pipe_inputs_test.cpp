@@ -1,5 +1,5 @@
 // Pipes where files are expected: every command refuses them at once, naming the path, instead of
-// waiting for a peer that never comes.
+// waiting for a peer that never comes, and goes on with the rest of a tree.
 #include <gtest/gtest.h>
 
 #include <filesystem>
@@ -12,54 +12,52 @@ namespace {
 namespace fs = std::filesystem;
 
 const std::string refused = "error code 0x20000001: Not a regular file";
+const std::string unsaved = "Cannot save compiled script d\\x.kxe: ";
 
-void make_fifo(const test::TempDir& dir, const std::string& relative) {
-    fs::create_directories((dir.path() / relative).parent_path());
-    ASSERT_TRUE(test::make_fifo(dir.path() / relative)) << relative;
-}
-
-TEST(SpecialFilesTest, CompileXmlReportsAPipeAndCompilesTheRest) {
+TEST(SpecialFilesTest, PipesAreRefusedWithoutWaiting) {
     if (test::on_windows) GTEST_SKIP() << "makes FIFOs";
-    test::TempDir dir;
-    make_fifo(dir, "a.xml");
-    make_fifo(dir, "tree/a.xml");
-    dir.write("tree/b.xml", "<b/>");
-    const auto argument = test::run_trovex(dir.path(), {"compile-xml", "a.xml"});
-    EXPECT_EQ(argument.exit_code, 1);
-    EXPECT_NE(argument.output.find("Cannot open a.xml with create mode: 0x3"), std::string::npos)
-        << argument.output;
-    EXPECT_NE(argument.output.find(refused), std::string::npos) << argument.output;
-
-    const auto tree = test::run_trovex(dir.path(), {"compile-xml", "tree"});
-    EXPECT_EQ(tree.exit_code, 1);
-    EXPECT_NE(tree.output.find(refused), std::string::npos) << tree.output;
-    EXPECT_TRUE(dir.exists("tree/b.xmb"));
-}
-
-TEST(SpecialFilesTest, BundlesOfTreesHoldingAPipeFailWithoutWritingABundle) {
-    if (test::on_windows) GTEST_SKIP() << "makes FIFOs";
-    test::TempDir dir;
-    dir.write("root/sub/f.txt", "data");
-    make_fifo(dir, "root/sub/p.txt");
-    dir.write("open.log", "<open path=\"sub/p.txt\" flags=\"r\" />\r\n");
-    for (const auto& arguments : std::vector<std::vector<std::string>>{
-             {"quick-bundle", "-r", "root"}, {"bundle", "-r", "root", "open.log"}}) {
-        const auto result = test::run_trovex(dir.path(), arguments);
-        EXPECT_EQ(result.exit_code, 1) << arguments[0];
-        EXPECT_NE(result.output.find("sub\\p.txt with create mode: 0x3"), std::string::npos) << result.output;
-        EXPECT_NE(result.output.find(refused), std::string::npos) << result.output;
-        EXPECT_FALSE(dir.exists("root/bundles/quick.bundle") ||
-                     dir.exists("root/bundles/open.bundle"));
+    const struct {
+        std::vector<std::string> pipes;
+        std::vector<std::pair<std::string, std::string>> files;
+        std::vector<std::string> arguments;
+        std::vector<std::string> messages;
+        std::vector<std::string> made = {}, not_made = {};
+    } cases[] = {
+        {{"a.xml"}, {}, {"compile-xml", "a.xml"}, {"Cannot open a.xml with create mode: 0x3", refused}},
+        {{"t/a.xml"}, {{"t/b.xml", "<b/>"}}, {"compile-xml", "t"}, {refused}, {"t/b.xmb"}},
+        {{"root/sub/p.txt"}, {{"root/sub/f.txt", "data"}}, {"quick-bundle", "-r", "root"},
+         {"sub\\p.txt with create mode: 0x3", refused}, {}, {"root/bundles/quick.bundle"}},
+        {{"root/sub/p.txt"},
+         {{"root/sub/f.txt", "data"}, {"open.log", "<open path=\"sub/p.txt\" flags=\"r\" />\r\n"}},
+         {"bundle", "-r", "root", "open.log"}, {"sub\\p.txt with create mode: 0x3", refused}, {},
+         {"root/bundles/open.bundle"}},
+        {{"b.bundle"}, {}, {"list", "b.bundle"}, {refused}},
+        // The pipe is newer than its source, so -m would read it.
+        {{"d/x.kxe"}, {{"d/x.ksf", "f() {}"}}, {"compile-scripts", "-m", "d"}, {unsaved, refused}},
+        {{"d/x.kxe"}, {{"d/x.ksf", "f() {}"}}, {"compile-scripts", "d"}, {unsaved, refused}},
+        {{"d/x.kxe"}, {{"d/x.ksf", "f() {}"}}, {"compile-scripts", "-m", "d/x.ksf"}, {unsaved, refused}},
+        {{"e/a.ksf"}, {}, {"compile-scripts", "e/a.ksf"},
+         {"Cannot open e\\a.ksf with create mode: 0x3", refused}},
+        {{"e/a.ksf"}, {{"e/b.ksf", "f() {}"}}, {"compile-scripts", "-a", "e"}, {refused}, {"e/b.kxe"},
+         {"e/a.kxe"}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.arguments.back());
+        test::TempDir dir;
+        for (const auto& [path, content] : c.files) dir.write(path, content);
+        for (const std::string& pipe : c.pipes) {
+            fs::create_directories((dir.path() / pipe).parent_path());
+            ASSERT_TRUE(test::make_fifo(dir.path() / pipe));
+            fs::last_write_time(dir.path() / pipe,
+                                fs::file_time_type::clock::now() + std::chrono::hours(1));
+        }
+        const auto result = test::run_trovex(dir.path(), c.arguments);
+        EXPECT_EQ(result.exit_code, 1);
+        for (const std::string& message : c.messages)
+            EXPECT_NE(result.output.find(message), std::string::npos) << result.output;
+        for (const std::string& path : c.made) EXPECT_TRUE(dir.exists(path)) << path;
+        for (const std::string& path : c.not_made) EXPECT_FALSE(dir.exists(path)) << path;
     }
-}
-
-TEST(SpecialFilesTest, APipeIsNoBundleToList) {
-    if (test::on_windows) GTEST_SKIP() << "makes FIFOs";
-    test::TempDir dir;
-    make_fifo(dir, "b.bundle");
-    const auto result = test::run_trovex(dir.path(), {"list", "b.bundle"});
-    EXPECT_EQ(result.exit_code, 1);
-    EXPECT_NE(result.output.find(refused), std::string::npos) << result.output;
 }
 
 }  // namespace

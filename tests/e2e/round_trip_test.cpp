@@ -38,20 +38,13 @@ int copy_lower_case(const fs::path& from, const fs::path& to) {
     return copied;
 }
 
-// Packs the tree at root into bundle with quick-bundle.
-void quick_bundle(const fs::path& directory, const std::string& root, const std::string& bundle) {
-    const auto result =
-        test::run_trovex(directory, {"quick-bundle", "-r", root, "-D", bundle});
-    ASSERT_EQ(result.exit_code, 0) << result.output;
-}
-
 bool same_trees(const fs::path& a, const fs::path& b) { return test::snapshot(a) == test::snapshot(b); }
 
 TEST(RoundTripTest, ARealTreeComesBackByteForByte) {
     if (!fs::is_directory("/usr/share/doc")) GTEST_SKIP() << "no /usr/share/doc to pack";
     test::TempDir dir;
     ASSERT_GT(copy_lower_case("/usr/share/doc", dir.path() / "tree"), 0);
-    quick_bundle(dir.path(), "tree", "doc.bundle");
+    ASSERT_TRUE(test::quick_bundle(dir.path() / "tree", dir.path() / "doc.bundle"));
     fs::create_directory(dir.path() / "out");
     const auto result = test::run_trovex(dir.path(), {"extract", "-r", "doc.bundle", "", "out"});
     EXPECT_EQ(result.output, test::banner());
@@ -76,8 +69,8 @@ TEST(RoundTripTest, APatchTurnsTheOldVersionIntoTheNewOne) {
     dir.write("v2/a.txt", "much longer");
     dir.write("v2/keep/b.txt", "abd");
     dir.write("v2/new/z.txt", "z");
-    quick_bundle(dir.path(), "v1", "v1.bundle");
-    quick_bundle(dir.path(), "v2", "v2.bundle");
+    ASSERT_TRUE(test::quick_bundle(dir.path() / "v1", dir.path() / "v1.bundle"));
+    ASSERT_TRUE(test::quick_bundle(dir.path() / "v2", dir.path() / "v2.bundle"));
     fs::create_directory(dir.path() / "copy");
 
     for (const std::vector<std::string>& arguments :

@@ -5,7 +5,7 @@
 
 #include <memory>
 
-#include "utility/archive.h"
+#include "support/memory_file_system.h"
 
 namespace {
 
@@ -21,8 +21,7 @@ Bytes sound_image() {
 }
 
 CompiledScriptRead read(const Bytes& bytes, CompiledScript& script, bool read_debug = true) {
-    kam::Archive file("x.kxe", std::make_shared<kam::ConstMemoryDataStore>(bytes.data(), bytes.size()), 0,
-                      static_cast<std::int64_t>(bytes.size()), false);
+    kam::Archive file = test::archive_of(std::string(bytes.begin(), bytes.end()), "x.kxe");
     return read_compiled_script(file, read_debug, script);
 }
 
@@ -124,8 +123,7 @@ TEST(CompiledScriptTest, CheckingAgreesWithReading) {
     files.push_back(with_u32(image, 8, 0x7fffffffu));
     for (const Bytes& bytes : files) {
         for (const bool read_debug : {true, false}) {
-            kam::Archive file("x.kxe", std::make_shared<kam::ConstMemoryDataStore>(bytes.data(), bytes.size()),
-                              0, static_cast<std::int64_t>(bytes.size()), false);
+            kam::Archive file = test::archive_of(std::string(bytes.begin(), bytes.end()), "x.kxe");
             CompiledScript script;
             bool read_fails = false, check_fails = false;
             CompiledScriptRead read_answer{}, check_answer{};

@@ -8,6 +8,7 @@
 #include <memory>
 
 #include "script/script_error.h"
+#include "support/memory_file_system.h"
 #include "support/trovex_runner.h"
 #include "utility/disk_file_system.h"
 #include "utility/virtual_file_system.h"
@@ -25,8 +26,7 @@ const Bytes f_code = {3, 11, 0, 0, 0, 'f', 0, 0, 0, 0, 0, 39, 0, 10, 0};
 TEST(ScriptRTETest, ArchiveScannerReadsLinesAndRefusesZeroBytes) {
     using namespace std::string_literals;
     const std::string text = "a\r\nb\n\nc\nd\0e\nf"s;
-    kam::Archive source("t.ksf", std::make_shared<kam::ConstMemoryDataStore>(text.data(), text.size()), 0,
-                        static_cast<std::int64_t>(text.size()), false);
+    kam::Archive source = test::archive_of(text, "t.ksf");
     ScriptRTE::ArchiveScanner scanner(source);
     EXPECT_EQ(scanner.name(), "t.ksf");
     for (const auto& [spelling, line] : {std::pair{"a", 1}, {"b", 2}, {"c", 4}}) {

@@ -1,4 +1,5 @@
-// An in-memory file system with a settable clock, and the helpers of tests that read file systems.
+// An in-memory file system with a settable clock, and the helpers of tests that read archives
+// and file systems.
 #pragma once
 
 #include <cstring>
@@ -19,6 +20,19 @@ inline std::string read_all(kam::Archive archive) {
     std::string bytes(static_cast<size_t>(archive.size()), '\0');
     kam::read_bytes(archive, bytes.data(), static_cast<std::uint32_t>(bytes.size()));
     return bytes;
+}
+
+// A bounded archive over a copy of the bytes (kept alive by the store).
+inline kam::Archive archive_of(const std::string& bytes, const std::string& name = "test.bundle") {
+    struct OwningStore : kam::ConstMemoryDataStore {
+        explicit OwningStore(std::shared_ptr<std::string> kept)
+            : ConstMemoryDataStore(kept->data(), static_cast<std::uint32_t>(kept->size())),
+              bytes(std::move(kept)) {}
+        std::shared_ptr<std::string> bytes;
+    };
+    auto kept = std::make_shared<std::string>(bytes);
+    return kam::Archive(name, std::make_shared<OwningStore>(kept), 0,
+                        static_cast<std::int64_t>(bytes.size()), false);
 }
 
 // What a file system lists in a directory.

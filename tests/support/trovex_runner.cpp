@@ -82,4 +82,20 @@ std::string framed(const std::string& text) {
     return dashes + "\n" + "ERROR: " + text + "\n" + dashes + "\n";
 }
 
+bool quick_bundle(const std::filesystem::path& root, const std::filesystem::path& bundle) {
+    const std::filesystem::path absolute = std::filesystem::absolute(bundle);
+    return run_trovex(absolute.parent_path(),
+                      {"quick-bundle", "-r", std::filesystem::absolute(root).string(), "-D",
+                       absolute.string()})
+               .exit_code == 0;
+}
+
+std::string canonical(std::string text) {
+    for (char& c : text) {
+        if (c == '/') c = '\\';
+        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+    }
+    return text;
+}
+
 }  // namespace test

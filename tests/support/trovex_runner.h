@@ -43,6 +43,12 @@ std::map<std::string, std::string> snapshot(const std::filesystem::path& root);
 RunResult run_trovex(const std::filesystem::path& directory, const std::vector<std::string>& arguments,
                      const std::string& standard_input = std::string());
 
+// Packs the tree at root into bundle (and its listing) with quick-bundle; true when it succeeds.
+bool quick_bundle(const std::filesystem::path& root, const std::filesystem::path& bundle);
+
+// The text as the tool spells paths: lower-case ASCII, backslashes.
+std::string canonical(std::string text);
+
 // The banner and the empty line every run starts with.
 std::string banner();
 

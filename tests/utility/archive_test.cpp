@@ -5,6 +5,7 @@
 
 #include <stdexcept>
 
+#include "support/memory_file_system.h"
 #include "support/trovex_runner.h"
 #include "utility/platform/files.h"
 #include "utility/platform/error_text.h"
@@ -13,12 +14,6 @@ namespace {
 
 using kam::Archive;
 using kam::ConstMemoryDataStore;
-
-Archive memory_archive(const std::string& bytes, const std::string& name = "mem",
-                       bool growable = false) {
-    return Archive(name, std::make_unique<ConstMemoryDataStore>(bytes.data(), bytes.size()), 0,
-                   static_cast<std::int64_t>(bytes.size()), growable);
-}
 
 std::string range_message(const std::function<void()>& action) {
     try {
@@ -31,7 +26,7 @@ std::string range_message(const std::function<void()>& action) {
 
 TEST(ArchiveTest, BoundedReadPastTheEndIsRefusedWithItsMessage) {
     const std::string bytes = "0123456789";
-    Archive archive = memory_archive(bytes, "ten.bin");
+    Archive archive = test::archive_of(bytes, "ten.bin");
     archive.set_position(8);
     char buffer[4] = {};
     EXPECT_EQ(range_message([&] { archive.checked_read(buffer, 3); }),
@@ -69,7 +64,7 @@ TEST(ArchiveTest, GrowableArchiveGrowsAtItsEnd) {
 
 TEST(ArchiveTest, SetPositionFromEachOrigin) {
     const std::string bytes = "0123456789";
-    Archive archive = memory_archive(bytes);
+    Archive archive = test::archive_of(bytes);
     const struct {
         std::int64_t offset;
         int origin;
@@ -86,7 +81,7 @@ TEST(ArchiveTest, SetPositionFromEachOrigin) {
 
 TEST(ArchiveTest, SubArchiveMustLieInsideABoundedParent) {
     const std::string bytes = "0123456789";
-    Archive parent = memory_archive(bytes, "bundle");
+    Archive parent = test::archive_of(bytes, "bundle");
     Archive inside(parent, 4, 6, false);
     EXPECT_EQ(inside.name(), "bundle");
     EXPECT_EQ(inside.base(), 4u);
@@ -163,7 +158,7 @@ TEST(ArchiveTest, ReadStringAndReadLineTable) {
          {{std::string(700, 'k'), 701}, {std::string(600, 'm'), 1301}}},
     };
     for (const auto& c : cases) {
-        Archive archive = memory_archive(c.bytes);
+        Archive archive = test::archive_of(c.bytes);
         for (const auto& [expected, position] : c.reads) {
             std::string text = "old";
             (archive.*c.read)(text);
@@ -173,7 +168,7 @@ TEST(ArchiveTest, ReadStringAndReadLineTable) {
     }
     // A line or string of a sub-archive ends where the sub-archive ends, not in the parent's bytes.
     const std::string bytes = "abcdef\n";
-    Archive parent = memory_archive(bytes);
+    Archive parent = test::archive_of(bytes);
     for (const auto read : {&Archive::read_line, &Archive::read_string}) {
         Archive sub(parent, 1, 3, false);
         std::string text;

@@ -32,7 +32,7 @@ void expect_read(kam::CachedFileDataStore& store, const std::string& bytes, std:
         << offset << "+" << count;
 }
 
-TEST(CachedFileDataStoreTest, SequentialReadsInEveryChunkSize) {
+TEST(CachedFileDataStoreTest, SequentialAndRandomReadsInEveryChunkSize) {
     test::TempDir dir;
     for (size_t size : sizes) {
         const std::string bytes = random_bytes(size, static_cast<unsigned>(size));
@@ -50,19 +50,10 @@ TEST(CachedFileDataStoreTest, SequentialReadsInEveryChunkSize) {
         const std::uint32_t mixed[] = {16, 512, 65536, 3 * 65536 + 5, 1, 1u << 20, 65536 - 16,
                                        131072, 7};
         kam::CachedFileDataStore store((dir.path() / "file.bin").string(), 192, 64);
-        std::uint64_t offset = 0;
-        for (size_t i = 0; offset < size; offset += mixed[i++ % std::size(mixed)]) {
-            expect_read(store, bytes, offset, mixed[i % std::size(mixed)]);
-        }
-    }
-}
-
-TEST(CachedFileDataStoreTest, RandomReadsMatchThePlainFile) {
-    test::TempDir dir;
-    for (size_t size : sizes) {
-        const std::string bytes = random_bytes(size, 7 + static_cast<unsigned>(size));
-        dir.write("file.bin", bytes);
-        kam::CachedFileDataStore store((dir.path() / "file.bin").string(), 192, 64);
+        std::uint64_t at = 0;
+        for (size_t i = 0; at < size; at += mixed[i++ % std::size(mixed)])
+            expect_read(store, bytes, at, mixed[i % std::size(mixed)]);
+        // Random reads on the same store, then backwards, block by block.
         std::mt19937 random(static_cast<unsigned>(size));
         for (int i = 0; i < 600; ++i) {
             std::uint64_t offset = random() % (size + 10);
@@ -74,7 +65,6 @@ TEST(CachedFileDataStoreTest, RandomReadsMatchThePlainFile) {
             }
             expect_read(store, bytes, offset, count);
         }
-        // Backwards, block by block.
         for (std::uint64_t offset = size; offset > 0;) {
             offset = offset > 65536 ? offset - 65536 : 0;
             expect_read(store, bytes, offset, 70000);
@@ -104,7 +94,7 @@ TEST(CachedFileDataStoreTest, TwoThreadsReadingAtOnceGetTheirOwnBytes) {
     }
 }
 
-TEST(CachedFileDataStoreTest, SmallFilesUseOneBlockAndWritesAreIgnored) {
+TEST(CachedFileDataStoreTest, SmallFilesUseOneBlockWritesAreIgnoredAndMissingFilesThrow) {
     test::TempDir dir;
     dir.write("ten.bin", "0123456789");
     kam::CachedFileDataStore store((dir.path() / "ten.bin").string(), 192, 64);
@@ -116,10 +106,7 @@ TEST(CachedFileDataStoreTest, SmallFilesUseOneBlockAndWritesAreIgnored) {
     EXPECT_EQ(empty.ring_blocks(), 0);
     char buffer[4];
     EXPECT_EQ(empty.read(0, buffer, 4), 0u);
-}
 
-TEST(CachedFileDataStoreTest, MissingFileThrowsTheCacheOpenError) {
-    test::TempDir dir;
     const std::string path = (dir.path() / "none.bin").string();
     try {
         kam::CachedFileDataStore store(path, 192, 64);

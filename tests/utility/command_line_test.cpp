@@ -84,19 +84,15 @@ TEST(CommandLineTest, NoFlagIsTakenOutOfAValue) {
     }
 }
 
-TEST(CommandLineTest, FlagValuesStopAtAnEmptyValue) {
+TEST(CommandLineTest, FlagValuesStopAtAnEmptyValueAndArgumentsAreTakenByIndex) {
     CommandLine line(Args{"-i", "a", "--ignore", "b", "-i", "", "-i", "c", "end"});
     EXPECT_EQ(line.flag_values('i', "ignore"), (Args{"a", "b"}));
     EXPECT_EQ(line.arguments(), (Args{"-i", "c", "end"}));
-}
-
-TEST(CommandLineTest, ArgumentsAndTakeArgument) {
-    CommandLine line(Args{"one", "two"});
-    EXPECT_EQ(line.argument(1), "two");
-    EXPECT_EQ(line.argument(2), "");
-    EXPECT_EQ(line.take_argument(0), "one");
+    EXPECT_EQ(line.argument(2), "end");
+    EXPECT_EQ(line.argument(3), "");
+    EXPECT_EQ(line.take_argument(0), "-i");
     EXPECT_EQ(line.take_argument(5), "");
-    EXPECT_EQ(line.arguments(), Args{"two"});
+    EXPECT_EQ(line.arguments(), (Args{"c", "end"}));
 }
 
 TEST(CommandLineTest, UnknownFlagsAreReportedFramedAndRemoved) {

@@ -3,34 +3,14 @@
 
 #include <gtest/gtest.h>
 
+#include "support/memory_file_system.h"
+
 namespace {
 
 using kam::Archive;
 
-Archive memory_archive(const std::string& bytes) {
-    return Archive("enc", std::make_unique<kam::ConstMemoryDataStore>(bytes.data(), bytes.size()), 0,
-                   static_cast<std::int64_t>(bytes.size()), false);
-}
-
-// Collects what is written in memory, so tests can look at the bytes.
-class MemoryStore : public kam::DataStore {
-public:
-    std::uint32_t write(std::uint64_t offset, const void* data, std::uint32_t count) override {
-        if (bytes.size() < offset + count) bytes.resize(offset + count);
-        std::memcpy(&bytes[offset], data, count);
-        return count;
-    }
-    std::uint32_t read(std::uint64_t offset, void* buffer, std::uint32_t count) override {
-        if (offset >= bytes.size()) return 0;
-        const auto got = static_cast<std::uint32_t>(std::min<std::uint64_t>(count, bytes.size() - offset));
-        std::memcpy(buffer, &bytes[offset], got);
-        return got;
-    }
-    std::string bytes;
-};
-
 TEST(EncodingTest, ValuesAreLittleEndianWithoutPadding) {
-    auto store = std::make_shared<MemoryStore>();
+    auto store = std::make_shared<kam::MemoryDataStore>();
     Archive out("out", store, 0, 0, true);
     kam::write_u8(out, 0x01);
     kam::write_u16(out, 0x0302);
@@ -45,9 +25,9 @@ TEST(EncodingTest, ValuesAreLittleEndianWithoutPadding) {
         "\x00\x00\x80\x3f"
         "ab\x00",
         26);
-    EXPECT_EQ(store->bytes, expected);
+    EXPECT_EQ(store->bytes(), expected);
 
-    Archive in = memory_archive(store->bytes);
+    Archive in = test::archive_of(store->bytes());
     EXPECT_EQ(kam::read_u8(in), 0x01);
     EXPECT_EQ(kam::read_u16(in), 0x0302);
     EXPECT_EQ(kam::read_u32(in), 0x07060504u);
@@ -61,9 +41,9 @@ TEST(EncodingTest, ValuesAreLittleEndianWithoutPadding) {
 TEST(EncodingTest, EveryTruncationOfAValueIsRefused) {
     const std::string bytes("\x01\x02\x03\x04\x05\x06\x07\x08", 8);
     for (size_t length = 0; length < 8; ++length) {
-        Archive in = memory_archive(bytes.substr(0, length));
+        Archive in = test::archive_of(bytes.substr(0, length));
         EXPECT_THROW(kam::read_u64(in), std::range_error) << length;
-        Archive again = memory_archive(bytes.substr(0, length / 2));
+        Archive again = test::archive_of(bytes.substr(0, length / 2));
         EXPECT_THROW(kam::read_u32(again), std::range_error) << length;
     }
     // A growable archive whose store ends early is refused as well.
@@ -78,13 +58,10 @@ TEST(EncodingTest, EveryTruncationOfAValueIsRefused) {
 
 TEST(EncodingTest, ByteStringCountIsCheckedBeforeAllocating) {
     const std::string bytes = "abcdef";
-    Archive in = memory_archive(bytes);
+    Archive in = test::archive_of(bytes);
     EXPECT_EQ(kam::read_byte_string(in, 2), "ab");
     EXPECT_THROW(kam::read_byte_string(in, 0xffffffffu), std::range_error);
     EXPECT_EQ(kam::read_byte_string(in, 4), "cdef");
-}
-
-TEST(EncodingTest, WritingToAnArchiveWithoutStoreFails) {
     Archive none;
     EXPECT_THROW(kam::write_u32(none, 1), kam::ErrorWithCStack);
 }

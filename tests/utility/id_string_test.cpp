@@ -73,9 +73,4 @@ TEST(IdStringTest, ConcurrentInterningHandsOutOneIdPerString) {
     EXPECT_EQ(table.size(), 20001);
 }
 
-TEST(IdStringTest, StartupConstantsAreInterned) {
-    EXPECT_EQ(kam::string_of(kam::ids::text), "#text");
-    EXPECT_EQ(kam::intern("open"), kam::ids::open);
-}
-
 }  // namespace

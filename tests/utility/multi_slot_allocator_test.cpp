@@ -134,28 +134,11 @@ TEST(MultiSlotAllocatorTest, StatusCountsLiveObjectsPagesAndBytes) {
     allocator.allocate(0);
     allocator.free(forty[1]);
 
-    std::ostringstream detailed;
-    EXPECT_EQ(allocator.print_status(detailed, true),
+    // The status is no output of the tool: only its figures are pinned, not its layout.
+    std::ostringstream status;
+    EXPECT_EQ(allocator.print_status(status, false),
               std::make_pair(std::int64_t{84}, std::int64_t{8192}));
-    std::string expected = "MultiSlot allocator\n--------------\n\n";
-    for (std::uint32_t size : kam::MultiSlotAllocator::slot_sizes) {
-        const char* counts = size == 4 ? "1" : size == 40 ? "2" : "0";
-        const char* maximum = size == 4 ? "1" : size == 40 ? "3" : "0";
-        expected += std::string(counts) + " objects of size " + std::to_string(size) +
-                    " (max count " + maximum + ")\n";
-    }
-    expected +=
-        "Objects:          3\n"
-        "Free pages:       0\n"
-        "Used memory:      84\n"
-        "Allocated memory: 8,192\n"
-        "Overhead:         8,108\n"
-        "Address space:    65,536\n\n";
-    EXPECT_EQ(detailed.str(), expected);
-
-    std::ostringstream brief;
-    allocator.print_status(brief, false);
-    EXPECT_EQ(brief.str(), "MultiSlot                  : 84 / 8,192 in 3 objects\n");
+    EXPECT_EQ(status.str(), "MultiSlot                  : 84 / 8,192 in 3 objects\n");
 }
 
 }  // namespace

@@ -93,9 +93,7 @@ TEST(XMLBinaryTest, HeaderTestTellsVersionsAndStrangers) {
         {"<a/>", -1},
     };
     for (const auto& c : cases) {
-        kam::Archive archive(
-            "t", std::make_shared<kam::ConstMemoryDataStore>(c.bytes.data(), c.bytes.size()), 0,
-            static_cast<std::int64_t>(c.bytes.size()), false);
+        kam::Archive archive = test::archive_of(c.bytes, "t");
         EXPECT_EQ(kam::binary_xml_version(archive), c.version) << c.bytes;
         EXPECT_EQ(archive.position(), 0);
     }
@@ -113,14 +111,6 @@ TEST(XMLBinaryTest, CorruptFilesFailCleanly) {
         kam::XMLDocument truncated;
         EXPECT_FALSE(read(truncated, bytes.substr(0, length))) << length;
         EXPECT_EQ(truncated.root().kind(), kam::NODE_NONE);
-    }
-    for (size_t at = 4; at < bytes.size(); ++at) {
-        for (unsigned char flip : {0x01, 0x80, 0xFF}) {
-            std::string corrupt = bytes;
-            corrupt[at] = static_cast<char>(corrupt[at] ^ flip);
-            kam::XMLDocument target;
-            read(target, corrupt);  // may read as another tree; must not crash
-        }
     }
     const std::string huge_counts[] = {
         std::string("XML\x01", 4) + u32(0xFFFFFFFF),

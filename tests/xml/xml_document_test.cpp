@@ -44,7 +44,7 @@ protected:
     kam::VirtualFileSystem files;
 };
 
-TEST_F(XMLDocumentTest, SetPathSplitsTheCanonicalForm) {
+TEST_F(XMLDocumentTest, SetPathSplitsTheCanonicalFormAndIncludesResolveAgainstIt) {
     const struct {
         const char* path;
         const char* directory;
@@ -61,9 +61,7 @@ TEST_F(XMLDocumentTest, SetPathSplitsTheCanonicalForm) {
         EXPECT_EQ(document.directory(), c.directory);
         EXPECT_EQ(document.name(), c.name);
     }
-}
-
-TEST_F(XMLDocumentTest, ResolvesIncludesAgainstTheDirectory) {
+    // Includes resolve against the directory.
     kam::XMLDocument document;
     document.set_path("data\\units\\tank.xml");
     EXPECT_EQ(document.resolve_include("../common/base.xml"), "data\\common/base.xml");

@@ -4,7 +4,7 @@
 #include <memory>
 #include <string>
 
-#include "utility/archive.h"
+#include "support/memory_file_system.h"
 #include "xml/xml_document.h"
 #include "xml/xml_node.h"
 
@@ -72,25 +72,15 @@ inline std::string parse(const std::string& text, bool lines = false) {
 
 // The document's binary form.
 inline std::string write(const kam::XMLDocument& document) {
-    struct Sink : kam::DataStore {
-        std::string bytes;
-        std::uint32_t write(std::uint64_t offset, const void* data, std::uint32_t count) override {
-            bytes.replace(offset, count, static_cast<const char*>(data), count);
-            return count;
-        }
-        std::uint32_t read(std::uint64_t, void*, std::uint32_t) override { return 0; }
-    };
-    auto sink = std::make_shared<Sink>();
+    auto sink = std::make_shared<kam::MemoryDataStore>();
     kam::Archive archive("out.xmb", sink, 0, 0, true);
     document.write_binary(archive);
-    return sink->bytes;
+    return sink->bytes();
 }
 
 // Reads bytes as the binary form named "in.xmb".
 inline bool read(kam::XMLDocument& document, const std::string& bytes) {
-    kam::Archive archive("in.xmb",
-                         std::make_shared<kam::ConstMemoryDataStore>(bytes.data(), bytes.size()), 0,
-                         static_cast<std::int64_t>(bytes.size()), false);
+    kam::Archive archive = archive_of(bytes, "in.xmb");
     return document.read_binary(archive);
 }
 
