@@ -338,8 +338,9 @@ std::string resolve_case(const std::string& plain) {
     size_t begin = start == 0 ? (plain[0] == '/' ? 1 : 0) : ends[start - 1] + 1;
     for (size_t index = start; index < ends.size(); ++index) {
         const std::string name = plain.substr(begin, ends[index] - begin);
-        if (index + 1 == ends.size() && index > start) {
-            // Every directory above the last name exists: remember how it is spelled on disk.
+        if (index > start) {
+            // The directory above this name exists otherwise spelled: remember how, so that
+            // every path below it goes straight there.
             cache().set_alias(plain.substr(0, begin - 1), resolved);
         }
         std::string actual;
@@ -371,7 +372,8 @@ LookupResult lookup_failure(int error) {
 namespace posix {
 
 std::string native_path(const std::string& path) {
-    const std::string plain = plain_path(path);
+    // Below a directory known to be spelled otherwise on disk, its disk spelling serves.
+    const std::string plain = likely_path(path);
     const int saved = errno;
     std::string native;
     if (!plain.empty() && resolve_from_cache(plain, native)) {
@@ -387,11 +389,14 @@ std::string native_path(const std::string& path) {
 
 std::string likely_path(const std::string& path) {
     std::string plain = plain_path(path);
-    const size_t slash = plain.rfind('/');
-    if (slash == std::string::npos || slash == 0) return plain;
-    const std::string on_disk = cache().alias_of(plain.substr(0, slash));
-    if (on_disk.empty()) return plain;
-    return on_disk + plain.substr(slash);
+    // The deepest directory of the path with a known disk spelling: a root spelled otherwise
+    // serves every path below it.
+    for (size_t slash = plain.rfind('/'); slash != std::string::npos && slash > 0;
+         slash = plain.rfind('/', slash - 1)) {
+        const std::string on_disk = cache().alias_of(plain.substr(0, slash));
+        if (!on_disk.empty()) return on_disk + plain.substr(slash);
+    }
+    return plain;
 }
 
 void note_added(const std::string& native) {
