@@ -152,7 +152,7 @@ public:
 
     // Takes in a name the tool removed (nullptr for none) and one it added, at native paths.
     void note(const std::string* removed, const std::string* added) {
-        std::string directory, name, other_directory;
+        std::string directory, name;
         std::lock_guard<std::mutex> lock(mutex_);
         CachedDirectory* changed = nullptr;
         for (const std::string* native : {removed, added}) {
