@@ -33,9 +33,7 @@ ReplacingFile::ReplacingFile(const std::string& destination, Flush flush)
     // left by a killed run may go with it.
     for (int attempt = 1;; ++attempt) {
         temporary_ = destination + std::string(temporary_mark) + std::to_string(attempt);
-        interrupt_slot_ = platform::register_temporary(temporary_);
-        handle_ = platform::open_file(temporary_, platform::create_new, platform::generic_write,
-                                      temporary_share);
+        handle_ = platform::create_temporary(temporary_, temporary_share, interrupt_slot_);
         if (handle_ != platform::invalid_file) {
             // An interrupt that removed the registered temporaries before this one existed.
             if (platform::interrupt_arrived()) {
@@ -46,7 +44,6 @@ ReplacingFile::ReplacingFile(const std::string& destination, Flush flush)
             break;
         }
         const std::uint32_t error = platform::last_error();
-        platform::unregister_temporary(interrupt_slot_);
         // Another job's temporary of the same file may be renamed away before it can be seen.
         if (platform::already_exists(error)) continue;
         platform::PathInfo info;

@@ -64,6 +64,9 @@ bool read_directory(const std::string& native, std::vector<DirectoryEntry>& entr
 // lookup.
 struct CachedDirectory {
     timespec modified{};
+    // The tool changed the directory after modified was taken. Its next look at the time takes
+    // the new one instead of rereading: a stat after every change cost two per extracted file.
+    bool changed_here = false;
     std::unordered_map<std::string, std::vector<std::string>> spellings;
 
     void add(const std::string& name) {
@@ -89,7 +92,7 @@ public:
                       const struct stat* status = nullptr) {
         std::lock_guard<std::mutex> lock(mutex_);
         for (int attempt = 0; attempt < 2; ++attempt) {
-            const CachedDirectory* cached = find_or_load(directory, attempt == 1);
+            CachedDirectory* cached = find_or_load(directory, attempt == 1);
             if (cached == nullptr) return std::string();
             const auto group = cached->spellings.find(fold_case(name));
             if (group != cached->spellings.end()) {
@@ -105,7 +108,7 @@ public:
             } else if (stat(key(directory).c_str(), &taken) != 0) {
                 return std::string();
             }
-            if (same_time(taken.st_mtim, cached->modified)) return std::string();
+            if (is_current(*cached, taken.st_mtim)) return std::string();
         }
         return std::string();
     }
@@ -115,19 +118,24 @@ public:
     // tell.
     bool spelling_if_unchanged(const std::string& directory, const std::string& name,
                                std::string& spelling) {
-        std::lock_guard<std::mutex> lock(mutex_);
-        auto found = directories_.find(key(directory));
-        if (found == directories_.end()) {
-            const auto alias = aliases_.find(directory);
-            if (alias == aliases_.end()) return false;
-            found = directories_.find(alias->second);
-            if (found == directories_.end()) return false;
+        // The directory's time is taken outside the lock: parallel jobs ask for every file.
+        std::string path;
+        {
+            std::lock_guard<std::mutex> lock(mutex_);
+            auto found = directories_.find(key(directory));
+            if (found == directories_.end()) {
+                const auto alias = aliases_.find(directory);
+                if (alias == aliases_.end()) return false;
+                found = directories_.find(alias->second);
+                if (found == directories_.end()) return false;
+            }
+            path = found->first;
         }
         struct stat status {};
-        if (stat(found->first.c_str(), &status) != 0 ||
-            !same_time(status.st_mtim, found->second.modified)) {
-            return false;
-        }
+        if (stat(path.c_str(), &status) != 0) return false;
+        std::lock_guard<std::mutex> lock(mutex_);
+        const auto found = directories_.find(path);
+        if (found == directories_.end() || !is_current(found->second, status.st_mtim)) return false;
         const auto group = found->second.spellings.find(fold_case(name));
         if (group == found->second.spellings.end() ||
             std::binary_search(group->second.begin(), group->second.end(), name)) {
@@ -154,7 +162,6 @@ public:
     void note(const std::string* removed, const std::string* added) {
         std::string directory, name;
         std::lock_guard<std::mutex> lock(mutex_);
-        CachedDirectory* changed = nullptr;
         for (const std::string* native : {removed, added}) {
             if (native == nullptr) continue;
             split(*native, directory, name);
@@ -166,13 +173,7 @@ public:
             } else {
                 found->second.remove(name);
             }
-            // The change just made moved the directory's time; take the new one so that it does
-            // not look like somebody else's change. A rename within one directory takes one look.
-            if (changed != &found->second) {
-                changed = &found->second;
-                struct stat status {};
-                if (stat(found->first.c_str(), &status) == 0) changed->modified = status.st_mtim;
-            }
+            found->second.changed_here = true;
         }
     }
 
@@ -216,7 +217,18 @@ public:
     }
 
 private:
-    const CachedDirectory* find_or_load(const std::string& directory, bool reload) {
+    // Whether a cached directory still answers for its time now. A time moved since the tool's
+    // own change is taken as that change's; a change by someone else in between goes unnoticed,
+    // as it did when the time was taken right after the change.
+    static bool is_current(CachedDirectory& cached, const timespec& now) {
+        if (same_time(now, cached.modified)) return true;
+        if (!cached.changed_here) return false;
+        cached.modified = now;
+        cached.changed_here = false;
+        return true;
+    }
+
+    CachedDirectory* find_or_load(const std::string& directory, bool reload) {
         const std::string path = key(directory);
         if (!reload) {
             const auto found = directories_.find(path);

@@ -1,7 +1,10 @@
 // Interrupts (Ctrl-C, termination, a closed terminal) and the temporaries they must not leave.
 #pragma once
 
+#include <cstdint>
 #include <string>
+
+#include "utility/platform/files.h"
 
 namespace kam::platform {
 
@@ -15,16 +18,19 @@ constexpr int max_temporaries = 1024;
 // or 129 (130 on Windows). A signal the process was started ignoring stays ignored.
 void remove_temporaries_on_interrupt();
 
-// Registers an existing file (a path of the tool's) for removal by an interrupt. Returns its slot,
-// or -1 when every slot is taken or the path is too long to keep.
-int register_temporary(const std::string& path);
+// Creates a new file (a temporary of the tool's) for writing, registered for removal by an
+// interrupt before it exists. slot is its registration for unregister_temporary, -1 when every
+// slot is taken or the path is too long to keep (the file is made all the same). Returns
+// invalid_file with the error set, and slot -1, when the file cannot be made (one already there
+// included).
+FileHandle create_temporary(const std::string& path, std::uint32_t share, int& slot);
 // Whether an interrupt has begun removing the temporaries. A file registered and created on
 // another thread meanwhile may have been created after the removal: its creator removes it and
 // waits for the end (wait_for_the_end never returns).
 bool interrupt_arrived();
 [[noreturn]] void wait_for_the_end();
 
-// Forgets a slot register_temporary gave; -1 is ignored.
+// Forgets a slot create_temporary gave; -1 is ignored.
 void unregister_temporary(int slot);
 
 }  // namespace kam::platform

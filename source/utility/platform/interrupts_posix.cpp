@@ -1,10 +1,12 @@
 // Interrupts are SIGINT, SIGTERM and SIGHUP; their handler unlinks the registered temporaries.
 #include "utility/platform/interrupts.h"
 
+#include <fcntl.h>
 #include <signal.h>
 #include <unistd.h>
 
 #include <atomic>
+#include <cerrno>
 
 #include "utility/platform/native_path_posix.h"
 #include "utility/platform/temporary_slots.h"
@@ -51,7 +53,34 @@ void wait_for_the_end() {
     for (;;) pause();
 }
 
-int register_temporary(const std::string& path) { return slots.claim(posix::native_path(path)); }
+FileHandle create_temporary(const std::string& path, std::uint32_t, int& slot) {
+    // Tried as spelled first: the name is the tool's own, so another spelling of it beside it is
+    // no reason to look further. Only a directory not there as spelled is resolved: extracting a
+    // tree makes one temporary per file, and each resolution took a stat of the directory.
+    std::string native = posix::likely_path(path);
+    slot = slots.claim(native);
+    constexpr int flags = O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC;
+    int fd = open(native.c_str(), flags, 0666);
+    if (fd < 0 && (errno == ENOENT || errno == ENOTDIR)) {
+        const int error = errno;
+        std::string resolved = posix::native_path(path);
+        if (resolved != native) {
+            slots.release(slot);
+            native = std::move(resolved);
+            slot = slots.claim(native);
+            fd = open(native.c_str(), flags, 0666);
+        } else {
+            errno = error;
+        }
+    }
+    if (fd < 0) {
+        slots.release(slot);
+        slot = -1;
+        return invalid_file;
+    }
+    posix::note_added(native);
+    return static_cast<FileHandle>(fd);
+}
 
 void unregister_temporary(int slot) { slots.release(slot); }
 

@@ -44,7 +44,17 @@ void wait_for_the_end() {
     for (;;) Sleep(INFINITE);
 }
 
-int register_temporary(const std::string& path) { return slots.claim(win32::native_path(path)); }
+FileHandle create_temporary(const std::string& path, std::uint32_t share, int& slot) {
+    slot = slots.claim(win32::native_path(path));
+    const FileHandle file = open_file(path, create_new, generic_write, share);
+    if (file == invalid_file) {
+        const DWORD error = GetLastError();
+        slots.release(slot);
+        slot = -1;
+        SetLastError(error);
+    }
+    return file;
+}
 
 void unregister_temporary(int slot) { slots.release(slot); }
 
