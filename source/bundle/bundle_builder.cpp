@@ -227,13 +227,12 @@ BundleEntryMap::value_type& BundleBuilder::find_or_create_in(FileSystem& fs,
     return *directory.emplace(std::string(name), std::move(entry)).first;
 }
 
-void BundleBuilder::add_job(BundleEntryMap::value_type& named, const std::string& source,
-                            std::uint64_t offset, std::uint32_t size) {
+void BundleBuilder::add_job(BundleEntryMap::value_type& named, const std::string& source) {
     const std::string_view directory =
         std::string_view(source).substr(0, source.size() - named.first.size());
-    if (last_job_directory_ == nullptr || *last_job_directory_ != directory)
-        last_job_directory_ = std::make_shared<const std::string>(directory);
-    jobs_.push_back({&named.second, offset, size, last_job_directory_, named.first});
+    if (job_directories_.empty() || job_directories_.back() != directory)
+        job_directories_.emplace_back(directory);
+    jobs_.push_back({&named, &job_directories_.back()});
 }
 
 std::runtime_error BundleBuilder::too_deep(const std::string& source) {
@@ -250,7 +249,7 @@ void BundleBuilder::add_file(FileSystem& fs, const std::string& source, const st
     if (!sizes_when_added_) {
         // The size comes with the open that copies the data; asking the disk for it now as well
         // cost a tenth of a build. A file named again is settled then too.
-        add_job(*named, source_path, 0, 0);
+        add_job(*named, source_path);
         return;
     }
     if (entry->size != 0) return;
@@ -260,7 +259,7 @@ void BundleBuilder::add_file(FileSystem& fs, const std::string& source, const st
     entry->offset = round_up_to_4(data_size_);
     entry->size = static_cast<std::uint32_t>(size);
     data_size_ = entry->offset + entry->size;
-    add_job(*named, source_path, entry->offset, entry->size);
+    add_job(*named, source_path);
 }
 
 void BundleBuilder::add_entry(FileSystem& fs, const std::string& source, const std::string& path) {
@@ -288,7 +287,7 @@ void BundleBuilder::write_bundle(FileSystem& fs, const std::string& destination,
         std::vector<std::pair<std::size_t, std::string>> progress;
         int last_percent = -1;
         for (std::size_t index = 0; index < jobs_.size(); ++index) {
-            std::string line = bundle_progress_line(jobs_[index].offset, data_size_, last_percent);
+            std::string line = bundle_progress_line(jobs_[index].entry().offset, data_size_, last_percent);
             if (!line.empty()) progress.emplace_back(index, std::move(line));
         }
         // Declared after the file: the queue's threads are gone before the file is closed.
@@ -299,18 +298,20 @@ void BundleBuilder::write_bundle(FileSystem& fs, const std::string& destination,
             if (line != progress.end() && line->first == index)
                 log_detail << line->second << std::endl;
             const Job& job = jobs_[index];
+            const BundleEntry& entry = job.entry();
             // An empty file has nothing to copy.
-            if (job.size == 0) return;
+            if (entry.size == 0) return;
             Archive source = fs.open(job.source(), "r");
             // A size that moved since the file was added would leave the directory lying about it.
-            if (static_cast<std::uint64_t>(source.size()) != job.size) {
+            if (static_cast<std::uint64_t>(source.size()) != entry.size) {
                 throw std::runtime_error(
                     "File " + job.source() + " changed size while the bundle was built: " +
-                    std::to_string(job.size) + " bytes when added, " +
+                    std::to_string(entry.size) + " bytes when added, " +
                     std::to_string(source.size()) + " now");
             }
-            const std::uint32_t done = copy_data(source, out, data_start + job.offset, job.size);
-            if (done != job.size) throw ended_early(job.source(), done, job.size);
+            const std::uint32_t done =
+                copy_data(source, out, data_start + entry.offset, entry.size);
+            if (done != entry.size) throw ended_early(job.source(), done, entry.size);
         };
         run_in_batches(queue, jobs_.size(), [&](std::size_t first, std::size_t last) {
             for (std::size_t index = first; index < last; ++index) copy_one(index);
@@ -344,8 +345,8 @@ void BundleBuilder::copy_placing(FileSystem& fs, Archive& out, std::uint64_t dat
             std::exception_ptr failed;
             std::size_t opened = first;
             for (; opened < last; ++opened) {
-                Job& job = jobs_[opened];
-                if (placement.in_turn(first, [&] { return job.entry->size != 0; })) continue;
+                const Job& job = jobs_[opened];
+                if (placement.in_turn(first, [&] { return job.entry().size != 0; })) continue;
                 try {
                     sources[opened - first] = fs.open(job.source(), "r");
                 } catch (...) {
@@ -356,31 +357,33 @@ void BundleBuilder::copy_placing(FileSystem& fs, Archive& out, std::uint64_t dat
             std::vector<bool> copy(last - first);
             if (!placement.place(first, last, [&] {
                     for (std::size_t index = first; index < opened; ++index) {
-                        Job& job = jobs_[index];
-                        if (job.entry->size != 0) continue;
+                        const Job& job = jobs_[index];
+                        BundleEntry& entry = job.entry();
+                        if (entry.size != 0) continue;
                         const auto size =
                             static_cast<std::uint64_t>(sources[index - first]->size());
                         check_size(job.source(), size);
-                        job.offset = job.entry->offset = round_up_to_4(data_size_);
-                        job.size = job.entry->size = static_cast<std::uint32_t>(size);
-                        data_size_ = job.offset + job.size;
-                        copy[index - first] = job.size != 0;
+                        entry.offset = round_up_to_4(data_size_);
+                        entry.size = static_cast<std::uint32_t>(size);
+                        data_size_ = entry.offset + entry.size;
+                        copy[index - first] = entry.size != 0;
                     }
                     if (failed) std::rethrow_exception(failed);
                 })) {
                 return;
             }
             for (std::size_t index = first; index < last; ++index) {
-                Job& job = jobs_[index];
+                const Job& job = jobs_[index];
+                const BundleEntry& entry = job.entry();
                 if (copy[index - first]) {
                     const std::uint32_t done = copy_data(*sources[index - first], out,
-                                                         data_start + job.offset, job.size);
-                    if (done != job.size) throw ended_early(job.source(), done, job.size);
+                                                         data_start + entry.offset, entry.size);
+                    if (done != entry.size) throw ended_early(job.source(), done, entry.size);
                     // Closed as soon as copied: the batch's other files stay open only as long
                     // as they must.
                     sources[index - first].reset();
                 }
-                if (progress_ != nullptr) progress_->advance(1, copy[index - first] ? job.size : 0);
+                if (progress_ != nullptr) progress_->advance(1, copy[index - first] ? entry.size : 0);
             }
         } catch (...) {
             if (!placement.placed(first)) placement.fail(first);
@@ -392,6 +395,7 @@ void BundleBuilder::copy_placing(FileSystem& fs, Archive& out, std::uint64_t dat
 void BundleBuilder::write_directory(Archive& out, std::uint64_t data_start) const {
     // Header and directory go out in one write: field by field they cost a system call each.
     auto directory = std::make_shared<MemoryDataStore>();
+    directory->reserve(index_.header().directory_end);
     Archive memory("bundle directory", directory, 0, 0, true);
     index_.write_header(memory);
     index_.write_directory(memory, data_start);

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <deque>
 #include <memory>
 #include <stdexcept>
 #include <string>
@@ -23,17 +24,14 @@ namespace kam {
 // kept); bundle paths are relative, either separator, any case.
 class BundleBuilder {
 public:
-    // One file whose data goes into the bundle.
+    // One file whose data goes into the bundle: its place and size are its entry's. The source
+    // path is in two parts, the directory, shared by the files of one directory, and the entry's
+    // own name in the tree: 16 bytes a file, as a tree of 300 000 files needs them.
     struct Job {
-        BundleEntry* entry;    // in the builder's tree
-        // Relative to the data area; known once written, or when added under the detail log.
-        std::uint64_t offset;
-        std::uint32_t size;
-        // The source path in two parts: the directory, shared by the files of one directory, and
-        // the entry's own name in the tree. A tree of 300 000 files spared as many allocations.
-        std::shared_ptr<const std::string> source_directory;
-        std::string_view name;
-        std::string source() const { return concat(*source_directory, name); }
+        BundleEntryMap::value_type* named;
+        const std::string* source_directory;
+        BundleEntry& entry() const { return named->second; }
+        std::string source() const { return concat(*source_directory, named->first); }
     };
 
     // The chunk of copy_data, also for the listing and the patch comparison.
@@ -73,7 +71,7 @@ public:
     void write_listing(const std::string& destination) const;
 
     const BundleIndex& index() const { return index_; }
-    const std::vector<Job>& jobs() const { return jobs_; }
+    const std::deque<Job>& jobs() const { return jobs_; }
     // The data area's size: the end of the last file placed.
     std::uint64_t data_size() const { return data_size_; }
 
@@ -87,8 +85,7 @@ private:
     BundleEntryMap::value_type* find_or_create_named(FileSystem& fs, const std::string& source,
                                                      const std::string& path);
     // A job for the entry's data from source.
-    void add_job(BundleEntryMap::value_type& named, const std::string& source,
-                 std::uint64_t offset, std::uint32_t size);
+    void add_job(BundleEntryMap::value_type& named, const std::string& source);
     static std::runtime_error too_deep(const std::string& source);
     static void check_size(const std::string& source, std::uint64_t size);
     // Copies every job's data, placing each file when it is opened (the quick path).
@@ -101,8 +98,9 @@ private:
     // total; else as they are copied, which spares a lookup per file.
     bool sizes_when_added_ = log_detail.shown();
     Progress* progress_;
-    std::vector<Job> jobs_;
-    std::shared_ptr<const std::string> last_job_directory_;
+    // Deques: no copy of every job, or directory, when they grow.
+    std::deque<Job> jobs_;
+    std::deque<std::string> job_directories_;
     std::uint64_t data_size_ = 0;
     // The directory the last path with a directory part reached: the directory parts of its
     // bundle path and its source path, the source prefix of its files, and its depth.

@@ -40,6 +40,8 @@ public:
     std::uint32_t write(std::uint64_t offset, const void* data, std::uint32_t count) override;
     std::uint32_t read(std::uint64_t offset, void* buffer, std::uint32_t count) override;
     const std::string& bytes() const { return bytes_; }
+    // Room for the bytes to come, when their count is known: growing doubles the memory.
+    void reserve(std::size_t count) { bytes_.reserve(count); }
 
 private:
     std::string bytes_;

@@ -189,7 +189,7 @@ TEST(BundleBuilderTest, FilesTooLargeForThirtyTwoBitSizesAreRefused) {
         testing::internal::CaptureStdout();
         BundleBuilder builder;
         builder.add_file(fs, "largest", "largest");
-        EXPECT_EQ(builder.jobs().at(0).size, 0xffffffffu);
+        EXPECT_EQ(builder.jobs().at(0).entry().size, 0xffffffffu);
         try {
             builder.add_file(fs, "too_large", "too_large");
             ADD_FAILURE();
