@@ -439,13 +439,12 @@ LookupResult look_up(const std::string& path, PathInfo& info) {
     // A path spelled as on disk takes one stat. A missing one is resolved without regard to case,
     // and looked up again only when that found another spelling.
     struct stat status {};
-    const std::string plain = posix::likely_path(path);
-    if (plain.empty()) return lookup_failure(ENOENT);
-    if (stat(plain.c_str(), &status) != 0) {
-        const int error = errno;
-        const std::string native = posix::native_path(path);
-        if (native == plain) return lookup_failure(error);
-        if (stat(native.c_str(), &status) != 0) return lookup_failure(errno);
+    std::string native;
+    if (!posix::on_either_spelling(path, native, [&](const std::string& spelled) {
+            if (spelled.empty()) errno = ENOENT;
+            return !spelled.empty() && stat(spelled.c_str(), &status) == 0;
+        })) {
+        return lookup_failure(errno);
     }
     info.is_directory = S_ISDIR(status.st_mode);
     info.last_write_time = posix::filetime(status.st_mtim);
@@ -470,23 +469,14 @@ LookupResult list_directory(const std::string& directory, std::string_view patte
     // case. A listing is not kept for later lookups unless one was already: walking a tree of
     // 300 000 files kept a third of the process's memory that way, and a lookup that needs the
     // names reads them then.
-    std::string native = posix::likely_path(directory);
+    std::string native;
     std::vector<DirectoryEntry> all;
     timespec modified{};
-    bool read = read_directory(native, all, &modified);
-    if (!read && (errno == ENOENT || errno == ENOTDIR)) {
-        const int error = errno;
-        std::string resolved = posix::native_path(directory);
-        if (resolved != native) {
-            native = std::move(resolved);
+    if (!posix::on_either_spelling(directory, native, [&](const std::string& spelled) {
             all.clear();
-            read = read_directory(native, all, &modified);
-        } else {
-            errno = error;
-        }
-    }
-    if (!read) {
-        return errno == ENOENT || errno == ENOTDIR ? LookupResult::not_found : LookupResult::failed;
+            return read_directory(spelled, all, &modified);
+        })) {
+        return lookup_failure(errno);
     }
     cache().refresh(native, all, modified);
     // Case-folded order, ties by raw bytes: the same on every machine and close to what a

@@ -80,17 +80,16 @@ FileHandle open_file(const std::string& path, std::uint32_t creation, std::uint3
     // An existing file is opened as spelled first: only when that fails is the path resolved
     // without regard to case. A new file must not be created beside another spelling of it.
     const bool creates = (flags & O_CREAT) != 0;
-    std::string native = creates ? posix::native_path(path) : posix::likely_path(path);
-    int fd = open(native.c_str(), flags, 0666);
-    if (fd < 0 && !creates && (errno == ENOENT || errno == ENOTDIR)) {
-        const int error = errno;
-        std::string resolved = posix::native_path(path);
-        if (resolved != native) {
-            native = std::move(resolved);
-            fd = open(native.c_str(), flags, 0666);
-        } else {
-            errno = error;
-        }
+    int fd = -1;
+    std::string native;
+    if (creates) {
+        native = posix::native_path(path);
+        fd = open(native.c_str(), flags, 0666);
+    } else {
+        posix::on_either_spelling(path, native, [&](const std::string& spelled) {
+            fd = open(spelled.c_str(), flags, 0666);
+            return fd >= 0;
+        });
     }
     if (fd < 0) {
         // A FIFO without a reader or a socket answers ENXIO; say what it is instead.
@@ -191,18 +190,12 @@ bool flush_file(FileHandle file) { return fsync(descriptor(file)) == 0; }
 bool rename_file(const std::string& from, const std::string& to) {
     // The source exists, so it is tried as spelled first, as an open is; the destination is
     // resolved, so that a file there in another spelling is the one replaced.
-    std::string native_from = posix::likely_path(from);
     const std::string native_to = posix::native_path(to);
-    if (rename(native_from.c_str(), native_to.c_str()) != 0) {
-        if (errno != ENOENT) return false;
-        const int error = errno;
-        std::string resolved = posix::native_path(from);
-        if (resolved == native_from) {
-            errno = error;
-            return false;
-        }
-        native_from = std::move(resolved);
-        if (rename(native_from.c_str(), native_to.c_str()) != 0) return false;
+    std::string native_from;
+    if (!posix::on_either_spelling(from, native_from, [&](const std::string& spelled) {
+            return rename(spelled.c_str(), native_to.c_str()) == 0;
+        })) {
+        return false;
     }
     posix::note_renamed(native_from, native_to);
     return true;

@@ -54,28 +54,22 @@ void wait_for_the_end() {
 }
 
 FileHandle create_temporary(const std::string& path, std::uint32_t, int& slot) {
+    slot = -1;
     // Tried as spelled first: the name is the tool's own, so another spelling of it beside it is
     // no reason to look further. Only a directory not there as spelled is resolved: extracting a
     // tree makes one temporary per file, and each resolution took a stat of the directory.
-    std::string native = posix::likely_path(path);
-    slot = slots.claim(native);
-    constexpr int flags = O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC;
-    int fd = open(native.c_str(), flags, 0666);
-    if (fd < 0 && (errno == ENOENT || errno == ENOTDIR)) {
-        const int error = errno;
-        std::string resolved = posix::native_path(path);
-        if (resolved != native) {
+    int fd = -1;
+    std::string native;
+    if (!posix::on_either_spelling(path, native, [&](const std::string& spelled) {
             slots.release(slot);
-            native = std::move(resolved);
-            slot = slots.claim(native);
-            fd = open(native.c_str(), flags, 0666);
-        } else {
-            errno = error;
-        }
-    }
-    if (fd < 0) {
+            slot = slots.claim(spelled);
+            fd = open(spelled.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+            return fd >= 0;
+        })) {
+        const int error = errno;
         slots.release(slot);
         slot = -1;
+        errno = error;
         return invalid_file;
     }
     posix::note_added(native);
