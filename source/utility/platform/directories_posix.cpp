@@ -113,20 +113,22 @@ public:
         return std::string();
     }
 
-    // When the directory is cached and its time says it has not changed since: true, with the
-    // spelling of name on disk, or name itself when it is not there. False when the cache cannot
-    // tell.
+    // When the directory (or the disk spelling it resolved to) is cached and its time says it
+    // has not changed since: true, with the directory's spelling on disk and the spelling of name
+    // there, or name itself when it is not there. False when the cache cannot tell.
     bool spelling_if_unchanged(const std::string& directory, const std::string& name,
-                               std::string& spelling) {
+                               std::string& on_disk, std::string& spelling) {
         // The directory's time is taken outside the lock: parallel jobs ask for every file.
         std::string path;
         {
             std::lock_guard<std::mutex> lock(mutex_);
+            on_disk = directory;
             auto found = directories_.find(key(directory));
             if (found == directories_.end()) {
                 const auto alias = aliases_.find(directory);
                 if (alias == aliases_.end()) return false;
-                found = directories_.find(alias->second);
+                on_disk = alias->second;
+                found = directories_.find(key(on_disk));
                 if (found == directories_.end()) return false;
             }
             path = found->first;
@@ -306,10 +308,8 @@ bool resolve_from_cache(const std::string& plain, std::string& native) {
     if (name.empty() || name == "." || name == "..") return false;
     const std::string directory =
         slash == std::string::npos ? std::string() : plain.substr(0, std::max<size_t>(slash, 1));
-    std::string spelling;
-    if (!cache().spelling_if_unchanged(directory, name, spelling)) return false;
-    std::string on_disk = cache().alias_of(directory);
-    if (on_disk.empty()) on_disk = directory;
+    std::string on_disk, spelling;
+    if (!cache().spelling_if_unchanged(directory, name, on_disk, spelling)) return false;
     if (on_disk.empty()) {
         native = spelling;
     } else {
