@@ -307,7 +307,10 @@ void BundleExtractor::copy_file(const BundleEntry& entry, const std::string& sou
                                  std::to_string(done) + " of the " + std::to_string(entry.size) +
                                  " bytes of " + destination);
     }
-    // Renamed in the order of the files; a file not renamed goes with the last copy of file.
+    // Closed here, so that the thread releasing the jobs in order, which every rename waits for,
+    // only renames. Renamed in the order of the files; a file not renamed goes with the last
+    // copy of file.
+    file->close();
     JobQueue::on_release([file] { file->commit(); }, [] {});
 }
 

@@ -95,13 +95,11 @@ std::unique_ptr<ReplacingFile> DiskFileSystem::create_replacing(const std::strin
     const std::string& full = on_disk(path, joined);
     // What could not be written in place (a directory, a pipe, a read-only file) is left to open
     // with "w", whose failure says why as for any other write; so is a temporary that cannot be
-    // made. The probe opens without truncating: the old file stays whole for its readers.
+    // made.
     platform::PathInfo info;
-    if (platform::look_up(full, info) == platform::LookupResult::found) {
-        const platform::FileHandle probe = platform::open_file(
-            full, platform::open_existing, platform::generic_write, platform::share_read);
-        if (probe == platform::invalid_file) return nullptr;
-        platform::close_file(probe);
+    if (platform::look_up(full, info) == platform::LookupResult::found &&
+        !platform::is_writable_file(full)) {
+        return nullptr;
     }
     try {
         return std::make_unique<ReplacingFile>(full, ReplacingFile::Flush::lazy);

@@ -66,6 +66,11 @@ bool flush_file(FileHandle file);
 // file or the new one, never neither. False with the last error set on failure.
 bool rename_file(const std::string& from, const std::string& to);
 
+// Whether path is an existing regular file that may be written: not a directory, a device or a
+// pipe, and not read-only. Told from its attributes, not by opening it: on Windows a file
+// another job reads cannot be opened for writing then, yet may be replaced a moment later.
+bool is_writable_file(const std::string& path);
+
 // One read at a time running beside the caller.
 class AsyncRead {
 public:

@@ -201,6 +201,16 @@ bool rename_file(const std::string& from, const std::string& to) {
     return true;
 }
 
+bool is_writable_file(const std::string& path) {
+    struct stat status {};
+    std::string native;
+    return posix::on_either_spelling(path, native,
+                                     [&](const std::string& spelled) {
+                                         return stat(spelled.c_str(), &status) == 0;
+                                     }) &&
+           S_ISREG(status.st_mode) && access(native.c_str(), W_OK) == 0;
+}
+
 // The read is handed to a helper thread through one atomic phase. Sequential readers start the
 // next read as soon as they have the previous one, so the helper spins for a moment before it
 // sleeps: waking a sleeping thread for every 64 KiB block costs more than reading the block from

@@ -182,6 +182,13 @@ bool rename_file(const std::string& from, const std::string& to) {
     }
 }
 
+bool is_writable_file(const std::string& path) {
+    const DWORD attributes = GetFileAttributesW(win32::native_path(path).c_str());
+    return attributes != INVALID_FILE_ATTRIBUTES &&
+           (attributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_READONLY |
+                          FILE_ATTRIBUTE_DEVICE)) == 0;
+}
+
 // An overlapped ReadFile with an event of its own; on a handle opened without overlap the system
 // finishes the read before ReadFile returns, which is still correct, only not concurrent.
 struct AsyncRead::State {

@@ -7,7 +7,7 @@ namespace kam::platform {
 
 std::uint64_t current_thread_id() { return GetCurrentThreadId(); }
 
-int concurrent_jobs(int asked) { return asked < 1 ? asked : 1; }
+int concurrent_jobs(int asked) { return asked; }
 
 int hardware_threads() {
     SYSTEM_INFO info;
