@@ -307,10 +307,15 @@ void BundleExtractor::copy_file(const BundleEntry& entry, const std::string& sou
                                  std::to_string(done) + " of the " + std::to_string(entry.size) +
                                  " bytes of " + destination);
     }
-    // Closed here, so that the thread releasing the jobs in order, which every rename waits for,
-    // only renames. Renamed in the order of the files; a file not renamed goes with the last
+    // A new file goes into place at once: the thread that releases the jobs in order, which
+    // every rename waited for, held back parallel jobs. Should a failure before it in the order
+    // end the run, it goes again, as a sequential run would not have made it.
+    if (there == OnDisk::missing && file->commit_if_new()) {
+        JobQueue::on_release([] {}, [destination] { platform::delete_file(destination); });
+        return;
+    }
+    // A file replaced is renamed in the order of the files; a file not renamed goes with the last
     // copy of file.
-    file->close();
     JobQueue::on_release([file] { file->commit(); }, [] {});
 }
 

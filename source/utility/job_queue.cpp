@@ -167,15 +167,17 @@ void JobQueue::release(std::unique_lock<std::mutex>& lock) {
             printed = end;
             counted = errors;
         };
+        std::size_t committed = 0;
         try {
-            for (std::size_t i = 0; i < slot->commits.size(); ++i) {
-                print_to(slot->commit_marks[i].first, slot->commit_marks[i].second);
-                slot->commits[i]();
+            for (; committed < slot->commits.size(); ++committed) {
+                print_to(slot->commit_marks[committed].first, slot->commit_marks[committed].second);
+                slot->commits[committed]();
             }
             print_to(slot->output.text.size(), slot->output.errors);
         } catch (...) {
+            // What was committed before the failing one stays, as it would in a loop.
             if (!slot->failure) slot->failure = std::current_exception();
-            for (const auto& discard : slot->discards) discard();
+            for (std::size_t i = committed; i < slot->discards.size(); ++i) slot->discards[i]();
         }
         lock.lock();
         if (slot->failure) {

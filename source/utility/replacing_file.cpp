@@ -93,4 +93,10 @@ void ReplacingFile::commit() {
     committed_ = true;
 }
 
+bool ReplacingFile::commit_if_new() {
+    close();
+    committed_ = platform::rename_new_file(temporary_, destination_);
+    return committed_;
+}
+
 }  // namespace kam

@@ -42,6 +42,9 @@ public:
     // Closes the temporary when still open and renames it over the destination. Throws DiskError
     // as close does, or "Cannot replace " + destination.
     void commit();
+    // Closes the temporary when still open and renames it to the destination only when nothing
+    // is there; false, with the temporary kept, when something is or the rename fails.
+    bool commit_if_new();
 
 private:
     std::string destination_;

@@ -65,6 +65,10 @@ bool flush_file(FileHandle file);
 // Renames a file, replacing a file already at the destination in one step: a reader sees the old
 // file or the new one, never neither. False with the last error set on failure.
 bool rename_file(const std::string& from, const std::string& to);
+// Renames a file only when nothing is at the destination, in one step. False with the last
+// error set on failure, already_exists when something is there; also false where the file
+// system cannot rename so.
+bool rename_new_file(const std::string& from, const std::string& to);
 
 // Whether path is an existing regular file that may be written: not a directory, a device or a
 // pipe, and not read-only. Told from its attributes, not by opening it: on Windows a file

@@ -9,7 +9,7 @@
 #include <atomic>
 #include <cerrno>
 #include <chrono>
-#include <cstdio>
+#include <cstdio>  // renameat2
 #include <thread>
 
 #include "utility/platform/error_text.h"
@@ -194,6 +194,19 @@ bool rename_file(const std::string& from, const std::string& to) {
     std::string native_from;
     if (!posix::on_either_spelling(from, native_from, [&](const std::string& spelled) {
             return rename(spelled.c_str(), native_to.c_str()) == 0;
+        })) {
+        return false;
+    }
+    posix::note_renamed(native_from, native_to);
+    return true;
+}
+
+bool rename_new_file(const std::string& from, const std::string& to) {
+    const std::string native_to = posix::native_path(to);
+    std::string native_from;
+    if (!posix::on_either_spelling(from, native_from, [&](const std::string& spelled) {
+            return renameat2(AT_FDCWD, spelled.c_str(), AT_FDCWD, native_to.c_str(),
+                             RENAME_NOREPLACE) == 0;
         })) {
         return false;
     }

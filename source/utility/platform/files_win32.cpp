@@ -182,6 +182,11 @@ bool rename_file(const std::string& from, const std::string& to) {
     }
 }
 
+bool rename_new_file(const std::string& from, const std::string& to) {
+    return MoveFileExW(win32::native_path(from).c_str(), win32::native_path(to).c_str(),
+                       MOVEFILE_WRITE_THROUGH) != FALSE;
+}
+
 bool is_writable_file(const std::string& path) {
     const DWORD attributes = GetFileAttributesW(win32::native_path(path).c_str());
     return attributes != INVALID_FILE_ATTRIBUTES &&
