@@ -135,7 +135,11 @@ void Parser::ImName::emit(CodeBuffer& code, Parser& parser, std::int32_t index) 
         case Resolution::Place::global:
             code.write_count(reference ? Opcode::push_global_reference : Opcode::push_global_value, where.slot, line);
             break;
-        case Resolution::Place::not_found: fail_not_found(name());
+        case Resolution::Place::not_found:
+            if (parser.names_complete()) fail_not_found(name());
+            parser.add_late_name(code.write_count(Opcode::push_global_value, 0, line), index, name(),
+                                 use_ == Use::reference);
+            break;
     }
 }
 
@@ -171,7 +175,7 @@ void Parser::ImGotoCond::emit(CodeBuffer& code, Parser& parser, std::int32_t ind
     const Opcode opcode = branch_opcodes[static_cast<size_t>(condition_)];
     const std::int32_t line = parser.instruction_line(index);
     // Only a failed parse leaves a target outside the list; its code is never saved.
-    if (target_ < 0 || target_ >= parser.instruction_count()) {
+    if (!parser.has_instruction(target_)) {
         code.write_offset(opcode, -1, line);
         return;
     }

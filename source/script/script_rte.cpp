@@ -144,30 +144,41 @@ int ScriptRTE::compile_source(const std::string& name, VirtualFileSystem::Found&
     std::string text;
     Archive lines = file;
     if (file.size() <= largest_source_in_memory) {
+        text.reserve(static_cast<size_t>(file.size()) + 1);  // room for the line break added below
         text.resize(static_cast<size_t>(file.size()));
         read_bytes(file, text.data(), static_cast<std::uint32_t>(text.size()));
+        // Without carriage returns and zero bytes the characters are the text itself, with a
+        // line break after an unfinished last line: scanned in place, not copied line by line.
+        if (text.find_first_of(std::string_view("\r\0", 2)) == std::string::npos) {
+            if (!text.empty() && text.back() != '\n') text += '\n';
+            StringScanner scanner(std::move(text), file.name());
+            return compile(name, scanner, compiled_path);
+        }
         lines = Archive(
             file.name(),
             std::make_shared<ConstMemoryDataStore>(text.data(), static_cast<std::uint32_t>(text.size())), 0,
             file.size(), false);
     }
     ArchiveScanner scanner(lines);
-    Parser parser(scanner);
+    return compile(name, scanner, compiled_path);
+}
+
+int ScriptRTE::compile(const std::string& name, Scanner& scanner, const std::string& compiled_path) {
+    Parser parser(scanner, true);
     if (!parser.parse()) throw Error(parser.error_text());
     CodeBuffer code(true);
     if (!generate(parser, code)) throw Error(parser.error_text());
 
-    const int number = add_program(name, code.take_code(), LineMap(code.take_lines()));
-    const Program& program = programs_.back();
-    if (mode_ != load_only)
-        save_compiled(compiled_path, program.code, program.line_map.table(), program.source_path);
-    return number;
+    if (mode_ != load_only) save_compiled(compiled_path, code, concat(name, ".ksf"));
+    // A check keeps no code, as when it finds a compiled file.
+    if (check_compiled_only_) return add_program(name, {}, LineMap());
+    return add_program(name, code.take_code(), LineMap(code.take_lines()));
 }
 
 // A compiled file is derived data: when it cannot be written the load still stands, and the
 // user hears why the file is missing. A partly written file is removed, not left to be trusted.
-void ScriptRTE::save_compiled(const std::string& compiled_path, const std::vector<std::uint8_t>& code,
-                              const std::vector<std::int32_t>& lines, const std::string& source_path) {
+void ScriptRTE::save_compiled(const std::string& compiled_path, const CodeBuffer& code,
+                              const std::string& source_path) {
     VirtualFileSystem& files = VirtualFileSystem::instance();
     const auto report = [compiled_path](const std::string& failure) {
         error_stream << "Cannot save compiled script " << compiled_path << ": " << failure
@@ -179,7 +190,7 @@ void ScriptRTE::save_compiled(const std::string& compiled_path, const std::vecto
         const bool created = write_whole_file(
             files, compiled_path,
             [&](Archive& file) {
-                write_compiled_script(file, code, lines, source_path, saves_debug_information(mode_));
+                write_compiled_script(file, code, source_path, saves_debug_information(mode_));
             },
             [report](const DiskError& error) { report(error.what()); });
         if (!created) failure = "no file system can create it";

@@ -91,8 +91,9 @@ private:
     bool read_compiled(const std::string& name, VirtualFileSystem::Found& compiled, int& number);
     int compile_source(const std::string& name, VirtualFileSystem::Found& source,
                        const std::string& compiled_path);
-    void save_compiled(const std::string& compiled_path, const std::vector<std::uint8_t>& code,
-                       const std::vector<std::int32_t>& lines, const std::string& source_path);
+    // Compiles the scanner's source and saves it as the mode says; returns the program number.
+    int compile(const std::string& name, Scanner& scanner, const std::string& compiled_path);
+    void save_compiled(const std::string& compiled_path, const CodeBuffer& code, const std::string& source_path);
 
     std::unordered_map<std::string, int> program_numbers_;
     std::vector<Program> programs_;
