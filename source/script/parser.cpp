@@ -81,10 +81,11 @@ bool Parser::resolve_late_names() {
 
 // Nothing waits on the instructions of a finished top-level function or class: branches stay
 // inside a function and names are resolved or kept as late names. The last text may be the
-// lookahead token's, so it stays.
+// lookahead token's, so it stays. After an error the recovery may leave anything open, and the
+// code is not used: everything is kept.
 void Parser::emit_finished_unit() {
-    if (!emit_early_) return;
-    if (error_count_ == 0) emit_remaining();
+    if (!emit_early_ || error_count_ > 0 || current_ != scopes_.front().get()) return;
+    emit_remaining();
     for (ImInstruction* instruction : instructions_) instruction->~ImInstruction();
     base_ += static_cast<std::int32_t>(instructions_.size());
     emitted_ = base_;
@@ -94,6 +95,12 @@ void Parser::emit_finished_unit() {
     jump_nodes_.clear();
     jump_lists_.clear();
     if (texts_.size() > 1) texts_.erase(texts_.begin(), texts_.end() - 1);
+    // Only the freed instructions used the unit's function and block scopes; the numbers of the
+    // others stay as they are.
+    for (size_t i = first_unit_scope_; i < scopes_.size(); ++i) {
+        if (scopes_[i]->is_local()) scopes_[i].reset();
+    }
+    first_unit_scope_ = scopes_.size();
 }
 
 // ---- Token source and messages ----

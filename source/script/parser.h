@@ -277,6 +277,7 @@ private:
     std::int32_t base_ = 0;     // the number of instructions_[0]
     std::int32_t emitted_ = 0;  // instructions emitted so far
     size_t next_function_offset_ = 0;
+    size_t first_unit_scope_ = 0;  // the first scope opened since the last unit was emitted
     CodeBuffer instruction_code_;
     struct LateName {
         std::uint32_t position;

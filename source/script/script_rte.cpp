@@ -149,7 +149,8 @@ int ScriptRTE::compile_source(const std::string& name, VirtualFileSystem::Found&
         read_bytes(file, text.data(), static_cast<std::uint32_t>(text.size()));
         // Without carriage returns and zero bytes the characters are the text itself, with a
         // line break after an unfinished last line: scanned in place, not copied line by line.
-        if (text.find_first_of(std::string_view("\r\0", 2)) == std::string::npos) {
+        if (std::memchr(text.data(), '\r', text.size()) == nullptr &&
+            std::memchr(text.data(), '\0', text.size()) == nullptr) {
             if (!text.empty() && text.back() != '\n') text += '\n';
             StringScanner scanner(std::move(text), file.name());
             return compile(name, scanner, compiled_path);
