@@ -105,12 +105,13 @@ void write_compiled_script(Archive& file, const std::vector<std::uint8_t>& code,
 }
 
 // The line table is made a piece at a time: as a whole it would be the largest thing in memory.
-// The file goes out in writes of up to a MiB; most scripts take one.
+// The file goes out in writes of up to 64 KiB, a buffer small enough to stay in the cache; most
+// scripts take one.
 void write_compiled_script(Archive& file, const CodeBuffer& code, std::string_view source_path, bool with_debug) {
     const auto head = header(code.size(), source_path.size(), with_debug);
     const std::string prefix = with_debug ? debug_prefix(code.size(), source_path) : std::string();
     const size_t total = header_size + code.size() + prefix.size() + (with_debug ? size_t{4} * code.size() : 0);
-    constexpr size_t most_at_once = 1 << 20;
+    constexpr size_t most_at_once = 64 << 10;
     std::vector<std::uint8_t> out;
     out.reserve(std::min(total, most_at_once));
     const auto put = [&](const std::uint8_t* bytes, size_t count) {

@@ -92,7 +92,7 @@ private:
     int compile_source(const std::string& name, VirtualFileSystem::Found& source,
                        const std::string& compiled_path);
     // Compiles the scanner's source and saves it as the mode says; returns the program number.
-    int compile(const std::string& name, Scanner& scanner, const std::string& compiled_path);
+    int compile(const std::string& name, Scanner& scanner, const std::string& compiled_path, size_t source_size);
     void save_compiled(const std::string& compiled_path, const CodeBuffer& code, const std::string& source_path);
 
     std::unordered_map<std::string, int> program_numbers_;
