@@ -139,12 +139,13 @@ void CodeBuffer::append_moved(CodeBuffer& other) {
     other.code_.insert(other.code_.begin(), code_.begin(), code_.end());
     code_ = std::move(other.code_);
     if (record_lines_ && other.record_lines_) {
-        starts_.resize((code_.size() + 63) / 64, 0);
+        starts_.resize((code_.size() + 63) / 64 + 1, 0);
+        const size_t words = shift / 64;
+        const unsigned bits = shift % 64;
         for (size_t word = 0; word < other.starts_.size(); ++word) {
-            for (std::uint64_t bits = other.starts_[word]; bits != 0; bits &= bits - 1) {
-                const size_t at = word * 64 + static_cast<size_t>(std::countr_zero(bits)) + shift;
-                starts_[at / 64] |= std::uint64_t{1} << (at % 64);
-            }
+            const std::uint64_t from = other.starts_[word];
+            starts_[word + words] |= from << bits;
+            if (bits != 0) starts_[word + words + 1] |= from >> (64 - bits);
         }
         for (const LineRun& run : other.runs_) {
             if (runs_.empty() || runs_.back().line != run.line) runs_.push_back(LineRun{run.position + shift, run.line});

@@ -86,7 +86,10 @@ bool Parser::resolve_late_names() {
 void Parser::emit_finished_unit() {
     if (!emit_early_ || error_count_ > 0 || current_ != scopes_.front().get()) return;
     emit_remaining();
-    for (ImInstruction* instruction : instructions_) instruction->~ImInstruction();
+    // The others' storage goes with the arena.
+    for (ImInstruction* instruction : instructions_) {
+        if (instruction->owns_memory()) instruction->~ImInstruction();
+    }
     base_ += static_cast<std::int32_t>(instructions_.size());
     emitted_ = base_;
     instructions_.clear();
