@@ -15,10 +15,6 @@ namespace kam::script {
 
 namespace {
 
-// Sources up to this size are read in one piece and scanned from memory: one read instead of one
-// per line. Larger ones, which are no scripts anyone writes, are read line by line from the file.
-constexpr std::int64_t largest_source_in_memory = 256 << 20;
-
 bool uses_compiled_files(int mode) {
     return mode != ScriptRTE::always_compile_stripped && mode != ScriptRTE::always_compile;
 }
@@ -34,6 +30,10 @@ std::int32_t ScriptRTE::ArchiveScanner::read_char() {
         line_loaded_ = false;
         return '\n';
     }
+    if (!by_lines_) {
+        const std::int32_t c = read_block();
+        if (c >= 0) return c;
+    }
     if (archive_.remaining() == 0) return 0;
     archive_.read_line(line_);
     if (std::memchr(line_.data(), 0, line_.size()) != nullptr) {
@@ -46,6 +46,35 @@ std::int32_t ScriptRTE::ArchiveScanner::read_char() {
     line_loaded_ = true;
     supply(line_.data() + 1, line_.data() + line_.size());
     return static_cast<unsigned char>(line_[0]);
+}
+
+// Whole lines are read a block at a time and scanned in place while they hold no carriage return
+// and no zero byte, which are then read as they stand; from the first block that holds one on,
+// the source is read line by line. The block is small: the source is never in memory as a whole.
+std::int32_t ScriptRTE::ArchiveScanner::read_block() {
+    constexpr std::int64_t block_size = 64 << 10;
+    if (archive_.remaining() == 0) return -1;
+    const std::int64_t start = archive_.position();
+    const auto wanted = static_cast<std::uint32_t>(std::min(block_size, archive_.remaining()));
+    block_.resize(wanted);
+    const std::uint32_t got = archive_.checked_read(block_.data(), wanted);
+    const bool last = archive_.remaining() == 0;
+    size_t end = got;
+    if (!last) {
+        const size_t feed = got == wanted ? block_.rfind('\n') : std::string::npos;
+        end = feed == std::string::npos ? 0 : feed + 1;
+    }
+    if (end == 0 || std::memchr(block_.data(), '\r', end) != nullptr ||
+        std::memchr(block_.data(), '\0', end) != nullptr) {
+        by_lines_ = true;
+        archive_.set_position(start);
+        return -1;
+    }
+    archive_.set_position(start + static_cast<std::int64_t>(end));
+    // A last line without a line break gets one, as read line by line.
+    line_loaded_ = last && block_[end - 1] != '\n';
+    supply(block_.data() + 1, block_.data() + end);
+    return static_cast<unsigned char>(block_[0]);
 }
 
 ScriptRTE::ScriptRTE(const std::string& root, int mode)
@@ -141,26 +170,7 @@ int ScriptRTE::compile_source(const std::string& name, VirtualFileSystem::Found&
     Archive file = VirtualFileSystem::instance().open(source, "r");
     // Gone since it was found: compiling nothing would save an empty program in its place.
     if (!file.has_store()) throw Error("Script: " + name + " not found!");
-    std::string text;
-    Archive lines = file;
-    if (file.size() <= largest_source_in_memory) {
-        text.reserve(static_cast<size_t>(file.size()) + 1);  // room for the line break added below
-        text.resize(static_cast<size_t>(file.size()));
-        read_bytes(file, text.data(), static_cast<std::uint32_t>(text.size()));
-        // Without carriage returns and zero bytes the characters are the text itself, with a
-        // line break after an unfinished last line: scanned in place, not copied line by line.
-        if (std::memchr(text.data(), '\r', text.size()) == nullptr &&
-            std::memchr(text.data(), '\0', text.size()) == nullptr) {
-            if (!text.empty() && text.back() != '\n') text += '\n';
-            StringScanner scanner(std::move(text), file.name());
-            return compile(name, scanner, compiled_path, static_cast<size_t>(file.size()));
-        }
-        lines = Archive(
-            file.name(),
-            std::make_shared<ConstMemoryDataStore>(text.data(), static_cast<std::uint32_t>(text.size())), 0,
-            file.size(), false);
-    }
-    ArchiveScanner scanner(lines);
+    ArchiveScanner scanner(file);
     return compile(name, scanner, compiled_path, static_cast<size_t>(file.size()));
 }
 

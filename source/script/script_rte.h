@@ -36,9 +36,15 @@ public:
         std::int32_t read_char() override;
 
     private:
+        // Supplies the next block of whole lines and returns its first character; -1 when the
+        // source is read line by line from here on.
+        std::int32_t read_block();
+
         Archive& archive_;
         std::string line_;
         bool line_loaded_ = false;  // its bytes are supplied; its line break is still to come
+        std::string block_;
+        bool by_lines_ = false;
     };
 
     // What a load may do with compiled files:
