@@ -48,7 +48,8 @@ public:
     std::vector<std::int32_t> lines() const;
     // The table's lines of the count code bytes from first on, which must be within the code.
     void lines_of(std::uint32_t first, std::uint32_t count, std::int32_t* out) const;
-    // Hand the code and the line table over, leaving the buffer empty.
+    // Hand the code and the line table over, leaving the buffer empty. The table is made from the
+    // code: take it first.
     std::vector<std::uint8_t> take_code() { return std::move(code_); }
     std::vector<std::int32_t> take_lines();
 

@@ -188,7 +188,9 @@ int ScriptRTE::compile(const std::string& name, Scanner& scanner, const std::str
     if (mode_ != load_only) save_compiled(compiled_path, code, concat(name, ".ksf"));
     // A check keeps no code, as when it finds a compiled file.
     if (check_compiled_only_) return add_program(name, {}, LineMap());
-    return add_program(name, code.take_code(), LineMap(code.take_lines()));
+    // The table is made from the code: taken first.
+    LineMap lines(code.take_lines());
+    return add_program(name, code.take_code(), std::move(lines));
 }
 
 // A compiled file is derived data: when it cannot be written the load still stands, and the
