@@ -69,6 +69,8 @@ TEST(CodeGeneratorTest, FailuresJoinTheParsersErrorText) {
     const std::tuple<std::string, std::string, std::string> cases[] = {
         {"f(" + parameters + ") {}", "", "t.ksf: More than 256 local variables not supported"},
         {"f() {\n x := 1; }", "", "t.ksf(2): Id not found \"x\""},
+        // A local used before its declaration is not that local.
+        {"f() { y := 1; object y; }", "", "t.ksf(1): Id not found \"y\""},
         {"f() { g(); }", "earlier", "earlier\nt.ksf(1): Id not found \"g\""},
         // The first failure in code order, whether it is found at once or when the source ends.
         {"f() { g(); }\nh(" + parameters + ") {}", "", "t.ksf(1): Id not found \"g\""},
