@@ -1,6 +1,7 @@
 // Loading scripts: compiled files when they can be trusted, else the source through the compiler.
 #include "script/script_rte.h"
 
+#include <algorithm>
 #include <cstring>
 #include <memory>
 
@@ -174,13 +175,13 @@ int ScriptRTE::compile_source(const std::string& name, VirtualFileSystem::Found&
     return compile(name, scanner, compiled_path, static_cast<size_t>(file.size()));
 }
 
-// A program has about as many bytes of code as of source. The room reserved for twice that is
-// only address space until it is written, and growing by copies would touch every page of every
-// smaller copy again: on a 100 000-line script a third of the page faults.
+// A program has about as many bytes of code as of source. The room reserved for twice that (up
+// to 256 MiB) is only address space until it is written, while growing by copies touches the
+// pages of every smaller copy too.
 int ScriptRTE::compile(const std::string& name, Scanner& scanner, const std::string& compiled_path,
                        size_t source_size) {
     Parser parser(scanner, true);
-    parser.instruction_code().reserve(2 * source_size + 256);
+    parser.instruction_code().reserve(std::min(2 * source_size, size_t{256} << 20) + 256);
     if (!parser.parse()) throw Error(parser.error_text());
     CodeBuffer code(true);
     if (!generate(parser, code)) throw Error(parser.error_text());
