@@ -34,8 +34,8 @@ public:
     // Writes the code. This base records the code offset and patches every branch or function
     // record waiting for it. Throws GeneratorError or ParserError.
     virtual void emit(CodeBuffer& code, Parser& parser, std::int32_t index);
-    // Whether the destructor has anything to free: one for each instruction is a tenth of the
-    // compile, and most have nothing.
+    // Whether the destructor has anything to free: most instructions have nothing, and a virtual
+    // call for each showed in the profile.
     bool owns_memory() const { return more_fixups_ != nullptr; }
 
     // -1 until emitted.
