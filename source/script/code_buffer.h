@@ -36,13 +36,22 @@ public:
 
     // Stores the offset into the u32 right after the opcode at the position.
     void patch_offset(std::uint32_t position, std::uint32_t offset);
+    // Replaces the opcode and the count at the position; both have the size written there.
+    void patch_count(std::uint32_t position, Opcode opcode, std::uint32_t value);
+    // Appends the other buffer's code and lines; its code offsets, counted from its start, are
+    // moved by this buffer's size. The other buffer is left empty.
+    void append_moved(CodeBuffer& other);
 
     std::uint32_t size() const { return static_cast<std::uint32_t>(code_.size()); }
     const std::vector<std::uint8_t>& code() const { return code_; }
-    const std::vector<std::int32_t>& lines() const { return lines_; }
-    // Hand the code and the line table over, leaving the buffer empty.
+    // The line table, one line per code byte; empty when lines are not recorded.
+    std::vector<std::int32_t> lines() const;
+    // The table's lines of the count code bytes from first on, which must be within the code.
+    void lines_of(std::uint32_t first, std::uint32_t count, std::int32_t* out) const;
+    // Hand the code and the line table over, leaving the buffer empty. The table is made from the
+    // code: take it first.
     std::vector<std::uint8_t> take_code() { return std::move(code_); }
-    std::vector<std::int32_t> take_lines() { return std::move(lines_); }
+    std::vector<std::int32_t> take_lines();
 
 private:
     std::uint32_t begin(Opcode opcode, std::int32_t line);
@@ -53,7 +62,16 @@ private:
     bool record_lines_;
     bool generated_ = false;
     std::vector<std::uint8_t> code_;
-    std::vector<std::int32_t> lines_;
+    // The table is four bytes per code byte, mostly -1, and a line has ten opcodes or so: kept
+    // as a bit per code byte that starts an opcode and the line from each opcode where it changes.
+    struct LineRun {
+        std::uint32_t position;
+        std::int32_t line;
+    };
+    std::vector<std::uint64_t> starts_;
+    std::vector<LineRun> runs_;
+    // Where the code offsets are, for append_moved.
+    std::vector<std::uint32_t> offset_positions_;
 };
 
 }  // namespace kam::script

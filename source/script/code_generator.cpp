@@ -1,6 +1,7 @@
 // Declaration records, then the instructions' code.
 #include "script/code_generator.h"
 
+#include <cstdint>
 #include <string>
 
 #include "script/im_instruction.h"
@@ -14,7 +15,8 @@ namespace {
 // which is the order in which the walk over the scopes reaches their entries.
 class DeclarationWriter {
 public:
-    DeclarationWriter(Parser& parser, CodeBuffer& code) : parser_(parser), code_(code) {}
+    DeclarationWriter(Parser& parser, CodeBuffer& code, std::uint32_t records_size)
+        : parser_(parser), code_(code), records_size_(records_size) {}
 
     void write_scope(const Scope& scope) {
         for (const ScopeEntry& entry : scope.entries()) {
@@ -33,14 +35,15 @@ private:
         if (next_import_ < imports.size()) code_.write_name(Opcode::import, imports[next_import_++], 0);
     }
 
-    // The offset is not known until the function's first instruction is emitted; that
-    // instruction patches the record.
+    // Offsets are counted from the start of the instructions' code, which follows the records.
     void write_function(const std::string& name) {
         const auto& functions = parser_.functions();
-        const std::uint32_t position = code_.write_function(-1, name, 0);
-        if (next_function_ >= functions.size()) return;
-        const std::int32_t first = functions[next_function_++].first_instruction;
-        if (first >= 0 && first < parser_.instruction_count()) parser_.instruction(first).add_fixup(position);
+        std::int32_t offset = -1;
+        if (next_function_ < functions.size()) {
+            const std::int32_t emitted = functions[next_function_++].code_offset;
+            if (emitted >= 0) offset = emitted + static_cast<std::int32_t>(records_size_);
+        }
+        code_.write_function(offset, name, 0);
     }
 
     void write_class(const std::string& name) {
@@ -63,31 +66,26 @@ private:
     size_t next_import_ = 0;
     size_t next_function_ = 0;
     size_t next_class_ = 0;
+    std::uint32_t records_size_;
 };
 
 }  // namespace
 
 bool generate(Parser& parser, CodeBuffer& code) {
     code.mark_generated();
-    // Measured on generated programs: about three bytes of code per instruction.
-    code.reserve(static_cast<size_t>(parser.instruction_count()) * 3 + 256);
-    std::int32_t index = -1;  // the instruction being emitted; -1 while the records are written
-    try {
-        DeclarationWriter(parser, code).write_scope(parser.global_scope());
-        code.write(Opcode::end, 0);
-        for (index = 0; index < parser.instruction_count(); ++index) {
-            parser.instruction(index).emit(code, parser, index);
-        }
-        return true;
-    } catch (const GeneratorError& error) {
-        parser.append_error(parser.scanner().name() + ": " + error.what());
-    } catch (const ParserError& error) {
-        const std::int32_t line = index >= 0 ? parser.instruction_line(index) : -1;
-        std::string message = parser.scanner().name();
-        if (line >= 0) message += "(" + std::to_string(line) + ")";
-        parser.append_error(message + ": " + error.what());
+    parser.emit_remaining();
+    if (!parser.resolve_late_names() || parser.generation_failed()) {
+        parser.append_error(parser.generation_failure());
+        return false;
     }
-    return false;
+    // The records' size is needed in their own function offsets: they are written twice, the
+    // first time only to be measured.
+    CodeBuffer measure(false);
+    DeclarationWriter(parser, measure, 0).write_scope(parser.global_scope());
+    DeclarationWriter(parser, code, measure.size() + 1).write_scope(parser.global_scope());
+    code.write(Opcode::end, 0);
+    code.append_moved(parser.instruction_code());
+    return true;
 }
 
 }  // namespace kam::script

@@ -2,6 +2,7 @@
 #include "script/compiled_script.h"
 
 #include <algorithm>
+#include <array>
 #include <bit>
 #include <cstring>
 #include <memory>
@@ -40,39 +41,59 @@ std::uint64_t compiled_debug_offset(std::uint64_t code_size) {
     return (header_size + code_size + 3) & ~std::uint64_t{3};
 }
 
-std::vector<std::uint8_t> compiled_script_image(const std::vector<std::uint8_t>& code,
-                                                const std::vector<std::int32_t>& lines,
-                                                std::string_view source_path, bool with_debug) {
-    const std::uint64_t code_size = code.size();
+namespace {
+
+// The header; throws when the file would not fit the format's 32-bit fields.
+std::array<std::uint8_t, header_size> header(std::uint64_t code_size, size_t path_size, bool with_debug) {
     const std::uint64_t debug_offset = with_debug ? compiled_debug_offset(code_size) : 0;
     const std::uint64_t total =
-        with_debug ? debug_offset + 4 + source_path.size() + 1 + 4 * code_size : header_size + code_size;
+        with_debug ? debug_offset + 4 + path_size + 1 + 4 * code_size : header_size + code_size;
     // Archives write at most 4 GiB at once and the header's fields are 32 bits wide.
     if (total > 0xffffffffu)
         throw CompiledScriptError("Code of " + std::to_string(code_size) +
                                   " bytes is too large for a compiled script");
+    std::array<std::uint8_t, header_size> bytes{};
+    std::memcpy(bytes.data(), magic, 4);
+    put_u32(bytes.data() + 4, static_cast<std::uint32_t>(code_size));
+    put_u32(bytes.data() + 8, static_cast<std::uint32_t>(debug_offset));
+    return bytes;
+}
+
+// What lies between the code and the line table: the padding, the debug format 0 and the path.
+std::string debug_prefix(std::uint64_t code_size, std::string_view source_path) {
+    std::string bytes(compiled_debug_offset(code_size) - header_size - code_size + 4, '\0');
+    bytes += source_path;
+    bytes += '\0';
+    return bytes;
+}
+
+void put_lines(std::uint8_t* out, const std::int32_t* lines, size_t count) {
+    if constexpr (std::endian::native == std::endian::little) {
+        if (count > 0) std::memcpy(out, lines, 4 * count);
+    } else {
+        for (size_t i = 0; i < count; ++i, out += 4) put_u32(out, static_cast<std::uint32_t>(lines[i]));
+    }
+}
+
+}  // namespace
+
+std::vector<std::uint8_t> compiled_script_image(const std::vector<std::uint8_t>& code,
+                                                const std::vector<std::int32_t>& lines,
+                                                std::string_view source_path, bool with_debug) {
+    const auto head = header(code.size(), source_path.size(), with_debug);
     if (with_debug && lines.size() != code.size()) {
         throw CompiledScriptError("The line table does not match the code");
     }
-    std::vector<std::uint8_t> image(static_cast<size_t>(total), 0);
+    const std::string prefix = with_debug ? debug_prefix(code.size(), source_path) : std::string();
+    std::vector<std::uint8_t> image(header_size + code.size() + prefix.size() + (with_debug ? 4 * lines.size() : 0));
     std::uint8_t* out = image.data();
-    std::memcpy(out, magic, 4);
-    put_u32(out + 4, static_cast<std::uint32_t>(code_size));
-    put_u32(out + 8, static_cast<std::uint32_t>(debug_offset));
-    if (!code.empty()) std::memcpy(out + header_size, code.data(), code.size());
+    std::memcpy(out, head.data(), header_size);
+    out += header_size;
+    if (!code.empty()) std::memcpy(out, code.data(), code.size());
+    out += code.size();
     if (!with_debug) return image;
-    // The padding and the debug format are the zeros the image starts with.
-    out += debug_offset + 4;
-    if (!source_path.empty()) std::memcpy(out, source_path.data(), source_path.size());
-    out += source_path.size() + 1;
-    if constexpr (std::endian::native == std::endian::little) {
-        if (!lines.empty()) std::memcpy(out, lines.data(), 4 * lines.size());
-    } else {
-        for (const std::int32_t line : lines) {
-            put_u32(out, static_cast<std::uint32_t>(line));
-            out += 4;
-        }
-    }
+    std::memcpy(out, prefix.data(), prefix.size());
+    put_lines(out + prefix.size(), lines.data(), lines.size());
     return image;
 }
 
@@ -81,6 +102,49 @@ void write_compiled_script(Archive& file, const std::vector<std::uint8_t>& code,
                            bool with_debug) {
     const std::vector<std::uint8_t> image = compiled_script_image(code, lines, source_path, with_debug);
     write_bytes(file, image.data(), static_cast<std::uint32_t>(image.size()));
+}
+
+// The line table is made a piece at a time: as a whole it would be the largest thing in memory.
+// The file goes out in writes of up to 64 KiB, a buffer small enough to stay in the cache; most
+// scripts take one.
+void write_compiled_script(Archive& file, const CodeBuffer& code, std::string_view source_path, bool with_debug) {
+    const auto head = header(code.size(), source_path.size(), with_debug);
+    const std::string prefix = with_debug ? debug_prefix(code.size(), source_path) : std::string();
+    const size_t total = header_size + code.size() + prefix.size() + (with_debug ? size_t{4} * code.size() : 0);
+    constexpr size_t most_at_once = 64 << 10;
+    std::vector<std::uint8_t> out;
+    out.reserve(std::min(total, most_at_once));
+    const auto put = [&](const std::uint8_t* bytes, size_t count) {
+        while (count > 0) {
+            const size_t part = std::min(count, most_at_once - out.size());
+            out.insert(out.end(), bytes, bytes + part);
+            bytes += part;
+            count -= part;
+            if (out.size() == most_at_once) {
+                write_bytes(file, out.data(), static_cast<std::uint32_t>(out.size()));
+                out.clear();
+            }
+        }
+    };
+    put(head.data(), header_size);
+    put(code.code().data(), code.size());
+    if (with_debug) {
+        put(reinterpret_cast<const std::uint8_t*>(prefix.data()), prefix.size());
+        constexpr std::uint32_t piece = 1024;
+        std::int32_t lines[piece];
+        std::uint8_t bytes[4 * piece];
+        for (std::uint32_t first = 0; first < code.size(); first += piece) {
+            const std::uint32_t count = std::min(piece, code.size() - first);
+            if (code.records_lines()) {
+                code.lines_of(first, count, lines);
+            } else {
+                std::fill(lines, lines + count, -1);
+            }
+            put_lines(bytes, lines, count);
+            put(bytes, 4 * size_t{count});
+        }
+    }
+    if (!out.empty()) write_bytes(file, out.data(), static_cast<std::uint32_t>(out.size()));
 }
 
 namespace {

@@ -24,6 +24,7 @@
 #include <utility>
 #include <vector>
 
+#include "script/code_buffer.h"
 #include "utility/archive.h"
 
 namespace kam::script {
@@ -76,6 +77,9 @@ struct CompiledScript {
 };
 
 enum class CompiledScriptRead { loaded, wrong_magic };
+
+// Writes the file of the code buffer's code and, with debug information, its line table.
+void write_compiled_script(Archive& file, const CodeBuffer& code, std::string_view source_path, bool with_debug);
 
 // Reads a compiled file from the archive's start. A file that does not begin with the magic
 // answers wrong_magic. A header that promises more code, debug section or lines than the file

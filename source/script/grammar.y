@@ -323,6 +323,7 @@ static_assert(int{ID} == token::identifier && int{BOOLEAN} == token::boolean_lit
 
 bool Parser::parse() {
     const int result = script_yyparse(*this);
+    names_complete_ = true;
     return result == 0 && error_count_ == 0;
 }
 

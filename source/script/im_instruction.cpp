@@ -55,9 +55,9 @@ void Parser::ImInstruction::add_fixup(std::uint32_t position) {
     more_fixups_->push_back(position);
 }
 
-void Parser::ImInstruction::emit(CodeBuffer& code, Parser&, std::int32_t) {
-    code_offset_ = static_cast<std::int32_t>(code.size());
-    if (first_fixup_ == no_fixup) return;
+void Parser::ImInstruction::emit(CodeBuffer& code, Parser&, std::int32_t) { place(code); }
+
+void Parser::ImInstruction::patch_fixups(CodeBuffer& code) {
     const auto offset = static_cast<std::uint32_t>(code_offset_);
     code.patch_offset(first_fixup_, offset);
     first_fixup_ = no_fixup;
@@ -69,7 +69,7 @@ void Parser::ImInstruction::emit(CodeBuffer& code, Parser&, std::int32_t) {
 void Parser::ImBinOp::print(std::ostream& out) const { out << '\t' << binary_names[static_cast<size_t>(op_)] << '\n'; }
 
 void Parser::ImBinOp::emit(CodeBuffer& code, Parser& parser, std::int32_t index) {
-    ImInstruction::emit(code, parser, index);
+    place(code);
     code.write(binary_opcodes[static_cast<size_t>(op_)], parser.instruction_line(index));
 }
 
@@ -78,7 +78,7 @@ void Parser::ImUnOp::print(std::ostream& out) const {
 }
 
 void Parser::ImUnOp::emit(CodeBuffer& code, Parser& parser, std::int32_t index) {
-    ImInstruction::emit(code, parser, index);
+    place(code);
     if (!suppressed_) code.write(Opcode::negate, parser.instruction_line(index));
 }
 
@@ -87,28 +87,28 @@ void Parser::ImCommand::print(std::ostream& out) const {
 }
 
 void Parser::ImCommand::emit(CodeBuffer& code, Parser& parser, std::int32_t index) {
-    ImInstruction::emit(code, parser, index);
+    place(code);
     if (command_ != command::swap) code.write(command_opcodes[static_cast<size_t>(command_)], parser.instruction_line(index));
 }
 
 void Parser::ImConstNumber::print(std::ostream& out) const { out << "\tpush\t" << value_ << '\n'; }
 
 void Parser::ImConstNumber::emit(CodeBuffer& code, Parser& parser, std::int32_t index) {
-    ImInstruction::emit(code, parser, index);
+    place(code);
     code.write_number(value_, parser.instruction_line(index));
 }
 
 void Parser::ImConstString::print(std::ostream& out) const { out << "\tpush\t\"" << text_ << "\"\n"; }
 
 void Parser::ImConstString::emit(CodeBuffer& code, Parser& parser, std::int32_t index) {
-    ImInstruction::emit(code, parser, index);
+    place(code);
     code.write_name(Opcode::push_string, text_, parser.instruction_line(index));
 }
 
 void Parser::ImConstBoolean::print(std::ostream& out) const { out << "\tpush\t" << (value_ ? "true" : "false") << '\n'; }
 
 void Parser::ImConstBoolean::emit(CodeBuffer& code, Parser& parser, std::int32_t index) {
-    ImInstruction::emit(code, parser, index);
+    place(code);
     code.write(value_ ? Opcode::push_true : Opcode::push_false, parser.instruction_line(index));
 }
 
@@ -120,7 +120,7 @@ void Parser::ImName::print(std::ostream& out) const {
 
 // Functions, classes and imports have no reference of their own: outside locals their value is pushed.
 void Parser::ImName::emit(CodeBuffer& code, Parser& parser, std::int32_t index) {
-    ImInstruction::emit(code, parser, index);
+    place(code);
     const Resolution where = resolution();
     const std::int32_t line = parser.instruction_line(index);
     const bool reference =
@@ -135,14 +135,18 @@ void Parser::ImName::emit(CodeBuffer& code, Parser& parser, std::int32_t index) 
         case Resolution::Place::global:
             code.write_count(reference ? Opcode::push_global_reference : Opcode::push_global_value, where.slot, line);
             break;
-        case Resolution::Place::not_found: fail_not_found(name());
+        case Resolution::Place::not_found:
+            if (parser.names_complete()) fail_not_found(name());
+            parser.add_late_name(code.write_count(Opcode::push_global_value, 0, line), index, name(),
+                                 use_ == Use::reference);
+            break;
     }
 }
 
 void Parser::ImMember::print(std::ostream& out) const { out << "\tmember\t\"" << name_ << "\"\n"; }
 
 void Parser::ImMember::emit(CodeBuffer& code, Parser& parser, std::int32_t index) {
-    ImInstruction::emit(code, parser, index);
+    place(code);
     const std::int32_t line = parser.instruction_line(index);
     if (name_ == "number") {
         code.write(Opcode::cnv_number, line);
@@ -158,7 +162,7 @@ void Parser::ImMember::emit(CodeBuffer& code, Parser& parser, std::int32_t index
 void Parser::ImCall::print(std::ostream& out) const { out << "\tcall\t" << argument_count_ << '\n'; }
 
 void Parser::ImCall::emit(CodeBuffer& code, Parser& parser, std::int32_t index) {
-    ImInstruction::emit(code, parser, index);
+    place(code);
     code.write_count(Opcode::call, argument_count_, parser.instruction_line(index));
 }
 
@@ -167,11 +171,11 @@ void Parser::ImGotoCond::print(std::ostream& out) const {
 }
 
 void Parser::ImGotoCond::emit(CodeBuffer& code, Parser& parser, std::int32_t index) {
-    ImInstruction::emit(code, parser, index);
+    place(code);
     const Opcode opcode = branch_opcodes[static_cast<size_t>(condition_)];
     const std::int32_t line = parser.instruction_line(index);
     // Only a failed parse leaves a target outside the list; its code is never saved.
-    if (target_ < 0 || target_ >= parser.instruction_count()) {
+    if (!parser.has_instruction(target_)) {
         code.write_offset(opcode, -1, line);
         return;
     }
@@ -186,7 +190,7 @@ void Parser::ImGotoCond::emit(CodeBuffer& code, Parser& parser, std::int32_t ind
 void Parser::ImResizeLocal::print(std::ostream& out) const { out << "\tresize_local\t" << scope_->local_total() << '\n'; }
 
 void Parser::ImResizeLocal::emit(CodeBuffer& code, Parser& parser, std::int32_t index) {
-    ImInstruction::emit(code, parser, index);
+    place(code);
     const std::int32_t total = scope_->local_total();
     if (total > enclosing_total(scope_)) code.write_count(Opcode::resize_locals, total, parser.instruction_line(index));
 }
@@ -196,7 +200,7 @@ void Parser::ImResizeParameters::print(std::ostream& out) const {
 }
 
 void Parser::ImResizeParameters::emit(CodeBuffer& code, Parser& parser, std::int32_t index) {
-    ImInstruction::emit(code, parser, index);
+    place(code);
     code.write_count(Opcode::resize_locals, static_cast<std::int64_t>(function_->parameters.size()),
                      parser.instruction_line(index));
 }

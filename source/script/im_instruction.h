@@ -34,6 +34,9 @@ public:
     // Writes the code. This base records the code offset and patches every branch or function
     // record waiting for it. Throws GeneratorError or ParserError.
     virtual void emit(CodeBuffer& code, Parser& parser, std::int32_t index);
+    // Whether the destructor has anything to free: most instructions have nothing, and a virtual
+    // call for each showed in the profile.
+    bool owns_memory() const { return more_fixups_ != nullptr; }
 
     // -1 until emitted.
     std::int32_t code_offset() const { return code_offset_; }
@@ -41,8 +44,17 @@ public:
     void add_fixup(std::uint32_t position);
     bool has_fixups() const { return first_fixup_ != no_fixup; }
 
+protected:
+    // What every emit does first: the base's emit without its call.
+    void place(CodeBuffer& code) {
+        code_offset_ = static_cast<std::int32_t>(code.size());
+        if (first_fixup_ != no_fixup) patch_fixups(code);
+    }
+
 private:
     static constexpr std::uint32_t no_fixup = 0xffffffffu;
+
+    void patch_fixups(CodeBuffer& code);
 
     // Few instructions are branch targets and most of those have one waiting branch: the first
     // position is kept inline, a list exists only once a second one is added.

@@ -10,7 +10,7 @@
 
 namespace kam::script {
 
-Parser::Parser(Scanner& scanner) : scanner_(scanner) {
+Parser::Parser(Scanner& scanner, bool emit_early) : scanner_(scanner), emit_early_(emit_early) {
     scopes_.push_back(std::make_unique<Scope>(ScopeKind::global, nullptr));
     current_ = scopes_.front().get();
 }
@@ -21,6 +21,89 @@ Parser::~Parser() {
 
 void Parser::print(std::ostream& out) const {
     for (const ImInstruction* instruction : instructions_) instruction->print(out);
+}
+
+// ---- Code generation ----
+
+void Parser::fail_generation(std::int32_t index, std::string message) {
+    failure_index_ = index;
+    failure_ = std::move(message);
+}
+
+void Parser::emit_remaining() {
+    const std::int32_t count = instruction_count();
+    for (; emitted_ < count && failure_index_ < 0; ++emitted_) {
+        try {
+            instruction(emitted_).emit(instruction_code_, *this, emitted_);
+        } catch (const GeneratorError& error) {
+            fail_generation(emitted_, scanner_.name() + ": " + error.what());
+        } catch (const ParserError& error) {
+            fail_generation(emitted_, scanner_.name() + "(" + std::to_string(instruction_line(emitted_)) +
+                                          "): " + error.what());
+        }
+    }
+    for (; next_function_offset_ < functions_.size() && failure_index_ < 0; ++next_function_offset_) {
+        FunctionRecord& function = functions_[next_function_offset_];
+        if (function.first_instruction >= emitted_) break;
+        if (has_instruction(function.first_instruction))
+            function.code_offset = instruction(function.first_instruction).code_offset();
+    }
+}
+
+void Parser::add_late_name(std::uint32_t position, std::int32_t index, const std::string& name, bool reference) {
+    late_names_.push_back(LateName{position, index, instruction_line(index), reference, name});
+}
+
+// Objects are all declared before the first function, so a late name is a function or a class,
+// pushed by value; the reference form is kept for what a failed parse may leave.
+bool Parser::resolve_late_names() {
+    for (const LateName& late : late_names_) {
+        if (failure_index_ >= 0 && late.index > failure_index_) break;
+        const Scope& global = global_scope();
+        const std::int32_t slot = global.find(late.name);
+        if (slot < 0) {
+            fail_generation(late.index, scanner_.name() + "(" + std::to_string(late.line) +
+                                            "): Id not found \"" + late.name + "\"");
+            break;
+        }
+        const std::int32_t kind = global.entries()[static_cast<size_t>(slot)].kind;
+        const bool object = kind == entry::object || kind == 2;
+        const Opcode opcode = late.reference && object ? Opcode::push_global_reference : Opcode::push_global_value;
+        if (slot > 65535) {
+            fail_generation(late.index, scanner_.name() + ": " + opcode_info(opcode).limit_message);
+            break;
+        }
+        instruction_code_.patch_count(late.position, opcode, static_cast<std::uint32_t>(slot));
+    }
+    late_names_.clear();
+    return failure_index_ < 0;
+}
+
+// Nothing waits on the instructions of a finished top-level function or class: branches stay
+// inside a function and names are resolved or kept as late names. The last text may be the
+// lookahead token's, so it stays. After an error the recovery may leave anything open, and the
+// code is not used: everything is kept.
+void Parser::emit_finished_unit() {
+    if (!emit_early_ || error_count_ > 0 || current_ != scopes_.front().get()) return;
+    emit_remaining();
+    // The others' storage goes with the arena.
+    for (ImInstruction* instruction : instructions_) {
+        if (instruction->owns_memory()) instruction->~ImInstruction();
+    }
+    base_ += static_cast<std::int32_t>(instructions_.size());
+    emitted_ = base_;
+    instructions_.clear();
+    lines_.clear();
+    arena_.release();
+    jump_nodes_.clear();
+    jump_lists_.clear();
+    if (texts_.size() > 1) texts_.erase(texts_.begin(), texts_.end() - 1);
+    // Only the freed instructions used the unit's function and block scopes; the numbers of the
+    // others stay as they are.
+    for (size_t i = first_unit_scope_; i < scopes_.size(); ++i) {
+        if (scopes_[i]->is_local()) scopes_[i].reset();
+    }
+    first_unit_scope_ = scopes_.size();
 }
 
 // ---- Token source and messages ----
@@ -119,7 +202,7 @@ void Parser::resolve_jumps(std::int32_t list, std::int32_t target) {
     for (std::int32_t node = jump_lists_[static_cast<size_t>(list)].head; node >= 0;
          node = jump_nodes_[static_cast<size_t>(node)].next) {
         const std::int32_t index = jump_nodes_[static_cast<size_t>(node)].instruction;
-        instructions_[static_cast<size_t>(index)]->as_goto_cond()->set_target(target);
+        instruction(index).as_goto_cond()->set_target(target);
     }
 }
 
@@ -178,6 +261,7 @@ void Parser::end_function(const SemanticValue& body) {
             break;
         }
     }
+    if (current_->kind() == ScopeKind::global) emit_finished_unit();
 }
 
 std::int32_t Parser::begin_class(const std::string* name, std::int32_t line) {
@@ -195,6 +279,7 @@ std::int32_t Parser::begin_class(const std::string* name, std::int32_t line) {
 void Parser::end_class(std::int32_t scope) {
     in_class_ = false;
     current_ = scopes_[static_cast<size_t>(scope)]->parent();
+    emit_finished_unit();
 }
 
 std::int32_t Parser::open_block() {

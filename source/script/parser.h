@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "script/code_buffer.h"
 #include "script/scanner.h"
 #include "script/scope.h"
 
@@ -83,6 +84,7 @@ public:
         std::int32_t first_instruction;
         std::string name;
         std::vector<std::string> parameters;
+        std::int32_t code_offset = -1;  // from the start of the emitted code, once emitted
     };
     struct ClassRecord {
         std::int32_t first_instruction;
@@ -90,7 +92,10 @@ public:
         const Scope* scope;
     };
 
-    explicit Parser(Scanner& scanner);
+    // With emit_early, each top-level function and class is emitted when it ends and its
+    // intermediate instructions are freed: memory follows the largest of them, not the file.
+    // The listing then holds only what is not emitted yet.
+    explicit Parser(Scanner& scanner, bool emit_early = false);
     ~Parser();
     Parser(const Parser&) = delete;
     Parser& operator=(const Parser&) = delete;
@@ -111,11 +116,30 @@ public:
     const std::deque<FunctionRecord>& functions() const { return functions_; }
     const std::vector<ClassRecord>& classes() const { return classes_; }
 
-    std::int32_t instruction_count() const { return static_cast<std::int32_t>(instructions_.size()); }
-    ImInstruction& instruction(std::int32_t index) { return *instructions_[static_cast<size_t>(index)]; }
-    std::int32_t instruction_line(std::int32_t index) const { return lines_[static_cast<size_t>(index)]; }
+    // Instructions are numbered over the whole source; those emitted early are gone.
+    std::int32_t instruction_count() const { return base_ + static_cast<std::int32_t>(instructions_.size()); }
+    bool has_instruction(std::int32_t index) const { return index >= base_ && index < instruction_count(); }
+    ImInstruction& instruction(std::int32_t index) { return *instructions_[static_cast<size_t>(index - base_)]; }
+    std::int32_t instruction_line(std::int32_t index) const { return lines_[static_cast<size_t>(index - base_)]; }
     // One listing line per instruction.
     void print(std::ostream& out) const;
+
+    // ---- Code generation (see code_generator.h). ----
+    // Emits every instruction not emitted yet into the instructions' code; the first failure is
+    // kept, and nothing is emitted after it.
+    void emit_remaining();
+    // False while the source is still being read: a name not found yet may be a function or
+    // class declared later, so its global slot is filled in by resolve_late_names.
+    bool names_complete() const { return names_complete_; }
+    // A global value or reference written with slot 0 at the code position.
+    void add_late_name(std::uint32_t position, std::int32_t index, const std::string& name, bool reference);
+    // Fills in the late names' slots; false, with the first failure kept, when one fails.
+    bool resolve_late_names();
+    // The instructions' code, offsets counted from its start.
+    CodeBuffer& instruction_code() { return instruction_code_; }
+    // The first failure of the generation with its instruction number and finished message.
+    bool generation_failed() const { return failure_index_ >= 0; }
+    const std::string& generation_failure() const { return failure_; }
 
     // ---- The table driver's side: token source and messages. ----
     std::int32_t read_token(SemanticValue& value);
@@ -212,6 +236,9 @@ private:
     const std::string* keep(std::string text);
     void set_line(std::int32_t line) { current_line_ = line; }
     void add_message(const std::string& message);
+    void fail_generation(std::int32_t index, std::string message);
+    // With emit_early, at the end of a top-level function or class.
+    void emit_finished_unit();
 
     bool in_class_ = false;
     Scanner& scanner_;
@@ -244,6 +271,24 @@ private:
     std::pmr::monotonic_buffer_resource arena_;
     std::vector<ImInstruction*> instructions_;
     std::vector<std::int32_t> lines_;
+
+    bool emit_early_;
+    bool names_complete_ = false;
+    std::int32_t base_ = 0;     // the number of instructions_[0]
+    std::int32_t emitted_ = 0;  // instructions emitted so far
+    size_t next_function_offset_ = 0;
+    size_t first_unit_scope_ = 0;  // the first scope opened since the last unit was emitted
+    CodeBuffer instruction_code_;
+    struct LateName {
+        std::uint32_t position;
+        std::int32_t index;
+        std::int32_t line;
+        bool reference;
+        std::string name;
+    };
+    std::vector<LateName> late_names_;
+    std::int32_t failure_index_ = -1;
+    std::string failure_;
 };
 
 }  // namespace kam::script

@@ -124,8 +124,9 @@ void Scanner::skip_blanks() {
     cursor_ = p;
 }
 
-// Appends c and the characters after it that are in the classes; returns the first that is not.
-// Runs inside the supplied bytes are taken at once: they hold no line break, so only the column moves.
+// Appends c and the characters after it that are in the classes; returns the first that is not,
+// left unread. Runs inside the supplied bytes are taken at once: they hold no line break, so only
+// the column moves, and the character after them stays where it is, for skip_blanks.
 std::int32_t Scanner::take_run(std::string& text, std::int32_t c, std::uint8_t wanted) {
     text += static_cast<char>(c);
     for (;;) {
@@ -136,9 +137,13 @@ std::int32_t Scanner::take_run(std::string& text, std::int32_t c, std::uint8_t w
             text.append(cursor_, static_cast<size_t>(end - cursor_));
             column_ += static_cast<std::int32_t>(end - cursor_);
             cursor_ = end;
+            if (end != limit_) return static_cast<unsigned char>(*end);
         }
         c = get();
-        if ((classes[static_cast<std::uint8_t>(c)] & wanted) == 0) return c;
+        if ((classes[static_cast<std::uint8_t>(c)] & wanted) == 0) {
+            unget(c);
+            return c;
+        }
         text += static_cast<char>(c);
     }
 }
@@ -252,14 +257,12 @@ void Scanner::scan(Token& token) {
     }
 
     if (is_letter(c)) {
-        unget(take_run(token.text, c, letter | digit));
+        take_run(token.text, c, letter | digit);
         token.kind = keyword_kind(token.text);
         return;
     }
     if (is_digit(c)) {
-        c = take_run(token.text, c, digit);
-        if (c == '.') c = take_run(token.text, c, digit);
-        unget(c);
+        if (take_run(token.text, c, digit) == '.') take_run(token.text, get(), digit);
         token.kind = token::number_literal;
         return;
     }

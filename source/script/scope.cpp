@@ -33,21 +33,22 @@ std::int32_t Scope::local_total() const {
     return total;
 }
 
-std::int32_t local_depth(const Scope* scope, std::string_view name) {
+std::int32_t local_depth(const Scope* scope, std::string_view name, std::int32_t& number) {
     std::int32_t depth = 0;
     for (; scope != nullptr && scope->is_local(); scope = scope->parent(), ++depth) {
-        if (scope->find(name) >= 0) return depth;
+        number = scope->find(name);
+        if (number >= 0) return depth;
     }
     return -1;
 }
 
-Resolution resolve(const Scope* scope, std::int32_t depth, std::string_view name) {
+// Entries are never removed, so the number found when the use was read still holds.
+Resolution resolve(const Scope* scope, std::int32_t depth, std::int32_t number, std::string_view name) {
     Resolution result;
     if (depth >= 0) {
         const Scope* local = scope;
         for (std::int32_t up = 0; up < depth && local != nullptr && local->is_local(); ++up) local = local->parent();
         if (local != nullptr && local->is_local()) {
-            const std::int32_t number = local->find(name);
             if (number >= 0) {
                 // Parameters are the function scope's first entries, so they take the lowest slots.
                 const Scope* outer = local->parent();

@@ -1,6 +1,7 @@
 // Loading scripts: compiled files when they can be trusted, else the source through the compiler.
 #include "script/script_rte.h"
 
+#include <algorithm>
 #include <cstring>
 #include <memory>
 
@@ -14,10 +15,6 @@
 namespace kam::script {
 
 namespace {
-
-// Sources up to this size are read in one piece and scanned from memory: one read instead of one
-// per line. Larger ones, which are no scripts anyone writes, are read line by line from the file.
-constexpr std::int64_t largest_source_in_memory = 256 << 20;
 
 bool uses_compiled_files(int mode) {
     return mode != ScriptRTE::always_compile_stripped && mode != ScriptRTE::always_compile;
@@ -34,6 +31,10 @@ std::int32_t ScriptRTE::ArchiveScanner::read_char() {
         line_loaded_ = false;
         return '\n';
     }
+    if (!by_lines_) {
+        const std::int32_t c = read_block();
+        if (c >= 0) return c;
+    }
     if (archive_.remaining() == 0) return 0;
     archive_.read_line(line_);
     if (std::memchr(line_.data(), 0, line_.size()) != nullptr) {
@@ -46,6 +47,35 @@ std::int32_t ScriptRTE::ArchiveScanner::read_char() {
     line_loaded_ = true;
     supply(line_.data() + 1, line_.data() + line_.size());
     return static_cast<unsigned char>(line_[0]);
+}
+
+// Whole lines are read a block at a time and scanned in place while they hold no carriage return
+// and no zero byte, which are then read as they stand; from the first block that holds one on,
+// the source is read line by line. The block is small: the source is never in memory as a whole.
+std::int32_t ScriptRTE::ArchiveScanner::read_block() {
+    constexpr std::int64_t block_size = 64 << 10;
+    if (archive_.remaining() == 0) return -1;
+    const std::int64_t start = archive_.position();
+    const auto wanted = static_cast<std::uint32_t>(std::min(block_size, archive_.remaining()));
+    block_.resize(wanted);
+    const std::uint32_t got = archive_.checked_read(block_.data(), wanted);
+    const bool last = archive_.remaining() == 0;
+    size_t end = got;
+    if (!last) {
+        const size_t feed = got == wanted ? block_.rfind('\n') : std::string::npos;
+        end = feed == std::string::npos ? 0 : feed + 1;
+    }
+    if (end == 0 || std::memchr(block_.data(), '\r', end) != nullptr ||
+        std::memchr(block_.data(), '\0', end) != nullptr) {
+        by_lines_ = true;
+        archive_.set_position(start);
+        return -1;
+    }
+    archive_.set_position(start + static_cast<std::int64_t>(end));
+    // A last line without a line break gets one, as read line by line.
+    line_loaded_ = last && block_[end - 1] != '\n';
+    supply(block_.data() + 1, block_.data() + end);
+    return static_cast<unsigned char>(block_[0]);
 }
 
 ScriptRTE::ScriptRTE(const std::string& root, int mode)
@@ -141,33 +171,33 @@ int ScriptRTE::compile_source(const std::string& name, VirtualFileSystem::Found&
     Archive file = VirtualFileSystem::instance().open(source, "r");
     // Gone since it was found: compiling nothing would save an empty program in its place.
     if (!file.has_store()) throw Error("Script: " + name + " not found!");
-    std::string text;
-    Archive lines = file;
-    if (file.size() <= largest_source_in_memory) {
-        text.resize(static_cast<size_t>(file.size()));
-        read_bytes(file, text.data(), static_cast<std::uint32_t>(text.size()));
-        lines = Archive(
-            file.name(),
-            std::make_shared<ConstMemoryDataStore>(text.data(), static_cast<std::uint32_t>(text.size())), 0,
-            file.size(), false);
-    }
-    ArchiveScanner scanner(lines);
-    Parser parser(scanner);
+    ArchiveScanner scanner(file);
+    return compile(name, scanner, compiled_path, static_cast<size_t>(file.size()));
+}
+
+// A program has about as many bytes of code as of source. The room reserved for twice that (up
+// to 256 MiB) is only address space until it is written, while growing by copies touches the
+// pages of every smaller copy too.
+int ScriptRTE::compile(const std::string& name, Scanner& scanner, const std::string& compiled_path,
+                       size_t source_size) {
+    Parser parser(scanner, true);
+    parser.instruction_code().reserve(std::min(2 * source_size, size_t{256} << 20) + 256);
     if (!parser.parse()) throw Error(parser.error_text());
     CodeBuffer code(true);
     if (!generate(parser, code)) throw Error(parser.error_text());
 
-    const int number = add_program(name, code.take_code(), LineMap(code.take_lines()));
-    const Program& program = programs_.back();
-    if (mode_ != load_only)
-        save_compiled(compiled_path, program.code, program.line_map.table(), program.source_path);
-    return number;
+    if (mode_ != load_only) save_compiled(compiled_path, code, concat(name, ".ksf"));
+    // A check keeps no code, as when it finds a compiled file.
+    if (check_compiled_only_) return add_program(name, {}, LineMap());
+    // The table is made from the code: taken first.
+    LineMap lines(code.take_lines());
+    return add_program(name, code.take_code(), std::move(lines));
 }
 
 // A compiled file is derived data: when it cannot be written the load still stands, and the
 // user hears why the file is missing. A partly written file is removed, not left to be trusted.
-void ScriptRTE::save_compiled(const std::string& compiled_path, const std::vector<std::uint8_t>& code,
-                              const std::vector<std::int32_t>& lines, const std::string& source_path) {
+void ScriptRTE::save_compiled(const std::string& compiled_path, const CodeBuffer& code,
+                              const std::string& source_path) {
     VirtualFileSystem& files = VirtualFileSystem::instance();
     const auto report = [compiled_path](const std::string& failure) {
         error_stream << "Cannot save compiled script " << compiled_path << ": " << failure
@@ -179,7 +209,7 @@ void ScriptRTE::save_compiled(const std::string& compiled_path, const std::vecto
         const bool created = write_whole_file(
             files, compiled_path,
             [&](Archive& file) {
-                write_compiled_script(file, code, lines, source_path, saves_debug_information(mode_));
+                write_compiled_script(file, code, source_path, saves_debug_information(mode_));
             },
             [report](const DiskError& error) { report(error.what()); });
         if (!created) failure = "no file system can create it";

@@ -36,9 +36,15 @@ public:
         std::int32_t read_char() override;
 
     private:
+        // Supplies the next block of whole lines and returns its first character; -1 when the
+        // source is read line by line from here on.
+        std::int32_t read_block();
+
         Archive& archive_;
         std::string line_;
         bool line_loaded_ = false;  // its bytes are supplied; its line break is still to come
+        std::string block_;
+        bool by_lines_ = false;
     };
 
     // What a load may do with compiled files:
@@ -91,8 +97,9 @@ private:
     bool read_compiled(const std::string& name, VirtualFileSystem::Found& compiled, int& number);
     int compile_source(const std::string& name, VirtualFileSystem::Found& source,
                        const std::string& compiled_path);
-    void save_compiled(const std::string& compiled_path, const std::vector<std::uint8_t>& code,
-                       const std::vector<std::int32_t>& lines, const std::string& source_path);
+    // Compiles the scanner's source and saves it as the mode says; returns the program number.
+    int compile(const std::string& name, Scanner& scanner, const std::string& compiled_path, size_t source_size);
+    void save_compiled(const std::string& compiled_path, const CodeBuffer& code, const std::string& source_path);
 
     std::unordered_map<std::string, int> program_numbers_;
     std::vector<Program> programs_;

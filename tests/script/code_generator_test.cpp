@@ -18,9 +18,11 @@ struct Generated {
     std::string errors;
 };
 
-Generated generate_source(const std::string& source, const std::string& earlier_error = "") {
+// With emit_early each top-level function and class is emitted as it ends: the bytes and
+// messages must be the same.
+Generated generate_source(const std::string& source, bool emit_early, const std::string& earlier_error = "") {
     StringScanner scanner(source, "t.ksf");
-    Parser parser(scanner);
+    Parser parser(scanner, emit_early);
     EXPECT_TRUE(parser.parse()) << source << "\n" << parser.error_text();
     if (!earlier_error.empty()) parser.append_error(earlier_error);
     CodeBuffer code;
@@ -53,9 +55,11 @@ TEST(CodeGeneratorTest, RecordsAndCodeOfSmallPrograms) {
           39, 0, 10, 0, 39, 0, 10, 0, 39, 0, 10, 0}},
     };
     for (const auto& [source, expected] : cases) {
-        const Generated result = generate_source(source);
-        EXPECT_TRUE(result.ok) << source << "\n" << result.errors;
-        EXPECT_EQ(result.code, expected) << source;
+        for (const bool emit_early : {false, true}) {
+            const Generated result = generate_source(source, emit_early);
+            EXPECT_TRUE(result.ok) << source << "\n" << result.errors;
+            EXPECT_EQ(result.code, expected) << source << (emit_early ? " (early)" : "");
+        }
     }
 }
 
@@ -65,12 +69,19 @@ TEST(CodeGeneratorTest, FailuresJoinTheParsersErrorText) {
     const std::tuple<std::string, std::string, std::string> cases[] = {
         {"f(" + parameters + ") {}", "", "t.ksf: More than 256 local variables not supported"},
         {"f() {\n x := 1; }", "", "t.ksf(2): Id not found \"x\""},
+        // A local used before its declaration is not that local.
+        {"f() { y := 1; object y; }", "", "t.ksf(1): Id not found \"y\""},
         {"f() { g(); }", "earlier", "earlier\nt.ksf(1): Id not found \"g\""},
+        // The first failure in code order, whether it is found at once or when the source ends.
+        {"f() { g(); }\nh(" + parameters + ") {}", "", "t.ksf(1): Id not found \"g\""},
+        {"f(" + parameters + ") {}\nh() { g(); }", "", "t.ksf: More than 256 local variables not supported"},
     };
     for (const auto& [source, earlier, errors] : cases) {
-        const Generated result = generate_source(source, earlier);
-        EXPECT_FALSE(result.ok) << source;
-        EXPECT_EQ(result.errors, errors);
+        for (const bool emit_early : {false, true}) {
+            const Generated result = generate_source(source, emit_early, earlier);
+            EXPECT_FALSE(result.ok) << source;
+            EXPECT_EQ(result.errors, errors) << (emit_early ? "early" : "");
+        }
     }
 }
 

@@ -3,7 +3,6 @@
 
 #include <gtest/gtest.h>
 
-#include "script/script_error.h"
 #include "script/script_test_support.h"
 
 namespace {
@@ -73,37 +72,6 @@ TEST(ImInstructionTest, MemberAccessAndConversions) {
     kam::script::CodeBuffer code;
     for (const std::string name : {"number", "string", "boolean"}) Parser::ImMember(name).emit(code, parser, 0);
     EXPECT_EQ(code.code(), (Bytes{18, 19, 20}));
-}
-
-TEST(ImInstructionTest, GenerationFailures) {
-    const std::pair<std::string, const char*> cases[] = {
-        {"f() { x := 1; }", "Id not found \"x\""},
-        // A local used before its declaration is not that local.
-        {"f() { y := 1; object y; }", "Id not found \"y\""},
-    };
-    for (const auto& [source, message] : cases) {
-        StringScanner scanner(source);
-        Parser parser(scanner);
-        ASSERT_TRUE(parser.parse()) << source;
-        try {
-            test::emit_all(parser);
-            ADD_FAILURE() << source;
-        } catch (const kam::script::ParserError& error) {
-            EXPECT_STREQ(error.what(), message);
-        }
-    }
-    std::string parameters;
-    for (int i = 0; i < 255; ++i) parameters += (i ? ", p" : "p") + std::to_string(i);
-    EXPECT_NO_THROW(code_of("f(" + parameters + ") { p254 := 1; }"));
-    StringScanner scanner("f(" + parameters + ", p255) { }");
-    Parser parser(scanner);
-    ASSERT_TRUE(parser.parse());
-    try {
-        test::emit_all(parser);
-        ADD_FAILURE() << "256 parameters";
-    } catch (const kam::script::GeneratorError& error) {
-        EXPECT_STREQ(error.what(), "More than 256 local variables not supported");
-    }
 }
 
 }  // namespace
