@@ -54,7 +54,7 @@ void CommandLine::take_global_flags() {
     break_on_error = has_flag('b', "break-on-error");
     wait_when_done = has_flag('w', "wait-when-done");
     jobs_text = flag_value('j', "jobs");
-    jobs = kam::platform::concurrent_jobs(jobs_text.empty() ? default_jobs() : parse_jobs(jobs_text));
+    jobs = jobs_text.empty() ? default_jobs() : parse_jobs(jobs_text);
     // Every message is flushed as it is written, so nothing is lost if the process dies.
     std::setvbuf(stdout, nullptr, _IONBF, 0);
 }

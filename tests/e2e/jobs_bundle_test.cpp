@@ -15,11 +15,11 @@ namespace {
 
 namespace fs = std::filesystem;
 
-// 3000 files in nested directories: most small, some empty, a few larger than a copy chunk;
+// 1500 files in nested directories: most small, some empty, a few larger than a copy chunk;
 // level.log names every third in reverse order.
 void generate_tree(const test::TempDir& dir, const std::string& root) {
     std::string log;
-    for (int i = 0; i < 3000; ++i) {
+    for (int i = 0; i < 1500; ++i) {
         const std::string path = "d" + std::to_string(i % 7) + "/s" + std::to_string(i % 13) +
                                  "/f" + std::to_string(i) + (i % 2 ? ".xml" : ".bin");
         std::size_t size = static_cast<std::size_t>(i * 37 % 300);

@@ -8,10 +8,6 @@ namespace kam::platform {
 // The system's id of the calling thread; never 0. Safe in a fault handler.
 std::uint64_t current_thread_id();
 
-// How many of the jobs asked for may run at once here. Windows runs them one at a time for now:
-// jobs there collide on files another job holds open (sharing violations).
-int concurrent_jobs(int asked);
-
 // The threads the hardware runs at once; at least 1.
 int hardware_threads();
 

@@ -12,8 +12,6 @@ std::uint64_t current_thread_id() {
     return static_cast<std::uint64_t>(gettid());
 }
 
-int concurrent_jobs(int asked) { return asked; }
-
 int hardware_threads() { return std::max(1u, std::thread::hardware_concurrency()); }
 
 }  // namespace kam::platform

@@ -7,8 +7,6 @@ namespace kam::platform {
 
 std::uint64_t current_thread_id() { return GetCurrentThreadId(); }
 
-int concurrent_jobs(int asked) { return asked; }
-
 int hardware_threads() {
     SYSTEM_INFO info;
     GetSystemInfo(&info);
