@@ -48,7 +48,8 @@ std::vector<std::string> sample_paths(std::size_t count) {
     for (std::size_t i = 0; i < count; ++i) {
         std::string path = "data\\levels\\";
         const int depth = 1 + static_cast<int>(random() % 4);
-        for (int part = 0; part < depth; ++part) path += "part" + std::to_string(random() % 1000) + "\\";
+        for (int part = 0; part < depth; ++part)
+            path += "part" + std::to_string(random() % 1000) + "\\";
         path += "file" + std::to_string(i) + ".xml";
         paths.push_back(path);
     }
@@ -61,7 +62,8 @@ void BM_StringBurst(benchmark::State& state) {
     for (auto _ : state) {
         std::vector<String<Heap>> strings;
         strings.reserve(paths.size());
-        for (const auto& path : paths) strings.emplace_back(path.data(), path.size());
+        for (const auto& path : paths)
+            strings.emplace_back(path.data(), path.size());
         benchmark::DoNotOptimize(strings.data());
     }
     state.SetItemsProcessed(state.iterations() * state.range(0));
@@ -70,11 +72,13 @@ void BM_StringBurst(benchmark::State& state) {
 template <class Heap>
 void BM_PathMap(benchmark::State& state) {
     const auto paths = sample_paths(static_cast<std::size_t>(state.range(0)));
-    using Map = std::map<String<Heap>, int, std::less<>, HeapAllocator<std::pair<const String<Heap>, int>, Heap>>;
+    using Map = std::map<String<Heap>, int, std::less<>,
+                         HeapAllocator<std::pair<const String<Heap>, int>, Heap>>;
     for (auto _ : state) {
         Map map;
         int value = 0;
-        for (const auto& path : paths) map.emplace(String<Heap>(path.data(), path.size()), value++);
+        for (const auto& path : paths)
+            map.emplace(String<Heap>(path.data(), path.size()), value++);
         benchmark::DoNotOptimize(map.size());
     }
     state.SetItemsProcessed(state.iterations() * state.range(0));
@@ -86,10 +90,13 @@ void BM_Churn(benchmark::State& state) {
     const std::size_t live = 4096;
     std::mt19937 random(11);
     std::vector<std::size_t> sizes(1 << 16), slots(1 << 16);
-    for (auto& size : sizes) size = 8 + random() % 193;
-    for (auto& slot : slots) slot = random() % live;
+    for (auto& size : sizes)
+        size = 8 + random() % 193;
+    for (auto& slot : slots)
+        slot = random() % live;
     std::vector<void*> blocks(live);
-    for (std::size_t i = 0; i < live; ++i) blocks[i] = Heap::allocate(sizes[i]);
+    for (std::size_t i = 0; i < live; ++i)
+        blocks[i] = Heap::allocate(sizes[i]);
     std::size_t step = 0;
     for (auto _ : state) {
         const std::size_t index = step & 0xFFFF;
@@ -99,7 +106,8 @@ void BM_Churn(benchmark::State& state) {
         benchmark::DoNotOptimize(block);
         ++step;
     }
-    for (void* block : blocks) Heap::release(block);
+    for (void* block : blocks)
+        Heap::release(block);
     state.SetItemsProcessed(state.iterations());
 }
 

@@ -31,7 +31,8 @@ int main(int argc, char** argv) {
             }
             names.clear();
             tree.list(directory, "*.*", true, names);
-            for (const std::string& name : names) pending.push_back(directory + name + "\\");
+            for (const std::string& name : names)
+                pending.push_back(directory + name + "\\");
         }
         builder.write_bundle(kam::default_disk_file_system(), argv[2]);
         builder.write_listing(std::string(argv[2]) + ".log");

@@ -47,7 +47,8 @@ const kam::LoadLogs& level_logs() {
         for (int level = 0; level < log_count; ++level) {
             auto& log = result[level];
             for (std::uint32_t i = 0; i < common_files; ++i) {
-                if (random.below(10) < 8) log.push_back(files[i]);
+                if (random.below(10) < 8)
+                    log.push_back(files[i]);
             }
             const std::uint32_t centre = common_files + stride * static_cast<std::uint32_t>(level);
             while (log.size() < log_length) {
@@ -64,11 +65,12 @@ const kam::LoadLogs& level_logs() {
                 }
                 const std::int64_t offset =
                     static_cast<std::int64_t>(random.below(4 * stride)) - 2 * stride;
-                auto at = static_cast<std::uint32_t>(std::clamp<std::int64_t>(
-                    centre + offset, common_files, file_count - 1));
+                auto at = static_cast<std::uint32_t>(
+                    std::clamp<std::int64_t>(centre + offset, common_files, file_count - 1));
                 for (std::uint32_t run = 5 + random.below(56); run > 0 && log.size() < log_length;
                      --run) {
-                    if (random.below(10) != 0) log.push_back(files[at]);
+                    if (random.below(10) != 0)
+                        log.push_back(files[at]);
                     at = std::min(at + 1, file_count - 1);
                 }
             }
@@ -80,7 +82,8 @@ const kam::LoadLogs& level_logs() {
 
 std::size_t total_entries(const kam::LoadLogs& logs) {
     std::size_t total = 0;
-    for (const auto& log : logs) total += log.size();
+    for (const auto& log : logs)
+        total += log.size();
     return total;
 }
 
@@ -101,7 +104,8 @@ void plain_merge(benchmark::State& state) {
     state.counters["paths"] = static_cast<double>(total_entries(logs));
     state.counters["files"] = static_cast<double>(ordering.size());
     state.counters["score"] = merge_score;
-    if (ordering != kam::build_ordering(logs)) state.SkipWithError("the orderings differ");
+    if (ordering != kam::build_ordering(logs))
+        state.SkipWithError("the orderings differ");
 }
 
 void BM_PlainMerge(benchmark::State& state) {
@@ -117,18 +121,23 @@ void search(benchmark::State& state) {
     const auto& logs = level_logs();
     Search search(logs, kam::build_ordering(logs));
     int improvements = 0;
-    for (auto _ : state) improvements += search.attempt();
-    state.counters["candidates/s"] = benchmark::Counter(static_cast<double>(state.iterations()),
-                                                        benchmark::Counter::kIsRate);
+    for (auto _ : state)
+        improvements += search.attempt();
+    state.counters["candidates/s"] =
+        benchmark::Counter(static_cast<double>(state.iterations()), benchmark::Counter::kIsRate);
     state.counters["entries/s"] = benchmark::Counter(
         static_cast<double>(state.iterations() * total_entries(logs)), benchmark::Counter::kIsRate);
     state.counters["improved"] = improvements;
     state.counters["best"] = search.best_score();
 }
 
-void BM_Search(benchmark::State& state) { search<kam::OrderingSearch>(state); }
+void BM_Search(benchmark::State& state) {
+    search<kam::OrderingSearch>(state);
+}
 
-void BM_SearchReference(benchmark::State& state) { search<plain::Search>(state); }
+void BM_SearchReference(benchmark::State& state) {
+    search<plain::Search>(state);
+}
 
 }  // namespace
 

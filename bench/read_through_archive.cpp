@@ -13,16 +13,19 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "usage: read_through_archive MODE FILE [CHUNK_BYTES]\n");
         return 2;
     }
-    const std::uint32_t chunk = argc > 3 ? static_cast<std::uint32_t>(std::strtoul(argv[3], nullptr, 10)) : 65536;
+    const std::uint32_t chunk =
+        argc > 3 ? static_cast<std::uint32_t>(std::strtoul(argv[3], nullptr, 10)) : 65536;
     try {
         kam::Archive archive = kam::default_disk_file_system().open(argv[2], argv[1]);
         std::vector<unsigned char> buffer(chunk);
         unsigned char mix = 0;
         std::int64_t total = 0;
         while (archive.remaining() > 0) {
-            const auto want = static_cast<std::uint32_t>(std::min<std::int64_t>(chunk, archive.remaining()));
+            const auto want =
+                static_cast<std::uint32_t>(std::min<std::int64_t>(chunk, archive.remaining()));
             const std::uint32_t got = archive.checked_read(buffer.data(), want);
-            if (got == 0) break;
+            if (got == 0)
+                break;
             mix ^= buffer[got - 1];
             total += got;
         }

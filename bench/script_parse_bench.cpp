@@ -26,8 +26,9 @@ void BM_ScanAndParse(benchmark::State& state) {
         state.SkipWithError("set TROVEX_BENCH_KSF to a .ksf file");
         return;
     }
-    const auto lines = static_cast<int64_t>(std::count(std::istreambuf_iterator<char>(std::ifstream(path).rdbuf()),
-                                                       std::istreambuf_iterator<char>(), '\n'));
+    const auto lines =
+        static_cast<int64_t>(std::count(std::istreambuf_iterator<char>(std::ifstream(path).rdbuf()),
+                                        std::istreambuf_iterator<char>(), '\n'));
     for (auto _ : state) {
         kam::script::StringScanner scanner(read_file(path), path);
         kam::script::Parser parser(scanner);

@@ -4,9 +4,21 @@
 
 #include "utility/allocator.h"
 
-void* operator new(std::size_t size) { return kam::allocate_memory(size); }
-void* operator new[](std::size_t size) { return kam::allocate_memory(size); }
-void operator delete(void* pointer) noexcept { kam::release_memory(pointer); }
-void operator delete[](void* pointer) noexcept { kam::release_memory(pointer); }
-void operator delete(void* pointer, std::size_t) noexcept { kam::release_memory(pointer); }
-void operator delete[](void* pointer, std::size_t) noexcept { kam::release_memory(pointer); }
+void* operator new(std::size_t size) {
+    return kam::allocate_memory(size);
+}
+void* operator new[](std::size_t size) {
+    return kam::allocate_memory(size);
+}
+void operator delete(void* pointer) noexcept {
+    kam::release_memory(pointer);
+}
+void operator delete[](void* pointer) noexcept {
+    kam::release_memory(pointer);
+}
+void operator delete(void* pointer, std::size_t) noexcept {
+    kam::release_memory(pointer);
+}
+void operator delete[](void* pointer, std::size_t) noexcept {
+    kam::release_memory(pointer);
+}

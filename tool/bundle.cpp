@@ -76,7 +76,8 @@ int print_usage(bool quick) {
 int run_bundle_command(bool quick) {
     CommandLine& command_line = *CommandLine::current;
     const std::string first = command_line.argument(0);
-    if (asks_for_help(first)) return print_usage(quick);
+    if (asks_for_help(first))
+        return print_usage(quick);
     const std::string root = command_line.flag_value('r', "root");
     if (root.empty()) {
         error_stream << "No root directory specified." << std::endl;

@@ -34,7 +34,8 @@ const char* const usage_lines[] = {
 std::string file_system_path(const std::string& argument) {
     const bool absolute = (!argument.empty() && kam::is_path_separator(argument[0])) ||
                           (argument.size() >= 2 && argument[1] == ':');
-    if (!absolute) return argument;
+    if (!absolute)
+        return argument;
     return kam::make_relative(kam::make_absolute("."), kam::make_absolute(argument));
 }
 
@@ -43,7 +44,8 @@ std::string file_system_path(const std::string& argument) {
 int compile_scripts_command() {
     CommandLine& command_line = *CommandLine::current;
     const std::string first = command_line.argument(0);
-    if (printed_usage(first, usage_lines)) return 1;
+    if (printed_usage(first, usage_lines))
+        return 1;
     const bool strip = command_line.has_flag('s', "strip");
     const bool only_if_modified = command_line.has_flag('m', "only-if-modified");
     const bool report_all = command_line.has_flag('a', "report-all");
@@ -55,7 +57,8 @@ int compile_scripts_command() {
     kam::Progress progress = kam::standard_error_progress(command_line.verbosity);
     kam::script::ScriptBatch batch(kam::script::ScriptBatch::mode_for(strip, only_if_modified),
                                    report_all, &progress);
-    if (depfile) batch.write_depfiles(kam::default_disk_file_system());
+    if (depfile)
+        batch.write_depfiles(kam::default_disk_file_system());
     // Ends before the batch and the mount: its jobs use both.
     kam::JobQueue queue(command_line.break_on_error ? 1 : command_line.jobs);
     // Messages of the walk itself take their place among the jobs' messages.

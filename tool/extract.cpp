@@ -32,7 +32,8 @@ const char* const usage_lines[] = {
 int extract_command() {
     CommandLine& line = *CommandLine::current;
     const std::string first = line.argument(0);
-    if (printed_usage(first, usage_lines)) return 1;
+    if (printed_usage(first, usage_lines))
+        return 1;
     kam::BundleExtractor::Options options;
     options.recursive = line.has_flag('r', "recursive");
     options.allow_delete = line.has_flag('d', "allow_delete");

@@ -27,7 +27,8 @@ const char* const usage_lines[] = {
 int list_command() {
     CommandLine& line = *CommandLine::current;
     const std::string first = line.argument(0);
-    if (printed_usage(first, usage_lines)) return 1;
+    if (printed_usage(first, usage_lines))
+        return 1;
     const bool recursive = line.has_flag('r', "recursive");
     const bool flat = line.has_flag('f', "flat");
     // No letter: has_flag needs one, and no short group holds a NUL.

@@ -40,8 +40,8 @@ const Command commands[] = {
 int global_flag_length(int argc, const char* const* argv, int i) {
     const std::string argument = argv[i];
     const int with_value = i + 1 < argc ? 2 : 1;
-    if (argument == "--verbose" || argument == "--break-on-error" || argument == "--wait-when-done" ||
-        argument.rfind("--jobs=", 0) == 0)
+    if (argument == "--verbose" || argument == "--break-on-error" ||
+        argument == "--wait-when-done" || argument.rfind("--jobs=", 0) == 0)
         return 1;
     if (argument == "--jobs")
         return with_value;
@@ -61,7 +61,8 @@ int command_position(int argc, const char* const* argv) {
     int i = 1;
     while (i < argc) {
         const int length = global_flag_length(argc, argv, i);
-        if (length == 0) break;
+        if (length == 0)
+            break;
         i += length;
     }
     return i;
@@ -125,7 +126,8 @@ const char* const usage_lines[] = {
 int run_command(const std::string& word) {
     try {
         for (const Command& command : commands) {
-            if (word == command.word) return command.handler();
+            if (word == command.word)
+                return command.handler();
         }
         error_stream << "Unknown command " << word << " -- use -h for help." << std::endl;
         return 1;
@@ -144,11 +146,15 @@ int run_command(const std::string& word) {
 
 }  // namespace
 
-bool asks_for_help(const std::string& first) { return first.empty() || first == "-h" || first == "--help"; }
+bool asks_for_help(const std::string& first) {
+    return first.empty() || first == "-h" || first == "--help";
+}
 
 bool printed_usage(const std::string& first, std::span<const char* const> lines) {
-    if (!asks_for_help(first)) return false;
-    for (const char* line : lines) std::puts(line);
+    if (!asks_for_help(first))
+        return false;
+    for (const char* line : lines)
+        std::puts(line);
     return true;
 }
 
@@ -171,12 +177,14 @@ int main(int argc, char** argv) {
     auto file_system = std::make_unique<kam::VirtualFileSystem>();
 
     if (command_line->jobs == 0) {
-        print_framed_error("-j takes a number of jobs from 1 to 256, not " + command_line->jobs_text);
+        print_framed_error("-j takes a number of jobs from 1 to 256, not " +
+                           command_line->jobs_text);
         return 1;
     }
 
     std::string word = command_line->take_argument(0);
-    if (printed_usage(word, usage_lines)) return 0;
+    if (printed_usage(word, usage_lines))
+        return 0;
 
     int exit_code = run_command(word);
     // A command that reported an error and went on has still failed.

@@ -35,7 +35,8 @@ int make_patch_command() {
     // Taken first: the arguments are read by place.
     const bool depfile = line.has_flag('\0', "depfile");
     const std::string pre = line.argument(0);
-    if (printed_usage(pre, usage_lines)) return 1;
+    if (printed_usage(pre, usage_lines))
+        return 1;
     const std::string post = line.argument(1);
     const std::string destination = line.argument(2);
     if (post.empty()) {

@@ -25,7 +25,8 @@ const char* const help_lines[] = {
 int merge_logs_command() {
     CommandLine& command_line = *CommandLine::current;
     const std::string first = command_line.argument(0);
-    if (printed_usage(first, help_lines)) return 1;
+    if (printed_usage(first, help_lines))
+        return 1;
     const std::string genetic = command_line.flag_value('g', "genetic");
     command_line.report_unknown_flags();
 
@@ -45,7 +46,8 @@ int merge_logs_command() {
     if (!genetic.empty()) {
         search_seconds = kam::search_seconds(genetic);
         // A value that is no number is most likely a log taken as the value.
-        if (!search_seconds) throw std::runtime_error("-g takes a number of seconds, not " + genetic);
+        if (!search_seconds)
+            throw std::runtime_error("-g takes a number of seconds, not " + genetic);
     }
     kam::merge_load_logs(merged_log, source_logs, search_seconds);
     return 0;

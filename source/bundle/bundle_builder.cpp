@@ -27,7 +27,9 @@ namespace {
 
 constexpr std::uint64_t max_file_size = std::numeric_limits<std::uint32_t>::max();
 
-std::uint64_t round_up_to_4(std::uint64_t value) { return (value + 3) & ~std::uint64_t{3}; }
+std::uint64_t round_up_to_4(std::uint64_t value) {
+    return (value + 3) & ~std::uint64_t{3};
+}
 
 // Hands out the places of a quick build in the order of the batches while the batches open and
 // copy their files at once: a batch waits only for the places of the batch before it, which are
@@ -41,7 +43,8 @@ public:
     bool place(std::size_t first, std::size_t last, Place place) {
         std::unique_lock<std::mutex> lock(mutex_);
         changed_.wait(lock, [&] { return placed_ == first || failed_at_ < first; });
-        if (failed_at_ < first) return false;
+        if (failed_at_ < first)
+            return false;
         try {
             place();
         } catch (...) {
@@ -118,7 +121,8 @@ public:
             } else {
                 text_ += entry.size == 0 ? " (NO DATA)\n" : "\n";
             }
-            if (text_.size() >= BundleBuilder::copy_chunk) flush();
+            if (text_.size() >= BundleBuilder::copy_chunk)
+                flush();
         }
     }
 
@@ -156,32 +160,34 @@ BundleEntryMap::value_type* BundleBuilder::find_or_create_named(FileSystem& fs,
     index_.mutable_root();  // drops the index's lookups: the tree may change
     if (last_directory_ != nullptr && name_start > 0 && name_start < path.size() &&
         last_path_directory_.compare(0, std::string::npos, path, 0, name_start) == 0 &&
-        last_source_directory_.compare(0, std::string::npos, source, 0,
-                                       source_directory_length) == 0) {
+        last_source_directory_.compare(0, std::string::npos, source, 0, source_directory_length) ==
+            0) {
         const std::string_view name = std::string_view(path).substr(name_start);
         if (!is_valid_bundle_name(name)) {
             throw std::runtime_error("Cannot add " + source + " to a bundle: \"" +
                                      std::string(name) + "\" is not a valid name in a bundle");
         }
-        if (last_depth_ + 1 > BundleIndex::max_depth + 1u) throw too_deep(source);
+        if (last_depth_ + 1 > BundleIndex::max_depth + 1u)
+            throw too_deep(source);
         return &find_or_create_in(fs, *last_directory_, last_prefix_, name, path);
     }
 
     std::vector<std::string_view> components;
     for (size_t start = 0; start < path.size();) {
         const size_t end = std::min(path.find_first_of("/\\", start), path.size());
-        if (end > start) components.push_back(std::string_view(path).substr(start, end - start));
+        if (end > start)
+            components.push_back(std::string_view(path).substr(start, end - start));
         start = end + 1;
     }
     for (const std::string_view component : components) {
         // A reader refuses such names as corrupt, so they are never written.
         if (!is_valid_bundle_name(component)) {
             throw std::runtime_error("Cannot add " + source + " to a bundle: \"" +
-                                     std::string(component) +
-                                     "\" is not a valid name in a bundle");
+                                     std::string(component) + "\" is not a valid name in a bundle");
         }
     }
-    if (components.size() > BundleIndex::max_depth + 1u) throw too_deep(source);
+    if (components.size() > BundleIndex::max_depth + 1u)
+        throw too_deep(source);
 
     // With a trailing separator the prefix joins by concatenation, and an absolute source's
     // leading separator survives even when nothing precedes the bundle path.
@@ -190,10 +196,13 @@ BundleEntryMap::value_type* BundleBuilder::find_or_create_named(FileSystem& fs,
     BundleEntryMap* current = &index_.mutable_root();
     for (size_t index = 0; index < components.size(); ++index) {
         const std::string_view component = components[index];
-        BundleEntryMap::value_type& named = find_or_create_in(fs, *current, prefix, component, path);
-        if (index + 1 == components.size()) return &named;
+        BundleEntryMap::value_type& named =
+            find_or_create_in(fs, *current, prefix, component, path);
+        if (index + 1 == components.size())
+            return &named;
         BundleEntry& entry = named.second;
-        if (!entry.is_visible() || !entry.directory) return nullptr;
+        if (!entry.is_visible() || !entry.directory)
+            return nullptr;
         current = entry.directory.get();
         prefix += component;
         prefix += '\\';
@@ -214,7 +223,8 @@ BundleEntryMap::value_type& BundleBuilder::find_or_create_in(FileSystem& fs,
                                                              std::string_view name,
                                                              const std::string& path) {
     auto found = directory.find(name);
-    if (found != directory.end()) return *found;
+    if (found != directory.end())
+        return *found;
     // Joined only here: most names are found, and a join is an allocation.
     const std::string full = concat(prefix, name);
     BundleEntry entry;
@@ -245,14 +255,16 @@ void BundleBuilder::add_file(FileSystem& fs, const std::string& source, const st
     const std::string bundle_path = normalize_path(path, false, false);
     BundleEntryMap::value_type* named = find_or_create_named(fs, source_path, bundle_path);
     BundleEntry* entry = named == nullptr ? nullptr : &named->second;
-    if (entry == nullptr || !entry->is_visible() || entry->directory) return;
+    if (entry == nullptr || !entry->is_visible() || entry->directory)
+        return;
     if (!sizes_when_added_) {
         // The size comes with the open that copies the data; asking the disk for it now as well
         // cost a tenth of a build. A file named again is settled then too.
         add_job(*named, source_path);
         return;
     }
-    if (entry->size != 0) return;
+    if (entry->size != 0)
+        return;
     const auto size = static_cast<std::uint64_t>(fs.open(source_path, "r").size());
     log_detail << "  " << bundle_path << std::endl;
     check_size(source_path, size);
@@ -287,34 +299,39 @@ void BundleBuilder::write_bundle(FileSystem& fs, const std::string& destination,
         std::vector<std::pair<std::size_t, std::string>> progress;
         int last_percent = -1;
         for (std::size_t index = 0; index < jobs_.size(); ++index) {
-            std::string line = bundle_progress_line(jobs_[index].entry().offset, data_size_, last_percent);
-            if (!line.empty()) progress.emplace_back(index, std::move(line));
+            std::string line =
+                bundle_progress_line(jobs_[index].entry().offset, data_size_, last_percent);
+            if (!line.empty())
+                progress.emplace_back(index, std::move(line));
         }
         // Declared after the file: the queue's threads are gone before the file is closed.
         JobQueue queue(jobs);
         const auto copy_one = [&](std::size_t index) {
-            const auto line = std::lower_bound(progress.begin(), progress.end(),
-                                               std::pair(index, std::string()));
+            const auto line =
+                std::lower_bound(progress.begin(), progress.end(), std::pair(index, std::string()));
             if (line != progress.end() && line->first == index)
                 log_detail << line->second << std::endl;
             const Job& job = jobs_[index];
             const BundleEntry& entry = job.entry();
             // An empty file has nothing to copy.
-            if (entry.size == 0) return;
+            if (entry.size == 0)
+                return;
             Archive source = fs.open(job.source(), "r");
             // A size that moved since the file was added would leave the directory lying about it.
             if (static_cast<std::uint64_t>(source.size()) != entry.size) {
                 throw std::runtime_error(
-                    "File " + job.source() + " changed size while the bundle was built: " +
-                    std::to_string(entry.size) + " bytes when added, " +
-                    std::to_string(source.size()) + " now");
+                    "File " + job.source() +
+                    " changed size while the bundle was built: " + std::to_string(entry.size) +
+                    " bytes when added, " + std::to_string(source.size()) + " now");
             }
             const std::uint32_t done =
                 copy_data(source, out, data_start + entry.offset, entry.size);
-            if (done != entry.size) throw ended_early(job.source(), done, entry.size);
+            if (done != entry.size)
+                throw ended_early(job.source(), done, entry.size);
         };
         run_in_batches(queue, jobs_.size(), [&](std::size_t first, std::size_t last) {
-            for (std::size_t index = first; index < last; ++index) copy_one(index);
+            for (std::size_t index = first; index < last; ++index)
+                copy_one(index);
         });
     } else {
         copy_placing(fs, out, data_start, jobs);
@@ -324,14 +341,15 @@ void BundleBuilder::write_bundle(FileSystem& fs, const std::string& destination,
         write_directory(out, data_start);
     }
     file.commit();
-    if (progress_ != nullptr) progress_->finish();
+    if (progress_ != nullptr)
+        progress_->finish();
 }
 
-void BundleBuilder::copy_placing(FileSystem& fs, Archive& out, std::uint64_t data_start,
-                                 int jobs) {
+void BundleBuilder::copy_placing(FileSystem& fs, Archive& out, std::uint64_t data_start, int jobs) {
     data_size_ = 0;
     // The bytes add up as the files are placed: measuring them all first cost a third of a build.
-    if (progress_ != nullptr) progress_->start(jobs_.size(), Progress::unknown_bytes);
+    if (progress_ != nullptr)
+        progress_->start(jobs_.size(), Progress::unknown_bytes);
     Placement placement;
     JobQueue queue(jobs);
     run_in_batches(queue, jobs_.size(), [&](std::size_t first, std::size_t last) {
@@ -346,7 +364,8 @@ void BundleBuilder::copy_placing(FileSystem& fs, Archive& out, std::uint64_t dat
             std::size_t opened = first;
             for (; opened < last; ++opened) {
                 const Job& job = jobs_[opened];
-                if (placement.in_turn(first, [&] { return job.entry().size != 0; })) continue;
+                if (placement.in_turn(first, [&] { return job.entry().size != 0; }))
+                    continue;
                 try {
                     sources[opened - first] = fs.open(job.source(), "r");
                 } catch (...) {
@@ -359,7 +378,8 @@ void BundleBuilder::copy_placing(FileSystem& fs, Archive& out, std::uint64_t dat
                     for (std::size_t index = first; index < opened; ++index) {
                         const Job& job = jobs_[index];
                         BundleEntry& entry = job.entry();
-                        if (entry.size != 0) continue;
+                        if (entry.size != 0)
+                            continue;
                         const auto size =
                             static_cast<std::uint64_t>(sources[index - first]->size());
                         check_size(job.source(), size);
@@ -368,7 +388,8 @@ void BundleBuilder::copy_placing(FileSystem& fs, Archive& out, std::uint64_t dat
                         data_size_ = entry.offset + entry.size;
                         copy[index - first] = entry.size != 0;
                     }
-                    if (failed) std::rethrow_exception(failed);
+                    if (failed)
+                        std::rethrow_exception(failed);
                 })) {
                 return;
             }
@@ -378,15 +399,18 @@ void BundleBuilder::copy_placing(FileSystem& fs, Archive& out, std::uint64_t dat
                 if (copy[index - first]) {
                     const std::uint32_t done = copy_data(*sources[index - first], out,
                                                          data_start + entry.offset, entry.size);
-                    if (done != entry.size) throw ended_early(job.source(), done, entry.size);
+                    if (done != entry.size)
+                        throw ended_early(job.source(), done, entry.size);
                     // Closed as soon as copied: the batch's other files stay open only as long
                     // as they must.
                     sources[index - first].reset();
                 }
-                if (progress_ != nullptr) progress_->advance(1, copy[index - first] ? entry.size : 0);
+                if (progress_ != nullptr)
+                    progress_->advance(1, copy[index - first] ? entry.size : 0);
             }
         } catch (...) {
-            if (!placement.placed(first)) placement.fail(first);
+            if (!placement.placed(first))
+                placement.fail(first);
             throw;
         }
     });
@@ -401,15 +425,16 @@ void BundleBuilder::write_directory(Archive& out, std::uint64_t data_start) cons
     index_.write_directory(memory, data_start);
     if (directory->bytes().size() != index_.header().directory_end)
         throw ErrorWithCStack("The bundle directory came out at another size than measured");
-    write_bytes(out, directory->bytes().data(), static_cast<std::uint32_t>(directory->bytes().size()));
+    write_bytes(out, directory->bytes().data(),
+                static_cast<std::uint32_t>(directory->bytes().size()));
 }
 
 void BundleBuilder::check_size(const std::string& source, std::uint64_t size) {
     // The format keeps sizes in 32 bits: a larger file would be written with a wrong size.
     if (size > max_file_size) {
-        throw std::runtime_error("File " + source + " is too large for a bundle: " +
-                                 std::to_string(size) + " bytes, at most " +
-                                 std::to_string(max_file_size) + " fit");
+        throw std::runtime_error("File " + source +
+                                 " is too large for a bundle: " + std::to_string(size) +
+                                 " bytes, at most " + std::to_string(max_file_size) + " fit");
     }
 }
 
@@ -423,10 +448,12 @@ void BundleBuilder::write_listing(const std::string& destination) const {
 
 std::string bundle_progress_line(std::uint64_t offset, std::uint64_t total, int& last_percent) {
     // Nothing to measure against when every file is empty.
-    if (total == 0) return std::string();
+    if (total == 0)
+        return std::string();
     const int percent =
         static_cast<int>(100.0 * static_cast<double>(offset) / static_cast<float>(total));
-    if (percent <= last_percent) return std::string();
+    if (percent <= last_percent)
+        return std::string();
     last_percent = percent;
     return "Writing bundle " + std::to_string(percent) + " %  (" +
            std::to_string(offset / 1000000) + "/" + std::to_string(total / 1000000) + " MB)";

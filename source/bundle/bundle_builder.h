@@ -60,11 +60,11 @@ public:
 
     // Writes the bundle to destination (a native path) with progress on log_detail, copying each
     // job's data from fs, up to jobs files at once (fs must then allow concurrent opens); the
-    // bundle and the output are the same for any number of jobs. The file is written beside the destination and renamed over it only when
-    // complete and flushed: a failure removes it and leaves the destination as it was. Throws the
-    // file layer's errors, std::runtime_error naming a file of 4 GiB or more, and, under the
-    // detail log, std::runtime_error naming the file when a source's size is not the size it had
-    // when it was added.
+    // bundle and the output are the same for any number of jobs. The file is written beside the
+    // destination and renamed over it only when complete and flushed: a failure removes it and
+    // leaves the destination as it was. Throws the file layer's errors, std::runtime_error naming a
+    // file of 4 GiB or more, and, under the detail log, std::runtime_error naming the file when a
+    // source's size is not the size it had when it was added.
     void write_bundle(FileSystem& fs, const std::string& destination, int jobs = 1);
     // Writes the text listing of the tree to destination (a native path), replacing it the same
     // way.

@@ -30,7 +30,8 @@ void check_root(const BundleSettings& settings) {
 }
 
 void add_optional_log(FileFilter& filter, const std::string& log) {
-    if (!log.empty()) filter.add_from_log(log);
+    if (!log.empty())
+        filter.add_from_log(log);
 }
 
 // Everything a build could refuse is refused before the first bundle is written.
@@ -88,16 +89,20 @@ void write_depfile(const BundleBuilder& builder, const FileFilter& filter,
     const std::string destination = bundle_destination(settings);
     Depfile depfile(spelled(settings, destination));
     for (const std::string& log : {settings.prepend_log, settings.log_file, settings.append_log}) {
-        if (!log.empty()) depfile.add(spelled(settings, log));
+        if (!log.empty())
+            depfile.add(spelled(settings, log));
     }
-    for (const std::string& file : settings.force_files) depfile.add(spelled(settings, file));
+    for (const std::string& file : settings.force_files)
+        depfile.add(spelled(settings, file));
     // Writing the outputs changes its time: it would always be newer than the bundle.
     std::string outputs = normalize_path(make_absolute(destination), false, true);
     outputs.resize(outputs.rfind('\\') + 1);
     for (const std::string& directory : filter.listed_directories()) {
-        if (directory != outputs) depfile.add(spelled(settings, directory));
+        if (directory != outputs)
+            depfile.add(spelled(settings, directory));
     }
-    for (const BundleBuilder::Job& job : builder.jobs()) depfile.add(spelled(settings, job.source()));
+    for (const BundleBuilder::Job& job : builder.jobs())
+        depfile.add(spelled(settings, job.source()));
     depfile.write(destination + ".d");
 }
 
@@ -107,7 +112,8 @@ void write_output(BundleBuilder& builder, const FileFilter& filter,
         create_directories(settings.root + "\\bundles");
     builder.write_bundle(default_disk_file_system(), bundle_destination(settings), settings.jobs);
     builder.write_listing(listing_destination(settings));
-    if (settings.depfile) write_depfile(builder, filter, settings);
+    if (settings.depfile)
+        write_depfile(builder, filter, settings);
 }
 
 }  // namespace
@@ -130,13 +136,15 @@ std::vector<std::string> run_outputs(const BundleSettings& settings) {
     const auto add = [&] {
         outputs.push_back(bundle_destination(build));
         outputs.push_back(listing_destination(build));
-        if (settings.depfile) outputs.push_back(bundle_destination(build) + ".d");
+        if (settings.depfile)
+            outputs.push_back(bundle_destination(build) + ".d");
     };
     for (const std::string& log : settings.log_files) {
         build.log_file = log;
         add();
     }
-    if (settings.log_files.empty()) add();
+    if (settings.log_files.empty())
+        add();
     return outputs;
 }
 

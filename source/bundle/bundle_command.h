@@ -47,8 +47,8 @@ struct BundleSettings {
 std::string bundle_destination(const BundleSettings& settings);
 std::string listing_destination(const BundleSettings& settings);
 
-// The bundles, listings and dependency files of every build of the run (of each of log_files, or of the one build
-// when there are none): the walks pack none of them.
+// The bundles, listings and dependency files of every build of the run (of each of log_files, or of
+// the one build when there are none): the walks pack none of them.
 std::vector<std::string> run_outputs(const BundleSettings& settings);
 
 // Builds the bundle of each of settings.log_files in turn and writes it with its listing (and

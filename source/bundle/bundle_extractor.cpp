@@ -31,10 +31,13 @@ OnDisk on_disk(const std::string& path) {
     bool link = false;
     switch (platform::look_up_link(path, info, link)) {
         case platform::LookupResult::found:
-            if (link) return OnDisk::link;
+            if (link)
+                return OnDisk::link;
             return info.is_directory ? OnDisk::directory : OnDisk::file;
-        case platform::LookupResult::not_found: return OnDisk::missing;
-        case platform::LookupResult::failed: break;
+        case platform::LookupResult::not_found:
+            return OnDisk::missing;
+        case platform::LookupResult::failed:
+            break;
     }
     throw DiskError("Cannot determine if path exists " + path, platform::last_error());
 }
@@ -64,7 +67,8 @@ void delete_tree(const std::string& root) {
             const std::string path = join_path(directory, entry.name);
             platform::PathInfo info;
             bool link = false;
-            if (platform::look_up_link(path, info, link) != platform::LookupResult::found) continue;
+            if (platform::look_up_link(path, info, link) != platform::LookupResult::found)
+                continue;
             if (link) {
                 platform::remove_link(path);
             } else if (info.is_directory) {
@@ -90,12 +94,15 @@ struct BundleExtractor::Run {
     template <typename Say>
     void in_order(Say say) {
         batch.emplace_back(std::move(say));
-        if (batch.size() >= batch_size || queue->threads() == 0) flush();
+        if (batch.size() >= batch_size || queue->threads() == 0)
+            flush();
     }
     void flush() {
-        if (batch.empty()) return;
+        if (batch.empty())
+            return;
         queue->add([work = std::move(batch)] {
-            for (const auto& one : work) one();
+            for (const auto& one : work)
+                one();
         });
         batch.clear();
     }
@@ -106,7 +113,8 @@ struct BundleExtractor::Run {
     void undo() {
         queue.reset();
         for (auto made = created.rbegin(); made != created.rend(); ++made) {
-            if (!made->reached) platform::remove_directory(made->path);
+            if (!made->reached)
+                platform::remove_directory(made->path);
         }
     }
 
@@ -147,7 +155,8 @@ void BundleExtractor::extract(const std::string& subpath, const std::string& tar
             const bool any = entries != nullptr && last.find_first_of("*?") != std::string::npos &&
                              std::any_of(entries->begin(), entries->end(),
                                          [&](const auto& named) { return matches(named.first); });
-            if (!any) throw std::runtime_error("Trovex subpath not found: " + subpath);
+            if (!any)
+                throw std::runtime_error("Trovex subpath not found: " + subpath);
             directory = parent;
             keep = matches;
         }
@@ -163,7 +172,8 @@ void BundleExtractor::extract(const std::string& subpath, const std::string& tar
         copy_tree(directory, target, keep, run);
         run.flush();
         run.queue->finish();
-        if (progress != nullptr) progress->finish();
+        if (progress != nullptr)
+            progress->finish();
     } catch (...) {
         run.undo();
         throw;
@@ -173,9 +183,11 @@ void BundleExtractor::extract(const std::string& subpath, const std::string& tar
 void BundleExtractor::count_tree(const std::string& directory, const NameFilter& keep,
                                  std::uint64_t& files, std::uint64_t& bytes) const {
     const BundleEntryMap* entries = index_.directory(directory);
-    if (entries == nullptr) return;
+    if (entries == nullptr)
+        return;
     for (const auto& [name, entry] : *entries) {
-        if ((keep && !keep(name)) || !entry.is_visible()) continue;
+        if ((keep && !keep(name)) || !entry.is_visible())
+            continue;
         if (!entry.is_directory()) {
             ++files;
             bytes += entry.size;
@@ -195,13 +207,16 @@ void BundleExtractor::copy_tree(const std::string& directory, const std::string&
         return;
     }
     const BundleEntryMap* entries = index_.directory(directory);
-    if (entries == nullptr) return;
+    if (entries == nullptr)
+        return;
     // Hidden directories are removals like hidden files; only visible ones are entered.
     std::vector<const std::pair<const std::string, BundleEntry>*> files, subdirectories;
     for (const auto& named : *entries) {
-        if (keep && !keep(named.first)) continue;
+        if (keep && !keep(named.first))
+            continue;
         if (named.second.is_visible() && named.second.is_directory()) {
-            if (options_.recursive) subdirectories.push_back(&named);
+            if (options_.recursive)
+                subdirectories.push_back(&named);
         } else {
             files.push_back(&named);
         }
@@ -210,10 +225,9 @@ void BundleExtractor::copy_tree(const std::string& directory, const std::string&
         const std::string source = join_path(directory, named->first);
         const std::string destination = join_path(target, named->first);
         if (!is_valid_bundle_name(named->first)) {
-            run.in_order([this, source, why = "the name \"" + named->first +
-                                             "\" could reach outside the target"] {
-                refuse(source, why);
-            });
+            run.in_order([this, source,
+                          why = "the name \"" + named->first +
+                                "\" could reach outside the target"] { refuse(source, why); });
         } else if (named->second.is_visible()) {
             // Looked up in the walk: a file that cannot be copied is reported in its place.
             const BundleEntry* entry = index_.lookup(source);
@@ -233,7 +247,8 @@ void BundleExtractor::copy_tree(const std::string& directory, const std::string&
             run.in_order([this, entry, source, destination] {
                 log_verbose << "Copying file " << source << " to " << destination << std::endl;
                 copy_file(*entry, source, destination);
-                if (options_.progress != nullptr) options_.progress->advance(1, entry->size);
+                if (options_.progress != nullptr)
+                    options_.progress->advance(1, entry->size);
             });
         } else if (options_.allow_delete) {
             // Deleted on release: nothing goes that a failure before it would have kept.
@@ -247,17 +262,15 @@ void BundleExtractor::copy_tree(const std::string& directory, const std::string&
         const std::string source = join_path(directory, named->first);
         const std::string destination = join_path(target, named->first);
         if (!is_valid_bundle_name(named->first)) {
-            run.in_order([this, source, why = "the name \"" + named->first +
-                                             "\" could reach outside the target"] {
-                refuse(source, why);
-            });
+            run.in_order([this, source,
+                          why = "the name \"" + named->first +
+                                "\" could reach outside the target"] { refuse(source, why); });
             continue;
         }
         const OnDisk there = on_disk(destination);
         if (there == OnDisk::link) {
-            run.in_order([this, source, why = destination + " is a symbolic link"] {
-                refuse(source, why);
-            });
+            run.in_order(
+                [this, source, why = destination + " is a symbolic link"] { refuse(source, why); });
             continue;
         }
         // Made now, before the jobs of its files are added; undone when an earlier job fails.
@@ -269,7 +282,8 @@ void BundleExtractor::copy_tree(const std::string& directory, const std::string&
             JobQueue::on_release([&run, made] { run.created[made].reached = true; }, [] {});
         });
         // An existing directory is fine; anything else in the way is reported by the next level.
-        if (!platform::create_directory(destination)) run.created[made].reached = true;
+        if (!platform::create_directory(destination))
+            run.created[made].reached = true;
         copy_tree(source, destination, nullptr, run);
     }
 }
@@ -280,8 +294,8 @@ void BundleExtractor::copy_file(const BundleEntry& entry, const std::string& sou
     // throws here.
     Archive data;
     if (entry.has_data()) {
-        data = Archive(index_.archive(), static_cast<std::int64_t>(entry.offset), entry.size,
-                       false);
+        data =
+            Archive(index_.archive(), static_cast<std::int64_t>(entry.offset), entry.size, false);
     }
     // Every file, new or not, is written as a temporary and renamed into place: a failed or
     // interrupted copy leaves no partial file, and nothing is written through a link or a hard
@@ -321,7 +335,8 @@ void BundleExtractor::copy_file(const BundleEntry& entry, const std::string& sou
 
 void BundleExtractor::delete_entry(const std::string& destination) {
     switch (on_disk(destination)) {
-        case OnDisk::missing: return;
+        case OnDisk::missing:
+            return;
         case OnDisk::link:
             log_verbose << "Deleting file " << destination << std::endl;
             platform::remove_link(destination);

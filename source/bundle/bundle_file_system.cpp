@@ -12,15 +12,19 @@ namespace kam {
 
 namespace {
 
-bool writes(const std::string& mode) { return mode.find_first_of("wa+") != std::string::npos; }
+bool writes(const std::string& mode) {
+    return mode.find_first_of("wa+") != std::string::npos;
+}
 
 }  // namespace
 
 std::optional<size_t> first_matching_pattern(std::string_view patterns, std::string_view name) {
     for (size_t start = 0, index = 0;; ++index) {
         const size_t end = std::min(patterns.find(';', start), patterns.size());
-        if (platform::matches_wildcard(patterns.substr(start, end - start), name)) return index;
-        if (end == patterns.size()) return std::nullopt;
+        if (platform::matches_wildcard(patterns.substr(start, end - start), name))
+            return index;
+        if (end == patterns.size())
+            return std::nullopt;
         start = end + 1;
     }
 }
@@ -36,7 +40,8 @@ bool BundleFileSystem::answering() const {
 }
 
 bool BundleFileSystem::exists(const std::string& path) {
-    if (!answering()) return false;
+    if (!answering())
+        return false;
     const BundleEntry* entry = index_.lookup(path);
     return entry != nullptr && entry->is_visible();
 }
@@ -48,7 +53,8 @@ bool BundleFileSystem::is_dir(const std::string& path) {
 
 std::string BundleFileSystem::physical_path(const std::string& path, std::uint64_t& offset,
                                             std::uint32_t& size) {
-    if (parent_has(path)) return parent_->physical_path(path, offset, size);
+    if (parent_has(path))
+        return parent_->physical_path(path, offset, size);
     const BundleEntry* entry = index_.lookup(path);
     if (entry != nullptr && entry->has_data()) {
         offset = entry->offset;
@@ -69,7 +75,8 @@ std::string BundleFileSystem::source_path(const std::string& path) {
 }
 
 Archive BundleFileSystem::open(const std::string& path, const std::string& mode) {
-    if (writes(mode)) return Archive();
+    if (writes(mode))
+        return Archive();
     const BundleEntry* entry = index_.lookup(path);
     if (entry != nullptr && entry->has_data()) {
         // Bounded by the bundle's archive: an entry reaching past the file's end throws here.
@@ -83,19 +90,23 @@ Archive BundleFileSystem::open(const std::string& path, const std::string& mode)
 
 void BundleFileSystem::list(const std::string& directory, const std::string& patterns,
                             bool want_directories, std::vector<std::string>& names) {
-    if (!answering()) return;
+    if (!answering())
+        return;
     const BundleEntryMap* entries = index_.directory(directory);
-    if (entries == nullptr) return;
+    if (entries == nullptr)
+        return;
     // (first matching pattern, name); the map gives name order, the stable sort keeps it.
     std::vector<std::pair<size_t, const std::string*>> kept;
     for (const auto& [name, entry] : *entries) {
-        if (!entry.is_visible() || entry.is_directory() != want_directories) continue;
+        if (!entry.is_visible() || entry.is_directory() != want_directories)
+            continue;
         if (const auto match = first_matching_pattern(patterns, name))
             kept.emplace_back(*match, &name);
     }
     std::stable_sort(kept.begin(), kept.end(),
                      [](const auto& a, const auto& b) { return a.first < b.first; });
-    for (const auto& [pattern, name] : kept) names.push_back(*name);
+    for (const auto& [pattern, name] : kept)
+        names.push_back(*name);
 }
 
 bool BundleFileSystem::owns(const std::string& path) {

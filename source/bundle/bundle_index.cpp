@@ -67,7 +67,8 @@ public:
         // When the window ends where the store does, a refill would bring nothing more.
         const bool enough = inside && (offset + count <= start_ + filled_ || filled_ < window_size);
         if (!enough) {
-            if (count >= window_size) return store_.read(offset, buffer, count);
+            if (count >= window_size)
+                return store_.read(offset, buffer, count);
             valid_ = false;  // until the read below returns
             window_.resize(window_size);
             filled_ = store_.read(offset, window_.data(), window_size);
@@ -152,8 +153,10 @@ private:
         // A name that fills everything left found no zero byte before the bundle's end.
         const std::int64_t left = in_.remaining();
         std::string name = read_string(in_);
-        if (static_cast<std::int64_t>(name.size()) == left) corrupt("name cut short");
-        if (!is_valid_bundle_name(name)) corrupt("bad name \"" + printable(name) + "\"");
+        if (static_cast<std::int64_t>(name.size()) == left)
+            corrupt("name cut short");
+        if (!is_valid_bundle_name(name))
+            corrupt("bad name \"" + printable(name) + "\"");
         // read_string leaves room for 512 bytes; kept in the tree, that was 25 MB for 50000 names.
         name.shrink_to_fit();
         return name;
@@ -247,7 +250,8 @@ void BundleIndex::load(Archive archive) {
 const BundleEntry* BundleIndex::lookup(const std::string& path) const {
     {
         std::lock_guard<std::mutex> lock(cache_mutex_);
-        if (cached_ && path == cached_path_) return cached_entry_;
+        if (cached_ && path == cached_path_)
+            return cached_entry_;
     }
     const std::string normal = normalize_path(path, false, false);
     const BundleEntryMap* current = &root_;
@@ -255,14 +259,16 @@ const BundleEntry* BundleIndex::lookup(const std::string& path) const {
     for (size_t start = 0;;) {
         const size_t end = std::min(normal.find('\\', start), normal.size());
         const auto found = current->find(std::string_view(normal).substr(start, end - start));
-        if (found == current->end()) break;
+        if (found == current->end())
+            break;
         const BundleEntry& entry = found->second;
         // The last component, or a hidden directory that hides everything below it.
         if (end == normal.size() || !entry.is_visible()) {
             result = &entry;
             break;
         }
-        if (!entry.directory) break;
+        if (!entry.directory)
+            break;
         current = entry.directory.get();
         start = end + 1;
     }
@@ -274,7 +280,8 @@ const BundleEntry* BundleIndex::lookup(const std::string& path) const {
 }
 
 const BundleEntryMap* BundleIndex::directory(const std::string& path) const {
-    if (normalize_path(path, false, false).empty()) return &root_;
+    if (normalize_path(path, false, false).empty())
+        return &root_;
     const BundleEntry* entry = lookup(path);
     return entry != nullptr && entry->is_visible() ? entry->directory.get() : nullptr;
 }

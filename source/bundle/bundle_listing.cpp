@@ -22,16 +22,19 @@ std::vector<const std::string*> names_of(const BundleIndex& index, const std::st
                                          bool want_directories) {
     std::vector<const std::string*> names;
     const BundleEntryMap* entries = index.directory(directory);
-    if (entries == nullptr) return names;
+    if (entries == nullptr)
+        return names;
     for (const auto& [name, entry] : *entries) {
-        if (entry.is_directory() == want_directories) names.push_back(&name);
+        if (entry.is_directory() == want_directories)
+            names.push_back(&name);
     }
     return names;
 }
 
 const BundleEntry& entry_of(const BundleIndex& index, const std::string& path, const char* kind) {
     const BundleEntry* entry = index.lookup(path);
-    if (entry == nullptr) throw std::runtime_error(std::string("Error parsing bundle ") + kind + path);
+    if (entry == nullptr)
+        throw std::runtime_error(std::string("Error parsing bundle ") + kind + path);
     return *entry;
 }
 
@@ -40,9 +43,11 @@ size_t utf8_length(std::string_view text, size_t at) {
     const auto byte = [&](size_t i) { return static_cast<unsigned char>(text[i]); };
     const unsigned char lead = byte(at);
     const size_t length = lead >= 0xF0 ? 4 : lead >= 0xE0 ? 3 : 2;
-    if (lead < 0xC2 || lead > 0xF4 || at + length > text.size()) return 0;
+    if (lead < 0xC2 || lead > 0xF4 || at + length > text.size())
+        return 0;
     for (size_t i = 1; i < length; ++i) {
-        if ((byte(at + i) & 0xC0) != 0x80) return 0;
+        if ((byte(at + i) & 0xC0) != 0x80)
+            return 0;
     }
     // Overlong forms, surrogates and code points past U+10FFFF.
     if ((lead == 0xE0 && byte(at + 1) < 0xA0) || (lead == 0xED && byte(at + 1) >= 0xA0) ||
@@ -112,7 +117,8 @@ void BundleLister::list_json(const std::string& directory, bool recursive) {
 void BundleLister::json(const std::string& directory, bool recursive, bool& first) {
     const std::string base = normalize_path(directory, true, false);
     const BundleEntryMap* entries = index_.directory(directory);
-    if (entries == nullptr) return;
+    if (entries == nullptr)
+        return;
     for (const auto& [name, entry] : *entries) {
         const std::string path = base + name;
         const auto flag = [](bool value) { return value ? "true" : "false"; };
@@ -121,10 +127,13 @@ void BundleLister::json(const std::string& directory, bool recursive, bool& firs
         pending_ += "{\"path\": " + json_string(path) + ", \"kind\": \"" +
                     (entry.is_directory() ? "directory" : "file") +
                     "\", \"size\": " + std::to_string(entry.size) +
-                    ", \"offset\": " + std::to_string(entry.offset) + ", \"visible\": " +
-                    flag(entry.is_visible()) + ", \"has_data\": " + flag(entry.has_data()) + "}";
-        if (pending_.size() >= write_chunk) write_out();
-        if (recursive && entry.is_directory() && entry.is_visible()) json(path, recursive, first);
+                    ", \"offset\": " + std::to_string(entry.offset) +
+                    ", \"visible\": " + flag(entry.is_visible()) +
+                    ", \"has_data\": " + flag(entry.has_data()) + "}";
+        if (pending_.size() >= write_chunk)
+            write_out();
+        if (recursive && entry.is_directory() && entry.is_visible())
+            json(path, recursive, first);
     }
 }
 
@@ -164,7 +173,8 @@ void BundleLister::flat(const std::string& directory, bool recursive) {
         const BundleEntry& entry = entry_of(index_, path, "file ");
         line(path, entry.is_visible() ? size_text(entry) : "<hidden>");
     }
-    if (!recursive) return;
+    if (!recursive)
+        return;
     for (const std::string* name : names_of(index_, directory, true)) {
         const std::string path = base + *name;
         entry_of(index_, path, "dir ");
@@ -179,10 +189,12 @@ void BundleLister::line(std::string_view left, std::string_view right) {
     pending_.append(static_cast<size_t>(padded - left_length), ' ');
     const long long right_width = size_column + name_column_ - padded;
     const auto right_length = static_cast<long long>(right.size());
-    if (right_width > right_length) pending_.append(static_cast<size_t>(right_width - right_length), ' ');
+    if (right_width > right_length)
+        pending_.append(static_cast<size_t>(right_width - right_length), ' ');
     pending_ += right;
     pending_ += '\n';
-    if (pending_.size() >= write_chunk) write_out();
+    if (pending_.size() >= write_chunk)
+        write_out();
 }
 
 void BundleLister::write_out() {
@@ -193,15 +205,19 @@ void BundleLister::write_out() {
 
 int list_width(const std::string& text) {
     size_t i = 0;
-    while (i < text.size() && std::isspace(static_cast<unsigned char>(text[i]))) ++i;
+    while (i < text.size() && std::isspace(static_cast<unsigned char>(text[i])))
+        ++i;
     bool negative = false;
-    if (i < text.size() && (text[i] == '+' || text[i] == '-')) negative = text[i++] == '-';
+    if (i < text.size() && (text[i] == '+' || text[i] == '-'))
+        negative = text[i++] == '-';
     long long value = 0;
     for (; i < text.size() && text[i] >= '0' && text[i] <= '9'; ++i) {
-        // Beyond the cap the exact value no longer matters; stopping there keeps it from overflowing.
+        // Beyond the cap the exact value no longer matters; stopping there keeps it from
+        // overflowing.
         value = std::min<long long>(value * 10 + (text[i] - '0'), BundleLister::max_width + 1ll);
     }
-    if (negative || value == 0) return BundleLister::default_width;
+    if (negative || value == 0)
+        return BundleLister::default_width;
     return static_cast<int>(std::min<long long>(value, BundleLister::max_width));
 }
 

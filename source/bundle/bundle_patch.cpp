@@ -23,10 +23,12 @@ void walk_files(FileSystem& fs, Visit visit) {
         pending.pop_back();
         names.clear();
         fs.list(directory, "*.*", false, names);
-        for (const std::string& name : names) visit(directory + name);
+        for (const std::string& name : names)
+            visit(directory + name);
         names.clear();
         fs.list(directory, "*.*", true, names);
-        for (const std::string& name : names) pending.push_back(directory + name + "\\");
+        for (const std::string& name : names)
+            pending.push_back(directory + name + "\\");
     }
 }
 
@@ -41,8 +43,10 @@ bool same_bytes(Archive& before, Archive& after) {
         const auto wanted = static_cast<std::uint32_t>(std::min<std::int64_t>(left, chunk));
         const std::uint32_t got = before.checked_read(first.get(), wanted);
         // A file that ends early is not the file the directory promised: call it changed.
-        if (got == 0 || after.checked_read(second.get(), got) != got) return false;
-        if (std::memcmp(first.get(), second.get(), got) != 0) return false;
+        if (got == 0 || after.checked_read(second.get(), got) != got)
+            return false;
+        if (std::memcmp(first.get(), second.get(), got) != 0)
+            return false;
         left -= got;
     }
     return true;
@@ -50,10 +54,12 @@ bool same_bytes(Archive& before, Archive& after) {
 
 bool unchanged(FileSystem& pre, FileSystem& post, const std::string& path) {
     // Both open as empty archives, but a file must replace the directory.
-    if (pre.is_dir(path)) return false;
+    if (pre.is_dir(path))
+        return false;
     Archive before = pre.open(path, "r");
     Archive after = post.open(path, "r");
-    if (before.size() != after.size()) return false;
+    if (before.size() != after.size())
+        return false;
     return before.size() == 0 || same_bytes(before, after);
 }
 
@@ -78,8 +84,10 @@ void compare_bundles(FileSystem& pre, FileSystem& post, BundleBuilder& builder, 
         queue.add([&pre, &post, &builder, progress, files = std::move(run)] {
             for (const auto& [path, existed] : files) {
                 const bool same = existed && unchanged(pre, post, path);
-                if (progress != nullptr) progress->advance(1, 0);
-                if (same) continue;
+                if (progress != nullptr)
+                    progress->advance(1, 0);
+                if (same)
+                    continue;
                 JobQueue::on_release(
                     [&post, &builder, path = path, existed = existed] {
                         builder.add_file(post, path, path);
@@ -92,13 +100,17 @@ void compare_bundles(FileSystem& pre, FileSystem& post, BundleBuilder& builder, 
     };
     walk_files(post, [&](const std::string& path) {
         run.emplace_back(path, pre.exists(path));
-        if (run.size() == run_length) compare_run();
+        if (run.size() == run_length)
+            compare_run();
     });
-    if (!run.empty()) compare_run();
+    if (!run.empty())
+        compare_run();
     queue.finish();
-    if (progress != nullptr) progress->finish();
+    if (progress != nullptr)
+        progress->finish();
     walk_files(pre, [&](const std::string& path) {
-        if (post.exists(path)) return;
+        if (post.exists(path))
+            return;
         builder.add_file(post, path, path);
         log_verbose << "Remove: " << path << std::endl;
     });

@@ -56,7 +56,8 @@ void FileFilter::walk(bool remember) {
         return;
     }
     const auto note = [&](WalkStep::Kind kind, const std::string& path) {
-        if (remember) remembered_walk_.push_back({kind, path, {}});
+        if (remember)
+            remembered_walk_.push_back({kind, path, {}});
     };
     struct Pending {
         std::string directory;  // below the root, canonical, with a trailing separator
@@ -96,7 +97,8 @@ void FileFilter::walk(bool remember) {
                 files.push_back(std::move(name));
             }
         }
-        if (remember) remembered_walk_.push_back({WalkStep::files, prefix, listed});
+        if (remember)
+            remembered_walk_.push_back({WalkStep::files, prefix, listed});
         listed_.note_files(prefix, std::move(listed));
         // Listings come sorted with case folded, so names that differ only in case are
         // neighbours; in a bundle they are one name, and only one of them can go in.
@@ -149,10 +151,18 @@ void FileFilter::replay_walk() {
     // Case clashes are said once per run anyway, so they need no step.
     for (WalkStep& step : remembered_walk_) {
         switch (step.kind) {
-            case WalkStep::files: listed_.note_files(step.path, std::move(step.names)); break;
-            case WalkStep::file: consider_canonical(step.path); break;
-            case WalkStep::ignored_directory: accepts_directory(step.path); break;
-            case WalkStep::leading_back: report_leading_back(step.path); break;
+            case WalkStep::files:
+                listed_.note_files(step.path, std::move(step.names));
+                break;
+            case WalkStep::file:
+                consider_canonical(step.path);
+                break;
+            case WalkStep::ignored_directory:
+                accepts_directory(step.path);
+                break;
+            case WalkStep::leading_back:
+                report_leading_back(step.path);
+                break;
         }
     }
     remembered_walk_.clear();
@@ -263,7 +273,8 @@ const std::vector<std::string>& FileFilter::languages() {
         std::vector<std::string> names;
         tree_.list("local", "*", true, names);
         // One that is missing is covered by the root: creating it changes the root's time.
-        if (!names.empty()) listed_directories_.push_back(root_prefix_ + "local\\");
+        if (!names.empty())
+            listed_directories_.push_back(root_prefix_ + "local\\");
         for (std::string& name : names)
             name = fold_case(std::move(name));
         languages_ = std::move(names);

@@ -22,22 +22,31 @@ std::runtime_error load_failure(const std::string& name) {
 void append_escaped(std::string& out, std::string_view text, Greater greater) {
     for (char c : text) {
         switch (c) {
-            case '&': out += "&amp;"; break;
-            case '<': out += "&lt;"; break;
-            case '"': out += "&quot;"; break;
+            case '&':
+                out += "&amp;";
+                break;
+            case '<':
+                out += "&lt;";
+                break;
+            case '"':
+                out += "&quot;";
+                break;
             case '>':
                 out += greater == Greater::escaped ? "&gt;" : ">";
                 break;
-            default: out += c;
+            default:
+                out += c;
         }
     }
 }
 
 std::vector<IdString> read_load_log(const std::string& name) {
     Archive archive = default_disk_file_system().open(name, "r");
-    if (!archive.has_store() || archive.size() > 0xFFFFFFFFu) throw load_failure(name);
+    if (!archive.has_store() || archive.size() > 0xFFFFFFFFu)
+        throw load_failure(name);
     std::string content(static_cast<size_t>(archive.size()), '\0');
-    const std::uint32_t read = archive.checked_read(content.data(), static_cast<std::uint32_t>(content.size()));
+    const std::uint32_t read =
+        archive.checked_read(content.data(), static_cast<std::uint32_t>(content.size()));
     content.resize(read);
     return parse_load_log(content, name);
 }
@@ -56,16 +65,19 @@ std::vector<IdString> parse_load_log(std::string_view content, const std::string
     } catch (const XMLParseError&) {
         parsed = false;
     }
-    if (!parsed) throw load_failure(name);
+    if (!parsed)
+        throw load_failure(name);
 
     std::vector<IdString> paths;
     const XMLNode& root = document.root();
     paths.reserve(static_cast<size_t>(root.num_children()));
     for (int i = 0; i < root.num_children(); ++i) {
         const XMLNode* node = root.child(i);
-        if (node->kind() != NODE_ELEMENT || node->name_id() != ids::open) continue;
+        if (node->kind() != NODE_ELEMENT || node->name_id() != ids::open)
+            continue;
         std::string_view path = node->parameter(ids::path);
-        if (path.empty()) path = node->parameter(ids::dir);
+        if (path.empty())
+            path = node->parameter(ids::dir);
         paths.push_back(intern(normalize_path(path, false, false)));
     }
     return paths;

@@ -23,7 +23,8 @@ namespace {
 std::size_t id_count(const LoadLogs& logs) {
     std::size_t count = 0;
     for (const auto& log : logs) {
-        for (IdString path : log) count = std::max(count, static_cast<std::size_t>(path) + 1);
+        for (IdString path : log)
+            count = std::max(count, static_cast<std::size_t>(path) + 1);
     }
     return count;
 }
@@ -32,7 +33,8 @@ std::size_t id_count(const LoadLogs& logs) {
 // zero before and after.
 IdString most_frequent(const std::vector<IdString>& list, std::size_t first, std::size_t last,
                        std::vector<std::size_t>& tally) {
-    for (std::size_t i = first; i < last; ++i) ++tally[list[i]];
+    for (std::size_t i = first; i < last; ++i)
+        ++tally[list[i]];
     IdString best = 0;
     std::size_t best_count = 0;
     for (std::size_t i = first; i < last; ++i) {
@@ -42,7 +44,8 @@ IdString most_frequent(const std::vector<IdString>& list, std::size_t first, std
             best_count = tally[id];
         }
     }
-    for (std::size_t i = first; i < last; ++i) tally[list[i]] = 0;
+    for (std::size_t i = first; i < last; ++i)
+        tally[list[i]] = 0;
     return best;
 }
 
@@ -65,9 +68,11 @@ std::vector<Neighbours> best_neighbours(const LoadLogs& logs) {
     // take the same slots.
     std::vector<std::size_t> first(ids + 1, 0);
     for (const auto& log : logs) {
-        for (IdString path : log) ++first[static_cast<std::size_t>(path) + 1];
+        for (IdString path : log)
+            ++first[static_cast<std::size_t>(path) + 1];
     }
-    for (std::size_t id = 0; id < ids; ++id) first[id + 1] += first[id];
+    for (std::size_t id = 0; id < ids; ++id)
+        first[id + 1] += first[id];
     std::vector<IdString> before(first[ids]);
     std::vector<IdString> after(first[ids]);
     std::vector<std::size_t> next_slot(first.begin(), first.end() - 1);
@@ -90,7 +95,8 @@ std::vector<Neighbours> best_neighbours(const LoadLogs& logs) {
 std::size_t largest_log(const LoadLogs& logs) {
     std::size_t largest = 0;
     for (std::size_t i = 0; i < logs.size(); ++i) {
-        if (logs[i].size() >= logs[largest].size()) largest = i;
+        if (logs[i].size() >= logs[largest].size())
+            largest = i;
     }
     return largest;
 }
@@ -109,28 +115,35 @@ OrderingBuilder::OrderingBuilder(const LoadLogs& logs)
 
 void OrderingBuilder::fill(const std::vector<IdString>& log) {
     for (IdString path : log) {
-        if (!placed_[path]) place_after(previous_[head_], path);
+        if (!placed_[path])
+            place_after(previous_[head_], path);
     }
 }
 
 void OrderingBuilder::insert(const std::vector<IdString>& log) {
     for (IdString path : log) {
-        if (placed_[path]) continue;
+        if (placed_[path])
+            continue;
         const Neighbours neighbours = neighbours_[path];
         // The only gaps with a match: after the predecessor (or first, for the start) and before
         // the successor (or last, for the end). Id 0 can be both a path and the start or end.
         std::int32_t gaps[4];
         int count = 0;
-        if (neighbours.predecessor == 0) gaps[count++] = head_;
-        if (placed_[neighbours.predecessor]) gaps[count++] = neighbours.predecessor;
-        if (placed_[neighbours.successor]) gaps[count++] = previous_[neighbours.successor];
-        if (neighbours.successor == 0) gaps[count++] = previous_[head_];
+        if (neighbours.predecessor == 0)
+            gaps[count++] = head_;
+        if (placed_[neighbours.predecessor])
+            gaps[count++] = neighbours.predecessor;
+        if (placed_[neighbours.successor])
+            gaps[count++] = previous_[neighbours.successor];
+        if (neighbours.successor == 0)
+            gaps[count++] = previous_[head_];
         std::int32_t first_double = -1;
         std::int32_t last_single = -1;
         for (int i = 0; i < count; ++i) {
             const std::int32_t gap = gaps[i];
             if (matches(gap, neighbours) == 2) {
-                if (first_double < 0 || gap_key(gap) < gap_key(first_double)) first_double = gap;
+                if (first_double < 0 || gap_key(gap) < gap_key(first_double))
+                    first_double = gap;
             } else if (last_single < 0 || gap_key(gap) > gap_key(last_single)) {
                 last_single = gap;
             }
@@ -165,7 +178,8 @@ void OrderingBuilder::place_after(std::int32_t u, IdString path) {
     const auto high = [&] {
         return v == head_ ? std::numeric_limits<std::uint64_t>::max() : label_[v];
     };
-    if (high() - gap_key(u) < 2) relabel();
+    if (high() - gap_key(u) < 2)
+        relabel();
     const std::uint64_t low = gap_key(u);
     const std::uint64_t room = high() - low;
     // Appending steps by the spacing, so a long run of appends needs no relabelling.
@@ -188,10 +202,12 @@ void OrderingBuilder::relabel() {
 
 LogScorer::LogScorer(const LoadLogs& logs) {
     std::size_t total = 0;
-    for (const auto& log : logs) total += log.size();
+    for (const auto& log : logs)
+        total += log.size();
     entries_.reserve(total);
     for (const auto& log : logs) {
-        if (log.empty()) continue;
+        if (log.empty())
+            continue;
         logs_.push_back({entries_.size(), log.size()});
         entries_.insert(entries_.end(), log.begin(), log.end());
     }
@@ -265,12 +281,14 @@ float LogScorer::score(const std::vector<std::int32_t>& positions) const {
 }
 
 std::vector<IdString> build_ordering(const LoadLogs& logs) {
-    if (logs.empty()) return {};
+    if (logs.empty())
+        return {};
     OrderingBuilder builder(logs);
     const std::size_t largest = largest_log(logs);
     builder.fill(logs[largest]);
     for (std::size_t i = 0; i < logs.size(); ++i) {
-        if (i != largest) builder.insert(logs[i]);
+        if (i != largest)
+            builder.insert(logs[i]);
     }
     return builder.ordering();
 }
@@ -303,18 +321,22 @@ OrderingSearch::OrderingSearch(const LoadLogs& logs, std::vector<IdString> order
 }
 
 bool OrderingSearch::attempt() {
-    if (logs_.empty()) return false;
+    if (logs_.empty())
+        return false;
     for (int move = 0; move < 10; ++move) {
         const auto& log = logs_[static_cast<std::size_t>(random()) % logs_.size()];
         const auto draw = static_cast<std::size_t>(random());
         // A log of one path (or none) has no pair to move; its draw is still taken, so the moves
         // after it stay the same.
-        if (log.size() < 2) continue;
+        if (log.size() < 2)
+            continue;
         const std::size_t k = draw % (log.size() - 1);
-        if (log[k] != log[k + 1]) move_after(log[k], log[k + 1]);
+        if (log[k] != log[k + 1])
+            move_after(log[k], log[k + 1]);
     }
     // A candidate equal to the best scores the same, which is no improvement.
-    if (changed_first_ > changed_last_) return false;
+    if (changed_first_ > changed_last_)
+        return false;
     const float score = scorer_.score(positions_);
     const bool better = score < best_score_;
     const auto first = static_cast<std::ptrdiff_t>(changed_first_);
@@ -375,10 +397,13 @@ void OrderingSearch::move_after(IdString a, IdString b) {
 
 std::optional<std::int32_t> search_seconds(std::string_view value) {
     std::size_t i = 0;
-    while (i < value.size() && (value[i] == ' ' || (value[i] >= '\t' && value[i] <= '\r'))) ++i;
+    while (i < value.size() && (value[i] == ' ' || (value[i] >= '\t' && value[i] <= '\r')))
+        ++i;
     bool negative = false;
-    if (i < value.size() && (value[i] == '+' || value[i] == '-')) negative = value[i++] == '-';
-    if (i == value.size() || value[i] < '0' || value[i] > '9') return std::nullopt;
+    if (i < value.size() && (value[i] == '+' || value[i] == '-'))
+        negative = value[i++] == '-';
+    if (i == value.size() || value[i] < '0' || value[i] > '9')
+        return std::nullopt;
     constexpr std::int64_t limit = std::int64_t{1} << 31;
     std::int64_t magnitude = 0;
     for (; i < value.size() && value[i] >= '0' && value[i] <= '9'; ++i) {
@@ -421,7 +446,8 @@ void merge_load_logs(const std::string& merged_log, const std::vector<std::strin
         log_verbose << "Parsing log " << name << "... done (" << logs.back().size() << " paths)"
                     << std::endl;
     }
-    if (logs.empty()) return;
+    if (logs.empty())
+        return;
 
     log_verbose << "Finding the largest log... ";
     const std::size_t largest = largest_log(logs);
@@ -432,7 +458,8 @@ void merge_load_logs(const std::string& merged_log, const std::vector<std::strin
     log_verbose << "done" << std::endl;
     log_verbose << "Inserting other logs... ";
     for (std::size_t i = 0; i < logs.size(); ++i) {
-        if (i == largest) continue;
+        if (i == largest)
+            continue;
         builder.insert(logs[i]);
         log_verbose << "*";
     }

@@ -21,10 +21,18 @@ public:
     void write_scope(const Scope& scope) {
         for (const ScopeEntry& entry : scope.entries()) {
             switch (entry.kind) {
-                case entry::import: write_import(); break;
-                case entry::function: write_function(entry.name); break;
-                case entry::class_entry: write_class(entry.name); break;
-                default: code_.write_name(Opcode::object, entry.name, 0); break;
+                case entry::import:
+                    write_import();
+                    break;
+                case entry::function:
+                    write_function(entry.name);
+                    break;
+                case entry::class_entry:
+                    write_class(entry.name);
+                    break;
+                default:
+                    code_.write_name(Opcode::object, entry.name, 0);
+                    break;
             }
         }
     }
@@ -32,7 +40,8 @@ public:
 private:
     void write_import() {
         const auto& imports = parser_.imports();
-        if (next_import_ < imports.size()) code_.write_name(Opcode::import, imports[next_import_++], 0);
+        if (next_import_ < imports.size())
+            code_.write_name(Opcode::import, imports[next_import_++], 0);
     }
 
     // Offsets are counted from the start of the instructions' code, which follows the records.
@@ -41,7 +50,8 @@ private:
         std::int32_t offset = -1;
         if (next_function_ < functions.size()) {
             const std::int32_t emitted = functions[next_function_++].code_offset;
-            if (emitted >= 0) offset = emitted + static_cast<std::int32_t>(records_size_);
+            if (emitted >= 0)
+                offset = emitted + static_cast<std::int32_t>(records_size_);
         }
         code_.write_function(offset, name, 0);
     }

@@ -79,7 +79,8 @@ struct CompiledScript {
 enum class CompiledScriptRead { loaded, wrong_magic };
 
 // Writes the file of the code buffer's code and, with debug information, its line table.
-void write_compiled_script(Archive& file, const CodeBuffer& code, std::string_view source_path, bool with_debug);
+void write_compiled_script(Archive& file, const CodeBuffer& code, std::string_view source_path,
+                           bool with_debug);
 
 // Reads a compiled file from the archive's start. A file that does not begin with the magic
 // answers wrong_magic. A header that promises more code, debug section or lines than the file
@@ -88,9 +89,9 @@ void write_compiled_script(Archive& file, const CodeBuffer& code, std::string_vi
 // format other than 0, the debug section is not read.
 CompiledScriptRead read_compiled_script(Archive& file, bool read_debug, CompiledScript& script);
 
-// Checks the file as read_compiled_script does: the same answer, and a CompiledScriptError for every
-// file it would refuse (naming the first fault found here). Reads only the header and the debug
-// section's path: for callers that need to know a compiled file is sound, not what it holds.
+// Checks the file as read_compiled_script does: the same answer, and a CompiledScriptError for
+// every file it would refuse (naming the first fault found here). Reads only the header and the
+// debug section's path: for callers that need to know a compiled file is sound, not what it holds.
 CompiledScriptRead check_compiled_script(Archive& file, bool read_debug);
 
 }  // namespace kam::script

@@ -48,7 +48,8 @@ protected:
     // What every emit does first: the base's emit without its call.
     void place(CodeBuffer& code) {
         code_offset_ = static_cast<std::int32_t>(code.size());
-        if (first_fixup_ != no_fixup) patch_fixups(code);
+        if (first_fixup_ != no_fixup)
+            patch_fixups(code);
     }
 
 private:
@@ -149,7 +150,8 @@ class Parser::ImName : public Parser::ImInstruction {
 public:
     enum class Use { value, reference };
 
-    ImName(const std::string& name, const Scope* scope, Use use) : name_use_(name, scope), use_(use) {}
+    ImName(const std::string& name, const Scope* scope, Use use)
+        : name_use_(name, scope), use_(use) {}
     ImName* as_name() override { return this; }
     void print(std::ostream& out) const override;
     void emit(CodeBuffer& code, Parser& parser, std::int32_t index) override;
@@ -187,7 +189,8 @@ private:
 
 class Parser::ImGotoCond : public Parser::ImInstruction {
 public:
-    ImGotoCond(std::int32_t condition, std::int32_t target) : target_(target), condition_(condition) {}
+    ImGotoCond(std::int32_t condition, std::int32_t target)
+        : target_(target), condition_(condition) {}
     ImGotoCond* as_goto_cond() override { return this; }
     void print(std::ostream& out) const override;
     // A target emitted already gets its offset now; a later one patches this branch itself.

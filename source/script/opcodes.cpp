@@ -20,6 +20,8 @@ constexpr std::array<OpcodeInfo, 256> table = make_table();
 
 }  // namespace
 
-const OpcodeInfo& opcode_info(std::uint8_t number) { return table[number]; }
+const OpcodeInfo& opcode_info(std::uint8_t number) {
+    return table[number];
+}
 
 }  // namespace kam::script

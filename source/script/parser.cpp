@@ -16,11 +16,13 @@ Parser::Parser(Scanner& scanner, bool emit_early) : scanner_(scanner), emit_earl
 }
 
 Parser::~Parser() {
-    for (ImInstruction* instruction : instructions_) instruction->~ImInstruction();
+    for (ImInstruction* instruction : instructions_)
+        instruction->~ImInstruction();
 }
 
 void Parser::print(std::ostream& out) const {
-    for (const ImInstruction* instruction : instructions_) instruction->print(out);
+    for (const ImInstruction* instruction : instructions_)
+        instruction->print(out);
 }
 
 // ---- Code generation ----
@@ -38,19 +40,23 @@ void Parser::emit_remaining() {
         } catch (const GeneratorError& error) {
             fail_generation(emitted_, scanner_.name() + ": " + error.what());
         } catch (const ParserError& error) {
-            fail_generation(emitted_, scanner_.name() + "(" + std::to_string(instruction_line(emitted_)) +
+            fail_generation(emitted_, scanner_.name() + "(" +
+                                          std::to_string(instruction_line(emitted_)) +
                                           "): " + error.what());
         }
     }
-    for (; next_function_offset_ < functions_.size() && failure_index_ < 0; ++next_function_offset_) {
+    for (; next_function_offset_ < functions_.size() && failure_index_ < 0;
+         ++next_function_offset_) {
         FunctionRecord& function = functions_[next_function_offset_];
-        if (function.first_instruction >= emitted_) break;
+        if (function.first_instruction >= emitted_)
+            break;
         if (has_instruction(function.first_instruction))
             function.code_offset = instruction(function.first_instruction).code_offset();
     }
 }
 
-void Parser::add_late_name(std::uint32_t position, std::int32_t index, const std::string& name, bool reference) {
+void Parser::add_late_name(std::uint32_t position, std::int32_t index, const std::string& name,
+                           bool reference) {
     late_names_.push_back(LateName{position, index, instruction_line(index), reference, name});
 }
 
@@ -58,7 +64,8 @@ void Parser::add_late_name(std::uint32_t position, std::int32_t index, const std
 // pushed by value; the reference form is kept for what a failed parse may leave.
 bool Parser::resolve_late_names() {
     for (const LateName& late : late_names_) {
-        if (failure_index_ >= 0 && late.index > failure_index_) break;
+        if (failure_index_ >= 0 && late.index > failure_index_)
+            break;
         const Scope& global = global_scope();
         const std::int32_t slot = global.find(late.name);
         if (slot < 0) {
@@ -68,7 +75,8 @@ bool Parser::resolve_late_names() {
         }
         const std::int32_t kind = global.entries()[static_cast<size_t>(slot)].kind;
         const bool object = kind == entry::object || kind == 2;
-        const Opcode opcode = late.reference && object ? Opcode::push_global_reference : Opcode::push_global_value;
+        const Opcode opcode =
+            late.reference && object ? Opcode::push_global_reference : Opcode::push_global_value;
         if (slot > 65535) {
             fail_generation(late.index, scanner_.name() + ": " + opcode_info(opcode).limit_message);
             break;
@@ -84,11 +92,13 @@ bool Parser::resolve_late_names() {
 // lookahead token's, so it stays. After an error the recovery may leave anything open, and the
 // code is not used: everything is kept.
 void Parser::emit_finished_unit() {
-    if (!emit_early_ || error_count_ > 0 || current_ != scopes_.front().get()) return;
+    if (!emit_early_ || error_count_ > 0 || current_ != scopes_.front().get())
+        return;
     emit_remaining();
     // The others' storage goes with the arena.
     for (ImInstruction* instruction : instructions_) {
-        if (instruction->owns_memory()) instruction->~ImInstruction();
+        if (instruction->owns_memory())
+            instruction->~ImInstruction();
     }
     base_ += static_cast<std::int32_t>(instructions_.size());
     emitted_ = base_;
@@ -97,18 +107,21 @@ void Parser::emit_finished_unit() {
     arena_.release();
     jump_nodes_.clear();
     jump_lists_.clear();
-    if (texts_.size() > 1) texts_.erase(texts_.begin(), texts_.end() - 1);
+    if (texts_.size() > 1)
+        texts_.erase(texts_.begin(), texts_.end() - 1);
     // Only the freed instructions used the unit's function and block scopes; the numbers of the
     // others stay as they are.
     for (size_t i = first_unit_scope_; i < scopes_.size(); ++i) {
-        if (scopes_[i]->is_local()) scopes_[i].reset();
+        if (scopes_[i]->is_local())
+            scopes_[i].reset();
     }
     first_unit_scope_ = scopes_.size();
 }
 
 // ---- Token source and messages ----
 
-// The failed token's place is taken by a token no rule accepts, so the grammar's recovery runs there.
+// The failed token's place is taken by a token no rule accepts, so the grammar's recovery runs
+// there.
 std::int32_t Parser::read_token(SemanticValue& value) {
     value = no_value();
     try {
@@ -132,27 +145,34 @@ std::int32_t Parser::read_token(SemanticValue& value) {
 }
 
 void Parser::add_message(const std::string& message) {
-    if (message == last_message_) return;
+    if (message == last_message_)
+        return;
     last_message_ = message;
     append_error(message);
 }
 
 void Parser::append_error(const std::string& message) {
     ++error_count_;
-    if (!error_text_.empty()) error_text_ += '\n';
+    if (!error_text_.empty())
+        error_text_ += '\n';
     error_text_ += message;
 }
 
-void Parser::report_driver(const char* text) { add_message(scanner_.name() + ":" + text); }
+void Parser::report_driver(const char* text) {
+    add_message(scanner_.name() + ":" + text);
+}
 
-void Parser::report_stack_overflow() { report_driver("parser stack overflow"); }
+void Parser::report_stack_overflow() {
+    report_driver("parser stack overflow");
+}
 
 void Parser::report(std::int32_t line, const std::string& text) {
     add_message(scanner_.name() + "(" + std::to_string(line) + "):" + text);
 }
 
 void Parser::report_statement_error(std::int32_t line) {
-    const std::string text = last_text_ != nullptr ? *last_text_ : std::string(token_spelling(last_kind_));
+    const std::string text =
+        last_text_ != nullptr ? *last_text_ : std::string(token_spelling(last_kind_));
     report(line, "Non valid statement (token:" + text + ")");
 }
 
@@ -166,7 +186,9 @@ std::int32_t Parser::add(Arguments&&... arguments) {
     return instruction_count() - 1;
 }
 
-std::int32_t Parser::add_command(std::int32_t command) { return add<ImCommand>(command); }
+std::int32_t Parser::add_command(std::int32_t command) {
+    return add<ImCommand>(command);
+}
 
 std::int32_t Parser::add_jump(std::int32_t condition) {
     const auto node = static_cast<std::int32_t>(jump_nodes_.size());
@@ -175,18 +197,27 @@ std::int32_t Parser::add_jump(std::int32_t condition) {
     return static_cast<std::int32_t>(jump_lists_.size()) - 1;
 }
 
-void Parser::add_branch_to(std::int32_t target) { add<ImGotoCond>(branch::always, target); }
+void Parser::add_branch_to(std::int32_t target) {
+    add<ImGotoCond>(branch::always, target);
+}
 
-void Parser::add_value(const std::string& name) { add<ImName>(name, current_, ImName::Use::value); }
+void Parser::add_value(const std::string& name) {
+    add<ImName>(name, current_, ImName::Use::value);
+}
 
-void Parser::add_reference(const std::string& name) { add<ImName>(name, current_, ImName::Use::reference); }
+void Parser::add_reference(const std::string& name) {
+    add<ImName>(name, current_, ImName::Use::reference);
+}
 
 std::int32_t Parser::merge(std::int32_t list, std::int32_t other) {
-    if (list < 0) return other;
-    if (other < 0 || other == list) return list;
+    if (list < 0)
+        return other;
+    if (other < 0 || other == list)
+        return list;
     JumpList& into = jump_lists_[static_cast<size_t>(list)];
     JumpList& from = jump_lists_[static_cast<size_t>(other)];
-    if (from.head < 0) return list;
+    if (from.head < 0)
+        return list;
     if (into.head < 0) {
         into = from;
     } else {
@@ -198,7 +229,8 @@ std::int32_t Parser::merge(std::int32_t list, std::int32_t other) {
 }
 
 void Parser::resolve_jumps(std::int32_t list, std::int32_t target) {
-    if (list < 0) return;
+    if (list < 0)
+        return;
     for (std::int32_t node = jump_lists_[static_cast<size_t>(list)].head; node >= 0;
          node = jump_nodes_[static_cast<size_t>(node)].next) {
         const std::int32_t index = jump_nodes_[static_cast<size_t>(node)].instruction;
@@ -233,7 +265,8 @@ const std::string* Parser::join_dotted(const std::string* head, const std::strin
 void Parser::begin_function(const std::string* name, std::int32_t line) {
     set_line(line);
     functions_.push_back(FunctionRecord{instruction_count(), *name, {}});
-    if (!current_->declare(entry::function, *name)) report(line, "Identifier " + *name + " already declared");
+    if (!current_->declare(entry::function, *name))
+        report(line, "Identifier " + *name + " already declared");
     open_scope(ScopeKind::function);
     add<ImResizeParameters>(&functions_.back());
 }
@@ -245,10 +278,13 @@ void Parser::declare_parameter(const std::string* name, std::int32_t line) {
         report(line, "Can't name two parameters the same");
         return;
     }
-    if (!functions_.empty()) functions_.back().parameters.push_back(*name);
+    if (!functions_.empty())
+        functions_.back().parameters.push_back(*name);
 }
 
-void Parser::end_parameters() { add<ImResizeLocal>(current_); }
+void Parser::end_parameters() {
+    add<ImResizeLocal>(current_);
+}
 
 void Parser::end_function(const SemanticValue& body) {
     add_command(command::push_void);
@@ -261,7 +297,8 @@ void Parser::end_function(const SemanticValue& body) {
             break;
         }
     }
-    if (current_->kind() == ScopeKind::global) emit_finished_unit();
+    if (current_->kind() == ScopeKind::global)
+        emit_finished_unit();
 }
 
 std::int32_t Parser::begin_class(const std::string* name, std::int32_t line) {
@@ -295,13 +332,16 @@ void Parser::close_block(std::int32_t scope) {
 
 void Parser::declare_object(const std::string* name, std::int32_t line) {
     set_line(line);
-    if (!current_->declare(entry::object, *name)) report(line, "Can't name two objects the same \"" + *name + "\"");
+    if (!current_->declare(entry::object, *name))
+        report(line, "Can't name two objects the same \"" + *name + "\"");
 }
 
 void Parser::begin_initializer(const std::string* name, std::int32_t line) {
     declare_object(name, line);
-    if (current_->kind() == ScopeKind::global) report(line, "Global objects cannot have initializers.");
-    if (current_->kind() == ScopeKind::class_body) report(line, "Class objects cannot have initializers.");
+    if (current_->kind() == ScopeKind::global)
+        report(line, "Global objects cannot have initializers.");
+    if (current_->kind() == ScopeKind::class_body)
+        report(line, "Class objects cannot have initializers.");
     add_reference(*name);
 }
 
@@ -327,7 +367,9 @@ void Parser::end_assignment(const SemanticValue& value) {
     add_command(command::assign);
 }
 
-void Parser::end_call_statement() { add_command(command::pop); }
+void Parser::end_call_statement() {
+    add_command(command::pop);
+}
 
 std::int32_t Parser::mark_keyword(std::int32_t line) {
     set_line(line);
@@ -341,7 +383,8 @@ SemanticValue Parser::enter_branch(const SemanticValue& test) {
     return branch;
 }
 
-SemanticValue Parser::end_while(std::int32_t head, const SemanticValue& branch, const SemanticValue& body) {
+SemanticValue Parser::end_while(std::int32_t head, const SemanticValue& branch,
+                                const SemanticValue& body) {
     add_branch_to(head);
     resolve_jumps(branch.second, instruction_count());
     SemanticValue result = no_value();
@@ -386,7 +429,8 @@ const std::string value_member = "value";
 
 // The loop's own block scope holds the variables and the hidden list and iterator, named after
 // the first variable; "::" cannot be written in a source, so they never clash with user names.
-std::int32_t Parser::begin_for(const std::string* variable, const std::string* second, std::int32_t line) {
+std::int32_t Parser::begin_for(const std::string* variable, const std::string* second,
+                               std::int32_t line) {
     set_line(line);
     const std::int32_t scope = open_scope(ScopeKind::block);
     std::vector<const std::string*> names = {variable};
@@ -407,8 +451,8 @@ std::int32_t Parser::begin_for(const std::string* variable, const std::string* s
     return scope;
 }
 
-SemanticValue Parser::for_loop_head(std::int32_t scope, const std::string* variable, const std::string* second,
-                                    const SemanticValue& list) {
+SemanticValue Parser::for_loop_head(std::int32_t scope, const std::string* variable,
+                                    const std::string* second, const SemanticValue& list) {
     const std::string& loop_variable = second != nullptr ? *keep(*variable + "::x") : *variable;
     const std::string& iterator = *keep(*variable + "::iter");
     materialize(list);
@@ -432,7 +476,8 @@ SemanticValue Parser::for_loop_head(std::int32_t scope, const std::string* varia
     add<ImBinOp>(value_kind::unknown, value_kind::void_value, binary_op::eq);
     head.second = add_jump(branch::if_true);
     if (second != nullptr) {
-        for (const auto& [name, part] : {std::pair{variable, &key_member}, std::pair{second, &value_member}}) {
+        for (const auto& [name, part] :
+             {std::pair{variable, &key_member}, std::pair{second, &value_member}}) {
             add_reference(*name);
             add_value(loop_variable);
             add<ImMember>(*part);
@@ -468,7 +513,8 @@ SemanticValue Parser::return_statement(std::int32_t line, const SemanticValue* v
 // ---- Conditions ----
 
 SemanticValue Parser::to_condition(const SemanticValue& value) {
-    if (value.kind == value_kind::condition) return value;
+    if (value.kind == value_kind::condition)
+        return value;
     SemanticValue result = empty_condition();
     result.second = add_jump(branch::if_false);
     result.first = add_jump(branch::always);
@@ -516,7 +562,8 @@ SemanticValue Parser::negate_condition(const SemanticValue& value) {
 }
 
 SemanticValue Parser::materialize(const SemanticValue& value) {
-    if (value.kind != value_kind::condition) return value;
+    if (value.kind != value_kind::condition)
+        return value;
     resolve_jumps(value.first, instruction_count());
     add<ImConstBoolean>(true);
     const std::int32_t over = add_jump(branch::always);
@@ -530,7 +577,8 @@ SemanticValue Parser::materialize(const SemanticValue& value) {
 
 // ---- Expressions ----
 
-SemanticValue Parser::binary(std::int32_t op, const SemanticValue& left, const SemanticValue& right) {
+SemanticValue Parser::binary(std::int32_t op, const SemanticValue& left,
+                             const SemanticValue& right) {
     add<ImBinOp>(left.kind, right.kind, op);
     SemanticValue result = no_value();
     result.kind = op >= binary_op::lt ? value_kind::boolean : value_kind::unknown;
@@ -553,13 +601,16 @@ SemanticValue Parser::end_chain(const SemanticValue& suffixes) {
 
 namespace {
 
-SemanticValue of_kind(std::int32_t kind) { return SemanticValue{kind, -1, -1, 0, nullptr}; }
+SemanticValue of_kind(std::int32_t kind) {
+    return SemanticValue{kind, -1, -1, 0, nullptr};
+}
 
 // Digits with an optional fraction, as the scanner reads them; too large a value becomes infinity.
 float number_value(const std::string& text) {
     float value = 0;
     const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
-    if (error == std::errc::result_out_of_range) value = std::strtof(text.c_str(), nullptr);
+    if (error == std::errc::result_out_of_range)
+        value = std::strtof(text.c_str(), nullptr);
     return value;
 }
 
@@ -591,7 +642,8 @@ SemanticValue Parser::push_void(std::int32_t line) {
 
 SemanticValue Parser::push_this(std::int32_t line) {
     set_line(line);
-    if (!in_class_) report(line, "\"this\" can only be used from within a class");
+    if (!in_class_)
+        report(line, "\"this\" can only be used from within a class");
     add_command(command::push_this);
     return of_kind(value_kind::unknown);
 }

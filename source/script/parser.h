@@ -31,9 +31,9 @@ enum : std::int32_t {
 // The value of a grammar symbol. Jump lists are numbers into the parser's lists, -1 for none.
 struct SemanticValue {
     std::int32_t kind;
-    std::int32_t first;   // true jumps, pending return jumps, a count or an instruction number
-    std::int32_t second;  // false jumps
-    std::int32_t line;    // of the symbol's first token
+    std::int32_t first;       // true jumps, pending return jumps, a count or an instruction number
+    std::int32_t second;      // false jumps
+    std::int32_t line;        // of the symbol's first token
     const std::string* text;  // token text, owned by the parser
 };
 
@@ -117,10 +117,18 @@ public:
     const std::vector<ClassRecord>& classes() const { return classes_; }
 
     // Instructions are numbered over the whole source; those emitted early are gone.
-    std::int32_t instruction_count() const { return base_ + static_cast<std::int32_t>(instructions_.size()); }
-    bool has_instruction(std::int32_t index) const { return index >= base_ && index < instruction_count(); }
-    ImInstruction& instruction(std::int32_t index) { return *instructions_[static_cast<size_t>(index - base_)]; }
-    std::int32_t instruction_line(std::int32_t index) const { return lines_[static_cast<size_t>(index - base_)]; }
+    std::int32_t instruction_count() const {
+        return base_ + static_cast<std::int32_t>(instructions_.size());
+    }
+    bool has_instruction(std::int32_t index) const {
+        return index >= base_ && index < instruction_count();
+    }
+    ImInstruction& instruction(std::int32_t index) {
+        return *instructions_[static_cast<size_t>(index - base_)];
+    }
+    std::int32_t instruction_line(std::int32_t index) const {
+        return lines_[static_cast<size_t>(index - base_)];
+    }
     // One listing line per instruction.
     void print(std::ostream& out) const;
 
@@ -132,7 +140,8 @@ public:
     // class declared later, so its global slot is filled in by resolve_late_names.
     bool names_complete() const { return names_complete_; }
     // A global value or reference written with slot 0 at the code position.
-    void add_late_name(std::uint32_t position, std::int32_t index, const std::string& name, bool reference);
+    void add_late_name(std::uint32_t position, std::int32_t index, const std::string& name,
+                       bool reference);
     // Fills in the late names' slots; false, with the first failure kept, when one fails.
     bool resolve_late_names();
     // The instructions' code, offsets counted from its start.
@@ -181,21 +190,26 @@ public:
     std::int32_t mark_keyword(std::int32_t line);
     // Sends the test's true jumps to the body that follows; keeps its false jumps.
     SemanticValue enter_branch(const SemanticValue& test);
-    SemanticValue end_while(std::int32_t head, const SemanticValue& branch, const SemanticValue& body);
+    SemanticValue end_while(std::int32_t head, const SemanticValue& branch,
+                            const SemanticValue& body);
     // The jump over the else part; the false jumps go to it.
     std::int32_t enter_else(const SemanticValue& branch);
     SemanticValue end_if(const SemanticValue& branch, const SemanticValue& body);
-    SemanticValue end_if_else(std::int32_t over_else, const SemanticValue& then_body, const SemanticValue& else_part);
+    SemanticValue end_if_else(std::int32_t over_else, const SemanticValue& then_body,
+                              const SemanticValue& else_part);
 
-    std::int32_t begin_for(const std::string* variable, const std::string* second, std::int32_t line);
-    SemanticValue for_loop_head(std::int32_t scope, const std::string* variable, const std::string* second,
-                                const SemanticValue& list);
+    std::int32_t begin_for(const std::string* variable, const std::string* second,
+                           std::int32_t line);
+    SemanticValue for_loop_head(std::int32_t scope, const std::string* variable,
+                                const std::string* second, const SemanticValue& list);
     SemanticValue end_for(const SemanticValue& head, const SemanticValue& body);
 
     SemanticValue return_statement(std::int32_t line, const SemanticValue* value);
 
     SemanticValue to_condition(const SemanticValue& value);
-    SemanticValue empty_condition() { return SemanticValue{value_kind::condition, -1, -1, 0, nullptr}; }
+    SemanticValue empty_condition() {
+        return SemanticValue{value_kind::condition, -1, -1, 0, nullptr};
+    }
     SemanticValue or_left(const SemanticValue& left);
     SemanticValue or_right(const SemanticValue& left, const SemanticValue& right);
     SemanticValue and_left(const SemanticValue& left);

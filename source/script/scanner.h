@@ -98,7 +98,8 @@ private:
             return c;
         }
         // The common path reads the supplied bytes without a virtual call.
-        const std::int32_t c = cursor_ != limit_ ? static_cast<unsigned char>(*cursor_++) : read_char();
+        const std::int32_t c =
+            cursor_ != limit_ ? static_cast<unsigned char>(*cursor_++) : read_char();
         if (c == '\n') {
             ++line_;
             column_ = 0;
@@ -117,7 +118,8 @@ private:
     void scan_quoted(std::int32_t quote, std::string& text);
     void scan_triple_quoted(std::string& text);
     // The kind of a one-character operator, or of the pair it forms with the next character.
-    std::int32_t scan_operator(Token& token, std::initializer_list<std::pair<char, std::int32_t>> pairs,
+    std::int32_t scan_operator(Token& token,
+                               std::initializer_list<std::pair<char, std::int32_t>> pairs,
                                std::int32_t single);
 
     Token lookahead_;

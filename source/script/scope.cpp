@@ -6,7 +6,8 @@ namespace kam::script {
 std::int32_t Scope::find(std::string_view name) const {
     if (entries_.size() < index_threshold) {
         for (size_t i = 0; i < entries_.size(); ++i) {
-            if (entries_[i].name == name) return static_cast<std::int32_t>(i);
+            if (entries_[i].name == name)
+                return static_cast<std::int32_t>(i);
         }
         return -1;
     }
@@ -15,10 +16,12 @@ std::int32_t Scope::find(std::string_view name) const {
 }
 
 bool Scope::declare(std::int32_t kind, std::string_view name) {
-    if (find(name) >= 0) return false;
+    if (find(name) >= 0)
+        return false;
     entries_.push_back(ScopeEntry{kind, std::string(name)});
     if (entries_.size() == index_threshold) {
-        for (size_t i = 0; i < entries_.size(); ++i) index_.emplace(entries_[i].name, static_cast<std::int32_t>(i));
+        for (size_t i = 0; i < entries_.size(); ++i)
+            index_.emplace(entries_[i].name, static_cast<std::int32_t>(i));
     } else if (entries_.size() > index_threshold) {
         index_.emplace(entries_.back().name, size() - 1);
     }
@@ -37,17 +40,20 @@ std::int32_t local_depth(const Scope* scope, std::string_view name, std::int32_t
     std::int32_t depth = 0;
     for (; scope != nullptr && scope->is_local(); scope = scope->parent(), ++depth) {
         number = scope->find(name);
-        if (number >= 0) return depth;
+        if (number >= 0)
+            return depth;
     }
     return -1;
 }
 
 // Entries are never removed, so the number found when the use was read still holds.
-Resolution resolve(const Scope* scope, std::int32_t depth, std::int32_t number, std::string_view name) {
+Resolution resolve(const Scope* scope, std::int32_t depth, std::int32_t number,
+                   std::string_view name) {
     Resolution result;
     if (depth >= 0) {
         const Scope* local = scope;
-        for (std::int32_t up = 0; up < depth && local != nullptr && local->is_local(); ++up) local = local->parent();
+        for (std::int32_t up = 0; up < depth && local != nullptr && local->is_local(); ++up)
+            local = local->parent();
         if (local != nullptr && local->is_local()) {
             if (number >= 0) {
                 // Parameters are the function scope's first entries, so they take the lowest slots.
@@ -62,19 +68,23 @@ Resolution resolve(const Scope* scope, std::int32_t depth, std::int32_t number, 
     const Scope* top = scope;
     const Scope* nearest_class = nullptr;
     for (const Scope* s = scope; s != nullptr; s = s->parent()) {
-        if (nearest_class == nullptr && s->kind() == ScopeKind::class_body) nearest_class = s;
+        if (nearest_class == nullptr && s->kind() == ScopeKind::class_body)
+            nearest_class = s;
         top = s;
     }
     const auto found_in = [&](const Scope* s, Resolution::Place place) {
         const std::int32_t number = s != nullptr ? s->find(name) : -1;
-        if (number < 0) return false;
+        if (number < 0)
+            return false;
         result.place = place;
         result.slot = number;
         result.entry_kind = s->entries()[static_cast<size_t>(number)].kind;
         return true;
     };
-    if (found_in(nearest_class, Resolution::Place::member)) return result;
-    if (top != nullptr && top->kind() == ScopeKind::global) found_in(top, Resolution::Place::global);
+    if (found_in(nearest_class, Resolution::Place::member))
+        return result;
+    if (top != nullptr && top->kind() == ScopeKind::global)
+        found_in(top, Resolution::Place::global);
     return result;
 }
 

@@ -52,7 +52,9 @@ private:
     // Looked up with the string_view itself: no string is built per lookup.
     struct NameHash {
         using is_transparent = void;
-        size_t operator()(std::string_view name) const { return std::hash<std::string_view>{}(name); }
+        size_t operator()(std::string_view name) const {
+            return std::hash<std::string_view>{}(name);
+        }
     };
     std::unordered_map<std::string, std::int32_t, NameHash, std::equal_to<>> index_;
 };
@@ -69,7 +71,8 @@ std::int32_t local_depth(const Scope* scope, std::string_view name, std::int32_t
 
 // Where a name used in the scope lives: the local scope at the depth found when the use was
 // read, with its entry number there, else the nearest class, else the global scope.
-Resolution resolve(const Scope* scope, std::int32_t depth, std::int32_t number, std::string_view name);
+Resolution resolve(const Scope* scope, std::int32_t depth, std::int32_t number,
+                   std::string_view name);
 
 // A name as written at one place. Locals must be declared before; members and globals are
 // looked up when the scopes are complete. The name is not copied and must outlive the use.

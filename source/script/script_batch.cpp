@@ -16,7 +16,8 @@
 namespace kam::script {
 
 int ScriptBatch::mode_for(bool strip, bool only_if_modified) {
-    if (only_if_modified) return strip ? ScriptRTE::save_stripped_if_modified : ScriptRTE::save_if_modified;
+    if (only_if_modified)
+        return strip ? ScriptRTE::save_stripped_if_modified : ScriptRTE::save_if_modified;
     return strip ? ScriptRTE::always_compile_stripped : ScriptRTE::always_compile;
 }
 
@@ -35,7 +36,8 @@ void ScriptBatch::compile_file(const std::string& path, const std::string& shown
         up_to_date = found[0].info.modification_time < found[1].info.modification_time;
         known = found;
     }
-    if (!up_to_date) log_verbose << "Compiling " << shown << std::endl;
+    if (!up_to_date)
+        log_verbose << "Compiling " << shown << std::endl;
     // Only loaded to be compiled or checked: nothing runs the program.
     ScriptRTE scripts("not_used", mode_);
     scripts.set_check_compiled_only(true);
@@ -55,7 +57,8 @@ void ScriptBatch::wait_if_handed_out(const std::string& path, JobQueue& queue) {
     const bool if_modified =
         mode_ != ScriptRTE::always_compile_stripped && mode_ != ScriptRTE::always_compile;
     const bool again = !handed_out_.insert(normalize_path(path, false, false)).second;
-    if (again && if_modified) queue.finish();
+    if (again && if_modified)
+        queue.finish();
 }
 
 void ScriptBatch::add_file(const std::string& path, const std::string& shown, JobQueue& queue) {
@@ -87,7 +90,8 @@ void ScriptBatch::compile_directory(const std::string& directory, JobQueue& queu
 }
 
 void ScriptBatch::advance() {
-    if (progress_ != nullptr) progress_->advance(1, 0);
+    if (progress_ != nullptr)
+        progress_->advance(1, 0);
 }
 
 }  // namespace kam::script

@@ -33,17 +33,21 @@ std::int32_t ScriptRTE::ArchiveScanner::read_char() {
     }
     if (!by_lines_) {
         const std::int32_t c = read_block();
-        if (c >= 0) return c;
+        if (c >= 0)
+            return c;
     }
-    if (archive_.remaining() == 0) return 0;
+    if (archive_.remaining() == 0)
+        return 0;
     archive_.read_line(line_);
     if (std::memchr(line_.data(), 0, line_.size()) != nullptr) {
         line_loaded_ = true;  // the line is dropped; scanning goes on after it
         const std::string source = name();
-        const std::string where = line() > 0 ? source + "(" + std::to_string(line()) + "): " : std::string();
+        const std::string where =
+            line() > 0 ? source + "(" + std::to_string(line()) + "): " : std::string();
         throw ScannerError(where + "Zero byte in the source - not a text file");
     }
-    if (line_.empty()) return '\n';
+    if (line_.empty())
+        return '\n';
     line_loaded_ = true;
     supply(line_.data() + 1, line_.data() + line_.size());
     return static_cast<unsigned char>(line_[0]);
@@ -54,7 +58,8 @@ std::int32_t ScriptRTE::ArchiveScanner::read_char() {
 // the source is read line by line. The block is small: the source is never in memory as a whole.
 std::int32_t ScriptRTE::ArchiveScanner::read_block() {
     constexpr std::int64_t block_size = 64 << 10;
-    if (archive_.remaining() == 0) return -1;
+    if (archive_.remaining() == 0)
+        return -1;
     const std::int64_t start = archive_.position();
     const auto wanted = static_cast<std::uint32_t>(std::min(block_size, archive_.remaining()));
     block_.resize(wanted);
@@ -81,11 +86,14 @@ std::int32_t ScriptRTE::ArchiveScanner::read_block() {
 ScriptRTE::ScriptRTE(const std::string& root, int mode)
     : root_(normalize_path(root, false, true)), mode_(mode) {}
 
-int ScriptRTE::load(const std::string& script) { return load(script, {}); }
+int ScriptRTE::load(const std::string& script) {
+    return load(script, {});
+}
 
 int ScriptRTE::load(const std::string& script, std::span<VirtualFileSystem::Found> known) {
     const std::string name = normalize_path(script, false, false);
-    if (const auto found = program_numbers_.find(name); found != program_numbers_.end()) return found->second;
+    if (const auto found = program_numbers_.find(name); found != program_numbers_.end())
+        return found->second;
 
     VirtualFileSystem& files = VirtualFileSystem::instance();
     // The caller's lookup of a path when it made one, else a new one kept in the storage given.
@@ -93,12 +101,14 @@ int ScriptRTE::load(const std::string& script, std::span<VirtualFileSystem::Foun
                           bool open_file) -> VirtualFileSystem::Found& {
         // The paths load builds are canonical already when the file system's are.
         for (VirtualFileSystem::Found& found : known) {
-            if (found.path == path) return found;
+            if (found.path == path)
+                return found;
         }
         if (!known.empty()) {
             const std::string canonical = normalize_path(path, false, false);
             for (VirtualFileSystem::Found& found : known) {
-                if (found.path == canonical) return found;
+                if (found.path == canonical)
+                    return found;
             }
         }
         storage = open_file ? files.find_file(path) : files.find(path);
@@ -117,11 +127,13 @@ int ScriptRTE::load(const std::string& script, std::span<VirtualFileSystem::Foun
     VirtualFileSystem::Found* compiled = nullptr;
     if (!source.found()) {
         compiled = &find(compiled_path, compiled_storage, true);
-        if (!compiled->found()) throw Error("Script: " + name + " not found!");
+        if (!compiled->found())
+            throw Error("Script: " + name + " not found!");
     } else if (uses_compiled_files(mode_)) {
         compiled = &find(compiled_path, compiled_storage, true);
         const bool older = compiled->info.modification_time < source.info.modification_time;
-        if (!compiled->found() || older) compiled = nullptr;
+        if (!compiled->found() || older)
+            compiled = nullptr;
     }
     if (compiled != nullptr) {
         const auto no_source = [&] {
@@ -129,20 +141,24 @@ int ScriptRTE::load(const std::string& script, std::span<VirtualFileSystem::Foun
         };
         try {
             int number = -1;
-            if (read_compiled(name, *compiled, number)) return number;
+            if (read_compiled(name, *compiled, number))
+                return number;
             if (!source.found()) {
                 throw Error("File " + compiled_path + " is not a compiled script" + no_source());
             }
         } catch (const CompiledScriptError& error) {
             // Rebuilt from the source like a file of the wrong kind: it is only derived data.
-            if (!source.found()) throw Error(error.what() + no_source());
+            if (!source.found())
+                throw Error(error.what() + no_source());
         } catch (const DiskError&) {
             // Unreadable, or no regular file at all: saving over it says why when it fails too.
-            if (!source.found()) throw;
+            if (!source.found())
+                throw;
         }
     }
     // Nothing stays open while the source is compiled and its compiled file written.
-    for (VirtualFileSystem::Found& found : known) found.file = Archive();
+    for (VirtualFileSystem::Found& found : known)
+        found.file = Archive();
     compiled_storage.file = Archive();
     return compile_source(name, source, compiled_path);
 }
@@ -159,9 +175,11 @@ bool ScriptRTE::read_compiled(const std::string& name, VirtualFileSystem::Found&
     Archive file = VirtualFileSystem::instance().open(compiled, "r");
     CompiledScript script;
     const bool read_debug = !ignore_debug_information_;
-    const CompiledScriptRead read = check_compiled_only_ ? check_compiled_script(file, read_debug)
-                                                         : read_compiled_script(file, read_debug, script);
-    if (read == CompiledScriptRead::wrong_magic) return false;
+    const CompiledScriptRead read = check_compiled_only_
+                                        ? check_compiled_script(file, read_debug)
+                                        : read_compiled_script(file, read_debug, script);
+    if (read == CompiledScriptRead::wrong_magic)
+        return false;
     number = add_program(name, std::move(script.code), std::move(script.lines));
     return true;
 }
@@ -170,7 +188,8 @@ int ScriptRTE::compile_source(const std::string& name, VirtualFileSystem::Found&
                               const std::string& compiled_path) {
     Archive file = VirtualFileSystem::instance().open(source, "r");
     // Gone since it was found: compiling nothing would save an empty program in its place.
-    if (!file.has_store()) throw Error("Script: " + name + " not found!");
+    if (!file.has_store())
+        throw Error("Script: " + name + " not found!");
     ArchiveScanner scanner(file);
     return compile(name, scanner, compiled_path, static_cast<size_t>(file.size()));
 }
@@ -182,13 +201,17 @@ int ScriptRTE::compile(const std::string& name, Scanner& scanner, const std::str
                        size_t source_size) {
     Parser parser(scanner, true);
     parser.instruction_code().reserve(std::min(2 * source_size, size_t{256} << 20) + 256);
-    if (!parser.parse()) throw Error(parser.error_text());
+    if (!parser.parse())
+        throw Error(parser.error_text());
     CodeBuffer code(true);
-    if (!generate(parser, code)) throw Error(parser.error_text());
+    if (!generate(parser, code))
+        throw Error(parser.error_text());
 
-    if (mode_ != load_only) save_compiled(compiled_path, code, concat(name, ".ksf"));
+    if (mode_ != load_only)
+        save_compiled(compiled_path, code, concat(name, ".ksf"));
     // A check keeps no code, as when it finds a compiled file.
-    if (check_compiled_only_) return add_program(name, {}, LineMap());
+    if (check_compiled_only_)
+        return add_program(name, {}, LineMap());
     // The table is made from the code: taken first.
     LineMap lines(code.take_lines());
     return add_program(name, code.take_code(), std::move(lines));
@@ -212,13 +235,15 @@ void ScriptRTE::save_compiled(const std::string& compiled_path, const CodeBuffer
                 write_compiled_script(file, code, source_path, saves_debug_information(mode_));
             },
             [report](const DiskError& error) { report(error.what()); });
-        if (!created) failure = "no file system can create it";
+        if (!created)
+            failure = "no file system can create it";
     } catch (const TrovexError&) {
         throw;  // reported already: break-on-error
     } catch (const std::runtime_error& error) {
         failure = error.what();
     }
-    if (!failure.empty()) report(failure);
+    if (!failure.empty())
+        report(failure);
 }
 
 }  // namespace kam::script

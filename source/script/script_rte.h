@@ -98,8 +98,10 @@ private:
     int compile_source(const std::string& name, VirtualFileSystem::Found& source,
                        const std::string& compiled_path);
     // Compiles the scanner's source and saves it as the mode says; returns the program number.
-    int compile(const std::string& name, Scanner& scanner, const std::string& compiled_path, size_t source_size);
-    void save_compiled(const std::string& compiled_path, const CodeBuffer& code, const std::string& source_path);
+    int compile(const std::string& name, Scanner& scanner, const std::string& compiled_path,
+                size_t source_size);
+    void save_compiled(const std::string& compiled_path, const CodeBuffer& code,
+                       const std::string& source_path);
 
     std::unordered_map<std::string, int> program_numbers_;
     std::vector<Program> programs_;

@@ -15,7 +15,8 @@ std::uint32_t ConstMemoryDataStore::write(std::uint64_t, const void*, std::uint3
 }
 
 std::uint32_t ConstMemoryDataStore::read(std::uint64_t offset, void* buffer, std::uint32_t count) {
-    if (offset >= size_) return 0;
+    if (offset >= size_)
+        return 0;
     const auto available = static_cast<std::uint32_t>(size_ - offset);
     const std::uint32_t copied = std::min(count, available);
     std::memcpy(buffer, static_cast<const unsigned char*>(bytes_) + offset, copied);
@@ -23,14 +24,17 @@ std::uint32_t ConstMemoryDataStore::read(std::uint64_t offset, void* buffer, std
 }
 
 std::uint32_t MemoryDataStore::write(std::uint64_t offset, const void* data, std::uint32_t count) {
-    if (count == 0) return 0;  // an empty string may come without storage
-    if (bytes_.size() < offset + count) bytes_.resize(offset + count);
+    if (count == 0)
+        return 0;  // an empty string may come without storage
+    if (bytes_.size() < offset + count)
+        bytes_.resize(offset + count);
     std::memcpy(bytes_.data() + offset, data, count);
     return count;
 }
 
 std::uint32_t MemoryDataStore::read(std::uint64_t offset, void* buffer, std::uint32_t count) {
-    if (offset >= bytes_.size()) return 0;
+    if (offset >= bytes_.size())
+        return 0;
     const auto available =
         static_cast<std::uint32_t>(std::min<std::uint64_t>(count, bytes_.size() - offset));
     std::memcpy(buffer, bytes_.data() + offset, available);
@@ -58,14 +62,17 @@ FileDataStore::FileDataStore(const std::string& path, std::uint32_t creation, st
 
 std::string FileDataStore::open_failure(const std::string& path, std::uint32_t creation,
                                         std::uint32_t access, std::uint32_t share) {
-    return "Cannot open " + path + " with create mode: " + hex(creation) + ", access: " +
-           hex(access) + ", share_mode: " + hex(share);
+    return "Cannot open " + path + " with create mode: " + hex(creation) +
+           ", access: " + hex(access) + ", share_mode: " + hex(share);
 }
 
-FileDataStore::~FileDataStore() { platform::close_file(file_); }
+FileDataStore::~FileDataStore() {
+    platform::close_file(file_);
+}
 
 std::uint32_t FileDataStore::write(std::uint64_t offset, const void* data, std::uint32_t count) {
-    if (count == 0) return 0;
+    if (count == 0)
+        return 0;
     std::uint32_t done = 0;
     if (!platform::write_file_at(file_, offset, data, count, done)) {
         throw DiskError("Cannot write to file " + path_, platform::last_error());
@@ -92,7 +99,11 @@ std::uint64_t FileDataStore::size() {
 
 Archive::Archive(std::string name, std::shared_ptr<DataStore> store, std::uint64_t base,
                  std::int64_t size, bool growable)
-    : name_(std::move(name)), store_(std::move(store)), base_(base), size_(size), growable_(growable) {}
+    : name_(std::move(name)),
+      store_(std::move(store)),
+      base_(base),
+      size_(size),
+      growable_(growable) {}
 
 Archive::Archive(const Archive& parent, std::int64_t offset, std::int64_t size, bool growable)
     : name_(parent.name_),
@@ -105,14 +116,17 @@ Archive::Archive(const Archive& parent, std::int64_t offset, std::int64_t size, 
     // like any other reach beyond the parent.
     const bool outside = offset < 0 || size < 0 || __builtin_add_overflow(offset, size, &end) ||
                          (!parent.growable_ && (growable || end > parent.size_));
-    if (outside) throw std::range_error("Attempt to grow archive " + name_ + " beyond limits");
+    if (outside)
+        throw std::range_error("Attempt to grow archive " + name_ + " beyond limits");
 }
 
 void Archive::set_position(std::int64_t offset, int origin) {
     std::int64_t target = offset;
     bool overflow = false;
-    if (origin == from_current) overflow = __builtin_add_overflow(position_, offset, &target);
-    if (origin == from_end) overflow = __builtin_sub_overflow(size_, offset, &target);
+    if (origin == from_current)
+        overflow = __builtin_add_overflow(position_, offset, &target);
+    if (origin == from_end)
+        overflow = __builtin_sub_overflow(size_, offset, &target);
     if (!overflow && target < 0) {
         throw std::range_error("Archive::set_position() Attempt to seek before start of archive '" +
                                name_ + "'");
@@ -122,7 +136,8 @@ void Archive::set_position(std::int64_t offset, int origin) {
                                name_ + "'");
     }
     position_ = target;
-    if (position_ > size_) size_ = position_;
+    if (position_ > size_)
+        size_ = position_;
 }
 
 std::uint32_t Archive::checked_write(const void* data, std::uint32_t count) {
@@ -130,11 +145,13 @@ std::uint32_t Archive::checked_write(const void* data, std::uint32_t count) {
         throw std::range_error("Archive::checked_write() Attempt to write past end of archive '" +
                                name_ + "'");
     }
-    if (!store_) return 0;
+    if (!store_)
+        return 0;
     const std::uint32_t written =
         store_->write(base_ + static_cast<std::uint64_t>(position_), data, count);
     position_ += written;
-    if (position_ > size_) size_ = position_;
+    if (position_ > size_)
+        size_ = position_;
     return written;
 }
 
@@ -143,8 +160,10 @@ std::uint32_t Archive::checked_read(void* buffer, std::uint32_t count) {
         throw std::range_error("Archive::checked_read() Attempt to read past end of archive '" +
                                name_ + "'");
     }
-    if (!store_) return 0;
-    const std::uint32_t read = store_->read(base_ + static_cast<std::uint64_t>(position_), buffer, count);
+    if (!store_)
+        return 0;
+    const std::uint32_t read =
+        store_->read(base_ + static_cast<std::uint64_t>(position_), buffer, count);
     position_ += read;
     return read;
 }
@@ -170,11 +189,13 @@ void Archive::read_string(std::string& out) {
             break;
         }
         length += got;
-        if (got < wanted) break;  // the store ended before the archive did
+        if (got < wanted)
+            break;  // the store ended before the archive did
     }
     out.resize(length);
     position_ += static_cast<std::int64_t>(length) + 1;
-    if (position_ > size_) position_ = size_;
+    if (position_ > size_)
+        position_ = size_;
 }
 
 void Archive::read_line(std::string& out) {
@@ -197,16 +218,18 @@ void Archive::read_line(std::string& out) {
             break;
         }
         length += got;
-        if (got < wanted) break;  // the store ended before the archive did
+        if (got < wanted)
+            break;  // the store ended before the archive did
     }
     out.resize(length);
     position_ += static_cast<std::int64_t>(length) + 1;
-    if (ended && !out.empty() && out.back() == '\r') out.pop_back();
-    if (position_ > size_) position_ = size_;
+    if (ended && !out.empty() && out.back() == '\r')
+        out.pop_back();
+    if (position_ > size_)
+        position_ = size_;
 }
 
-std::uint32_t copy_data(Archive& source, Archive& out, std::uint64_t position,
-                        std::uint32_t size) {
+std::uint32_t copy_data(Archive& source, Archive& out, std::uint64_t position, std::uint32_t size) {
     // File to file the kernel copies the bytes once instead of twice through the buffer;
     // whatever it could not copy goes through the buffer.
     std::uint32_t done = 0;
@@ -222,11 +245,13 @@ std::uint32_t copy_data(Archive& source, Archive& out, std::uint64_t position,
     // copying at once must not share it.
     std::vector<char> buffer;
     while (done < size) {
-        if (buffer.empty()) buffer.resize(std::min(size - done, copy_chunk));
+        if (buffer.empty())
+            buffer.resize(std::min(size - done, copy_chunk));
         const std::uint32_t wanted =
             std::min<std::uint32_t>(size - done, static_cast<std::uint32_t>(buffer.size()));
         const std::uint32_t got = source.checked_read(buffer.data(), wanted);
-        if (got == 0) break;
+        if (got == 0)
+            break;
         if (out.store() == nullptr ||
             out.store()->write(out.base() + position + done, buffer.data(), got) != got)
             throw ErrorWithCStack("Cannot write to archive " + out.name());

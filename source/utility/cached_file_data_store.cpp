@@ -34,8 +34,8 @@ CachedFileDataStore::CachedFileDataStore(const std::string& path, std::uint32_t 
         file_ = platform::invalid_file;
         throw DiskError("Cannot get file size on cache " + path, error);
     }
-    const std::uint64_t file_blocks =
-        (file_size_ + static_cast<std::uint64_t>(block_size_) - 1) / static_cast<std::uint64_t>(block_size_);
+    const std::uint64_t file_blocks = (file_size_ + static_cast<std::uint64_t>(block_size_) - 1) /
+                                      static_cast<std::uint64_t>(block_size_);
     if (file_blocks < static_cast<std::uint64_t>(ring_blocks_)) {
         ring_blocks_ = static_cast<std::int32_t>(file_blocks);
     }
@@ -52,16 +52,21 @@ CachedFileDataStore::~CachedFileDataStore() {
     platform::close_file(file_);
 }
 
-std::uint32_t CachedFileDataStore::write(std::uint64_t, const void*, std::uint32_t) { return 0; }
+std::uint32_t CachedFileDataStore::write(std::uint64_t, const void*, std::uint32_t) {
+    return 0;
+}
 
 std::uint32_t CachedFileDataStore::read(std::uint64_t offset, void* buffer, std::uint32_t count) {
     std::lock_guard<std::mutex> lock(mutex_);
-    if (!is_open()) return 0;
+    if (!is_open())
+        return 0;
     // Nothing past the end of the file is handed out: the last block's tail in the ring holds
     // whatever an earlier read left there.
-    if (offset >= file_size_ || count == 0) return 0;
+    if (offset >= file_size_ || count == 0)
+        return 0;
     count = static_cast<std::uint32_t>(std::min<std::uint64_t>(count, file_size_ - offset));
-    if (in_flight_ && flight_.finished()) finish_flight();
+    if (in_flight_ && flight_.finished())
+        finish_flight();
 
     const auto block_size = static_cast<std::uint64_t>(block_size_);
     const std::uint64_t end = offset + count;
@@ -77,7 +82,8 @@ std::uint32_t CachedFileDataStore::read(std::uint64_t offset, void* buffer, std:
     for (std::uint64_t block = first; block <= last;) {
         if (goes_direct(block, offset, end)) {
             std::uint64_t stop = block + 1;
-            while (stop <= last && goes_direct(stop, offset, end)) ++stop;
+            while (stop <= last && goes_direct(stop, offset, end))
+                ++stop;
             const std::uint64_t from = block * block_size;
             const auto length = static_cast<std::uint32_t>(std::min(stop * block_size, end) - from);
             std::uint32_t done = 0;
@@ -85,7 +91,8 @@ std::uint32_t CachedFileDataStore::read(std::uint64_t offset, void* buffer, std:
                 throw DiskError("Cannot complete pending io request", platform::last_error());
             }
             copied += done;
-            if (done < length) return copied;  // the file shrank under us
+            if (done < length)
+                return copied;  // the file shrank under us
             block = stop;
             continue;
         }
@@ -97,7 +104,8 @@ std::uint32_t CachedFileDataStore::read(std::uint64_t offset, void* buffer, std:
         const std::uint64_t from = std::max(offset, block * block_size);
         const auto length =
             static_cast<std::uint32_t>(std::min((block + 1) * block_size, end) - from);
-        if (block == last) settle_window(last, bulk ? 0 : last - first + 1);
+        if (block == last)
+            settle_window(last, bulk ? 0 : last - first + 1);
         std::memcpy(out + copied, slot_bytes(slot_of(block)) + (from - block * block_size), length);
         copied += length;
         ++block;
@@ -112,17 +120,22 @@ void CachedFileDataStore::settle_window(std::uint64_t last, std::uint64_t wanted
     // Keep the block before the last one read; drop what lies before it.
     if (last - first_block_ > 1) {
         const std::uint64_t drop = last - 1 - first_block_;
-        ring_start_ = static_cast<int>((ring_start_ + drop) % static_cast<std::uint64_t>(ring_blocks_));
+        ring_start_ =
+            static_cast<int>((ring_start_ + drop) % static_cast<std::uint64_t>(ring_blocks_));
         first_block_ += drop;
         valid_ -= static_cast<int>(drop);
     }
-    if (wanted > 0) read_ahead(wanted);
+    if (wanted > 0)
+        read_ahead(wanted);
 }
 
 void CachedFileDataStore::make_cached(std::uint64_t block, std::uint64_t wanted) {
-    if (is_cached(block)) return;
-    if (in_flight_) finish_flight();
-    if (is_cached(block)) return;
+    if (is_cached(block))
+        return;
+    if (in_flight_)
+        finish_flight();
+    if (is_cached(block))
+        return;
     if (block > 0 && is_cached(block - 1) && wanted < static_cast<std::uint64_t>(ring_blocks_)) {
         ring_start_ = slot_of(block - 1);
         first_block_ = block - 1;
@@ -134,11 +147,12 @@ void CachedFileDataStore::make_cached(std::uint64_t block, std::uint64_t wanted)
     }
     const int slot = slot_of(block);
     const int room = ring_start_ > slot ? ring_start_ - slot : ring_blocks_ - slot;
-    const int blocks = static_cast<int>(std::min<std::uint64_t>(wanted, static_cast<std::uint64_t>(room)));
+    const int blocks =
+        static_cast<int>(std::min<std::uint64_t>(wanted, static_cast<std::uint64_t>(room)));
     std::uint32_t done = 0;
-    if (!platform::read_file_at(file_, block * static_cast<std::uint64_t>(block_size_), slot_bytes(slot),
-                                static_cast<std::uint32_t>(blocks) * static_cast<std::uint32_t>(block_size_),
-                                done)) {
+    if (!platform::read_file_at(
+            file_, block * static_cast<std::uint64_t>(block_size_), slot_bytes(slot),
+            static_cast<std::uint32_t>(blocks) * static_cast<std::uint32_t>(block_size_), done)) {
         throw DiskError("Cannot complete pending io request", platform::last_error());
     }
     valid_ += blocks;
@@ -154,18 +168,23 @@ void CachedFileDataStore::finish_flight() {
 }
 
 void CachedFileDataStore::read_ahead(std::uint64_t wanted) {
-    if (in_flight_) return;
-    auto blocks = static_cast<int>(std::min<std::uint64_t>(wanted, static_cast<std::uint64_t>(ring_blocks_ - valid_)));
-    if (blocks <= 0) return;
+    if (in_flight_)
+        return;
+    auto blocks = static_cast<int>(
+        std::min<std::uint64_t>(wanted, static_cast<std::uint64_t>(ring_blocks_ - valid_)));
+    if (blocks <= 0)
+        return;
     const int slot = (ring_start_ + valid_) % ring_blocks_;
     blocks = std::min(blocks, ring_blocks_ - slot);
     const std::uint64_t next = first_block_ + static_cast<std::uint64_t>(valid_);
-    if (next * static_cast<std::uint64_t>(block_size_) >= file_size_) return;
+    if (next * static_cast<std::uint64_t>(block_size_) >= file_size_)
+        return;
     flight_block_ = next;
     flight_slot_ = slot;
     flight_count_ = blocks;
-    if (!flight_.start(file_, next * static_cast<std::uint64_t>(block_size_), slot_bytes(slot),
-                       static_cast<std::uint32_t>(blocks) * static_cast<std::uint32_t>(block_size_))) {
+    if (!flight_.start(
+            file_, next * static_cast<std::uint64_t>(block_size_), slot_bytes(slot),
+            static_cast<std::uint32_t>(blocks) * static_cast<std::uint32_t>(block_size_))) {
         throw DiskError("Cannot start io request", platform::last_error());
     }
     in_flight_ = true;

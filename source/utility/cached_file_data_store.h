@@ -56,7 +56,9 @@ private:
     bool goes_direct(std::uint64_t block, std::uint64_t offset, std::uint64_t end) const {
         return covers(block, offset, end) && !is_cached(block) && !in_flight(block);
     }
-    unsigned char* slot_bytes(int slot) { return ring_.data() + static_cast<size_t>(slot) * block_size_; }
+    unsigned char* slot_bytes(int slot) {
+        return ring_.data() + static_cast<size_t>(slot) * block_size_;
+    }
     void make_cached(std::uint64_t block, std::uint64_t wanted);
     // Drops the blocks before last - 1 from the window and starts the read-ahead of wanted blocks.
     void settle_window(std::uint64_t last, std::uint64_t wanted);

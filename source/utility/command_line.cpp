@@ -19,12 +19,15 @@ bool is_short_group(const std::string& argument) {
 }
 
 // As many jobs as the hardware runs threads, up to the most -j takes.
-int default_jobs() { return std::min(256, kam::platform::hardware_threads()); }
+int default_jobs() {
+    return std::min(256, kam::platform::hardware_threads());
+}
 
 // A whole number from 1 to 256, nothing around it; 0 for anything else. Each job may hold two
 // temporaries, and an interrupt removes at most max_temporaries of them.
 int parse_jobs(const std::string& text) {
-    if (text.empty() || text.size() > 3 || text.find_first_not_of("0123456789") != std::string::npos)
+    if (text.empty() || text.size() > 3 ||
+        text.find_first_not_of("0123456789") != std::string::npos)
         return 0;
     const int jobs = std::stoi(text);
     return jobs >= 1 && jobs <= 256 ? jobs : 0;
@@ -35,7 +38,8 @@ int parse_jobs(const std::string& text) {
 CommandLine::CommandLine(int count, const char* const* arguments, std::string value_letters)
     : value_letters_(std::move(value_letters)) {
     current = this;
-    for (int i = 1; i < count; ++i) arguments_.emplace_back(arguments[i]);
+    for (int i = 1; i < count; ++i)
+        arguments_.emplace_back(arguments[i]);
     take_global_flags();
 }
 
@@ -46,11 +50,13 @@ CommandLine::CommandLine(std::vector<std::string> arguments, std::string value_l
 }
 
 CommandLine::~CommandLine() {
-    if (current == this) current = nullptr;
+    if (current == this)
+        current = nullptr;
 }
 
 void CommandLine::take_global_flags() {
-    while (has_flag('v', "verbose")) ++verbosity;
+    while (has_flag('v', "verbose"))
+        ++verbosity;
     break_on_error = has_flag('b', "break-on-error");
     wait_when_done = has_flag('w', "wait-when-done");
     jobs_text = flag_value('j', "jobs");
@@ -62,8 +68,10 @@ void CommandLine::take_global_flags() {
 size_t CommandLine::find_letter(const std::string& group, char letter) const {
     // The first letter that takes a value owns the rest of the group: "-Dout/bv" holds no -b or -v.
     for (size_t position = 1; position < group.size(); ++position) {
-        if (group[position] == letter) return position;
-        if (value_letters_.find(group[position]) != std::string::npos) break;
+        if (group[position] == letter)
+            return position;
+        if (value_letters_.find(group[position]) != std::string::npos)
+            break;
     }
     return std::string::npos;
 }
@@ -75,7 +83,8 @@ bool CommandLine::has_flag(char letter, const std::string& name) {
             const size_t position = find_letter(*it, letter);
             if (position != std::string::npos) {
                 it->erase(position, 1);
-                if (*it == "-") arguments_.erase(it);
+                if (*it == "-")
+                    arguments_.erase(it);
                 return true;
             }
         }
@@ -105,11 +114,13 @@ std::string CommandLine::flag_value(char letter, const std::string& name) {
                     arguments_.erase(arguments_.begin() + static_cast<std::ptrdiff_t>(i) + 1);
                     argument.erase(position, 1);
                 }
-                if (arguments_[i] == "-") arguments_.erase(arguments_.begin() + static_cast<std::ptrdiff_t>(i));
+                if (arguments_[i] == "-")
+                    arguments_.erase(arguments_.begin() + static_cast<std::ptrdiff_t>(i));
                 return value;
             }
         }
-        if (argument.size() > long_form.size() && argument.compare(0, long_form.size(), long_form) == 0 &&
+        if (argument.size() > long_form.size() &&
+            argument.compare(0, long_form.size(), long_form) == 0 &&
             argument[long_form.size()] == '=') {
             std::string value = argument.substr(long_form.size() + 1);
             arguments_.erase(arguments_.begin() + static_cast<std::ptrdiff_t>(i));
@@ -127,7 +138,8 @@ std::string CommandLine::flag_value(char letter, const std::string& name) {
 
 std::vector<std::string> CommandLine::flag_values(char letter, const std::string& name) {
     std::vector<std::string> values;
-    for (std::string value = flag_value(letter, name); !value.empty(); value = flag_value(letter, name)) {
+    for (std::string value = flag_value(letter, name); !value.empty();
+         value = flag_value(letter, name)) {
         values.push_back(value);
     }
     return values;
@@ -150,7 +162,8 @@ std::string CommandLine::argument(size_t index) const {
 }
 
 std::string CommandLine::take_argument(size_t index) {
-    if (index >= arguments_.size()) return std::string();
+    if (index >= arguments_.size())
+        return std::string();
     std::string value = std::move(arguments_[index]);
     arguments_.erase(arguments_.begin() + static_cast<std::ptrdiff_t>(index));
     return value;

@@ -32,7 +32,8 @@ std::string make_escaped(std::string_view name) {
 }
 
 void Depfile::add(const std::string& input) {
-    if (added_.insert(input).second) inputs_.push_back(input);
+    if (added_.insert(input).second)
+        inputs_.push_back(input);
 }
 
 std::string Depfile::text() const {
@@ -56,7 +57,9 @@ void Depfile::write(const std::string& path) const {
 
 namespace {
 
-bool is_blank(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; }
+bool is_blank(char c) {
+    return c == ' ' || c == '\t' || c == '\r' || c == '\n';
+}
 
 }  // namespace
 
@@ -66,7 +69,8 @@ bool Depfile::parse(std::string_view text, Depfile& rule) {
     bool have_target = false;
     bool in_name = false;
     const auto end_name = [&] {
-        if (in_name) names.push_back(std::move(name));
+        if (in_name)
+            names.push_back(std::move(name));
         name.clear();
         in_name = false;
     };
@@ -74,10 +78,11 @@ bool Depfile::parse(std::string_view text, Depfile& rule) {
         const char c = text[i];
         if (c == '\\') {
             size_t count = 1;
-            while (i + count < text.size() && text[i + count] == '\\') ++count;
+            while (i + count < text.size() && text[i + count] == '\\')
+                ++count;
             const char next = i + count < text.size() ? text[i + count] : '\0';
-            if (next == '\n' || (next == '\r' && i + count + 1 < text.size() &&
-                                 text[i + count + 1] == '\n')) {
+            if (next == '\n' ||
+                (next == '\r' && i + count + 1 < text.size() && text[i + count + 1] == '\n')) {
                 // A line continuation; backslashes before it belong to the name.
                 name.append(count - 1, '\\');
                 in_name = in_name || count > 1;
@@ -88,8 +93,10 @@ bool Depfile::parse(std::string_view text, Depfile& rule) {
             if (next == ' ' || next == '\t') {
                 name.append(count / 2, '\\');
                 in_name = true;
-                if (count % 2 == 0) end_name();
-                else name += next;
+                if (count % 2 == 0)
+                    end_name();
+                else
+                    name += next;
                 i += count;
                 continue;
             }
@@ -107,10 +114,10 @@ bool Depfile::parse(std::string_view text, Depfile& rule) {
             name += '$';
             in_name = true;
             ++i;
-        } else if (c == ':' && !have_target &&
-                   (i + 1 == text.size() || is_blank(text[i + 1]))) {
+        } else if (c == ':' && !have_target && (i + 1 == text.size() || is_blank(text[i + 1]))) {
             end_name();
-            if (names.size() != 1) return false;
+            if (names.size() != 1)
+                return false;
             rule = Depfile(std::move(names.front()));
             names.clear();
             have_target = true;
@@ -124,17 +131,21 @@ bool Depfile::parse(std::string_view text, Depfile& rule) {
             in_name = true;
         }
     }
-    if (!have_target) return false;
+    if (!have_target)
+        return false;
     end_name();
-    for (const std::string& input : names) rule.add(input);
+    for (const std::string& input : names)
+        rule.add(input);
     return true;
 }
 
 bool Depfile::read(const std::string& path, Depfile& rule) {
     DiskFileSystem& disk = default_disk_file_system();
-    if (!disk.exists(path)) return false;
+    if (!disk.exists(path))
+        return false;
     Archive file = disk.open(path, "r");
-    if (!file.has_store()) return false;
+    if (!file.has_store())
+        return false;
     const std::string text =
         read_byte_string(file, static_cast<std::uint32_t>(std::min<std::int64_t>(
                                    file.size(), std::numeric_limits<std::uint32_t>::max())));

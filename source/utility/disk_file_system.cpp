@@ -12,13 +12,19 @@ namespace kam {
 
 namespace {
 
-bool has(const std::string& mode, char letter) { return mode.find(letter) != std::string::npos; }
+bool has(const std::string& mode, char letter) {
+    return mode.find(letter) != std::string::npos;
+}
 
 }  // namespace
 
-DiskFileSystem::DiskFileSystem(const std::string& root) { set_root(root); }
+DiskFileSystem::DiskFileSystem(const std::string& root) {
+    set_root(root);
+}
 
-void DiskFileSystem::set_root(const std::string& root) { root_ = normalize_path(root, true, true); }
+void DiskFileSystem::set_root(const std::string& root) {
+    root_ = normalize_path(root, true, true);
+}
 
 std::string DiskFileSystem::spelled_path(const std::string& path) const {
     std::string joined;
@@ -27,7 +33,8 @@ std::string DiskFileSystem::spelled_path(const std::string& path) const {
 
 bool DiskFileSystem::exists(const std::string& path) {
     std::string full = root_ + path;
-    while (!full.empty() && is_path_separator(full.back())) full.pop_back();
+    while (!full.empty() && is_path_separator(full.back()))
+        full.pop_back();
     platform::PathInfo info;
     return !full.empty() && platform::look_up(full, info) == platform::LookupResult::found;
 }
@@ -35,9 +42,12 @@ bool DiskFileSystem::exists(const std::string& path) {
 bool DiskFileSystem::is_dir(const std::string& path) {
     platform::PathInfo info;
     switch (platform::look_up(root_ + path, info)) {
-        case platform::LookupResult::found: return info.is_directory;
-        case platform::LookupResult::not_found: return false;
-        case platform::LookupResult::failed: break;
+        case platform::LookupResult::found:
+            return info.is_directory;
+        case platform::LookupResult::not_found:
+            return false;
+        case platform::LookupResult::failed:
+            break;
     }
     throw DiskError("Cannot determine if path is dir " + path, platform::last_error());
 }
@@ -45,9 +55,12 @@ bool DiskFileSystem::is_dir(const std::string& path) {
 std::uint64_t DiskFileSystem::modification_time(const std::string& path) {
     platform::PathInfo info;
     switch (platform::look_up(root_ + path, info)) {
-        case platform::LookupResult::found: return info.last_write_time;
-        case platform::LookupResult::not_found: return 0;
-        case platform::LookupResult::failed: break;
+        case platform::LookupResult::found:
+            return info.last_write_time;
+        case platform::LookupResult::not_found:
+            return 0;
+        case platform::LookupResult::failed:
+            break;
     }
     throw DiskError("Cannot determine if path exists " + path, platform::last_error());
 }
@@ -70,8 +83,10 @@ Archive DiskFileSystem::open(const std::string& path, const std::string& mode) {
         store = std::make_shared<CachedFileDataStore>(full, 192, 64);
     } else {
         std::uint32_t access = 0;
-        if (has(mode, 'r') || has(mode, '+')) access |= platform::generic_read;
-        if (writing) access |= platform::generic_write;
+        if (has(mode, 'r') || has(mode, '+'))
+            access |= platform::generic_read;
+        if (writing)
+            access |= platform::generic_write;
         std::uint32_t creation = 0;
         if (has(mode, 'r')) {
             creation = platform::open_existing;
@@ -81,12 +96,14 @@ Archive DiskFileSystem::open(const std::string& path, const std::string& mode) {
             creation = platform::open_always;
         }
         opened.emplace();
-        store = std::make_shared<FileDataStore>(full, creation, access, platform::share_read,
-                                                &*opened);
+        store =
+            std::make_shared<FileDataStore>(full, creation, access, platform::share_read, &*opened);
     }
-    if (!store->is_open()) return Archive();
+    if (!store->is_open())
+        return Archive();
     const auto size = static_cast<std::int64_t>(opened ? opened->size : store->size());
-    if (has(mode, 'a')) return Archive(path, store, static_cast<std::uint64_t>(size), 0, writing);
+    if (has(mode, 'a'))
+        return Archive(path, store, static_cast<std::uint64_t>(size), 0, writing);
     return Archive(path, store, 0, size, writing);
 }
 
@@ -108,36 +125,44 @@ std::unique_ptr<ReplacingFile> DiskFileSystem::create_replacing(const std::strin
     }
 }
 
-bool DiskFileSystem::make_dir(const std::string& path) { return platform::create_directory(root_ + path); }
+bool DiskFileSystem::make_dir(const std::string& path) {
+    return platform::create_directory(root_ + path);
+}
 
 bool DiskFileSystem::remove(const std::string& path) {
-    if (is_dir(path)) return platform::remove_directory(root_ + path);
+    if (is_dir(path))
+        return platform::remove_directory(root_ + path);
     return platform::delete_file(root_ + path);
 }
 
 void DiskFileSystem::list_entries(const std::string& directory, const std::string& patterns,
                                   Names* files, Names* directories) {
-    const std::string folder = directory.empty() ? root_ : root_ + normalize_path(directory, true, false);
+    const std::string folder =
+        directory.empty() ? root_ : root_ + normalize_path(directory, true, false);
     std::vector<platform::DirectoryEntry> entries;
     size_t start = 0;
     for (;;) {
         const size_t end = std::min(patterns.find(';', start), patterns.size());
         entries.clear();
-        const auto result = platform::list_directory(folder, std::string_view(patterns).substr(start, end - start), entries);
+        const auto result = platform::list_directory(
+            folder, std::string_view(patterns).substr(start, end - start), entries);
         if (result == platform::LookupResult::failed) {
             throw DiskError("Cannot list dir " + directory, platform::last_error());
         }
         for (auto& entry : entries) {
             Names* names = entry.is_directory ? directories : files;
-            if (names != nullptr) names->push_back(std::move(entry.name));
+            if (names != nullptr)
+                names->push_back(std::move(entry.name));
         }
-        if (end == patterns.size()) break;
+        if (end == patterns.size())
+            break;
         start = end + 1;
     }
 }
 
 DiskFileSystem& default_disk_file_system() {
-    static DiskFileSystem* instance = new DiskFileSystem(std::string());  // lives until the process ends
+    static DiskFileSystem* instance =
+        new DiskFileSystem(std::string());  // lives until the process ends
     return *instance;
 }
 
@@ -153,7 +178,8 @@ void DiskFileSystem::list_both(const std::string& directory, const std::string& 
 }
 
 const std::string& DiskFileSystem::on_disk(const std::string& path, std::string& joined) const {
-    if (root_.empty()) return path;
+    if (root_.empty())
+        return path;
     joined = concat(root_, path);
     return joined;
 }
@@ -162,9 +188,11 @@ bool DiskFileSystem::look_up(const std::string& path, EntryInfo& info) {
     std::string joined;
     const std::string& full = on_disk(path, joined);
     // Only separators: nothing, as exists says. Other trailing ones the lookup ignores.
-    if (full.find_first_not_of("/\\") == std::string::npos) return false;
+    if (full.find_first_not_of("/\\") == std::string::npos)
+        return false;
     platform::PathInfo found;
-    if (platform::look_up(full, found) != platform::LookupResult::found) return false;
+    if (platform::look_up(full, found) != platform::LookupResult::found)
+        return false;
     info.is_directory = found.is_directory;
     info.modification_time = found.last_write_time;
     return true;
@@ -177,7 +205,8 @@ bool DiskFileSystem::look_up_and_open(const std::string& path, EntryInfo& info, 
     const platform::FileHandle handle =
         platform::open_file(full, platform::open_existing, platform::generic_read,
                             platform::share_read, false, &status);
-    if (handle == platform::invalid_file) return look_up(path, info);
+    if (handle == platform::invalid_file)
+        return look_up(path, info);
     std::shared_ptr<FileDataStore> store;
     try {
         store = std::make_shared<FileDataStore>(handle, full);

@@ -22,7 +22,8 @@ public:
     // Throws DiskError "Cannot determine if path is dir " + path for failures other than "not
     // found".
     bool is_dir(const std::string& path) override;
-    std::string physical_path(const std::string& path, std::uint64_t& offset, std::uint32_t& size) override;
+    std::string physical_path(const std::string& path, std::uint64_t& offset,
+                              std::uint32_t& size) override;
     std::string full_path(const std::string& path) override { return root_ + path; }
     // The full path as the system spells it (platform::spelled_path), for dependency files.
     std::string spelled_path(const std::string& path) const;

@@ -14,7 +14,9 @@ namespace kam {
 
 namespace {
 
-bool has_drive(const std::string& path) { return path.size() >= 2 && path[1] == ':'; }
+bool has_drive(const std::string& path) {
+    return path.size() >= 2 && path[1] == ':';
+}
 
 // Splits at both separators. Empty components are dropped, except a first one, which marks a
 // path that starts with a separator.
@@ -24,21 +26,24 @@ std::vector<std::string> components(const std::string& path) {
     bool first = true;
     for (char c : path) {
         if (is_path_separator(c)) {
-            if (!part.empty() || first) parts.push_back(part);
+            if (!part.empty() || first)
+                parts.push_back(part);
             part.clear();
             first = false;
         } else {
             part += c;
         }
     }
-    if (!part.empty()) parts.push_back(part);
+    if (!part.empty())
+        parts.push_back(part);
     return parts;
 }
 
 std::string joined(const std::vector<std::string>& parts, size_t from, size_t to) {
     std::string result;
     for (size_t i = from; i < to; ++i) {
-        if (i > from) result += '\\';
+        if (i > from)
+            result += '\\';
         result += parts[i];
     }
     return result;
@@ -76,17 +81,21 @@ std::string make_absolute(const std::string& path, const std::string& current) {
     const std::vector<std::string> parts = components(absolute ? path : current + "\\" + path);
     std::vector<std::string> kept;
     for (const std::string& part : parts) {
-        if (part == ".") continue;
+        if (part == ".")
+            continue;
         if (part == ".." && !kept.empty()) {
             // Above the root there is nothing: the root stays.
-            if (!is_root(kept, kept.size() - 1)) kept.pop_back();
+            if (!is_root(kept, kept.size() - 1))
+                kept.pop_back();
             continue;
         }
         kept.push_back(part);
     }
     std::string result = joined(kept, 0, kept.size());
-    if (kept.size() == 1 && kept[0].empty()) result.assign(1, '\\');
-    if (kept.size() == 1 && has_drive(kept[0])) result += '\\';
+    if (kept.size() == 1 && kept[0].empty())
+        result.assign(1, '\\');
+    if (kept.size() == 1 && has_drive(kept[0]))
+        result += '\\';
     return fold_case(std::move(result));
 }
 
@@ -94,12 +103,16 @@ std::string make_relative(const std::string& base, const std::string& path) {
     const std::vector<std::string> from = components(base);
     const std::vector<std::string> to = components(path);
     size_t shared = 0;
-    while (shared < from.size() && shared < to.size() && from[shared] == to[shared]) ++shared;
+    while (shared < from.size() && shared < to.size() && from[shared] == to[shared])
+        ++shared;
     std::string result;
-    for (size_t i = shared; i < from.size(); ++i) result += "..\\";
+    for (size_t i = shared; i < from.size(); ++i)
+        result += "..\\";
     result += joined(to, shared, to.size());
-    if (result.empty()) return ".";
-    if (result.back() == '\\') result.pop_back();
+    if (result.empty())
+        return ".";
+    if (result.back() == '\\')
+        result.pop_back();
     return result;
 }
 
@@ -123,7 +136,8 @@ void check_outputs_are_not_inputs(const std::vector<std::string>& outputs,
 }
 
 void delete_file(const std::string& path) {
-    if (!default_disk_file_system().exists(path)) return;
+    if (!default_disk_file_system().exists(path))
+        return;
     if (!platform::delete_file(path)) {
         const std::string text = platform::error_text(platform::last_error());
         error_stream << "Cant delete \"" << path << "\" (" << text << ")" << std::endl;
@@ -133,12 +147,15 @@ void delete_file(const std::string& path) {
 void create_directories(const std::string& path) {
     const std::vector<std::string> parts = components(path);
     for (size_t count = 1; count <= parts.size(); ++count) {
-        if (is_root(parts, count - 1)) continue;
+        if (is_root(parts, count - 1))
+            continue;
         const std::string prefix = count == 1 && parts[0].empty() ? "\\" : joined(parts, 0, count);
-        if (default_disk_file_system().exists(prefix)) continue;
+        if (default_disk_file_system().exists(prefix))
+            continue;
         if (!platform::create_directory(prefix)) {
             const std::string text = platform::error_text(platform::last_error());
-            error_stream << "Cant create directory \"" << prefix << "\" (" << text << ")" << std::endl;
+            error_stream << "Cant create directory \"" << prefix << "\" (" << text << ")"
+                         << std::endl;
         }
     }
 }

@@ -24,7 +24,8 @@ T byte_swapped(T value) {
     } else {
         unsigned char bytes[sizeof(T)];
         std::memcpy(bytes, &value, sizeof(T));
-        for (size_t i = 0; i < sizeof(T) / 2; ++i) std::swap(bytes[i], bytes[sizeof(T) - 1 - i]);
+        for (size_t i = 0; i < sizeof(T) / 2; ++i)
+            std::swap(bytes[i], bytes[sizeof(T) - 1 - i]);
         std::memcpy(&value, bytes, sizeof(T));
         return value;
     }
@@ -69,19 +70,43 @@ void write_value(Archive& archive, T value) {
     write_bytes(archive, &value, sizeof(T));
 }
 
-inline std::uint8_t read_u8(Archive& archive) { return read_value<std::uint8_t>(archive); }
-inline std::uint16_t read_u16(Archive& archive) { return read_value<std::uint16_t>(archive); }
-inline std::uint32_t read_u32(Archive& archive) { return read_value<std::uint32_t>(archive); }
-inline std::uint64_t read_u64(Archive& archive) { return read_value<std::uint64_t>(archive); }
-inline std::int32_t read_i32(Archive& archive) { return read_value<std::int32_t>(archive); }
-inline float read_f32(Archive& archive) { return read_value<float>(archive); }
+inline std::uint8_t read_u8(Archive& archive) {
+    return read_value<std::uint8_t>(archive);
+}
+inline std::uint16_t read_u16(Archive& archive) {
+    return read_value<std::uint16_t>(archive);
+}
+inline std::uint32_t read_u32(Archive& archive) {
+    return read_value<std::uint32_t>(archive);
+}
+inline std::uint64_t read_u64(Archive& archive) {
+    return read_value<std::uint64_t>(archive);
+}
+inline std::int32_t read_i32(Archive& archive) {
+    return read_value<std::int32_t>(archive);
+}
+inline float read_f32(Archive& archive) {
+    return read_value<float>(archive);
+}
 
-inline void write_u8(Archive& archive, std::uint8_t value) { write_value(archive, value); }
-inline void write_u16(Archive& archive, std::uint16_t value) { write_value(archive, value); }
-inline void write_u32(Archive& archive, std::uint32_t value) { write_value(archive, value); }
-inline void write_u64(Archive& archive, std::uint64_t value) { write_value(archive, value); }
-inline void write_i32(Archive& archive, std::int32_t value) { write_value(archive, value); }
-inline void write_f32(Archive& archive, float value) { write_value(archive, value); }
+inline void write_u8(Archive& archive, std::uint8_t value) {
+    write_value(archive, value);
+}
+inline void write_u16(Archive& archive, std::uint16_t value) {
+    write_value(archive, value);
+}
+inline void write_u32(Archive& archive, std::uint32_t value) {
+    write_value(archive, value);
+}
+inline void write_u64(Archive& archive, std::uint64_t value) {
+    write_value(archive, value);
+}
+inline void write_i32(Archive& archive, std::int32_t value) {
+    write_value(archive, value);
+}
+inline void write_f32(Archive& archive, float value) {
+    write_value(archive, value);
+}
 
 // Writes the bytes and one zero byte. Text holding a zero byte would not read back whole.
 inline void write_string(Archive& archive, std::string_view text) {

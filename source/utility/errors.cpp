@@ -1,7 +1,6 @@
 // Message layout of disk errors.
 #include "utility/errors.h"
 
-
 #include "utility/platform/error_text.h"
 
 namespace kam {
@@ -15,7 +14,8 @@ std::string hex(std::uint64_t value) {
         value >>= 4;
     } while (value != 0);
     std::string result = "0x";
-    while (length > 0) result += text[--length];
+    while (length > 0)
+        result += text[--length];
     return result;
 }
 
@@ -24,7 +24,8 @@ std::string DiskError::message(const std::string& text, std::uint32_t error_code
     // Only the file's own name: the build's directory says nothing to the user.
     const char* file = where.file;
     for (const char* c = file; *c != '\0'; ++c) {
-        if (*c == '/' || *c == '\\') file = c + 1;
+        if (*c == '/' || *c == '\\')
+            file = c + 1;
     }
     return std::string(file) + "(" + std::to_string(where.line) + ") " + text + " => error code " +
            hex(error_code) + ": " + platform::error_text(error_code);

@@ -27,8 +27,8 @@ public:
 class DiskError : public ErrorWithCStack {
 public:
     // error_code is the platform's last error, taken right after the failing call.
-    DiskError(const std::string& text, std::uint32_t error_code, const char* file = __builtin_FILE(),
-              unsigned line = __builtin_LINE());
+    DiskError(const std::string& text, std::uint32_t error_code,
+              const char* file = __builtin_FILE(), unsigned line = __builtin_LINE());
     DiskError(const std::string& text, std::uint32_t error_code, SourcePlace where);
 
     std::uint32_t error_code() const { return error_code_; }

@@ -28,7 +28,8 @@ public:
     // exists, then is_dir and modification_time of an existing path. A file system that learns
     // all three at once answers in one question.
     virtual bool look_up(const std::string& path, EntryInfo& info) {
-        if (!exists(path)) return false;
+        if (!exists(path))
+            return false;
         info.is_directory = is_dir(path);
         info.modification_time = modification_time(path);
         return true;
@@ -56,8 +57,8 @@ public:
     virtual bool remove(const std::string& path) = 0;
     // Appends the names (not paths) in the directory that match one of the ';'-separated
     // patterns and are directories exactly when want_directories is set.
-    virtual void list(const std::string& directory, const std::string& patterns, bool want_directories,
-                      std::vector<std::string>& names) = 0;
+    virtual void list(const std::string& directory, const std::string& patterns,
+                      bool want_directories, std::vector<std::string>& names) = 0;
     // What list gives for files and for directories, from one pass where the file system can.
     virtual void list_both(const std::string& directory, const std::string& patterns,
                            std::vector<std::string>& files, std::vector<std::string>& directories) {

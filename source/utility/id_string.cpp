@@ -15,27 +15,32 @@ IdStringTable::IdStringTable() : slots_(initial_slots, -1) {
     // Raw room for the first entries, each constructed when its id is handed out: every command
     // creates the table during start-up, and constructing 170000 strings at once would touch
     // megabytes that most runs never use.
-    first_chunk_ = static_cast<std::string*>(::operator new(sizeof(std::string) * initial_capacity));
+    first_chunk_ =
+        static_cast<std::string*>(::operator new(sizeof(std::string) * initial_capacity));
     capacity_ = initial_capacity;
     intern(std::string_view());
 }
 
 IdStringTable::~IdStringTable() {
-    for (std::int32_t i = 0; i < constructed_; ++i) first_chunk_[i].~basic_string();
+    for (std::int32_t i = 0; i < constructed_; ++i)
+        first_chunk_[i].~basic_string();
     ::operator delete(first_chunk_);
 }
 
 std::uint32_t IdStringTable::hash(std::string_view text) {
     std::uint32_t h = 0;
     for (char c : text) {
-        if (c == '\0') break;
-        h = h * 65599u + static_cast<std::uint32_t>(static_cast<std::int32_t>(static_cast<signed char>(c)));
+        if (c == '\0')
+            break;
+        h = h * 65599u +
+            static_cast<std::uint32_t>(static_cast<std::int32_t>(static_cast<signed char>(c)));
     }
     const std::int32_t s = static_cast<std::int32_t>(h);
     h = h + static_cast<std::uint32_t>(s >> 5);
     const std::int32_t result = static_cast<std::int32_t>(h);
     // -2^31 has no positive counterpart; as unsigned it still reduces to a slot inside the table.
-    if (result == INT32_MIN) return 0x80000000u;
+    if (result == INT32_MIN)
+        return 0x80000000u;
     return static_cast<std::uint32_t>(std::abs(result));
 }
 
@@ -52,7 +57,8 @@ std::string& IdStringTable::entry(IdString id) const {
 std::int32_t IdStringTable::find_slot(std::string_view text) const {
     const auto count = static_cast<std::uint32_t>(slots_.size());
     std::uint32_t slot = hash(text) % count;
-    while (slots_[slot] != -1 && entry(slots_[slot]) != text) slot = (slot + 1) % count;
+    while (slots_[slot] != -1 && entry(slots_[slot]) != text)
+        slot = (slot + 1) % count;
     return static_cast<std::int32_t>(slot);
 }
 
@@ -62,7 +68,8 @@ IdString IdStringTable::find(std::string_view text) const {
 }
 
 IdString IdStringTable::find_locked(std::string_view text) const {
-    if (slots_.empty()) return -1;
+    if (slots_.empty())
+        return -1;
     return slots_[static_cast<size_t>(find_slot(text))];
 }
 
@@ -72,25 +79,30 @@ void IdStringTable::grow_index() {
     slots_.assign(static_cast<size_t>(new_count), -1);
     occupied_ = 0;
     for (IdString id : old) {
-        if (id != -1) place(id);
+        if (id != -1)
+            place(id);
     }
 }
 
 void IdStringTable::place(IdString id) {
-    if (occupied_ + 1 > static_cast<std::int32_t>(slots_.size()) / 2) grow_index();
+    if (occupied_ + 1 > static_cast<std::int32_t>(slots_.size()) / 2)
+        grow_index();
     const auto slot = static_cast<size_t>(find_slot(entry(id)));
-    if (slots_[slot] == -1) ++occupied_;
+    if (slots_[slot] == -1)
+        ++occupied_;
     slots_[slot] = id;
 }
 
 IdString IdStringTable::intern(std::string_view text) {
     std::lock_guard<std::mutex> lock(mutex_);
     const IdString found = find_locked(text);
-    if (found != -1) return found;
+    if (found != -1)
+        return found;
     const IdString id = used_;
     if (id == capacity_) {
         const size_t chunk = static_cast<size_t>(capacity_ - initial_capacity) / growth_step;
-        if (chunk >= max_later_chunks) throw std::length_error("Id string table is full");
+        if (chunk >= max_later_chunks)
+            throw std::length_error("Id string table is full");
         if (!later_chunk_table_) {
             later_chunk_table_.reset(new std::atomic<std::string*>[max_later_chunks]());
             later_chunks_.store(later_chunk_table_.get(), std::memory_order_release);
@@ -109,7 +121,9 @@ IdString IdStringTable::intern(std::string_view text) {
     return id;
 }
 
-const std::string& IdStringTable::string_of(IdString id) const { return entry(id); }
+const std::string& IdStringTable::string_of(IdString id) const {
+    return entry(id);
+}
 
 namespace ids {
 const IdString text = intern("#text");

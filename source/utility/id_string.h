@@ -67,8 +67,12 @@ private:
     mutable std::mutex mutex_;
 };
 
-inline IdString intern(std::string_view text) { return IdStringTable::instance().intern(text); }
-inline const std::string& string_of(IdString id) { return IdStringTable::instance().string_of(id); }
+inline IdString intern(std::string_view text) {
+    return IdStringTable::instance().intern(text);
+}
+inline const std::string& string_of(IdString id) {
+    return IdStringTable::instance().string_of(id);
+}
 
 // Names the tool's own code looks up; interned during static initialisation.
 namespace ids {

@@ -41,12 +41,14 @@ bool JobQueue::redo_in_order() {
 }
 
 void JobQueue::redo_if(std::function<bool()> changed) {
-    if (running_job != nullptr) running_job->redo_checks->push_back(std::move(changed));
+    if (running_job != nullptr)
+        running_job->redo_checks->push_back(std::move(changed));
 }
 
 void JobQueue::drop_from(std::size_t first) {
     for (std::size_t i = first; i < slots_.size(); ++i) {
-        for (const auto& discard : slots_[i]->discards) discard();
+        for (const auto& discard : slots_[i]->discards)
+            discard();
     }
     slots_.erase(slots_.begin() + static_cast<std::ptrdiff_t>(first), slots_.end());
 }
@@ -54,7 +56,8 @@ void JobQueue::drop_from(std::size_t first) {
 JobQueue::JobQueue(int jobs) : limit_(static_cast<std::size_t>(jobs < 1 ? 1 : jobs)) {
     if (jobs <= 1)
         return;
-    for (int i = 0; i < jobs; ++i) workers_.emplace_back([this] { work(); });
+    for (int i = 0; i < jobs; ++i)
+        workers_.emplace_back([this] { work(); });
 }
 
 JobQueue::~JobQueue() {
@@ -65,7 +68,8 @@ JobQueue::~JobQueue() {
         slots_.erase(slots_.begin() + static_cast<std::ptrdiff_t>(next_), slots_.end());
     }
     work_ready_.notify_all();
-    for (std::thread& worker : workers_) worker.join();
+    for (std::thread& worker : workers_)
+        worker.join();
     // What ran after a failure leaves nothing behind.
     drop_from(0);
 }
@@ -112,7 +116,7 @@ void JobQueue::work() {
         const std::shared_ptr<Slot> slot = slots_[next_++];
         lock.unlock();
         hold_output(&slot->output);
-        ReleaseActions actions{&slot->output,  &slot->commit_marks, &slot->commits,
+        ReleaseActions actions{&slot->output,   &slot->commit_marks, &slot->commits,
                                &slot->discards, &slot->redo,         &slot->redo_checks};
         running_job = &actions;
         try {
@@ -135,7 +139,8 @@ void JobQueue::release(std::unique_lock<std::mutex>& lock) {
         --next_;
         lock.unlock();
         for (const auto& changed : slot->redo_checks) {
-            if (slot->redo) break;
+            if (slot->redo)
+                break;
             try {
                 slot->redo = changed();
             } catch (...) {
@@ -144,7 +149,8 @@ void JobQueue::release(std::unique_lock<std::mutex>& lock) {
         }
         if (slot->redo) {
             // Its first run cannot stand: run it again here, in order, printing as it goes.
-            for (const auto& discard : slot->discards) discard();
+            for (const auto& discard : slot->discards)
+                discard();
             slot->commits.clear();
             slot->commit_marks.clear();
             slot->redo_checks.clear();
@@ -162,8 +168,8 @@ void JobQueue::release(std::unique_lock<std::mutex>& lock) {
         std::size_t printed = 0;
         int counted = 0;
         const auto print_to = [&](std::size_t end, int errors) {
-            release_output(HeldOutput{slot->output.text.substr(printed, end - printed),
-                                      errors - counted});
+            release_output(
+                HeldOutput{slot->output.text.substr(printed, end - printed), errors - counted});
             printed = end;
             counted = errors;
         };
@@ -176,8 +182,10 @@ void JobQueue::release(std::unique_lock<std::mutex>& lock) {
             print_to(slot->output.text.size(), slot->output.errors);
         } catch (...) {
             // What was committed before the failing one stays, as it would in a loop.
-            if (!slot->failure) slot->failure = std::current_exception();
-            for (std::size_t i = committed; i < slot->discards.size(); ++i) slot->discards[i]();
+            if (!slot->failure)
+                slot->failure = std::current_exception();
+            for (std::size_t i = committed; i < slot->discards.size(); ++i)
+                slot->discards[i]();
         }
         lock.lock();
         if (slot->failure) {

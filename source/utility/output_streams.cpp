@@ -15,7 +15,9 @@ bool break_on_error() {
     return CommandLine::current != nullptr && CommandLine::current->break_on_error;
 }
 
-int verbosity() { return CommandLine::current != nullptr ? CommandLine::current->verbosity : 0; }
+int verbosity() {
+    return CommandLine::current != nullptr ? CommandLine::current->verbosity : 0;
+}
 
 // Before main: from here on every message reaches standard output as written.
 [[maybe_unused]] const bool plain_output = (kam::platform::use_plain_standard_output(), true);
@@ -43,11 +45,17 @@ void print(const std::string& text) {
 
 }  // namespace
 
-void use_streams(StreamSet* set) { thread_streams = set; }
+void use_streams(StreamSet* set) {
+    thread_streams = set;
+}
 
-StreamSet& current_streams() { return thread_streams != nullptr ? *thread_streams : process_streams; }
+StreamSet& current_streams() {
+    return thread_streams != nullptr ? *thread_streams : process_streams;
+}
 
-void hold_output(HeldOutput* held) { held_output = held; }
+void hold_output(HeldOutput* held) {
+    held_output = held;
+}
 
 void release_output(const HeldOutput& held) {
     if (!held.text.empty())
@@ -64,7 +72,8 @@ int ErrorBuffer::sync() {
     else
         ++reported_;
     // Under break-on-error the buffer keeps its text: the throw ends the command anyway.
-    if (break_on_error()) throw TrovexError(text);
+    if (break_on_error())
+        throw TrovexError(text);
     str(std::string());
     return 0;
 }
@@ -81,12 +90,15 @@ void ErrorStream::reset() {
 
 int LogBuffer::sync() {
     // Verbosity is read at flush time, so flags parsed after a write still count.
-    if (verbosity() >= level_) print(str());
+    if (verbosity() >= level_)
+        print(str());
     str(std::string());
     return 0;
 }
 
-bool LogBuffer::shown() const { return verbosity() >= level_; }
+bool LogBuffer::shown() const {
+    return verbosity() >= level_;
+}
 
 LogStream::LogStream(int level) : std::ostream(&buffer_), buffer_(level) {}
 

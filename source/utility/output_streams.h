@@ -110,7 +110,9 @@ public:
     Stream& get() const { return current_streams().*member_; }
     operator std::ostream&() const { return get(); }
     template <class T>
-    std::ostream& operator<<(const T& value) const { return get() << value; }
+    std::ostream& operator<<(const T& value) const {
+        return get() << value;
+    }
     std::ostream& operator<<(std::ostream& (*manipulator)(std::ostream&)) const {
         return get() << manipulator;
     }
@@ -132,5 +134,6 @@ inline constexpr CurrentStream<LogStream> log_always{&StreamSet::always};
 inline constexpr CurrentStream<LogStream> log_verbose{&StreamSet::verbose};
 inline constexpr CurrentStream<LogStream> log_detail{&StreamSet::detail};
 
-// Prints "ERROR: " + text between two lines of 70 dashes, straight to standard output; never throws.
+// Prints "ERROR: " + text between two lines of 70 dashes, straight to standard output; never
+// throws.
 void print_framed_error(const std::string& text);

@@ -3,7 +3,8 @@
 
 namespace kam {
 
-std::string normalize_path(std::string_view path, bool trailing_separator, bool keep_leading_separator) {
+std::string normalize_path(std::string_view path, bool trailing_separator,
+                           bool keep_leading_separator) {
     // Written through a pointer into room for the longest result: paths are put in this form for
     // every lookup, and appending byte by byte costs a capacity check per byte.
     std::string result(path.size() + 1, '\0');
@@ -11,7 +12,8 @@ std::string normalize_path(std::string_view path, bool trailing_separator, bool 
     char* out = begin;
     for (char c : path) {
         if (is_path_separator(c)) {
-            if (out == begin ? !keep_leading_separator : out[-1] == '\\') continue;
+            if (out == begin ? !keep_leading_separator : out[-1] == '\\')
+                continue;
             // Only one leading separator is kept: the next one follows a kept separator.
             *out++ = '\\';
         } else {
@@ -20,8 +22,10 @@ std::string normalize_path(std::string_view path, bool trailing_separator, bool 
     }
     if (out != begin) {
         const bool ends_with_separator = out[-1] == '\\';
-        if (trailing_separator && !ends_with_separator) *out++ = '\\';
-        if (!trailing_separator && ends_with_separator) --out;
+        if (trailing_separator && !ends_with_separator)
+            *out++ = '\\';
+        if (!trailing_separator && ends_with_separator)
+            --out;
     }
     result.resize(static_cast<size_t>(out - begin));
     return result;
@@ -31,7 +35,8 @@ std::string join_path(std::string_view directory, std::string_view name) {
     std::string result;
     result.reserve(directory.size() + 1 + name.size());
     result += directory;
-    if (!result.empty() && !is_path_separator(result.back())) result += '\\';
+    if (!result.empty() && !is_path_separator(result.back()))
+        result += '\\';
     result += name;
     return result;
 }

@@ -10,7 +10,8 @@ namespace kam {
 // after another is dropped, and so are separators at the start unless keep_leading_separator is
 // set (then one is kept); a non-empty result ends with one separator when trailing_separator is
 // set and with none when it is not. Data//Units/Tank.XML becomes data\units\tank.xml.
-std::string normalize_path(std::string_view path, bool trailing_separator, bool keep_leading_separator);
+std::string normalize_path(std::string_view path, bool trailing_separator,
+                           bool keep_leading_separator);
 
 // directory + '\' + name, with no separator added when the directory is empty or already ends
 // with one.
@@ -26,15 +27,20 @@ std::string file_name(std::string_view path);
 // searched in the whole path, so a dot in a directory name counts when the file name has none.
 std::string extension(std::string_view path);
 
-inline bool is_path_separator(char c) { return c == '/' || c == '\\'; }
+inline bool is_path_separator(char c) {
+    return c == '/' || c == '\\';
+}
 
 // A-Z become a-z and every other byte stays: names compare without case in ASCII only, the same
 // on every system.
-inline char fold_case(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; }
+inline char fold_case(char c) {
+    return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
+}
 
 // The text with every byte case-folded as above.
 inline std::string fold_case(std::string text) {
-    for (char& c : text) c = fold_case(c);
+    for (char& c : text)
+        c = fold_case(c);
     return text;
 }
 

@@ -45,7 +45,8 @@ ReplacingFile::ReplacingFile(const std::string& destination, Flush flush)
         }
         const std::uint32_t error = platform::last_error();
         // Another job's temporary of the same file may be renamed away before it can be seen.
-        if (platform::already_exists(error)) continue;
+        if (platform::already_exists(error))
+            continue;
         platform::PathInfo info;
         if (platform::look_up(temporary_, info) != platform::LookupResult::found) {
             throw DiskError(FileDataStore::open_failure(destination, platform::create_new,

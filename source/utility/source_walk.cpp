@@ -11,14 +11,17 @@
 namespace kam {
 
 void walk_sources(VirtualFileSystem& files, const std::string& directory,
-                  std::string_view extension, const std::function<void(const std::string&)>& visit) {
+                  std::string_view extension,
+                  const std::function<void(const std::string&)>& visit) {
     const std::string prefix = normalize_path(directory, true, false);
     std::vector<std::string> names, directories;
     files.list_both(directory, "*.*", names, directories);
     for (const std::string& name : names) {
-        if (kam::extension(name) == extension) visit(concat(prefix, name));
+        if (kam::extension(name) == extension)
+            visit(concat(prefix, name));
     }
-    for (const std::string& name : directories) walk_sources(files, concat(prefix, name), extension, visit);
+    for (const std::string& name : directories)
+        walk_sources(files, concat(prefix, name), extension, visit);
 }
 
 std::uint64_t count_sources(VirtualFileSystem& files, std::string_view extension,
@@ -38,7 +41,8 @@ std::uint64_t count_sources(VirtualFileSystem& files, std::string_view extension
 void CollectedErrors::add_on_release(std::string message) {
     JobQueue::on_release(
         [this, message = std::move(message)] {
-            if (text_.tellp() > 0) text_ << "ERROR: ";
+            if (text_.tellp() > 0)
+                text_ << "ERROR: ";
             text_ << message << '\n';
         },
         [] {});
@@ -47,7 +51,8 @@ void CollectedErrors::add_on_release(std::string message) {
 void CollectedErrors::print_on_release(std::string_view end) {
     JobQueue::on_release(
         [this, end] {
-            if (text_.tellp() > 0) error_stream << text_.str() << end << std::flush;
+            if (text_.tellp() > 0)
+                error_stream << text_.str() << end << std::flush;
         },
         [] {});
 }

@@ -18,7 +18,9 @@ int VirtualFileSystem::next_mount_id_ = 1;
 
 namespace {
 
-std::string canonical(const std::string& path) { return normalize_path(path, false, false); }
+std::string canonical(const std::string& path) {
+    return normalize_path(path, false, false);
+}
 
 bool reads_only(const std::string& mode) {
     return mode.find('r') != std::string::npos && mode.find('+') == std::string::npos;
@@ -27,17 +29,20 @@ bool reads_only(const std::string& mode) {
 }  // namespace
 
 VirtualFileSystem::VirtualFileSystem() {
-    if (instance_ == nullptr) instance_ = this;
+    if (instance_ == nullptr)
+        instance_ = this;
 }
 
 VirtualFileSystem::~VirtualFileSystem() {
     set_recording(false);
     clear_mounts();
-    if (instance_ == this) instance_ = nullptr;
+    if (instance_ == this)
+        instance_ = nullptr;
 }
 
 VirtualFileSystem& VirtualFileSystem::instance() {
-    if (instance_ == nullptr) throw ErrorWithCStack("The virtual file system has not been created");
+    if (instance_ == nullptr)
+        throw ErrorWithCStack("The virtual file system has not been created");
     return *instance_;
 }
 
@@ -49,8 +54,10 @@ int VirtualFileSystem::mount(const std::string& prefix, FileSystem* file_system,
 
 bool VirtualFileSystem::unmount(int mount_id) {
     for (auto mount = mounts_.begin(); mount != mounts_.end(); ++mount) {
-        if (mount->id != mount_id) continue;
-        if (mount->owned) delete mount->file_system;
+        if (mount->id != mount_id)
+            continue;
+        if (mount->owned)
+            delete mount->file_system;
         mounts_.erase(mount);
         return true;
     }
@@ -59,12 +66,14 @@ bool VirtualFileSystem::unmount(int mount_id) {
 
 void VirtualFileSystem::clear_mounts() {
     for (const Mount& mount : mounts_) {
-        if (mount.owned) delete mount.file_system;
+        if (mount.owned)
+            delete mount.file_system;
     }
     mounts_.clear();
 }
 
-std::vector<VirtualFileSystem::Candidate> VirtualFileSystem::candidates(const std::string& path) const {
+std::vector<VirtualFileSystem::Candidate> VirtualFileSystem::candidates(
+    const std::string& path) const {
     const std::string normal = canonical(path);
     std::vector<Candidate> found;
     for (const Mount& mount : mounts_) {
@@ -75,10 +84,14 @@ std::vector<VirtualFileSystem::Candidate> VirtualFileSystem::candidates(const st
     return found;
 }
 
-const VirtualFileSystem::Candidate* VirtualFileSystem::answering(const std::vector<Candidate>& found) const {
+const VirtualFileSystem::Candidate* VirtualFileSystem::answering(
+    const std::vector<Candidate>& found) const {
     for (const Candidate& candidate : found) {
-        if (candidate.file_system->exists(candidate.path)) return &candidate;
-        if (candidate.file_system->hides(candidate.path) || candidate.file_system->owns(candidate.path)) break;
+        if (candidate.file_system->exists(candidate.path))
+            return &candidate;
+        if (candidate.file_system->hides(candidate.path) ||
+            candidate.file_system->owns(candidate.path))
+            break;
     }
     return nullptr;
 }
@@ -90,7 +103,8 @@ bool VirtualFileSystem::exists(const std::string& path) {
 
 bool VirtualFileSystem::look_up(const std::string& path, EntryInfo& info) {
     Found found = find(path);
-    if (found.found()) info = found.info;
+    if (found.found())
+        info = found.info;
     return found.found();
 }
 
@@ -106,7 +120,8 @@ VirtualFileSystem::Found VirtualFileSystem::find(const std::string& path, bool o
     Found found;
     found.path = canonical(path);
     for (const Mount& mount : mounts_) {
-        if (found.path.compare(0, mount.prefix.size(), mount.prefix) != 0) continue;
+        if (found.path.compare(0, mount.prefix.size(), mount.prefix) != 0)
+            continue;
         found.local_path.assign(found.path, mount.prefix.size());
         FileSystem& file_system = *mount.file_system;
         if (open_file ? file_system.look_up_and_open(found.local_path, found.info, found.file)
@@ -114,7 +129,8 @@ VirtualFileSystem::Found VirtualFileSystem::find(const std::string& path, bool o
             found.file_system = &file_system;
             return found;
         }
-        if (file_system.hides(found.local_path) || file_system.owns(found.local_path)) break;
+        if (file_system.hides(found.local_path) || file_system.owns(found.local_path))
+            break;
     }
     found.local_path.clear();
     found.info = EntryInfo();
@@ -123,13 +139,15 @@ VirtualFileSystem::Found VirtualFileSystem::find(const std::string& path, bool o
 }
 
 Archive VirtualFileSystem::open(Found& found, const std::string& mode) {
-    if (!reads_only(mode)) return open(found.path, mode);
+    if (!reads_only(mode))
+        return open(found.path, mode);
     if (recording_ && bundles_enabled_ && log_) {
         const std::string line = load_log_line(found.path, mode);
         log_->checked_write(line.data(), static_cast<std::uint32_t>(line.size()));
     }
     Archive opened = std::exchange(found.file, Archive());
-    if (mode == "r" && opened.has_store()) return opened;
+    if (mode == "r" && opened.has_store())
+        return opened;
     return found.found() ? found.file_system->open(found.local_path, mode) : Archive();
 }
 
@@ -184,14 +202,16 @@ Archive VirtualFileSystem::open(const std::string& path, const std::string& mode
         return Archive();
     }
     for (const Candidate& candidate : found) {
-        if (!candidate.file_system->is_read_only()) return candidate.file_system->open(candidate.path, mode);
+        if (!candidate.file_system->is_read_only())
+            return candidate.file_system->open(candidate.path, mode);
     }
     return Archive();
 }
 
 std::unique_ptr<ReplacingFile> VirtualFileSystem::create_replacing(const std::string& path) {
     for (const Candidate& candidate : candidates(path)) {
-        if (candidate.file_system->is_read_only()) continue;
+        if (candidate.file_system->is_read_only())
+            continue;
         std::unique_ptr<ReplacingFile> file =
             candidate.file_system->create_replacing(candidate.path);
         if (file && recording_ && bundles_enabled_ && log_) {
@@ -205,14 +225,16 @@ std::unique_ptr<ReplacingFile> VirtualFileSystem::create_replacing(const std::st
 
 bool VirtualFileSystem::make_dir(const std::string& path) {
     for (const Candidate& candidate : candidates(path)) {
-        if (!candidate.file_system->is_read_only()) return candidate.file_system->make_dir(candidate.path);
+        if (!candidate.file_system->is_read_only())
+            return candidate.file_system->make_dir(candidate.path);
     }
     return false;
 }
 
 bool VirtualFileSystem::remove(const std::string& path) {
     for (const Candidate& candidate : candidates(path)) {
-        if (!candidate.file_system->is_read_only()) return candidate.file_system->remove(candidate.path);
+        if (!candidate.file_system->is_read_only())
+            return candidate.file_system->remove(candidate.path);
     }
     return false;
 }
@@ -223,11 +245,13 @@ namespace {
 class NameSet {
 public:
     explicit NameSet(const std::vector<std::string>& names) {
-        for (const std::string& name : names) seen_.insert(canonical(name));
+        for (const std::string& name : names)
+            seen_.insert(canonical(name));
     }
     void add_new(std::vector<std::string>& listed, std::vector<std::string>& names) {
         for (std::string& name : listed) {
-            if (seen_.insert(canonical(name)).second) names.push_back(std::move(name));
+            if (seen_.insert(canonical(name)).second)
+                names.push_back(std::move(name));
         }
         listed.clear();
     }
@@ -266,7 +290,8 @@ void VirtualFileSystem::set_recording(bool on) {
     log_.reset();
     // Without a file system that has the disk root there is nowhere to record to (the root of
     // the whole disk is never meant).
-    if (!on || !exists("/")) return;
+    if (!on || !exists("/"))
+        return;
     const std::string root = full_path("/");
     platform::create_directory(root + "bundles");  // an existing directory is fine
     try {
@@ -276,7 +301,8 @@ void VirtualFileSystem::set_recording(bool on) {
         // Like a failed stream: recording stays on and writes nothing.
         log_.reset();
     }
-    if (log_ && !log_->has_store()) log_.reset();
+    if (log_ && !log_->has_store())
+        log_.reset();
 }
 
 bool write_whole_file(VirtualFileSystem& files, const std::string& path,
@@ -285,7 +311,8 @@ bool write_whole_file(VirtualFileSystem& files, const std::string& path,
     std::shared_ptr<ReplacingFile> replacing = files.create_replacing(path);
     if (!replacing) {
         Archive file = files.open(path, "w");
-        if (!file.has_store()) return false;
+        if (!file.has_store())
+            return false;
         try {
             write(file);
         } catch (...) {
@@ -300,7 +327,8 @@ bool write_whole_file(VirtualFileSystem& files, const std::string& path,
     // The discard only lets go: the last owner removes an uncommitted temporary.
     JobQueue::on_release(
         [replacing, put_failed = std::move(put_failed)] {
-            if (!put_failed) return replacing->commit();
+            if (!put_failed)
+                return replacing->commit();
             try {
                 replacing->commit();
             } catch (const DiskError& error) {

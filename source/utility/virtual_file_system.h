@@ -42,7 +42,8 @@ public:
     bool exists(const std::string& path) override;
     bool look_up(const std::string& path, EntryInfo& info) override;
     bool is_dir(const std::string& path) override;
-    std::string physical_path(const std::string& path, std::uint64_t& offset, std::uint32_t& size) override;
+    std::string physical_path(const std::string& path, std::uint64_t& offset,
+                              std::uint32_t& size) override;
     std::string full_path(const std::string& path) override;
     std::string source_path(const std::string& path) override;
     std::uint64_t modification_time(const std::string& path) override;
@@ -66,9 +67,9 @@ public:
     // Which file system answers for a path, found with one look_up per candidate, so that the
     // caller can go on without asking again. Valid while the mounts stay as they are.
     struct Found {
-        std::string path;  // canonical form, as asked
+        std::string path;                   // canonical form, as asked
         FileSystem* file_system = nullptr;  // null when no candidate answers
-        std::string local_path;  // the path inside file_system
+        std::string local_path;             // the path inside file_system
         EntryInfo info;
         // Opened for reading by find_file where the file system could do that in the same step.
         Archive file;

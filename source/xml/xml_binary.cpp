@@ -16,8 +16,8 @@
 #include <limits>
 #include <memory>
 #include <set>
-#include <string>
 #include <stdexcept>
+#include <string>
 
 #include "utility/encoding.h"
 #include "xml/xml_document.h"
@@ -154,7 +154,8 @@ private:
     // The parser stores a repeated value once, so repeats come back at one address: a small
     // cache by address spares them hashing their bytes and the misses of the large table.
     std::uint32_t value_index(std::string_view text) {
-        const auto address = static_cast<std::uint64_t>(reinterpret_cast<std::uintptr_t>(text.data()));
+        const auto address =
+            static_cast<std::uint64_t>(reinterpret_cast<std::uintptr_t>(text.data()));
         Known& known = by_address_[(address * 0x9E3779B97F4A7C15u) >> 52];
         if (known.data != text.data() || known.size != text.size() || text.empty())
             known = {text.data(), text.size(), string_index(text)};
@@ -286,7 +287,8 @@ public:
                     need(8);
                     const IdString name = name_id(raw_u32());
                     const Entry& value = table_entry(raw_u32());
-                    new (&list[i]) XMLNode::Parameter(name, std::string_view(value.text, value.size));
+                    new (&list[i])
+                        XMLNode::Parameter(name, std::string_view(value.text, value.size));
                 }
                 node.adopt_parameters(list, parameters);
             }

@@ -24,8 +24,8 @@ namespace {
 constexpr int max_nested_expansions = 1000;
 
 [[noreturn]] void too_large() {
-    throw std::runtime_error("Defines expand to more than " + std::to_string(detail::xml_define_budget >> 20) +
-                             " MB");
+    throw std::runtime_error("Defines expand to more than " +
+                             std::to_string(detail::xml_define_budget >> 20) + " MB");
 }
 
 bool is_identifier_char(char c) {
@@ -81,7 +81,8 @@ void replace_all(std::string& text, const std::string& from, std::string_view to
 // evaluator may be null: one is built then, which costs more than most expressions.
 std::string evaluate(std::shared_ptr<ExpressionEvaluator>& evaluator,
                      const std::string& expression) {
-    if (evaluator == nullptr) evaluator = std::make_shared<ExpressionEvaluator>();
+    if (evaluator == nullptr)
+        evaluator = std::make_shared<ExpressionEvaluator>();
     evaluator->compile(expression);
     // The largest float prints as 39 digits and six decimals, so 64 bytes always hold it.
     char printed[64];

@@ -58,7 +58,8 @@ public:
     }
     ~BeingLoaded() {
         files_being_loaded->pop_back();
-        if (files_being_loaded == &outermost_) files_being_loaded = nullptr;
+        if (files_being_loaded == &outermost_)
+            files_being_loaded = nullptr;
     }
     BeingLoaded(const BeingLoaded&) = delete;
     BeingLoaded& operator=(const BeingLoaded&) = delete;
@@ -285,7 +286,8 @@ std::vector<std::unique_ptr<XMLNode>> XMLDocument::include(const XMLNode& elemen
     if (is_being_loaded(path))
         throw XMLIncludeError("Recursive include of " + path, "Recursive include of " + path);
     if (++includes_made > max_includes) {
-        const std::string message = "More than " + std::to_string(max_includes) + " includes in one load";
+        const std::string message =
+            "More than " + std::to_string(max_includes) + " includes in one load";
         throw XMLIncludeError(message, message);
     }
 

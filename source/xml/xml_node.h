@@ -119,9 +119,8 @@ public:
 
     // Any kind of child; null outside 0 .. num_children() - 1.
     XMLNode* child(int index) const {
-        return index < 0 || static_cast<std::uint32_t>(index) >= num_children_
-                   ? nullptr
-                   : children_[index];
+        return index < 0 || static_cast<std::uint32_t>(index) >= num_children_ ? nullptr
+                                                                               : children_[index];
     }
     int num_children() const { return static_cast<int>(num_children_); }
     // The element children only, in order.

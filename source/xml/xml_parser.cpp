@@ -175,7 +175,8 @@ std::string transcode(std::string_view bytes, Encoding encoding) {
         return at < bytes.size() ? static_cast<unsigned char>(bytes[at]) : 0;
     };
     const auto unit16 = [&]() -> char32_t {
-        const char32_t value = encoding == Encoding::utf16_le ? byte(i) | byte(i + 1) << 8 : byte(i) << 8 | byte(i + 1);
+        const char32_t value = encoding == Encoding::utf16_le ? byte(i) | byte(i + 1) << 8
+                                                              : byte(i) << 8 | byte(i + 1);
         i += 2;
         return value;
     };
@@ -186,8 +187,9 @@ std::string transcode(std::string_view bytes, Encoding encoding) {
             if ((c & 0xFC00) == 0xD800)
                 c = (((c & 0x3FF) << 10) | (unit16() & 0x3FF)) + 0x10000;
         } else {
-            c = encoding == Encoding::ucs4_le ? byte(i) | byte(i + 1) << 8 | byte(i + 2) << 16 | byte(i + 3) << 24
-                          : byte(i) << 24 | byte(i + 1) << 16 | byte(i + 2) << 8 | byte(i + 3);
+            c = encoding == Encoding::ucs4_le
+                    ? byte(i) | byte(i + 1) << 8 | byte(i + 2) << 16 | byte(i + 3) << 24
+                    : byte(i) << 24 | byte(i + 1) << 16 | byte(i + 2) << 8 | byte(i + 3);
             i += 4;
         }
         if (c == 0)
@@ -1005,8 +1007,8 @@ bool parse_xml(XMLDocument& document, std::unique_ptr<char[]> bytes, size_t size
     }
     const std::string& file = document.path().empty() ? archive_name : document.path();
     // On the heap: includes parse inside parses, and the stack holds only the recursion.
-    const auto parser =
-        std::make_unique<XMLParser>(document, text, size, as_is ? detected : Encoding::utf8, detected, file);
+    const auto parser = std::make_unique<XMLParser>(
+        document, text, size, as_is ? detected : Encoding::utf8, detected, file);
     parser->parse();
     return !document.unknown_entity;
 }

@@ -7,9 +7,9 @@
 // After windows.h, which it needs.
 #include <dbghelp.h>
 
-#include <cstring>
 #include <cxxabi.h>
 #include <cstdlib>
+#include <cstring>
 #include <mutex>
 
 #include "utility/platform/fault_context_win32.h"
@@ -39,7 +39,8 @@ SymbolEngine& symbol_engine() {
     static std::once_flag started;
     std::call_once(started, [] {
         HMODULE library = LoadLibraryW(L"dbghelp.dll");
-        if (library == nullptr) return;
+        if (library == nullptr)
+            return;
         auto initialize = function_of<SymInitializeFunction>(library, "SymInitialize");
         auto set_options = function_of<SymSetOptionsFunction>(library, "SymSetOptions");
         engine.from_address = function_of<SymFromAddrFunction>(library, "SymFromAddr");
@@ -62,20 +63,24 @@ const char* function_name(const char* name, char* buffer, std::size_t capacity) 
     if (std::strncmp(name, "_Z", 2) == 0) {
         int status = 0;
         demangled = abi::__cxa_demangle(name, nullptr, nullptr, &status);
-        if (status == 0 && demangled != nullptr) text = demangled;
+        if (status == 0 && demangled != nullptr)
+            text = demangled;
     }
     std::size_t length = std::strlen(text);
     // Cut at the parameter list: the last '(' outside angle brackets.
     int depth = 0;
     for (std::size_t i = 0; i < length; ++i) {
-        if (text[i] == '<') ++depth;
-        if (text[i] == '>') --depth;
+        if (text[i] == '<')
+            ++depth;
+        if (text[i] == '>')
+            --depth;
         if (text[i] == '(' && depth == 0 && i > 0 && std::strncmp(text, "(anonymous", 10) != 0) {
             length = i;
             break;
         }
     }
-    if (length >= capacity) length = capacity - 1;
+    if (length >= capacity)
+        length = capacity - 1;
     std::memcpy(buffer, text, length);
     buffer[length] = '\0';
     std::free(demangled);
@@ -85,7 +90,8 @@ const char* function_name(const char* name, char* buffer, std::size_t capacity) 
 }  // namespace
 
 int capture_call_stack(std::uintptr_t* addresses, int capacity) {
-    if (capacity <= 0) return 0;
+    if (capacity <= 0)
+        return 0;
     CONTEXT context;
     bool interrupted = false;
     if (const CONTEXT* fault = win32::current_fault_context()) {
@@ -148,9 +154,9 @@ void describe_code_address(std::uintptr_t address,
 
 bool find_module(std::uintptr_t address, const char** path, std::uintptr_t* base) {
     HMODULE module = nullptr;
-    if (!GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS |
-                                GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
-                            reinterpret_cast<LPCWSTR>(address), &module)) {
+    if (!GetModuleHandleExW(
+            GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
+            reinterpret_cast<LPCWSTR>(address), &module)) {
         return false;
     }
     // Each caller uses the path before asking again.

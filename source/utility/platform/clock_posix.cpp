@@ -8,9 +8,12 @@ namespace kam::platform {
 std::uint64_t clock_ticks() {
     timespec now{};
     clock_gettime(CLOCK_MONOTONIC, &now);
-    return static_cast<std::uint64_t>(now.tv_sec) * 1000000000u + static_cast<std::uint64_t>(now.tv_nsec);
+    return static_cast<std::uint64_t>(now.tv_sec) * 1000000000u +
+           static_cast<std::uint64_t>(now.tv_nsec);
 }
 
-std::uint64_t clock_frequency() { return 1000000000u; }
+std::uint64_t clock_frequency() {
+    return 1000000000u;
+}
 
 }  // namespace kam::platform

@@ -28,7 +28,8 @@ bool same_time(const timespec& a, const timespec& b) {
 bool read_directory(const std::string& native, std::vector<DirectoryEntry>& entries,
                     timespec* modified = nullptr) {
     DIR* directory = opendir(native.empty() ? "." : native.c_str());
-    if (directory == nullptr) return false;
+    if (directory == nullptr)
+        return false;
     if (modified != nullptr) {
         struct stat status {};
         if (fstat(dirfd(directory), &status) != 0) {
@@ -42,7 +43,8 @@ bool read_directory(const std::string& native, std::vector<DirectoryEntry>& entr
     errno = 0;
     while (dirent* entry = readdir(directory)) {
         const std::string_view name = entry->d_name;
-        if (name == "." || name == "..") continue;
+        if (name == "." || name == "..")
+            continue;
         bool is_directory = entry->d_type == DT_DIR;
         bool is_broken_link = false;
         if (entry->d_type == DT_UNKNOWN || entry->d_type == DT_LNK) {
@@ -72,14 +74,17 @@ struct CachedDirectory {
     void add(const std::string& name) {
         auto& group = spellings[fold_case(name)];
         auto place = std::lower_bound(group.begin(), group.end(), name);
-        if (place == group.end() || *place != name) group.insert(place, name);
+        if (place == group.end() || *place != name)
+            group.insert(place, name);
     }
     void remove(const std::string& name) {
         auto found = spellings.find(fold_case(name));
-        if (found == spellings.end()) return;
+        if (found == spellings.end())
+            return;
         auto& group = found->second;
         group.erase(std::remove(group.begin(), group.end(), name), group.end());
-        if (group.empty()) spellings.erase(found);
+        if (group.empty())
+            spellings.erase(found);
     }
 };
 
@@ -93,11 +98,13 @@ public:
         std::lock_guard<std::mutex> lock(mutex_);
         for (int attempt = 0; attempt < 2; ++attempt) {
             CachedDirectory* cached = find_or_load(directory, attempt == 1);
-            if (cached == nullptr) return std::string();
+            if (cached == nullptr)
+                return std::string();
             const auto group = cached->spellings.find(fold_case(name));
             if (group != cached->spellings.end()) {
                 const auto& names = group->second;
-                if (std::binary_search(names.begin(), names.end(), name)) return name;
+                if (std::binary_search(names.begin(), names.end(), name))
+                    return name;
                 return names.front();
             }
             // A miss may come from a change made by someone else: reread once if the directory's
@@ -108,7 +115,8 @@ public:
             } else if (stat(key(directory).c_str(), &taken) != 0) {
                 return std::string();
             }
-            if (is_current(*cached, taken.st_mtim)) return std::string();
+            if (is_current(*cached, taken.st_mtim))
+                return std::string();
         }
         return std::string();
     }
@@ -126,18 +134,22 @@ public:
             auto found = directories_.find(key(directory));
             if (found == directories_.end()) {
                 const auto alias = aliases_.find(directory);
-                if (alias == aliases_.end()) return false;
+                if (alias == aliases_.end())
+                    return false;
                 on_disk = alias->second;
                 found = directories_.find(key(on_disk));
-                if (found == directories_.end()) return false;
+                if (found == directories_.end())
+                    return false;
             }
             path = found->first;
         }
         struct stat status {};
-        if (stat(path.c_str(), &status) != 0) return false;
+        if (stat(path.c_str(), &status) != 0)
+            return false;
         std::lock_guard<std::mutex> lock(mutex_);
         const auto found = directories_.find(path);
-        if (found == directories_.end() || !is_current(found->second, status.st_mtim)) return false;
+        if (found == directories_.end() || !is_current(found->second, status.st_mtim))
+            return false;
         const auto group = found->second.spellings.find(fold_case(name));
         if (group == found->second.spellings.end() ||
             std::binary_search(group->second.begin(), group->second.end(), name)) {
@@ -153,11 +165,13 @@ public:
                  const timespec& modified) {
         std::lock_guard<std::mutex> lock(mutex_);
         const auto found = directories_.find(key(directory));
-        if (found == directories_.end()) return;
+        if (found == directories_.end())
+            return;
         CachedDirectory& cached = found->second;
         cached = CachedDirectory();
         cached.modified = modified;
-        for (const auto& entry : entries) cached.add(entry.name);
+        for (const auto& entry : entries)
+            cached.add(entry.name);
     }
 
     // Takes in a name the tool removed (nullptr for none) and one it added, at native paths.
@@ -165,11 +179,14 @@ public:
         std::string directory, name;
         std::lock_guard<std::mutex> lock(mutex_);
         for (const std::string* native : {removed, added}) {
-            if (native == nullptr) continue;
+            if (native == nullptr)
+                continue;
             split(*native, directory, name);
-            if (name.empty()) continue;
+            if (name.empty())
+                continue;
             const auto found = directories_.find(key(directory));
-            if (found == directories_.end()) continue;
+            if (found == directories_.end())
+                continue;
             if (native == added) {
                 found->second.add(name);
             } else {
@@ -196,7 +213,8 @@ public:
 
     // The disk spelling last resolved for a directory, or empty.
     std::string alias_of(const std::string& spelled) {
-        if (!has_aliases_) return std::string();
+        if (!has_aliases_)
+            return std::string();
         std::lock_guard<std::mutex> lock(mutex_);
         const auto found = aliases_.find(spelled);
         return found == aliases_.end() ? std::string() : found->second;
@@ -223,8 +241,10 @@ private:
     // own change is taken as that change's; a change by someone else in between goes unnoticed,
     // as it did when the time was taken right after the change.
     static bool is_current(CachedDirectory& cached, const timespec& now) {
-        if (same_time(now, cached.modified)) return true;
-        if (!cached.changed_here) return false;
+        if (same_time(now, cached.modified))
+            return true;
+        if (!cached.changed_here)
+            return false;
         cached.modified = now;
         cached.changed_here = false;
         return true;
@@ -234,7 +254,8 @@ private:
         const std::string path = key(directory);
         if (!reload) {
             const auto found = directories_.find(path);
-            if (found != directories_.end()) return &found->second;
+            if (found != directories_.end())
+                return &found->second;
         }
         struct stat status {};
         std::vector<DirectoryEntry> entries;
@@ -249,7 +270,8 @@ private:
         CachedDirectory& cached = directories_[path];
         cached = CachedDirectory();
         cached.modified = status.st_mtim;
-        for (const auto& entry : entries) cached.add(entry.name);
+        for (const auto& entry : entries)
+            cached.add(entry.name);
         return &cached;
     }
 
@@ -273,13 +295,15 @@ std::string plain_path(const std::string& path) {
     char* out = begin;
     for (char c : path) {
         if (is_path_separator(c)) {
-            if (out != begin && out[-1] == '/') continue;
+            if (out != begin && out[-1] == '/')
+                continue;
             *out++ = '/';
         } else {
             *out++ = c;
         }
     }
-    if (out - begin > 1 && out[-1] == '/') --out;
+    if (out - begin > 1 && out[-1] == '/')
+        --out;
     result.resize(static_cast<size_t>(out - begin));
     return result;
 }
@@ -305,11 +329,13 @@ bool exists_natively(const std::string& path) {
 bool resolve_from_cache(const std::string& plain, std::string& native) {
     const size_t slash = plain.rfind('/');
     const std::string name = slash == std::string::npos ? plain : plain.substr(slash + 1);
-    if (name.empty() || name == "." || name == "..") return false;
+    if (name.empty() || name == "." || name == "..")
+        return false;
     const std::string directory =
         slash == std::string::npos ? std::string() : plain.substr(0, std::max<size_t>(slash, 1));
     std::string on_disk, spelling;
-    if (!cache().spelling_if_unchanged(directory, name, on_disk, spelling)) return false;
+    if (!cache().spelling_if_unchanged(directory, name, on_disk, spelling))
+        return false;
     if (on_disk.empty()) {
         native = spelling;
     } else {
@@ -326,7 +352,8 @@ std::string resolve_case(const std::string& plain) {
     // match the components below it through the cache.
     std::vector<size_t> ends;  // end of each component
     for (size_t i = 1; i <= plain.size(); ++i) {
-        if (i == plain.size() || plain[i] == '/') ends.push_back(i);
+        if (i == plain.size() || plain[i] == '/')
+            ends.push_back(i);
     }
     size_t start = ends.size() - 1;
     std::string resolved;
@@ -362,11 +389,13 @@ std::string resolve_case(const std::string& plain) {
         }
         if (actual.empty()) {
             // Missing from here on: the rest keeps the spelling given.
-            if (!resolved.empty() && resolved.back() != '/') resolved += '/';
+            if (!resolved.empty() && resolved.back() != '/')
+                resolved += '/';
             resolved += plain.substr(begin);
             break;
         }
-        if (!resolved.empty() && resolved.back() != '/') resolved += '/';
+        if (!resolved.empty() && resolved.back() != '/')
+            resolved += '/';
         resolved += actual;
         begin = ends[index] + 1;
     }
@@ -406,7 +435,8 @@ std::string likely_path(const std::string& path) {
     for (size_t slash = plain.rfind('/'); slash != std::string::npos && slash > 0;
          slash = plain.rfind('/', slash - 1)) {
         const std::string on_disk = cache().alias_of(plain.substr(0, slash));
-        if (!on_disk.empty()) return on_disk + plain.substr(slash);
+        if (!on_disk.empty())
+            return on_disk + plain.substr(slash);
     }
     return plain;
 }
@@ -441,7 +471,8 @@ LookupResult look_up(const std::string& path, PathInfo& info) {
     struct stat status {};
     std::string native;
     if (!posix::on_either_spelling(path, native, [&](const std::string& spelled) {
-            if (spelled.empty()) errno = ENOENT;
+            if (spelled.empty())
+                errno = ENOENT;
             return !spelled.empty() && stat(spelled.c_str(), &status) == 0;
         })) {
         return lookup_failure(errno);
@@ -487,14 +518,16 @@ LookupResult list_directory(const std::string& directory, std::string_view patte
 
 bool create_directory(const std::string& path) {
     const std::string native = posix::native_path(path);
-    if (mkdir(native.c_str(), 0777) != 0) return false;
+    if (mkdir(native.c_str(), 0777) != 0)
+        return false;
     posix::note_added(native);
     return true;
 }
 
 bool remove_directory(const std::string& path) {
     const std::string native = posix::native_path(path);
-    if (rmdir(native.c_str()) != 0) return false;
+    if (rmdir(native.c_str()) != 0)
+        return false;
     posix::note_removed(native);
     return true;
 }
@@ -507,7 +540,8 @@ bool delete_file(const std::string& path) {
         errno = EISDIR;
         return false;
     }
-    if (unlink(native.c_str()) != 0) return false;
+    if (unlink(native.c_str()) != 0)
+        return false;
     posix::note_removed(native);
     return true;
 }
@@ -515,12 +549,14 @@ bool delete_file(const std::string& path) {
 bool remove_link(const std::string& path) {
     const std::string native = posix::native_path(path);
     struct stat status {};
-    if (lstat(native.c_str(), &status) != 0) return false;
+    if (lstat(native.c_str(), &status) != 0)
+        return false;
     if (!S_ISLNK(status.st_mode)) {
         errno = EINVAL;
         return false;
     }
-    if (unlink(native.c_str()) != 0) return false;
+    if (unlink(native.c_str()) != 0)
+        return false;
     posix::note_removed(native);
     return true;
 }
@@ -528,20 +564,26 @@ bool remove_link(const std::string& path) {
 std::string current_directory() {
     std::vector<char> buffer(4096);
     while (getcwd(buffer.data(), buffer.size()) == nullptr) {
-        if (errno != ERANGE) return std::string();
+        if (errno != ERANGE)
+            return std::string();
         buffer.resize(buffer.size() * 2);
     }
     return std::string(buffer.data());
 }
 
-std::string spelled_path(const std::string& path) { return posix::native_path(path); }
+std::string spelled_path(const std::string& path) {
+    return posix::native_path(path);
+}
 
-void forget_cached_directories() { cache().clear(); }
+void forget_cached_directories() {
+    cache().clear();
+}
 
 bool file_identity(const std::string& path, FileIdentity& identity) {
     const std::string native = posix::native_path(path);
     struct stat status {};
-    if (stat(native.empty() ? "." : native.c_str(), &status) != 0) return false;
+    if (stat(native.empty() ? "." : native.c_str(), &status) != 0)
+        return false;
     identity.volume = static_cast<std::uint64_t>(status.st_dev);
     identity.index = static_cast<std::uint64_t>(status.st_ino);
     return true;

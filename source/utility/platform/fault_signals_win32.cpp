@@ -24,11 +24,14 @@ DWORD context_slot = TLS_OUT_OF_INDEXES;
 
 LONG WINAPI on_exception(EXCEPTION_POINTERS* exception) {
     FaultHandler handler = current_handler.load();
-    if (handler == nullptr) return EXCEPTION_CONTINUE_SEARCH;
-    if (context_slot != TLS_OUT_OF_INDEXES) TlsSetValue(context_slot, exception->ContextRecord);
+    if (handler == nullptr)
+        return EXCEPTION_CONTINUE_SEARCH;
+    if (context_slot != TLS_OUT_OF_INDEXES)
+        TlsSetValue(context_slot, exception->ContextRecord);
     Fault fault;
     fault.code = exception->ExceptionRecord->ExceptionCode;
-    fault.program_counter = reinterpret_cast<std::uintptr_t>(exception->ExceptionRecord->ExceptionAddress);
+    fault.program_counter =
+        reinterpret_cast<std::uintptr_t>(exception->ExceptionRecord->ExceptionAddress);
     handler(fault);
     return EXCEPTION_EXECUTE_HANDLER;
 }
@@ -39,14 +42,16 @@ void on_abort(int signal) {
     // The caller is the runtime's raise(); its frames come off the report as the runtime's.
     fault.program_counter = reinterpret_cast<std::uintptr_t>(__builtin_return_address(0)) - 1;
     fault.raised_by_process = true;
-    if (FaultHandler handler = current_handler.load()) handler(fault);
+    if (FaultHandler handler = current_handler.load())
+        handler(fault);
     std::signal(SIGABRT, SIG_DFL);
     std::raise(SIGABRT);
 }
 
 DWORD WINAPI watchdog(void* parameter) {
     Sleep(static_cast<DWORD>(reinterpret_cast<std::uintptr_t>(parameter)) * 1000u);
-    if (auto action = watchdog_action.load()) action();
+    if (auto action = watchdog_action.load())
+        action();
     end_process(1);
 }
 
@@ -55,7 +60,8 @@ DWORD WINAPI watchdog(void* parameter) {
 namespace win32 {
 
 const CONTEXT* current_fault_context() {
-    if (context_slot == TLS_OUT_OF_INDEXES) return nullptr;
+    if (context_slot == TLS_OUT_OF_INDEXES)
+        return nullptr;
     return static_cast<const CONTEXT*>(TlsGetValue(context_slot));
 }
 
@@ -63,8 +69,10 @@ const CONTEXT* current_fault_context() {
 
 bool install_fault_handler(FaultHandler handler) {
     current_handler.store(handler);
-    if (handler_installed) return true;
-    if (context_slot == TLS_OUT_OF_INDEXES) context_slot = TlsAlloc();
+    if (handler_installed)
+        return true;
+    if (context_slot == TLS_OUT_OF_INDEXES)
+        context_slot = TlsAlloc();
     previous_filter = SetUnhandledExceptionFilter(on_exception);
     previous_abort_handler = std::signal(SIGABRT, on_abort);
     handler_installed = true;
@@ -72,9 +80,11 @@ bool install_fault_handler(FaultHandler handler) {
 }
 
 void remove_fault_handler() {
-    if (!handler_installed) return;
+    if (!handler_installed)
+        return;
     SetUnhandledExceptionFilter(previous_filter);
-    if (previous_abort_handler != SIG_ERR) std::signal(SIGABRT, previous_abort_handler);
+    if (previous_abort_handler != SIG_ERR)
+        std::signal(SIGABRT, previous_abort_handler);
     handler_installed = false;
     current_handler.store(nullptr);
 }
@@ -84,7 +94,8 @@ void start_watchdog(unsigned seconds, void (*on_timeout)()) {
     HANDLE thread = CreateThread(nullptr, 64 * 1024, watchdog,
                                  reinterpret_cast<void*>(static_cast<std::uintptr_t>(seconds)),
                                  STACK_SIZE_PARAM_IS_A_RESERVATION, nullptr);
-    if (thread != nullptr) CloseHandle(thread);
+    if (thread != nullptr)
+        CloseHandle(thread);
 }
 
 void write_standard_output(const char* text, std::size_t size) {
@@ -92,7 +103,8 @@ void write_standard_output(const char* text, std::size_t size) {
     while (size > 0) {
         DWORD written = 0;
         const DWORD chunk = size > 0x10000000u ? 0x10000000u : static_cast<DWORD>(size);
-        if (!WriteFile(output, text, chunk, &written, nullptr) || written == 0) return;
+        if (!WriteFile(output, text, chunk, &written, nullptr) || written == 0)
+            return;
         text += written;
         size -= written;
     }
@@ -105,7 +117,8 @@ void end_process(int exit_code) {
 }
 
 void wait_forever() {
-    for (;;) Sleep(INFINITE);
+    for (;;)
+        Sleep(INFINITE);
 }
 
 }  // namespace kam::platform

@@ -19,22 +19,27 @@ namespace kam::platform {
 
 namespace {
 
-int descriptor(FileHandle file) { return static_cast<int>(file); }
+int descriptor(FileHandle file) {
+    return static_cast<int>(file);
+}
 
 // One read() moves at most this much on Linux.
 constexpr std::uint32_t max_transfer = 0x7ffff000u;
 
-bool read_fully(int fd, std::uint64_t offset, void* buffer, std::uint32_t count, std::uint32_t& done) {
+bool read_fully(int fd, std::uint64_t offset, void* buffer, std::uint32_t count,
+                std::uint32_t& done) {
     done = 0;
     auto* bytes = static_cast<unsigned char*>(buffer);
     while (done < count) {
         const std::uint32_t chunk = std::min(count - done, max_transfer);
         const ssize_t got = pread(fd, bytes + done, chunk, static_cast<off_t>(offset + done));
         if (got < 0) {
-            if (errno == EINTR) continue;
+            if (errno == EINTR)
+                continue;
             return false;
         }
-        if (got == 0) break;
+        if (got == 0)
+            break;
         done += static_cast<std::uint32_t>(got);
     }
     return true;
@@ -66,17 +71,29 @@ FileHandle open_file(const std::string& path, std::uint32_t creation, std::uint3
         return invalid_file;
     }
     switch (creation) {
-        case create_new: flags |= O_CREAT | O_EXCL; break;
-        case create_always: flags |= O_CREAT | O_TRUNC; break;
-        case open_existing: break;
-        case open_always: flags |= O_CREAT; break;
-        case truncate_existing: flags |= O_TRUNC; break;
-        default: errno = EINVAL; return invalid_file;
+        case create_new:
+            flags |= O_CREAT | O_EXCL;
+            break;
+        case create_always:
+            flags |= O_CREAT | O_TRUNC;
+            break;
+        case open_existing:
+            break;
+        case open_always:
+            flags |= O_CREAT;
+            break;
+        case truncate_existing:
+            flags |= O_TRUNC;
+            break;
+        default:
+            errno = EINVAL;
+            return invalid_file;
     }
     // Non-blocking, so that a FIFO or a device does not wait for a peer before it is refused. A
     // file created exclusively is new and regular: it needs neither that nor a look at it after.
     const bool created_new = creation == create_new;
-    if (!created_new) flags |= O_NONBLOCK;
+    if (!created_new)
+        flags |= O_NONBLOCK;
     // An existing file is opened as spelled first: only when that fails is the path resolved
     // without regard to case. A new file must not be created beside another spelling of it.
     const bool creates = (flags & O_CREAT) != 0;
@@ -102,7 +119,8 @@ FileHandle open_file(const std::string& path, std::uint32_t creation, std::uint3
     struct stat status {};
     if (created_new && opened == nullptr) {
         posix::note_added(native);
-        if (sequential) posix_fadvise(fd, 0, 0, POSIX_FADV_SEQUENTIAL);
+        if (sequential)
+            posix_fadvise(fd, 0, 0, POSIX_FADV_SEQUENTIAL);
         return fd;
     }
     if (fstat(fd, &status) != 0 || !S_ISREG(status.st_mode)) {
@@ -129,13 +147,16 @@ FileHandle open_file(const std::string& path, std::uint32_t creation, std::uint3
         opened->size = static_cast<std::uint64_t>(status.st_size);
         opened->last_write_time = posix::filetime(status.st_mtim);
     }
-    if (creates) posix::note_added(native);
-    if (sequential) posix_fadvise(fd, 0, 0, POSIX_FADV_SEQUENTIAL);
+    if (creates)
+        posix::note_added(native);
+    if (sequential)
+        posix_fadvise(fd, 0, 0, POSIX_FADV_SEQUENTIAL);
     return fd;
 }
 
 void close_file(FileHandle file) {
-    if (file != invalid_file) close(descriptor(file));
+    if (file != invalid_file)
+        close(descriptor(file));
 }
 
 bool read_file_at(FileHandle file, std::uint64_t offset, void* buffer, std::uint32_t count,
@@ -152,7 +173,8 @@ bool write_file_at(FileHandle file, std::uint64_t offset, const void* data, std:
         const ssize_t put =
             pwrite(descriptor(file), bytes + done, chunk, static_cast<off_t>(offset + done));
         if (put < 0) {
-            if (errno == EINTR) continue;
+            if (errno == EINTR)
+                continue;
             return false;
         }
         done += static_cast<std::uint32_t>(put);
@@ -169,10 +191,12 @@ bool copy_between_files(FileHandle from, std::uint64_t from_offset, FileHandle t
         const ssize_t moved = copy_file_range(descriptor(from), &in, descriptor(to), &out,
                                               std::min(count - done, max_transfer), 0);
         if (moved < 0) {
-            if (errno == EINTR) continue;
+            if (errno == EINTR)
+                continue;
             return false;
         }
-        if (moved == 0) break;
+        if (moved == 0)
+            break;
         done += static_cast<std::uint32_t>(moved);
     }
     return true;
@@ -180,12 +204,15 @@ bool copy_between_files(FileHandle from, std::uint64_t from_offset, FileHandle t
 
 bool file_size(FileHandle file, std::uint64_t& size) {
     struct stat status {};
-    if (fstat(descriptor(file), &status) != 0) return false;
+    if (fstat(descriptor(file), &status) != 0)
+        return false;
     size = static_cast<std::uint64_t>(status.st_size);
     return true;
 }
 
-bool flush_file(FileHandle file) { return fsync(descriptor(file)) == 0; }
+bool flush_file(FileHandle file) {
+    return fsync(descriptor(file)) == 0;
+}
 
 bool rename_file(const std::string& from, const std::string& to) {
     // The source exists, so it is tried as spelled first, as an open is; the destination is
@@ -217,10 +244,9 @@ bool rename_new_file(const std::string& from, const std::string& to) {
 bool is_writable_file(const std::string& path) {
     struct stat status {};
     std::string native;
-    return posix::on_either_spelling(path, native,
-                                     [&](const std::string& spelled) {
-                                         return stat(spelled.c_str(), &status) == 0;
-                                     }) &&
+    return posix::on_either_spelling(
+               path, native,
+               [&](const std::string& spelled) { return stat(spelled.c_str(), &status) == 0; }) &&
            S_ISREG(status.st_mode) && access(native.c_str(), W_OK) == 0;
 }
 
@@ -263,8 +289,10 @@ struct AsyncRead::State {
         using clock = std::chrono::steady_clock;
         const auto until = clock::now() + std::chrono::microseconds(200);
         for (int spins = 0;; ++spins) {
-            if (phase.load(std::memory_order_acquire) != seen || stopping.load()) return;
-            if ((spins & 63) == 63 && clock::now() > until) break;
+            if (phase.load(std::memory_order_acquire) != seen || stopping.load())
+                return;
+            if ((spins & 63) == 63 && clock::now() > until)
+                break;
             pause_briefly();
         }
         phase.wait(seen, std::memory_order_acquire);
@@ -273,7 +301,8 @@ struct AsyncRead::State {
     void serve() {
         for (;;) {
             const int seen = phase.load(std::memory_order_acquire);
-            if (stopping.load()) return;
+            if (stopping.load())
+                return;
             if (seen == requested && claim()) {
                 perform();
                 continue;
@@ -309,13 +338,16 @@ bool AsyncRead::start(FileHandle file, std::uint64_t offset, void* buffer, std::
     state.offset = offset;
     state.buffer = buffer;
     state.count = count;
-    if (!state.helper.joinable()) state.helper = std::thread([&state] { state.serve(); });
+    if (!state.helper.joinable())
+        state.helper = std::thread([&state] { state.serve(); });
     state.phase.store(State::requested, std::memory_order_release);
     state.phase.notify_all();
     return true;
 }
 
-bool AsyncRead::finished() const { return state_->phase.load(std::memory_order_acquire) == State::done; }
+bool AsyncRead::finished() const {
+    return state_->phase.load(std::memory_order_acquire) == State::done;
+}
 
 bool AsyncRead::wait(std::uint32_t& count_read) {
     State& state = *state_;
@@ -323,7 +355,8 @@ bool AsyncRead::wait(std::uint32_t& count_read) {
         errno = EINVAL;
         return false;
     }
-    if (state.claim()) state.perform();
+    if (state.claim())
+        state.perform();
     for (int seen; (seen = state.phase.load(std::memory_order_acquire)) != State::done;) {
         state.await_change(seen);
     }
@@ -331,7 +364,8 @@ bool AsyncRead::wait(std::uint32_t& count_read) {
     const bool succeeded = state.succeeded;
     const int error = state.error;
     state.phase.store(State::idle, std::memory_order_release);
-    if (!succeeded) errno = error;
+    if (!succeeded)
+        errno = error;
     return succeeded;
 }
 

@@ -12,18 +12,22 @@ namespace kam::platform {
 
 namespace {
 
-HANDLE native(FileHandle file) { return reinterpret_cast<HANDLE>(file); }
+HANDLE native(FileHandle file) {
+    return reinterpret_cast<HANDLE>(file);
+}
 
 // One event per thread for the calls that wait for their own transfer, closed when the thread
 // ends by the fiber-local slot's callback: a thread_local with a destructor brings the runtime
 // down when a job's thread ends.
 void NTAPI close_event(void* event) {
-    if (event != nullptr) CloseHandle(static_cast<HANDLE>(event));
+    if (event != nullptr)
+        CloseHandle(static_cast<HANDLE>(event));
 }
 
 HANDLE thread_event() {
     static const DWORD slot = FlsAlloc(close_event);
-    if (slot == FLS_OUT_OF_INDEXES) return nullptr;
+    if (slot == FLS_OUT_OF_INDEXES)
+        return nullptr;
     auto event = static_cast<HANDLE>(FlsGetValue(slot));
     if (event == nullptr) {
         event = CreateEventA(nullptr, TRUE, FALSE, nullptr);
@@ -48,7 +52,8 @@ bool finish(HANDLE file, OVERLAPPED& overlapped, BOOL started, DWORD& moved, boo
             moved = 0;
             return true;
         }
-        if (error != ERROR_IO_PENDING) return false;
+        if (error != ERROR_IO_PENDING)
+            return false;
     }
     if (!GetOverlappedResult(file, &overlapped, &moved, wait ? TRUE : FALSE)) {
         if (GetLastError() == ERROR_HANDLE_EOF) {
@@ -77,14 +82,17 @@ FileHandle open_file(const std::string& path, std::uint32_t creation, std::uint3
     }
     // A sequential reader keeps a read running while it works, so its handle allows overlap.
     DWORD flags = FILE_ATTRIBUTE_NORMAL;
-    if (sequential) flags |= FILE_FLAG_SEQUENTIAL_SCAN | FILE_FLAG_OVERLAPPED;
+    if (sequential)
+        flags |= FILE_FLAG_SEQUENTIAL_SCAN | FILE_FLAG_OVERLAPPED;
     // A reader never stands in the way of a job that replaces the file it reads (the probe that
     // opens it for writing, the rename over it): it goes on reading what it opened.
-    if ((rights & generic_write) == 0) share |= share_read | share_write | share_delete;
+    if ((rights & generic_write) == 0)
+        share |= share_read | share_write | share_delete;
     const std::wstring name = win32::native_path(path);
     HANDLE file = CreateFileW(name.c_str(), rights, share, nullptr, creation, flags, nullptr);
     // A directory is refused by the system itself (access denied).
-    if (file == INVALID_HANDLE_VALUE) return invalid_file;
+    if (file == INVALID_HANDLE_VALUE)
+        return invalid_file;
     // Consoles, pipes and devices ("nul", "con") are no files to read or write.
     if (GetFileType(file) != FILE_TYPE_DISK) {
         CloseHandle(file);
@@ -107,7 +115,8 @@ FileHandle open_file(const std::string& path, std::uint32_t creation, std::uint3
 }
 
 void close_file(FileHandle file) {
-    if (file != invalid_file) CloseHandle(native(file));
+    if (file != invalid_file)
+        CloseHandle(native(file));
 }
 
 bool read_file_at(FileHandle file, std::uint64_t offset, void* buffer, std::uint32_t count,
@@ -116,8 +125,10 @@ bool read_file_at(FileHandle file, std::uint64_t offset, void* buffer, std::uint
     auto* bytes = static_cast<unsigned char*>(buffer);
     while (done < count) {
         DWORD got = 0;
-        if (!read_once(native(file), offset + done, bytes + done, count - done, got)) return false;
-        if (got == 0) break;
+        if (!read_once(native(file), offset + done, bytes + done, count - done, got))
+            return false;
+        if (got == 0)
+            break;
         done += got;
     }
     return true;
@@ -131,7 +142,8 @@ bool write_file_at(FileHandle file, std::uint64_t offset, const void* data, std:
         OVERLAPPED overlapped = at_offset(offset + done, thread_event());
         DWORD put = 0;
         const BOOL started = WriteFile(native(file), bytes + done, count - done, &put, &overlapped);
-        if (!finish(native(file), overlapped, started, put, true)) return false;
+        if (!finish(native(file), overlapped, started, put, true))
+            return false;
         if (put == 0) {
             SetLastError(ERROR_WRITE_FAULT);
             return false;
@@ -151,12 +163,15 @@ bool copy_between_files(FileHandle, std::uint64_t, FileHandle, std::uint64_t, st
 
 bool file_size(FileHandle file, std::uint64_t& size) {
     LARGE_INTEGER value;
-    if (!GetFileSizeEx(native(file), &value)) return false;
+    if (!GetFileSizeEx(native(file), &value))
+        return false;
     size = static_cast<std::uint64_t>(value.QuadPart);
     return true;
 }
 
-bool flush_file(FileHandle file) { return FlushFileBuffers(native(file)) != FALSE; }
+bool flush_file(FileHandle file) {
+    return FlushFileBuffers(native(file)) != FALSE;
+}
 
 bool rename_file(const std::string& from, const std::string& to) {
     const std::wstring native_from = win32::native_path(from), native_to = win32::native_path(to);
@@ -190,8 +205,8 @@ bool rename_new_file(const std::string& from, const std::string& to) {
 bool is_writable_file(const std::string& path) {
     const DWORD attributes = GetFileAttributesW(win32::native_path(path).c_str());
     return attributes != INVALID_FILE_ATTRIBUTES &&
-           (attributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_READONLY |
-                          FILE_ATTRIBUTE_DEVICE)) == 0;
+           (attributes &
+            (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_DEVICE)) == 0;
 }
 
 // An overlapped ReadFile with an event of its own; on a handle opened without overlap the system
@@ -207,7 +222,8 @@ struct AsyncRead::State {
     DWORD got = 0;
 
     ~State() {
-        if (event != nullptr) CloseHandle(event);
+        if (event != nullptr)
+            CloseHandle(event);
     }
 };
 
@@ -237,7 +253,8 @@ bool AsyncRead::start(FileHandle file, std::uint64_t offset, void* buffer, std::
         return false;
     }
     // Finished already (or at the end): wait reports it without asking the system again.
-    if (state.started_ok || state.start_error == ERROR_HANDLE_EOF) SetEvent(state.event);
+    if (state.started_ok || state.start_error == ERROR_HANDLE_EOF)
+        SetEvent(state.event);
     state.running = true;
     return true;
 }
@@ -259,7 +276,8 @@ bool AsyncRead::wait(std::uint32_t& count_read) {
     }
     DWORD got = 0;
     if (!GetOverlappedResult(state.file, &state.overlapped, &got, TRUE)) {
-        if (GetLastError() != ERROR_HANDLE_EOF) return false;
+        if (GetLastError() != ERROR_HANDLE_EOF)
+            return false;
         got = 0;
     }
     count_read = got;

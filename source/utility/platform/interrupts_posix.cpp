@@ -47,10 +47,13 @@ void remove_temporaries_on_interrupt() {
     }
 }
 
-bool interrupt_arrived() { return interrupted.load(); }
+bool interrupt_arrived() {
+    return interrupted.load();
+}
 
 void wait_for_the_end() {
-    for (;;) pause();
+    for (;;)
+        pause();
 }
 
 FileHandle create_temporary(const std::string& path, std::uint32_t, int& slot) {
@@ -76,6 +79,8 @@ FileHandle create_temporary(const std::string& path, std::uint32_t, int& slot) {
     return static_cast<FileHandle>(fd);
 }
 
-void unregister_temporary(int slot) { slots.release(slot); }
+void unregister_temporary(int slot) {
+    slots.release(slot);
+}
 
 }  // namespace kam::platform

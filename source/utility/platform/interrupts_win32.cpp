@@ -38,10 +38,13 @@ void remove_temporaries_on_interrupt() {
     SetConsoleCtrlHandler(on_console_event, TRUE);
 }
 
-bool interrupt_arrived() { return interrupted.load(); }
+bool interrupt_arrived() {
+    return interrupted.load();
+}
 
 void wait_for_the_end() {
-    for (;;) Sleep(INFINITE);
+    for (;;)
+        Sleep(INFINITE);
 }
 
 FileHandle create_temporary(const std::string& path, std::uint32_t share, int& slot) {
@@ -56,6 +59,8 @@ FileHandle create_temporary(const std::string& path, std::uint32_t share, int& s
     return file;
 }
 
-void unregister_temporary(int slot) { slots.release(slot); }
+void unregister_temporary(int slot) {
+    slots.release(slot);
+}
 
 }  // namespace kam::platform

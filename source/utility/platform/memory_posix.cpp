@@ -8,7 +8,8 @@
 namespace kam::platform {
 
 void* reserve_address_space(std::size_t size) {
-    void* address = mmap(nullptr, size, PROT_NONE, MAP_PRIVATE | MAP_ANONYMOUS | MAP_NORESERVE, -1, 0);
+    void* address =
+        mmap(nullptr, size, PROT_NONE, MAP_PRIVATE | MAP_ANONYMOUS | MAP_NORESERVE, -1, 0);
     return address == MAP_FAILED ? nullptr : address;
 }
 
@@ -16,8 +17,12 @@ void* commit_pages(void* address, std::size_t size) {
     return mprotect(address, size, PROT_READ | PROT_WRITE) == 0 ? address : nullptr;
 }
 
-std::size_t page_size() { return static_cast<std::size_t>(sysconf(_SC_PAGESIZE)); }
+std::size_t page_size() {
+    return static_cast<std::size_t>(sysconf(_SC_PAGESIZE));
+}
 
-std::size_t heap_block_size(void* block) { return malloc_usable_size(block); }
+std::size_t heap_block_size(void* block) {
+    return malloc_usable_size(block);
+}
 
 }  // namespace kam::platform

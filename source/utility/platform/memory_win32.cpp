@@ -20,6 +20,8 @@ std::size_t page_size() {
     return info.dwPageSize;
 }
 
-std::size_t heap_block_size(void* block) { return _msize(block); }
+std::size_t heap_block_size(void* block) {
+    return _msize(block);
+}
 
 }  // namespace kam::platform

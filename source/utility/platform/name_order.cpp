@@ -13,21 +13,25 @@ bool folded_name_less(std::string_view a, std::string_view b) {
     for (size_t i = 0; i < common; ++i) {
         const auto ca = static_cast<unsigned char>(fold_case(a[i]));
         const auto cb = static_cast<unsigned char>(fold_case(b[i]));
-        if (ca != cb) return ca < cb;
+        if (ca != cb)
+            return ca < cb;
     }
-    if (a.size() != b.size()) return a.size() < b.size();
+    if (a.size() != b.size())
+        return a.size() < b.size();
     return a < b;
 }
 
 bool matches_wildcard(std::string_view pattern, std::string_view name) {
-    if (pattern == "*" || pattern == "*.*") return true;
+    if (pattern == "*" || pattern == "*.*")
+        return true;
     // Greedy matching that backs up to the last '*' on a mismatch: linear in practice.
     size_t p = 0, n = 0, star = std::string_view::npos, resume = 0;
     while (n < name.size()) {
         if (p < pattern.size() && pattern[p] == '*') {
             star = p++;
             resume = n;
-        } else if (p < pattern.size() && (pattern[p] == '?' || fold_case(pattern[p]) == fold_case(name[n]))) {
+        } else if (p < pattern.size() &&
+                   (pattern[p] == '?' || fold_case(pattern[p]) == fold_case(name[n]))) {
             ++p;
             ++n;
         } else if (star != std::string_view::npos) {
@@ -37,7 +41,8 @@ bool matches_wildcard(std::string_view pattern, std::string_view name) {
             return false;
         }
     }
-    while (p < pattern.size() && pattern[p] == '*') ++p;
+    while (p < pattern.size() && pattern[p] == '*')
+        ++p;
     return p == pattern.size();
 }
 
@@ -47,7 +52,8 @@ void append_listed(std::vector<DirectoryEntry>& all, std::string_view pattern,
         return folded_name_less(a.name, b.name);
     });
     for (auto& entry : all) {
-        if (entry.name == ".svn" || !matches_wildcard(pattern, entry.name)) continue;
+        if (entry.name == ".svn" || !matches_wildcard(pattern, entry.name))
+            continue;
         entries.push_back(std::move(entry));
     }
 }

@@ -22,8 +22,10 @@ std::string likely_path(const std::string& path);
 template <typename Attempt>
 bool on_either_spelling(const std::string& path, std::string& native, Attempt attempt) {
     native = likely_path(path);
-    if (attempt(native)) return true;
-    if (errno != ENOENT && errno != ENOTDIR) return false;
+    if (attempt(native))
+        return true;
+    if (errno != ENOENT && errno != ENOTDIR)
+        return false;
     const int error = errno;
     std::string resolved = native_path(path);
     if (resolved == native) {

@@ -5,10 +5,13 @@ namespace kam::platform::win32 {
 
 namespace {
 
-bool is_separator(wchar_t c) { return c == L'/' || c == L'\\'; }
+bool is_separator(wchar_t c) {
+    return c == L'/' || c == L'\\';
+}
 
 std::wstring widen(const std::string& text) {
-    if (text.empty()) return std::wstring();
+    if (text.empty())
+        return std::wstring();
     const int size = static_cast<int>(text.size());
     const int length = MultiByteToWideChar(CP_UTF8, 0, text.data(), size, nullptr, 0);
     std::wstring wide(static_cast<std::size_t>(length), L'\0');
@@ -29,21 +32,26 @@ std::wstring native_path(const std::string& path) {
             continue;
         }
         // A network path's two leading separators stay.
-        if (!result.empty() && result.back() == L'\\' && !(i == 1 && result.size() == 1)) continue;
+        if (!result.empty() && result.back() == L'\\' && !(i == 1 && result.size() == 1))
+            continue;
         result += L'\\';
     }
-    if (result.empty()) return L".";
+    if (result.empty())
+        return L".";
     // "\" and "c:\" are roots and keep their separator; "c:" alone would mean the drive's current
     // directory.
     const bool root = result == L"\\" || result == L"\\\\" ||
                       (result.size() == 3 && result[1] == L':' && result[2] == L'\\');
-    if (!root && result.size() > 1 && result.back() == L'\\') result.pop_back();
-    if (result.size() == 2 && result[1] == L':') result += L'\\';
+    if (!root && result.size() > 1 && result.back() == L'\\')
+        result.pop_back();
+    if (result.size() == 2 && result[1] == L':')
+        result += L'\\';
     return result;
 }
 
 std::string narrow(const wchar_t* text, std::size_t length) {
-    if (length == 0) return std::string();
+    if (length == 0)
+        return std::string();
     const int size = static_cast<int>(length);
     const int bytes = WideCharToMultiByte(CP_UTF8, 0, text, size, nullptr, 0, nullptr, nullptr);
     std::string result(static_cast<std::size_t>(bytes), '\0');

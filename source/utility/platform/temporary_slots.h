@@ -16,10 +16,12 @@ class TemporarySlots {
 public:
     // The slot holding path, or -1 when it is too long or every slot is taken.
     int claim(const std::basic_string<Char>& path) {
-        if (path.size() >= max_path) return -1;
+        if (path.size() >= max_path)
+            return -1;
         for (int i = 0; i < max_temporaries; ++i) {
             int expected = slot_free;
-            if (!slots_[i].state.compare_exchange_strong(expected, slot_claimed)) continue;
+            if (!slots_[i].state.compare_exchange_strong(expected, slot_claimed))
+                continue;
             std::memcpy(slots_[i].path, path.c_str(), (path.size() + 1) * sizeof(Char));
             slots_[i].state.store(slot_live, std::memory_order_release);
             return i;
@@ -34,7 +36,8 @@ public:
     template <typename Remove>
     void remove_live(Remove remove) {
         for (Slot& slot : slots_) {
-            if (slot.state.load(std::memory_order_acquire) == slot_live) remove(slot.path);
+            if (slot.state.load(std::memory_order_acquire) == slot_live)
+                remove(slot.path);
         }
     }
 

@@ -12,6 +12,8 @@ std::uint64_t current_thread_id() {
     return static_cast<std::uint64_t>(gettid());
 }
 
-int hardware_threads() { return std::max(1u, std::thread::hardware_concurrency()); }
+int hardware_threads() {
+    return std::max(1u, std::thread::hardware_concurrency());
+}
 
 }  // namespace kam::platform

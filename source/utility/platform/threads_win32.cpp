@@ -5,7 +5,9 @@
 
 namespace kam::platform {
 
-std::uint64_t current_thread_id() { return GetCurrentThreadId(); }
+std::uint64_t current_thread_id() {
+    return GetCurrentThreadId();
+}
 
 int hardware_threads() {
     SYSTEM_INFO info;
