@@ -195,15 +195,10 @@ TEST_F(ScriptLoadTest, DamagedCompiledFilesAreRebuiltFromTheSourceOrRefused) {
         f_code, std::vector<std::int32_t>(f_code.size(), 1), "s.ksf", true);
     Bytes wrong_magic = sound;
     wrong_magic[0] = 'X';
-    Bytes huge = sound;
-    huge[7] = 0x7f;
+    // The reader's own table has every kind of damage; one of them and a stranger suffice here.
     const std::pair<Bytes, std::string> cases[] = {
-        {Bytes(sound.begin(), sound.begin() + 10),
-         "Compiled script s.kxe is damaged: the file ends inside the header"},
         {Bytes(sound.begin(), sound.end() - 3),
          "Compiled script s.kxe is damaged: the line table of 15 lines does not fit in the file"},
-        {huge,
-         "Compiled script s.kxe is damaged: the header promises 2130706447 bytes of code, the file holds 86"},
         {wrong_magic, "File s.kxe is not a compiled script"},
     };
     for (const auto& [bytes, message] : cases) {
