@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include "script/script_error.h"
+#include "support/error_of.h"
 #include "script/script_test_support.h"
 
 namespace {
@@ -85,12 +86,7 @@ TEST(ImInstructionTest, GenerationFailures) {
         StringScanner scanner(source);
         Parser parser(scanner);
         ASSERT_TRUE(parser.parse()) << source;
-        try {
-            test::emit_all(parser);
-            ADD_FAILURE() << source;
-        } catch (const kam::script::ParserError& error) {
-            EXPECT_STREQ(error.what(), message);
-        }
+        EXPECT_EQ(test::error_of<kam::script::ParserError>([&] { test::emit_all(parser); }), message);
     }
     std::string parameters;
     for (int i = 0; i < 255; ++i) parameters += (i ? ", p" : "p") + std::to_string(i);
@@ -98,12 +94,8 @@ TEST(ImInstructionTest, GenerationFailures) {
     StringScanner scanner("f(" + parameters + ", p255) { }");
     Parser parser(scanner);
     ASSERT_TRUE(parser.parse());
-    try {
-        test::emit_all(parser);
-        ADD_FAILURE() << "256 parameters";
-    } catch (const kam::script::GeneratorError& error) {
-        EXPECT_STREQ(error.what(), "More than 256 local variables not supported");
-    }
+    EXPECT_EQ(test::error_of<kam::script::GeneratorError>([&] { test::emit_all(parser); }),
+              "More than 256 local variables not supported");
 }
 
 }  // namespace
