@@ -7,6 +7,7 @@
 #include <functional>
 
 #include "bundle/bundle_bytes.h"
+#include "support/error_of.h"
 #include "support/memory_file_system.h"
 #include "support/trovex_runner.h"
 #include "utility/disk_file_system.h"
@@ -86,12 +87,8 @@ TEST(BundleFileSystemTest, PackedFilesOpenFromTheBundleAndOthersFromTheParent) {
     EXPECT_FALSE(alone.fs.open("notes.xml", "r").has_store());
     for (const char* mode : {"w", "a", "r+"})
         EXPECT_FALSE(alone.fs.open("readme.txt", mode).has_store()) << mode;
-    try {
-        alone.fs.open("past_end.bin", "r");
-        FAIL();
-    } catch (const std::range_error& error) {
-        EXPECT_STREQ(error.what(), "Attempt to grow archive test.bundle beyond limits");
-    }
+    EXPECT_EQ(test::error_of<std::range_error>([&] { alone.fs.open("past_end.bin", "r"); }),
+              "Attempt to grow archive test.bundle beyond limits");
     EXPECT_EQ(alone.fs.full_path("notes.xml"), "bundle_notes.xml");
     EXPECT_EQ(alone.fs.source_path("notes.xml"), "notes.xml");
 

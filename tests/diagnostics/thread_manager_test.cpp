@@ -3,8 +3,13 @@
 
 #include <gtest/gtest.h>
 
+#include <sstream>
 #include <string>
 #include <thread>
+
+#include "support/platform.h"
+#include "support/trovex_runner.h"
+#include "utility/platform/alternate_stack.h"
 
 namespace {
 
@@ -34,6 +39,23 @@ TEST(ThreadManagerTest, ThreadsAreNamedWhileRegistered) {
         EXPECT_EQ(manager.thread_name(), "trovex");
     }
     EXPECT_EQ(kam::ThreadManager::instance(), nullptr);
+}
+
+// Every thread that may fault gets a stack of its own for the report: it must go with the thread.
+TEST(ThreadManagerTest, AlternateStacksAreUnmappedWhenRemoved) {
+    if (test::on_windows) GTEST_SKIP() << "counts the mappings in /proc";
+    const auto mappings = [] {
+        std::istringstream lines(test::read_file("/proc/self/maps"));
+        int count = 0;
+        for (std::string line; std::getline(lines, line);) ++count;
+        return count;
+    };
+    const int before = mappings();
+    void* stack = kam::platform::install_alternate_stack();
+    ASSERT_NE(stack, nullptr);
+    EXPECT_GT(mappings(), before);
+    kam::platform::remove_alternate_stack(stack);
+    EXPECT_EQ(mappings(), before);
 }
 
 }  // namespace

@@ -152,16 +152,18 @@ TEST(ExtractCommandTest, LinksInTheTargetAreNeverFollowed) {
                                                   {"readme.txt", "-> ../outside/victim.txt"}}));
 }
 
+// The directories made before the failure stay, as a run of one job leaves them.
 TEST(ExtractCommandTest, AFailedCopyLeavesTheOldFile) {
     test::TempDir dir;
-    dir.write("out/readme.txt", "old");
-    dir.write("cut.bundle", test::Bytes().header(2).file("readme.txt", 64, 100).end().data);
-    const auto result = test::run_trovex(dir.path(), {"extract", "cut.bundle", "", "out"});
+    dir.write("out/b/readme.txt", "old");
+    dir.write("cut.bundle",
+              test::Bytes().header(2).dir("a").end().dir("b").file("readme.txt", 64, 100).end().end().data);
+    const auto result = test::run_trovex(dir.path(), {"extract", "-r", "cut.bundle", "", "out"});
     EXPECT_EQ(result.output,
               test::banner() + test::framed("Attempt to grow archive cut.bundle beyond limits"));
     EXPECT_EQ(result.exit_code, 1);
     EXPECT_EQ(test::snapshot(dir.path() / "out"),
-              (std::map<std::string, std::string>{{"readme.txt", "old"}}));
+              (std::map<std::string, std::string>{{"a", "/"}, {"b", "/"}, {"b/readme.txt", "old"}}));
 }
 
 }  // namespace

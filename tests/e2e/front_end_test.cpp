@@ -49,31 +49,26 @@ TEST(FrontEndTest, VersionIsOneLineWithoutBannerAndExitZero) {
     }
 }
 
-// Command words are case-sensitive, and a word is a global flag only with its dash.
+// Command words are case-sensitive, and a word is a global flag only with its dash; -w waits for
+// return after the error.
 TEST(FrontEndTest, UnknownCommandIsFramedWithExitOne) {
     test::TempDir dir;
-    const std::pair<std::vector<std::string>, std::string> cases[] = {
-        {{"frobnicate"}, "frobnicate"},
-        {{"-b", "frobnicate"}, "frobnicate"},
-        {{"frobnicate", "-v"}, "frobnicate"},
-        {{"LIST"}, "LIST"},
-        {{"vb", "--version"}, "vb"},  // global flags without their dash: no command before it
+    const auto unknown = [](const std::string& name) {
+        return test::framed("Unknown command " + name + " -- use -h for help.");
     };
-    for (const auto& [arguments, name] : cases) {
-        const auto result = test::run_trovex(dir.path(), arguments);
-        EXPECT_EQ(result.output,
-                  test::banner() + test::framed("Unknown command " + name + " -- use -h for help."));
+    const std::pair<std::vector<std::string>, std::string> cases[] = {
+        {{"frobnicate"}, unknown("frobnicate")},
+        {{"-b", "frobnicate"}, unknown("frobnicate")},
+        {{"frobnicate", "-v"}, unknown("frobnicate")},
+        {{"LIST"}, unknown("LIST")},
+        {{"vb", "--version"}, unknown("vb")},  // global flags without their dash: no command
+        {{"-w", "frobnicate"}, unknown("frobnicate") + std::string(60, '-') + "\nPress return to exit.\n"},
+    };
+    for (const auto& [arguments, output] : cases) {
+        const auto result = test::run_trovex(dir.path(), arguments, "\n");
+        EXPECT_EQ(result.output, test::banner() + output);
         EXPECT_EQ(result.exit_code, 1);
     }
-}
-
-TEST(FrontEndTest, WaitPromptFollowsTheError) {
-    test::TempDir dir;
-    const auto result = test::run_trovex(dir.path(), {"-w", "frobnicate"}, "\n");
-    EXPECT_EQ(result.output, test::banner() +
-                                 test::framed("Unknown command frobnicate -- use -h for help.") +
-                                 std::string(60, '-') + "\nPress return to exit.\n");
-    EXPECT_EQ(result.exit_code, 1);
 }
 
 }  // namespace

@@ -48,8 +48,6 @@ struct Row {
 
 const Row rows[] = {
     // Failures before any work: the exit status says so.
-    {"unknown flag", good, {"compile-xml", "-q", "-r", "c", "c/a.xml"}, 1, "Unknown flag -q",
-     {"c/a.xmb"}},
     {"value keeps its letters", good, {"quick-bundle", "-r", "c", "-Dbvx.bundle"}, 0, "",
      {"bvx.bundle", "bvx.bundle.log"}},
     {"log taken as -g value", two_logs, {"merge-logs", "-g", "m.log", "a.log", "b.log"}, 1,

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include "script/script_error.h"
+#include "support/error_of.h"
 
 namespace {
 
@@ -51,12 +52,8 @@ TEST(CodeBufferTest, OperandLimitsAcceptTheMaximumAndRejectOneMore) {
         CodeBuffer buffer;
         EXPECT_NO_THROW(buffer.write_count(opcode, limit, 1));
         const std::uint32_t size = buffer.size();
-        try {
-            buffer.write_count(opcode, limit + 1, 2);
-            ADD_FAILURE() << "no failure above " << limit;
-        } catch (const GeneratorError& error) {
-            EXPECT_STREQ(error.what(), message);
-        }
+        EXPECT_EQ(test::error_of<GeneratorError>([&] { buffer.write_count(opcode, limit + 1, 2); }),
+                  message);
         // The opcode byte stays; the operand does not.
         EXPECT_EQ(buffer.size(), size + 1);
     }

@@ -6,6 +6,7 @@
 #include <memory>
 
 #include "support/memory_file_system.h"
+#include "support/error_of.h"
 
 namespace {
 
@@ -77,12 +78,7 @@ TEST(CompiledScriptTest, DamagedFilesAreRefusedWithWhatIsWrong) {
     };
     for (const auto& [bytes, message] : cases) {
         CompiledScript script;
-        try {
-            read(bytes, script);
-            ADD_FAILURE() << message;
-        } catch (const CompiledScriptError& error) {
-            EXPECT_EQ(error.what(), prefix + message);
-        }
+        EXPECT_EQ(test::error_of<CompiledScriptError>([&] { read(bytes, script); }), prefix + message);
     }
     CompiledScript script;
     Bytes other = image;

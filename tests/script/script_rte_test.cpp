@@ -8,6 +8,7 @@
 #include <memory>
 
 #include "script/script_error.h"
+#include "support/error_of.h"
 #include "support/memory_file_system.h"
 #include "support/trovex_runner.h"
 #include "utility/disk_file_system.h"
@@ -35,12 +36,8 @@ TEST(ScriptRTETest, ArchiveScannerReadsLinesAndRefusesZeroBytes) {
         EXPECT_EQ(token.line, line);
     }
     // The line with the zero byte is refused whole; scanning goes on after it.
-    try {
-        scanner.next_token();
-        ADD_FAILURE() << "zero byte accepted";
-    } catch (const kam::script::ScannerError& error) {
-        EXPECT_STREQ(error.what(), "t.ksf(5): Zero byte in the source - not a text file");
-    }
+    EXPECT_EQ(test::error_of<kam::script::ScannerError>([&] { scanner.next_token(); }),
+              "t.ksf(5): Zero byte in the source - not a text file");
     const auto token = scanner.next_token();
     EXPECT_EQ(token.text, "f");
     EXPECT_EQ(token.line, 6);
@@ -138,12 +135,8 @@ TEST_F(ScriptLoadTest, NamesAreCanonicalAndLoadedOnce) {
     EXPECT_EQ(scripts.program_count(), 1);
     EXPECT_EQ(scripts.program(0).name, "sub\\s");
     EXPECT_FALSE(dir_.exists("Sub/s.kxe"));
-    try {
-        scripts.load("Sub/Missing");
-        ADD_FAILURE() << "loaded a missing script";
-    } catch (const ScriptRTE::Error& error) {
-        EXPECT_STREQ(error.what(), "Script: sub\\missing not found!");
-    }
+    EXPECT_EQ(test::error_of<ScriptRTE::Error>([&] { scripts.load("Sub/Missing"); }),
+              "Script: sub\\missing not found!");
 }
 
 TEST_F(ScriptLoadTest, LookupsGivenToLoadAreNotMadeAgain) {
@@ -195,15 +188,10 @@ TEST_F(ScriptLoadTest, DamagedCompiledFilesAreRebuiltFromTheSourceOrRefused) {
         f_code, std::vector<std::int32_t>(f_code.size(), 1), "s.ksf", true);
     Bytes wrong_magic = sound;
     wrong_magic[0] = 'X';
-    Bytes huge = sound;
-    huge[7] = 0x7f;
+    // The reader's own table has every kind of damage; one of them and a stranger suffice here.
     const std::pair<Bytes, std::string> cases[] = {
-        {Bytes(sound.begin(), sound.begin() + 10),
-         "Compiled script s.kxe is damaged: the file ends inside the header"},
         {Bytes(sound.begin(), sound.end() - 3),
          "Compiled script s.kxe is damaged: the line table of 15 lines does not fit in the file"},
-        {huge,
-         "Compiled script s.kxe is damaged: the header promises 2130706447 bytes of code, the file holds 86"},
         {wrong_magic, "File s.kxe is not a compiled script"},
     };
     for (const auto& [bytes, message] : cases) {
@@ -218,12 +206,8 @@ TEST_F(ScriptLoadTest, DamagedCompiledFilesAreRebuiltFromTheSourceOrRefused) {
         std::filesystem::remove(dir_.path() / "s.ksf");
         write("s.kxe", bytes);
         ScriptRTE refused("not_used", ScriptRTE::save_if_modified);
-        try {
-            refused.load("s");
-            ADD_FAILURE() << message;
-        } catch (const ScriptRTE::Error& error) {
-            EXPECT_EQ(error.what(), message + "; there is no source s.ksf to compile it from");
-        }
+        EXPECT_EQ(test::error_of<ScriptRTE::Error>([&] { refused.load("s"); }),
+                  message + "; there is no source s.ksf to compile it from");
         EXPECT_EQ(read("s.kxe"), bytes);
     }
     // A sound compiled file needs no source.
@@ -237,12 +221,8 @@ TEST_F(ScriptLoadTest, DamagedCompiledFilesAreRebuiltFromTheSourceOrRefused) {
 TEST_F(ScriptLoadTest, FailedCompilesSaveNothingAndFailedSavesAreReported) {
     dir_.write("bad.ksf", "f() {\n x := 1 }");
     ScriptRTE scripts("not_used", ScriptRTE::always_compile);
-    try {
-        scripts.load("bad");
-        ADD_FAILURE() << "compiled a bad source";
-    } catch (const ScriptRTE::Error& error) {
-        EXPECT_STREQ(error.what(), "bad.ksf:syntax error\nbad.ksf(2):Non valid statement (token:})");
-    }
+    EXPECT_EQ(test::error_of<ScriptRTE::Error>([&] { scripts.load("bad"); }),
+              "bad.ksf:syntax error\nbad.ksf(2):Non valid statement (token:})");
     EXPECT_FALSE(dir_.exists("bad.kxe"));
 
     dir_.write("s.ksf", "f() {}");

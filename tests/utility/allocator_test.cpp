@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "support/error_of.h"
 #include "utility/errors.h"
 
 namespace {
@@ -41,13 +42,8 @@ TEST(MallocAllocatorTest, BlocksAreAlignedAndCounted) {
 TEST(MallocAllocatorTest, RequestBeyondTheAddressSpaceIsOutOfMemory) {
     kam::MallocAllocator allocator;
     const std::size_t huge = std::numeric_limits<std::size_t>::max();
-    try {
-        allocator.allocate(huge);
-        FAIL() << "no error";
-    } catch (const kam::ErrorWithCStack& error) {
-        EXPECT_EQ(std::string(error.what()),
-                  "Out of memory allocating " + std::to_string(huge) + " bytes");
-    }
+    EXPECT_EQ(test::error_of<kam::ErrorWithCStack>([&] { allocator.allocate(huge); }),
+              "Out of memory allocating " + std::to_string(huge) + " bytes");
     EXPECT_EQ(allocator.used(), 0);
 }
 

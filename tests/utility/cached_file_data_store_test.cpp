@@ -6,6 +6,7 @@
 #include <random>
 #include <thread>
 
+#include "support/error_of.h"
 #include "support/trovex_runner.h"
 #include "utility/platform/error_text.h"
 
@@ -108,14 +109,9 @@ TEST(CachedFileDataStoreTest, SmallFilesUseOneBlockWritesAreIgnoredAndMissingFil
     EXPECT_EQ(empty.read(0, buffer, 4), 0u);
 
     const std::string path = (dir.path() / "none.bin").string();
-    try {
-        kam::CachedFileDataStore store(path, 192, 64);
-        FAIL();
-    } catch (const kam::DiskError& error) {
-        EXPECT_TRUE(std::string(error.what()).ends_with(
-            ") Cannot open cache " + path + " => error code 0x2: " + kam::platform::error_text(2)))
-            << error.what();
-    }
+    EXPECT_TRUE(test::error_of<kam::DiskError>([&] { kam::CachedFileDataStore(path, 192, 64); })
+                    .ends_with(") Cannot open cache " + path + " => error code 0x2: " +
+                               kam::platform::error_text(2)));
 }
 
 }  // namespace

@@ -4,6 +4,9 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <future>
+#include <memory>
+#include <thread>
 
 #include "support/trovex_runner.h"
 #include "utility/command_line.h"
@@ -51,6 +54,28 @@ TEST(DiskUtilitiesTest, MakeAbsoluteTable) {
         EXPECT_EQ(kam::make_absolute("/a"), "\\a");
         std::filesystem::current_path(before);
     }
+    // A current directory longer than the first buffer. Asked on a thread of its own, so that an
+    // answer that never comes fails the test instead of hanging it.
+    test::TempDir deep;
+    std::filesystem::current_path(deep.path());
+    const std::string name(200, 'd');
+    for (int level = 0; level < 24; ++level) {
+        std::filesystem::create_directory(name);
+        std::filesystem::current_path(name);
+    }
+    auto answer = std::make_shared<std::promise<std::string>>();
+    std::future<std::string> ready = answer->get_future();
+    std::thread([answer] { answer->set_value(kam::current_directory()); }).detach();
+    EXPECT_EQ(ready.wait_for(std::chrono::seconds(30)), std::future_status::ready);
+    if (ready.wait_for(std::chrono::seconds(0)) == std::future_status::ready) {
+        EXPECT_EQ(ready.get(), std::filesystem::current_path().string());
+    }
+    // Removed upwards by relative names: the whole path is too long for the system.
+    for (int level = 0; level < 24; ++level) {
+        std::filesystem::current_path("..");
+        std::filesystem::remove(name);
+    }
+    std::filesystem::current_path(before);
 }
 
 TEST(DiskUtilitiesTest, MakeRelativeTable) {

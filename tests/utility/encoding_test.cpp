@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include "support/error_of.h"
 #include "support/memory_file_system.h"
 
 namespace {
@@ -48,12 +49,8 @@ TEST(EncodingTest, EveryTruncationOfAValueIsRefused) {
     }
     // A growable archive whose store ends early is refused as well.
     Archive growable("short", std::make_unique<kam::ConstMemoryDataStore>(bytes.data(), 2), 0, 2, true);
-    try {
-        kam::read_u32(growable);
-        FAIL();
-    } catch (const std::range_error& error) {
-        EXPECT_STREQ(error.what(), "Archive::checked_read() Attempt to read past end of archive 'short'");
-    }
+    EXPECT_EQ(test::error_of<std::range_error>([&] { kam::read_u32(growable); }),
+              "Archive::checked_read() Attempt to read past end of archive 'short'");
 }
 
 TEST(EncodingTest, ByteStringCountIsCheckedBeforeAllocating) {

@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include "support/error_of.h"
 #include "utility/command_line.h"
 
 namespace {
@@ -35,12 +36,7 @@ TEST(OutputStreamsTest, ErrorWithoutLineBreakJoinsTheClosingDashes) {
 TEST(OutputStreamsTest, BreakOnErrorThrowsTheMessageAfterPrintingIt) {
     CommandLine line(std::vector<std::string>{"-b"});
     testing::internal::CaptureStdout();
-    try {
-        error_stream << "first" << std::endl;
-        FAIL() << "no throw";
-    } catch (const TrovexError& error) {
-        EXPECT_STREQ(error.what(), "first\n");
-    }
+    EXPECT_EQ(test::error_of<TrovexError>([] { error_stream << "first" << std::endl; }), "first\n");
     EXPECT_EQ(testing::internal::GetCapturedStdout(), dashes + "\nERROR: first\n" + dashes + "\n");
     EXPECT_EQ(error_stream.buffer()->str(), "first\n");
     error_stream.reset();

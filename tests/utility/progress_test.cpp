@@ -6,11 +6,8 @@
 #include <iostream>
 #include <sstream>
 
-#include "support/platform.h"
-#include "support/pseudo_terminal.h"
 #include "utility/job_queue.h"
 #include "utility/output_streams.h"
-#include "utility/platform/console.h"
 
 namespace {
 
@@ -77,32 +74,6 @@ TEST(ProgressTest, MessagesTakeTheLineAwayAndPutItBack) {
         const std::string clear = "\r" + std::string(line.size() - 1, ' ') + "\r";
         EXPECT_EQ(screen.str(), line + clear + "note\n" + line + clear) << jobs << " jobs";
     }
-}
-
-TEST(ProgressTest, NothingIsWrittenOffATerminalOrWithVerboseOutput) {
-    for (const auto& [terminal, verbose] : {std::pair{false, false}, {true, true}, {false, true}}) {
-        std::string written;
-        kam::Progress progress(1, 1, terminal, verbose,
-                               [&](std::string_view text) { written += text; });
-        progress.advance(1, 1);
-        progress.finish();
-        EXPECT_EQ(written, "");
-    }
-}
-
-// The platform side: the line and its clearing reach a terminal, and nothing reaches a pipe.
-TEST(ProgressTest, WritesToStandardErrorOnlyWhenItIsATerminal) {
-    if (test::on_windows)
-        GTEST_SKIP() << "no pseudo-terminals";
-    const auto show = [] {
-        kam::Progress progress(2, 2 * kib, kam::platform::standard_error_is_terminal(), false, {},
-                               [] { return 0.0; });
-        progress.advance(1, kib);
-    };
-    const std::string line = "1/2 files, 1.0 KiB of 2.0 KiB";
-    EXPECT_EQ(test::standard_error_of(show, true),
-              "\r" + line + "\r" + std::string(line.size(), ' ') + "\r");
-    EXPECT_EQ(test::standard_error_of(show, false), "");
 }
 
 }  // namespace

@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <string>
 
+#include "support/error_of.h"
 namespace {
 using kam::ExpressionEvaluator;
 
@@ -84,14 +85,8 @@ TEST(ExpressionEvaluatorTest, UnknownNamesAndCharactersAreErrors) {
         {".5", "Unknown identifier ."},        {"a = 1", "Unknown identifier a"},
         {"1 = 1", "Unknown identifier ="},     {"2 % 3", "Unknown identifier %"},
     };
-    for (const auto& c : cases) {
-        try {
-            evaluate(c.text);
-            ADD_FAILURE() << c.text;
-        } catch (const std::runtime_error& error) {
-            EXPECT_STREQ(error.what(), c.message) << c.text;
-        }
-    }
+    for (const auto& c : cases)
+        EXPECT_EQ(test::error_of([&] { evaluate(c.text); }), c.message) << c.text;
 }
 
 TEST(ExpressionEvaluatorTest, RandomIsVolatileAndRestartsPerRun) {

@@ -6,6 +6,7 @@
 #include <memory>
 
 #include "utility/encoding.h"
+#include "support/error_of.h"
 #include "xml/xml_test_support.h"
 
 namespace {
@@ -141,12 +142,8 @@ TEST(XMLBinaryTest, CorruptFilesFailCleanly) {
     EXPECT_FALSE(read(target, deep));
 
     kam::xml_catch_parse_errors = false;
-    try {
-        read(target, bytes.substr(0, 20));
-        ADD_FAILURE();
-    } catch (const std::runtime_error& error) {
-        EXPECT_EQ(std::string(error.what()), "Binary XML in.xmb is corrupt at byte 20");
-    }
+    EXPECT_EQ(test::error_of([&] { read(target, bytes.substr(0, 20)); }),
+              "Binary XML in.xmb is corrupt at byte 20");
     kam::xml_catch_parse_errors = true;
 }
 

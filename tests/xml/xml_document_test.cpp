@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include "support/memory_file_system.h"
+#include "support/error_of.h"
 #include "utility/virtual_file_system.h"
 #include "xml/xml_test_support.h"
 
@@ -29,13 +30,8 @@ protected:
     // The message of a load with errors passed on.
     static std::string load_error(const std::string& path) {
         kam::xml_catch_parse_errors = false;
-        std::string what = "loaded";
-        try {
-            kam::XMLDocument document;
-            document.load(path);
-        } catch (const kam::XMLParseError& error) {
-            what = error.what();
-        }
+        const std::string what =
+            test::error_of<kam::XMLParseError>([&] { kam::XMLDocument().load(path); });
         kam::xml_catch_parse_errors = true;
         return what;
     }
