@@ -22,7 +22,9 @@ namespace {
 
 using kam::BundleBuilder;
 
-kam::DiskFileSystem& disk() { return kam::default_disk_file_system(); }
+kam::DiskFileSystem& disk() {
+    return kam::default_disk_file_system();
+}
 
 std::vector<std::string> files_in(const test::TempDir& dir) {
     std::vector<std::string> names;
@@ -130,7 +132,8 @@ TEST(BundleBuilderTest, BundlePathsMustBeTheSourcesTailOfValidNames) {
         EXPECT_EQ(test::error_of([&] { builder.add_file(fs, source, path); }), message);
     }
     std::string deep;
-    for (int i = 0; i < 257; ++i) deep += "d\\";
+    for (int i = 0; i < 257; ++i)
+        deep += "d\\";
     BundleBuilder builder;
     EXPECT_THROW(builder.add_entry(fs, deep + "f", deep + "f"), std::runtime_error);
     EXPECT_TRUE(builder.index().root().empty());
@@ -156,8 +159,9 @@ TEST(BundleBuilderTest, FilesTooLargeForThirtyTwoBitSizesAreRefused) {
     test::TempDir dir;
     BundleBuilder builder;
     builder.add_file(fs, "too_large", "too_large");
-    EXPECT_EQ(test::error_of([&] { builder.write_bundle(fs, (dir.path() / "out.bundle").string()); }),
-              message);
+    EXPECT_EQ(
+        test::error_of([&] { builder.write_bundle(fs, (dir.path() / "out.bundle").string()); }),
+        message);
     EXPECT_EQ(fs.store->largest_read, 0u);
     EXPECT_TRUE(files_in(dir).empty());
 }
@@ -175,7 +179,8 @@ TEST(BundleBuilderTest, PlacingFilesAsAddedOrAsWrittenGivesTheSameBytes) {
         CommandLine line(std::vector<std::string>{detail ? "-vv" : "-v"});
         testing::internal::CaptureStdout();
         BundleBuilder builder;
-        for (const char* path : paths) builder.add_file(disk(), root + path, path);
+        for (const char* path : paths)
+            builder.add_file(disk(), root + path, path);
         builder.write_bundle(disk(), (dir.path() / "out.bundle").string());
         testing::internal::GetCapturedStdout();
         EXPECT_EQ(builder.data_size(), 12u);
@@ -248,9 +253,10 @@ TEST(BundleBuilderTest, FailedBuildLeavesThePreviousBundleAndNoTemporaryFile) {
         builder.add_file(disk(), src + "a", "a");
         builder.add_file(disk(), src + "b", "b");
         c.spoil(dir);
-        const std::string error =
-            test::error_of([&] { builder.write_bundle(disk(), (dir.path() / "out.bundle").string()); });
-        EXPECT_NE(error.find(kam::normalize_path(src + "b", false, true) + c.error), std::string::npos)
+        const std::string error = test::error_of(
+            [&] { builder.write_bundle(disk(), (dir.path() / "out.bundle").string()); });
+        EXPECT_NE(error.find(kam::normalize_path(src + "b", false, true) + c.error),
+                  std::string::npos)
             << error;
         testing::internal::GetCapturedStdout();
         EXPECT_EQ(dir.read("out.bundle"), "the good old bundle");

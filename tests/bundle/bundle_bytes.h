@@ -49,7 +49,8 @@ struct Bytes {
 
 private:
     Bytes& little(std::uint64_t value, int count) {
-        for (int i = 0; i < count; ++i) data += static_cast<char>((value >> (8 * i)) & 0xff);
+        for (int i = 0; i < count; ++i)
+            data += static_cast<char>((value >> (8 * i)) & 0xff);
         return *this;
     }
 };
@@ -67,8 +68,9 @@ public:
         largest_read = std::max(largest_read, count);
         for (std::uint32_t i = 0; i < count; ++i) {
             const std::uint64_t at = offset + i;
-            static_cast<char*>(buffer)[i] =
-                at < head_.size() ? head_[at] : at < pattern_from_ ? '\0' : byte_at(at);
+            static_cast<char*>(buffer)[i] = at < head_.size()    ? head_[at]
+                                            : at < pattern_from_ ? '\0'
+                                                                 : byte_at(at);
         }
         return count;
     }

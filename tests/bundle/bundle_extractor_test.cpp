@@ -39,8 +39,8 @@ TEST(BundleExtractorTest, NamesThatCouldLeaveTheTargetAreRefusedAndSkipped) {
         expected += test::framed("Not extracting \\" + name + ": the name \"" + name +
                                  "\" could reach outside the target");
     }
-    expected += test::framed(
-        "Not extracting \\sub\\..: the name \"..\" could reach outside the target");
+    expected +=
+        test::framed("Not extracting \\sub\\..: the name \"..\" could reach outside the target");
     EXPECT_EQ(output, expected);
     EXPECT_EQ(extractor.refused(), 7);
     std::vector<std::string> written;
@@ -64,7 +64,8 @@ TEST(BundleExtractorTest, LargeFilesAreCopiedInBoundedChunks) {
     const std::string copy = dir.read("big.bin");
     ASSERT_EQ(copy.size(), size);
     for (std::uint32_t i = 0; i < size; ++i) {
-        if (copy[i] != test::PatternStore::byte_at(64 + i)) FAIL() << "byte " << i << " differs";
+        if (copy[i] != test::PatternStore::byte_at(64 + i))
+            FAIL() << "byte " << i << " differs";
     }
 }
 

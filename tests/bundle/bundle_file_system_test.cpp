@@ -115,7 +115,8 @@ TEST(BundleFileSystemTest, ListingKeepsVisibleEntriesByFirstMatchingPatternThenN
     EXPECT_EQ(test::listed(bundle.fs, "", "*.*", false),
               (Names{"notes.xml", "past_end.bin", "readme.txt"}));
     EXPECT_EQ(test::listed(bundle.fs, "\\", "*", true), (Names{"data"}));
-    EXPECT_EQ(test::listed(bundle.fs, "", "*.txt;*.xml", false), (Names{"readme.txt", "notes.xml"}));
+    EXPECT_EQ(test::listed(bundle.fs, "", "*.txt;*.xml", false),
+              (Names{"readme.txt", "notes.xml"}));
     EXPECT_EQ(test::listed(bundle.fs, "", "*.bin;*;readme.txt", false),
               (Names{"past_end.bin", "notes.xml", "readme.txt"}));
     EXPECT_EQ(test::listed(bundle.fs, "DATA/", "*.*", false), (Names{"units.xml"}));

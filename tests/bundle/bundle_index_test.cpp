@@ -92,7 +92,8 @@ TEST(BundleIndexTest, LookupWalksComponentsAndStopsAtHiddenDirectories) {
         {"dir/missing", nullptr},
         {"", nullptr},
     };
-    for (const auto& [path, expected] : cases) EXPECT_EQ(index.lookup(path), expected) << path;
+    for (const auto& [path, expected] : cases)
+        EXPECT_EQ(index.lookup(path), expected) << path;
     EXPECT_EQ(index.directory("\\"), &index.root());
     EXPECT_EQ(index.directory("old"), nullptr);
 }
@@ -127,8 +128,10 @@ TEST(BundleIndexTest, CorruptDirectoriesThrowNamingTheBundleAndTheOffset) {
     auto nested = [](int depth) {
         test::Bytes bytes;
         bytes.header(2);
-        for (int i = 0; i < depth; ++i) bytes.dir("d");
-        for (int i = 0; i <= depth; ++i) bytes.end();
+        for (int i = 0; i < depth; ++i)
+            bytes.dir("d");
+        for (int i = 0; i <= depth; ++i)
+            bytes.end();
         return bytes.data;
     };
     const std::pair<std::string, std::string> cases[] = {

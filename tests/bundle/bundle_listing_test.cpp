@@ -15,11 +15,14 @@ TEST(BundleListingTest, WidthIsReadLikeTheStandardConversion) {
         const char* text;
         int width;
     } cases[] = {
-        {"30", 30},       {" \t+30x", 30},  {"-30", 79},      {"0", 79},
-        {"", 79},         {"abc", 79},      {"1", 1},         {"65536", 65536},
+        {"30", 30},       {" \t+30x", 30},
+        {"-30", 79},      {"0", 79},
+        {"", 79},         {"abc", 79},
+        {"1", 1},         {"65536", 65536},
         {"65537", 65536}, {"99999999999999999999999", 65536},
     };
-    for (const auto& c : cases) EXPECT_EQ(kam::list_width(c.text), c.width) << c.text;
+    for (const auto& c : cases)
+        EXPECT_EQ(kam::list_width(c.text), c.width) << c.text;
 }
 
 }  // namespace
@@ -35,10 +38,12 @@ TEST(BundleListingTest, JsonReadsBackForEveryName) {
     kam::BundleIndex index;
     auto& root = index.mutable_root();
     const std::vector<std::pair<std::string, std::string>> names = {
-        {"quote\"", "quote\""}, {"tab\tnew\nline", "tab\tnew\nline"}, {"\x7f", "\x7f"},
-        {"caf\xc3\xa9", "caf\xc3\xa9"}, {"bad\xff", "bad\xc3\xbf"}, {"cut\xc3", "cut\xc3\x83"},
+        {"quote\"", "quote\""},     {"tab\tnew\nline", "tab\tnew\nline"},
+        {"\x7f", "\x7f"},           {"caf\xc3\xa9", "caf\xc3\xa9"},
+        {"bad\xff", "bad\xc3\xbf"}, {"cut\xc3", "cut\xc3\x83"},
     };
-    for (const auto& [name, read] : names) root[name].size = 7;
+    for (const auto& [name, read] : names)
+        root[name].size = 7;
     root["dir"].directory = std::make_shared<kam::BundleEntryMap>();
     (*root["dir"].directory)["inner"].visible = 0;
     std::ostringstream out;
@@ -46,10 +51,13 @@ TEST(BundleListingTest, JsonReadsBackForEveryName) {
     const auto entries = nlohmann::json::parse(out.str());
     ASSERT_EQ(entries.size(), names.size() + 2);
     std::set<std::string> paths;
-    for (const auto& entry : entries) paths.insert(entry["path"].get<std::string>());
-    for (const auto& [name, read] : names) EXPECT_EQ(paths.count(read), 1u) << read;
-    const auto inner = std::find_if(entries.begin(), entries.end(),
-                                    [](const auto& entry) { return entry["path"] == "dir\\inner"; });
+    for (const auto& entry : entries)
+        paths.insert(entry["path"].get<std::string>());
+    for (const auto& [name, read] : names)
+        EXPECT_EQ(paths.count(read), 1u) << read;
+    const auto inner = std::find_if(entries.begin(), entries.end(), [](const auto& entry) {
+        return entry["path"] == "dir\\inner";
+    });
     ASSERT_NE(inner, entries.end());
     EXPECT_EQ((*inner)["visible"], false);
     EXPECT_EQ((*inner)["kind"], "file");

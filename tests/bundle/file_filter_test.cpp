@@ -17,15 +17,17 @@ using kam::FileFilter;
 
 std::vector<std::string> sources(const BundleBuilder& builder) {
     std::vector<std::string> paths;
-    for (const BundleBuilder::Job& job : builder.jobs()) paths.push_back(job.source());
+    for (const BundleBuilder::Job& job : builder.jobs())
+        paths.push_back(job.source());
     return paths;
 }
 
 TEST(FileFilterTest, ASecondWalkOfARememberedWalkSaysAndTakesWhatAFreshWalkWould) {
-    if (test::on_windows) GTEST_SKIP() << "makes a symbolic link and names that differ only in case";
+    if (test::on_windows)
+        GTEST_SKIP() << "makes a symbolic link and names that differ only in case";
     test::TempDir dir;
-    for (const char* file : {"root/c.txt", "root/a/x.txt", "root/a/skip/y.txt", "root/b/Z.txt",
-                             "root/b/z.txt"}) {
+    for (const char* file :
+         {"root/c.txt", "root/a/x.txt", "root/a/skip/y.txt", "root/b/Z.txt", "root/b/z.txt"}) {
         dir.write(file, file);
     }
     std::filesystem::create_directory_symlink(dir.path() / "root", dir.path() / "root/b/up");
@@ -55,12 +57,13 @@ TEST(FileFilterTest, ASecondWalkOfARememberedWalkSaysAndTakesWhatAFreshWalkWould
 
     const std::string said = "Ignoring file " + root +
                              "\\b\\up, it leads back to a directory above it\n"
-                             "Ignoring file " + root + "\\a\\skip\n";
+                             "Ignoring file " +
+                             root + "\\a\\skip\n";
     EXPECT_EQ(again_said, said);
     EXPECT_NE(first_said.find("differ only in case"), std::string::npos) << first_said;
     EXPECT_NE(first_said.find(said), std::string::npos) << first_said;
     EXPECT_EQ(sources(remembering), (std::vector<std::string>{root + "\\c.txt", root + "\\b\\z.txt",
-                                                             root + "\\a\\x.txt"}));
+                                                              root + "\\a\\x.txt"}));
     EXPECT_EQ(sources(remembering), sources(fresh));
     EXPECT_NE(fresh_said.find(said), std::string::npos) << fresh_said;
 }

@@ -9,7 +9,8 @@ namespace {
 
 std::vector<std::string> paths_of(const std::vector<kam::IdString>& ids) {
     std::vector<std::string> paths;
-    for (kam::IdString id : ids) paths.push_back(kam::string_of(id));
+    for (kam::IdString id : ids)
+        paths.push_back(kam::string_of(id));
     return paths;
 }
 

@@ -17,17 +17,21 @@ using kam::IdString;
 
 std::vector<IdString> ids_of(const std::vector<std::string>& paths) {
     std::vector<IdString> ids;
-    for (const auto& path : paths) ids.push_back(kam::intern(path));
+    for (const auto& path : paths)
+        ids.push_back(kam::intern(path));
     return ids;
 }
 
 std::vector<std::string> paths_of(const std::vector<IdString>& ids) {
     std::vector<std::string> paths;
-    for (IdString id : ids) paths.push_back(kam::string_of(id));
+    for (IdString id : ids)
+        paths.push_back(kam::string_of(id));
     return paths;
 }
 
-std::uint32_t bits(float value) { return std::bit_cast<std::uint32_t>(value); }
+std::uint32_t bits(float value) {
+    return std::bit_cast<std::uint32_t>(value);
+}
 
 TEST(LogMergerTest, WorkedExamples) {
     using Paths = std::vector<std::string>;
@@ -51,7 +55,8 @@ TEST(LogMergerTest, WorkedExamples) {
     };
     for (const auto& c : cases) {
         kam::LoadLogs logs;
-        for (const auto& log : c.logs) logs.push_back(ids_of(log));
+        for (const auto& log : c.logs)
+            logs.push_back(ids_of(log));
         const auto ordering = kam::build_ordering(logs);
         EXPECT_EQ(paths_of(ordering), c.ordering);
         EXPECT_EQ(bits(kam::merge_score(logs, ordering)), bits(c.score))
@@ -66,14 +71,16 @@ TEST(LogMergerTest, WorkedExamples) {
 kam::LoadLogs random_logs(std::mt19937& random) {
     static const std::vector<IdString> alphabet = [] {
         std::vector<IdString> ids{0};
-        for (int i = 0; i < 600; ++i) ids.push_back(kam::intern("rnd" + std::to_string(i)));
+        for (int i = 0; i < 600; ++i)
+            ids.push_back(kam::intern("rnd" + std::to_string(i)));
         return ids;
     }();
     if (random() % 8 == 0) {
         // Many paths crowd into one gap between two anchors, then more go between those.
         const std::size_t anchors = 4 + random() % 3;
         kam::LoadLogs result(1);
-        for (std::size_t a = 0; a < anchors; ++a) result[0].push_back(alphabet[1 + a]);
+        for (std::size_t a = 0; a < anchors; ++a)
+            result[0].push_back(alphabet[1 + a]);
         const std::size_t gap = random() % (anchors - 1);
         const std::size_t crowd = 40 + random() % 80;
         for (std::size_t i = 0; i < crowd; ++i) {
@@ -118,7 +125,8 @@ TEST(LogMergerTest, MatchesThePlainRulesOnRandomLogs) {
         ASSERT_EQ(bits(fast.best_score()), bits(slow.best_score()));
         ASSERT_EQ(bits(kam::merge_score(logs, ordering)), bits(slow.best_score()));
         std::size_t paths = 0;
-        for (const auto& log : logs) paths += log.size();
+        for (const auto& log : logs)
+            paths += log.size();
         // The plain search rebuilds a map per candidate: fewer candidates on large sets.
         for (int attempt = 0; attempt < (paths > 500 ? 30 : 200); ++attempt) {
             ASSERT_EQ(fast.attempt(), slow.attempt()) << "attempt " << attempt;
@@ -133,18 +141,25 @@ TEST(LogMergerTest, MovesFromLogsTooShortForAPairChangeNothing) {
     const auto y = kam::intern("short_y");
     const kam::LoadLogs logs{{}, {x}, {y, y}, {x}};
     kam::OrderingSearch search(logs, {x, y});
-    for (int attempt = 0; attempt < 100; ++attempt) EXPECT_FALSE(search.attempt());
+    for (int attempt = 0; attempt < 100; ++attempt)
+        EXPECT_FALSE(search.attempt());
     EXPECT_EQ(search.best_ordering(), (std::vector<IdString>{x, y}));
 }
 
 TEST(LogMergerTest, SearchSecondsReadsTheLeadingIntegerClamped) {
     const std::pair<std::string, std::optional<std::int32_t>> cases[] = {
-        {"5", 5}, {" \t+7s", 7}, {"-3", -3}, {"abc", std::nullopt}, {"", std::nullopt}, {"- 4", std::nullopt},
+        {"5", 5},
+        {" \t+7s", 7},
+        {"-3", -3},
+        {"abc", std::nullopt},
+        {"", std::nullopt},
+        {"- 4", std::nullopt},
         {"2147483647", std::numeric_limits<std::int32_t>::max()},
         {"2147483648", std::numeric_limits<std::int32_t>::max()},
         {"-99999999999999999999", std::numeric_limits<std::int32_t>::min()},
     };
-    for (const auto& [text, seconds] : cases) EXPECT_EQ(kam::search_seconds(text), seconds) << text;
+    for (const auto& [text, seconds] : cases)
+        EXPECT_EQ(kam::search_seconds(text), seconds) << text;
 }
 
 TEST(LogMergerTest, MergedLogReadsBackWithItsSpecialCharacters) {

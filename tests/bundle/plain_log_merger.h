@@ -39,17 +39,21 @@ inline std::vector<IdString> build_ordering(const Logs& logs) {
     }
     std::size_t largest = 0;
     for (std::size_t i = 0; i < logs.size(); ++i) {
-        if (logs[i].size() >= logs[largest].size()) largest = i;
+        if (logs[i].size() >= logs[largest].size())
+            largest = i;
     }
     std::vector<IdString> ordering;
     std::set<IdString> placed;
     for (IdString path : logs[largest]) {
-        if (placed.insert(path).second) ordering.push_back(path);
+        if (placed.insert(path).second)
+            ordering.push_back(path);
     }
     for (std::size_t l = 0; l < logs.size(); ++l) {
-        if (l == largest) continue;
+        if (l == largest)
+            continue;
         for (IdString path : logs[l]) {
-            if (placed.count(path)) continue;
+            if (placed.count(path))
+                continue;
             const IdString pred = best_key(predecessors[path]);
             const IdString succ = best_key(successors[path]);
             const std::size_t n = ordering.size();
@@ -77,10 +81,12 @@ inline std::vector<IdString> build_ordering(const Logs& logs) {
 
 inline float score(const Logs& logs, const std::vector<IdString>& ordering) {
     std::map<IdString, int> position;
-    for (std::size_t i = 0; i < ordering.size(); ++i) position[ordering[i]] = static_cast<int>(i);
+    for (std::size_t i = 0; i < ordering.size(); ++i)
+        position[ordering[i]] = static_cast<int>(i);
     float worst = 0.0f;
     for (const auto& log : logs) {
-        if (log.empty()) continue;
+        if (log.empty())
+            continue;
         float expected = 0.0f;
         float sum = 0.0f;
         for (IdString path : log) {
@@ -103,16 +109,19 @@ public:
         for (int move = 0; move < 10; ++move) {
             const auto& log = logs_[static_cast<std::size_t>(random()) % logs_.size()];
             const auto draw = static_cast<std::size_t>(random());
-            if (log.size() < 2) continue;
+            if (log.size() < 2)
+                continue;
             const std::size_t k = draw % (log.size() - 1);
             const IdString a = log[k];
             const IdString b = log[k + 1];
-            if (a == b) continue;
+            if (a == b)
+                continue;
             candidate.erase(std::find(candidate.begin(), candidate.end(), b));
             candidate.insert(std::find(candidate.begin(), candidate.end(), a) + 1, b);
         }
         const float candidate_score = score(logs_, candidate);
-        if (!(candidate_score < best_score_)) return false;
+        if (!(candidate_score < best_score_))
+            return false;
         best_ = std::move(candidate);
         best_score_ = candidate_score;
         return true;

@@ -43,11 +43,13 @@ TEST(ThreadManagerTest, ThreadsAreNamedWhileRegistered) {
 
 // Every thread that may fault gets a stack of its own for the report: it must go with the thread.
 TEST(ThreadManagerTest, AlternateStacksAreUnmappedWhenRemoved) {
-    if (test::on_windows) GTEST_SKIP() << "counts the mappings in /proc";
+    if (test::on_windows)
+        GTEST_SKIP() << "counts the mappings in /proc";
     const auto mappings = [] {
         std::istringstream lines(test::read_file("/proc/self/maps"));
         int count = 0;
-        for (std::string line; std::getline(lines, line);) ++count;
+        for (std::string line; std::getline(lines, line);)
+            ++count;
         return count;
     };
     const int before = mappings();

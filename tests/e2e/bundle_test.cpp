@@ -21,7 +21,9 @@ std::string log_of(const std::vector<std::string>& paths) {
 }
 
 // The path as the tool prints it: canonical, with its leading separator.
-std::string shown(const fs::path& path) { return test::canonical(path.string()); }
+std::string shown(const fs::path& path) {
+    return test::canonical(path.string());
+}
 
 using Paths = std::vector<std::string>;
 
@@ -209,7 +211,8 @@ TEST_F(BundleCommandTest, EachLogGetsItsOwnBundle) {
 
 // A link back up is not followed round and round; a link to nothing is a name that does not exist.
 TEST_F(BundleCommandTest, Links) {
-    if (test::on_windows) GTEST_SKIP() << "makes symbolic links";
+    if (test::on_windows)
+        GTEST_SKIP() << "makes symbolic links";
     tree({"a.txt", "sub/b.txt"});
     fs::create_symlink("nowhere.txt", dir.path() / "root/gone.txt");
     fs::create_directory_symlink("..", dir.path() / "root/sub/up");
@@ -229,7 +232,8 @@ TEST_F(BundleCommandTest, Links) {
 }
 
 TEST_F(BundleCommandTest, OfNamesThatDifferOnlyInCaseTheLowerCaseOneGoesIn) {
-    if (test::on_windows) GTEST_SKIP() << "the system keeps one spelling per name";
+    if (test::on_windows)
+        GTEST_SKIP() << "the system keeps one spelling per name";
     tree({"A.txt", "a.txt", "Sub/x.txt", "sub/y.txt"});
     dir.write("level.log", log_of({"a.txt"}));
     const auto result = run({"bundle", "-L", "-r", "root", "level.log"});

@@ -26,16 +26,18 @@ Bytes bytes_of(const test::TempDir& dir, const std::string& relative) {
 // The golden files were derived by hand from the rules of the compiled-script format.
 TEST(CompileScriptsTest, CompiledFilesMatchTheGoldenFiles) {
     test::TempDir dir;
-    dir.write("golden.ksf", test::read_file(fs::path(TROVEX_SOURCE_DIR) / "tests/script/data/golden.ksf"));
+    dir.write("golden.ksf",
+              test::read_file(fs::path(TROVEX_SOURCE_DIR) / "tests/script/data/golden.ksf"));
     const auto result = test::run_trovex(dir.path(), {"compile-scripts", "golden.ksf"});
     EXPECT_EQ(result.output, test::banner());
     EXPECT_EQ(result.exit_code, 0);
     EXPECT_EQ(bytes_of(dir, "golden.kxe"), test::golden_file("script/data/golden.kxe.txt"));
     // An absolute path works as well; -s leaves the debug section out.
-    const auto stripped =
-        test::run_trovex(dir.path(), {"compile-scripts", "-s", (dir.path() / "golden.ksf").string()});
+    const auto stripped = test::run_trovex(
+        dir.path(), {"compile-scripts", "-s", (dir.path() / "golden.ksf").string()});
     EXPECT_EQ(stripped.output, test::banner());
-    EXPECT_EQ(bytes_of(dir, "golden.kxe"), test::golden_file("script/data/golden_stripped.kxe.txt"));
+    EXPECT_EQ(bytes_of(dir, "golden.kxe"),
+              test::golden_file("script/data/golden_stripped.kxe.txt"));
 }
 
 TEST(CompileScriptsTest, ArgumentsThatAreNoScriptsAreReportedAndSkipped) {
@@ -43,7 +45,8 @@ TEST(CompileScriptsTest, ArgumentsThatAreNoScriptsAreReportedAndSkipped) {
     dir.write("A.KSF", good_source);
     dir.write("d/A.KSF", good_source);
     dir.write("d/b.ksf", good_source);
-    const auto result = test::run_trovex(dir.path(), {"compile-scripts", "A.KSF", "missing.ksf", "d"});
+    const auto result =
+        test::run_trovex(dir.path(), {"compile-scripts", "A.KSF", "missing.ksf", "d"});
     EXPECT_EQ(result.output, test::banner() + test::framed("A.KSF is not a script file") +
                                  test::framed("Source file doesn't exist missing.ksf"));
     EXPECT_EQ(result.exit_code, 1);
@@ -103,7 +106,8 @@ TEST(CompileScriptsTest, OnlyIfModifiedOverATreeTouchesOnlyWhatIsNotUpToDate) {
                                    "Tree/Sub/Deeper/d.kxe"};
     ASSERT_EQ(test::run_trovex(dir.path(), {"compile-scripts", "Tree"}).exit_code, 0);
     std::vector<Bytes> compiled;
-    for (const char* each : outputs) compiled.push_back(bytes_of(dir, each));
+    for (const char* each : outputs)
+        compiled.push_back(bytes_of(dir, each));
     const auto source_time = fs::last_write_time(dir.path() / "Tree/a.ksf");
     const auto later = source_time + std::chrono::hours(1);
     for (const char* kept : {"Tree/a.kxe", "Tree/Sub/b.kxe", "Tree/Sub/c.kxe"}) {

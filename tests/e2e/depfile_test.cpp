@@ -70,9 +70,11 @@ TEST(DepfileTest, NamesEveryInputAsTheDiskSpellsItAndChangesNoOtherOutput) {
             // Without --depfile, in a directory of its own: every other output is the same.
             std::string printed[2];
             for (const test::TempDir* where : {&dir, &plain}) {
-                for (const auto& [path, content] : c.files) where->write(path, content);
+                for (const auto& [path, content] : c.files)
+                    where->write(path, content);
                 for (std::vector<std::string> command : c.commands) {
-                    if (where == &plain) std::erase(command, "--depfile");
+                    if (where == &plain)
+                        std::erase(command, "--depfile");
                     command.insert(command.begin(), {"-j", jobs});
                     const auto result = test::run_trovex(where->path(), command);
                     ASSERT_EQ(result.exit_code, 0) << result.output;
@@ -107,13 +109,16 @@ struct MendCase {
 };
 
 TEST(DepfileTest, OnlyIfModifiedFollowsIncludes) {
-    if (test::under_wine()) GTEST_SKIP() << "Wine refuses to set the times of the files";
+    if (test::under_wine())
+        GTEST_SKIP() << "Wine refuses to set the times of the files";
     const std::string compiled = "Compiling a.xml\n";
     const std::string missing =
         compiled + test::framed("a.xml (1): Cannot include b.xml: b.xml does not exist");
     const std::vector<MendCase> cases = {
         {"an edited include rebuilds its includer",
-         {{{{"a.xml", "<a><xi:include href=\"b.xml\"/></a>"}, {"b.xml", "<b><c/></b>"}}, compiled, 0},
+         {{{{"a.xml", "<a><xi:include href=\"b.xml\"/></a>"}, {"b.xml", "<b><c/></b>"}},
+           compiled,
+           0},
           {{{"b.xml", "<b><d/></b>"}}, compiled, 0},
           {{}, "", 0}}},
         {"so does an edited include of an include",
@@ -125,7 +130,8 @@ TEST(DepfileTest, OnlyIfModifiedFollowsIncludes) {
           {{{"sub/c.xml", "<c><e/></c>"}}, compiled, 0},
           {{}, "", 0}}},
         {"a missing include rebuilds until it appears",
-         {{{{"a.xml", "<a><!-- <xi:include href=\"gone.xml\"/> --><xi:include href=\"b.xml\"/></a>"}},
+         {{{{"a.xml",
+             "<a><!-- <xi:include href=\"gone.xml\"/> --><xi:include href=\"b.xml\"/></a>"}},
            missing,
            1},
           {{}, missing, 1},
@@ -137,10 +143,12 @@ TEST(DepfileTest, OnlyIfModifiedFollowsIncludes) {
             SCOPED_TRACE(std::string(c.name) + (depfile ? ", with --depfile" : ""));
             test::TempDir dir;
             std::vector<std::string> command = {"-v", "compile-xml", "-m", "-r", "t", "t/a.xml"};
-            if (depfile) command.push_back("--depfile");
+            if (depfile)
+                command.push_back("--depfile");
             for (const Step& step : c.steps) {
                 age(dir.path());
-                for (const auto& [path, content] : step.writes) dir.write("t/" + path, content);
+                for (const auto& [path, content] : step.writes)
+                    dir.write("t/" + path, content);
                 const auto result = test::run_trovex(dir.path(), command);
                 EXPECT_EQ(result.output, test::banner() + step.output);
                 EXPECT_EQ(result.exit_code, step.exit_code);

@@ -54,15 +54,27 @@ TEST(ExtractCommandTest, CopiesWhatTheSubpathNamesOrFails) {
         {{"-v", "extract", "-r", "../s.bundle", "data/maps/level.xml", "sub"},
          "Copying file data\\maps\\level.xml to sub\\level.xml\n",
          {{"sub", "/"}, {"sub/level.xml", "<level/>"}}},
-        {{"extract", "../s.bundle", "data/*.txt"}, test::framed("Trovex subpath not found: data/*.txt"), {}, 1},
-        {{"extract", "../s.bundle", "missing"}, test::framed("Trovex subpath not found: missing"), {}, 1},
+        {{"extract", "../s.bundle", "data/*.txt"},
+         test::framed("Trovex subpath not found: data/*.txt"),
+         {},
+         1},
+        {{"extract", "../s.bundle", "missing"},
+         test::framed("Trovex subpath not found: missing"),
+         {},
+         1},
         {{"extract", "../s.bundle", "data/units.xml/x"},
-         test::framed("Trovex subpath not found: data/units.xml/x"), {}, 1},
-        {{"extract", "../s.bundle", "*/units.xml"}, test::framed("Trovex subpath not found: */units.xml"), {}, 1},
+         test::framed("Trovex subpath not found: data/units.xml/x"),
+         {},
+         1},
+        {{"extract", "../s.bundle", "*/units.xml"},
+         test::framed("Trovex subpath not found: */units.xml"),
+         {},
+         1},
     };
     for (const auto& c : cases) {
         Sample sample;
-        if (c.arguments.back() == "sub") fs::create_directory(sample.dir.path() / "out/sub");
+        if (c.arguments.back() == "sub")
+            fs::create_directory(sample.dir.path() / "out/sub");
         const auto result = test::run_trovex(sample.dir.path() / "out", c.arguments);
         EXPECT_EQ(result.output, test::banner() + c.output);
         EXPECT_EQ(result.exit_code, c.exit_code);
@@ -72,8 +84,10 @@ TEST(ExtractCommandTest, CopiesWhatTheSubpathNamesOrFails) {
 
 TEST(ExtractCommandTest, HiddenEntriesDeleteOnlyUnderAllowDelete) {
     Sample sample;
-    ASSERT_TRUE(test::quick_bundle(sample.dir.path() / "tree", sample.dir.path() / "out/old.bundle"));
-    ASSERT_EQ(test::run_trovex(sample.dir.path() / "out", {"extract", "-r", "old.bundle"}).exit_code, 0);
+    ASSERT_TRUE(
+        test::quick_bundle(sample.dir.path() / "tree", sample.dir.path() / "out/old.bundle"));
+    ASSERT_EQ(
+        test::run_trovex(sample.dir.path() / "out", {"extract", "-r", "old.bundle"}).exit_code, 0);
     // A patch that removed data\ and never.txt, which the copy on disk does not have, and a name
     // in another case that lookups cannot find: never taken for a removal.
     sample.dir.write("patch.bundle", test::Bytes()
@@ -84,14 +98,17 @@ TEST(ExtractCommandTest, HiddenEntriesDeleteOnlyUnderAllowDelete) {
                                          .end()
                                          .data);
     const auto before = test::snapshot(sample.dir.path() / "out");
-    const std::string not_found = "Copying file \\Readme.TXT to out\\Readme.TXT\n"
-                                  "Failed to copy '\\Readme.TXT' from bundle to 'out\\Readme.TXT'\n";
+    const std::string not_found =
+        "Copying file \\Readme.TXT to out\\Readme.TXT\n"
+        "Failed to copy '\\Readme.TXT' from bundle to 'out\\Readme.TXT'\n";
     auto result = test::run_trovex(sample.dir.path(), {"-v", "extract", "patch.bundle", "", "out"});
     EXPECT_EQ(result.output, test::banner() + not_found);
     EXPECT_EQ(test::snapshot(sample.dir.path() / "out"), before);
 
-    result = test::run_trovex(sample.dir.path(), {"-v", "extract", "-d", "patch.bundle", "", "out"});
-    EXPECT_EQ(result.output, test::banner() + not_found + "Deleting recursive directory out\\data\n");
+    result =
+        test::run_trovex(sample.dir.path(), {"-v", "extract", "-d", "patch.bundle", "", "out"});
+    EXPECT_EQ(result.output,
+              test::banner() + not_found + "Deleting recursive directory out\\data\n");
     EXPECT_EQ(result.exit_code, 0);
     EXPECT_FALSE(sample.dir.exists("out/data"));
     EXPECT_EQ(sample.dir.read("out/readme.txt"), "hello");
@@ -106,15 +123,17 @@ TEST(ExtractCommandTest, BundleNamesNeverReachOutsideTheTarget) {
         const auto before = test::snapshot(dir.path());
         const auto result =
             test::run_trovex(dir.path() / "a/b", {"extract", "-r", "-d", "evil.bundle", "", "out"});
-        EXPECT_EQ(result.output, test::banner() + test::framed("Corrupt bundle evil.bundle: bad name \"" +
-                                                               name + "\" at offset 16"));
+        EXPECT_EQ(result.output,
+                  test::banner() + test::framed("Corrupt bundle evil.bundle: bad name \"" + name +
+                                                "\" at offset 16"));
         EXPECT_EQ(result.exit_code, 1);
         EXPECT_EQ(test::snapshot(dir.path()), before);
     }
 }
 
 TEST(ExtractCommandTest, LinksInTheTargetAreNeverFollowed) {
-    if (test::on_windows) GTEST_SKIP() << "makes symbolic links";
+    if (test::on_windows)
+        GTEST_SKIP() << "makes symbolic links";
     test::TempDir dir;
     dir.write("outside/victim.txt", "keep");
     dir.write("outside/deep/keep.txt", "keep");
@@ -156,14 +175,22 @@ TEST(ExtractCommandTest, LinksInTheTargetAreNeverFollowed) {
 TEST(ExtractCommandTest, AFailedCopyLeavesTheOldFile) {
     test::TempDir dir;
     dir.write("out/b/readme.txt", "old");
-    dir.write("cut.bundle",
-              test::Bytes().header(2).dir("a").end().dir("b").file("readme.txt", 64, 100).end().end().data);
+    dir.write("cut.bundle", test::Bytes()
+                                .header(2)
+                                .dir("a")
+                                .end()
+                                .dir("b")
+                                .file("readme.txt", 64, 100)
+                                .end()
+                                .end()
+                                .data);
     const auto result = test::run_trovex(dir.path(), {"extract", "-r", "cut.bundle", "", "out"});
     EXPECT_EQ(result.output,
               test::banner() + test::framed("Attempt to grow archive cut.bundle beyond limits"));
     EXPECT_EQ(result.exit_code, 1);
-    EXPECT_EQ(test::snapshot(dir.path() / "out"),
-              (std::map<std::string, std::string>{{"a", "/"}, {"b", "/"}, {"b/readme.txt", "old"}}));
+    EXPECT_EQ(
+        test::snapshot(dir.path() / "out"),
+        (std::map<std::string, std::string>{{"a", "/"}, {"b", "/"}, {"b/readme.txt", "old"}}));
 }
 
 }  // namespace

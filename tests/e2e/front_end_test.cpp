@@ -30,7 +30,8 @@ TEST(FrontEndTest, EveryCommandPrintsItsUsage) {
     };
     for (const auto& c : cases) {
         const auto result = test::run_trovex(dir.path(), c.arguments, "never read\n");
-        const std::string shown = result.output.substr(0, result.output.find('\n', test::banner().size()));
+        const std::string shown =
+            result.output.substr(0, result.output.find('\n', test::banner().size()));
         EXPECT_EQ(shown, test::banner() + c.first_line) << c.arguments.size();
         EXPECT_EQ(result.exit_code, c.exit_code) << c.first_line;
     }
@@ -62,7 +63,8 @@ TEST(FrontEndTest, UnknownCommandIsFramedWithExitOne) {
         {{"frobnicate", "-v"}, unknown("frobnicate")},
         {{"LIST"}, unknown("LIST")},
         {{"vb", "--version"}, unknown("vb")},  // global flags without their dash: no command
-        {{"-w", "frobnicate"}, unknown("frobnicate") + std::string(60, '-') + "\nPress return to exit.\n"},
+        {{"-w", "frobnicate"},
+         unknown("frobnicate") + std::string(60, '-') + "\nPress return to exit.\n"},
     };
     for (const auto& [arguments, output] : cases) {
         const auto result = test::run_trovex(dir.path(), arguments, "\n");

@@ -25,9 +25,11 @@ void generate_tree(const test::TempDir& dir, const std::string& root) {
         const std::string path = "d" + std::to_string(i % 7) + "/s" + std::to_string(i % 13) +
                                  "/f" + std::to_string(i) + (i % 2 ? ".xml" : ".bin");
         std::size_t size = static_cast<std::size_t>(i * 37 % 300);
-        if (i % 500 == 3) size = 300000 + static_cast<std::size_t>(i);
+        if (i % 500 == 3)
+            size = 300000 + static_cast<std::size_t>(i);
         dir.write(root + "/" + path, std::string(size, static_cast<char>('a' + i % 26)));
-        if (i % 3 == 0) log = "<open path=\"" + path + "\" flags=\"r\" />\r\n" + log;
+        if (i % 3 == 0)
+            log = "<open path=\"" + path + "\" flags=\"r\" />\r\n" + log;
     }
     dir.write("level.log", log);
 }
@@ -44,7 +46,8 @@ struct Inputs {
         fs::copy(dir.path() / "pre", dir.path() / "post", fs::copy_options::recursive);
         int changed = 0;
         for (const auto& entry : fs::recursive_directory_iterator(dir.path() / "post")) {
-            if (!entry.is_regular_file() || ++changed % 5 != 0) continue;
+            if (!entry.is_regular_file() || ++changed % 5 != 0)
+                continue;
             std::ofstream(entry.path(), std::ios::app) << "changed";
         }
         dir.write("post/added/new.txt", "new");
@@ -65,10 +68,13 @@ void write_tree(const test::TempDir& dir) {
         const std::string n = std::to_string(i);
         const std::string sub = "g/d" + std::to_string(i % 3) + "/";
         std::string body = "<f" + n + "><xi:include href=\"../shared.xml\"/></f" + n + ">";
-        if (i % 7 == 3) body = "<f><a></b></f>";
-        if (i % 9 == 5) body = "<f><xi:include href=\"gone.xml\"/></f>";
+        if (i % 7 == 3)
+            body = "<f><a></b></f>";
+        if (i % 9 == 5)
+            body = "<f><xi:include href=\"gone.xml\"/></f>";
         // Draws from the run's one random sequence, in the order of the files.
-        if (i % 5 == 2) body = "<f><xdefine name=\"k\" expression=\"rnd\" value=\"x\"/><a>@k</a></f>";
+        if (i % 5 == 2)
+            body = "<f><xdefine name=\"k\" expression=\"rnd\" value=\"x\"/><a>@k</a></f>";
         dir.write(sub + "x" + n + ".xml", body);
         dir.write(sub + "s" + n + ".ksf",
                   i % 8 == 6 ? "f() {\n  x = ;\n}\n" : "f" + n + "() { return " + n + "; }\n");
@@ -132,7 +138,9 @@ TEST(JobsTest, BundleCommandsGiveTheSameForAnyNumberOfJobs) {
     // fails and ends the run, while several jobs have already made the directories after it.
     const Inputs in(false);
     const Outcome one = same_for_any_jobs(
-        [](const test::TempDir& out) { fs::create_directories(out.path() / "d4/s5/f928.bin/inside"); },
+        [](const test::TempDir& out) {
+            fs::create_directories(out.path() / "d4/s5/f928.bin/inside");
+        },
         {"-v", "extract", "-r", in.path("post.bundle")});
     EXPECT_NE(one.exit_code, 0);
     EXPECT_NE(one.output.find("f928.bin"), std::string::npos) << one.output;
@@ -174,11 +182,13 @@ TEST(JobsTest, ASharedIncludeIsNeverTorn) {
         const std::string n = std::to_string(i);
         dir.write("t/f" + n + ".xml", "<f" + n + "><xi:include href=\"shared.xml\"/></f" + n + ">");
     }
-    const auto sequential = test::run_trovex(dir.path(), {"-j", "1", "compile-xml", "-r", "t", "t"});
+    const auto sequential =
+        test::run_trovex(dir.path(), {"-j", "1", "compile-xml", "-r", "t", "t"});
     ASSERT_EQ(sequential.exit_code, 0) << sequential.output;
     const auto expected = test::snapshot(dir.path());
     for (int run = 0; run < 50; ++run) {
-        const auto parallel = test::run_trovex(dir.path(), {"-j", "8", "compile-xml", "-r", "t", "t"});
+        const auto parallel =
+            test::run_trovex(dir.path(), {"-j", "8", "compile-xml", "-r", "t", "t"});
         ASSERT_EQ(parallel.output, sequential.output) << run;
         ASSERT_EQ(test::snapshot(dir.path()), expected) << run;
     }

@@ -15,7 +15,8 @@ using Files = std::map<std::string, std::string>;
 
 void bundle_files(const test::TempDir& dir, const std::string& name, const Files& files) {
     std::filesystem::create_directories(dir.path() / name);
-    for (const auto& [path, content] : files) dir.write(name + "/" + path, content);
+    for (const auto& [path, content] : files)
+        dir.write(name + "/" + path, content);
     ASSERT_TRUE(test::quick_bundle(dir.path() / name, dir.path() / (name + ".bundle")));
 }
 
@@ -32,23 +33,40 @@ TEST(MakePatchCommandTest, ComparisonRules) {
         std::string lines, listing;
         std::string pre_bundle = {};  // written as it is, instead of packing pre
     } cases[] = {
-        {"identical", {{"a.txt", "x"}, {"d/b.txt", "y"}}, {{"a.txt", "x"}, {"d/b.txt", "y"}}, "", ""},
+        {"identical",
+         {{"a.txt", "x"}, {"d/b.txt", "y"}},
+         {{"a.txt", "x"}, {"d/b.txt", "y"}},
+         "",
+         ""},
         {"size", {{"a.txt", "abc"}}, {{"a.txt", "abcd"}}, "Modify: \\a.txt\n", "a.txt\n"},
         {"one byte", {{"a.txt", "abc"}}, {{"a.txt", "abd"}}, "Modify: \\a.txt\n", "a.txt\n"},
         {"no data in either", {{"empty.txt", ""}}, {{"empty.txt", ""}}, "", ""},
         {"big and equal", {{"big.bin", big}}, {{"big.bin", big}}, "", ""},
-        {"big, last byte", {{"big.bin", big}}, {{"big.bin", big.substr(1) + "c"}},
-         "Modify: \\big.bin\n", "big.bin\n"},
-        {"added", {{"a.txt", "x"}}, {{"a.txt", "x"}, {"new/c.txt", "c"}}, "Add:    \\new\\c.txt\n",
+        {"big, last byte",
+         {{"big.bin", big}},
+         {{"big.bin", big.substr(1) + "c"}},
+         "Modify: \\big.bin\n",
+         "big.bin\n"},
+        {"added",
+         {{"a.txt", "x"}},
+         {{"a.txt", "x"}, {"new/c.txt", "c"}},
+         "Add:    \\new\\c.txt\n",
          "new/\n    c.txt\n"},
         {"removed directory",
          {{"keep.txt", "k"}, {"old/a.txt", "a"}, {"old/sub/b.txt", "b"}},
          {{"keep.txt", "k"}},
          "Remove: \\old\\a.txt\nRemove: \\old\\sub\\b.txt\n",
          "old (NOT EXIST)\n"},
-        {"directory became an empty file", {{"x/a.txt", "a"}}, {{"x", ""}},
-         "Modify: \\x\nRemove: \\x\\a.txt\n", "x (NO DATA)\n"},
-        {"hidden in pre", {}, {{"a.txt", "x"}}, "Add:    \\a.txt\n", "a.txt\n",
+        {"directory became an empty file",
+         {{"x/a.txt", "a"}},
+         {{"x", ""}},
+         "Modify: \\x\nRemove: \\x\\a.txt\n",
+         "x (NO DATA)\n"},
+        {"hidden in pre",
+         {},
+         {{"a.txt", "x"}},
+         "Add:    \\a.txt\n",
+         "a.txt\n",
          test::Bytes().header(2).file("a.txt", 0, 0, 0).end().data},
     };
     for (const auto& c : cases) {
@@ -58,8 +76,8 @@ TEST(MakePatchCommandTest, ComparisonRules) {
         else
             dir.write("pre.bundle", c.pre_bundle);
         bundle_files(dir, "post", c.post);
-        const auto result =
-            test::run_trovex(dir.path(), {"-v", "make-patch", "pre.bundle", "post.bundle", "p.bundle"});
+        const auto result = test::run_trovex(
+            dir.path(), {"-v", "make-patch", "pre.bundle", "post.bundle", "p.bundle"});
         EXPECT_EQ(result.output, verbose(c.lines)) << c.what;
         EXPECT_EQ(result.exit_code, 0);
         EXPECT_EQ(dir.read("p.bundle.log"), c.listing) << c.what;
@@ -72,7 +90,8 @@ TEST(MakePatchCommandTest, ComparisonRules) {
 TEST(MakePatchCommandTest, PackedInTheOrderOfTheWalkOfPost) {
     test::TempDir dir;
     bundle_files(dir, "pre", {});
-    bundle_files(dir, "post", {{"z.txt", "z"}, {"a/1.txt", "1"}, {"b/2.txt", "2"}, {"c/3.txt", "3"}});
+    bundle_files(dir, "post",
+                 {{"z.txt", "z"}, {"a/1.txt", "1"}, {"b/2.txt", "2"}, {"c/3.txt", "3"}});
     const auto result =
         test::run_trovex(dir.path(), {"-v", "make-patch", "pre.bundle", "post.bundle", "p.bundle"});
     EXPECT_EQ(result.output, verbose("Add:    \\z.txt\nAdd:    \\c\\3.txt\nAdd:    \\b\\2.txt\n"
@@ -91,7 +110,8 @@ TEST(MakePatchCommandTest, PackedInTheOrderOfTheWalkOfPost) {
 TEST(MakePatchCommandTest, ArgumentErrors) {
     test::TempDir dir;
     auto result = test::run_trovex(dir.path(), {"make-patch", "pre.bundle", "-x"});
-    EXPECT_EQ(result.output, test::banner() + test::framed("No destination-bundle file specified.") +
+    EXPECT_EQ(result.output, test::banner() +
+                                 test::framed("No destination-bundle file specified.") +
                                  test::framed("No destination"));
     EXPECT_EQ(result.exit_code, 1);
     result = test::run_trovex(dir.path(), {"make-patch", "pre.bundle"});

@@ -9,13 +9,15 @@ namespace {
 
 std::string recorded(const std::vector<std::string>& paths) {
     std::string text;
-    for (const auto& path : paths) text += "   <open path=\"" + path + "\" flags=\"r\" />\r\n";
+    for (const auto& path : paths)
+        text += "   <open path=\"" + path + "\" flags=\"r\" />\r\n";
     return text;
 }
 
 std::string merged(const std::vector<std::string>& paths) {
     std::string text;
-    for (const auto& path : paths) text += "\t<open path=\"" + path + "\"/>\r\n";
+    for (const auto& path : paths)
+        text += "\t<open path=\"" + path + "\"/>\r\n";
     return text;
 }
 
@@ -41,9 +43,11 @@ TEST(MergeLogsTest, PlainMergeAndZeroBudgetSearchWriteTheSameLog) {
     // An unknown flag is reported and the merge goes on, but the run fails.
     const std::tuple<std::vector<std::string>, std::string, int> cases[] = {
         {{"-v", "merge-logs", "-q", "out.log", "a.log", "empty.log", "b.log"},
-         test::framed("Unknown flag -q use -h for help") + built + score_and_write, 1},
+         test::framed("Unknown flag -q use -h for help") + built + score_and_write,
+         1},
         {{"-v", "merge-logs", "out.log", "a.log", "empty.log", "b.log", "-g", "0"},
-         built + score_and_write, 0},
+         built + score_and_write,
+         0},
     };
     for (const auto& [arguments, output, exit_code] : cases) {
         dir.write("out.log", "an older merged log");
@@ -125,11 +129,13 @@ TEST(MergeLogsTest, UnreadableOrMissingLogsStopBeforeAnythingIsWritten) {
     EXPECT_NE(missing.output.find("Cannot open missing.log with create mode: 0x3"),
               std::string::npos);
     EXPECT_EQ(missing.exit_code, 1);
-    for (const std::vector<std::string>& arguments : {std::vector<std::string>{"merge-logs", "out.log"},
-                                                     {"merge-logs", "-g", "5", "out.log"}}) {
+    for (const std::vector<std::string>& arguments :
+         {std::vector<std::string>{"merge-logs", "out.log"},
+          {"merge-logs", "-g", "5", "out.log"}}) {
         const auto none = test::run_trovex(dir.path(), arguments);
-        EXPECT_EQ(none.output, test::banner() + "A target log and at least one source log must be "
-                                                "specified. Supply flag -h for help.\n");
+        EXPECT_EQ(none.output, test::banner() +
+                                   "A target log and at least one source log must be "
+                                   "specified. Supply flag -h for help.\n");
         EXPECT_EQ(none.exit_code, 1);
     }
     EXPECT_EQ(dir.read("out.log"), "an older merged log");

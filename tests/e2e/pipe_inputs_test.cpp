@@ -15,7 +15,8 @@ const std::string refused = "error code 0x20000001: Not a regular file";
 const std::string unsaved = "Cannot save compiled script d\\x.kxe: ";
 
 TEST(SpecialFilesTest, PipesAreRefusedWithoutWaiting) {
-    if (test::on_windows) GTEST_SKIP() << "makes FIFOs";
+    if (test::on_windows)
+        GTEST_SKIP() << "makes FIFOs";
     const struct {
         std::vector<std::string> pipes;
         std::vector<std::pair<std::string, std::string>> files;
@@ -23,28 +24,47 @@ TEST(SpecialFilesTest, PipesAreRefusedWithoutWaiting) {
         std::vector<std::string> messages;
         std::vector<std::string> made = {}, not_made = {};
     } cases[] = {
-        {{"a.xml"}, {}, {"compile-xml", "a.xml"}, {"Cannot open a.xml with create mode: 0x3", refused}},
+        {{"a.xml"},
+         {},
+         {"compile-xml", "a.xml"},
+         {"Cannot open a.xml with create mode: 0x3", refused}},
         {{"t/a.xml"}, {{"t/b.xml", "<b/>"}}, {"compile-xml", "t"}, {refused}, {"t/b.xmb"}},
-        {{"root/sub/p.txt"}, {{"root/sub/f.txt", "data"}}, {"quick-bundle", "-r", "root"},
-         {"sub\\p.txt with create mode: 0x3", refused}, {}, {"root/bundles/quick.bundle"}},
+        {{"root/sub/p.txt"},
+         {{"root/sub/f.txt", "data"}},
+         {"quick-bundle", "-r", "root"},
+         {"sub\\p.txt with create mode: 0x3", refused},
+         {},
+         {"root/bundles/quick.bundle"}},
         {{"root/sub/p.txt"},
          {{"root/sub/f.txt", "data"}, {"open.log", "<open path=\"sub/p.txt\" flags=\"r\" />\r\n"}},
-         {"bundle", "-r", "root", "open.log"}, {"sub\\p.txt with create mode: 0x3", refused}, {},
+         {"bundle", "-r", "root", "open.log"},
+         {"sub\\p.txt with create mode: 0x3", refused},
+         {},
          {"root/bundles/open.bundle"}},
         {{"b.bundle"}, {}, {"list", "b.bundle"}, {refused}},
         // The pipe is newer than its source, so -m would read it.
         {{"d/x.kxe"}, {{"d/x.ksf", "f() {}"}}, {"compile-scripts", "-m", "d"}, {unsaved, refused}},
         {{"d/x.kxe"}, {{"d/x.ksf", "f() {}"}}, {"compile-scripts", "d"}, {unsaved, refused}},
-        {{"d/x.kxe"}, {{"d/x.ksf", "f() {}"}}, {"compile-scripts", "-m", "d/x.ksf"}, {unsaved, refused}},
-        {{"e/a.ksf"}, {}, {"compile-scripts", "e/a.ksf"},
+        {{"d/x.kxe"},
+         {{"d/x.ksf", "f() {}"}},
+         {"compile-scripts", "-m", "d/x.ksf"},
+         {unsaved, refused}},
+        {{"e/a.ksf"},
+         {},
+         {"compile-scripts", "e/a.ksf"},
          {"Cannot open e\\a.ksf with create mode: 0x3", refused}},
-        {{"e/a.ksf"}, {{"e/b.ksf", "f() {}"}}, {"compile-scripts", "-a", "e"}, {refused}, {"e/b.kxe"},
+        {{"e/a.ksf"},
+         {{"e/b.ksf", "f() {}"}},
+         {"compile-scripts", "-a", "e"},
+         {refused},
+         {"e/b.kxe"},
          {"e/a.kxe"}},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.arguments.back());
         test::TempDir dir;
-        for (const auto& [path, content] : c.files) dir.write(path, content);
+        for (const auto& [path, content] : c.files)
+            dir.write(path, content);
         for (const std::string& pipe : c.pipes) {
             fs::create_directories((dir.path() / pipe).parent_path());
             ASSERT_TRUE(test::make_fifo(dir.path() / pipe));
@@ -55,8 +75,10 @@ TEST(SpecialFilesTest, PipesAreRefusedWithoutWaiting) {
         EXPECT_EQ(result.exit_code, 1);
         for (const std::string& message : c.messages)
             EXPECT_NE(result.output.find(message), std::string::npos) << result.output;
-        for (const std::string& path : c.made) EXPECT_TRUE(dir.exists(path)) << path;
-        for (const std::string& path : c.not_made) EXPECT_FALSE(dir.exists(path)) << path;
+        for (const std::string& path : c.made)
+            EXPECT_TRUE(dir.exists(path)) << path;
+        for (const std::string& path : c.not_made)
+            EXPECT_FALSE(dir.exists(path)) << path;
     }
 }
 

@@ -20,7 +20,7 @@ struct Outcome {
 
 // Runs trovex with standard error on a pseudo-terminal or a pipe.
 Outcome run_on(const test::TempDir& dir, const std::vector<std::string>& arguments, bool terminal,
-           const std::string& file) {
+               const std::string& file) {
     // The child's standard output comes back through a file: only standard error is piped.
     const auto error = test::standard_error_of(
         [&] { dir.write("stdout.txt", test::run_trovex(dir.path(), arguments).output); }, terminal);

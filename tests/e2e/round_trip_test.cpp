@@ -16,7 +16,8 @@ namespace fs = std::filesystem;
 
 std::string lower(std::string text) {
     for (char& c : text) {
-        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+        if (c >= 'A' && c <= 'Z')
+            c = static_cast<char>(c - 'A' + 'a');
     }
     return text;
 }
@@ -28,9 +29,11 @@ int copy_lower_case(const fs::path& from, const fs::path& to) {
     int copied = 0;
     for (const auto& entry :
          fs::recursive_directory_iterator(from, fs::directory_options::follow_directory_symlink)) {
-        if (!entry.is_regular_file()) continue;
+        if (!entry.is_regular_file())
+            continue;
         const fs::path relative = lower(entry.path().lexically_relative(from).string());
-        if (!taken.insert(relative.string()).second) continue;
+        if (!taken.insert(relative.string()).second)
+            continue;
         fs::create_directories((to / relative).parent_path());
         fs::copy_file(entry.path(), to / relative);
         ++copied;
@@ -38,10 +41,13 @@ int copy_lower_case(const fs::path& from, const fs::path& to) {
     return copied;
 }
 
-bool same_trees(const fs::path& a, const fs::path& b) { return test::snapshot(a) == test::snapshot(b); }
+bool same_trees(const fs::path& a, const fs::path& b) {
+    return test::snapshot(a) == test::snapshot(b);
+}
 
 TEST(RoundTripTest, ARealTreeComesBackByteForByte) {
-    if (!fs::is_directory("/usr/share/doc")) GTEST_SKIP() << "no /usr/share/doc to pack";
+    if (!fs::is_directory("/usr/share/doc"))
+        GTEST_SKIP() << "no /usr/share/doc to pack";
     test::TempDir dir;
     ASSERT_GT(copy_lower_case("/usr/share/doc", dir.path() / "tree"), 0);
     ASSERT_TRUE(test::quick_bundle(dir.path() / "tree", dir.path() / "doc.bundle"));

@@ -41,89 +41,162 @@ struct Row {
     Files files;
     std::vector<std::string> arguments;
     int exit_code;
-    std::string message;  // found in the output
-    std::set<std::string> written = {};  // the only files that may be new or changed afterwards
+    std::string message;                   // found in the output
+    std::set<std::string> written = {};    // the only files that may be new or changed afterwards
     std::vector<std::string> before = {};  // a run of trovex that makes the input
 };
 
 const Row rows[] = {
     // Failures before any work: the exit status says so.
-    {"value keeps its letters", good, {"quick-bundle", "-r", "c", "-Dbvx.bundle"}, 0, "",
+    {"value keeps its letters",
+     good,
+     {"quick-bundle", "-r", "c", "-Dbvx.bundle"},
+     0,
+     "",
      {"bvx.bundle", "bvx.bundle.log"}},
-    {"log taken as -g value", two_logs, {"merge-logs", "-g", "m.log", "a.log", "b.log"}, 1,
+    {"log taken as -g value",
+     two_logs,
+     {"merge-logs", "-g", "m.log", "a.log", "b.log"},
+     1,
      "-g takes a number of seconds, not m.log"},
-    {"merged log is a source", two_logs, {"merge-logs", "./a.log", "b.log", "a.log"}, 1,
+    {"merged log is a source",
+     two_logs,
+     {"merge-logs", "./a.log", "b.log", "a.log"},
+     1,
      "The merged log ./a.log is one of the source logs"},
-    {"jobs not a number", good, {"-j", "x", "compile-xml", "-r", "c", "c/a.xml"}, 1,
+    {"jobs not a number",
+     good,
+     {"-j", "x", "compile-xml", "-r", "c", "c/a.xml"},
+     1,
      "-j takes a number of jobs from 1 to 256, not x"},
     // A failed compile keeps the old binary form: older than the edited text, it stays stale.
-    {"xml that does not parse", {{"c/data/game.xml", broken_xml}, {"c/data/game.xmb", "old"}},
-     {"-v", "-b", "compile-xml", "-r", "c", "c/data/game.xml"}, 1,
+    {"xml that does not parse",
+     {{"c/data/game.xml", broken_xml}, {"c/data/game.xmb", "old"}},
+     {"-v", "-b", "compile-xml", "-r", "c", "c/data/game.xml"},
+     1,
      "ERROR: data\\game.xml (3): Identifiers must match"},
-    {"xml in a directory that does not parse", {{"c/a.xml", good_xml}, {"c/b.xml", broken_xml}},
-     {"compile-xml", "c"}, 1, "ERROR: c\\b.xml (3): Identifiers must match", {"c/a.xmb"}},
+    {"xml in a directory that does not parse",
+     {{"c/a.xml", good_xml}, {"c/b.xml", broken_xml}},
+     {"compile-xml", "c"},
+     1,
+     "ERROR: c\\b.xml (3): Identifiers must match",
+     {"c/a.xmb"}},
     {"xml in a directory that does not parse, all reported",
-     {{"c/a.xml", broken_xml}, {"c/b.xml", broken_xml}}, {"compile-xml", "-a", "c"}, 1,
+     {{"c/a.xml", broken_xml}, {"c/b.xml", broken_xml}},
+     {"compile-xml", "-a", "c"},
+     1,
      "c\\a.xml (3): Identifiers must match\nERROR: c\\b.xml (3)"},
-    {"xml with an unknown entity", {{"a.xml", "<a>\n&nope;</a>"}}, {"compile-xml", "a.xml"}, 1,
+    {"xml with an unknown entity",
+     {{"a.xml", "<a>\n&nope;</a>"}},
+     {"compile-xml", "a.xml"},
+     1,
      "a.xml (2): Unknown entity &nope;"},
     // The includer's binary form is written, an included includer's is not: it would hide the
     // failure from the next compile.
-    {"missing include", broken_includes, {"compile-xml", "c/game.xml"}, 1,
-     "c\\game.xml (2): Cannot include c\\gone.xml: c\\gone.xml does not exist", {"c/game.xmb"}},
-    {"include that does not parse", broken_includes, {"compile-xml", "c/game.xml"}, 1,
+    {"missing include",
+     broken_includes,
+     {"compile-xml", "c/game.xml"},
+     1,
+     "c\\game.xml (2): Cannot include c\\gone.xml: c\\gone.xml does not exist",
+     {"c/game.xmb"}},
+    {"include that does not parse",
+     broken_includes,
+     {"compile-xml", "c/game.xml"},
+     1,
      "c\\part.xml (1): Cannot include c\\bad.xml: c\\bad.xml (3): Identifiers must match",
      {"c/game.xmb"}},
     {"include whose binary form holds an unknown node kind",
      {{"c/k.xml", "<k/>"},
       {"c/k.xmb", std::string("XML\x01\0\0\0\0\x03\0\0\0\0\0\0\0", 16)},
       {"c/m.xml", "<m><xi:include href=\"k.xml\"/></m>"}},
-     {"compile-xml", "c/m.xml"}, 1,
+     {"compile-xml", "c/m.xml"},
+     1,
      "c\\m.xml (1): Cannot include c\\k.xml: Binary XML c\\k.xmb is corrupt at byte 12",
      {"c/m.xmb"}},
-    {"compiled script that cannot be written", {{"s/ok.ksf", "object x;\n"}, {"s/ok.kxe/keep", ""}},
-     {"compile-scripts", "s/ok.ksf"}, 1, "Cannot save compiled script s\\ok.kxe"},
-    {"list of a file that is no bundle", {{"junk.bundle", good_xml}}, {"list", "junk.bundle"}, 1,
+    {"compiled script that cannot be written",
+     {{"s/ok.ksf", "object x;\n"}, {"s/ok.kxe/keep", ""}},
+     {"compile-scripts", "s/ok.ksf"},
+     1,
+     "Cannot save compiled script s\\ok.kxe"},
+    {"list of a file that is no bundle",
+     {{"junk.bundle", good_xml}},
+     {"list", "junk.bundle"},
+     1,
      "junk.bundle is not a bundle"},
     {"patch against a file that is no bundle",
      {{"good.bundle", bundle_of_a}, {"junk.bundle", std::string(64, '\0')}},
-     {"make-patch", "good.bundle", "junk.bundle", "p.bundle"}, 1, "junk.bundle is not a bundle"},
+     {"make-patch", "good.bundle", "junk.bundle", "p.bundle"},
+     1,
+     "junk.bundle is not a bundle"},
     {"extract over the content tree of a bundle of one log",
      {{"root/a.xml", good_xml}, {"root/b.xml", "<b/>"}, {"level.log", "<open path=\"a.xml\"/>"}},
-     {"extract", "-r", "level.bundle", "", "root"}, 0, "", {},
+     {"extract", "-r", "level.bundle", "", "root"},
+     0,
+     "",
+     {},
      {"bundle", "-r", "root", "-D", "level.bundle", "level.log"}},
-    {"extract into a directory that does not exist", {{"q.bundle", empty_bundle}},
-     {"extract", "q.bundle", "", "nowhere"}, 1, "Directory 'nowhere' doesn't exist."},
-    {"bundle of names that differ only in case", {{"root/A.txt", "1"}, {"root/a.txt", "2"}},
-     {"quick-bundle", "-r", "root", "-D", "q.bundle"}, test::on_windows ? 0 : 1,
+    {"extract into a directory that does not exist",
+     {{"q.bundle", empty_bundle}},
+     {"extract", "q.bundle", "", "nowhere"},
+     1,
+     "Directory 'nowhere' doesn't exist."},
+    {"bundle of names that differ only in case",
+     {{"root/A.txt", "1"}, {"root/a.txt", "2"}},
+     {"quick-bundle", "-r", "root", "-D", "q.bundle"},
+     test::on_windows ? 0 : 1,
      test::on_windows ? "" : "names several files that differ only in case",
      {"q.bundle", "q.bundle.log"}},
-    {"prepend log that does not exist", root_a, {"quick-bundle", "-r", "root", "-p", "first.log"}, 1,
+    {"prepend log that does not exist",
+     root_a,
+     {"quick-bundle", "-r", "root", "-p", "first.log"},
+     1,
      "The prepend log first.log does not exist"},
-    {"bundle forced onto its log", {{"root/a.txt", "a"}, {"level.log", ""}},
-     {"bundle", "-r", "root", "-D", "LEVEL.LOG", "level.log"}, 1,
+    {"bundle forced onto its log",
+     {{"root/a.txt", "a"}, {"level.log", ""}},
+     {"bundle", "-r", "root", "-D", "LEVEL.LOG", "level.log"},
+     1,
      "The output LEVEL.LOG is the input level.log"},
-    {"listing beside the bundle onto a prepend log", {{"root/a.txt", "a"}, {"first.log", ""}},
-     {"quick-bundle", "-r", "root", "-p", "first.log", "-D", "first"}, 1,
+    {"listing beside the bundle onto a prepend log",
+     {{"root/a.txt", "a"}, {"first.log", ""}},
+     {"quick-bundle", "-r", "root", "-p", "first.log", "-D", "first"},
+     1,
      "The output first.log is the input first.log"},
     {"default listing onto the log it is made from",
      {{"root/a.txt", "a"}, {"root/bundles/level.log", ""}},
-     {"bundle", "-r", "root", "root/bundles/level.log"}, 1, "is the input root/bundles/level.log"},
-    {"two logs forced into one bundle", {{"root/a.txt", "a"}, {"a.log", ""}, {"b.log", ""}},
-     {"bundle", "-r", "root", "-D", "x.bundle", "a.log", "b.log"}, 1,
+     {"bundle", "-r", "root", "root/bundles/level.log"},
+     1,
+     "is the input root/bundles/level.log"},
+    {"two logs forced into one bundle",
+     {{"root/a.txt", "a"}, {"a.log", ""}, {"b.log", ""}},
+     {"bundle", "-r", "root", "-D", "x.bundle", "a.log", "b.log"},
+     1,
      "The logs a.log and b.log would both be bundled into x.bundle"},
     {"patch written over the bundle it compares",
      {{"a.bundle", bundle_of_a}, {"b.bundle", empty_bundle}},
-     {"make-patch", "a.bundle", "b.bundle", "./b.bundle"}, 1,
+     {"make-patch", "a.bundle", "b.bundle", "./b.bundle"},
+     1,
      "The output ./b.bundle is the input b.bundle"},
-    {"missing subpath", {{"s.bundle", bundle_of_a}}, {"extract", "s.bundle", "b.txt", "out"}, 1,
+    {"missing subpath",
+     {{"s.bundle", bundle_of_a}},
+     {"extract", "s.bundle", "b.txt", "out"},
+     1,
      "Trovex subpath not found: b.txt"},
-    {"force file outside the root", {{"root/c/x.txt", "x"}, {"root/a.txt", "a"}},
-     {"quick-bundle", "-r", "root/c", "-F", "root/a.txt"}, 1, "Path and name must match: "},
-    {"bundle into a missing folder", root_a, {"quick-bundle", "-r", "root", "-D", "none/x.bundle"},
-     1, "Cannot open none/x.bundle with"},
-    {"directory where a file goes", {{"root/a.txt", "a"}, {"out/a.txt/d/keep", ""}},
-     {"extract", "s.bundle", "", "out"}, 1, "Cannot replace out\\a.txt => ", {},
+    {"force file outside the root",
+     {{"root/c/x.txt", "x"}, {"root/a.txt", "a"}},
+     {"quick-bundle", "-r", "root/c", "-F", "root/a.txt"},
+     1,
+     "Path and name must match: "},
+    {"bundle into a missing folder",
+     root_a,
+     {"quick-bundle", "-r", "root", "-D", "none/x.bundle"},
+     1,
+     "Cannot open none/x.bundle with"},
+    {"directory where a file goes",
+     {{"root/a.txt", "a"}, {"out/a.txt/d/keep", ""}},
+     {"extract", "s.bundle", "", "out"},
+     1,
+     "Cannot replace out\\a.txt => ",
+     {},
      {"quick-bundle", "-r", "root", "-D", "s.bundle"}},
 };
 
@@ -131,7 +204,8 @@ TEST(SafetyTest, FailuresExitNonZeroAndLeaveFilesAlone) {
     for (const Row& row : rows) {
         SCOPED_TRACE(row.item);
         test::TempDir dir;
-        for (const auto& [path, bytes] : row.files) dir.write(path, bytes);
+        for (const auto& [path, bytes] : row.files)
+            dir.write(path, bytes);
         if (!row.before.empty()) {
             ASSERT_EQ(test::run_trovex(dir.path(), row.before).exit_code, 0);
         }
@@ -140,9 +214,11 @@ TEST(SafetyTest, FailuresExitNonZeroAndLeaveFilesAlone) {
         EXPECT_EQ(result.exit_code, row.exit_code) << result.output;
         EXPECT_NE(result.output.find(row.message), std::string::npos) << result.output;
         auto after = test::snapshot(dir.path());
-        for (const std::string& path : row.written) after.erase(path);
+        for (const std::string& path : row.written)
+            after.erase(path);
         auto expected = before;
-        for (const std::string& path : row.written) expected.erase(path);
+        for (const std::string& path : row.written)
+            expected.erase(path);
         EXPECT_EQ(after, expected);
     }
 }
@@ -156,7 +232,8 @@ bool appears(const fs::path& path) {
 }
 
 TEST(SafetyTest, InterruptedRunsLeaveNoTemporaryAndNoPartialFile) {
-    if (test::on_windows) GTEST_SKIP() << "sends POSIX signals";
+    if (test::on_windows)
+        GTEST_SKIP() << "sends POSIX signals";
     test::TempDir dir;
     // Many small files: the runs last long enough to be caught in the middle.
     for (int part = 0; part < 10; ++part) {
@@ -164,7 +241,8 @@ TEST(SafetyTest, InterruptedRunsLeaveNoTemporaryAndNoPartialFile) {
             const fs::path folder =
                 dir.path() / ("root/p" + std::to_string(part)) / ("d" + std::to_string(d));
             fs::create_directories(folder);
-            for (int i = 0; i < 1000; ++i) std::ofstream(folder / ("f" + std::to_string(i))) << i;
+            for (int i = 0; i < 1000; ++i)
+                std::ofstream(folder / ("f" + std::to_string(i))) << i;
         }
     }
     dir.write("root/p1/d0/f1.trovex-tmp4", "a killed run's");
@@ -190,8 +268,8 @@ TEST(SafetyTest, InterruptedRunsLeaveNoTemporaryAndNoPartialFile) {
         // leaves the same files; try again.
         int status = 0;
         for (int attempt = 0; attempt < 5 && status == 0; ++attempt) {
-            const long process =
-                test::start_program(TROVEX_BINARY, interrupt.arguments, dir.path(), io.path() / "out");
+            const long process = test::start_program(TROVEX_BINARY, interrupt.arguments, dir.path(),
+                                                     io.path() / "out");
             ASSERT_GT(process, 0);
             EXPECT_TRUE(appears(dir.path() / interrupt.under_way));
             test::signal_program(process, interrupt.signal);
@@ -221,10 +299,12 @@ TEST(SafetyTest, InterruptedRunsLeaveNoTemporaryAndNoPartialFile) {
         std::vector<std::string> differing;
         for (const auto& [name, bytes] : after) {
             const auto other = expected.find(name);
-            if (other == expected.end() || other->second != bytes) differing.push_back(name);
+            if (other == expected.end() || other->second != bytes)
+                differing.push_back(name);
         }
         for (const auto& [name, bytes] : expected) {
-            if (after.count(name) == 0) differing.push_back(name);
+            if (after.count(name) == 0)
+                differing.push_back(name);
         }
         EXPECT_EQ(differing, std::vector<std::string>());
     }

@@ -23,9 +23,10 @@ TEST(CodeBufferTest, EncodesOperandsLittleEndianWithPaddedNames) {
     buffer.write_offset(Opcode::bra, -1, 6);
     buffer.write_number(1.0f, 7);
     buffer.write_function(0x10, "f", 0);
-    const Bytes expected = {0,  7,  'a', 'b',  'c', 0,    0,    44,   'a', 'b', 'c', 'd', 'e', 0,
-                            1,  'a', 0,  0,    0,   0,    12,   0x34, 0x12, 41,  255, 255, 255, 255,
-                            6,  0,   0,  0x80, 0x3f, 3,   0x10, 0,    0,    0,   'f', 0,   0,   0,   0};
+    const Bytes expected = {0,    7,    'a', 'b', 'c', 0,   0, 44, 'a', 'b',  'c',
+                            'd',  'e',  0,   1,   'a', 0,   0, 0,  0,   12,   0x34,
+                            0x12, 41,   255, 255, 255, 255, 6, 0,  0,   0x80, 0x3f,
+                            3,    0x10, 0,   0,   0,   'f', 0, 0,  0,   0};
     EXPECT_EQ(buffer.code(), expected);
     ASSERT_EQ(buffer.lines().size(), expected.size());
     EXPECT_EQ(buffer.lines()[1], 3);
@@ -34,7 +35,8 @@ TEST(CodeBufferTest, EncodesOperandsLittleEndianWithPaddedNames) {
     EXPECT_EQ(buffer.lines()[22], -1);
 
     buffer.patch_offset(23, 0x01020304);
-    EXPECT_EQ(Bytes(buffer.code().begin() + 23, buffer.code().begin() + 28), (Bytes{41, 4, 3, 2, 1}));
+    EXPECT_EQ(Bytes(buffer.code().begin() + 23, buffer.code().begin() + 28),
+              (Bytes{41, 4, 3, 2, 1}));
 }
 
 TEST(CodeBufferTest, OperandLimitsAcceptTheMaximumAndRejectOneMore) {

@@ -20,11 +20,13 @@ struct Generated {
 
 // With emit_early each top-level function and class is emitted as it ends: the bytes and
 // messages must be the same.
-Generated generate_source(const std::string& source, bool emit_early, const std::string& earlier_error = "") {
+Generated generate_source(const std::string& source, bool emit_early,
+                          const std::string& earlier_error = "") {
     StringScanner scanner(source, "t.ksf");
     Parser parser(scanner, emit_early);
     EXPECT_TRUE(parser.parse()) << source << "\n" << parser.error_text();
-    if (!earlier_error.empty()) parser.append_error(earlier_error);
+    if (!earlier_error.empty())
+        parser.append_error(earlier_error);
     CodeBuffer code;
     Generated result;
     result.ok = kam::script::generate(parser, code);
@@ -43,16 +45,15 @@ TEST(CodeGeneratorTest, RecordsAndCodeOfSmallPrograms) {
         // Resize-locals for the parameters, after the parameter list and at the end of the body.
         {"f(a) {}", {3, 11, 0, 0, 0, 'f', 0, 0, 0, 0, 0, 39, 1, 39, 1, 39, 1, 10, 0}},
         // A call to a function declared later: global slot 1, resolved when emitted.
-        {"f() { g(); }\ng() {}",
-         {3, 21, 0, 0, 0, 'f', 0, 0, 0, 0, 3, 31, 0, 0, 0, 'g', 0, 0, 0, 0, 0,
-          39, 0, 12, 1, 0, 45, 0, 21, 10, 0, 39, 0, 10, 0}},
+        {"f() { g(); }\ng() {}", {3, 21, 0, 0,  0, 'f', 0, 0, 0,  0, 3,  31, 0, 0,  0, 'g', 0, 0,
+                                  0, 0,  0, 39, 0, 12,  1, 0, 45, 0, 21, 10, 0, 39, 0, 10,  0}},
         // Global-scope order; a class lists its members and methods in its own order; functions
         // take their offsets in the order the parser met them.
         {"import a.b.c, d; object x, y; f() {} class K { object m; h() {} } g() {}",
-         {1, 'a', '.', 'b', '.', 'c', 0, 1, 'd', 0, 0, 0, 0, 2, 'x', 0, 0, 0, 0, 2, 'y', 0, 0, 0, 0,
-          3, 69, 0, 0, 0, 'f', 0, 0, 0, 0, 4, 'K', 0, 0, 0, 0, 2, 'm', 0, 0, 0, 0,
-          3, 73, 0, 0, 0, 'h', 0, 0, 0, 0, 5, 3, 77, 0, 0, 0, 'g', 0, 0, 0, 0, 0,
-          39, 0, 10, 0, 39, 0, 10, 0, 39, 0, 10, 0}},
+         {1,   'a', '.', 'b', '.', 'c', 0,  1, 'd', 0,   0,   0, 0,  2, 'x', 0,   0,  0,  0, 2, 'y',
+          0,   0,   0,   0,   3,   69,  0,  0, 0,   'f', 0,   0, 0,  0, 4,   'K', 0,  0,  0, 0, 2,
+          'm', 0,   0,   0,   0,   3,   73, 0, 0,   0,   'h', 0, 0,  0, 0,   5,   3,  77, 0, 0, 0,
+          'g', 0,   0,   0,   0,   0,   39, 0, 10,  0,   39,  0, 10, 0, 39,  0,   10, 0}},
     };
     for (const auto& [source, expected] : cases) {
         for (const bool emit_early : {false, true}) {
@@ -65,7 +66,8 @@ TEST(CodeGeneratorTest, RecordsAndCodeOfSmallPrograms) {
 
 TEST(CodeGeneratorTest, FailuresJoinTheParsersErrorText) {
     std::string parameters = "p0";
-    for (int i = 1; i < 256; ++i) parameters += ", p" + std::to_string(i);
+    for (int i = 1; i < 256; ++i)
+        parameters += ", p" + std::to_string(i);
     const std::tuple<std::string, std::string, std::string> cases[] = {
         {"f(" + parameters + ") {}", "", "t.ksf: More than 256 local variables not supported"},
         {"f() {\n x := 1; }", "", "t.ksf(2): Id not found \"x\""},
@@ -74,7 +76,8 @@ TEST(CodeGeneratorTest, FailuresJoinTheParsersErrorText) {
         {"f() { g(); }", "earlier", "earlier\nt.ksf(1): Id not found \"g\""},
         // The first failure in code order, whether it is found at once or when the source ends.
         {"f() { g(); }\nh(" + parameters + ") {}", "", "t.ksf(1): Id not found \"g\""},
-        {"f(" + parameters + ") {}\nh() { g(); }", "", "t.ksf: More than 256 local variables not supported"},
+        {"f(" + parameters + ") {}\nh() { g(); }", "",
+         "t.ksf: More than 256 local variables not supported"},
     };
     for (const auto& [source, earlier, errors] : cases) {
         for (const bool emit_early : {false, true}) {

@@ -5,8 +5,8 @@
 
 #include <memory>
 
-#include "support/memory_file_system.h"
 #include "support/error_of.h"
+#include "support/memory_file_system.h"
 
 namespace {
 
@@ -38,8 +38,9 @@ TEST(CompiledScriptTest, DebugSectionIsAlignedAfterTheCode) {
     for (const auto& [size, offset] : {std::pair{1, 20}, {4, 20}, {5, 24}, {8, 24}}) {
         EXPECT_EQ(compiled_debug_offset(static_cast<std::uint64_t>(size)),
                   static_cast<std::uint64_t>(offset));
-        const Bytes image = compiled_script_image(
-            Bytes(static_cast<size_t>(size)), std::vector<std::int32_t>(static_cast<size_t>(size)), "", true);
+        const Bytes image =
+            compiled_script_image(Bytes(static_cast<size_t>(size)),
+                                  std::vector<std::int32_t>(static_cast<size_t>(size)), "", true);
         EXPECT_EQ(image[8], offset) << size;
     }
 }
@@ -70,15 +71,19 @@ TEST(CompiledScriptTest, DamagedFilesAreRefusedWithWhatIsWrong) {
         {{}, "the file ends inside the header"},
         {{'K', 'X', 'E'}, "the file ends inside the header"},
         {{'K', 'X', 'E', 0, 5, 0, 0, 0}, "the file ends inside the header"},
-        {with_u32(image, 4, 0xfffffff0u), "the header promises 4294967280 bytes of code, the file holds 38"},
+        {with_u32(image, 4, 0xfffffff0u),
+         "the header promises 4294967280 bytes of code, the file holds 38"},
         {with_u32(image, 8, 0x7fffffffu), "the debug section at 2147483647 lies outside the file"},
         {with_u32(image, 8, 20), "the debug section at 20 lies outside the file"},
-        {Bytes(image.begin(), image.begin() + 31), "the source path in the debug section is not terminated"},
-        {Bytes(image.begin(), image.end() - 1), "the line table of 5 lines does not fit in the file"},
+        {Bytes(image.begin(), image.begin() + 31),
+         "the source path in the debug section is not terminated"},
+        {Bytes(image.begin(), image.end() - 1),
+         "the line table of 5 lines does not fit in the file"},
     };
     for (const auto& [bytes, message] : cases) {
         CompiledScript script;
-        EXPECT_EQ(test::error_of<CompiledScriptError>([&] { read(bytes, script); }), prefix + message);
+        EXPECT_EQ(test::error_of<CompiledScriptError>([&] { read(bytes, script); }),
+                  prefix + message);
     }
     CompiledScript script;
     Bytes other = image;

@@ -27,14 +27,17 @@ TEST(ImInstructionTest, NamesResolveToTheNearestDeclaration) {
         {"import x.b; f() { b.c(); }", "\tpush\tb\t;global[0]\n"},
         {"class C { object m; f() { { m := 1; } } }", "\tpush\t&m\t;&class[0]\n"},
         {"class C { f() { g(); } g() {} }", "\tpush\tg\t;class[1]\n"},
-        {"f(p) { { object q; { object r; r := q; } } }", "\tpush\t&r\t;&local[2]\n\tpush\tq\t;local[1]\n"},
+        {"f(p) { { object q; { object r; r := q; } } }",
+         "\tpush\t&r\t;&local[2]\n\tpush\tq\t;local[1]\n"},
         {"f() { g := 1; }", "\tpush\t&g\t;error: g not found\n"},
-        {"f() { object y := 1; }", "\tresize_local\t1\n\tpush\t&y\t;&local[0]\n\tpush\t1\n\tassign\n"},
+        {"f() { object y := 1; }",
+         "\tresize_local\t1\n\tpush\t&y\t;&local[0]\n\tpush\t1\n\tassign\n"},
     };
     for (const auto& [source, lines] : cases) {
         const auto result = test::compile_script(source);
         EXPECT_TRUE(result.accepted) << source;
-        EXPECT_NE(result.listing.find(lines), std::string::npos) << source << "\n" << result.listing;
+        EXPECT_NE(result.listing.find(lines), std::string::npos) << source << "\n"
+                                                                 << result.listing;
     }
 }
 
@@ -62,15 +65,17 @@ TEST(ImInstructionTest, CodeOfSmallFunctions) {
 }
 
 TEST(ImInstructionTest, MemberAccessAndConversions) {
-    EXPECT_EQ(code_of("class C { object m; g(a) { m := this.k(a.b, 'x').number; } k() {} }"),
-              (Bytes{39, 1, 39, 1, 15, 0, 11, 44, 'k', 0, 0, 0, 0, 16, 0, 44, 'b', 0, 0, 0, 0, 47, 46,
-                     7, 'x', 0, 0, 0, 0, 46, 45, 2, 18, 47, 40, 39, 1, 10, 0, 39, 0, 10, 0}));
+    EXPECT_EQ(
+        code_of("class C { object m; g(a) { m := this.k(a.b, 'x').number; } k() {} }"),
+        (Bytes{39, 1, 39,  1, 15, 0, 11, 44, 'k', 0, 0,  0,  0,  16, 0, 44, 'b', 0,  0, 0,  0, 47,
+               46, 7, 'x', 0, 0,  0, 0,  46, 45,  2, 18, 47, 40, 39, 1, 10, 0,   39, 0, 10, 0}));
     // A member instruction named like a conversion writes the conversion.
     StringScanner scanner("f() {}");
     Parser parser(scanner);
     ASSERT_TRUE(parser.parse());
     kam::script::CodeBuffer code;
-    for (const std::string name : {"number", "string", "boolean"}) Parser::ImMember(name).emit(code, parser, 0);
+    for (const std::string name : {"number", "string", "boolean"})
+        Parser::ImMember(name).emit(code, parser, 0);
     EXPECT_EQ(code.code(), (Bytes{18, 19, 20}));
 }
 

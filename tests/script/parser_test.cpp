@@ -12,7 +12,8 @@ using test::compile_script;
 TEST(ParserTest, AcceptsTheLanguage) {
     const char* sources[] = {
         "",
-        "import a.b.c, d; import e; object g, h; f() {} class C { object m; n(a, b,) { m := a; } } k() {}",
+        "import a.b.c, d; import e; object g, h; f() {} class C { object m; n(a, b,) { m := a; } } "
+        "k() {}",
         "f() { object y := 1; y := this_is_no_keyword; }",
         "class C { object x; m() { x := this.y; z(this.x); } }",
         "f() { if (a) { } else if (b) { } else { } }",
@@ -42,24 +43,31 @@ TEST(ParserTest, ReportsEachMistakeWithItsMessage) {
         {"f() {\n for (k, k in m) {} }", "t.ksf(2):Variable name in for must be unique: \"k\""},
         {"f() { x := this.y; }", "t.ksf(1):\"this\" can only be used from within a class"},
         {"f() { this.x := 1; }",
-         "t.ksf:syntax error\nt.ksf(1):Non valid statement (token:this)\nt.ksf(1):Non valid statement (token:.)"},
+         "t.ksf:syntax error\nt.ksf(1):Non valid statement (token:this)\nt.ksf(1):Non valid "
+         "statement (token:.)"},
         {"f() { x := a < b < c; }", "t.ksf:syntax error\nt.ksf(1):Non valid statement (token:<)"},
         {"f() { if (a) x := 1; }", "t.ksf:syntax error"},
         {"f() { x := 1 }", "t.ksf:syntax error\nt.ksf(1):Non valid statement (token:})"},
         {"5 f() {}", "t.ksf:syntax error\nt.ksf(1):Unexpected token"},
         {"f() { x := a.; }",
-         "t.ksf:syntax error\nt.ksf(1):Expected ID as member reference\nt.ksf(1):Non valid statement (token:})"},
-        {"f() { while x {} }", "t.ksf:syntax error\nt.ksf(1):while: Expected \"( <test expression> )\""},
+         "t.ksf:syntax error\nt.ksf(1):Expected ID as member reference\nt.ksf(1):Non valid "
+         "statement (token:})"},
+        {"f() { while x {} }",
+         "t.ksf:syntax error\nt.ksf(1):while: Expected \"( <test expression> )\""},
         {"f() { for x {} }", "t.ksf:syntax error\nt.ksf(1):for: Expected (<id> in <expr>)"},
         {"f() { if () {} }", "t.ksf:syntax error\nt.ksf(1):Not a valid test expression"},
-        {"f() { if {} }", "t.ksf:syntax error\nt.ksf(1):if: error in statement\nt.ksf(1):Unexpected token"},
-        {"class { }", "t.ksf:syntax error\nt.ksf(1):Undefined error while definine class\nt.ksf(1):Unexpected token"},
+        {"f() { if {} }",
+         "t.ksf:syntax error\nt.ksf(1):if: error in statement\nt.ksf(1):Unexpected token"},
+        {"class { }",
+         "t.ksf:syntax error\nt.ksf(1):Undefined error while definine class\nt.ksf(1):Unexpected "
+         "token"},
         {"class A { 5 }", "t.ksf:syntax error\nt.ksf(1):Undefined error while definine class body"},
         {"import ;", "t.ksf:syntax error\nt.ksf(1):Import error, undefined error in ID list"},
         {"object ;", "t.ksf:syntax error\nt.ksf(1):Error declaring objects"},
         {"f() 5 { }", "t.ksf:syntax error\nt.ksf(1):Expected \"{\"\nt.ksf(1):Unexpected token"},
         {"f() {\n x := [1]; }",
-         "t.ksf(2):t.ksf(2): Unrecognized token\nt.ksf:syntax error\nt.ksf(2):Non valid statement (token::=)\n"
+         "t.ksf(2):t.ksf(2): Unrecognized token\nt.ksf:syntax error\nt.ksf(2):Non valid statement "
+         "(token::=)\n"
          "t.ksf(2):Non valid statement (token:1)\nt.ksf(2):t.ksf(2): Unrecognized token\n"
          "t.ksf(2):Non valid statement (token:1)"},
         // A message repeated at once is kept and counted once.
@@ -71,7 +79,9 @@ TEST(ParserTest, ReportsEachMistakeWithItsMessage) {
         const auto result = compile_script(source);
         EXPECT_FALSE(result.accepted) << source;
         EXPECT_EQ(result.errors, expected) << source;
-        EXPECT_EQ(result.error_count, static_cast<int>(std::count(result.errors.begin(), result.errors.end(), '\n')) + 1)
+        EXPECT_EQ(
+            result.error_count,
+            static_cast<int>(std::count(result.errors.begin(), result.errors.end(), '\n')) + 1)
             << source;
     }
 }
@@ -93,16 +103,18 @@ TEST(ParserTest, LongListsDoNotFillTheStateStack) {
         methods += "m" + n + "() {}\n";
         names += (i ? ", p" : "p") + n;
     }
-    const std::string source = imports + "object " + names + ";\nf(" + names + ") { object x;\n" + statements +
-                               "g(" + names + "); }\nclass C {\n" + methods + "}\n";
+    const std::string source = imports + "object " + names + ";\nf(" + names + ") { object x;\n" +
+                               statements + "g(" + names + "); }\nclass C {\n" + methods + "}\n";
     const auto result = compile_script(source);
     EXPECT_TRUE(result.accepted) << result.errors;
 }
 
 TEST(ParserTest, MessagesWithoutANameKeepTheirLine) {
-    EXPECT_EQ(compile_script("object x;\nobject x;", "").errors, "(2):Can't name two objects the same \"x\"");
+    EXPECT_EQ(compile_script("object x;\nobject x;", "").errors,
+              "(2):Can't name two objects the same \"x\"");
     // A scanner failure takes the line of the last token read: none before the first.
-    EXPECT_EQ(compile_script("]", "").errors, "(0):(1): Unrecognized token\n:syntax error\n(0):Unexpected token");
+    EXPECT_EQ(compile_script("]", "").errors,
+              "(0):(1): Unrecognized token\n:syntax error\n(0):Unexpected token");
 }
 
 }  // namespace

@@ -16,10 +16,12 @@ std::string scan_all(const std::string& source, const std::string& name = std::s
     StringScanner scanner(source, name);
     std::string out;
     for (int guard = 0; guard < 100; ++guard) {
-        if (!out.empty()) out += ' ';
+        if (!out.empty())
+            out += ' ';
         try {
             const kam::script::Token token = scanner.next_token();
-            if (token.kind == token::end) return out + "end";
+            if (token.kind == token::end)
+                return out + "end";
             out += std::to_string(token.kind) + ":" + token.text;
         } catch (const ScannerError& error) {
             out += std::string("!") + error.what();
@@ -32,13 +34,17 @@ TEST(ScannerTest, TokensOfTheLanguage) {
     const std::pair<std::string, std::string> cases[] = {
         {"a:=b", "258:a 278::= 258:b end"},
         {"a: = b", "258:a 58:: 270:= 258:b end"},
-        {"x<>y x<=y x<y x< y x>=y x>y", "258:x 269:<> 258:y 258:x 272:<= 258:y 258:x 271:< 258:y 258:x 271:< "
-                                        "258:y 258:x 273:>= 258:y 258:x 274:> 258:y end"},
-        {"%()*+,-./;={}", "37:% 40:( 41:) 42:* 43:+ 44:, 45:- 46:. 47:/ 59:; 270:= 123:{ 125:} end"},
+        {"x<>y x<=y x<y x< y x>=y x>y",
+         "258:x 269:<> 258:y 258:x 272:<= 258:y 258:x 271:< 258:y 258:x 271:< "
+         "258:y 258:x 273:>= 258:y 258:x 274:> 258:y end"},
+        {"%()*+,-./;={}",
+         "37:% 40:( 41:) 42:* 43:+ 44:, 45:- 46:. 47:/ 59:; 270:= 123:{ 125:} end"},
         {"12.5.3 1. 007 .5", "260:12.5 46:. 260:3 260:1. 260:007 46:. 260:5 end"},
-        {"True true false If if _x9 x_1", "258:True 262:true 262:false 258:If 279:if 258:_x9 258:x_1 end"},
+        {"True true false If if _x9 x_1",
+         "258:True 262:true 262:false 258:If 279:if 258:_x9 258:x_1 end"},
         {"void class object number string boolean this and or not else import return while for in",
-         "261:void 263:class 264:object 265:number 266:string 267:boolean 268:this 275:and 276:or 277:not "
+         "261:void 263:class 264:object 265:number 266:string 267:boolean 268:this 275:and 276:or "
+         "277:not "
          "280:else 281:import 282:return 283:while 284:for 285:in end"},
         {"/* a /* b */ c */ x", "258:x end"},
         {"/* a */ */", "42:* 47:/ end"},
@@ -50,9 +56,12 @@ TEST(ScannerTest, TokensOfTheLanguage) {
         {"\"\"\"x\ny\"\"\"", "259:x\ny end"},
         {"\"\" '' x", "259: 259: 258:x end"},
         {"\"\"x", "259: 258:x end"},
-        {"\"a\\tb\" 'c\\'d' \"\\\\\\\"\\n\\r\" 'e\"f'", "259:a\tb 259:c'd 259:\\\"\n\r 259:e\"f end"},
-        {"\"a\\qb\"", "!Unrecognized escape sequence \"\\q\" 258:b !Unexpected end of file - \" expected end"},
-        {"'\\\"'", "!Unrecognized escape sequence \"\\\"\" !Unexpected end of file - \" expected end"},
+        {"\"a\\tb\" 'c\\'d' \"\\\\\\\"\\n\\r\" 'e\"f'",
+         "259:a\tb 259:c'd 259:\\\"\n\r 259:e\"f end"},
+        {"\"a\\qb\"",
+         "!Unrecognized escape sequence \"\\q\" 258:b !Unexpected end of file - \" expected end"},
+        {"'\\\"'",
+         "!Unrecognized escape sequence \"\\\"\" !Unexpected end of file - \" expected end"},
         {"\"ab\ncd", "!(2): Can't have strings over multiple lines \" expected 258:cd end"},
         {"'ab", "!Unexpected end of file - \" expected end"},
         {"\"\"\"ab", "!Unexpected end of file - \"\"\" expected end"},
@@ -65,7 +74,8 @@ TEST(ScannerTest, TokensOfTheLanguage) {
         // Messages without a name carry the line only after line 1 in these samples.
         std::string got = scan_all(source);
         size_t at;
-        while ((at = got.find("!(1): ")) != std::string::npos) got.erase(at + 1, 5);
+        while ((at = got.find("!(1): ")) != std::string::npos)
+            got.erase(at + 1, 5);
         EXPECT_EQ(got, expected) << source;
     }
 }

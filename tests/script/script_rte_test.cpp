@@ -10,10 +10,10 @@
 #include "script/script_error.h"
 #include "support/error_of.h"
 #include "support/memory_file_system.h"
+#include "support/platform.h"
 #include "support/trovex_runner.h"
 #include "utility/disk_file_system.h"
 #include "utility/virtual_file_system.h"
-#include "support/platform.h"
 
 namespace {
 
@@ -115,11 +115,11 @@ TEST_F(ScriptLoadTest, ModesDecideSavingAndDebugInformation) {
                 continue;
             }
             const bool with_debug = mode == 2 || mode == 4;
-            EXPECT_EQ(
-                read("s.kxe"),
-                kam::script::compiled_script_image(
-                    f_code, std::vector<std::int32_t>{0, -1, -1, -1, -1, -1, -1, -1, -1, -1, 0, 2, -1, 2, 2},
-                    "s.ksf", with_debug))
+            EXPECT_EQ(read("s.kxe"), kam::script::compiled_script_image(
+                                         f_code,
+                                         std::vector<std::int32_t>{0, -1, -1, -1, -1, -1, -1, -1,
+                                                                   -1, -1, 0, 2, -1, 2, 2},
+                                         "s.ksf", with_debug))
                 << mode;
             EXPECT_EQ(program.line_map.find(11), 2);
             EXPECT_EQ(program.line_map.find(12), 0);
@@ -230,11 +230,14 @@ TEST_F(ScriptLoadTest, FailedCompilesSaveNothingAndFailedSavesAreReported) {
     testing::internal::CaptureStdout();
     EXPECT_EQ(scripts.load("s"), 0);
     const std::string output = testing::internal::GetCapturedStdout();
-    EXPECT_NE(output.find("ERROR: Cannot save compiled script s.kxe: "), std::string::npos) << output;
+    EXPECT_NE(output.find("ERROR: Cannot save compiled script s.kxe: "), std::string::npos)
+        << output;
     // A directory in the way: EISDIR here, access denied on Windows.
     const std::string code = test::on_windows ? "0x5" : "0x15";
     EXPECT_NE(
-        output.find("s.kxe with create mode: 0x2, access: 0x40000000, share_mode: 0x1 => error code " + code),
+        output.find(
+            "s.kxe with create mode: 0x2, access: 0x40000000, share_mode: 0x1 => error code " +
+            code),
         std::string::npos)
         << output;
 }

@@ -20,7 +20,8 @@ struct CompileResult {
 
 // A file of tests/script/data.
 inline std::string read_data(const std::string& name) {
-    std::ifstream in(std::string(TROVEX_SOURCE_DIR) + "/tests/script/data/" + name, std::ios::binary);
+    std::ifstream in(std::string(TROVEX_SOURCE_DIR) + "/tests/script/data/" + name,
+                     std::ios::binary);
     std::stringstream text;
     text << in.rdbuf();
     return text.str();
@@ -42,7 +43,8 @@ inline CompileResult compile_script(const std::string& source, const std::string
 // The code of every instruction in order, without declaration records.
 inline std::vector<std::uint8_t> emit_all(kam::script::Parser& parser) {
     kam::script::CodeBuffer code;
-    for (std::int32_t i = 0; i < parser.instruction_count(); ++i) parser.instruction(i).emit(code, parser, i);
+    for (std::int32_t i = 0; i < parser.instruction_count(); ++i)
+        parser.instruction(i).emit(code, parser, i);
     return code.code();
 }
 

@@ -16,13 +16,15 @@ void append_token(const std::string& token, std::vector<std::uint8_t>& out) {
     }
     for (const char* kind : {"u32(", "i32("}) {
         if (token.rfind(kind, 0) == 0 && token.back() == ')') {
-            const auto value = static_cast<std::uint32_t>(std::stoll(token.substr(4, token.size() - 5)));
+            const auto value =
+                static_cast<std::uint32_t>(std::stoll(token.substr(4, token.size() - 5)));
             for (int shift = 0; shift < 32; shift += 8)
                 out.push_back(static_cast<std::uint8_t>(value >> shift));
             return;
         }
     }
-    if (token.size() % 2 != 0 || token.find_first_not_of("0123456789abcdefABCDEF") != std::string::npos) {
+    if (token.size() % 2 != 0 ||
+        token.find_first_not_of("0123456789abcdefABCDEF") != std::string::npos) {
         throw std::invalid_argument("not a golden byte token: " + token);
     }
     for (size_t i = 0; i < token.size(); i += 2)
@@ -45,7 +47,8 @@ std::vector<std::uint8_t> golden_bytes(const std::string& notation) {
                 count = std::stoul(token.substr(star + 1));
                 token.resize(star);
             }
-            for (size_t i = 0; i < count; ++i) append_token(token, bytes);
+            for (size_t i = 0; i < count; ++i)
+                append_token(token, bytes);
         }
     }
     return bytes;
@@ -53,7 +56,8 @@ std::vector<std::uint8_t> golden_bytes(const std::string& notation) {
 
 std::vector<std::uint8_t> golden_file(const std::string& relative) {
     std::ifstream in(std::string(TROVEX_SOURCE_DIR) + "/tests/" + relative, std::ios::binary);
-    if (!in) throw std::invalid_argument("no golden file " + relative);
+    if (!in)
+        throw std::invalid_argument("no golden file " + relative);
     std::ostringstream text;
     text << in.rdbuf();
     return golden_bytes(text.str());

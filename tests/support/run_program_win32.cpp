@@ -1,6 +1,6 @@
 // CreateProcessW with the standard handles redirected to files.
-#include "support/run_program.h"
 #include "support/platform.h"
+#include "support/run_program.h"
 
 #include <windows.h>
 
@@ -27,7 +27,9 @@ std::wstring quoted(const std::wstring& argument) {
     return result + L"\"";
 }
 
-std::wstring wide(const std::string& text) { return std::filesystem::path(text).wstring(); }
+std::wstring wide(const std::string& text) {
+    return std::filesystem::path(text).wstring();
+}
 
 HANDLE inheritable(const std::filesystem::path& path, bool writing) {
     SECURITY_ATTRIBUTES security{sizeof(SECURITY_ATTRIBUTES), nullptr, TRUE};
@@ -38,7 +40,9 @@ HANDLE inheritable(const std::filesystem::path& path, bool writing) {
 
 }  // namespace
 
-bool make_fifo(const std::filesystem::path&) { return false; }
+bool make_fifo(const std::filesystem::path&) {
+    return false;
+}
 
 bool under_wine() {
     const HMODULE ntdll = GetModuleHandleW(L"ntdll.dll");
@@ -49,7 +53,8 @@ int run_program(const std::string& program, const std::vector<std::string>& argu
                 const std::filesystem::path& directory, const std::filesystem::path& input,
                 const std::filesystem::path& output, unsigned timeout_seconds) {
     std::wstring command_line = quoted(wide(program));
-    for (const std::string& argument : arguments) command_line += L" " + quoted(wide(argument));
+    for (const std::string& argument : arguments)
+        command_line += L" " + quoted(wide(argument));
     HANDLE in = inheritable(input, false);
     HANDLE out = inheritable(output, true);
     STARTUPINFOW startup{};
@@ -59,18 +64,19 @@ int run_program(const std::string& program, const std::vector<std::string>& argu
     startup.hStdOutput = out;
     startup.hStdError = GetStdHandle(STD_ERROR_HANDLE);
     PROCESS_INFORMATION process{};
-    const BOOL started =
-        CreateProcessW(nullptr, command_line.data(), nullptr, nullptr, TRUE, 0, nullptr,
-                       directory.wstring().c_str(), &startup, &process);
+    const BOOL started = CreateProcessW(nullptr, command_line.data(), nullptr, nullptr, TRUE, 0,
+                                        nullptr, directory.wstring().c_str(), &startup, &process);
     CloseHandle(in);
     CloseHandle(out);
-    if (!started) return -1;
+    if (!started)
+        return -1;
     CloseHandle(process.hThread);
     const DWORD limit = timeout_seconds > 0 ? timeout_seconds * 1000u : INFINITE;
     int result = -1;
     if (WaitForSingleObject(process.hProcess, limit) == WAIT_OBJECT_0) {
         DWORD code = 0;
-        if (GetExitCodeProcess(process.hProcess, &code)) result = static_cast<int>(code);
+        if (GetExitCodeProcess(process.hProcess, &code))
+            result = static_cast<int>(code);
     } else {
         TerminateProcess(process.hProcess, 1);
         WaitForSingleObject(process.hProcess, INFINITE);
@@ -86,6 +92,8 @@ long start_program(const std::string&, const std::vector<std::string>&,
 
 void signal_program(long, int) {}
 
-int wait_program(long) { return -1; }
+int wait_program(long) {
+    return -1;
+}
 
 }  // namespace test

@@ -25,7 +25,8 @@ TempDir::TempDir() {
     for (;;) {
         path_ = std::filesystem::temp_directory_path() /
                 ("trovex-test-" + std::to_string(random()) + "-" + std::to_string(counter++));
-        if (std::filesystem::create_directory(path_)) break;
+        if (std::filesystem::create_directory(path_))
+            break;
     }
 }
 
@@ -41,7 +42,9 @@ void TempDir::write(const std::string& relative, const std::string& content) con
     out << content;
 }
 
-std::string TempDir::read(const std::string& relative) const { return read_file(path_ / relative); }
+std::string TempDir::read(const std::string& relative) const {
+    return read_file(path_ / relative);
+}
 
 bool TempDir::exists(const std::string& relative) const {
     return std::filesystem::exists(path_ / relative);
@@ -61,21 +64,24 @@ std::map<std::string, std::string> snapshot(const std::filesystem::path& root) {
     return entries;
 }
 
-RunResult run_trovex(const std::filesystem::path& directory, const std::vector<std::string>& arguments,
-                     const std::string& standard_input) {
+RunResult run_trovex(const std::filesystem::path& directory,
+                     const std::vector<std::string>& arguments, const std::string& standard_input) {
     TempDir io;
     io.write("stdin", standard_input);
     // A run that hangs fails its test instead of stalling the whole suite.
     const int code = run_program(TROVEX_BINARY, arguments, directory, io.path() / "stdin",
                                  io.path() / "stdout", 120);
-    if (code == -1) throw std::runtime_error("trovex did not exit by itself within 120 seconds");
+    if (code == -1)
+        throw std::runtime_error("trovex did not exit by itself within 120 seconds");
     RunResult result;
     result.exit_code = code;
     result.output = io.read("stdout");
     return result;
 }
 
-std::string banner() { return "trovex - content build and packaging tool\n\n"; }
+std::string banner() {
+    return "trovex - content build and packaging tool\n\n";
+}
 
 std::string framed(const std::string& text) {
     const std::string dashes(70, '-');
@@ -92,8 +98,10 @@ bool quick_bundle(const std::filesystem::path& root, const std::filesystem::path
 
 std::string canonical(std::string text) {
     for (char& c : text) {
-        if (c == '/') c = '\\';
-        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+        if (c == '/')
+            c = '\\';
+        if (c >= 'A' && c <= 'Z')
+            c = static_cast<char>(c - 'A' + 'a');
     }
     return text;
 }

@@ -40,7 +40,8 @@ std::string read_file(const std::filesystem::path& path);
 std::map<std::string, std::string> snapshot(const std::filesystem::path& root);
 
 // Runs trovex with the arguments in the directory, feeding standard input.
-RunResult run_trovex(const std::filesystem::path& directory, const std::vector<std::string>& arguments,
+RunResult run_trovex(const std::filesystem::path& directory,
+                     const std::vector<std::string>& arguments,
                      const std::string& standard_input = std::string());
 
 // Packs the tree at root into bundle (and its listing) with quick-bundle; true when it succeeds.

@@ -17,9 +17,13 @@
 namespace {
 
 #ifdef _WIN32
-void trap_float_division_by_zero() { _controlfp(_controlfp(0, 0) & ~_EM_ZERODIVIDE, _MCW_EM); }
+void trap_float_division_by_zero() {
+    _controlfp(_controlfp(0, 0) & ~_EM_ZERODIVIDE, _MCW_EM);
+}
 #else
-void trap_float_division_by_zero() { feenableexcept(FE_DIVBYZERO); }
+void trap_float_division_by_zero() {
+    feenableexcept(FE_DIVBYZERO);
+}
 #endif
 
 // Read through volatile objects so that the compiler cannot see the fault coming and replace it
@@ -51,7 +55,8 @@ __attribute__((noinline)) void give_up() {
 }
 
 __attribute__((noinline)) void execute_trap() {
-    if (null_pointer == nullptr) __builtin_trap();  // fault: illegal
+    if (null_pointer == nullptr)
+        __builtin_trap();  // fault: illegal
 }
 
 __attribute__((noinline)) double divide_float_by_zero() {

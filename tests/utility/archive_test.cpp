@@ -8,8 +8,8 @@
 #include "support/error_of.h"
 #include "support/memory_file_system.h"
 #include "support/trovex_runner.h"
-#include "utility/platform/files.h"
 #include "utility/platform/error_text.h"
+#include "utility/platform/files.h"
 
 namespace {
 
@@ -36,7 +36,8 @@ TEST(ArchiveTest, BoundsAreRefusedWithTheirMessagesAndGrowableOnesGrow) {
         {[&] { archive.checked_write("abcde", 5); }, "checked_write() Attempt to write past end"},
         {[&] { archive.set_position(5); }, "set_position() Attempt to seek past end"},
         {[&] { archive.set_position(-1); }, "set_position() Attempt to seek before start"},
-        {[&] { archive.set_position(5, Archive::from_end); }, "set_position() Attempt to seek before start"},
+        {[&] { archive.set_position(5, Archive::from_end); },
+         "set_position() Attempt to seek before start"},
     };
     for (const auto& [action, message] : refused)
         EXPECT_EQ(range_message(action), "Archive::" + message + " of archive 'nul'");
@@ -61,7 +62,7 @@ TEST(ArchiveTest, SetPositionFromEachOrigin) {
         int origin;
         std::int64_t expected;
     } cases[] = {
-        {0, Archive::from_end, 10}, {1, Archive::from_end, 9},     {10, Archive::from_end, 0},
+        {0, Archive::from_end, 10},  {1, Archive::from_end, 9},     {10, Archive::from_end, 0},
         {3, Archive::from_start, 3}, {4, Archive::from_current, 7}, {-2, Archive::from_current, 5},
     };
     for (const auto& c : cases) {
@@ -134,7 +135,8 @@ TEST(ArchiveTest, ReadStringAndReadLineTable) {
         std::string bytes;
         std::vector<std::pair<std::string, std::int64_t>> reads;
     } cases[] = {
-        {&Archive::read_string, std::string(1300, 'q') + '\0' + "next" + '\0',
+        {&Archive::read_string,
+         std::string(1300, 'q') + '\0' + "next" + '\0',
          {{std::string(1300, 'q'), 1301}, {"next", 1306}}},
         {&Archive::read_string, std::string("a\0", 2) + "tail", {{"a", 2}, {"tail", 6}, {"", 6}}},
         {&Archive::read_line, "ab\r\ncd", {{"ab", 4}, {"cd", 6}}},
@@ -144,7 +146,8 @@ TEST(ArchiveTest, ReadStringAndReadLineTable) {
         {&Archive::read_line, "a\rb\n", {{"a\rb", 4}}},
         {&Archive::read_line, "x\r", {{"x\r", 2}}},
         {&Archive::read_line, std::string("z\0z\n", 4), {{std::string("z\0z", 3), 4}}},
-        {&Archive::read_line, std::string(700, 'k') + "\n" + std::string(600, 'm'),
+        {&Archive::read_line,
+         std::string(700, 'k') + "\n" + std::string(600, 'm'),
          {{std::string(700, 'k'), 701}, {std::string(600, 'm'), 1301}}},
     };
     for (const auto& c : cases) {
@@ -218,9 +221,9 @@ TEST(DataStoreTest, FileStoreWritesAndReadsBack) {
 TEST(DataStoreTest, DiskErrorLayout) {
     const unsigned line = __LINE__ + 1;
     kam::DiskError error("Cannot seek in file x", 13);
-    EXPECT_EQ(std::string(error.what()), "archive_test.cpp(" + std::to_string(line) +
-                                             ") Cannot seek in file x => error code 0xd: " +
-                                             kam::platform::error_text(13));
+    EXPECT_EQ(std::string(error.what()),
+              "archive_test.cpp(" + std::to_string(line) +
+                  ") Cannot seek in file x => error code 0xd: " + kam::platform::error_text(13));
     EXPECT_EQ(kam::hex(0), "0x0");
     EXPECT_EQ(kam::hex(0x80000000u), "0x80000000");
     EXPECT_EQ(kam::hex(0xABCDEFull << 32), "0xabcdef00000000");

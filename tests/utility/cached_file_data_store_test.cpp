@@ -15,7 +15,8 @@ namespace {
 std::string random_bytes(size_t size, unsigned seed) {
     std::mt19937 random(seed);
     std::string bytes(size, '\0');
-    for (char& c : bytes) c = static_cast<char>(random());
+    for (char& c : bytes)
+        c = static_cast<char>(random());
     return bytes;
 }
 
@@ -39,7 +40,8 @@ TEST(CachedFileDataStoreTest, SequentialAndRandomReadsInEveryChunkSize) {
         const std::string bytes = random_bytes(size, static_cast<unsigned>(size));
         dir.write("file.bin", bytes);
         for (std::uint32_t chunk : {1u, 7u, 4096u, 65535u, 65536u, 65537u, 200000u, 1u << 22}) {
-            if (chunk == 1 && size > 100000) continue;  // a million single bytes add nothing
+            if (chunk == 1 && size > 100000)
+                continue;  // a million single bytes add nothing
             kam::CachedFileDataStore store((dir.path() / "file.bin").string(), 192, 64);
             ASSERT_EQ(store.size(), size);
             for (std::uint64_t offset = 0; offset < size; offset += chunk) {
@@ -48,8 +50,8 @@ TEST(CachedFileDataStoreTest, SequentialAndRandomReadsInEveryChunkSize) {
         }
         // Small reads that start the read-ahead, then whole blocks partly read ahead already,
         // then reads with partial first and last blocks.
-        const std::uint32_t mixed[] = {16, 512, 65536, 3 * 65536 + 5, 1, 1u << 20, 65536 - 16,
-                                       131072, 7};
+        const std::uint32_t mixed[] = {16,         512,    65536, 3 * 65536 + 5, 1, 1u << 20,
+                                       65536 - 16, 131072, 7};
         kam::CachedFileDataStore store((dir.path() / "file.bin").string(), 192, 64);
         std::uint64_t at = 0;
         for (size_t i = 0; at < size; at += mixed[i++ % std::size(mixed)])
@@ -61,7 +63,8 @@ TEST(CachedFileDataStoreTest, SequentialAndRandomReadsInEveryChunkSize) {
             std::uint32_t count = 1 + random() % (i % 3 == 0 ? 300000 : 100);
             if (i % 3 == 2) {  // whole blocks, or one byte off at either end
                 offset = random() % (size / 65536 + 1) * 65536;
-                if (offset > 0) offset += random() % 3 - 1;
+                if (offset > 0)
+                    offset += random() % 3 - 1;
                 count = (1 + random() % 20) * 65536 + random() % 3 - 1;
             }
             expect_read(store, bytes, offset, count);
@@ -83,7 +86,8 @@ TEST(CachedFileDataStoreTest, TwoThreadsReadingAtOnceGetTheirOwnBytes) {
             std::mt19937 random(seed);
             for (int i = 0; i < 300; ++i) {
                 const std::uint64_t offset =
-                    sequential ? (static_cast<std::uint64_t>(i) * 40000) % (size + 1) : random() % (size + 1);
+                    sequential ? (static_cast<std::uint64_t>(i) * 40000) % (size + 1)
+                               : random() % (size + 1);
                 const std::uint32_t count = 1 + random() % 150000;
                 expect_read(store, bytes, offset, count);
             }
@@ -110,8 +114,8 @@ TEST(CachedFileDataStoreTest, SmallFilesUseOneBlockWritesAreIgnoredAndMissingFil
 
     const std::string path = (dir.path() / "none.bin").string();
     EXPECT_TRUE(test::error_of<kam::DiskError>([&] { kam::CachedFileDataStore(path, 192, 64); })
-                    .ends_with(") Cannot open cache " + path + " => error code 0x2: " +
-                               kam::platform::error_text(2)));
+                    .ends_with(") Cannot open cache " + path +
+                               " => error code 0x2: " + kam::platform::error_text(2)));
 }
 
 }  // namespace

@@ -7,11 +7,11 @@
 #include <filesystem>
 
 #include "support/memory_file_system.h"
+#include "support/platform.h"
 #include "support/trovex_runner.h"
 #include "utility/cached_file_data_store.h"
 #include "utility/encoding.h"
 #include "utility/platform/directories.h"
-#include "support/platform.h"
 #include "utility/platform/error_text.h"
 
 namespace {
@@ -43,7 +43,8 @@ TEST(DiskFileSystemTest, OpeningAMissingFileOrADirectoryForReadingThrows) {
         EXPECT_TRUE(std::string(error.what())
                         .ends_with(") Cannot open " + full +
                                    " with create mode: 0x3, access: 0x80000000, share_mode: 0x1 => "
-                                   "error code 0x2: " + kam::platform::error_text(2)))
+                                   "error code 0x2: " +
+                                   kam::platform::error_text(2)))
             << error.what();
         EXPECT_EQ(error.error_code(), 2u);
     }
@@ -97,7 +98,8 @@ TEST(DiskFileSystemTest, LookUpAndOpenAnswerAsExistsIsDirAndModificationTime) {
         const bool found = disk.look_up(path, looked);
         EXPECT_EQ(found, disk.exists(path)) << path;
         EXPECT_EQ(disk.look_up_and_open(path, opened, file), found) << path;
-        if (!found) continue;
+        if (!found)
+            continue;
         EXPECT_EQ(looked.is_directory, disk.is_dir(path)) << path;
         EXPECT_EQ(looked.modification_time, disk.modification_time(path)) << path;
         EXPECT_EQ(opened.is_directory, looked.is_directory) << path;
@@ -130,11 +132,13 @@ TEST(DiskFileSystemTest, ListingsAreSortedFilteredAndNeverShowSvn) {
     // Case is folded for the order; names equal but for case go by their raw bytes.
     tree.dir.write("Order/b.txt", "");
     // Windows keeps one spelling per name.
-    if (!test::on_windows) tree.dir.write("Order/B.txt", "");
+    if (!test::on_windows)
+        tree.dir.write("Order/B.txt", "");
     tree.dir.write("Order/a.txt", "");
     tree.dir.write("Order/_.txt", "");
     std::vector<std::string> order{"_.txt", "a.txt", "B.txt", "b.txt"};
-    if (test::on_windows) order.erase(order.begin() + 2);
+    if (test::on_windows)
+        order.erase(order.begin() + 2);
     EXPECT_EQ(test::listed(disk, "order", "*", false), order);
 }
 
@@ -186,7 +190,8 @@ TEST(DiskFileSystemTest, OpenModes) {
 }
 
 TEST(DiskFileSystemTest, CreationKeepsTheSpellingGivenBelowExistingDirectories) {
-    if (test::on_windows) GTEST_SKIP() << "the system keeps one spelling per name";
+    if (test::on_windows)
+        GTEST_SKIP() << "the system keeps one spelling per name";
     ContentTree tree;
     DiskFileSystem disk(tree.dir.path().string());
     disk.open("data\\units\\Truck.XMB", "w");
@@ -250,7 +255,8 @@ TEST(DiskFileSystemTest, ModificationTimeIsAFiletimeWithTheNanoseconds) {
     std::filesystem::last_write_time(dir.path() / "dated.txt", file_clock::from_sys(when));
     DiskFileSystem disk(dir.path().string());
     // 1577923203 s after 1970, 11644473600 s from 1601 to 1970, in 100 ns units.
-    const std::uint64_t filetime = (1577923203ull + 11644473600ull) * 10000000ull + fraction.count() / 100;
+    const std::uint64_t filetime =
+        (1577923203ull + 11644473600ull) * 10000000ull + fraction.count() / 100;
     EXPECT_EQ(disk.modification_time("dated.txt"), filetime);
     // Opening learns the same time.
     kam::EntryInfo info;
@@ -265,14 +271,25 @@ TEST(WildcardTest, MatchesLikeTheToolsFileSearches) {
         const char* name;
         bool matches;
     } cases[] = {
-        {"*", "anything", true},       {"*.*", "no_dot", true},      {"*.xml", "a.XML", true},
-        {"*.xml", "a.xmb", false},     {"*.xml", "a.xml.bak", false}, {"?.xml", "ab.xml", false},
-        {"??.xml", "ab.xml", true},    {"a*b*c", "aXbYc", true},     {"a*b*c", "aXbYcZ", false},
-        {"tank.xml", "TANK.xml", true}, {"*tank*", "bigtanks", true}, {"", "", true},
-        {"", "a", false},              {"*a", "bbb", false},          {"a*", "a", true},
+        {"*", "anything", true},
+        {"*.*", "no_dot", true},
+        {"*.xml", "a.XML", true},
+        {"*.xml", "a.xmb", false},
+        {"*.xml", "a.xml.bak", false},
+        {"?.xml", "ab.xml", false},
+        {"??.xml", "ab.xml", true},
+        {"a*b*c", "aXbYc", true},
+        {"a*b*c", "aXbYcZ", false},
+        {"tank.xml", "TANK.xml", true},
+        {"*tank*", "bigtanks", true},
+        {"", "", true},
+        {"", "a", false},
+        {"*a", "bbb", false},
+        {"a*", "a", true},
     };
     for (const auto& c : cases) {
-        EXPECT_EQ(kam::platform::matches_wildcard(c.pattern, c.name), c.matches) << c.pattern << " " << c.name;
+        EXPECT_EQ(kam::platform::matches_wildcard(c.pattern, c.name), c.matches)
+            << c.pattern << " " << c.name;
     }
 }
 

@@ -8,10 +8,10 @@
 #include <memory>
 #include <thread>
 
+#include "support/platform.h"
 #include "support/trovex_runner.h"
 #include "utility/command_line.h"
 #include "utility/errors.h"
-#include "support/platform.h"
 
 namespace {
 
@@ -38,11 +38,13 @@ TEST(DiskUtilitiesTest, MakeAbsoluteTable) {
         {"c:", "/ignored", "c:\\"},
     };
     for (const auto& c : cases) {
-        EXPECT_EQ(kam::make_absolute(c.path, c.current), c.expected) << c.path << " in " << c.current;
+        EXPECT_EQ(kam::make_absolute(c.path, c.current), c.expected)
+            << c.path << " in " << c.current;
     }
     EXPECT_EQ(kam::make_absolute("x"), kam::make_absolute(kam::current_directory() + "/x"));
     EXPECT_EQ(kam::current_directory(), std::filesystem::current_path().string());
-    if (test::on_windows) return;  // a current directory cannot be removed there
+    if (test::on_windows)
+        return;  // a current directory cannot be removed there
     // From a removed directory "." is an error, not the top of the disk.
     const std::filesystem::path before = std::filesystem::current_path();
     {
@@ -131,7 +133,8 @@ TEST(DiskUtilitiesTest, CreateDirectoriesMakesTheChainAndReportsFailures) {
     const std::string dashes(70, '-');
     const std::string output = capture([&] { kam::create_directories(base + "/file/a/b"); });
     std::string prefix;
-    for (char c : base + "/file/a") prefix += c == '/' ? '\\' : c;
+    for (char c : base + "/file/a")
+        prefix += c == '/' ? '\\' : c;
     const std::string first = dashes + "\nERROR: Cant create directory \"" + prefix + "\" (";
     const std::string second = "\nERROR: Cant create directory \"" + prefix + "\\b\" (";
     EXPECT_TRUE(output.starts_with(first) && output.find(second) != std::string::npos) << output;

@@ -48,7 +48,8 @@ TEST(EncodingTest, EveryTruncationOfAValueIsRefused) {
         EXPECT_THROW(kam::read_u32(again), std::range_error) << length;
     }
     // A growable archive whose store ends early is refused as well.
-    Archive growable("short", std::make_unique<kam::ConstMemoryDataStore>(bytes.data(), 2), 0, 2, true);
+    Archive growable("short", std::make_unique<kam::ConstMemoryDataStore>(bytes.data(), 2), 0, 2,
+                     true);
     EXPECT_EQ(test::error_of<std::range_error>([&] { kam::read_u32(growable); }),
               "Archive::checked_read() Attempt to read past end of archive 'short'");
 }

@@ -34,11 +34,13 @@ TEST(IdStringTest, HashCountsBytesAsSigned) {
 TEST(IdStringTest, IndexGrowsAtHalfFull) {
     IdStringTable table;
     EXPECT_EQ(table.index_slots(), 1000);
-    for (int i = 1; i < 500; ++i) table.intern("s" + std::to_string(i));
+    for (int i = 1; i < 500; ++i)
+        table.intern("s" + std::to_string(i));
     EXPECT_EQ(table.index_slots(), 1000);
     EXPECT_EQ(table.intern("s500"), 500);
     EXPECT_EQ(table.index_slots(), 1211);
-    for (int i = 501; i < 605; ++i) table.intern("s" + std::to_string(i));
+    for (int i = 501; i < 605; ++i)
+        table.intern("s" + std::to_string(i));
     EXPECT_EQ(table.index_slots(), 1211);
     table.intern("s605");
     EXPECT_EQ(table.index_slots(), 1464);
@@ -48,7 +50,8 @@ TEST(IdStringTest, IndexGrowsAtHalfFull) {
 TEST(IdStringTest, ManyStringsKeepIdsAndStringsAcrossEntryGrowth) {
     IdStringTable table;
     const std::string& first = table.string_of(table.intern("first"));
-    for (int i = 0; i < 200000; ++i) table.intern("n" + std::to_string(i));
+    for (int i = 0; i < 200000; ++i)
+        table.intern("n" + std::to_string(i));
     EXPECT_GT(table.capacity(), IdStringTable::initial_capacity);
     for (int i = 0; i < 200000; i += 997) {
         const std::string text = "n" + std::to_string(i);
@@ -65,10 +68,12 @@ TEST(IdStringTest, ConcurrentInterningHandsOutOneIdPerString) {
     std::vector<std::thread> threads;
     for (int t = 0; t < 2; ++t) {
         threads.emplace_back([&, t] {
-            for (int i = 0; i < 20000; ++i) results[t].push_back(table.intern("x" + std::to_string(i)));
+            for (int i = 0; i < 20000; ++i)
+                results[t].push_back(table.intern("x" + std::to_string(i)));
         });
     }
-    for (auto& thread : threads) thread.join();
+    for (auto& thread : threads)
+        thread.join();
     EXPECT_EQ(results[0], results[1]);
     EXPECT_EQ(table.size(), 20001);
 }

@@ -30,7 +30,8 @@ std::string run(int threads, int jobs, int failing_job, bool& threw) {
                 kam::JobQueue::on_release([i] { std::cout << 'c' << i << ' ' << std::flush; },
                                           [] {});
                 log_verbose << 'a' << i << ' ' << std::flush;
-                if (i == failing_job) throw std::runtime_error("failed");
+                if (i == failing_job)
+                    throw std::runtime_error("failed");
             });
         }
         queue.finish();

@@ -124,7 +124,8 @@ TEST(MultiSlotAllocatorTest, UsedUpRangeGivesNullInsteadOfMemoryOutsideIt) {
     EXPECT_EQ(unreserved.allocate(4), nullptr);
     EXPECT_FALSE(unreserved.owns_pointer(nullptr));
     std::ostringstream status;
-    EXPECT_EQ(unreserved.print_status(status, false), std::make_pair(std::int64_t{0}, std::int64_t{0}));
+    EXPECT_EQ(unreserved.print_status(status, false),
+              std::make_pair(std::int64_t{0}, std::int64_t{0}));
 }
 
 TEST(MultiSlotAllocatorTest, StatusCountsLiveObjectsPagesAndBytes) {

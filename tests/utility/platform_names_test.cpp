@@ -17,19 +17,20 @@ std::vector<std::string> names_in(const std::string& directory) {
     std::vector<platform::DirectoryEntry> entries;
     EXPECT_EQ(platform::list_directory(directory, "*", entries), platform::LookupResult::found);
     std::vector<std::string> names;
-    for (const auto& entry : entries) names.push_back(entry.name);
+    for (const auto& entry : entries)
+        names.push_back(entry.name);
     return names;
 }
 
 TEST(PlatformNamesTest, Utf8NamesAreCreatedListedAndOpenedUnchanged) {
     test::TempDir dir;
     const std::string base = dir.path().string();
-    const std::string folder = "t\xC3\xA9l\xC3\xA9";             // télé
-    const std::string file = "\xE6\x97\xA5\xE6\x9C\xAC.txt";     // 日本.txt
+    const std::string folder = "t\xC3\xA9l\xC3\xA9";          // télé
+    const std::string file = "\xE6\x97\xA5\xE6\x9C\xAC.txt";  // 日本.txt
     ASSERT_TRUE(platform::create_directory(base + "/" + folder));
     const std::string path = base + "/" + folder + "/" + file;
-    platform::FileHandle handle = platform::open_file(path, platform::create_new,
-                                                      platform::generic_write, 0, false, nullptr);
+    platform::FileHandle handle =
+        platform::open_file(path, platform::create_new, platform::generic_write, 0, false, nullptr);
     ASSERT_NE(handle, platform::invalid_file);
     std::uint32_t done = 0;
     EXPECT_TRUE(platform::write_file_at(handle, 0, "abc", 3, done));
@@ -56,9 +57,9 @@ TEST(PlatformNamesTest, EitherSeparatorDoubledOrTrailingReachesTheSameEntry) {
     for (const std::string& spelling : {base + "\\a\\b\\c.txt", base + "/a//b\\\\c.txt"}) {
         SCOPED_TRACE(spelling);
         platform::FileStatus status;
-        platform::FileHandle handle = platform::open_file(
-            spelling, platform::open_existing, platform::generic_read, platform::share_read, false,
-            &status);
+        platform::FileHandle handle =
+            platform::open_file(spelling, platform::open_existing, platform::generic_read,
+                                platform::share_read, false, &status);
         ASSERT_NE(handle, platform::invalid_file);
         EXPECT_EQ(status.size, 3u);
         platform::close_file(handle);

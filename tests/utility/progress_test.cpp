@@ -28,7 +28,8 @@ TEST(ProgressTest, TextShowsCountsRateAndTimeLeft) {
         {1, 2, kib, 3600 * kib, 1, "1/2 files, 1.0 KiB of 3.5 MiB, 1.0 KiB/s, 59:59 left"},
         {2, 2, 5 * kib, 5 * kib, 10, "2/2 files, 5.0 KiB of 5.0 KiB, 512 B/s, 0:00 left"},
         {3, 10, 0, 0, 2, "3/10 files, 1.5 files/s, 0:05 left"},
-        {5, 20, 3 * mib, kam::Progress::unknown_bytes, 2, "5/20 files, 3.0 MiB, 1.5 MiB/s, 0:06 left"},
+        {5, 20, 3 * mib, kam::Progress::unknown_bytes, 2,
+         "5/20 files, 3.0 MiB, 1.5 MiB/s, 0:06 left"},
     };
     for (const Case& c : cases) {
         EXPECT_EQ(kam::Progress::text(c.files, c.total_files, c.bytes, c.total_bytes, c.seconds),

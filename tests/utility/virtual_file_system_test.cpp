@@ -129,7 +129,8 @@ TEST(VirtualFileSystemTest, WritesGoToTheFirstFileSystemThatIsNotReadOnly) {
     disk.write("old", "old");
     vfs.mount("", &bundle, false);
     vfs.mount("", &disk, false);
-    for (const char* mode : {"w", "a", "r+"}) vfs.open("x", mode);
+    for (const char* mode : {"w", "a", "r+"})
+        vfs.open("x", mode);
     EXPECT_EQ(disk.opened, (std::vector<std::string>{"x/w", "x/a", "x/r+"}));
     EXPECT_TRUE(bundle.opened.empty());
     EXPECT_TRUE(vfs.make_dir("New"));
@@ -224,7 +225,8 @@ TEST(VirtualFileSystemTest, RecordingWithoutAWritablePlaceWritesNothing) {
     kam::DiskFileSystem disk(dir.path().string());
     for (const bool mounted : {false, true}) {
         VirtualFileSystem vfs;
-        if (mounted) vfs.mount("/", &disk, false);
+        if (mounted)
+            vfs.mount("/", &disk, false);
         vfs.set_recording(true);
         EXPECT_TRUE(vfs.recording());
         EXPECT_FALSE(vfs.open("a.xml", "r").has_store());

@@ -5,8 +5,8 @@
 
 #include <memory>
 
-#include "utility/encoding.h"
 #include "support/error_of.h"
+#include "utility/encoding.h"
 #include "xml/xml_test_support.h"
 
 namespace {

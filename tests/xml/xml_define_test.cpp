@@ -97,7 +97,8 @@ TEST(XMLDefineTest, ExpansionsOfOneLoadAddAtMost64MB) {
     const Case cases[] = {
         {chain + "<xdefine name=\"g\" value='@f@f'/><xdefine name=\"h\" value='@f@f'/></r>",
          "error #internal_file (1): Defines expand to more than 64 MB"},
-        {"<r><xdefine name=\"m(p)\" value=\"" + many + "\"/><a>@m(" + std::string(70000, 'x') + ")</a></r>",
+        {"<r><xdefine name=\"m(p)\" value=\"" + many + "\"/><a>@m(" + std::string(70000, 'x') +
+             ")</a></r>",
          "error #internal_file (1): Defines expand to more than 64 MB"},
     };
     for (const Case& c : cases)

@@ -3,8 +3,8 @@
 
 #include <gtest/gtest.h>
 
-#include "support/memory_file_system.h"
 #include "support/error_of.h"
+#include "support/memory_file_system.h"
 #include "utility/virtual_file_system.h"
 #include "xml/xml_test_support.h"
 
