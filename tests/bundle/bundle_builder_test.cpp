@@ -129,7 +129,8 @@ TEST(BundleBuilderTest, BundlePathsMustBeTheSourcesTailOfValidNames) {
     };
     for (const auto& [source, path, message] : cases) {
         BundleBuilder builder;
-        EXPECT_EQ(test::error_of([&] { builder.add_file(fs, source, path); }), message);
+        EXPECT_EQ(test::error_of([&, &s = source, &p = path] { builder.add_file(fs, s, p); }),
+                  message);
     }
     std::string deep;
     for (int i = 0; i < 257; ++i)

@@ -54,7 +54,8 @@ TEST(CodeBufferTest, OperandLimitsAcceptTheMaximumAndRejectOneMore) {
         CodeBuffer buffer;
         EXPECT_NO_THROW(buffer.write_count(opcode, limit, 1));
         const std::uint32_t size = buffer.size();
-        EXPECT_EQ(test::error_of<GeneratorError>([&] { buffer.write_count(opcode, limit + 1, 2); }),
+        EXPECT_EQ(test::error_of<GeneratorError>(
+                      [&, o = opcode, l = limit] { buffer.write_count(o, l + 1, 2); }),
                   message);
         // The opcode byte stays; the operand does not.
         EXPECT_EQ(buffer.size(), size + 1);

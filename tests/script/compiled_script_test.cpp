@@ -82,7 +82,7 @@ TEST(CompiledScriptTest, DamagedFilesAreRefusedWithWhatIsWrong) {
     };
     for (const auto& [bytes, message] : cases) {
         CompiledScript script;
-        EXPECT_EQ(test::error_of<CompiledScriptError>([&] { read(bytes, script); }),
+        EXPECT_EQ(test::error_of<CompiledScriptError>([&, &b = bytes] { read(b, script); }),
                   prefix + message);
     }
     CompiledScript script;
