@@ -12,8 +12,9 @@ using test::compile_script;
 TEST(ParserTest, AcceptsTheLanguage) {
     const char* sources[] = {
         "",
-        "import a.b.c, d; import e; object g, h; f() {} class C { object m; n(a, b,) { m := a; } } "
-        "k() {}",
+        // One source over two lines.
+        ("import a.b.c, d; import e; object g, h; f() {} "
+         "class C { object m; n(a, b,) { m := a; } } k() {}"),
         "f() { object y := 1; y := this_is_no_keyword; }",
         "class C { object x; m() { x := this.y; z(this.x); } }",
         "f() { if (a) { } else if (b) { } else { } }",
