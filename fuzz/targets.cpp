@@ -92,8 +92,8 @@ std::string other_spelling(std::string path) {
     return path;
 }
 
-std::string join(const std::string& directory, const std::string& name) {
-    return directory.empty() ? name : directory + "\\" + name;
+std::string join(const std::string& directory, std::string_view name) {
+    return directory.empty() ? std::string(name) : kam::concat(directory + "\\", name);
 }
 
 // ---- Bundles ----
@@ -105,7 +105,7 @@ void expect_same_directory(const kam::BundleEntryMap& a, const kam::BundleEntryM
     for (auto x = a.begin(), y = b.begin(); x != a.end(); ++x, ++y) {
         const std::string path = join(where, x->first);
         if (x->first != y->first)
-            broken("bundle round trip: " + path + " became " + y->first);
+            broken("bundle round trip: " + path + " became " + std::string(y->first));
         const kam::BundleEntry& p = x->second;
         const kam::BundleEntry& q = y->second;
         if (p.visible != q.visible || p.offset != q.offset || p.size != q.size ||

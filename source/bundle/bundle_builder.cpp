@@ -105,6 +105,40 @@ std::runtime_error ended_early(const std::string& source, std::uint32_t done, st
                               " bytes while the bundle was written");
 }
 
+// Passes the small writes of the header and directory on to out in blocks: field by field they
+// cost a system call each, and the whole directory held in memory was a tenth of the peak of a
+// quick bundle of small files. Writes come in order, each where the last one ended.
+class BlockWriter : public DataStore {
+public:
+    static constexpr std::size_t block_size = 1u << 16;
+
+    explicit BlockWriter(Archive& out) : out_(out) { block_.reserve(block_size); }
+
+    std::uint32_t write(std::uint64_t offset, const void* data, std::uint32_t count) override {
+        if (offset != written_)
+            throw ErrorWithCStack("The bundle directory was not written in order");
+        block_.append(static_cast<const char*>(data), count);
+        written_ += count;
+        if (block_.size() >= block_size)
+            flush();
+        return count;
+    }
+    std::uint32_t read(std::uint64_t, void*, std::uint32_t) override {
+        throw ErrorWithCStack("Cant read from a bundle directory being written");
+    }
+
+    void flush() {
+        write_bytes(out_, block_.data(), static_cast<std::uint32_t>(block_.size()));
+        block_.clear();
+    }
+    std::uint64_t written() const { return written_; }
+
+private:
+    Archive& out_;
+    std::string block_;
+    std::uint64_t written_ = 0;
+};
+
 class ListingWriter {
 public:
     explicit ListingWriter(Archive& out) : out_(out) {}
@@ -232,9 +266,9 @@ BundleEntryMap::value_type& BundleBuilder::find_or_create_in(FileSystem& fs,
         log_detail << "  N/A " << path << std::endl;
         entry.visible = 0;
     } else if (fs.is_dir(full)) {
-        entry.directory = std::make_shared<BundleEntryMap>();
+        entry.directory = std::make_unique<BundleEntryMap>();
     }
-    return *directory.emplace(std::string(name), std::move(entry)).first;
+    return *directory.try_emplace(BundleName(name), std::move(entry)).first;
 }
 
 void BundleBuilder::add_job(BundleEntryMap::value_type& named, const std::string& source) {
@@ -417,16 +451,13 @@ void BundleBuilder::copy_placing(FileSystem& fs, Archive& out, std::uint64_t dat
 }
 
 void BundleBuilder::write_directory(Archive& out, std::uint64_t data_start) const {
-    // Header and directory go out in one write: field by field they cost a system call each.
-    auto directory = std::make_shared<MemoryDataStore>();
-    directory->reserve(index_.header().directory_end);
-    Archive memory("bundle directory", directory, 0, 0, true);
-    index_.write_header(memory);
-    index_.write_directory(memory, data_start);
-    if (directory->bytes().size() != index_.header().directory_end)
+    auto blocks = std::make_shared<BlockWriter>(out);
+    Archive directory("bundle directory", blocks, 0, 0, true);
+    index_.write_header(directory);
+    index_.write_directory(directory, data_start);
+    blocks->flush();
+    if (blocks->written() != index_.header().directory_end)
         throw ErrorWithCStack("The bundle directory came out at another size than measured");
-    write_bytes(out, directory->bytes().data(),
-                static_cast<std::uint32_t>(directory->bytes().size()));
 }
 
 void BundleBuilder::check_size(const std::string& source, std::uint64_t size) {

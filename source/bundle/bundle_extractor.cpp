@@ -144,11 +144,11 @@ void BundleExtractor::extract(const std::string& subpath, const std::string& tar
             if (!entry->is_directory()) {
                 // Exactly that name: a name holding '*' or '?' is no pattern for its siblings.
                 directory = parent;
-                keep = [last](const std::string& name) { return name == last; };
+                keep = [last](std::string_view name) { return name == last; };
             }
         } else {
             // Otherwise the last component may be a pattern for the names of its directory.
-            const auto matches = [last](const std::string& name) {
+            const auto matches = [last](std::string_view name) {
                 return first_matching_pattern(last, name).has_value();
             };
             const BundleEntryMap* entries = index_.directory(parent);
@@ -210,7 +210,7 @@ void BundleExtractor::copy_tree(const std::string& directory, const std::string&
     if (entries == nullptr)
         return;
     // Hidden directories are removals like hidden files; only visible ones are entered.
-    std::vector<const std::pair<const std::string, BundleEntry>*> files, subdirectories;
+    std::vector<const BundleEntryMap::value_type*> files, subdirectories;
     for (const auto& named : *entries) {
         if (keep && !keep(named.first))
             continue;
@@ -226,7 +226,7 @@ void BundleExtractor::copy_tree(const std::string& directory, const std::string&
         const std::string destination = join_path(target, named->first);
         if (!is_valid_bundle_name(named->first)) {
             run.in_order([this, source,
-                          why = "the name \"" + named->first +
+                          why = "the name \"" + std::string(named->first) +
                                 "\" could reach outside the target"] { refuse(source, why); });
         } else if (named->second.is_visible()) {
             // Looked up in the walk: a file that cannot be copied is reported in its place.
@@ -263,7 +263,7 @@ void BundleExtractor::copy_tree(const std::string& directory, const std::string&
         const std::string destination = join_path(target, named->first);
         if (!is_valid_bundle_name(named->first)) {
             run.in_order([this, source,
-                          why = "the name \"" + named->first +
+                          why = "the name \"" + std::string(named->first) +
                                 "\" could reach outside the target"] { refuse(source, why); });
             continue;
         }

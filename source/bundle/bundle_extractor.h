@@ -6,6 +6,7 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "bundle/bundle_index.h"
@@ -51,7 +52,7 @@ public:
 
 private:
     // Which names of a directory are copied; empty for all.
-    using NameFilter = std::function<bool(const std::string&)>;
+    using NameFilter = std::function<bool(std::string_view)>;
     struct Run;
 
     // Adds up the files and bytes copy_tree would copy, for the progress line's totals.

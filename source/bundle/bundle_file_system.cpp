@@ -96,17 +96,17 @@ void BundleFileSystem::list(const std::string& directory, const std::string& pat
     if (entries == nullptr)
         return;
     // (first matching pattern, name); the map gives name order, the stable sort keeps it.
-    std::vector<std::pair<size_t, const std::string*>> kept;
+    std::vector<std::pair<size_t, std::string_view>> kept;
     for (const auto& [name, entry] : *entries) {
         if (!entry.is_visible() || entry.is_directory() != want_directories)
             continue;
         if (const auto match = first_matching_pattern(patterns, name))
-            kept.emplace_back(*match, &name);
+            kept.emplace_back(*match, name);
     }
     std::stable_sort(kept.begin(), kept.end(),
                      [](const auto& a, const auto& b) { return a.first < b.first; });
     for (const auto& [pattern, name] : kept)
-        names.push_back(*name);
+        names.emplace_back(name);
 }
 
 bool BundleFileSystem::owns(const std::string& path) {

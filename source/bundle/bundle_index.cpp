@@ -18,6 +18,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <deque>
 #include <stdexcept>
 #include <vector>
 
@@ -95,8 +96,8 @@ public:
     explicit DirectoryReader(Archive& in) : in_(in) {}
 
     BundleEntryMap read(std::uint32_t version) {
-        auto root = std::make_shared<BundleEntryMap>();
-        open_.push_back(root);
+        BundleEntryMap root;
+        open_.push_back(&root);
         while (!open_.empty()) {
             record_start_ = in_.position();
             if (version == 2) {
@@ -105,7 +106,7 @@ public:
                 read_v1_record();
             }
         }
-        return std::move(*root);
+        return root;
     }
 
 private:
@@ -122,7 +123,7 @@ private:
                 file.offset = read_u64(in_);
                 file.size = read_u32(in_);
                 file.visible = read_u8(in_);
-                add_file(read_name(), file);
+                add_file(read_name(), std::move(file));
                 break;
             }
             case end_record:
@@ -145,7 +146,7 @@ private:
             file.offset = static_cast<std::uint32_t>(marker);
             file.size = read_u32(in_);
             file.visible = read_u8(in_);
-            add_file(read_name(), file);
+            add_file(read_name(), std::move(file));
         }
     }
 
@@ -157,8 +158,6 @@ private:
             corrupt("name cut short");
         if (!is_valid_bundle_name(name))
             corrupt("bad name \"" + printable(name) + "\"");
-        // read_string leaves room for 512 bytes; kept in the tree, that was 25 MB for 50000 names.
-        name.shrink_to_fit();
         return name;
     }
 
@@ -166,18 +165,21 @@ private:
         if (open_.size() > BundleIndex::max_depth) {
             corrupt("directories nested deeper than " + std::to_string(BundleIndex::max_depth));
         }
-        BundleEntry entry;
-        entry.directory = std::make_shared<BundleEntryMap>();
-        entry.visible = visible;
         // A repeated name keeps its first record; the repeat's records are still read, into a
         // directory that nobody keeps.
-        auto child = entry.directory;
-        open_.back()->emplace(std::move(name), std::move(entry));
-        open_.push_back(std::move(child));
+        auto [named, added] = open_.back()->try_emplace(BundleName(name));
+        if (!added) {
+            open_.push_back(&discarded_.emplace_back());
+            return;
+        }
+        BundleEntry& entry = named->second;
+        entry.directory = std::make_unique<BundleEntryMap>();
+        entry.visible = visible;
+        open_.push_back(entry.directory.get());
     }
 
-    void add_file(std::string name, const BundleEntry& file) {
-        open_.back()->emplace(std::move(name), file);
+    void add_file(std::string_view name, BundleEntry file) {
+        open_.back()->try_emplace(BundleName(name), std::move(file));
     }
 
     [[noreturn]] void corrupt(const std::string& what) const {
@@ -186,7 +188,9 @@ private:
     }
 
     Archive& in_;
-    std::vector<std::shared_ptr<BundleEntryMap>> open_;
+    std::vector<BundleEntryMap*> open_;
+    // The directories of repeated names, read and dropped with the reader.
+    std::deque<BundleEntryMap> discarded_;
     std::int64_t record_start_ = 0;
 };
 

@@ -18,15 +18,15 @@ constexpr size_t write_chunk = 1u << 16;
 
 // The names of the entries of one kind in a directory of the index, in name order; none when the
 // path names no visible directory.
-std::vector<const std::string*> names_of(const BundleIndex& index, const std::string& directory,
-                                         bool want_directories) {
-    std::vector<const std::string*> names;
+std::vector<std::string_view> names_of(const BundleIndex& index, const std::string& directory,
+                                       bool want_directories) {
+    std::vector<std::string_view> names;
     const BundleEntryMap* entries = index.directory(directory);
     if (entries == nullptr)
         return names;
     for (const auto& [name, entry] : *entries) {
         if (entry.is_directory() == want_directories)
-            names.push_back(&name);
+            names.push_back(name);
     }
     return names;
 }
@@ -120,7 +120,7 @@ void BundleLister::json(const std::string& directory, bool recursive, bool& firs
     if (entries == nullptr)
         return;
     for (const auto& [name, entry] : *entries) {
-        const std::string path = base + name;
+        const std::string path = concat(base, name);
         const auto flag = [](bool value) { return value ? "true" : "false"; };
         pending_ += first ? "\n" : ",\n";
         first = false;
@@ -151,32 +151,33 @@ void BundleLister::tree(const std::string& directory, const std::string& indent,
     const std::string base = normalize_path(directory, true, false);
     const auto subdirectories = names_of(index_, directory, true);
     for (size_t i = 0; i < subdirectories.size(); ++i) {
-        const std::string& name = *subdirectories[i];
-        const std::string path = base + name;
+        const std::string_view name = subdirectories[i];
+        const std::string path = concat(base, name);
         const BundleEntry& entry = entry_of(index_, path, "dir ");
-        line(indent + "+-- " + name, entry.is_visible() ? " <dir>" : " <hidden>");
+        line(concat(indent + "+-- ", name), entry.is_visible() ? " <dir>" : " <hidden>");
         if (recursive) {
             const bool last = i + 1 == subdirectories.size();
             tree(path, indent + (last ? "    " : "|   "), recursive);
         }
     }
-    for (const std::string* name : names_of(index_, directory, false)) {
-        const BundleEntry& entry = entry_of(index_, base + *name, "file ");
-        line(indent + "+-- " + *name, entry.is_visible() ? " " + size_text(entry) : " <hidden>");
+    for (const std::string_view name : names_of(index_, directory, false)) {
+        const BundleEntry& entry = entry_of(index_, concat(base, name), "file ");
+        line(concat(indent + "+-- ", name),
+             entry.is_visible() ? " " + size_text(entry) : " <hidden>");
     }
 }
 
 void BundleLister::flat(const std::string& directory, bool recursive) {
     const std::string base = normalize_path(directory, true, false);
-    for (const std::string* name : names_of(index_, directory, false)) {
-        const std::string path = base + *name;
+    for (const std::string_view name : names_of(index_, directory, false)) {
+        const std::string path = concat(base, name);
         const BundleEntry& entry = entry_of(index_, path, "file ");
         line(path, entry.is_visible() ? size_text(entry) : "<hidden>");
     }
     if (!recursive)
         return;
-    for (const std::string* name : names_of(index_, directory, true)) {
-        const std::string path = base + *name;
+    for (const std::string_view name : names_of(index_, directory, true)) {
+        const std::string path = concat(base, name);
         entry_of(index_, path, "dir ");
         flat(path, recursive);
     }

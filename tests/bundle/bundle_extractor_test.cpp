@@ -23,10 +23,11 @@ TEST(BundleExtractorTest, NamesThatCouldLeaveTheTargetAreRefusedAndSkipped) {
     for (const char* name : {"", ".", "..", "/etc", "a\\..\\..\\x", "c:x", "ok.txt"})
         root.emplace(name, kam::BundleEntry());
     kam::BundleEntry parent;
-    parent.directory = std::make_shared<kam::BundleEntryMap>();
+    parent.directory = std::make_unique<kam::BundleEntryMap>();
     parent.directory->emplace("x", kam::BundleEntry());
-    root["sub"].directory = std::make_shared<kam::BundleEntryMap>();
-    root["sub"].directory->emplace("..", parent);
+    kam::BundleEntry& sub = root[kam::BundleName("sub")];
+    sub.directory = std::make_unique<kam::BundleEntryMap>();
+    sub.directory->emplace("..", std::move(parent));
 
     CommandLine line(std::vector<std::string>{});
     testing::internal::CaptureStdout();

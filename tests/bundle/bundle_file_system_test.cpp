@@ -12,6 +12,7 @@
 #include "support/trovex_runner.h"
 #include "utility/disk_file_system.h"
 #include "utility/encoding.h"
+#include "utility/path.h"
 #include "utility/virtual_file_system.h"
 
 namespace {
@@ -164,9 +165,9 @@ TEST(BundleFileSystemTest, CorruptBundlesFailWithClearErrors) {
             [&](const kam::BundleEntryMap& directory, const std::string& prefix) {
                 for (const auto& [name, entry] : directory) {
                     if (entry.directory) {
-                        read_every_file(*entry.directory, prefix + name + "\\");
-                    } else if (fs.exists(prefix + name)) {
-                        test::read_all(fs.open(prefix + name, "r"));
+                        read_every_file(*entry.directory, kam::concat(prefix, name) + "\\");
+                    } else if (fs.exists(kam::concat(prefix, name))) {
+                        test::read_all(fs.open(kam::concat(prefix, name), "r"));
                     }
                 }
             };

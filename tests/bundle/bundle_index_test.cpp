@@ -17,11 +17,11 @@ std::string dump(const BundleEntryMap& directory) {
     std::string text;
     for (const auto& [name, entry] : directory) {
         if (entry.directory) {
-            text +=
-                name + "/ " + std::to_string(entry.visible) + "{" + dump(*entry.directory) + "}";
+            text += std::string(name) + "/ " + std::to_string(entry.visible) + "{" +
+                    dump(*entry.directory) + "}";
         } else {
-            text += name + " " + std::to_string(entry.offset) + " " + std::to_string(entry.size) +
-                    " " + std::to_string(entry.visible) + ";";
+            text += std::string(name) + " " + std::to_string(entry.offset) + " " +
+                    std::to_string(entry.size) + " " + std::to_string(entry.visible) + ";";
         }
     }
     return text;
@@ -113,6 +113,9 @@ TEST(BundleIndexTest, NamesAreOrderedByUnsignedBytesAndRepeatsKeepTheFirstRecord
                                   .file("b", 0, 2)
                                   .file("ab", 0, 3)
                                   .file("a", 0, 4)
+                                  // either side of the names kept in place
+                                  .file("abcdefghijklmnopqrstu", 0, 7)
+                                  .file("abcdefghijklmnopqrst", 0, 8)
                                   .dir("b")  // a repeat: its records are read and dropped
                                   .file("lost", 0, 5)
                                   .end()
@@ -120,7 +123,9 @@ TEST(BundleIndexTest, NamesAreOrderedByUnsignedBytesAndRepeatsKeepTheFirstRecord
                                   .end()
                                   .data);
     const BundleIndex& index = *owned;
-    EXPECT_EQ(dump(index.root()), "a 0 4 1;ab 0 3 1;b 0 2 1;c 0 6 1;\xe9 0 1 1;");
+    EXPECT_EQ(dump(index.root()),
+              "a 0 4 1;ab 0 3 1;abcdefghijklmnopqrst 0 8 1;abcdefghijklmnopqrstu 0 7 1;b 0 2 1;"
+              "c 0 6 1;\xe9 0 1 1;");
 }
 
 TEST(BundleIndexTest, CorruptDirectoriesThrowNamingTheBundleAndTheOffset) {

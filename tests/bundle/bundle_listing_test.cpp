@@ -43,9 +43,10 @@ TEST(BundleListingTest, JsonReadsBackForEveryName) {
         {"bad\xff", "bad\xc3\xbf"}, {"cut\xc3", "cut\xc3\x83"},
     };
     for (const auto& [name, read] : names)
-        root[name].size = 7;
-    root["dir"].directory = std::make_shared<kam::BundleEntryMap>();
-    (*root["dir"].directory)["inner"].visible = 0;
+        root[kam::BundleName(name)].size = 7;
+    kam::BundleEntry& dir = root[kam::BundleName("dir")];
+    dir.directory = std::make_unique<kam::BundleEntryMap>();
+    (*dir.directory)[kam::BundleName("inner")].visible = 0;
     std::ostringstream out;
     kam::BundleLister(index, 79, out).list_json("\\", true);
     const auto entries = nlohmann::json::parse(out.str());

@@ -10,6 +10,7 @@
 
 #include "bundle/bundle_index.h"
 #include "utility/disk_file_system.h"
+#include "utility/path.h"
 
 namespace test {
 
@@ -17,9 +18,9 @@ inline void collect_packed(const kam::BundleEntryMap& directory, const std::stri
                            std::vector<std::pair<std::uint64_t, std::string>>& files) {
     for (const auto& [name, entry] : directory) {
         if (entry.directory)
-            collect_packed(*entry.directory, prefix + name + "\\", files);
+            collect_packed(*entry.directory, kam::concat(prefix, name) + "\\", files);
         if (entry.has_data())
-            files.emplace_back(entry.offset, prefix + name);
+            files.emplace_back(entry.offset, kam::concat(prefix, name));
     }
 }
 
