@@ -58,12 +58,14 @@ private:
     // Adds up the files and bytes copy_tree would copy, for the progress line's totals.
     void count_tree(const std::string& directory, const NameFilter& keep, std::uint64_t& files,
                     std::uint64_t& bytes) const;
+    // made: the run made target, so only its own files are in it.
     void copy_tree(const std::string& directory, const std::string& target, const NameFilter& keep,
-                   Run& run);
+                   Run& run, bool made = false);
     // A job: writes the file of entry (which has data or stands for an empty file) to
-    // destination, the rename deferred to the job's release.
+    // destination, the rename deferred to the job's release. in_made_directory: the run made
+    // the destination's directory.
     void copy_file(const BundleEntry& entry, const std::string& source,
-                   const std::string& destination);
+                   const std::string& destination, bool in_made_directory);
     void delete_entry(const std::string& destination);
     void refuse(const std::string& source, const std::string& why);
 

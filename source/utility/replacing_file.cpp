@@ -100,4 +100,32 @@ bool ReplacingFile::commit_if_new() {
     return committed_;
 }
 
+UnnamedFile::UnnamedFile(const std::string& destination) : destination_(destination) {
+    handle_ = platform::create_unnamed_file(destination);
+    if (handle_ == platform::invalid_file)
+        return;
+    std::shared_ptr<FileDataStore> store;
+    try {
+        store = std::make_shared<FileDataStore>(handle_, destination);
+    } catch (...) {
+        platform::close_file(handle_);
+        throw;
+    }
+    archive_.emplace(destination, std::move(store), 0, 0, true);
+}
+
+UnnamedFile::~UnnamedFile() {
+    // Closing an unnamed file is all it takes to remove it.
+    archive_.reset();
+}
+
+bool UnnamedFile::link() {
+    const bool linked = platform::link_unnamed_file(handle_, destination_);
+    const std::uint32_t error = platform::last_error();
+    archive_.reset();
+    if (!linked && !platform::already_exists(error))
+        throw DiskError("Cannot create " + destination_, error);
+    return linked;
+}
+
 }  // namespace kam

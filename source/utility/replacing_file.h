@@ -56,4 +56,27 @@ private:
     bool committed_ = false;
 };
 
+// A new file that appears under its name only once complete, and only where nothing is: written
+// without a name where the system allows (platform::create_unnamed_file), so that no failure,
+// interrupt or kill leaves anything behind, and no rename is needed. Where it does not allow,
+// created() is false and the caller writes a ReplacingFile.
+class UnnamedFile {
+public:
+    explicit UnnamedFile(const std::string& destination);
+    ~UnnamedFile();
+    UnnamedFile(const UnnamedFile&) = delete;
+    UnnamedFile& operator=(const UnnamedFile&) = delete;
+
+    bool created() const { return archive_.has_value(); }
+    Archive& archive() { return *archive_; }
+    // Gives the file its name and closes it; false, keeping nothing, when something is there.
+    // Throws DiskError "Cannot create " + destination for any other failure.
+    bool link();
+
+private:
+    std::string destination_;
+    std::optional<Archive> archive_;
+    platform::FileHandle handle_ = platform::invalid_file;
+};
+
 }  // namespace kam

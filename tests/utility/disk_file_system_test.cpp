@@ -13,6 +13,7 @@
 #include "utility/encoding.h"
 #include "utility/platform/directories.h"
 #include "utility/platform/error_text.h"
+#include "utility/replacing_file.h"
 
 namespace {
 
@@ -290,6 +291,28 @@ TEST(WildcardTest, MatchesLikeTheToolsFileSearches) {
     for (const auto& c : cases) {
         EXPECT_EQ(kam::platform::matches_wildcard(c.pattern, c.name), c.matches)
             << c.pattern << " " << c.name;
+    }
+}
+
+TEST(UnnamedFileTest, AppearsOnlyWhenLinkedAndNeverOverAnything) {
+    test::TempDir dir;
+    dir.write("old", "old");
+    const auto entries = [&] {
+        return std::distance(std::filesystem::directory_iterator(dir.path()), {});
+    };
+    for (const char* name : {"new", "old"}) {
+        const std::string path = (dir.path() / name).string();
+        const auto before = entries();
+        kam::UnnamedFile file(path);
+#ifdef _WIN32
+        EXPECT_FALSE(file.created());  // the caller takes a temporary
+        continue;
+#endif
+        ASSERT_TRUE(file.created());
+        kam::write_bytes(file.archive(), "written", 7);
+        EXPECT_EQ(entries(), before);
+        EXPECT_EQ(file.link(), std::string(name) == "new") << name;
+        EXPECT_EQ(dir.read(name), std::string(name) == "new" ? "written" : "old");
     }
 }
 

@@ -69,6 +69,15 @@ bool rename_file(const std::string& from, const std::string& to);
 // error set on failure, already_exists when something is there; also false where the file
 // system cannot rename so.
 bool rename_new_file(const std::string& from, const std::string& to);
+// A new file without a name, in the directory path names, for link_unnamed_file to give it path
+// once complete: until then nobody sees it, and a failure, an interrupt or a kill leaves nothing
+// behind. invalid_file where the system or the file system has no such files (always on
+// Windows): the caller then writes a temporary.
+FileHandle create_unnamed_file(const std::string& path);
+// Gives the unnamed file of handle the name path when nothing is there under the name as given
+// (nor under the name the directory cache knows). False with the last error set otherwise,
+// already_exists when something is there.
+bool link_unnamed_file(FileHandle file, const std::string& path);
 
 // Whether path is an existing regular file that may be written: not a directory, a device or a
 // pipe, and not read-only. Told from its attributes, not by opening it: on Windows a file

@@ -241,6 +241,38 @@ bool rename_new_file(const std::string& from, const std::string& to) {
     return true;
 }
 
+FileHandle create_unnamed_file(const std::string& path) {
+    // The name is given through the descriptor's entry in /proc, which a system without /proc
+    // lacks; without O_TMPFILE the open fails, and the caller takes a temporary.
+    static const bool proc_mounted = access("/proc/self/fd", X_OK) == 0;
+    if (!proc_mounted)
+        return invalid_file;
+    const size_t slash = path.find_last_of("/\\");
+    const std::string directory = slash == std::string::npos ? "." : path.substr(0, slash + 1);
+    int fd = -1;
+    std::string native;
+    if (!posix::on_either_spelling(directory, native, [&](const std::string& spelled) {
+            fd = open(spelled.c_str(), O_WRONLY | O_TMPFILE | O_CLOEXEC, 0666);
+            return fd >= 0;
+        })) {
+        return invalid_file;
+    }
+    return static_cast<FileHandle>(fd);
+}
+
+bool link_unnamed_file(FileHandle file, const std::string& path) {
+    char link[32];
+    std::snprintf(link, sizeof link, "/proc/self/fd/%d", descriptor(file));
+    std::string native;
+    if (!posix::on_either_spelling(path, native, [&](const std::string& spelled) {
+            return linkat(AT_FDCWD, link, AT_FDCWD, spelled.c_str(), AT_SYMLINK_FOLLOW) == 0;
+        })) {
+        return false;
+    }
+    posix::note_added(native);
+    return true;
+}
+
 bool is_writable_file(const std::string& path) {
     struct stat status {};
     std::string native;

@@ -202,6 +202,15 @@ bool rename_new_file(const std::string& from, const std::string& to) {
                        MOVEFILE_WRITE_THROUGH) != FALSE;
 }
 
+FileHandle create_unnamed_file(const std::string&) {
+    return invalid_file;
+}
+
+bool link_unnamed_file(FileHandle, const std::string&) {
+    SetLastError(ERROR_NOT_SUPPORTED);
+    return false;
+}
+
 bool is_writable_file(const std::string& path) {
     const DWORD attributes = GetFileAttributesW(win32::native_path(path).c_str());
     return attributes != INVALID_FILE_ATTRIBUTES &&
