@@ -2,12 +2,11 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 #include <string_view>
 #include <vector>
-
-#include <functional>
 
 #include "utility/archive.h"
 #include "utility/platform/directories.h"
