@@ -34,8 +34,8 @@ public:
         Progress* progress = nullptr;
     };
 
-    // Reads and writes through fs. The index must hold the archive it was loaded from while
-    // extracting.
+    // Reads and writes through fs, from several jobs at once when there are more than one. The
+    // index must hold the archive it was loaded from while extracting.
     BundleExtractor(FileSystem& fs, const BundleIndex& index, Options options);
 
     // Extracts into target (a directory that must exist; empty for the current directory) the

@@ -48,7 +48,8 @@ public:
     // Throws DiskError "Cannot determine if path exists " + path for failures other than "not
     // found".
     PathKind look_up_link(const std::string& path) override;
-    // Throws DiskError "Cannot list dir " + directory for failures other than "not found".
+    // Sorted as platform::list_directory sorts. Throws DiskError "Cannot list dir " + directory for
+    // failures other than "not found".
     void list_entries(const std::string& directory, std::string_view pattern,
                       std::vector<DirectoryEntry>& entries) override;
     bool remove_file(const std::string& path) override;

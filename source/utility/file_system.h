@@ -93,8 +93,9 @@ public:
             return PathKind::missing;
         return is_dir(path) ? PathKind::directory : PathKind::file;
     }
-    // Appends the entries of the directory whose names match the wildcard pattern, sorted, with
-    // their kinds; nothing when the directory does not exist. Throws for other failures.
+    // Appends the entries of the directory whose names match the wildcard pattern, with their
+    // kinds; nothing when the directory does not exist. Throws for other failures. Here: the
+    // files, then the directories, each as list_both gives them.
     virtual void list_entries(const std::string& directory, std::string_view pattern,
                               std::vector<DirectoryEntry>& entries) {
         std::vector<std::string> files, directories;
