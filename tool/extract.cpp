@@ -45,7 +45,7 @@ int extract_command() {
 
     kam::BundleIndex index;
     index.load(kam::default_disk_file_system().open(line.argument(0), "r"));
-    kam::BundleExtractor extractor(index, options);
+    kam::BundleExtractor extractor(kam::default_disk_file_system(), index, options);
     extractor.extract(line.argument(1), line.argument(2));
     log_verbose << std::flush;
     // Names refused for safety were reported; the run did not do all it was asked.

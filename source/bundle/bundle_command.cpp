@@ -153,7 +153,7 @@ namespace {
 void build_file_log_bundle(const BundleSettings& settings) {
     check_root(settings);
     BundleBuilder builder(settings.progress);
-    FileFilter filter(builder, settings);
+    FileFilter filter(default_disk_file_system(), builder, settings);
     log_verbose << "Creating file log bundle from \"" << settings.log_file << "\"" << std::endl;
     log_verbose << "------- Bundle start -------" << std::endl;
     log_verbose << "Adding directory" << std::endl;
@@ -185,7 +185,7 @@ void build_quick_bundle(const BundleSettings& settings) {
     check_run(settings);
     check_root(settings);
     BundleBuilder builder(settings.progress);
-    FileFilter filter(builder, settings);
+    FileFilter filter(default_disk_file_system(), builder, settings);
     log_verbose << "Creating quick bundle." << std::endl;
     log_verbose << "------- Bundle start -------" << std::endl;
     filter.set_add_data(true);

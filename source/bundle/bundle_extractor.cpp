@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <deque>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <stdexcept>
@@ -12,69 +13,59 @@
 #include "bundle/bundle_builder.h"
 #include "bundle/bundle_file_system.h"
 #include "utility/encoding.h"
+#include "utility/errors.h"
+#include "utility/file_system.h"
 #include "utility/job_queue.h"
 #include "utility/output_streams.h"
 #include "utility/path.h"
-#include "utility/platform/directories.h"
-#include "utility/platform/error_text.h"
-#include "utility/replacing_file.h"
 
 namespace kam {
 
 namespace {
 
-enum class OnDisk { missing, file, directory, link };
-
-// What a path is on disk, a symbolic link at its end not followed.
-OnDisk on_disk(const std::string& path) {
-    platform::PathInfo info;
-    bool link = false;
-    switch (platform::look_up_link(path, info, link)) {
-        case platform::LookupResult::found:
-            if (link)
-                return OnDisk::link;
-            return info.is_directory ? OnDisk::directory : OnDisk::file;
-        case platform::LookupResult::not_found:
-            return OnDisk::missing;
-        case platform::LookupResult::failed:
-            break;
+// A lookup that fails counts as no directory.
+bool is_directory(FileSystem& fs, const std::string& path) {
+    try {
+        return fs.is_dir(path);
+    } catch (const DiskError&) {
+        return false;
     }
-    throw DiskError("Cannot determine if path exists " + path, platform::last_error());
-}
-
-bool is_directory(const std::string& path) {
-    platform::PathInfo info;
-    return platform::look_up(path, info) == platform::LookupResult::found && info.is_directory;
 }
 
 // Removes a directory and everything below it. A symbolic link inside is removed as a link, so
 // nothing outside the tree is touched. Failures are not reported: what cannot go stays.
-void delete_tree(const std::string& root) {
+void delete_tree(FileSystem& fs, const std::string& root) {
     // (directory, listed): a directory is removed after everything listed in it.
     std::vector<std::pair<std::string, bool>> pending{{root, false}};
-    std::vector<platform::DirectoryEntry> entries;
+    std::vector<DirectoryEntry> entries;
     while (!pending.empty()) {
         if (pending.back().second) {
-            platform::remove_directory(pending.back().first);
+            fs.remove_directory(pending.back().first);
             pending.pop_back();
             continue;
         }
         pending.back().second = true;
         const std::string directory = pending.back().first;
         entries.clear();
-        platform::list_directory(directory, "*", entries);
+        try {
+            fs.list_entries(directory, "*", entries);
+        } catch (const DiskError&) {
+            continue;
+        }
         for (const auto& entry : entries) {
             const std::string path = join_path(directory, entry.name);
-            platform::PathInfo info;
-            bool link = false;
-            if (platform::look_up_link(path, info, link) != platform::LookupResult::found)
+            PathKind kind = PathKind::missing;
+            try {
+                kind = fs.look_up_link(path);
+            } catch (const DiskError&) {
                 continue;
-            if (link) {
-                platform::remove_link(path);
-            } else if (info.is_directory) {
+            }
+            if (kind == PathKind::link) {
+                fs.remove_link(path);
+            } else if (kind == PathKind::directory) {
                 pending.emplace_back(path, false);
-            } else {
-                platform::delete_file(path);
+            } else if (kind == PathKind::file) {
+                fs.remove_file(path);
             }
         }
     }
@@ -85,7 +76,7 @@ void delete_tree(const std::string& root) {
 // The walk runs on the calling thread and makes the directories as it reaches them; what a
 // sequential run would print or change in between goes to the queue as jobs, in order.
 struct BundleExtractor::Run {
-    explicit Run(int jobs) : queue(std::in_place, jobs) {}
+    Run(FileSystem& fs, int jobs) : fs(fs), queue(std::in_place, jobs) {}
 
     // Runs say as a job in its place after the jobs added so far. Consecutive ones share a job:
     // a job per small file cost more in handing it out than its copy took. The files of one
@@ -114,10 +105,11 @@ struct BundleExtractor::Run {
         queue.reset();
         for (auto made = created.rbegin(); made != created.rend(); ++made) {
             if (!made->reached)
-                platform::remove_directory(made->path);
+                fs.remove_directory(made->path);
         }
     }
 
+    FileSystem& fs;
     std::optional<JobQueue> queue;
     static constexpr std::size_t batch_size = 64;
     std::vector<std::function<void()>> batch;
@@ -128,8 +120,8 @@ struct BundleExtractor::Run {
     std::deque<Created> created;
 };
 
-BundleExtractor::BundleExtractor(const BundleIndex& index, Options options)
-    : index_(index), options_(options) {}
+BundleExtractor::BundleExtractor(FileSystem& fs, const BundleIndex& index, Options options)
+    : fs_(fs), index_(index), options_(options) {}
 
 void BundleExtractor::extract(const std::string& subpath, const std::string& target) {
     const std::string path = normalize_path(subpath, false, true);
@@ -167,7 +159,7 @@ void BundleExtractor::extract(const std::string& subpath, const std::string& tar
         count_tree(directory, keep, files, bytes);
         progress->start(files, bytes);
     }
-    Run run(options_.jobs);
+    Run run(fs_, options_.jobs);
     try {
         copy_tree(directory, target, keep, run);
         run.flush();
@@ -199,7 +191,7 @@ void BundleExtractor::count_tree(const std::string& directory, const NameFilter&
 
 void BundleExtractor::copy_tree(const std::string& directory, const std::string& target,
                                 const NameFilter& keep, Run& run, bool made) {
-    if (!target.empty() && !is_directory(target)) {
+    if (!target.empty() && !is_directory(fs_, target)) {
         // Nothing of this level is copied: the run did not do what it was asked.
         run.in_order([target] {
             error_stream << "Directory '" << target << "' doesn't exist." << std::endl;
@@ -267,8 +259,8 @@ void BundleExtractor::copy_tree(const std::string& directory, const std::string&
                                 "\" could reach outside the target"] { refuse(source, why); });
             continue;
         }
-        const OnDisk there = on_disk(destination);
-        if (there == OnDisk::link) {
+        const PathKind there = fs_.look_up_link(destination);
+        if (there == PathKind::link) {
             run.in_order(
                 [this, source, why = destination + " is a symbolic link"] { refuse(source, why); });
             continue;
@@ -276,13 +268,13 @@ void BundleExtractor::copy_tree(const std::string& directory, const std::string&
         // Made now, before the jobs of its files are added; undone when an earlier job fails.
         // One that was there already is never removed.
         const std::size_t made = run.created.size();
-        run.created.push_back({destination, there != OnDisk::missing});
+        run.created.push_back({destination, there != PathKind::missing});
         run.in_order([&run, made, destination] {
             log_verbose << "Creating directory " << destination << std::endl;
             JobQueue::on_release([&run, made] { run.created[made].reached = true; }, [] {});
         });
         // An existing directory is fine; anything else in the way is reported by the next level.
-        const bool created = platform::create_directory(destination);
+        const bool created = fs_.make_dir(destination);
         if (!created)
             run.created[made].reached = true;
         copy_tree(source, destination, nullptr, run, created);
@@ -313,39 +305,42 @@ void BundleExtractor::copy_file(const BundleEntry& entry, const std::string& sou
     // leaves no partial file, and nothing is written through a link or a hard link into a file
     // outside. A directory the run made holds only the run's own files, and bundle names are
     // unique in any case, so nothing is in the way of one there.
-    OnDisk there = in_made_directory ? OnDisk::missing : on_disk(destination);
-    if (there == OnDisk::missing) {
+    PathKind there = in_made_directory ? PathKind::missing : fs_.look_up_link(destination);
+    if (there == PathKind::missing) {
         // A new file goes into place at once, from its job, so that jobs do not wait for the
         // thread that releases them in order. Should a failure before it in the order end the
         // run, it goes again, as a sequential run would not have made it.
-        UnnamedFile file(destination);
-        if (file.created()) {
-            copy_into(file.archive());
-            if (file.link()) {
-                JobQueue::on_release([] {}, [destination] { platform::delete_file(destination); });
+        switch (fs_.write_new(destination, std::ref(copy_into))) {
+            case NewFile::created:
+                JobQueue::on_release([] {}, [this, destination] { fs_.remove_file(destination); });
                 return;
-            }
-            // Something came in the way meanwhile.
-            there = on_disk(destination);
-        } else if (in_made_directory) {
-            there = on_disk(destination);
+            case NewFile::taken:
+                // Something came in the way meanwhile.
+                there = fs_.look_up_link(destination);
+                break;
+            case NewFile::unsupported:
+                if (in_made_directory)
+                    there = fs_.look_up_link(destination);
+                break;
         }
     }
-    if (there == OnDisk::link) {
+    if (there == PathKind::link) {
         refuse(source, destination + " is a symbolic link");
         return;
     }
     // An entry without data stands for the file on disk (bundle lists every file its logs did not
     // name so): extracted over the content tree, it truncated them all.
-    if (!entry.has_data() && there == OnDisk::file)
+    if (!entry.has_data() && there == PathKind::file)
         return;
     // Else written as a temporary and renamed into place; a directory in the way fails at the
     // rename with the system's own error. Not flushed: a whole tree of flushes would cost more
     // than the extraction.
-    auto file = std::make_shared<ReplacingFile>(destination, ReplacingFile::Flush::lazy);
+    std::shared_ptr<PendingFile> file = fs_.write_pending(destination);
+    if (file == nullptr)
+        throw std::runtime_error("Cannot open " + destination + " with create mode");
     copy_into(file->archive());
-    if (there == OnDisk::missing && file->commit_if_new()) {
-        JobQueue::on_release([] {}, [destination] { platform::delete_file(destination); });
+    if (there == PathKind::missing && file->commit_if_new()) {
+        JobQueue::on_release([] {}, [this, destination] { fs_.remove_file(destination); });
         return;
     }
     // A file replaced is renamed in the order of the files; a file not renamed goes with the last
@@ -354,20 +349,20 @@ void BundleExtractor::copy_file(const BundleEntry& entry, const std::string& sou
 }
 
 void BundleExtractor::delete_entry(const std::string& destination) {
-    switch (on_disk(destination)) {
-        case OnDisk::missing:
+    switch (fs_.look_up_link(destination)) {
+        case PathKind::missing:
             return;
-        case OnDisk::link:
+        case PathKind::link:
             log_verbose << "Deleting file " << destination << std::endl;
-            platform::remove_link(destination);
+            fs_.remove_link(destination);
             return;
-        case OnDisk::directory:
+        case PathKind::directory:
             log_verbose << "Deleting recursive directory " << destination << std::endl;
-            delete_tree(destination);
+            delete_tree(fs_, destination);
             return;
-        case OnDisk::file:
+        case PathKind::file:
             log_verbose << "Deleting file " << destination << std::endl;
-            platform::delete_file(destination);
+            fs_.remove_file(destination);
             return;
     }
 }

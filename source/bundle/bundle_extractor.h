@@ -14,7 +14,7 @@
 
 namespace kam {
 
-class ReplacingFile;
+class FileSystem;
 
 // Writes only below the target it is given: names that could reach outside it are refused, and
 // symbolic links found in it are never followed (a link where a file or directory would go is
@@ -34,8 +34,9 @@ public:
         Progress* progress = nullptr;
     };
 
-    // The index must hold the archive it was loaded from while extracting.
-    BundleExtractor(const BundleIndex& index, Options options);
+    // Reads and writes through fs, from several jobs at once when there are more than one. The
+    // index must hold the archive it was loaded from while extracting.
+    BundleExtractor(FileSystem& fs, const BundleIndex& index, Options options);
 
     // Extracts into target (a directory that must exist; empty for the current directory) the
     // files of the visible directory that subpath names, or the one visible file it names, or
@@ -69,6 +70,7 @@ private:
     void delete_entry(const std::string& destination);
     void refuse(const std::string& source, const std::string& why);
 
+    FileSystem& fs_;
     const BundleIndex& index_;
     Options options_;
     std::atomic<int> refused_ = 0;

@@ -9,8 +9,6 @@
 #include "utility/errors.h"
 #include "utility/output_streams.h"
 #include "utility/path.h"
-#include "utility/platform/directories.h"
-#include "utility/platform/error_text.h"
 #include "utility/replacing_file.h"
 
 namespace kam {
@@ -24,12 +22,11 @@ bool contains(const std::vector<std::string>& list, const std::string& value) {
 // The directories between the root and a directory being walked, by what they are on disk, so
 // that a link leading back up is seen before it is followed round and round.
 struct Ancestor {
-    platform::FileIdentity identity;
+    FileIdentity identity;
     std::shared_ptr<const Ancestor> parent;
 };
 
-bool is_among(const std::shared_ptr<const Ancestor>& ancestors,
-              const platform::FileIdentity& identity) {
+bool is_among(const std::shared_ptr<const Ancestor>& ancestors, const FileIdentity& identity) {
     for (const Ancestor* ancestor = ancestors.get(); ancestor; ancestor = ancestor->parent.get()) {
         if (ancestor->identity == identity)
             return true;
@@ -39,10 +36,10 @@ bool is_among(const std::shared_ptr<const Ancestor>& ancestors,
 
 }  // namespace
 
-FileFilter::FileFilter(BundleBuilder& builder, const BundleSettings& settings)
-    : builder_(builder),
+FileFilter::FileFilter(FileSystem& fs, BundleBuilder& builder, const BundleSettings& settings)
+    : fs_(fs),
+      builder_(builder),
       settings_(settings),
-      tree_(settings.root),
       root_prefix_(normalize_path(settings.root, true, true)) {
     for (const std::string& output : run_outputs(settings))
         own_outputs_.push_back(normalize_path(make_absolute(output), false, true));
@@ -64,26 +61,24 @@ void FileFilter::walk(bool remember) {
         std::shared_ptr<const Ancestor> ancestors;
     };
     std::vector<Pending> pending;
-    platform::FileIdentity identity;
+    FileIdentity identity;
     pending.push_back({std::string(), nullptr});
-    if (platform::file_identity(settings_.root, identity)) {
+    if (fs_.identity(settings_.root, identity)) {
         pending.back().ancestors = std::make_shared<const Ancestor>(Ancestor{identity, nullptr});
     }
-    std::vector<platform::DirectoryEntry> entries;
+    std::vector<DirectoryEntry> entries;
     std::vector<std::string> files, listed, directories;
     while (!pending.empty()) {
         const Pending current = std::move(pending.back());
         pending.pop_back();
         const std::string prefix = root_prefix_ + current.directory;
         entries.clear();
-        if (platform::list_directory(prefix, "*.*", entries) == platform::LookupResult::failed) {
-            throw DiskError("Cannot list dir " + prefix, platform::last_error());
-        }
+        fs_.list_entries(prefix, "*.*", entries);
         listed_directories_.push_back(prefix);
         files.clear();
         listed.clear();
         directories.clear();
-        for (platform::DirectoryEntry& entry : entries) {
+        for (DirectoryEntry& entry : entries) {
             std::string name = fold_case(std::move(entry.name));
             if (entry.is_directory) {
                 directories.push_back(std::move(name));
@@ -131,7 +126,7 @@ void FileFilter::walk(bool remember) {
                 continue;
             }
             std::shared_ptr<const Ancestor> ancestors = current.ancestors;
-            if (platform::file_identity(path, identity)) {
+            if (fs_.identity(path, identity)) {
                 if (is_among(ancestors, identity)) {
                     note(WalkStep::leading_back, path);
                     report_leading_back(path);
@@ -270,13 +265,16 @@ void FileFilter::expand(const std::string& path, bool allow_local, std::set<std:
 
 const std::vector<std::string>& FileFilter::languages() {
     if (!languages_) {
+        std::vector<DirectoryEntry> entries;
+        fs_.list_entries(root_prefix_ + "local\\", "*", entries);
         std::vector<std::string> names;
-        tree_.list("local", "*", true, names);
+        for (DirectoryEntry& entry : entries) {
+            if (entry.is_directory)
+                names.push_back(fold_case(std::move(entry.name)));
+        }
         // One that is missing is covered by the root: creating it changes the root's time.
         if (!names.empty())
             listed_directories_.push_back(root_prefix_ + "local\\");
-        for (std::string& name : names)
-            name = fold_case(std::move(name));
         languages_ = std::move(names);
     }
     return *languages_;

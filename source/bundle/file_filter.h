@@ -11,15 +11,17 @@
 #include "bundle/bundle_builder.h"
 #include "bundle/bundle_command.h"
 #include "bundle/listed_disk_file_system.h"
-#include "utility/disk_file_system.h"
+#include "utility/file_system.h"
 
 namespace kam {
 
 class FileFilter {
 public:
-    // The settings must outlive the filter. The bundle being written and its listing are never
-    // taken in, wherever they lie: a second run must not pack the first one's output.
-    FileFilter(BundleBuilder& builder, const BundleSettings& settings);
+    // The walk lists and looks up through fs; the builder reads what it accepts from the default
+    // disk file system. The settings must outlive the filter. The bundle being written and its
+    // listing are never taken in, wherever they lie: a second run must not pack the first one's
+    // output.
+    FileFilter(FileSystem& fs, BundleBuilder& builder, const BundleSettings& settings);
 
     // On, accepted files get their data; off, only their entries.
     void set_add_data(bool on) { add_data_ = on; }
@@ -67,9 +69,9 @@ private:
     bool is_ignored_file(const std::string& canonical) const;
     const std::vector<std::string>& languages();
 
+    FileSystem& fs_;
     BundleBuilder& builder_;
     const BundleSettings& settings_;
-    DiskFileSystem tree_;
     // The root in canonical form with a trailing separator.
     std::string root_prefix_;
     // What the builder asks of the disk, answered from the walk's listings where it can.

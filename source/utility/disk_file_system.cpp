@@ -126,7 +126,8 @@ std::unique_ptr<ReplacingFile> DiskFileSystem::create_replacing(const std::strin
 }
 
 bool DiskFileSystem::make_dir(const std::string& path) {
-    return platform::create_directory(root_ + path);
+    std::string joined;
+    return platform::create_directory(on_disk(path, joined));
 }
 
 bool DiskFileSystem::remove(const std::string& path) {
@@ -135,8 +136,8 @@ bool DiskFileSystem::remove(const std::string& path) {
     return platform::delete_file(root_ + path);
 }
 
-void DiskFileSystem::list_entries(const std::string& directory, const std::string& patterns,
-                                  Names* files, Names* directories) {
+void DiskFileSystem::list_names(const std::string& directory, const std::string& patterns,
+                                Names* files, Names* directories) {
     const std::string folder =
         directory.empty() ? root_ : root_ + normalize_path(directory, true, false);
     std::vector<platform::DirectoryEntry> entries;
@@ -168,13 +169,13 @@ DiskFileSystem& default_disk_file_system() {
 
 void DiskFileSystem::list(const std::string& directory, const std::string& patterns,
                           bool want_directories, std::vector<std::string>& names) {
-    list_entries(directory, patterns, want_directories ? nullptr : &names,
-                 want_directories ? &names : nullptr);
+    list_names(directory, patterns, want_directories ? nullptr : &names,
+               want_directories ? &names : nullptr);
 }
 
 void DiskFileSystem::list_both(const std::string& directory, const std::string& patterns,
                                Names& files, Names& directories) {
-    list_entries(directory, patterns, &files, &directories);
+    list_names(directory, patterns, &files, &directories);
 }
 
 const std::string& DiskFileSystem::on_disk(const std::string& path, std::string& joined) const {
@@ -218,6 +219,68 @@ bool DiskFileSystem::look_up_and_open(const std::string& path, EntryInfo& info, 
     info.modification_time = status.last_write_time;
     file = Archive(path, std::move(store), 0, static_cast<std::int64_t>(status.size), false);
     return true;
+}
+
+PathKind DiskFileSystem::look_up_link(const std::string& path) {
+    std::string joined;
+    const std::string& full = on_disk(path, joined);
+    platform::PathInfo info;
+    bool link = false;
+    switch (platform::look_up_link(full, info, link)) {
+        case platform::LookupResult::found:
+            if (link)
+                return PathKind::link;
+            return info.is_directory ? PathKind::directory : PathKind::file;
+        case platform::LookupResult::not_found:
+            return PathKind::missing;
+        case platform::LookupResult::failed:
+            break;
+    }
+    throw DiskError("Cannot determine if path exists " + path, platform::last_error());
+}
+
+void DiskFileSystem::list_entries(const std::string& directory, std::string_view pattern,
+                                  std::vector<DirectoryEntry>& entries) {
+    std::string joined;
+    if (platform::list_directory(on_disk(directory, joined), pattern, entries) ==
+        platform::LookupResult::failed) {
+        throw DiskError("Cannot list dir " + directory, platform::last_error());
+    }
+}
+
+bool DiskFileSystem::remove_file(const std::string& path) {
+    std::string joined;
+    return platform::delete_file(on_disk(path, joined));
+}
+
+bool DiskFileSystem::remove_link(const std::string& path) {
+    std::string joined;
+    return platform::remove_link(on_disk(path, joined));
+}
+
+bool DiskFileSystem::remove_directory(const std::string& path) {
+    std::string joined;
+    return platform::remove_directory(on_disk(path, joined));
+}
+
+bool DiskFileSystem::identity(const std::string& path, FileIdentity& identity) {
+    std::string joined;
+    return platform::file_identity(on_disk(path, joined), identity);
+}
+
+NewFile DiskFileSystem::write_new(const std::string& path,
+                                  const std::function<void(Archive&)>& write) {
+    std::string joined;
+    UnnamedFile file(on_disk(path, joined));
+    if (!file.created())
+        return NewFile::unsupported;
+    write(file.archive());
+    return file.link() ? NewFile::created : NewFile::taken;
+}
+
+std::shared_ptr<PendingFile> DiskFileSystem::write_pending(const std::string& path) {
+    std::string joined;
+    return std::make_shared<ReplacingFile>(on_disk(path, joined), ReplacingFile::Flush::lazy);
 }
 
 }  // namespace kam

@@ -45,6 +45,21 @@ public:
     // Throws DiskError "Cannot determine if path exists " + path for failures other than "not
     // found".
     std::uint64_t modification_time(const std::string& path) override;
+    // Throws DiskError "Cannot determine if path exists " + path for failures other than "not
+    // found".
+    PathKind look_up_link(const std::string& path) override;
+    // Sorted as platform::list_directory sorts. Throws DiskError "Cannot list dir " + directory for
+    // failures other than "not found".
+    void list_entries(const std::string& directory, std::string_view pattern,
+                      std::vector<DirectoryEntry>& entries) override;
+    bool remove_file(const std::string& path) override;
+    bool remove_link(const std::string& path) override;
+    bool remove_directory(const std::string& path) override;
+    bool identity(const std::string& path, FileIdentity& identity) override;
+    // An UnnamedFile where the system has them. Throws its DiskError and those of write.
+    NewFile write_new(const std::string& path, const std::function<void(Archive&)>& write) override;
+    // A ReplacingFile, not flushed; throws its DiskError.
+    std::shared_ptr<PendingFile> write_pending(const std::string& path) override;
 
     // Sets the root in canonical form with a trailing separator (a leading separator is kept, so
     // an absolute root stays absolute), or empty.
@@ -57,8 +72,8 @@ private:
     const std::string& on_disk(const std::string& path, std::string& joined) const;
     // Appends the names of each kind to its list; a kind without a list is left out.
     using Names = std::vector<std::string>;
-    void list_entries(const std::string& directory, const std::string& patterns, Names* files,
-                      Names* directories);
+    void list_names(const std::string& directory, const std::string& patterns, Names* files,
+                    Names* directories);
 
     std::string root_;
 };

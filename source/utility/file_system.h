@@ -2,11 +2,14 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "utility/archive.h"
+#include "utility/platform/directories.h"
 #include "utility/replacing_file.h"
 
 namespace kam {
@@ -17,6 +20,18 @@ struct EntryInfo {
     // As modification_time gives it.
     std::uint64_t modification_time = 0;
 };
+
+// What a path is, a symbolic link at its end not followed.
+enum class PathKind { missing, file, directory, link };
+
+// One listed entry: its name, whether it is a directory, whether it is a link to nothing.
+using DirectoryEntry = platform::DirectoryEntry;
+
+// What a path leads to once links are followed: equal identities, same directory.
+using FileIdentity = platform::FileIdentity;
+
+// What write_new did.
+enum class NewFile { created, taken, unsupported };
 
 // Paths are relative to the file system. "Not found" is an ordinary answer (false, 0, empty);
 // other failures throw.
@@ -70,6 +85,42 @@ public:
     virtual bool owns(const std::string&) { return false; }
     virtual bool hides(const std::string&) { return false; }
     virtual bool is_read_only() { return false; }
+
+    // What the path is, a link at its end not followed. Throws for failures other than "not
+    // found" where the file system can fail.
+    virtual PathKind look_up_link(const std::string& path) {
+        if (!exists(path))
+            return PathKind::missing;
+        return is_dir(path) ? PathKind::directory : PathKind::file;
+    }
+    // Appends the entries of the directory whose names match the wildcard pattern, with their
+    // kinds; nothing when the directory does not exist. Throws for other failures. Here: the
+    // files, then the directories, each as list_both gives them.
+    virtual void list_entries(const std::string& directory, std::string_view pattern,
+                              std::vector<DirectoryEntry>& entries) {
+        std::vector<std::string> files, directories;
+        list_both(directory, std::string(pattern), files, directories);
+        for (std::string& name : files)
+            entries.push_back({std::move(name), false, false});
+        for (std::string& name : directories)
+            entries.push_back({std::move(name), true, false});
+    }
+    // One entry each, never what a link leads to; false when it cannot go.
+    virtual bool remove_file(const std::string& path) { return remove(path); }
+    virtual bool remove_link(const std::string& path) { return remove(path); }
+    // Only an empty directory.
+    virtual bool remove_directory(const std::string& path) { return remove(path); }
+    // False where the path cannot be looked up or the file system has no identities.
+    virtual bool identity(const std::string&, FileIdentity&) { return false; }
+    // A new file that takes its name only once write has filled it, and only where nothing is;
+    // taken (nothing kept) when something came there meanwhile; unsupported where the file system
+    // cannot write a file without a name, and write_pending must serve.
+    virtual NewFile write_new(const std::string&, const std::function<void(Archive&)>&) {
+        return NewFile::unsupported;
+    }
+    // A file written away from the path and put there by its commit; null where the file system
+    // cannot. Throws when the file cannot be created.
+    virtual std::shared_ptr<PendingFile> write_pending(const std::string&) { return nullptr; }
     // The last-write time as a Windows FILETIME; 0 when the path does not exist.
     virtual std::uint64_t modification_time(const std::string& path) = 0;
 };

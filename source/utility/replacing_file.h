@@ -14,24 +14,35 @@ namespace kam {
 // the destination's name + ".trovex-tmp" + a number. Walks that pack or compile skip them.
 bool is_temporary_name(std::string_view name);
 
+// A file being written that takes its name only once complete (FileSystem::write_pending).
+class PendingFile {
+public:
+    virtual ~PendingFile() = default;
+    virtual Archive& archive() = 0;
+    // Puts the file in place, over what is there.
+    virtual void commit() = 0;
+    // Puts the file in place only when nothing is there; false, the file kept, when something is.
+    virtual bool commit_if_new() = 0;
+};
+
 // Written as a temporary beside the destination and renamed over it once complete, so that a
 // failed or interrupted write never replaces a good file nor leaves a partial one; unless
 // committed, the temporary is removed on destruction, and by an interrupt while it exists
 // (platform/interrupts.h). Messages name the destination, never the temporary. The constructor
 // throws DiskError "Cannot open " + destination + " with create mode: ..." when the temporary
 // cannot be created.
-class ReplacingFile {
+class ReplacingFile : public PendingFile {
 public:
     // durable: the data is flushed to the device before the rename, so that a crash of the
     // system cannot leave the destination empty.
     enum class Flush { durable, lazy };
 
     explicit ReplacingFile(const std::string& destination, Flush flush = Flush::durable);
-    ~ReplacingFile();
+    ~ReplacingFile() override;
     ReplacingFile(const ReplacingFile&) = delete;
     ReplacingFile& operator=(const ReplacingFile&) = delete;
 
-    Archive& archive() { return *archive_; }
+    Archive& archive() override { return *archive_; }
     // The temporary's handle, for copies that stay inside the system.
     platform::FileHandle handle() const { return handle_; }
 
@@ -41,10 +52,10 @@ public:
     void close();
     // Closes the temporary when still open and renames it over the destination. Throws DiskError
     // as close does, or "Cannot replace " + destination.
-    void commit();
+    void commit() override;
     // Closes the temporary when still open and renames it to the destination only when nothing
     // is there; false, with the temporary kept, when something is or the rename fails.
-    bool commit_if_new();
+    bool commit_if_new() override;
 
 private:
     std::string destination_;

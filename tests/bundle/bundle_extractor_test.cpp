@@ -10,6 +10,7 @@
 #include "bundle/bundle_bytes.h"
 #include "support/trovex_runner.h"
 #include "utility/command_line.h"
+#include "utility/disk_file_system.h"
 
 namespace {
 
@@ -31,7 +32,7 @@ TEST(BundleExtractorTest, NamesThatCouldLeaveTheTargetAreRefusedAndSkipped) {
 
     CommandLine line(std::vector<std::string>{});
     testing::internal::CaptureStdout();
-    kam::BundleExtractor extractor(index, {true, true});
+    kam::BundleExtractor extractor(kam::default_disk_file_system(), index, {true, true});
     extractor.extract("", target);
     const std::string output = testing::internal::GetCapturedStdout();
 
@@ -59,7 +60,8 @@ TEST(BundleExtractorTest, LargeFilesAreCopiedInBoundedChunks) {
     index.load(kam::Archive("big.bundle", store, 0, 64 + size, false));
     test::TempDir dir;
     CommandLine line(std::vector<std::string>{});
-    kam::BundleExtractor(index, {}).extract("big.bin", dir.path().string());
+    kam::BundleExtractor(kam::default_disk_file_system(), index, {})
+        .extract("big.bin", dir.path().string());
 
     EXPECT_LE(store->largest_read, kam::BundleBuilder::copy_chunk);
     const std::string copy = dir.read("big.bin");

@@ -39,7 +39,7 @@ TEST(FileFilterTest, ASecondWalkOfARememberedWalkSaysAndTakesWhatAFreshWalkWould
 
     CommandLine line(std::vector<std::string>{"-v"});
     BundleBuilder remembering;
-    FileFilter first(remembering, settings);
+    FileFilter first(kam::default_disk_file_system(), remembering, settings);
     testing::internal::CaptureStdout();
     first.walk(true);
     const std::string first_said = testing::internal::GetCapturedStdout();
@@ -49,7 +49,7 @@ TEST(FileFilterTest, ASecondWalkOfARememberedWalkSaysAndTakesWhatAFreshWalkWould
     const std::string again_said = testing::internal::GetCapturedStdout();
 
     BundleBuilder fresh;
-    FileFilter second(fresh, settings);
+    FileFilter second(kam::default_disk_file_system(), fresh, settings);
     second.set_add_data(true);
     testing::internal::CaptureStdout();
     second.walk();
