@@ -1,15 +1,11 @@
-// The sample content in examples/ stays what the README promises: XML that loads with its
-// includes and defines resolved, scripts that compile, and load logs that name its files.
+// The sample content in examples/ stays what the README promises: its XML and scripts compile, and
+// the level bundle packs the logged files first.
 #include <gtest/gtest.h>
 
 #include <filesystem>
 
-#include "bundle/load_log.h"
 #include "e2e/packed_files.h"
 #include "support/trovex_runner.h"
-#include "utility/disk_file_system.h"
-#include "utility/virtual_file_system.h"
-#include "xml/xml_document.h"
 
 namespace {
 
@@ -26,53 +22,6 @@ std::vector<std::string> files_with(const std::string& extension) {
     }
     std::sort(paths.begin(), paths.end());
     return paths;
-}
-
-// Every include and every reference to a define is gone from the tree.
-void expect_resolved(const kam::XMLNode& node, const std::string& file) {
-    EXPECT_NE(node.name(), "xi:include") << file;
-    for (const auto& [name, value] : node.parameters()) {
-        EXPECT_EQ(value.find('@'), std::string::npos) << file << ": " << kam::string_of(name);
-    }
-    for (int i = 0; i < node.num_children(); ++i)
-        expect_resolved(*node.child(i), file);
-}
-
-TEST(SampleContentTest, XmlLoadsWithIncludesAndDefinesResolved) {
-    kam::VirtualFileSystem files;
-    kam::DiskFileSystem disk(content.string());
-    files.mount("/", &disk, false);
-    const auto paths = files_with(".xml");
-    EXPECT_GE(paths.size(), 24u);
-    for (const std::string& path : paths) {
-        kam::XMLDocument document;
-        ASSERT_TRUE(document.load(path)) << path;
-        expect_resolved(document.root(), path);
-    }
-    kam::XMLDocument tank;
-    ASSERT_TRUE(tank.load("data/units/tank.xml"));
-    EXPECT_EQ(tank.dependencies.size(), 2u);
-}
-
-TEST(SampleContentTest, LogsAreRecordedLinesNamingTheTree) {
-    for (const char* name : {"forest.log", "harbour.log"}) {
-        const fs::path log = examples / "logs" / name;
-        std::istringstream lines(test::read_file(log));
-        for (std::string line; std::getline(lines, line);) {
-            EXPECT_TRUE(line.starts_with("   <open path=\"") && line.ends_with("\" />\r")) << line;
-        }
-        const auto paths = kam::read_load_log(log.string());
-        EXPECT_GE(paths.size(), 40u);
-        for (kam::IdString id : paths) {
-            std::string path = kam::string_of(id);
-            // The game reads binary XML; the probe for an override finds nothing on purpose.
-            if (path.ends_with(".xmb"))
-                path.replace(path.size() - 4, 4, ".xml");
-            std::replace(path.begin(), path.end(), '\\', '/');
-            EXPECT_TRUE(fs::exists(content / path) || path.find("override") != std::string::npos)
-                << path;
-        }
-    }
 }
 
 // What the README's first command does: compile the XML and the scripts, bundle a level with -L.
