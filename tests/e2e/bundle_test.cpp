@@ -198,17 +198,6 @@ TEST_F(BundleCommandTest, TheBundleNeverPacksItselfAndIsReproducible) {
                      "bundles\\level.bundle", "bundles\\level.log"}));
 }
 
-// Without -D each log's bundle is named after it, and no bundle of the run packs another.
-TEST_F(BundleCommandTest, EachLogGetsItsOwnBundle) {
-    tree({"a.txt", "b.txt"});
-    dir.write("a.log", log_of({"a.txt"}));
-    dir.write("logs/b.log", log_of({"b.txt"}));
-    ASSERT_EQ(run({"bundle", "-L", "-r", "root", "a.log", "logs/b.log"}).exit_code, 0);
-    EXPECT_EQ(packed_default("a"), (Paths{"a.txt", "b.txt"}));
-    EXPECT_EQ(packed_default("b"), (Paths{"b.txt", "a.txt"}));
-    EXPECT_EQ(listing("b"), "a.txt\nb.txt\n");
-}
-
 // A link back up is not followed round and round; a link to nothing is a name that does not exist.
 TEST_F(BundleCommandTest, Links) {
     if (test::on_windows)
