@@ -169,24 +169,13 @@ TEST_F(BundleCommandTest, QuickBundleWalksFilesFirstAndSiblingsInReverse) {
 }
 
 TEST_F(BundleCommandTest, TheBundleNeverPacksItselfAndIsReproducible) {
-    const Paths files = {"b.dds", "a.xml", "data/c.xml", "data/Sub/d.xml", "e.ksf"};
-    test::TempDir other;
-    tree(files);
-    // The second tree is written in the other order, so that its directories list in another.
-    for (auto file = files.rbegin(); file != files.rend(); ++file)
-        other.write("root/" + *file, "<" + *file + ">");
-    const std::string log = log_of({"data\\sub\\d.xml", "e.ksf"});
-    dir.write("level.log", log);
-    other.write("level.log", log);
+    tree({"b.dds", "a.xml", "data/c.xml", "data/Sub/d.xml", "e.ksf"});
+    dir.write("level.log", log_of({"data\\sub\\d.xml", "e.ksf"}));
 
     ASSERT_EQ(run({"bundle", "-L", "-r", "root", "level.log"}).exit_code, 0);
     const std::string first = listing() + dir.read("root/bundles/level.bundle");
     ASSERT_EQ(run({"bundle", "-L", "-r", "root", "level.log", "level.log"}).exit_code, 0);
     EXPECT_EQ(listing() + dir.read("root/bundles/level.bundle"), first);
-    ASSERT_EQ(test::run_trovex(other.path(), {"bundle", "-L", "-r", "root", "level.log"}).exit_code,
-              0);
-    EXPECT_EQ(other.read("root/bundles/level.log") + other.read("root/bundles/level.bundle"),
-              first);
 
     // Nor does a destination given with -D inside the root.
     for (int round = 0; round < 2; ++round) {

@@ -168,23 +168,6 @@ TEST(VirtualFileSystemTest, ListBothGivesWhatListGivesForEachKind) {
     EXPECT_EQ(one_by_one, directories);
 }
 
-TEST(VirtualFileSystemTest, OwnedFileSystemsAreDeletedWithTheMounts) {
-    struct Counted : test::MemoryFileSystem {
-        explicit Counted(int& deleted) : test::MemoryFileSystem("counted"), deleted_(deleted) {}
-        ~Counted() override { ++deleted_; }
-        int& deleted_;
-    };
-    int deleted = 0;
-    {
-        VirtualFileSystem vfs;
-        vfs.mount("/", new Counted(deleted), true);
-        const int id = vfs.mount("/", new Counted(deleted), true);
-        vfs.unmount(id);
-        EXPECT_EQ(deleted, 1);
-    }
-    EXPECT_EQ(deleted, 2);
-}
-
 TEST(VirtualFileSystemTest, RecordingWritesOneLinePerOpenWithEntities) {
     test::TempDir dir;
     dir.write("Data/Tank.XML", "<tank/>");
