@@ -15,7 +15,6 @@
 #include "support/trovex_runner.h"
 #include "utility/command_line.h"
 #include "utility/disk_file_system.h"
-#include "utility/output_streams.h"
 #include "utility/path.h"
 
 namespace {

@@ -1,8 +1,6 @@
 // compile-xml as a user runs it: messages, -a, -b, and the .xmb files it leaves.
 #include <gtest/gtest.h>
 
-#include <filesystem>
-
 #include "support/trovex_runner.h"
 
 namespace {

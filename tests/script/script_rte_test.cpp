@@ -10,7 +10,6 @@
 #include "script/script_error.h"
 #include "support/error_of.h"
 #include "support/memory_file_system.h"
-#include "support/platform.h"
 #include "support/trovex_runner.h"
 #include "utility/disk_file_system.h"
 #include "utility/virtual_file_system.h"
