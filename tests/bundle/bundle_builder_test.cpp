@@ -1,5 +1,5 @@
-// The bundle writer: exact layouts, entries from the file system, progress, the listing, and
-// builds that fail without harming the bundle they were to replace.
+// The bundle writer: exact layouts, entries from the file system, progress, and builds that fail
+// without harming the bundle they were to replace.
 #include "bundle/bundle_builder.h"
 
 #include <gtest/gtest.h>
@@ -15,7 +15,6 @@
 #include "support/trovex_runner.h"
 #include "utility/command_line.h"
 #include "utility/disk_file_system.h"
-#include "utility/output_streams.h"
 #include "utility/path.h"
 
 namespace {
@@ -55,43 +54,6 @@ public:
     std::map<std::string, std::int64_t> sizes;
     std::shared_ptr<test::PatternStore> store = std::make_shared<test::PatternStore>();
 };
-
-TEST(BundleBuilderTest, ListingAndDetailLogShowHiddenDataLessAndPackedEntries) {
-    test::TempDir dir;
-    dir.write("root/data/units.xml", "<units/>");
-    dir.write("root/data/maps/level.xml", "<level/>");
-    dir.write("root/readme.txt", "read me");
-    dir.write("root/empty.txt", "");
-    const std::string root = dir.path().string() + "/root/";
-    CommandLine line(std::vector<std::string>{"-vv"});
-    testing::internal::CaptureStdout();
-    BundleBuilder builder;
-    for (const char* path : {"data/maps/level.xml", "readme.txt", "data/units.xml"}) {
-        builder.add_entry(disk(), root + path, path);
-    }
-    builder.add_file(disk(), root + "data/units.xml", "data/units.xml");
-    builder.add_file(disk(), root + "empty.txt", "empty.txt");
-    builder.add_file(disk(), root + "missing.txt", "missing.txt");
-    builder.add_file(disk(), root + "gone/deeper.txt", "gone/deeper.txt");
-    builder.write_bundle(disk(), (dir.path() / "b.bundle").string());
-    builder.write_listing((dir.path() / "b.log").string());
-    EXPECT_EQ(testing::internal::GetCapturedStdout(),
-              "  data\\units.xml\n"
-              "  empty.txt\n"
-              "  N/A missing.txt\n"
-              "  N/A gone\\deeper.txt\n"
-              "Writing bundle 0 %  (0/0 MB)\n"
-              "Writing bundle 100 %  (0/0 MB)\n");  // the empty file starts where the data ends
-    EXPECT_EQ(dir.read("b.log"),
-              "data/\n"
-              "    maps/\n"
-              "        level.xml (NO DATA)\n"
-              "    units.xml\n"
-              "empty.txt (NO DATA)\n"
-              "gone (NOT EXIST)\n"
-              "missing.txt (NOT EXIST)\n"
-              "readme.txt (NO DATA)\n");
-}
 
 TEST(BundleBuilderTest, ProgressLinesAreDueWhenTheWholePercentageRises) {
     struct Case {

@@ -136,16 +136,6 @@ TEST(LogMergerTest, MatchesThePlainRulesOnRandomLogs) {
     }
 }
 
-TEST(LogMergerTest, MovesFromLogsTooShortForAPairChangeNothing) {
-    const auto x = kam::intern("short_x");
-    const auto y = kam::intern("short_y");
-    const kam::LoadLogs logs{{}, {x}, {y, y}, {x}};
-    kam::OrderingSearch search(logs, {x, y});
-    for (int attempt = 0; attempt < 100; ++attempt)
-        EXPECT_FALSE(search.attempt());
-    EXPECT_EQ(search.best_ordering(), (std::vector<IdString>{x, y}));
-}
-
 TEST(LogMergerTest, SearchSecondsReadsTheLeadingIntegerClamped) {
     const std::pair<std::string, std::optional<std::int32_t>> cases[] = {
         {"5", 5},

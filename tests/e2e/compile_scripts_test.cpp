@@ -82,20 +82,6 @@ TEST(CompileScriptsTest, DirectoryErrorsAtOnceOrCollected) {
     }
 }
 
-TEST(CompileScriptsTest, FileArgumentsEachCompileAndAFailureEndsTheCommand) {
-    test::TempDir dir;
-    dir.write("a.ksf", good_source);
-    dir.write("bad.ksf", bad_source);
-    const auto twice = test::run_trovex(dir.path(), {"-v", "compile-scripts", "a.ksf", "./a.ksf"});
-    EXPECT_EQ(twice.output, test::banner() + "Compiling a.ksf\nCompiling ./a.ksf\n");
-
-    fs::remove(dir.path() / "a.kxe");
-    const auto failed = test::run_trovex(dir.path(), {"compile-scripts", "bad.ksf", "a.ksf"});
-    EXPECT_EQ(failed.output, test::banner() + test::framed(bad_errors("bad.ksf")));
-    EXPECT_EQ(failed.exit_code, 1);
-    EXPECT_FALSE(dir.exists("a.kxe"));
-}
-
 TEST(CompileScriptsTest, OnlyIfModifiedOverATreeTouchesOnlyWhatIsNotUpToDate) {
     test::TempDir dir;
     for (const char* source :

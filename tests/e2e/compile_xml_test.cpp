@@ -1,7 +1,5 @@
-// compile-xml as a user runs it: messages, -m, -a, -r, and the .xmb files it leaves.
+// compile-xml as a user runs it: messages, -a, -b, and the .xmb files it leaves.
 #include <gtest/gtest.h>
-
-#include <filesystem>
 
 #include "support/trovex_runner.h"
 
@@ -61,23 +59,6 @@ TEST(CompileXmlTest, ReportAllCollectsDirectoryErrorsAndRepeatsThem) {
         << stopped.output;
     EXPECT_EQ(stopped.output.find("two"), std::string::npos);
     EXPECT_EQ(stopped.exit_code, 1);
-}
-
-TEST(CompileXmlTest, RootedIncludesAreFoundUnderTheRootFromAnywhere) {
-    test::TempDir dir;
-    dir.write("game/shared/a.xml", "<s><from_shared/></s>");
-    dir.write("game/data/main.xml", "<m><xi:include href=\"/shared/a.xml\"/><own/></m>");
-    dir.write("elsewhere/data/main.xmb", "decoy");
-    const std::string root = (dir.path() / "game").string();
-    const std::string source = (dir.path() / "game/data/main.xml").string();
-    const auto result =
-        test::run_trovex(dir.path() / "elsewhere", {"compile-xml", "-r", root, source});
-    EXPECT_EQ(result.output, test::banner());
-    const std::string binary = dir.read("game/data/main.xmb");
-    EXPECT_NE(binary.find("from_shared"), std::string::npos);
-    EXPECT_NE(binary.find("shared/a.xml"), std::string::npos);
-    EXPECT_TRUE(dir.exists("game/shared/a.xmb"));
-    EXPECT_EQ(dir.read("elsewhere/data/main.xmb"), "decoy");
 }
 
 }  // namespace

@@ -1,13 +1,11 @@
-// The make-patch command as a user runs it: the comparison rules, the walk order, the patch's
-// listing and packing, and the argument errors.
+// The make-patch command as a user runs it: the comparison rules, the patch's listing and the
+// argument errors.
 #include <gtest/gtest.h>
 
 #include <map>
 
 #include "bundle/bundle_bytes.h"
-#include "bundle/bundle_index.h"
 #include "support/trovex_runner.h"
-#include "utility/disk_file_system.h"
 
 namespace {
 
@@ -84,26 +82,6 @@ TEST(MakePatchCommandTest, ComparisonRules) {
         if (c.lines.empty()) {
             EXPECT_EQ(dir.read("p.bundle"), test::Bytes().header(2, 17).end().data) << c.what;
         }
-    }
-}
-
-TEST(MakePatchCommandTest, PackedInTheOrderOfTheWalkOfPost) {
-    test::TempDir dir;
-    bundle_files(dir, "pre", {});
-    bundle_files(dir, "post",
-                 {{"z.txt", "z"}, {"a/1.txt", "1"}, {"b/2.txt", "2"}, {"c/3.txt", "3"}});
-    const auto result =
-        test::run_trovex(dir.path(), {"-v", "make-patch", "pre.bundle", "post.bundle", "p.bundle"});
-    EXPECT_EQ(result.output, verbose("Add:    \\z.txt\nAdd:    \\c\\3.txt\nAdd:    \\b\\2.txt\n"
-                                     "Add:    \\a\\1.txt\n"));
-    kam::BundleIndex patch;
-    patch.load(kam::default_disk_file_system().open((dir.path() / "p.bundle").string(), "r"));
-    std::uint64_t last = 0;
-    for (const char* path : {"z.txt", "c\\3.txt", "b\\2.txt", "a\\1.txt"}) {
-        const kam::BundleEntry* entry = patch.lookup(path);
-        ASSERT_NE(entry, nullptr) << path;
-        EXPECT_GT(entry->offset, last) << path;
-        last = entry->offset;
     }
 }
 

@@ -48,22 +48,6 @@ Bytes code_of(const std::string& source) {
     return test::emit_all(parser);
 }
 
-TEST(ImInstructionTest, CodeOfSmallFunctions) {
-    const std::pair<const char*, Bytes> cases[] = {
-        // A block without objects resizes nothing; one with objects grows and shrinks back.
-        {"f() { { } { object y; } }", {39, 0, 39, 1, 10, 0}},
-        // Objects get references; functions only their value.
-        {"object g; f() { g := 1; f := 2; }",
-         {39, 0, 13, 0, 0, 6, 0, 0, 0x80, 0x3f, 40, 12, 1, 0, 6, 0, 0, 0, 0x40, 40, 10, 0}},
-        // The forward brifn and bra are patched by their targets; the loop's bra is backward.
-        {"f(a) { while (a) { } }",
-         {39, 1, 39, 1, 16, 0, 43, 21, 0, 0, 0, 41, 16, 0, 0, 0, 41, 4, 0, 0, 0, 39, 1, 10, 0}},
-    };
-    for (const auto& [source, expected] : cases) {
-        EXPECT_EQ(code_of(source), expected) << source;
-    }
-}
-
 TEST(ImInstructionTest, MemberAccessAndConversions) {
     EXPECT_EQ(
         code_of("class C { object m; g(a) { m := this.k(a.b, 'x').number; } k() {} }"),

@@ -10,7 +10,6 @@
 #include "script/script_error.h"
 #include "support/error_of.h"
 #include "support/memory_file_system.h"
-#include "support/platform.h"
 #include "support/trovex_runner.h"
 #include "utility/disk_file_system.h"
 #include "utility/virtual_file_system.h"
@@ -216,30 +215,6 @@ TEST_F(ScriptLoadTest, DamagedCompiledFilesAreRebuiltFromTheSourceOrRefused) {
     ASSERT_EQ(scripts.load("s"), 0);
     EXPECT_EQ(scripts.program(0).code, f_code);
     EXPECT_EQ(scripts.program(0).line_map.find(14), 1);
-}
-
-TEST_F(ScriptLoadTest, FailedCompilesSaveNothingAndFailedSavesAreReported) {
-    dir_.write("bad.ksf", "f() {\n x := 1 }");
-    ScriptRTE scripts("not_used", ScriptRTE::always_compile);
-    EXPECT_EQ(test::error_of<ScriptRTE::Error>([&] { scripts.load("bad"); }),
-              "bad.ksf:syntax error\nbad.ksf(2):Non valid statement (token:})");
-    EXPECT_FALSE(dir_.exists("bad.kxe"));
-
-    dir_.write("s.ksf", "f() {}");
-    std::filesystem::create_directory(dir_.path() / "s.kxe");
-    testing::internal::CaptureStdout();
-    EXPECT_EQ(scripts.load("s"), 0);
-    const std::string output = testing::internal::GetCapturedStdout();
-    EXPECT_NE(output.find("ERROR: Cannot save compiled script s.kxe: "), std::string::npos)
-        << output;
-    // A directory in the way: EISDIR here, access denied on Windows.
-    const std::string code = test::on_windows ? "0x5" : "0x15";
-    EXPECT_NE(
-        output.find(
-            "s.kxe with create mode: 0x2, access: 0x40000000, share_mode: 0x1 => error code " +
-            code),
-        std::string::npos)
-        << output;
 }
 
 }  // namespace

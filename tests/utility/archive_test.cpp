@@ -96,26 +96,6 @@ TEST(ArchiveTest, SubArchiveMustLieInsideABoundedParent) {
     EXPECT_EQ(beyond.base(), 10u);
 }
 
-TEST(ArchiveTest, CopiesShareTheStoreAndTheLastOneDeletesIt) {
-    struct Tracked : kam::NullDataStore {
-        explicit Tracked(bool& deleted) : deleted_(deleted) {}
-        ~Tracked() override { deleted_ = true; }
-        bool& deleted_;
-    };
-    bool deleted = false;
-    {
-        Archive first("a", std::make_unique<Tracked>(deleted), 0, 0, true);
-        Archive copy = first;
-        {
-            Archive sub(first, 0, 0, true);
-            first = Archive();
-        }
-        EXPECT_FALSE(deleted);
-        EXPECT_TRUE(copy.has_store());
-    }
-    EXPECT_TRUE(deleted);
-}
-
 TEST(ArchiveTest, ArchiveWithoutStoreReadsAndWritesNothing) {
     Archive none;
     EXPECT_FALSE(none.has_store());

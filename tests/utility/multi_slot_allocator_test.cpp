@@ -58,19 +58,6 @@ TEST(MultiSlotAllocatorTest, RequestIsServedByTheSmallestSlotThatFits) {
     EXPECT_FALSE(allocator.owns_pointer(&on_stack));
 }
 
-TEST(MultiSlotAllocatorTest, RequestsOf33To40BytesShareOnePageOf40ByteObjects) {
-    FakePageAllocator pages(4);
-    kam::MultiSlotAllocator allocator(pages, pages.bytes());
-    std::vector<char*> objects;
-    for (std::size_t size = 33; size <= 40; ++size)
-        objects.push_back(static_cast<char*>(allocator.allocate(size)));
-    for (std::size_t i = 1; i < objects.size(); ++i)
-        EXPECT_EQ(objects[i] - objects[i - 1], 40);
-    EXPECT_EQ(reinterpret_cast<std::uintptr_t>(objects[0]) % page_bytes,
-              kam::MultiSlotAllocator::header_bytes);
-    EXPECT_EQ(pages.commits, 1);
-}
-
 TEST(MultiSlotAllocatorTest, FullPageStartsAnotherAndFreedObjectsComeBackFirst) {
     FakePageAllocator pages(4);
     kam::MultiSlotAllocator allocator(pages, pages.bytes());

@@ -3,8 +3,6 @@
 
 #include <gtest/gtest.h>
 
-#include <map>
-
 #include "support/memory_file_system.h"
 #include "support/trovex_runner.h"
 #include "utility/disk_file_system.h"
@@ -166,23 +164,6 @@ TEST(VirtualFileSystemTest, ListBothGivesWhatListGivesForEachKind) {
     one_by_one.clear();
     vfs.list("units", "*.*", true, one_by_one);
     EXPECT_EQ(one_by_one, directories);
-}
-
-TEST(VirtualFileSystemTest, OwnedFileSystemsAreDeletedWithTheMounts) {
-    struct Counted : test::MemoryFileSystem {
-        explicit Counted(int& deleted) : test::MemoryFileSystem("counted"), deleted_(deleted) {}
-        ~Counted() override { ++deleted_; }
-        int& deleted_;
-    };
-    int deleted = 0;
-    {
-        VirtualFileSystem vfs;
-        vfs.mount("/", new Counted(deleted), true);
-        const int id = vfs.mount("/", new Counted(deleted), true);
-        vfs.unmount(id);
-        EXPECT_EQ(deleted, 1);
-    }
-    EXPECT_EQ(deleted, 2);
 }
 
 TEST(VirtualFileSystemTest, RecordingWritesOneLinePerOpenWithEntities) {

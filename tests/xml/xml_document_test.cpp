@@ -126,16 +126,6 @@ TEST_F(XMLDocumentTest, UsesTheBinaryFormOnlyWhileItIsUpToDate) {
     EXPECT_EQ(load("nothing.xml"), "false none:0");
 }
 
-TEST_F(XMLDocumentTest, WritesNoBinaryFormForAFileThatFails) {
-    kam::xml_write_binary = true;
-    disk.write("bad.xml", "<a>&unknown;</a>");
-    EXPECT_EQ(load("bad.xml"), "false a:1{\"&unknown;\":1}");
-    disk.write("worse.xml", "<a>");
-    EXPECT_EQ(load("worse.xml"), "false none:0");
-    EXPECT_FALSE(disk.exists("bad.xmb"));
-    EXPECT_FALSE(disk.exists("worse.xmb"));
-}
-
 TEST_F(XMLDocumentTest, AnIncludeCycleFailsEveryFileOnIt) {
     kam::xml_write_binary = true;
     disk.write("self.xml", "<s><xi:include href=\"SELF.xml\"/></s>");

@@ -4,7 +4,6 @@
 
 #include <gtest/gtest.h>
 
-#include <random>
 #include <string>
 
 #include "xml/xml_test_support.h"
@@ -201,8 +200,9 @@ TEST(XMLParserTest, NestingDeeperThanTheLimitIsAnError) {
     EXPECT_EQ(parse(nested(100000)), "error #internal_file (1): Elements nested deeper than 1000");
 }
 
-// The buffer scanning must be invisible: on mangled input both ways give the same tree with
-// the same lines, or the same error on the same line.
+// The buffer scanning must be invisible: every prefix, and each sample less any one byte, gives the
+// same tree with the same lines, or the same error on the same line, both ways. Random mangling is
+// the fuzz target's work.
 TEST(XMLParserTest, BufferScanningReadsExactlyAsTheReader) {
     const std::string samples[] = {
         "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<!DOCTYPE x>\n<r a=\"1\" b='2' c=3>\n"
@@ -211,33 +211,16 @@ TEST(XMLParserTest, BufferScanningReadsExactlyAsTheReader) {
         "<a>\n<b c=\"d\">\xE9\xFF text &quot;</b><!---->\n<c/>\n</a>",
         "\xEF\xBB\xBF<a><b>\xE2\x82\xAC\xF0\x9F\x98\x80<![CDATA[]]]]></b>\n</a>",
     };
-    const char interesting[] = {'<', '>', '-',    '!',    '\r',   '\n',  '\0', '&',
-                                ';', '"', '\'',   '/',    '@',    '[',   ']',  '?',
-                                ' ', 'x', '\xC3', '\xE9', '\x80', '\xFF'};
-    std::mt19937 random(12345);
-    for (int round = 0; round < 3000; ++round) {
-        std::string text = samples[round % 3];
-        const int edits = 1 + static_cast<int>(random() % 3);
-        for (int e = 0; e < edits && !text.empty(); ++e) {
-            const size_t at = random() % text.size();
-            const char c = interesting[random() % sizeof interesting];
-            switch (random() % 3) {
-                case 0:
-                    text[at] = c;
-                    break;
-                case 1:
-                    text.insert(at, 1, c);
-                    break;
-                default:
-                    text.erase(at, 1);
+    for (const std::string& sample : samples) {
+        for (size_t at = 0; at < sample.size(); ++at) {
+            for (const std::string& text :
+                 {sample.substr(0, at), std::string(sample).erase(at, 1)}) {
+                kam::detail::xml_fast_paths = false;
+                const std::string slow = parse(text, true);
+                kam::detail::xml_fast_paths = true;
+                ASSERT_EQ(parse(text, true), slow) << text;
             }
         }
-        kam::detail::xml_fast_paths = true;
-        const std::string fast = parse(text, true);
-        kam::detail::xml_fast_paths = false;
-        const std::string slow = parse(text, true);
-        kam::detail::xml_fast_paths = true;
-        ASSERT_EQ(fast, slow) << round << ": " << text;
     }
 }
 
