@@ -12,6 +12,7 @@ TEST(DepfileParseTest, ReadsTheFirstRuleAsMakeDoes) {
         std::vector<std::string> inputs;
     } cases[] = {
         {"out.xmb: a.xml b.xml", true, {"a.xml", "b.xml"}},  // no line end after the last input
+        {"out.xmb: a$$", true, {"a$"}},                      // an escape that ends the text
         {"out.xmb: \\\n  a\\ b.xml \\\n  c$$\\#.xml\n", true, {"a b.xml", "c$#.xml"}},
         {"", false, {}},
     };
