@@ -274,9 +274,16 @@ BundleEntryMap::value_type& BundleBuilder::find_or_create_in(FileSystem& fs,
 void BundleBuilder::add_job(BundleEntryMap::value_type& named, const std::string& source) {
     const std::string_view directory =
         std::string_view(source).substr(0, source.size() - named.first.size());
-    if (job_directories_.empty() || job_directories_.back() != directory)
-        job_directories_.emplace_back(directory);
-    jobs_.push_back({&named, &job_directories_.back()});
+    if (job_directories_.empty() || job_directories_.back().second != directory)
+        job_directories_.emplace_back(jobs_.size(), directory);
+    jobs_.push_back({&named});
+}
+
+std::string BundleBuilder::source_of(std::size_t job) const {
+    const auto after = std::upper_bound(
+        job_directories_.begin(), job_directories_.end(), job,
+        [](std::size_t index, const auto& directory) { return index < directory.first; });
+    return concat(std::prev(after)->second, jobs_[job].named->first);
 }
 
 std::runtime_error BundleBuilder::too_deep(const std::string& source) {
@@ -350,18 +357,19 @@ void BundleBuilder::write_bundle(FileSystem& fs, const std::string& destination,
             // An empty file has nothing to copy.
             if (entry.size == 0)
                 return;
-            Archive source = fs.open(job.source(), "r");
+            const std::string path = source_of(index);
+            Archive source = fs.open(path, "r");
             // A size that moved since the file was added would leave the directory lying about it.
             if (static_cast<std::uint64_t>(source.size()) != entry.size) {
                 throw std::runtime_error(
-                    "File " + job.source() +
+                    "File " + path +
                     " changed size while the bundle was built: " + std::to_string(entry.size) +
                     " bytes when added, " + std::to_string(source.size()) + " now");
             }
             const std::uint32_t done =
                 copy_data(source, out, data_start + entry.offset, entry.size);
             if (done != entry.size)
-                throw ended_early(job.source(), done, entry.size);
+                throw ended_early(path, done, entry.size);
         };
         run_in_batches(queue, jobs_.size(), [&](std::size_t first, std::size_t last) {
             for (std::size_t index = first; index < last; ++index)
@@ -401,7 +409,7 @@ void BundleBuilder::copy_placing(FileSystem& fs, Archive& out, std::uint64_t dat
                 if (placement.in_turn(first, [&] { return job.entry().size != 0; }))
                     continue;
                 try {
-                    sources[opened - first] = fs.open(job.source(), "r");
+                    sources[opened - first] = fs.open(source_of(opened), "r");
                 } catch (...) {
                     failed = std::current_exception();
                     break;
@@ -416,7 +424,7 @@ void BundleBuilder::copy_placing(FileSystem& fs, Archive& out, std::uint64_t dat
                             continue;
                         const auto size =
                             static_cast<std::uint64_t>(sources[index - first]->size());
-                        check_size(job.source(), size);
+                        check_size(source_of(index), size);
                         entry.offset = round_up_to_4(data_size_);
                         entry.size = static_cast<std::uint32_t>(size);
                         data_size_ = entry.offset + entry.size;
@@ -434,7 +442,7 @@ void BundleBuilder::copy_placing(FileSystem& fs, Archive& out, std::uint64_t dat
                     const std::uint32_t done = copy_data(*sources[index - first], out,
                                                          data_start + entry.offset, entry.size);
                     if (done != entry.size)
-                        throw ended_early(job.source(), done, entry.size);
+                        throw ended_early(source_of(index), done, entry.size);
                     // Closed as soon as copied: the batch's other files stay open only as long
                     // as they must.
                     sources[index - first].reset();

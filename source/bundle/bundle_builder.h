@@ -8,6 +8,7 @@
 #include <stdexcept>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include "bundle/bundle_index.h"
@@ -24,14 +25,12 @@ namespace kam {
 // kept); bundle paths are relative, either separator, any case.
 class BundleBuilder {
 public:
-    // One file whose data goes into the bundle: its place and size are its entry's. The source
-    // path is in two parts, the directory, shared by the files of one directory, and the entry's
-    // own name in the tree: 16 bytes a file, as a tree of 300 000 files needs them.
+    // One file whose data goes into the bundle: its place and size are its entry's, its source
+    // path its directory's (source_of) and the entry's own name in the tree. 8 bytes a file, as a
+    // tree of 300 000 files needs them.
     struct Job {
         BundleEntryMap::value_type* named;
-        const std::string* source_directory;
         BundleEntry& entry() const { return named->second; }
-        std::string source() const { return concat(*source_directory, named->first); }
     };
 
     // The chunk of copy_data, also for the listing and the patch comparison.
@@ -72,6 +71,8 @@ public:
 
     const BundleIndex& index() const { return index_; }
     const std::deque<Job>& jobs() const { return jobs_; }
+    // The source path of jobs()[job].
+    std::string source_of(std::size_t job) const;
     // The data area's size: the end of the last file placed.
     std::uint64_t data_size() const { return data_size_; }
 
@@ -100,7 +101,8 @@ private:
     Progress* progress_;
     // Deques: no copy of every job, or directory, when they grow.
     std::deque<Job> jobs_;
-    std::deque<std::string> job_directories_;
+    // (first job, source directory) of each run of jobs from one directory, in job order.
+    std::deque<std::pair<std::size_t, std::string>> job_directories_;
     std::uint64_t data_size_ = 0;
     // The directory the last path with a directory part reached: the directory parts of its
     // bundle path and its source path, the source prefix of its files, and its depth.

@@ -101,8 +101,8 @@ void write_depfile(const BundleBuilder& builder, const FileFilter& filter,
         if (directory != outputs)
             depfile.add(spelled(settings, directory));
     }
-    for (const BundleBuilder::Job& job : builder.jobs())
-        depfile.add(spelled(settings, job.source()));
+    for (std::size_t job = 0; job < builder.jobs().size(); ++job)
+        depfile.add(spelled(settings, builder.source_of(job)));
     depfile.write(destination + ".d");
 }
 

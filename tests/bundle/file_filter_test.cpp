@@ -17,8 +17,8 @@ using kam::FileFilter;
 
 std::vector<std::string> sources(const BundleBuilder& builder) {
     std::vector<std::string> paths;
-    for (const BundleBuilder::Job& job : builder.jobs())
-        paths.push_back(job.source());
+    for (std::size_t job = 0; job < builder.jobs().size(); ++job)
+        paths.push_back(builder.source_of(job));
     return paths;
 }
 
