@@ -28,6 +28,127 @@ namespace {
 
 constexpr int max_depth = 1000;  // as for text: deeper trees exhaust the stack
 
+// The distinct strings of one binary form, each with its index in order of first use.
+// Content files hold millions of distinct values and look up equal ones from other addresses,
+// so a lookup must touch little memory: each slot keeps the hash beside the place of its
+// entry, and an entry keeps its index, its length and (unless long) its bytes together, where
+// a table of views cost another cache miss for the view and one for the node's copy.
+class StringTable {
+public:
+    // The index of text, which is added if new. Throws if the table outgrows the format.
+    std::uint32_t index_of(std::string_view text, const std::string& path) {
+        if ((size_t{count_} + 1) * 2 > slots_.size())
+            grow();
+        const auto hash = static_cast<std::uint32_t>(std::hash<std::string_view>()(text));
+        const size_t mask = slots_.size() - 1;
+        for (size_t slot = hash & mask;; slot = (slot + 1) & mask) {
+            Slot& entry = slots_[slot];
+            if (entry.place == 0) {
+                entry = {hash, add(text, path)};
+                return count_++;
+            }
+            if (entry.hash != hash)
+                continue;
+            const char* at = entry_at(entry.place);
+            if (text_of(at) == text)
+                return load_u32(at);
+        }
+    }
+
+    std::uint32_t size() const { return count_; }
+
+    // Calls f with every string in index order.
+    template <class F>
+    void for_each(F f) const {
+        for (const Block& block : blocks_) {
+            for (size_t at = 0; at < block.used;) {
+                const std::string_view text = text_of(block.bytes.get() + at);
+                f(text);
+                at += entry_size(text.size());
+            }
+        }
+    }
+
+private:
+    // An entry: u32 index, u32 length, then the bytes, or a pointer to them past inline_limit;
+    // padded to a multiple of 4 so that a slot's u32 reaches 16 GiB of entries.
+    static constexpr size_t inline_limit = 128;
+    static constexpr size_t block_size = size_t{1} << 20;
+    static constexpr size_t alignment = 4;
+
+    struct Slot {
+        std::uint32_t hash = 0;
+        std::uint32_t place = 0;  // entry position / alignment + 1; 0 is free
+    };
+    struct Block {
+        std::unique_ptr<char[]> bytes;
+        size_t used = 0;
+    };
+
+    static size_t entry_size(size_t length) {
+        const size_t stored = length > inline_limit ? sizeof(const char*) : length;
+        return (8 + stored + alignment - 1) / alignment * alignment;
+    }
+    static std::uint32_t load_u32(const char* at) {
+        std::uint32_t value;
+        std::memcpy(&value, at, 4);
+        return value;
+    }
+    static std::string_view text_of(const char* at) {
+        const std::uint32_t length = load_u32(at + 4);
+        if (length <= inline_limit)
+            return {at + 8, length};
+        const char* bytes;
+        std::memcpy(&bytes, at + 8, sizeof bytes);
+        return {bytes, length};
+    }
+    const char* entry_at(std::uint32_t place) const {
+        const size_t position = size_t{place - 1} * alignment;
+        return blocks_[position / block_size].bytes.get() + position % block_size;
+    }
+
+    std::uint32_t add(std::string_view text, const std::string& path) {
+        const size_t size = entry_size(text.size());
+        if (blocks_.empty() || block_size - blocks_.back().used < size)
+            blocks_.push_back({std::make_unique_for_overwrite<char[]>(block_size), 0});
+        Block& block = blocks_.back();
+        const size_t position = (blocks_.size() - 1) * block_size + block.used;
+        if (position / alignment + 1 > std::numeric_limits<std::uint32_t>::max() ||
+            text.size() > std::numeric_limits<std::uint32_t>::max())
+            throw std::runtime_error("Binary XML of " + path + " is too large");
+        char* at = block.bytes.get() + block.used;
+        const auto length = static_cast<std::uint32_t>(text.size());
+        std::memcpy(at, &count_, 4);
+        std::memcpy(at + 4, &length, 4);
+        if (text.size() > inline_limit) {
+            const char* bytes = text.data();
+            std::memcpy(at + 8, &bytes, sizeof bytes);
+        } else if (!text.empty()) {
+            std::memcpy(at + 8, text.data(), text.size());
+        }
+        block.used += size;
+        return static_cast<std::uint32_t>(position / alignment + 1);
+    }
+
+    void grow() {
+        std::vector<Slot> old = std::move(slots_);
+        slots_.assign(old.empty() ? 1024 : old.size() * 2, Slot{});
+        const size_t mask = slots_.size() - 1;
+        for (const Slot& entry : old) {
+            if (entry.place == 0)
+                continue;
+            size_t slot = entry.hash & mask;
+            while (slots_[slot].place != 0)
+                slot = (slot + 1) & mask;
+            slots_[slot] = entry;
+        }
+    }
+
+    std::vector<Slot> slots_;
+    std::vector<Block> blocks_;
+    std::uint32_t count_ = 0;
+};
+
 // Writes through a buffer of its own rather than building the whole form in memory: the
 // archive is a temporary that only takes the file's place once complete, and a form held
 // whole doubled the peak memory of a large file.
@@ -51,9 +172,8 @@ public:
     }
 
     void write_table() {
-        put_u32(static_cast<std::uint32_t>(table_.size()));
-        for (std::string_view text : table_)
-            put_string(text);
+        put_u32(table_.size());
+        table_.for_each([this](std::string_view text) { put_string(text); });
     }
 
     void write_node(const XMLNode& node) {
@@ -162,50 +282,12 @@ private:
         return known.index;
     }
 
-    // Open addressing with the hash kept beside each index: content files hold millions of
-    // distinct values, and every look at a string that is not the one sought is a cache miss.
-    std::uint32_t string_index(std::string_view text) {
-        if ((table_.size() + 1) * 2 > slots_.size())
-            grow();
-        const auto hash = static_cast<std::uint32_t>(std::hash<std::string_view>()(text));
-        const size_t mask = slots_.size() - 1;
-        for (size_t slot = hash & mask;; slot = (slot + 1) & mask) {
-            Slot& entry = slots_[slot];
-            if (entry.index == 0) {
-                entry = {hash, static_cast<std::uint32_t>(table_.size()) + 1};
-                table_.push_back(text);
-                return entry.index - 1;
-            }
-            if (entry.hash != hash)
-                continue;
-            // The parser stores a repeated value once: most matches are the same bytes.
-            const std::string_view known = table_[entry.index - 1];
-            if ((known.data() == text.data() && known.size() == text.size()) || known == text)
-                return entry.index - 1;
-        }
-    }
-    void grow() {
-        std::vector<Slot> old = std::move(slots_);
-        slots_.assign(old.empty() ? 1024 : old.size() * 2, Slot{});
-        const size_t mask = slots_.size() - 1;
-        for (const Slot& entry : old) {
-            if (entry.index == 0)
-                continue;
-            size_t slot = entry.hash & mask;
-            while (slots_[slot].index != 0)
-                slot = (slot + 1) & mask;
-            slots_[slot] = entry;
-        }
-    }
+    std::uint32_t string_index(std::string_view text) { return table_.index_of(text, path_); }
 
     struct Known {
         const char* data = nullptr;
         size_t size = 0;
         std::uint32_t index = 0;
-    };
-    struct Slot {
-        std::uint32_t hash = 0;
-        std::uint32_t index = 0;  // table index + 1; 0 is free
     };
 
     Archive& archive_;
@@ -213,8 +295,7 @@ private:
     std::unique_ptr<char[]> buffer_ = std::make_unique_for_overwrite<char[]>(buffer_size);
     size_t used_ = 0;
     std::uint64_t written_ = 0;
-    std::vector<std::string_view> table_;
-    std::vector<Slot> slots_;
+    StringTable table_;
     std::vector<Known> by_address_ = std::vector<Known>(4096);
     static constexpr std::uint32_t no_index = std::numeric_limits<std::uint32_t>::max();
     std::vector<std::uint32_t> name_indexes_;

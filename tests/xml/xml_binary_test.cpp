@@ -59,14 +59,20 @@ TEST(XMLBinaryTest, AWrittenTreeReadsBackEqual) {
 // The reader decodes through a window of 64 KB: a table, a string and a node list that span
 // several windows read back whole, and a cut anywhere still fails.
 TEST(XMLBinaryTest, ContentLargerThanTheReadersWindowReadsBackEqual) {
-    std::string text = "<r v=\"" + std::string(150000, 'v') + "\">";
+    const std::string long_value(150000, 'v');
+    // Values that fill several of the writer's table blocks, some used again from the last one.
+    auto value = [](int i) { return "value " + std::to_string(i) + std::string(100, '.'); };
+    std::string text = "<r v=\"" + long_value + "\">";
     for (int i = 0; i < 12000; ++i)
-        text += "<e n=\"value " + std::to_string(i) + "\"/>";
+        text += "<e n=\"" + value(i) + "\"/>";
+    text += "<e n=\"" + value(5) + "\" v=\"" + long_value + "\"/>";
     text += std::string(100000, 't') + "</r>";
     kam::XMLDocument document;
     ASSERT_TRUE(document.parse_memory(text));
     const std::string bytes = write(document);
     ASSERT_GT(bytes.size(), 3 * 65536u);
+    for (const std::string& once : {value(5) + '\0', long_value + '\0'})
+        EXPECT_EQ(bytes.find(once), bytes.rfind(once));
 
     kam::XMLDocument copy;
     ASSERT_TRUE(read(copy, bytes));
