@@ -105,6 +105,57 @@ std::runtime_error ended_early(const std::string& source, std::uint32_t done, st
                               " bytes while the bundle was written");
 }
 
+// Gathers the small files of a batch, which lie one after another in the bundle, and writes
+// them with one call: a kernel copy per file took the bundle file's lock once per file, a tenth
+// of a quick build of files of 1 KiB. Larger files are copied by the kernel at once.
+class SmallFileWriter {
+public:
+    explicit SmallFileWriter(Archive& out) : out_(out) {}
+
+    // Copies size bytes of source to position in out, now or at the next flush; returns the
+    // bytes there were, fewer if the file ended early.
+    std::uint32_t copy(Archive& source, std::uint64_t position, std::uint32_t size) {
+        if (size > largest)
+            return copy_data(source, out_, position, size);
+        const std::uint64_t end = start_ + used_;
+        // Only the padding of at most 3 bytes may lie between two files of one write.
+        if (used_ != 0 &&
+            (position < end || position - end > 3 || position - start_ + size > capacity))
+            flush();
+        if (used_ == 0) {
+            start_ = position;
+            if (buffer_.empty())
+                buffer_.resize(capacity);
+        }
+        const auto at = static_cast<std::size_t>(position - start_);
+        std::fill(buffer_.begin() + static_cast<std::ptrdiff_t>(used_),
+                  buffer_.begin() + static_cast<std::ptrdiff_t>(at), '\0');
+        const std::uint32_t got = source.checked_read(buffer_.data() + at, size);
+        used_ = at + got;
+        return got;
+    }
+
+    // Writes what copy gathered.
+    void flush() {
+        if (used_ == 0)
+            return;
+        const auto count = static_cast<std::uint32_t>(used_);
+        used_ = 0;
+        if (out_.store() == nullptr ||
+            out_.store()->write(out_.base() + start_, buffer_.data(), count) != count)
+            throw ErrorWithCStack("Cannot write to archive " + out_.name());
+    }
+
+private:
+    static constexpr std::uint32_t largest = 16 * 1024;
+    static constexpr std::size_t capacity = 256 * 1024;
+
+    Archive& out_;
+    std::vector<char> buffer_;
+    std::uint64_t start_ = 0;
+    std::size_t used_ = 0;
+};
+
 // Passes the small writes of the header and directory on to out in blocks: field by field they
 // cost a system call each, and the whole directory held in memory was a tenth of the peak of a
 // quick bundle of small files. Writes come in order, each where the last one ended.
@@ -347,7 +398,7 @@ void BundleBuilder::write_bundle(FileSystem& fs, const std::string& destination,
         }
         // Declared after the file: the queue's threads are gone before the file is closed.
         JobQueue queue(jobs);
-        const auto copy_one = [&](std::size_t index) {
+        const auto copy_one = [&](std::size_t index, SmallFileWriter& writer) {
             const auto line =
                 std::lower_bound(progress.begin(), progress.end(), std::pair(index, std::string()));
             if (line != progress.end() && line->first == index)
@@ -366,14 +417,15 @@ void BundleBuilder::write_bundle(FileSystem& fs, const std::string& destination,
                     " changed size while the bundle was built: " + std::to_string(entry.size) +
                     " bytes when added, " + std::to_string(source.size()) + " now");
             }
-            const std::uint32_t done =
-                copy_data(source, out, data_start + entry.offset, entry.size);
+            const std::uint32_t done = writer.copy(source, data_start + entry.offset, entry.size);
             if (done != entry.size)
                 throw ended_early(path, done, entry.size);
         };
         run_in_batches(queue, jobs_.size(), [&](std::size_t first, std::size_t last) {
+            SmallFileWriter writer(out);
             for (std::size_t index = first; index < last; ++index)
-                copy_one(index);
+                copy_one(index, writer);
+            writer.flush();
         });
     } else {
         copy_placing(fs, out, data_start, jobs);
@@ -435,12 +487,13 @@ void BundleBuilder::copy_placing(FileSystem& fs, Archive& out, std::uint64_t dat
                 })) {
                 return;
             }
+            SmallFileWriter writer(out);
             for (std::size_t index = first; index < last; ++index) {
                 const Job& job = jobs_[index];
                 const BundleEntry& entry = job.entry();
                 if (copy[index - first]) {
-                    const std::uint32_t done = copy_data(*sources[index - first], out,
-                                                         data_start + entry.offset, entry.size);
+                    const std::uint32_t done =
+                        writer.copy(*sources[index - first], data_start + entry.offset, entry.size);
                     if (done != entry.size)
                         throw ended_early(source_of(index), done, entry.size);
                     // Closed as soon as copied: the batch's other files stay open only as long
@@ -450,6 +503,7 @@ void BundleBuilder::copy_placing(FileSystem& fs, Archive& out, std::uint64_t dat
                 if (progress_ != nullptr)
                     progress_->advance(1, copy[index - first] ? entry.size : 0);
             }
+            writer.flush();
         } catch (...) {
             if (!placement.placed(first))
                 placement.fail(first);

@@ -189,6 +189,26 @@ TEST(BundleBuilderTest, DataIsCopiedInBoundedChunks) {
     EXPECT_EQ(bytes.back(), test::PatternStore::byte_at(size - 1));
 }
 
+// Small files are gathered into writes of many; the padding between them stays zero even where
+// the gathering buffer held an earlier write.
+TEST(BundleBuilderTest, GatheredSmallFilesKeepTheirPaddingZero) {
+    test::TempDir dir;
+    PatternFileSystem fs;
+    BundleBuilder builder;
+    std::string expected;
+    for (int i = 0; i < 256; ++i) {
+        const std::string name = "f" + std::to_string(1000 + i);
+        fs.sizes[name] = 15001 + i % 3;
+        builder.add_file(fs, name, name);
+        expected.resize((expected.size() + 3) / 4 * 4, '\0');
+        for (std::int64_t k = 0; k < fs.sizes[name]; ++k)
+            expected += test::PatternStore::byte_at(static_cast<std::uint64_t>(k));
+    }
+    builder.write_bundle(fs, (dir.path() / "small.bundle").string());
+    const std::string bytes = dir.read("small.bundle");
+    EXPECT_EQ(bytes.substr((builder.index().header().directory_end + 3) / 4 * 4), expected);
+}
+
 TEST(BundleBuilderTest, FailedBuildLeavesThePreviousBundleAndNoTemporaryFile) {
     struct Case {
         std::function<void(const test::TempDir&)> spoil;
