@@ -54,7 +54,7 @@ void FileFilter::walk(bool remember) {
     }
     const auto note = [&](WalkStep::Kind kind, const std::string& path) {
         if (remember)
-            remembered_walk_.push_back({kind, path, {}});
+            remembered_walk_.push_back({kind, path});
     };
     struct Pending {
         std::string directory;  // below the root, canonical, with a trailing separator
@@ -67,7 +67,7 @@ void FileFilter::walk(bool remember) {
         pending.back().ancestors = std::make_shared<const Ancestor>(Ancestor{identity, nullptr});
     }
     std::vector<DirectoryEntry> entries;
-    std::vector<std::string> files, listed, directories;
+    std::vector<std::string> files, listed, directories, others;
     while (!pending.empty()) {
         const Pending current = std::move(pending.back());
         pending.pop_back();
@@ -78,23 +78,33 @@ void FileFilter::walk(bool remember) {
         files.clear();
         listed.clear();
         directories.clear();
+        others.clear();
         for (DirectoryEntry& entry : entries) {
             std::string name = fold_case(std::move(entry.name));
             if (entry.is_directory) {
+                if (remember)
+                    others.push_back(name);
                 directories.push_back(std::move(name));
             } else if (is_temporary_name(name)) {
                 // Output of a run still writing, or of one that was killed: never content.
+                if (remember)
+                    others.push_back(std::move(name));
                 continue;
             } else {
                 // A link to nothing is left for the disk to answer: it becomes a hidden name.
                 if (!entry.is_broken_link)
                     listed.push_back(name);
+                else if (remember)
+                    others.push_back(name);
                 files.push_back(std::move(name));
             }
         }
+        // A remembered walk's listings also answer the logs read before the next walk: a
+        // script's compiled form that is not there then costs no lookups on the disk.
         if (remember)
-            remembered_walk_.push_back({WalkStep::files, prefix, listed});
-        listed_.note_files(prefix, std::move(listed));
+            listed_.keep_files(prefix, std::move(listed), std::move(others));
+        else
+            listed_.note_files(prefix, std::move(listed));
         // Listings come sorted with case folded, so names that differ only in case are
         // neighbours; in a bundle they are one name, and only one of them can go in.
         std::string previous;
@@ -146,9 +156,6 @@ void FileFilter::replay_walk() {
     // Case clashes are said once per run anyway, so they need no step.
     for (WalkStep& step : remembered_walk_) {
         switch (step.kind) {
-            case WalkStep::files:
-                listed_.note_files(step.path, std::move(step.names));
-                break;
             case WalkStep::file:
                 consider_canonical(step.path);
                 break;

@@ -55,9 +55,8 @@ public:
 private:
     // One step of a remembered walk.
     struct WalkStep {
-        enum Kind : std::uint8_t { files, file, ignored_directory, leading_back } kind;
-        std::string path;                // the directory of files, else the path
-        std::vector<std::string> names;  // files: as noted
+        enum Kind : std::uint8_t { file, ignored_directory, leading_back } kind;
+        std::string path;
     };
 
     void replay_walk();

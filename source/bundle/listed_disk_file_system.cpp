@@ -19,20 +19,53 @@ void ListedDiskFileSystem::forget_files() {
     files_.clear();
 }
 
+void ListedDiskFileSystem::keep_files(const std::string& directory, std::vector<std::string> names,
+                                      std::vector<std::string> others) {
+    std::sort(names.begin(), names.end());
+    std::sort(others.begin(), others.end());
+    kept_[directory] = {std::move(names), std::move(others)};
+}
+
+const ListedDiskFileSystem::Listing* ListedDiskFileSystem::kept_listing(
+    const std::string& path, std::string_view& name) const {
+    const size_t separator = path.rfind('\\');
+    if (kept_.empty() || separator == std::string::npos || separator + 1 == path.size())
+        return nullptr;
+    const auto listing = kept_.find(path.substr(0, separator + 1));
+    if (listing == kept_.end())
+        return nullptr;
+    name = std::string_view(path).substr(separator + 1);
+    return &listing->second;
+}
+
 bool ListedDiskFileSystem::is_listed_file(const std::string& path) const {
-    return !directory_.empty() && path.size() > directory_.size() && path.starts_with(directory_) &&
-           std::binary_search(files_.begin(), files_.end(),
-                              std::string_view(path).substr(directory_.size()));
+    if (!directory_.empty() && path.size() > directory_.size() && path.starts_with(directory_) &&
+        std::binary_search(files_.begin(), files_.end(),
+                           std::string_view(path).substr(directory_.size())))
+        return true;
+    std::string_view name;
+    const Listing* listing = kept_listing(path, name);
+    return listing != nullptr &&
+           std::binary_search(listing->files.begin(), listing->files.end(), name);
+}
+
+bool ListedDiskFileSystem::is_known_missing(const std::string& path) const {
+    std::string_view name;
+    const Listing* listing = kept_listing(path, name);
+    return listing != nullptr &&
+           !std::binary_search(listing->files.begin(), listing->files.end(), name) &&
+           !std::binary_search(listing->others.begin(), listing->others.end(), name);
 }
 
 bool ListedDiskFileSystem::exists(const std::string& path) {
-    return is_listed_file(path) || directories_.contains(path) || DiskFileSystem::exists(path);
+    return is_listed_file(path) || directories_.contains(path) ||
+           (!is_known_missing(path) && DiskFileSystem::exists(path));
 }
 
 bool ListedDiskFileSystem::is_dir(const std::string& path) {
     if (is_listed_file(path))
         return false;
-    return directories_.contains(path) || DiskFileSystem::is_dir(path);
+    return directories_.contains(path) || (!is_known_missing(path) && DiskFileSystem::is_dir(path));
 }
 
 }  // namespace kam

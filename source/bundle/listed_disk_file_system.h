@@ -2,6 +2,8 @@
 #pragma once
 
 #include <string>
+#include <string_view>
+#include <unordered_map>
 #include <unordered_set>
 #include <vector>
 
@@ -24,15 +26,29 @@ public:
     // Subdirectories stay noted for the whole walk: there are few of them.
     void note_directory(const std::string& path) { directories_.insert(path); }
     void forget_files();
+    // As note_files, but kept for the life of this object, with the directory's other names (its
+    // subdirectories, and the files a walk leaves out): a path in a kept directory that is
+    // neither is known not to exist without asking the disk.
+    void keep_files(const std::string& directory, std::vector<std::string> names,
+                    std::vector<std::string> others);
 
     bool exists(const std::string& path) override;
     bool is_dir(const std::string& path) override;
 
 private:
+    struct Listing {
+        std::vector<std::string> files;   // sorted
+        std::vector<std::string> others;  // sorted
+    };
+
     bool is_listed_file(const std::string& path) const;
+    bool is_known_missing(const std::string& path) const;
+    // The kept listing of the directory of path, with the name of path in it; null when none.
+    const Listing* kept_listing(const std::string& path, std::string_view& name) const;
 
     std::string directory_;
     std::vector<std::string> files_;  // sorted
+    std::unordered_map<std::string, Listing> kept_;
     std::unordered_set<std::string> directories_;
 };
 

@@ -1,0 +1,36 @@
+// The disk as a walk saw it: a kept listing answers for its directory.
+#include "bundle/listed_disk_file_system.h"
+
+#include <gtest/gtest.h>
+
+#include "support/trovex_runner.h"
+#include "utility/path.h"
+
+namespace {
+
+// A name the listing does not hold is missing without a look at the disk; one it holds apart
+// from its files (a subdirectory, a file the walk left out) is the disk's to answer.
+TEST(ListedDiskFileSystemTest, AKeptListingAnswersForItsDirectory) {
+    test::TempDir dir;
+    dir.write("a", "1");
+    dir.write("sub/b", "2");
+    dir.write("x.tmp", "3");
+    const std::string root = kam::normalize_path(dir.path().string(), true, true);
+    kam::ListedDiskFileSystem fs;
+    fs.keep_files(root, {"a"}, {"sub", "x.tmp"});
+    dir.write("late", "4");  // unseen by the listing, as by the walk
+    const struct {
+        const char* name;
+        bool exists, is_dir;
+    } cases[] = {{"a", true, false},
+                 {"sub", true, true},
+                 {"x.tmp", true, false},
+                 {"late", false, false},
+                 {"none", false, false}};
+    for (const auto& c : cases) {
+        EXPECT_EQ(fs.exists(root + c.name), c.exists) << c.name;
+        EXPECT_EQ(fs.is_dir(root + c.name), c.is_dir) << c.name;
+    }
+}
+
+}  // namespace
