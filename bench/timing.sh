@@ -1,5 +1,8 @@
 # Shared by the timing scripts of bench/: sourced, not run.
 
+# EPOCHREALTIME and awk then agree on the decimal point.
+export LC_ALL=C
+
 # Ends the script unless the machine has that many MiB of memory available.
 need_memory_mib() {
     local available_mib
@@ -14,13 +17,17 @@ note_unless_tmpfs() {
 }
 
 # measure RUNS COMMAND...: runs the command (output discarded) under GNU time and appends
-# "wall-ms cpu-ms peak-KiB" to the file RUNS.
+# "wall-ms cpu-ms peak-KiB" to the file RUNS. The wall time comes from the clock around it: GNU
+# time counts in hundredths, a tenth of a run of 100 ms.
 measure() {
-    local runs=$1 one
+    local runs=$1 one start end
     shift
     one=$(mktemp)
-    /usr/bin/time -f "%e %U %S %M" -o "$one" "$@" > /dev/null
-    awk '{printf "%d %d %d\n", $1 * 1000, ($2 + $3) * 1000, $4}' "$one" >> "$runs"
+    start=$EPOCHREALTIME
+    /usr/bin/time -f "%U %S %M" -o "$one" "$@" > /dev/null
+    end=$EPOCHREALTIME
+    awk -v wall="$(awk -v a="$start" -v b="$end" 'BEGIN { printf "%d", (b - a) * 1000 }')" \
+        '{printf "%d %d %d\n", wall, ($1 + $2) * 1000, $3}' "$one" >> "$runs"
     rm -f "$one"
 }
 
