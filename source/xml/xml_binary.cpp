@@ -156,19 +156,12 @@ class BinaryWriter {
 public:
     BinaryWriter(Archive& archive, const std::string& path) : archive_(archive), path_(path) {}
 
-    // Builds the table; the indexes are kept in the order write_node asks for them again.
-    void collect(const XMLNode& node) {
-        if (node.kind() == NODE_ELEMENT) {
-            indexes_.push_back(name_index(node.name_id()));
-            for (const auto& [name, value] : node.parameters()) {
-                indexes_.push_back(name_index(name));
-                indexes_.push_back(value_index(value));
-            }
-            for (int i = 0; i < node.num_children(); ++i)
-                collect(*node.child(i));
-        } else if (node.kind() == NODE_TEXT) {
-            indexes_.push_back(string_index(node.text()));
-        }
+    // Builds the table. Names and the values the cache by address knows are found again as
+    // cheaply; the indexes of the other values and of texts are kept for write_node in order.
+    void collect(const XMLNode& root) {
+        collect_node(root);
+        // write_node takes the cache through the same states from the start.
+        std::fill(by_address_.begin(), by_address_.end(), Known{});
     }
 
     void write_table() {
@@ -179,11 +172,16 @@ public:
     void write_node(const XMLNode& node) {
         put_u32(node.kind());
         if (node.kind() == NODE_ELEMENT) {
-            put_u32(next_index());
+            put_u32(name_indexes_[static_cast<size_t>(node.name_id())]);
             put_u32(static_cast<std::uint32_t>(node.parameters().size()));
-            for (size_t i = 0; i < node.parameters().size(); ++i) {
-                put_u32(next_index());
-                put_u32(next_index());
+            // The cache by address goes through the same states as in collect, so it knows the
+            // same values again.
+            for (const auto& [name, value] : node.parameters()) {
+                put_u32(name_indexes_[static_cast<size_t>(name)]);
+                Known& known = known_at(value);
+                if (!is_known(known, value))
+                    known = {value.data(), value.size(), next_index()};
+                put_u32(known.index);
             }
             put_u32(static_cast<std::uint32_t>(node.num_children()));
             for (int i = 0; i < node.num_children(); ++i)
@@ -271,24 +269,42 @@ private:
         return name_indexes_[id];
     }
 
-    // The parser stores a repeated value once, so repeats come back at one address: a small
-    // cache by address spares them hashing their bytes and the misses of the large table.
-    std::uint32_t value_index(std::string_view text) {
-        const auto address =
-            static_cast<std::uint64_t>(reinterpret_cast<std::uintptr_t>(text.data()));
-        Known& known = by_address_[(address * 0x9E3779B97F4A7C15u) >> 52];
-        if (known.data != text.data() || known.size != text.size() || text.empty())
-            known = {text.data(), text.size(), string_index(text)};
-        return known.index;
-    }
-
-    std::uint32_t string_index(std::string_view text) { return table_.index_of(text, path_); }
-
     struct Known {
         const char* data = nullptr;
         size_t size = 0;
         std::uint32_t index = 0;
     };
+
+    void collect_node(const XMLNode& node) {
+        if (node.kind() == NODE_ELEMENT) {
+            name_index(node.name_id());
+            for (const auto& [name, value] : node.parameters()) {
+                name_index(name);
+                Known& known = known_at(value);
+                if (!is_known(known, value)) {
+                    known = {value.data(), value.size(), string_index(value)};
+                    indexes_.push_back(known.index);
+                }
+            }
+            for (int i = 0; i < node.num_children(); ++i)
+                collect_node(*node.child(i));
+        } else if (node.kind() == NODE_TEXT) {
+            indexes_.push_back(string_index(node.text()));
+        }
+    }
+
+    // The parser stores a repeated value once, so repeats come back at one address: a small
+    // cache by address spares them hashing their bytes and the misses of the large table.
+    Known& known_at(std::string_view text) {
+        const auto address =
+            static_cast<std::uint64_t>(reinterpret_cast<std::uintptr_t>(text.data()));
+        return by_address_[(address * 0x9E3779B97F4A7C15u) >> 52];
+    }
+    static bool is_known(const Known& known, std::string_view text) {
+        return known.data == text.data() && known.size == text.size() && !text.empty();
+    }
+
+    std::uint32_t string_index(std::string_view text) { return table_.index_of(text, path_); }
 
     Archive& archive_;
     const std::string& path_;
