@@ -31,6 +31,12 @@ namespace binary_op = kam::script::binary_op;
 /* A block's leading declarations also see "object" as the start of a statement: shifting keeps
    it a declaration, which compiles the same. Any other conflict breaks the build. */
 %expect 1
+%left OR
+%left AND
+%precedence NOT
+%left '+' '-'
+%left '*' '/' '%'
+%precedence NEGATE
 
 %token ID 258 STRING 259 NUMBER 260 VOID 261 BOOLEAN 262 CLASS 263 OBJECT 264
 %token NUMBER_TYPE 265 STRING_TYPE 266 BOOLEAN_TYPE 267 THIS 268
@@ -225,20 +231,13 @@ test
     | '(' error ')' { parser.report($1.line, "Not a valid test expression"); yyclearin; $$ = parser.empty_condition(); }
     ;
 
+/* Conditions are one level too, ordered by precedence: NOT binds before AND, AND before OR.
+   Comparisons take arithmetic operands and do not associate: a < b < c is a syntax error, and
+   NOT cannot follow a comparison's operator. */
 expression
-    : expression OR { $$ = parser.or_left($1); } and_expr { $$ = parser.or_right($3, $4); }
-    | and_expr
-    ;
-
-and_expr
-    : and_expr AND { $$ = parser.and_left($1); } not_expr { $$ = parser.and_right($3, $4); }
-    | not_expr
-    ;
-
-/* The comparison and postfix levels are folded into their parents: the same language with two
-   reductions fewer per operand. Comparisons do not associate: a < b < c is a syntax error. */
-not_expr
-    : NOT not_expr { $$ = parser.negate_condition($2); }
+    : expression OR { $$ = parser.or_left($1); } expression { $$ = parser.or_right($3, $4); }
+    | expression AND { $$ = parser.and_left($1); } expression { $$ = parser.and_right($3, $4); }
+    | NOT expression { $$ = parser.negate_condition($2); }
     | sum LT sum { $$ = parser.binary(binary_op::lt, $1, $3); }
     | sum LE sum { $$ = parser.binary(binary_op::le, $1, $3); }
     | sum EQ sum { $$ = parser.binary(binary_op::eq, $1, $3); }
@@ -248,22 +247,16 @@ not_expr
     | sum
     ;
 
+/* Arithmetic is one level, ordered by precedence: a level per operator cost a reduction per
+   operand each, a tenth of compiling a script. No comparison or NOT reaches in here. */
 sum
-    : sum '+' term { $$ = parser.binary(binary_op::add, $1, $3); }
-    | sum '-' term { $$ = parser.binary(binary_op::sub, $1, $3); }
-    | term
-    ;
-
-term
-    : term '*' unary { $$ = parser.binary(binary_op::mul, $1, $3); }
-    | term '/' unary { $$ = parser.binary(binary_op::div, $1, $3); }
-    | term '%' unary { $$ = parser.binary(binary_op::mod, $1, $3); }
-    | unary
-    ;
-
-/* A postfix chain in an expression ends with deref. */
-unary
-    : '-' unary { $$ = parser.negate($2); }
+    : sum '+' sum { $$ = parser.binary(binary_op::add, $1, $3); }
+    | sum '-' sum { $$ = parser.binary(binary_op::sub, $1, $3); }
+    | sum '*' sum { $$ = parser.binary(binary_op::mul, $1, $3); }
+    | sum '/' sum { $$ = parser.binary(binary_op::div, $1, $3); }
+    | sum '%' sum { $$ = parser.binary(binary_op::mod, $1, $3); }
+    | '-' sum %prec NEGATE { $$ = parser.negate($2); }
+    /* A postfix chain in an expression ends with deref. */
     | primary suffixes { $$ = parser.end_chain($2); }
     | primary
     ;
