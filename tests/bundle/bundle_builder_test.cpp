@@ -154,13 +154,7 @@ TEST(BundleBuilderTest, PlacingFilesAsAddedOrAsWrittenGivesTheSameBytes) {
     // place.
     const std::string expected = test::Bytes()
                                      .header(2, 98)
-                                     .file("a", 104, 5)
-                                     .file("empty", 112, 0)
-                                     .file("missing", 100, 0, 0)
-                                     .dir("sub")
-                                     .file("b", 100, 2)
-                                     .end()
-                                     .end()
+                                     .records("a:104:5 empty:112 -missing:100 sub/ b:100:2 ] ]")
                                      .raw(std::string(2, '\0'))
                                      .raw("bb")
                                      .raw(std::string(2, '\0'))
@@ -237,8 +231,7 @@ TEST(BundleBuilderTest, FailedBuildLeavesThePreviousBundleAndNoTemporaryFile) {
         builder.write_bundle(disk(), (dir.path() / "out.bundle").string());
         EXPECT_EQ(dir.read("out.bundle"), test::Bytes()
                                               .header(2, 33)
-                                              .file("b", 36, 6)
-                                              .end()
+                                              .records("b:36:6 ]")
                                               .raw(std::string(3, '\0'))
                                               .raw("bbbbbb")
                                               .data);

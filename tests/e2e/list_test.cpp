@@ -17,21 +17,10 @@ TEST(ListCommandTest, LinesAndErrors) {
     dir.write("tree/data/units.xml", std::string(120, 'u'));
     dir.write("tree/readme.txt", "hello");
     ASSERT_TRUE(test::quick_bundle(dir.path() / "tree", dir.path() / "sample.bundle"));
-    dir.write("patch.bundle", test::Bytes()
-                                  .header(2)
-                                  .dir("a")
-                                  .file("x", 0, 0)
-                                  .end()
-                                  .dir("gone", 0)
-                                  .end()
-                                  .file("old.txt", 0, 0, 0)
-                                  .file("empty.txt", 0, 0)
-                                  .end()
-                                  .data);
-    dir.write("odd.bundle",
-              test::Bytes().header(2).dir("Maps").end().file("a.txt", 0, 0).end().data);
-    dir.write("odd_file.bundle",
-              test::Bytes().header(2).file("a.txt", 0, 0).file("b.TXT", 0, 0).end().data);
+    dir.write("patch.bundle",
+              test::Bytes().header(2).records("a/ x ] -gone/ ] -old.txt empty.txt ]").data);
+    dir.write("odd.bundle", test::Bytes().header(2).records("Maps/ ] a.txt ]").data);
+    dir.write("odd_file.bundle", test::Bytes().header(2).records("a.txt b.TXT ]").data);
     dir.write("cut.bundle", test::Bytes().header(2).dir("data").data);
 
     const std::string tree_lines =  // the default width: every line ends in column 79
