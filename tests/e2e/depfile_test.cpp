@@ -15,8 +15,6 @@ namespace {
 using Files = std::map<std::string, std::string>;
 using Commands = std::vector<std::vector<std::string>>;
 
-const std::string log_line = "   <open path=\"d\\b.txt\" flags=\"r\" />\r\n";
-
 struct DepfileCase {
     const char* name;
     Files files;
@@ -46,7 +44,10 @@ TEST(DepfileTest, NamesEveryInputAsTheDiskSpellsItAndChangesNoOtherOutput) {
          "s/a.kxe.d",
          "s/a.kxe: \\\n  s/a.ksf\n"},
         {"a bundle: its logs, force files, listed directories and packed files",
-         {{"r/a.txt", "a"}, {"r/d/b.txt", "b"}, {"r/d/c.txt", "c"}, {"log.xml", log_line}},
+         {{"r/a.txt", "a"},
+          {"r/d/b.txt", "b"},
+          {"r/d/c.txt", "c"},
+          {"log.xml", test::recorded_log({"d\\b.txt"})}},
          {{"bundle", "--depfile", "-r", "r", "-D", "o.bundle", "-F", "r/a.txt", "log.xml"}},
          "o.bundle.d",
          "o.bundle: \\\n  log.xml \\\n  r/a.txt \\\n  r \\\n  r/d \\\n  r/d/b.txt\n"},
