@@ -27,6 +27,9 @@ struct Sample {
 };
 
 TEST(ExtractCommandTest, CopiesWhatTheSubpathNamesOrFails) {
+    const auto not_found = [](const std::string& subpath) {
+        return test::framed("Trovex subpath not found: " + subpath);
+    };
     const struct {
         std::vector<std::string> arguments;
         std::string output;
@@ -52,22 +55,10 @@ TEST(ExtractCommandTest, CopiesWhatTheSubpathNamesOrFails) {
         {{"-v", "extract", "-r", "../s.bundle", "data/maps/level.xml", "sub"},
          "Copying file data\\maps\\level.xml to sub\\level.xml\n",
          {{"sub", "/"}, {"sub/level.xml", "<level/>"}}},
-        {{"extract", "../s.bundle", "data/*.txt"},
-         test::framed("Trovex subpath not found: data/*.txt"),
-         {},
-         1},
-        {{"extract", "../s.bundle", "missing"},
-         test::framed("Trovex subpath not found: missing"),
-         {},
-         1},
-        {{"extract", "../s.bundle", "data/units.xml/x"},
-         test::framed("Trovex subpath not found: data/units.xml/x"),
-         {},
-         1},
-        {{"extract", "../s.bundle", "*/units.xml"},
-         test::framed("Trovex subpath not found: */units.xml"),
-         {},
-         1},
+        {{"extract", "../s.bundle", "data/*.txt"}, not_found("data/*.txt"), {}, 1},
+        {{"extract", "../s.bundle", "missing"}, not_found("missing"), {}, 1},
+        {{"extract", "../s.bundle", "data/units.xml/x"}, not_found("data/units.xml/x"), {}, 1},
+        {{"extract", "../s.bundle", "*/units.xml"}, not_found("*/units.xml"), {}, 1},
     };
     for (const auto& c : cases) {
         Sample sample;
