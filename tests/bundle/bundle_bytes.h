@@ -3,6 +3,7 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <sstream>
 #include <string>
 
 #include "support/memory_file_system.h"
@@ -46,6 +47,29 @@ struct Bytes {
         return u32(offset).u32(size).u8(visible).text(name);
     }
     Bytes& v1_end() { return u32(0xfffffffe); }
+    // Records (version-1 ones with v1) from words: "name/" a directory, "]" the end of one or of
+    // the root, else a file "name:offset:size" or "name" (empty at 0); '-' first hides the name.
+    Bytes& records(const std::string& words, bool v1 = false) {
+        std::istringstream in(words);
+        for (std::string word; in >> word;) {
+            const bool visible = word[0] != '-';
+            std::string name = word.substr(visible ? 0 : 1);
+            std::uint64_t offset = 0, size = 0;
+            if (word == "]") {
+                v1 ? v1_end() : end();
+            } else if (name.back() == '/') {
+                name.pop_back();
+                v1 ? v1_dir(name, visible) : dir(name, visible);
+            } else {
+                std::replace(name.begin(), name.end(), ':', ' ');
+                std::istringstream(name) >> name >> offset >> size;
+                v1 ? v1_file(name, static_cast<std::uint32_t>(offset),
+                             static_cast<std::uint32_t>(size), visible)
+                   : file(name, offset, static_cast<std::uint32_t>(size), visible);
+            }
+        }
+        return *this;
+    }
 
 private:
     Bytes& little(std::uint64_t value, int count) {

@@ -25,20 +25,9 @@ std::string sample_bundle() {
     constexpr std::uint64_t data_start = 512;
     std::string bytes = test::Bytes()
                             .header(2)
-                            .dir("data")
-                            .dir("maps")
-                            .file("level.xml", 0, 0)
-                            .end()
-                            .file("units.xml", data_start, 5)
-                            .end()
-                            .file("gone.txt", 0, 0, 0)
-                            .file("notes.xml", 0, 0)
-                            .dir("old", 0)
-                            .file("x.txt", data_start, 5)
-                            .end()
-                            .file("past_end.bin", data_start + 8, 100)
-                            .file("readme.txt", data_start + 8, 7)
-                            .end()
+                            .records(
+                                "data/ maps/ level.xml ] units.xml:512:5 ] -gone.txt notes.xml "
+                                "-old/ x.txt:512:5 ] past_end.bin:520:100 readme.txt:520:7 ]")
                             .data;
     bytes.resize(data_start, '\0');
     return bytes + "UNITS" + std::string(3, '\0') + "README!";

@@ -38,26 +38,9 @@ std::string load_error(const std::string& bytes) {
 }
 
 TEST(BundleIndexTest, VersionOneLoadsLikeVersionTwo) {
-    const std::string v2 = test::Bytes()
-                               .header(2)
-                               .file("a", 100, 5)
-                               .dir("dir")
-                               .file("x", 0, 0, 0)
-                               .end()
-                               .dir("old", 0)
-                               .end()
-                               .end()
-                               .data;
-    const std::string v1 = test::Bytes()
-                               .header(1)
-                               .v1_file("a", 100, 5)
-                               .v1_dir("dir")
-                               .v1_file("x", 0, 0, 0)
-                               .v1_end()
-                               .v1_dir("old", 0)
-                               .v1_end()
-                               .v1_end()
-                               .data;
+    const std::string records = "a:100:5 dir/ -x ] -old/ ] ]";
+    const std::string v2 = test::Bytes().header(2).records(records).data;
+    const std::string v1 = test::Bytes().header(1).records(records, true).data;
     const std::string expected = "a 100 5 1;dir/ 1{x 0 0 0;}old/ 0{}";
     EXPECT_EQ(dump(loaded(v2)->root()), expected);
     EXPECT_EQ(dump(loaded(v1)->root()), expected);
@@ -65,19 +48,8 @@ TEST(BundleIndexTest, VersionOneLoadsLikeVersionTwo) {
 }
 
 TEST(BundleIndexTest, LookupWalksComponentsAndStopsAtHiddenDirectories) {
-    const auto owned = loaded(test::Bytes()
-                                  .header(2)
-                                  .dir("dir")
-                                  .dir("sub")
-                                  .file("file", 64, 9)
-                                  .end()
-                                  .end()
-                                  .file("f", 80, 1)
-                                  .dir("old", 0)
-                                  .file("x", 0, 0)
-                                  .end()
-                                  .end()
-                                  .data);
+    const auto owned =
+        loaded(test::Bytes().header(2).records("dir/ sub/ file:64:9 ] ] f:80:1 -old/ x ] ]").data);
     const BundleIndex& index = *owned;
     const BundleEntry* file = &index.root().at("dir").directory->at("sub").directory->at("file");
     const BundleEntry* old = &index.root().at("old");
@@ -107,20 +79,11 @@ TEST(BundleIndexTest, LoadingAgainForgetsTheCachedLookup) {
 }
 
 TEST(BundleIndexTest, NamesAreOrderedByUnsignedBytesAndRepeatsKeepTheFirstRecord) {
+    // Either side of the names kept in place; a repeated b whose records are read and dropped.
     const auto owned = loaded(test::Bytes()
                                   .header(2)
-                                  .file("\xe9", 0, 1)
-                                  .file("b", 0, 2)
-                                  .file("ab", 0, 3)
-                                  .file("a", 0, 4)
-                                  // either side of the names kept in place
-                                  .file("abcdefghijklmnopqrstu", 0, 7)
-                                  .file("abcdefghijklmnopqrst", 0, 8)
-                                  .dir("b")  // a repeat: its records are read and dropped
-                                  .file("lost", 0, 5)
-                                  .end()
-                                  .file("c", 0, 6)
-                                  .end()
+                                  .records("\xe9:0:1 b:0:2 ab:0:3 a:0:4 abcdefghijklmnopqrstu:0:7 "
+                                           "abcdefghijklmnopqrst:0:8 b/ lost:0:5 ] c:0:6 ]")
                                   .data);
     const BundleIndex& index = *owned;
     EXPECT_EQ(dump(index.root()),

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "bundle/bundle_builder.h"
+#include "bundle/bundle_bytes.h"
 #include "bundle/bundle_extractor.h"
 #include "bundle/file_filter.h"
 #include "support/memory_file_system.h"
@@ -57,52 +58,41 @@ void names_of(const kam::BundleEntryMap& entries, const std::string& prefix, Lin
 TEST(LinkRulesTest, ExtractionNeverFollowsALinkInTheTarget) {
     struct Case {
         const char* name;
-        Lines bundle;         // files without data; a hidden name starts with '-'
+        const char* bundle;   // its records, files without data
         Lines before, after;  // after: sorted
         int refused;
     };
     const Case cases[] = {
         {"new files, in a new directory too",
-         {"a.txt", "sub\\b.txt"},
+         "a.txt sub/ b.txt ]",
          {"d t"},
          {"d t", "d t\\sub", "f t\\a.txt=", "f t\\sub\\b.txt="},
          0},
         {"a link where a file goes is refused and kept",
-         {"a.txt"},
+         "a.txt",
          {"d t", "f out=old", "l t\\a.txt>out"},
          {"d t", "f out=old", "l t\\a.txt>out"},
          1},
         {"a link where a directory goes is refused and not entered",
-         {"sub\\b.txt"},
+         "sub/ b.txt ]",
          {"d t", "d out", "l t\\sub>out"},
          {"d out", "d t", "l t\\sub>out"},
          1},
         {"a hidden name deletes a link, not what it leads to",
-         {"-gone"},
+         "-gone",
          {"d t", "d out", "f out\\keep=k", "l t\\gone>out"},
          {"d out", "d t", "f out\\keep=k"},
          0},
         {"a hidden directory goes with the links inside as links",
-         {"-d"},
+         "-d",
          {"d t", "d t\\d", "f t\\d\\f=x", "l t\\d\\l>out", "d out", "f out\\keep=k"},
          {"d out", "d t", "f out\\keep=k"},
          0},
     };
     for (const Case& c : cases) {
         kam::BundleIndex index;
-        for (const std::string& path : c.bundle) {
-            kam::BundleEntryMap* directory = &index.mutable_root();
-            const std::string name = path.substr(path[0] == '-');
-            const size_t cut = name.find('\\');
-            if (cut != std::string::npos) {
-                kam::BundleEntry& sub = (*directory)[kam::BundleName(name.substr(0, cut))];
-                if (!sub.directory)
-                    sub.directory = std::make_unique<kam::BundleEntryMap>();
-                directory = sub.directory.get();
-            }
-            kam::BundleEntry& entry = (*directory)[kam::BundleName(name.substr(cut + 1))];
-            entry.visible = path[0] != '-';
-        }
+        index.load(
+            test::archive_of(test::Bytes().header(2).records(c.bundle + std::string(" ]")).data));
         test::MemoryFileSystem fs;
         lay_out(fs, c.before);
 

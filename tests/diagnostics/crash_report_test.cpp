@@ -5,7 +5,6 @@
 #include <csignal>
 #include <cstdlib>
 #include <fstream>
-#include <sstream>
 #include <string>
 
 #include "support/platform.h"
@@ -28,16 +27,11 @@
 
 namespace {
 
-struct CrashRun {
-    std::string output;
-    int exit_code = -1;
-};
-
 // Runs the crash target with a time limit: a hang ends as a kill, never as a passing test.
-CrashRun run_crash_target(const std::string& mode) {
+test::RunResult run_crash_target(const std::string& mode) {
     test::TempDir io;
     io.write("stdin", "");
-    CrashRun run;
+    test::RunResult run;
     run.exit_code = test::run_program(CRASH_TARGET, {mode}, io.path(), io.path() / "stdin",
                                       io.path() / "stdout", 60);
     run.output = io.read("stdout");
@@ -92,32 +86,31 @@ TEST(CrashReportTest, FaultIsReportedFramedWithTheFaultingLineFirst) {
         // Wine leaves an overflowed thread no room for any handler and ends the process.
         if (fault.mode == std::string("stack") && test::under_wine())
             continue;
-        const CrashRun run = run_crash_target(fault.mode);
+        const test::RunResult run = run_crash_target(fault.mode);
         EXPECT_EQ(run.exit_code, 1);
 
-        std::istringstream lines(run.output);
-        std::string line;
-        std::getline(lines, line);
-        EXPECT_EQ(line, dashes);
-        std::getline(lines, line);
-        EXPECT_EQ(line, std::string("ERROR: Unhandled exception - ") + fault.fault_name);
-        std::getline(lines, line);
-        EXPECT_EQ(line, "");
-        std::getline(lines, line);
+        const std::string head =
+            dashes + "\nERROR: Unhandled exception - " + fault.fault_name + "\n\n";
+        ASSERT_TRUE(run.output.starts_with(head)) << run.output;
+        const std::string line =
+            run.output.substr(head.size(), run.output.find('\n', head.size()) - head.size());
         const int mark = marked_line(fault.mode);
         EXPECT_GE(frame_line(line), mark) << line;
         EXPECT_LE(frame_line(line), mark + fault.lines_below_mark) << line;
         EXPECT_TRUE(line.ends_with(std::string(" : ") + fault.function) ||
                     line.ends_with(std::string("::") + fault.function))
             << line;
-        EXPECT_TRUE(run.output.ends_with("\n" + dashes + "\n")) << run.output;
+        // The last frame closes the report: no empty line before the dashes.
+        EXPECT_TRUE(run.output.ends_with("\n" + dashes + "\n") &&
+                    !run.output.ends_with("\n\n" + dashes + "\n"))
+            << run.output;
     }
 }
 
 TEST(CrashReportTest, FaultInsideTheReportStillEndsTheProcessWithTheReport) {
     if (TROVEX_SANITIZED)
         GTEST_SKIP() << "the sanitizers report the null store first";
-    const CrashRun run = run_crash_target("fault-in-report");
+    const test::RunResult run = run_crash_target("fault-in-report");
     EXPECT_EQ(run.exit_code, 1);
     const std::string expected_start =
         std::string(70, '-') + "\nERROR: Unhandled exception - access violation\n\n" +

@@ -7,6 +7,7 @@
 #include <sstream>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "support/platform.h"
 #include "support/trovex_runner.h"
@@ -22,21 +23,19 @@ TEST(ThreadManagerTest, ThreadsAreNamedWhileRegistered) {
         EXPECT_EQ(kam::ThreadManager::instance(), &manager);
         EXPECT_EQ(manager.thread_name(), "trovex");
 
-        std::string unregistered, registered, renamed, after;
+        std::vector<std::string> names;
         std::thread worker([&] {
-            unregistered = manager.thread_name();
+            names.push_back(manager.thread_name());
             manager.register_thread("loader");
-            registered = manager.thread_name();
+            names.push_back(manager.thread_name());
             manager.register_thread("writer");
-            renamed = manager.thread_name();
+            names.push_back(manager.thread_name());
             manager.unregister_thread();
-            after = manager.thread_name();
+            names.push_back(manager.thread_name());
         });
         worker.join();
-        EXPECT_EQ(unregistered, "Unknown thread");
-        EXPECT_EQ(registered, "loader");
-        EXPECT_EQ(renamed, "writer");
-        EXPECT_EQ(after, "Unknown thread");
+        EXPECT_EQ(names, (std::vector<std::string>{"Unknown thread", "loader", "writer",
+                                                   "Unknown thread"}));
         EXPECT_EQ(manager.thread_name(), "trovex");
     }
     EXPECT_EQ(kam::ThreadManager::instance(), nullptr);

@@ -12,14 +12,6 @@ namespace {
 
 namespace fs = std::filesystem;
 
-// A load log in the recorded form.
-std::string log_of(const std::vector<std::string>& paths) {
-    std::string log;
-    for (const std::string& path : paths)
-        log += "   <open path=\"" + path + "\" flags=\"r\" />\r\n";
-    return log;
-}
-
 // The path as the tool prints it: canonical, with its leading separator.
 std::string shown(const fs::path& path) {
     return test::canonical(path.string());
@@ -45,6 +37,15 @@ protected:
     std::string listing(const std::string& name = "level") const {
         return dir.read("root/bundles/" + name + ".log");
     }
+    std::string ignoring(const std::string& path) const {
+        return "Ignoring file " + root() + "\\" + path + "\n";
+    }
+    // What -v prints for bundling level.log.
+    static std::string logged(const std::string& lines) {
+        return test::banner() + "Creating file log bundle from \"level.log\"\n" +
+               "------- Bundle start -------\nAdding directory\n" + lines +
+               "------- Bundle end!! -------\n";
+    }
 
     test::TempDir dir;
 };
@@ -68,7 +69,7 @@ TEST_F(BundleCommandTest, TheRootMustBeADirectoryAndLogsMustParse) {
     EXPECT_FALSE(dir.exists("root/bundles"));
 
     // A log that does not parse ends the run and leaves the bundles made before it.
-    dir.write("good.log", log_of({"a.txt"}));
+    dir.write("good.log", test::recorded_log({"a.txt"}));
     dir.write("bad.log", "<open path=\"a.txt\"");
     result = run({"bundle", "-r", "root", "good.log", "bad.log", "good.log"});
     EXPECT_EQ(result.output, test::banner() + test::framed("Could not load xml: bad.log"));
@@ -78,25 +79,15 @@ TEST_F(BundleCommandTest, TheRootMustBeADirectoryAndLogsMustParse) {
 
 TEST_F(BundleCommandTest, LoggedFilesArePackedInLogOrderOnceEach) {
     tree({"a.xml", "b.xml", "n.xml", "sub/c.xml", "x.ksf"});
-    dir.write("level.log",
-              log_of({"b.xml", "x.ksf", "Sub/C.XML", "b.xml", "missing.xml"}) + "<open/>");
-    dir.write("post.log", log_of({"a.xml"}));
+    dir.write(
+        "level.log",
+        test::recorded_log({"b.xml", "x.ksf", "Sub/C.XML", "b.xml", "missing.xml"}) + "<open/>");
+    dir.write("post.log", test::recorded_log({"a.xml"}));
     auto result = run({"-vv", "bundle", "-r", "root", "-a", "post.log", "level.log"});
-    EXPECT_EQ(result.output, test::banner() +
-                                 "Creating file log bundle from \"level.log\"\n"
-                                 "------- Bundle start -------\n"
-                                 "Adding directory\n"
-                                 "  b.xml\n"
-                                 "  x.ksf\n"
-                                 "  N/A x.kxe\n"
-                                 "  sub\\c.xml\n"
-                                 "  N/A missing.xml\n"
-                                 "  a.xml\n"
-                                 "------- Bundle end!! -------\n"
-                                 "Writing bundle 0 %  (0/0 MB)\n"
-                                 "Writing bundle 22 %  (0/0 MB)\n"
-                                 "Writing bundle 45 %  (0/0 MB)\n"
-                                 "Writing bundle 80 %  (0/0 MB)\n");
+    EXPECT_EQ(result.output,
+              logged("  b.xml\n  x.ksf\n  N/A x.kxe\n  sub\\c.xml\n  N/A missing.xml\n  a.xml\n") +
+                  "Writing bundle 0 %  (0/0 MB)\nWriting bundle 22 %  (0/0 MB)\n"
+                  "Writing bundle 45 %  (0/0 MB)\nWriting bundle 80 %  (0/0 MB)\n");
     EXPECT_EQ(result.exit_code, 0);
     EXPECT_EQ(packed_default(), (Paths{"b.xml", "x.ksf", "sub\\c.xml", "a.xml"}));
     EXPECT_EQ(listing(),
@@ -106,13 +97,10 @@ TEST_F(BundleCommandTest, LoggedFilesArePackedInLogOrderOnceEach) {
     // -L packs the rest after the logged files; -m leaves the missing names out. The last run's
     // output is no content.
     result = run({"-v", "bundle", "-L", "-m", "-r", "root", "level.log"});
-    const std::string own_output = "Ignoring file " + root() + "\\bundles\\level.bundle\n" +
-                                   "Ignoring file " + root() + "\\bundles\\level.log\n";
-    EXPECT_EQ(result.output, test::banner() + "Creating file log bundle from \"level.log\"\n" +
-                                 "------- Bundle start -------\n" + "Adding directory\n" +
-                                 own_output + "Ignoring file " + root() + "\\x.kxe, missing\n" +
-                                 "Ignoring file " + root() + "\\missing.xml, missing\n" +
-                                 own_output + "------- Bundle end!! -------\n");
+    const std::string own_output =
+        ignoring("bundles\\level.bundle") + ignoring("bundles\\level.log");
+    EXPECT_EQ(result.output, logged(own_output + ignoring("x.kxe, missing") +
+                                    ignoring("missing.xml, missing") + own_output));
     EXPECT_EQ(packed_default(), (Paths{"b.xml", "x.ksf", "sub\\c.xml", "a.xml", "n.xml"}));
     EXPECT_EQ(listing(), "a.xml\nb.xml\nn.xml\nsub/\n    c.xml\nx.ksf\n");
 }
@@ -128,7 +116,7 @@ TEST_F(BundleCommandTest, LocalPathsStandForEveryLanguage) {
         test::TempDir case_dir;
         for (const std::string& file : files)
             case_dir.write("root/" + file, "<" + file + ">");
-        case_dir.write("level.log", log_of({"local\\english\\a.xml"}));
+        case_dir.write("level.log", test::recorded_log({"local\\english\\a.xml"}));
         EXPECT_EQ(
             test::run_trovex(case_dir.path(), {"bundle", "-r", "root", "level.log"}).exit_code, 0);
         EXPECT_EQ(test::packed_files(case_dir.path() / "root/bundles/level.bundle"), expected);
@@ -138,18 +126,14 @@ TEST_F(BundleCommandTest, LocalPathsStandForEveryLanguage) {
 
 TEST_F(BundleCommandTest, IgnoreRules) {
     tree({"a.txt", "b.dat", "C.TXT", "skip/c.txt", "skip/deep/d.txt", "sub/e.txt"});
-    dir.write("level.log", log_of({"skip\\c.txt", "a.txt", "sub\\e.txt"}));
+    dir.write("level.log", test::recorded_log({"skip\\c.txt", "a.txt", "sub\\e.txt"}));
     // -n and -e compare with the lower-case name: entries in capitals never match.
     const auto result =
         run({"-v", "bundle", "-L", "-r", "root", "-f", "root/skip", "-f", "root/SUB/e.txt", "-n",
              "b.dat", "-n", "A.TXT", "-e", ".TXT", "level.log"});
-    const std::string walk = "Ignoring file " + root() + "\\b.dat\n" + "Ignoring file " + root() +
-                             "\\skip\n" + "Ignoring file " + root() + "\\sub\\e.txt\n";
-    EXPECT_EQ(result.output, test::banner() + "Creating file log bundle from \"level.log\"\n" +
-                                 "------- Bundle start -------\n" + "Adding directory\n" + walk +
-                                 "Ignoring file (below ignored dir) " + root() + "\\skip\\c.txt\n" +
-                                 "Ignoring file " + root() + "\\sub\\e.txt\n" + walk +
-                                 "------- Bundle end!! -------\n");
+    const std::string walk = ignoring("b.dat") + ignoring("skip") + ignoring("sub\\e.txt");
+    EXPECT_EQ(result.output, logged(walk + "Ignoring file (below ignored dir) " + root() +
+                                    "\\skip\\c.txt\n" + ignoring("sub\\e.txt") + walk));
     EXPECT_EQ(packed_default(), (Paths{"a.txt", "c.txt"}));
 }
 
@@ -157,7 +141,7 @@ TEST_F(BundleCommandTest, QuickBundleWalksFilesFirstAndSiblingsInReverse) {
     tree({"z.txt", "a.txt", "b/x.txt", "c/y.txt", "c/d/w.txt", "empty/"});
     dir.write("root/bundles/old.bin", "kept");
     fs::create_directory(dir.path() / "out");
-    dir.write("first.log", log_of({"c\\d\\w.txt"}));
+    dir.write("first.log", test::recorded_log({"c\\d\\w.txt"}));
     // A force file goes in last, ignored or not, and is taken from the current directory.
     const auto result = run({"quick-bundle", "-r", "root", "-p", "first.log", "-n", "y.txt", "-D",
                              "out/all.bundle", "-F", "root/c/y.txt", "-q"});
@@ -170,7 +154,7 @@ TEST_F(BundleCommandTest, QuickBundleWalksFilesFirstAndSiblingsInReverse) {
 
 TEST_F(BundleCommandTest, TheBundleNeverPacksItselfAndIsReproducible) {
     tree({"b.dds", "a.xml", "data/c.xml", "data/Sub/d.xml", "e.ksf"});
-    dir.write("level.log", log_of({"data\\sub\\d.xml", "e.ksf"}));
+    dir.write("level.log", test::recorded_log({"data\\sub\\d.xml", "e.ksf"}));
 
     ASSERT_EQ(run({"bundle", "-L", "-r", "root", "level.log"}).exit_code, 0);
     const std::string first = listing() + dir.read("root/bundles/level.bundle");
@@ -198,12 +182,10 @@ TEST_F(BundleCommandTest, Links) {
     fs::create_directory_symlink("../../other", dir.path() / "root/sub/away");
     dir.write("other/c.txt", "c");
     const auto result = run({"-v", "quick-bundle", "-r", "root"});
+    const std::string loop = ", it leads back to a directory above it";
     EXPECT_EQ(result.output, test::banner() + "Creating quick bundle.\n" +
-                                 "------- Bundle start -------\n" + "Ignoring file " + root() +
-                                 "\\sub\\self, it leads back to a directory above it\n" +
-                                 "Ignoring file " + root() +
-                                 "\\sub\\up, it leads back to a directory above it\n" +
-                                 "------- Bundle end!! -------\n");
+                                 "------- Bundle start -------\n" + ignoring("sub\\self" + loop) +
+                                 ignoring("sub\\up" + loop) + "------- Bundle end!! -------\n");
     EXPECT_EQ(packed_default("quick"), (Paths{"a.txt", "sub\\b.txt", "sub\\away\\c.txt"}));
     EXPECT_EQ(listing("quick"),
               "a.txt\ngone.txt (NOT EXIST)\nsub/\n    away/\n        c.txt\n    b.txt\n");
@@ -213,7 +195,7 @@ TEST_F(BundleCommandTest, OfNamesThatDifferOnlyInCaseTheLowerCaseOneGoesIn) {
     if (test::on_windows)
         GTEST_SKIP() << "the system keeps one spelling per name";
     tree({"A.txt", "a.txt", "Sub/x.txt", "sub/y.txt"});
-    dir.write("level.log", log_of({"a.txt"}));
+    dir.write("level.log", test::recorded_log({"a.txt"}));
     const auto result = run({"bundle", "-L", "-r", "root", "level.log"});
     EXPECT_EQ(result.output,
               test::banner() +

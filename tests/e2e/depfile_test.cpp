@@ -15,7 +15,7 @@ namespace {
 using Files = std::map<std::string, std::string>;
 using Commands = std::vector<std::vector<std::string>>;
 
-const std::string log_line = "   <open path=\"d\\b.txt\" flags=\"r\" />\r\n";
+const std::string level_log = test::recorded_log({"d\\b.txt"});
 
 struct DepfileCase {
     const char* name;
@@ -46,7 +46,7 @@ TEST(DepfileTest, NamesEveryInputAsTheDiskSpellsItAndChangesNoOtherOutput) {
          "s/a.kxe.d",
          "s/a.kxe: \\\n  s/a.ksf\n"},
         {"a bundle: its logs, force files, listed directories and packed files",
-         {{"r/a.txt", "a"}, {"r/d/b.txt", "b"}, {"r/d/c.txt", "c"}, {"log.xml", log_line}},
+         {{"r/a.txt", "a"}, {"r/d/b.txt", "b"}, {"r/d/c.txt", "c"}, {"log.xml", level_log}},
          {{"bundle", "--depfile", "-r", "r", "-D", "o.bundle", "-F", "r/a.txt", "log.xml"}},
          "o.bundle.d",
          "o.bundle: \\\n  log.xml \\\n  r/a.txt \\\n  r \\\n  r/d \\\n  r/d/b.txt\n"},

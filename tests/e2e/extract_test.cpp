@@ -27,6 +27,9 @@ struct Sample {
 };
 
 TEST(ExtractCommandTest, CopiesWhatTheSubpathNamesOrFails) {
+    const auto not_found = [](const std::string& subpath) {
+        return test::framed("Trovex subpath not found: " + subpath);
+    };
     const struct {
         std::vector<std::string> arguments;
         std::string output;
@@ -52,22 +55,10 @@ TEST(ExtractCommandTest, CopiesWhatTheSubpathNamesOrFails) {
         {{"-v", "extract", "-r", "../s.bundle", "data/maps/level.xml", "sub"},
          "Copying file data\\maps\\level.xml to sub\\level.xml\n",
          {{"sub", "/"}, {"sub/level.xml", "<level/>"}}},
-        {{"extract", "../s.bundle", "data/*.txt"},
-         test::framed("Trovex subpath not found: data/*.txt"),
-         {},
-         1},
-        {{"extract", "../s.bundle", "missing"},
-         test::framed("Trovex subpath not found: missing"),
-         {},
-         1},
-        {{"extract", "../s.bundle", "data/units.xml/x"},
-         test::framed("Trovex subpath not found: data/units.xml/x"),
-         {},
-         1},
-        {{"extract", "../s.bundle", "*/units.xml"},
-         test::framed("Trovex subpath not found: */units.xml"),
-         {},
-         1},
+        {{"extract", "../s.bundle", "data/*.txt"}, not_found("data/*.txt"), {}, 1},
+        {{"extract", "../s.bundle", "missing"}, not_found("missing"), {}, 1},
+        {{"extract", "../s.bundle", "data/units.xml/x"}, not_found("data/units.xml/x"), {}, 1},
+        {{"extract", "../s.bundle", "*/units.xml"}, not_found("*/units.xml"), {}, 1},
     };
     for (const auto& c : cases) {
         Sample sample;
@@ -88,13 +79,8 @@ TEST(ExtractCommandTest, HiddenEntriesDeleteOnlyUnderAllowDelete) {
         test::run_trovex(sample.dir.path() / "out", {"extract", "-r", "old.bundle"}).exit_code, 0);
     // A patch that removed data\ and never.txt, which the copy on disk does not have, and a name
     // in another case that lookups cannot find: never taken for a removal.
-    sample.dir.write("patch.bundle", test::Bytes()
-                                         .header(2)
-                                         .file("Readme.TXT", 0, 0)
-                                         .file("data", 0, 0, 0)
-                                         .file("never.txt", 0, 0, 0)
-                                         .end()
-                                         .data);
+    sample.dir.write("patch.bundle",
+                     test::Bytes().header(2).records("Readme.TXT -data -never.txt ]").data);
     const auto before = test::snapshot(sample.dir.path() / "out");
     const std::string not_found =
         "Copying file \\Readme.TXT to out\\Readme.TXT\n"
@@ -123,16 +109,8 @@ TEST(ExtractCommandTest, LinksInTheTargetAreNeverFollowed) {
     fs::create_symlink("../outside", dir.path() / "out/data");
     fs::create_symlink("../outside/deep", dir.path() / "out/gone");
     fs::create_symlink("../../outside", dir.path() / "out/old/escape");
-    dir.write("evil.bundle", test::Bytes()
-                                 .header(2)
-                                 .dir("data")
-                                 .file("victim.txt", 0, 0)
-                                 .end()
-                                 .file("gone", 0, 0, 0)
-                                 .file("old", 0, 0, 0)
-                                 .file("readme.txt", 0, 0)
-                                 .end()
-                                 .data);
+    dir.write("evil.bundle",
+              test::Bytes().header(2).records("data/ victim.txt ] -gone -old readme.txt ]").data);
     const auto outside = test::snapshot(dir.path() / "outside");
     auto result = test::run_trovex(dir.path(), {"-b", "extract", "-r", "evil.bundle", "", "out"});
     EXPECT_EQ(result.output, test::banner() + test::framed("Not extracting \\readme.txt: "

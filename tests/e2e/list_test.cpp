@@ -7,8 +7,9 @@
 
 namespace {
 
-std::string spaces(size_t count) {
-    return std::string(count, ' ');
+// A line of the listing: the name, and the size or kind ending in the last column.
+std::string line(const std::string& name, const std::string& tail, size_t width = 79) {
+    return name + std::string(width - name.size() - tail.size(), ' ') + tail + "\n";
 }
 
 TEST(ListCommandTest, LinesAndErrors) {
@@ -17,29 +18,18 @@ TEST(ListCommandTest, LinesAndErrors) {
     dir.write("tree/data/units.xml", std::string(120, 'u'));
     dir.write("tree/readme.txt", "hello");
     ASSERT_TRUE(test::quick_bundle(dir.path() / "tree", dir.path() / "sample.bundle"));
-    dir.write("patch.bundle", test::Bytes()
-                                  .header(2)
-                                  .dir("a")
-                                  .file("x", 0, 0)
-                                  .end()
-                                  .dir("gone", 0)
-                                  .end()
-                                  .file("old.txt", 0, 0, 0)
-                                  .file("empty.txt", 0, 0)
-                                  .end()
-                                  .data);
-    dir.write("odd.bundle",
-              test::Bytes().header(2).dir("Maps").end().file("a.txt", 0, 0).end().data);
-    dir.write("odd_file.bundle",
-              test::Bytes().header(2).file("a.txt", 0, 0).file("b.TXT", 0, 0).end().data);
+    dir.write("patch.bundle",
+              test::Bytes().header(2).records("a/ x ] -gone/ ] -old.txt empty.txt ]").data);
+    dir.write("odd.bundle", test::Bytes().header(2).records("Maps/ ] a.txt ]").data);
+    dir.write("odd_file.bundle", test::Bytes().header(2).records("a.txt b.TXT ]").data);
     dir.write("cut.bundle", test::Bytes().header(2).dir("data").data);
 
     const std::string tree_lines =  // the default width: every line ends in column 79
-        "+-- data" + spaces(65) + " <dir>\n" + "    +-- units.xml" + spaces(50) + " [120 bytes]\n" +
-        "+-- readme.txt" + spaces(55) + " [5 bytes]\n";
+        line("+-- data", " <dir>") + line("    +-- units.xml", " [120 bytes]") +
+        line("+-- readme.txt", " [5 bytes]");
     const std::string narrow_lines =  // -W 30: a name column of 10 that names overflow
-        "+-- data  " + spaces(14) + " <dir>\n" + "    +-- units.xml" + spaces(1) +
-        " [120 bytes]\n" + "+-- readme.txt" + spaces(6) + " [5 bytes]\n";
+        line("+-- data", " <dir>", 30) + line("    +-- units.xml", " [120 bytes]", 30) +
+        line("+-- readme.txt", " [5 bytes]", 30);
     const struct {
         std::vector<std::string> arguments;
         std::string lines;
@@ -49,28 +39,25 @@ TEST(ListCommandTest, LinesAndErrors) {
         {{"list", "--recursive", "--width", "-5", "sample.bundle"}, tree_lines},
         {{"list", "-rW", "30", "sample.bundle"}, narrow_lines},
         {{"list", "-r", "-f", "sample.bundle"},
-         "readme.txt" + spaces(60) + "[5 bytes]\n" + "data\\units.xml" + spaces(54) +
-             "[120 bytes]\n"},
-        {{"list", "-f", "sample.bundle"}, "readme.txt" + spaces(60) + "[5 bytes]\n"},
+         line("readme.txt", "[5 bytes]") + line("data\\units.xml", "[120 bytes]")},
+        {{"list", "-f", "sample.bundle"}, line("readme.txt", "[5 bytes]")},
         {{"list", "sample.bundle"},
-         "+-- data" + spaces(65) + " <dir>\n" + "+-- readme.txt" + spaces(55) + " [5 bytes]\n"},
-        {{"list", "sample.bundle", "DATA/"}, "+-- units.xml" + spaces(54) + " [120 bytes]\n"},
-        {{"list", "-f", "sample.bundle", "data"}, "data\\units.xml" + spaces(54) + "[120 bytes]\n"},
+         line("+-- data", " <dir>") + line("+-- readme.txt", " [5 bytes]")},
+        {{"list", "sample.bundle", "DATA/"}, line("+-- units.xml", " [120 bytes]")},
+        {{"list", "-f", "sample.bundle", "data"}, line("data\\units.xml", "[120 bytes]")},
         {{"list", "-r", "sample.bundle", "missing"}, ""},
         {{"list", "-r", "sample.bundle", "readme.txt"}, ""},
         // Hidden entries show instead of a size.
         {{"list", "-r", "patch.bundle"},
-         "+-- a" + spaces(68) + " <dir>\n" + "|   +-- x" + spaces(60) + " [0 bytes]\n" +
-             "+-- gone" + spaces(62) + " <hidden>\n" + "+-- empty.txt" + spaces(56) +
-             " [0 bytes]\n" + "+-- old.txt" + spaces(59) + " <hidden>\n"},
+         line("+-- a", " <dir>") + line("|   +-- x", " [0 bytes]") + line("+-- gone", " <hidden>") +
+             line("+-- empty.txt", " [0 bytes]") + line("+-- old.txt", " <hidden>")},
         {{"list", "-r", "patch.bundle", "gone"}, ""},
         {{"list", "-rf", "patch.bundle"},
-         "empty.txt" + spaces(61) + "[0 bytes]\n" + "old.txt" + spaces(64) + "<hidden>\n" + "a\\x" +
-             spaces(67) + "[0 bytes]\n"},
+         line("empty.txt", "[0 bytes]") + line("old.txt", "<hidden>") + line("a\\x", "[0 bytes]")},
         // Names that cannot be looked up again end the listing, after the lines before them.
         {{"list", "odd.bundle"}, test::framed("Error parsing bundle dir Maps"), 1},
         {{"list", "-f", "odd_file.bundle"},
-         "a.txt" + spaces(65) + "[0 bytes]\n" + test::framed("Error parsing bundle file b.TXT"),
+         line("a.txt", "[0 bytes]") + test::framed("Error parsing bundle file b.TXT"),
          1},
         {{"list", "cut.bundle", "-x"},
          test::framed("Unknown flag -x use -h for help") +

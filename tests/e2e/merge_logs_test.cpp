@@ -7,13 +7,6 @@
 
 namespace {
 
-std::string recorded(const std::vector<std::string>& paths) {
-    std::string text;
-    for (const auto& path : paths)
-        text += "   <open path=\"" + path + "\" flags=\"r\" />\r\n";
-    return text;
-}
-
 std::string merged(const std::vector<std::string>& paths) {
     std::string text;
     for (const auto& path : paths)
@@ -31,7 +24,7 @@ const std::string built =
     "Inserting other logs... **\n";
 
 void write_example(const test::TempDir& dir) {
-    dir.write("a.log", recorded({"f1", "F2", "f3"}));
+    dir.write("a.log", test::recorded_log({"f1", "F2", "f3"}));
     dir.write("empty.log", "");
     dir.write("b.log", merged({"f1", "f4", "f3"}));
 }
@@ -73,7 +66,7 @@ TEST(MergeLogsTest, SearchReportsImprovementsAndRepeatsItsResult) {
             paths.push_back("lvl\\f" + std::to_string(at) + ".xml");
         }
         names.push_back("l" + std::to_string(log) + ".log");
-        dir.write(names.back(), recorded(paths));
+        dir.write(names.back(), test::recorded_log(paths));
     }
     std::vector<std::string> arguments{"-vv", "merge-logs", "-g", "1", "out.log"};
     arguments.insert(arguments.end(), names.begin(), names.end());

@@ -18,41 +18,41 @@ TEST(SpecialFilesTest, PipesAreRefusedWithoutWaiting) {
     if (test::on_windows)
         GTEST_SKIP() << "makes FIFOs";
     const struct {
-        std::vector<std::string> pipes;
+        std::string pipe;
         std::vector<std::pair<std::string, std::string>> files;
         std::vector<std::string> arguments;
         std::vector<std::string> messages;
         std::vector<std::string> made = {}, not_made = {};
     } cases[] = {
-        {{"a.xml"},
+        {"a.xml",
          {},
          {"compile-xml", "a.xml"},
          {"Cannot open a.xml with create mode: 0x3", refused}},
-        {{"t/a.xml"}, {{"t/b.xml", "<b/>"}}, {"compile-xml", "t"}, {refused}, {"t/b.xmb"}},
-        {{"root/sub/p.txt"},
+        {"t/a.xml", {{"t/b.xml", "<b/>"}}, {"compile-xml", "t"}, {refused}, {"t/b.xmb"}},
+        {"root/sub/p.txt",
          {{"root/sub/f.txt", "data"}},
          {"quick-bundle", "-r", "root"},
          {"sub\\p.txt with create mode: 0x3", refused},
          {},
          {"root/bundles/quick.bundle"}},
-        {{"root/sub/p.txt"},
+        {"root/sub/p.txt",
          {{"root/sub/f.txt", "data"}, {"open.log", "<open path=\"sub/p.txt\" flags=\"r\" />\r\n"}},
          {"bundle", "-r", "root", "open.log"},
          {"sub\\p.txt with create mode: 0x3", refused},
          {},
          {"root/bundles/open.bundle"}},
-        {{"b.bundle"}, {}, {"list", "b.bundle"}, {refused}},
+        {"b.bundle", {}, {"list", "b.bundle"}, {refused}},
         // The pipe is newer than its source, so -m would read it.
-        {{"d/x.kxe"}, {{"d/x.ksf", "f() {}"}}, {"compile-scripts", "-m", "d"}, {unsaved, refused}},
-        {{"d/x.kxe"},
+        {"d/x.kxe", {{"d/x.ksf", "f() {}"}}, {"compile-scripts", "-m", "d"}, {unsaved, refused}},
+        {"d/x.kxe",
          {{"d/x.ksf", "f() {}"}},
          {"compile-scripts", "-m", "d/x.ksf"},
          {unsaved, refused}},
-        {{"e/a.ksf"},
+        {"e/a.ksf",
          {},
          {"compile-scripts", "e/a.ksf"},
          {"Cannot open e\\a.ksf with create mode: 0x3", refused}},
-        {{"e/a.ksf"},
+        {"e/a.ksf",
          {{"e/b.ksf", "f() {}"}},
          {"compile-scripts", "-a", "e"},
          {refused},
@@ -64,12 +64,10 @@ TEST(SpecialFilesTest, PipesAreRefusedWithoutWaiting) {
         test::TempDir dir;
         for (const auto& [path, content] : c.files)
             dir.write(path, content);
-        for (const std::string& pipe : c.pipes) {
-            fs::create_directories((dir.path() / pipe).parent_path());
-            ASSERT_TRUE(test::make_fifo(dir.path() / pipe));
-            fs::last_write_time(dir.path() / pipe,
-                                fs::file_time_type::clock::now() + std::chrono::hours(1));
-        }
+        fs::create_directories((dir.path() / c.pipe).parent_path());
+        ASSERT_TRUE(test::make_fifo(dir.path() / c.pipe));
+        fs::last_write_time(dir.path() / c.pipe,
+                            fs::file_time_type::clock::now() + std::chrono::hours(1));
         const auto result = test::run_trovex(dir.path(), c.arguments);
         EXPECT_EQ(result.exit_code, 1);
         for (const std::string& message : c.messages)

@@ -182,11 +182,6 @@ const Row rows[] = {
      {"extract", "-r", "-d", "evil.bundle", "", "out"},
      1,
      "Corrupt bundle evil.bundle: bad name \"..\" at offset 16"},
-    {"missing subpath",
-     {{"s.bundle", bundle_of_a}},
-     {"extract", "s.bundle", "b.txt", "out"},
-     1,
-     "Trovex subpath not found: b.txt"},
     {"force file outside the root",
      {{"root/c/x.txt", "x"}, {"root/a.txt", "a"}},
      {"quick-bundle", "-r", "root/c", "-F", "root/a.txt"},
@@ -220,11 +215,11 @@ TEST(SafetyTest, FailuresExitNonZeroAndLeaveFilesAlone) {
         EXPECT_EQ(result.exit_code, row.exit_code) << result.output;
         EXPECT_NE(result.output.find(row.message), std::string::npos) << result.output;
         auto after = test::snapshot(dir.path());
-        for (const std::string& path : row.written)
-            after.erase(path);
         auto expected = before;
-        for (const std::string& path : row.written)
+        for (const std::string& path : row.written) {
+            after.erase(path);
             expected.erase(path);
+        }
         EXPECT_EQ(after, expected);
     }
 }
@@ -283,23 +278,15 @@ TEST(SafetyTest, InterruptedRunsLeaveNoTemporaryAndNoPartialFile) {
         }
         EXPECT_EQ(status, 128 + interrupt.signal) << io.read("out");
         // Extracted files are whole: the bundled bytes, or the old file not reached yet.
-        auto after = test::snapshot(dir.path());
+        const auto after = test::snapshot(dir.path());
         auto expected = before;
         const std::string target = "out/target/";
-        for (auto it = after.begin(); it != after.end();) {
-            const auto source = it->first.starts_with(target)
-                                    ? before.find("root/p0/" + it->first.substr(target.size()))
-                                    : before.end();
-            if (source == before.end()) {
-                ++it;
+        for (const auto& [name, bytes] : after) {
+            if (!name.starts_with(target))
                 continue;
-            }
-            const auto old = before.find(it->first);
-            if (old == before.end() || old->second != it->second) {
-                EXPECT_EQ(it->second, source->second) << it->first;
-            }
-            expected.erase(it->first);
-            it = after.erase(it);
+            const auto source = before.find("root/p0/" + name.substr(target.size()));
+            if (source != before.end() && source->second == bytes)
+                expected[name] = bytes;
         }
         // The names that differ, not the whole trees: a diff of 50 000 files outgrows memory.
         std::vector<std::string> differing;

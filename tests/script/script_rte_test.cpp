@@ -23,6 +23,13 @@ using Bytes = std::vector<std::uint8_t>;
 // "f() {}" compiled: its record, record 0, then resize-locals 0, push void, return.
 const Bytes f_code = {3, 11, 0, 0, 0, 'f', 0, 0, 0, 0, 0, 39, 0, 10, 0};
 
+// f_code compiled from s.ksf with "f() {}" on the given line.
+Bytes f_image(std::int32_t line, bool with_debug = true) {
+    const std::vector<std::int32_t> lines = {0,  -1, -1, -1,   -1, -1,   -1,  -1,
+                                             -1, -1, 0,  line, -1, line, line};
+    return kam::script::compiled_script_image(f_code, lines, "s.ksf", with_debug);
+}
+
 TEST(ScriptRTETest, ArchiveScannerReadsLinesAndRefusesZeroBytes) {
     using namespace std::string_literals;
     const std::string text = "a\r\nb\n\nc\nd\0e\nf"s;
@@ -113,13 +120,7 @@ TEST_F(ScriptLoadTest, ModesDecideSavingAndDebugInformation) {
                 EXPECT_EQ(read("s.kxe"), planted) << mode;
                 continue;
             }
-            const bool with_debug = mode == 2 || mode == 4;
-            EXPECT_EQ(read("s.kxe"), kam::script::compiled_script_image(
-                                         f_code,
-                                         std::vector<std::int32_t>{0, -1, -1, -1, -1, -1, -1, -1,
-                                                                   -1, -1, 0, 2, -1, 2, 2},
-                                         "s.ksf", with_debug))
-                << mode;
+            EXPECT_EQ(read("s.kxe"), f_image(2, mode == 2 || mode == 4)) << mode;
             EXPECT_EQ(program.line_map.find(11), 2);
             EXPECT_EQ(program.line_map.find(12), 0);
         }
@@ -140,9 +141,7 @@ TEST_F(ScriptLoadTest, NamesAreCanonicalAndLoadedOnce) {
 
 TEST_F(ScriptLoadTest, LookupsGivenToLoadAreNotMadeAgain) {
     dir_.write("s.ksf", "f() {}");
-    const Bytes compiled = kam::script::compiled_script_image(
-        f_code, std::vector<std::int32_t>{0, -1, -1, -1, -1, -1, -1, -1, -1, -1, 0, 1, -1, 1, 1},
-        "s.ksf", true);
+    const Bytes compiled = f_image(1);
     write("s.kxe", compiled);
     shift_time("s.kxe", 1);
     auto look_up = [&] {

@@ -1,13 +1,14 @@
 // Compiles script sources in memory for the script tests.
 #pragma once
 
-#include <fstream>
+#include <filesystem>
 #include <sstream>
 #include <string>
 #include <vector>
 
 #include "script/im_instruction.h"
 #include "script/parser.h"
+#include "support/trovex_runner.h"
 
 namespace test {
 
@@ -20,11 +21,7 @@ struct CompileResult {
 
 // A file of tests/script/data.
 inline std::string read_data(const std::string& name) {
-    std::ifstream in(std::string(TROVEX_SOURCE_DIR) + "/tests/script/data/" + name,
-                     std::ios::binary);
-    std::stringstream text;
-    text << in.rdbuf();
-    return text.str();
+    return read_file(std::filesystem::path(TROVEX_SOURCE_DIR) / "tests/script/data" / name);
 }
 
 inline CompileResult compile_script(const std::string& source, const std::string& name = "t.ksf") {

@@ -1,9 +1,11 @@
 // The hand-written byte notation of golden files.
 #include "support/golden_bytes.h"
 
-#include <fstream>
+#include <filesystem>
 #include <sstream>
 #include <stdexcept>
+
+#include "support/trovex_runner.h"
 
 namespace test {
 
@@ -55,12 +57,10 @@ std::vector<std::uint8_t> golden_bytes(const std::string& notation) {
 }
 
 std::vector<std::uint8_t> golden_file(const std::string& relative) {
-    std::ifstream in(std::string(TROVEX_SOURCE_DIR) + "/tests/" + relative, std::ios::binary);
-    if (!in)
+    const auto path = std::filesystem::path(TROVEX_SOURCE_DIR) / "tests" / relative;
+    if (!std::filesystem::is_regular_file(path))
         throw std::invalid_argument("no golden file " + relative);
-    std::ostringstream text;
-    text << in.rdbuf();
-    return golden_bytes(text.str());
+    return golden_bytes(read_file(path));
 }
 
 }  // namespace test

@@ -88,6 +88,13 @@ std::string framed(const std::string& text) {
     return dashes + "\n" + "ERROR: " + text + "\n" + dashes + "\n";
 }
 
+std::string recorded_log(const std::vector<std::string>& paths) {
+    std::string log;
+    for (const std::string& path : paths)
+        log += "   <open path=\"" + path + "\" flags=\"r\" />\r\n";
+    return log;
+}
+
 bool quick_bundle(const std::filesystem::path& root, const std::filesystem::path& bundle) {
     const std::filesystem::path absolute = std::filesystem::absolute(bundle);
     return run_trovex(absolute.parent_path(),

@@ -53,6 +53,9 @@ std::string canonical(std::string text);
 // The banner and the empty line every run starts with.
 std::string banner();
 
+// A load log as the game records it, one line per path.
+std::string recorded_log(const std::vector<std::string>& paths);
+
 // "ERROR: " + text framed by two lines of 70 dashes.
 std::string framed(const std::string& text);
 

@@ -3,6 +3,7 @@
 // node: "E name", "A name=value", "T text" and "/E", with \, line feed, tab and CR escaped.
 #include <fstream>
 #include <iostream>
+#include <map>
 #include <sstream>
 #include <string>
 #include <string_view>
@@ -12,24 +13,12 @@
 namespace {
 
 std::string escaped(std::string_view text) {
+    static const std::map<char, std::string> escapes = {
+        {'\\', "\\\\"}, {'\n', "\\n"}, {'\t', "\\t"}, {'\r', "\\r"}};
     std::string out;
     for (char c : text) {
-        switch (c) {
-            case '\\':
-                out += "\\\\";
-                break;
-            case '\n':
-                out += "\\n";
-                break;
-            case '\t':
-                out += "\\t";
-                break;
-            case '\r':
-                out += "\\r";
-                break;
-            default:
-                out += c;
-        }
+        const auto escape = escapes.find(c);
+        out += escape == escapes.end() ? std::string(1, c) : escape->second;
     }
     return out;
 }

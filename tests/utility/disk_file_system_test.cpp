@@ -19,9 +19,10 @@ namespace {
 
 using kam::DiskFileSystem;
 
-// A content tree spelled in mixed case, as it comes from a Windows machine.
-struct ContentTree {
-    ContentTree() {
+// A content tree spelled in mixed case, as it comes from a Windows machine, and the disk at it.
+class DiskFileSystemTest : public ::testing::Test {
+protected:
+    DiskFileSystemTest() {
         dir.write("Data/Units/Tank.XML", "<tank/>");
         dir.write("Data/Units/Tank.xmb", "XMLb");
         dir.write("Data/Units/Jeep.xml", "<jeep/>");
@@ -30,11 +31,10 @@ struct ContentTree {
         dir.write("Data/Maps/Level1.XML", "<level/>");
     }
     test::TempDir dir;
+    DiskFileSystem disk{dir.path().string()};
 };
 
-TEST(DiskFileSystemTest, OpeningAMissingFileOrADirectoryForReadingThrows) {
-    ContentTree tree;
-    DiskFileSystem disk(tree.dir.path().string());
+TEST_F(DiskFileSystemTest, OpeningAMissingFileOrADirectoryForReadingThrows) {
     EXPECT_THROW(disk.open("data", "r"), kam::DiskError);
     const std::string full = disk.root() + "missing.xml";
     try {
@@ -51,22 +51,20 @@ TEST(DiskFileSystemTest, OpeningAMissingFileOrADirectoryForReadingThrows) {
     }
 }
 
-TEST(DiskFileSystemTest, RootIsCanonicalWithItsLeadingSeparator) {
-    DiskFileSystem disk("/Game//Content");
-    EXPECT_EQ(disk.root(), "\\game\\content\\");
-    EXPECT_EQ(disk.full_path("data\\a.xml"), "\\game\\content\\data\\a.xml");
+TEST_F(DiskFileSystemTest, RootIsCanonicalWithItsLeadingSeparator) {
+    DiskFileSystem content("/Game//Content");
+    EXPECT_EQ(content.root(), "\\game\\content\\");
+    EXPECT_EQ(content.full_path("data\\a.xml"), "\\game\\content\\data\\a.xml");
     std::uint64_t offset = 7;
     std::uint32_t size = 7;
-    EXPECT_EQ(disk.physical_path("a", offset, size), "\\game\\content\\a");
+    EXPECT_EQ(content.physical_path("a", offset, size), "\\game\\content\\a");
     EXPECT_EQ(offset, 0u);
     EXPECT_EQ(size, 0xffffffffu);
-    EXPECT_EQ(disk.source_path("A/b"), "A/b");
+    EXPECT_EQ(content.source_path("A/b"), "A/b");
     EXPECT_EQ(DiskFileSystem("").root(), "");
 }
 
-TEST(DiskFileSystemTest, MixedCaseTreeIsFoundThroughLowerCaseBackslashPaths) {
-    ContentTree tree;
-    DiskFileSystem disk(tree.dir.path().string());
+TEST_F(DiskFileSystemTest, MixedCaseTreeIsFoundThroughLowerCaseBackslashPaths) {
     EXPECT_TRUE(disk.exists("data\\units\\tank.xml"));
     EXPECT_TRUE(disk.exists("DATA/UNITS/TANK.XML"));
     EXPECT_TRUE(disk.is_dir("data\\units"));
@@ -83,15 +81,13 @@ TEST(DiskFileSystemTest, MixedCaseTreeIsFoundThroughLowerCaseBackslashPaths) {
     // The default one takes native paths.
     kam::DiskFileSystem& native = kam::default_disk_file_system();
     EXPECT_EQ(native.root(), "");
-    const std::string base = tree.dir.path().string();
+    const std::string base = dir.path().string();
     EXPECT_TRUE(native.exists(base + "/Data/Units/Tank.XML"));
     EXPECT_TRUE(native.exists(base + "\\data\\units\\tank.xml"));
     EXPECT_EQ(test::read_all(native.open(base + "\\data\\maps\\level1.xml", "r")), "<level/>");
 }
 
-TEST(DiskFileSystemTest, LookUpAndOpenAnswerAsExistsIsDirAndModificationTime) {
-    ContentTree tree;
-    DiskFileSystem disk(tree.dir.path().string());
+TEST_F(DiskFileSystemTest, LookUpAndOpenAnswerAsExistsIsDirAndModificationTime) {
     for (const char* path :
          {"data\\units\\tank.xml", "data\\units", "data\\units\\missing.xml", ""}) {
         kam::EntryInfo looked, opened;
@@ -117,9 +113,7 @@ TEST(DiskFileSystemTest, LookUpAndOpenAnswerAsExistsIsDirAndModificationTime) {
     EXPECT_FALSE(kam::default_disk_file_system().exists("/"));
 }
 
-TEST(DiskFileSystemTest, ListingsAreSortedFilteredAndNeverShowSvn) {
-    ContentTree tree;
-    DiskFileSystem disk(tree.dir.path().string());
+TEST_F(DiskFileSystemTest, ListingsAreSortedFilteredAndNeverShowSvn) {
     EXPECT_EQ(test::listed(disk, "data\\units", "*.xml;*.xmb", false),
               (std::vector<std::string>{"Jeep.xml", "Tank.XML", "Tank.xmb"}));
     EXPECT_EQ(test::listed(disk, "data\\units", "*.xmb;*.xml", false),
@@ -131,22 +125,19 @@ TEST(DiskFileSystemTest, ListingsAreSortedFilteredAndNeverShowSvn) {
     EXPECT_EQ(test::listed(disk, "", "*", true), (std::vector<std::string>{"Data"}));
     EXPECT_EQ(test::listed(disk, "data\\missing", "*", false), std::vector<std::string>{});
     // Case is folded for the order; names equal but for case go by their raw bytes.
-    tree.dir.write("Order/b.txt", "");
+    dir.write("Order/b.txt", "");
     // Windows keeps one spelling per name.
     if (!test::on_windows)
-        tree.dir.write("Order/B.txt", "");
-    tree.dir.write("Order/a.txt", "");
-    tree.dir.write("Order/_.txt", "");
+        dir.write("Order/B.txt", "");
+    dir.write("Order/a.txt", "");
+    dir.write("Order/_.txt", "");
     std::vector<std::string> order{"_.txt", "a.txt", "B.txt", "b.txt"};
     if (test::on_windows)
         order.erase(order.begin() + 2);
     EXPECT_EQ(test::listed(disk, "order", "*", false), order);
 }
 
-TEST(DiskFileSystemTest, OpenModes) {
-    test::TempDir dir;
-    DiskFileSystem disk(dir.path().string());
-
+TEST_F(DiskFileSystemTest, OpenModes) {
     kam::Archive created = disk.open("new.bin", "w");
     EXPECT_TRUE(created.growable());
     EXPECT_NE(dynamic_cast<kam::FileDataStore*>(created.store()), nullptr);
@@ -190,36 +181,32 @@ TEST(DiskFileSystemTest, OpenModes) {
     EXPECT_EQ(dir.read("new.bin"), "");
 }
 
-TEST(DiskFileSystemTest, CreationKeepsTheSpellingGivenBelowExistingDirectories) {
+TEST_F(DiskFileSystemTest, CreationKeepsTheSpellingGivenBelowExistingDirectories) {
     if (test::on_windows)
         GTEST_SKIP() << "the system keeps one spelling per name";
-    ContentTree tree;
-    DiskFileSystem disk(tree.dir.path().string());
     disk.open("data\\units\\Truck.XMB", "w");
-    EXPECT_TRUE(tree.dir.exists("Data/Units/Truck.XMB"));
+    EXPECT_TRUE(dir.exists("Data/Units/Truck.XMB"));
     // Writing a file that exists in another case writes that file.
     kam::Archive tank = disk.open("data\\units\\tank.xml", "w");
     kam::write_string(tank, "new");
     tank = kam::Archive();
-    EXPECT_EQ(tree.dir.read("Data/Units/Tank.XML"), std::string("new\0", 4));
-    EXPECT_FALSE(tree.dir.exists("Data/Units/tank.xml"));
+    EXPECT_EQ(dir.read("Data/Units/Tank.XML"), std::string("new\0", 4));
+    EXPECT_FALSE(dir.exists("Data/Units/tank.xml"));
 
     EXPECT_TRUE(disk.make_dir("data\\Sounds"));
-    EXPECT_TRUE(std::filesystem::is_directory(tree.dir.path() / "Data/Sounds"));
+    EXPECT_TRUE(std::filesystem::is_directory(dir.path() / "Data/Sounds"));
     EXPECT_FALSE(disk.make_dir("data\\sounds"));
 
     // The exact spelling first, else the smallest in byte order.
-    tree.dir.write("Abc.txt", "upper-a");
-    tree.dir.write("aBC.txt", "lower-a");
-    tree.dir.write("ABC.txt", "all-upper");
-    DiskFileSystem fresh(tree.dir.path().string());
+    dir.write("Abc.txt", "upper-a");
+    dir.write("aBC.txt", "lower-a");
+    dir.write("ABC.txt", "all-upper");
+    DiskFileSystem fresh(dir.path().string());
     EXPECT_EQ(test::read_all(fresh.open("aBC.txt", "r")), "lower-a");
     EXPECT_EQ(test::read_all(fresh.open("abc.TXT", "r")), "all-upper");
 }
 
-TEST(DiskFileSystemTest, CacheFollowsWhatTheToolCreatesAndDeletes) {
-    ContentTree tree;
-    DiskFileSystem disk(tree.dir.path().string());
+TEST_F(DiskFileSystemTest, CacheFollowsWhatTheToolCreatesAndDeletes) {
     // Fill the cache of data\units through a lookup in another case.
     EXPECT_TRUE(disk.exists("data\\units\\jeep.xml"));
     EXPECT_FALSE(disk.exists("data\\units\\bike.xml"));
@@ -227,7 +214,7 @@ TEST(DiskFileSystemTest, CacheFollowsWhatTheToolCreatesAndDeletes) {
     EXPECT_TRUE(disk.exists("data\\units\\bike.xml"));
     EXPECT_TRUE(disk.remove("data\\units\\bike.xml"));
     EXPECT_FALSE(disk.exists("data\\units\\bike.xml"));
-    EXPECT_FALSE(tree.dir.exists("Data/Units/Bike.Xml"));
+    EXPECT_FALSE(dir.exists("Data/Units/Bike.Xml"));
     EXPECT_TRUE(disk.make_dir("data\\units\\Parts"));
     EXPECT_TRUE(disk.is_dir("data\\units\\parts"));
     EXPECT_TRUE(disk.remove("data\\units\\parts"));
@@ -246,15 +233,13 @@ TEST(DiskFileSystemTest, CacheFollowsWhatTheToolCreatesAndDeletes) {
     EXPECT_EQ(test::read_all(disk.open("data\\maps\\level1.xml", "r")), std::string("x\0", 2));
 }
 
-TEST(DiskFileSystemTest, ModificationTimeIsAFiletimeWithTheNanoseconds) {
-    test::TempDir dir;
+TEST_F(DiskFileSystemTest, ModificationTimeIsAFiletimeWithTheNanoseconds) {
     dir.write("dated.txt", "x");
     using namespace std::chrono;
     // The Windows runtime sets whole seconds only.
     const auto fraction = test::on_windows ? nanoseconds(0) : nanoseconds(456789012);
     const auto when = sys_days{year{2020} / 1 / 2} + seconds(3) + fraction;
     std::filesystem::last_write_time(dir.path() / "dated.txt", file_clock::from_sys(when));
-    DiskFileSystem disk(dir.path().string());
     // 1577923203 s after 1970, 11644473600 s from 1601 to 1970, in 100 ns units.
     const std::uint64_t filetime =
         (1577923203ull + 11644473600ull) * 10000000ull + fraction.count() / 100;

@@ -119,29 +119,25 @@ TEST(XMLBinaryTest, CorruptFilesFailCleanly) {
         EXPECT_FALSE(read(truncated, bytes.substr(0, length))) << length;
         EXPECT_EQ(truncated.root().kind(), kam::NODE_NONE);
     }
+    const std::string head("XML\x01", 4), a("a\0", 2), b("b\0\0", 3);
     const std::string huge_counts[] = {
-        std::string("XML\x01", 4) + u32(0xFFFFFFFF),
-        std::string("XML\x01", 4) + u32(1) + std::string("a\0", 2) + u32(1) + u32(0) +
-            u32(0x40000000),
-        std::string("XML\x01", 4) + u32(1) + std::string("a\0", 2) + u32(1) + u32(0) + u32(0) +
-            u32(0x7FFFFFFF),
-        std::string("XML\x01", 4) + u32(1) + std::string("a\0", 2) + u32(1) + u32(7) + u32(0) +
-            u32(0) + u32(0),
-        std::string("XML\x01", 4) + u32(0) + u32(2) + u32(3) + u32(0),
-        std::string("XML\x01", 4) + u32(0) + u32(3) + u32(0),  // no such node kind
-        std::string("XML\x01", 4) + u32(0) + u32(4) + std::string("@m\0", 3) + u32(1) +
-            std::string("$a\0", 3) + u32(1) + u32(5) + std::string("b\0\0", 3) + u32(0),
+        head + u32(0xFFFFFFFF),
+        head + u32(1) + a + u32(1) + u32(0) + u32(0x40000000),
+        head + u32(1) + a + u32(1) + u32(0) + u32(0) + u32(0x7FFFFFFF),
+        head + u32(1) + a + u32(1) + u32(7) + u32(0) + u32(0) + u32(0),
+        head + u32(0) + u32(2) + u32(3) + u32(0),
+        head + u32(0) + u32(3) + u32(0),  // no such node kind
+        head + u32(0) + u32(4) + std::string("@m\0", 3) + u32(1) + std::string("$a\0", 3) + u32(1) +
+            u32(5) + b + u32(0),
         // Define names without their "@": found by the identifier after it, they cannot be used.
-        std::string("XML\x01", 4) + u32(0) + u32(4) + std::string("\0", 1) + u32(0) + u32(0) +
-            std::string("b\0\0", 3) + u32(0),
-        std::string("XML\x01", 4) + u32(0) + u32(4) + std::string("w\0", 2) + u32(0) + u32(0) +
-            std::string("b\0\0", 3) + u32(0),
+        head + u32(0) + u32(4) + std::string("\0", 1) + u32(0) + u32(0) + b + u32(0),
+        head + u32(0) + u32(4) + std::string("w\0", 2) + u32(0) + u32(0) + b + u32(0),
     };
     for (const std::string& corrupt : huge_counts) {
         kam::XMLDocument target;
         EXPECT_FALSE(read(target, corrupt));
     }
-    std::string deep = std::string("XML\x01", 4) + u32(1) + std::string("a\0", 2);
+    std::string deep = head + u32(1) + a;
     for (int i = 0; i < 2000; ++i)
         deep += u32(1) + u32(0) + u32(0) + u32(1);
     kam::XMLDocument target;

@@ -15,46 +15,43 @@ struct Case {
 };
 
 TEST(XMLDefineTest, ExpandsReferencesInTextAndDoubleQuotedValues) {
+    // Each input is the body of an element r.
     const Case cases[] = {
-        {"<r><xdefine name=\"w\" value=\"10\"/><a width=\"@w\"/></r>", "r{@w(10) a[width=10]}"},
-        {"<r><xdefine name=\"w\" value=\"10\"/><a width='@w'/></r>", "r{@w(10) a[width=@w]}"},
-        {"<r><xdefine name=\" w \n\" value=\"10\"/><a>@w</a></r>", "r{@w(10) a{\"10\"}}"},
-        {"<r><xdefine name=\"half(x)\" expression=\"$x / 2\"/><a v=\"@half(5)\"/></r>",
+        {"<xdefine name=\"w\" value=\"10\"/><a width=\"@w\"/>", "r{@w(10) a[width=10]}"},
+        {"<xdefine name=\"w\" value=\"10\"/><a width='@w'/>", "r{@w(10) a[width=@w]}"},
+        {"<xdefine name=\" w \n\" value=\"10\"/><a>@w</a>", "r{@w(10) a{\"10\"}}"},
+        {"<xdefine name=\"half(x)\" expression=\"$x / 2\"/><a v=\"@half(5)\"/>",
          "r{@half($x,$x / 2)= a[v=2.500000]}"},
-        {"<r><xdefine name=\"m(a, ab)\" value=\"$ab+$a\"/><a>@m(1, 2)</a></r>",
+        {"<xdefine name=\"m(a, ab)\" value=\"$ab+$a\"/><a>@m(1, 2)</a>",
          "r{@m($a,$ab,$ab+$a) a{\"2+1\"}}"},
-        {"<r><xdefine name=\"w\" value=\"10\"/><a>@wide @w</a></r>", "r{@w(10) a{\"@wide @w\"}}"},
-        {"<r><xdefine name=\"w\" value=\"10\"/><a>@w @w,@w</a></r>", "r{@w(10) a{\"10 10,10\"}}"},
-        {"<r><xdefine name=\"w\" value=\"10\"/><a>@unknown @w</a></r>",
-         "r{@w(10) a{\"@unknown 10\"}}"},
-        {"<r><xdefine name=\"b\"><b x=\"1\"/></xdefine><a>x@b y</a></r>",
+        {"<xdefine name=\"w\" value=\"10\"/><a>@wide @w</a>", "r{@w(10) a{\"@wide @w\"}}"},
+        {"<xdefine name=\"w\" value=\"10\"/><a>@w @w,@w</a>", "r{@w(10) a{\"10 10,10\"}}"},
+        {"<xdefine name=\"w\" value=\"10\"/><a>@unknown @w</a>", "r{@w(10) a{\"@unknown 10\"}}"},
+        {"<xdefine name=\"b\"><b x=\"1\"/></xdefine><a>x@b y</a>",
          "r{@b(<b x=\"1\"/>) a{\"x\" b[x=1] \" y\"}}"},
-        {"<r><xdefine name=\"q\" value=\"1&quot; z=&quot;2\"/><a v=\"@q\"/></r>",
+        {"<xdefine name=\"q\" value=\"1&quot; z=&quot;2\"/><a v=\"@q\"/>",
          "r{@q(1\" z=\"2) a[v=1 z=2]}"},
-        {"<r><xdefine name=\"e\" value=\"&amp;lt;\"/><a>@e</a></r>", "r{@e(&lt;) a{\"<\"}}"},
-        {"<r><xdefine name=\"w\" value=\"1\"/><xdefine name=\"v\" value=\"@w@w\"/><a>@v</a></r>",
+        {"<xdefine name=\"e\" value=\"&amp;lt;\"/><a>@e</a>", "r{@e(&lt;) a{\"<\"}}"},
+        {"<xdefine name=\"w\" value=\"1\"/><xdefine name=\"v\" value=\"@w@w\"/><a>@v</a>",
          "r{@w(1) @v(11) a{\"11\"}}"},
-        {"<r><xdefine name=\"v\" value=\"@w\"/><xdefine name=\"w\" value=\"2\"/><a>@v</a></r>",
+        {"<xdefine name=\"v\" value=\"@w\"/><xdefine name=\"w\" value=\"2\"/><a>@v</a>",
          "r{@v(@w) @w(2) a{\"2\"}}"},
-        {"<r><xdefine name=\"w\" value=\"1\"/><xdefine name=\"w\" value=\"2\"/><a>@w</a></r>",
+        {"<xdefine name=\"w\" value=\"1\"/><xdefine name=\"w\" value=\"2\"/><a>@w</a>",
          "r{@w(1) @w(2) a{\"2\"}}"},
-        {"<r><g><xdefine name=\"w\" value=\"1\"/><a>@w</a></g><a>@w</a></r>",
+        {"<g><xdefine name=\"w\" value=\"1\"/><a>@w</a></g><a>@w</a>",
          "r{g{@w(1) a{\"1\"}} a{\"@w\"}}"},
-        {"<r><xdefine name=\"w\" value=\"1\"/><g><xdefine name=\"w\" "
-         "value=\"2\"/></g><a>@w</a></r>",
+        {"<xdefine name=\"w\" value=\"1\"/><g><xdefine name=\"w\" value=\"2\"/></g><a>@w</a>",
          "r{@w(1) g{@w(2)} a{\"1\"}}"},
-        {"<r><xdefine name=\"k\" expression=\"rnd * 0 + 7\" value=\"x\"/><a>@k</a></r>",
+        {"<xdefine name=\"k\" expression=\"rnd * 0 + 7\" value=\"x\"/><a>@k</a>",
          "r{@k(rnd * 0 + 7)= a{\"7.000000\"}}"},
-        {"<r><xdefine name=\"m()\" value=\"[$]\"/><a>@m()</a></r>", "r{@m($,[$]) a{\"[]\"}}"},
+        {"<xdefine name=\"m()\" value=\"[$]\"/><a>@m()</a>", "r{@m($,[$]) a{\"[]\"}}"},
         // Text around an expansion is decoded once, not again with what the define wrote.
-        {"<r><xdefine name=\"s\" value=\"4\"/><e a=\"@s &amp; &quot;x\">&lt;b&gt; @s "
-         "&amp;amp;</e></r>",
+        {"<xdefine name=\"s\" value=\"4\"/><e a=\"@s &amp; &quot;x\">&lt;b&gt; @s &amp;amp;</e>",
          "r{@s(4) e[a=4 & \"x]{\"<b> 4 &amp;\"}}"},
-        {"<r><xdefine name=\"s\" value=\"&amp;lt;\"/><e>@s&amp;lt;</e></r>",
-         "r{@s(&lt;) e{\"<&lt;\"}}"},
+        {"<xdefine name=\"s\" value=\"&amp;lt;\"/><e>@s&amp;lt;</e>", "r{@s(&lt;) e{\"<&lt;\"}}"},
     };
     for (const Case& c : cases)
-        EXPECT_EQ(parse(c.input), c.expected) << c.input;
+        EXPECT_EQ(parse("<r>" + c.input + "</r>"), c.expected) << c.input;
 }
 
 TEST(XMLDefineTest, ReportsMisuseAsParseErrors) {
