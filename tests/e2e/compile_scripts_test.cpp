@@ -14,10 +14,6 @@ namespace fs = std::filesystem;
 const char* const bad_source = "f() {\n x := 1 }";
 const char* const good_source = "f() {}";
 
-std::string bad_errors(const std::string& path) {
-    return path + ":syntax error\n" + path + "(2):Non valid statement (token:})";
-}
-
 Bytes bytes_of(const test::TempDir& dir, const std::string& relative) {
     const std::string text = dir.read(relative);
     return Bytes(text.begin(), text.end());
@@ -59,7 +55,8 @@ TEST(CompileScriptsTest, DirectoryErrorsAtOnceOrCollected) {
     dir.write("d/a_bad.ksf", bad_source);
     dir.write("d/b_good.ksf", good_source);
     dir.write("e/c_good.ksf", good_source);
-    const std::string error = bad_errors("d\\a_bad.ksf");
+    const std::string error =
+        "d\\a_bad.ksf:syntax error\nd\\a_bad.ksf(2):Non valid statement (token:})";
     const std::string compiling = "Compiling d\\a_bad.ksf\n";
     const std::string compiling_good = "Compiling d\\b_good.ksf\n";
     const struct {
