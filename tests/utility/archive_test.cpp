@@ -55,8 +55,7 @@ TEST(ArchiveTest, BoundsAreRefusedWithTheirMessagesAndGrowableOnesGrow) {
 }
 
 TEST(ArchiveTest, SetPositionFromEachOrigin) {
-    const std::string bytes = "0123456789";
-    Archive archive = test::archive_of(bytes);
+    Archive archive = test::archive_of("0123456789");
     const struct {
         std::int64_t offset;
         int origin;
@@ -72,8 +71,7 @@ TEST(ArchiveTest, SetPositionFromEachOrigin) {
 }
 
 TEST(ArchiveTest, SubArchiveMustLieInsideABoundedParent) {
-    const std::string bytes = "0123456789";
-    Archive parent = test::archive_of(bytes, "bundle");
+    Archive parent = test::archive_of("0123456789", "bundle");
     Archive inside(parent, 4, 6, false);
     EXPECT_EQ(inside.name(), "bundle");
     EXPECT_EQ(inside.base(), 4u);
@@ -140,8 +138,7 @@ TEST(ArchiveTest, ReadStringAndReadLineTable) {
         }
     }
     // A line or string of a sub-archive ends where the sub-archive ends, not in the parent's bytes.
-    const std::string bytes = "abcdef\n";
-    Archive parent = test::archive_of(bytes);
+    Archive parent = test::archive_of("abcdef\n");
     for (const auto read : {&Archive::read_line, &Archive::read_string}) {
         Archive sub(parent, 1, 3, false);
         std::string text;
