@@ -85,12 +85,8 @@ TEST(CompileScriptsTest, OnlyIfModifiedOverATreeTouchesOnlyWhatIsNotUpToDate) {
          {"Tree/a.ksf", "Tree/Sub/B.ksf", "Tree/Sub/c.ksf", "Tree/Sub/Deeper/d.ksf"}) {
         dir.write(source, good_source);
     }
-    const char* const outputs[] = {"Tree/a.kxe", "Tree/Sub/b.kxe", "Tree/Sub/c.kxe",
-                                   "Tree/Sub/Deeper/d.kxe"};
     ASSERT_EQ(test::run_trovex(dir.path(), {"compile-scripts", "Tree"}).exit_code, 0);
-    std::vector<Bytes> compiled;
-    for (const char* each : outputs)
-        compiled.push_back(bytes_of(dir, each));
+    const auto compiled = test::snapshot(dir.path());
     const auto source_time = fs::last_write_time(dir.path() / "Tree/a.ksf");
     const auto later = source_time + std::chrono::hours(1);
     for (const char* kept : {"Tree/a.kxe", "Tree/Sub/b.kxe", "Tree/Sub/c.kxe"}) {
@@ -108,9 +104,7 @@ TEST(CompileScriptsTest, OnlyIfModifiedOverATreeTouchesOnlyWhatIsNotUpToDate) {
     EXPECT_EQ(fs::last_write_time(dir.path() / "Tree/Sub/b.kxe"), later);
     EXPECT_NE(fs::last_write_time(dir.path() / "Tree/Sub/c.kxe"), later);
     EXPECT_EQ(fs::last_write_time(dir.path() / "Tree/Sub/Deeper/d.kxe"), source_time);
-    for (size_t i = 0; i < compiled.size(); ++i) {
-        EXPECT_EQ(bytes_of(dir, outputs[i]), compiled[i]) << outputs[i];
-    }
+    EXPECT_EQ(test::snapshot(dir.path()), compiled);
 }
 
 }  // namespace
