@@ -59,10 +59,7 @@ TEST(CompileScriptsTest, DirectoryErrorsAtOnceOrCollected) {
         "d\\a_bad.ksf:syntax error\nd\\a_bad.ksf(2):Non valid statement (token:})";
     const std::string compiling = "Compiling d\\a_bad.ksf\n";
     const std::string compiling_good = "Compiling d\\b_good.ksf\n";
-    const struct {
-        std::vector<std::string> arguments;
-        std::string output;
-    } cases[] = {
+    const std::pair<std::vector<std::string>, std::string> cases[] = {
         {{"-v", "compile-scripts", "d"}, compiling + test::framed(error) + compiling_good},
         {{"-v", "compile-scripts", "-a", "d"}, compiling + compiling_good + test::framed(error)},
         // The collected errors are never emptied: every later directory reports them again.

@@ -79,17 +79,15 @@ TEST(ProcessAllocatorsTest, SmallBlocksComeFromSlotsAndLargerOnesFromTheHeap) {
 }
 
 TEST(GroupedTest, DigitsAreGroupedInThrees) {
-    const struct {
-        std::int64_t value;
-        const char* text;
-    } cases[] = {{0, "0"},
-                 {999, "999"},
-                 {1000, "1,000"},
-                 {469762048, "469,762,048"},
-                 {-1234, "-1,234"},
-                 {std::numeric_limits<std::int64_t>::min(), "-9,223,372,036,854,775,808"}};
-    for (const auto& c : cases)
-        EXPECT_EQ(kam::grouped(c.value), c.text);
+    const std::pair<std::int64_t, const char*> cases[] = {
+        {0, "0"},
+        {999, "999"},
+        {1000, "1,000"},
+        {469762048, "469,762,048"},
+        {-1234, "-1,234"},
+        {std::numeric_limits<std::int64_t>::min(), "-9,223,372,036,854,775,808"}};
+    for (const auto& [value, text] : cases)
+        EXPECT_EQ(kam::grouped(value), text);
 }
 
 }  // namespace

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <stdexcept>
+#include <tuple>
 
 #include "support/error_of.h"
 #include "support/memory_file_system.h"
@@ -56,17 +57,13 @@ TEST(ArchiveTest, BoundsAreRefusedWithTheirMessagesAndGrowableOnesGrow) {
 
 TEST(ArchiveTest, SetPositionFromEachOrigin) {
     Archive archive = test::archive_of("0123456789");
-    const struct {
-        std::int64_t offset;
-        int origin;
-        std::int64_t expected;
-    } cases[] = {
+    const std::tuple<std::int64_t, int, std::int64_t> cases[] = {
         {0, Archive::from_end, 10},  {1, Archive::from_end, 9},     {10, Archive::from_end, 0},
         {3, Archive::from_start, 3}, {4, Archive::from_current, 7}, {-2, Archive::from_current, 5},
     };
-    for (const auto& c : cases) {
-        archive.set_position(c.offset, c.origin);
-        EXPECT_EQ(archive.position(), c.expected) << c.offset << " from " << c.origin;
+    for (const auto& [offset, origin, expected] : cases) {
+        archive.set_position(offset, origin);
+        EXPECT_EQ(archive.position(), expected) << offset << " from " << origin;
     }
 }
 

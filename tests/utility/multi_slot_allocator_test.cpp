@@ -41,16 +41,14 @@ std::uintptr_t page_of(const void* pointer) {
 TEST(MultiSlotAllocatorTest, RequestIsServedByTheSmallestSlotThatFits) {
     FakePageAllocator pages(64);
     kam::MultiSlotAllocator allocator(pages, pages.bytes());
-    const struct {
-        std::size_t request;
-        std::size_t slot;
-    } cases[] = {{0, 4},   {1, 4},   {4, 4},     {5, 8},     {29, 32},   {33, 40},  {40, 40},
-                 {41, 48}, {65, 80}, {129, 144}, {321, 384}, {449, 512}, {512, 512}};
-    for (const auto& c : cases) {
-        void* pointer = allocator.allocate(c.request);
-        ASSERT_NE(pointer, nullptr) << c.request;
+    const std::pair<std::size_t, std::size_t> cases[] = {
+        {0, 4},   {1, 4},   {4, 4},     {5, 8},     {29, 32},   {33, 40},  {40, 40},
+        {41, 48}, {65, 80}, {129, 144}, {321, 384}, {449, 512}, {512, 512}};
+    for (const auto& [request, slot] : cases) {
+        void* pointer = allocator.allocate(request);
+        ASSERT_NE(pointer, nullptr) << request;
         EXPECT_TRUE(allocator.owns_pointer(pointer));
-        EXPECT_EQ(allocator.size_of(pointer), c.slot) << c.request;
+        EXPECT_EQ(allocator.size_of(pointer), slot) << request;
     }
     EXPECT_FALSE(allocator.can_allocate(513));
     EXPECT_EQ(allocator.allocate(513), nullptr);

@@ -20,10 +20,7 @@ std::string evaluate(const std::string& text) {
 }
 
 TEST(ExpressionEvaluatorTest, EvaluatesTheDocumentedExamples) {
-    const struct {
-        const char* text;
-        const char* expected;
-    } cases[] = {
+    const std::pair<const char*, const char*> cases[] = {
         {"2 + 3 * 4", "14.000000"},
         {"(2 + 3) * 4", "20.000000"},
         {"length(vector(3, 4, 0))", "5.000000"},
@@ -59,8 +56,8 @@ TEST(ExpressionEvaluatorTest, EvaluatesTheDocumentedExamples) {
         {"1.5.7", "1.500000"},
         {"1e", "1.000000"},
     };
-    for (const auto& c : cases)
-        EXPECT_EQ(evaluate(c.text), c.expected) << c.text;
+    for (const auto& [text, expected] : cases)
+        EXPECT_EQ(evaluate(text), expected) << text;
 }
 
 TEST(ExpressionEvaluatorTest, MalformedExpressionsStayInsideTheStack) {
@@ -74,16 +71,13 @@ TEST(ExpressionEvaluatorTest, MalformedExpressionsStayInsideTheStack) {
 }
 
 TEST(ExpressionEvaluatorTest, UnknownNamesAndCharactersAreErrors) {
-    const struct {
-        const char* text;
-        const char* message;
-    } cases[] = {
+    const std::pair<const char*, const char*> cases[] = {
         {"foo + 1", "Unknown identifier foo"}, {"2 | 3", "Unknown identifier |"},
         {".5", "Unknown identifier ."},        {"a = 1", "Unknown identifier a"},
         {"1 = 1", "Unknown identifier ="},     {"2 % 3", "Unknown identifier %"},
     };
-    for (const auto& c : cases)
-        EXPECT_EQ(test::error_of([&] { evaluate(c.text); }), c.message) << c.text;
+    for (const auto& [text, message] : cases)
+        EXPECT_EQ(test::error_of([&, &text = text] { evaluate(text); }), message) << text;
 }
 
 TEST(ExpressionEvaluatorTest, RandomIsVolatileAndRestartsPerRun) {

@@ -3,6 +3,8 @@
 
 #include <gtest/gtest.h>
 
+#include <tuple>
+
 #include "support/error_of.h"
 #include "support/memory_file_system.h"
 #include "utility/virtual_file_system.h"
@@ -39,21 +41,17 @@ protected:
 };
 
 TEST_F(XMLDocumentTest, SetPathSplitsTheCanonicalFormAndIncludesResolveAgainstIt) {
-    const struct {
-        const char* path;
-        const char* directory;
-        const char* name;
-    } cases[] = {
+    const std::tuple<const char*, const char*, const char*> cases[] = {
         {"Data//Units/Tank.XML", "data\\units\\", "tank.xml"},
         {"tank.xml", "", "tank.xml"},
         {"\\shared\\a.xml", "shared\\", "a.xml"},
     };
-    for (const auto& c : cases) {
+    for (const auto& [path, directory, name] : cases) {
         kam::XMLDocument document;
-        document.set_path(c.path);
-        EXPECT_EQ(document.path(), c.path);
-        EXPECT_EQ(document.directory(), c.directory);
-        EXPECT_EQ(document.name(), c.name);
+        document.set_path(path);
+        EXPECT_EQ(document.path(), path);
+        EXPECT_EQ(document.directory(), directory);
+        EXPECT_EQ(document.name(), name);
     }
     // Includes resolve against the directory.
     kam::XMLDocument document;
