@@ -12,10 +12,8 @@ namespace {
 
 using test::parse;
 
-struct Case {
-    std::string input;
-    std::string expected;
-};
+// An input and the tree or error it gives.
+using Case = std::pair<std::string, std::string>;
 
 TEST(XMLParserTest, BuildsTheTreesOfTheDialect) {
     const Case cases[] = {
@@ -56,8 +54,8 @@ TEST(XMLParserTest, BuildsTheTreesOfTheDialect) {
         {" <?xml version=\"1.0\"?><a/>", "error #internal_file (1): Expected identifier"},
         {"<a><xi:include href=\"#x\" parse=\"text\">fallback</xi:include></a>", "a"},
     };
-    for (const Case& c : cases)
-        EXPECT_EQ(parse(c.input), c.expected) << c.input;
+    for (const auto& [input, expected] : cases)
+        EXPECT_EQ(parse(input), expected) << input;
 }
 
 TEST(XMLParserTest, ReportsEachErrorWithItsLine) {
@@ -99,8 +97,8 @@ TEST(XMLParserTest, ReportsEachErrorWithItsLine) {
         {"<?xml version=1.0", "#internal_file (1): Expected > or identifier"},
         {"<!DOCTYPE a", "#internal_file (1): Unexpected end of file"},
     };
-    for (const Case& c : cases)
-        EXPECT_EQ(parse(c.input), "error " + c.expected) << c.input;
+    for (const auto& [input, expected] : cases)
+        EXPECT_EQ(parse(input), "error " + expected) << input;
 }
 
 TEST(XMLParserTest, CountsLinesFromWhereEachNodeBegan) {
@@ -149,8 +147,8 @@ TEST(XMLParserTest, DecodesEveryEncodingToUtf8) {
         {std::string("\xFF\xFE<\0a\0>\0\r\0\0\0", 12),
          "error #internal_file (2): Unexpected end of file"},
     };
-    for (const Case& c : cases)
-        EXPECT_EQ(parse(c.input), c.expected) << c.input;
+    for (const auto& [input, expected] : cases)
+        EXPECT_EQ(parse(input), expected) << input;
 }
 
 TEST(XMLParserTest, EveryTruncationFailsCleanly) {
