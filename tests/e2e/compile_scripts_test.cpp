@@ -14,10 +14,6 @@ namespace fs = std::filesystem;
 const char* const bad_source = "f() {\n x := 1 }";
 const char* const good_source = "f() {}";
 
-std::string bad_errors(const std::string& path) {
-    return path + ":syntax error\n" + path + "(2):Non valid statement (token:})";
-}
-
 Bytes bytes_of(const test::TempDir& dir, const std::string& relative) {
     const std::string text = dir.read(relative);
     return Bytes(text.begin(), text.end());
@@ -59,13 +55,11 @@ TEST(CompileScriptsTest, DirectoryErrorsAtOnceOrCollected) {
     dir.write("d/a_bad.ksf", bad_source);
     dir.write("d/b_good.ksf", good_source);
     dir.write("e/c_good.ksf", good_source);
-    const std::string error = bad_errors("d\\a_bad.ksf");
+    const std::string error =
+        "d\\a_bad.ksf:syntax error\nd\\a_bad.ksf(2):Non valid statement (token:})";
     const std::string compiling = "Compiling d\\a_bad.ksf\n";
     const std::string compiling_good = "Compiling d\\b_good.ksf\n";
-    const struct {
-        std::vector<std::string> arguments;
-        std::string output;
-    } cases[] = {
+    const std::pair<std::vector<std::string>, std::string> cases[] = {
         {{"-v", "compile-scripts", "d"}, compiling + test::framed(error) + compiling_good},
         {{"-v", "compile-scripts", "-a", "d"}, compiling + compiling_good + test::framed(error)},
         // The collected errors are never emptied: every later directory reports them again.
@@ -88,12 +82,8 @@ TEST(CompileScriptsTest, OnlyIfModifiedOverATreeTouchesOnlyWhatIsNotUpToDate) {
          {"Tree/a.ksf", "Tree/Sub/B.ksf", "Tree/Sub/c.ksf", "Tree/Sub/Deeper/d.ksf"}) {
         dir.write(source, good_source);
     }
-    const char* const outputs[] = {"Tree/a.kxe", "Tree/Sub/b.kxe", "Tree/Sub/c.kxe",
-                                   "Tree/Sub/Deeper/d.kxe"};
     ASSERT_EQ(test::run_trovex(dir.path(), {"compile-scripts", "Tree"}).exit_code, 0);
-    std::vector<Bytes> compiled;
-    for (const char* each : outputs)
-        compiled.push_back(bytes_of(dir, each));
+    const auto compiled = test::snapshot(dir.path());
     const auto source_time = fs::last_write_time(dir.path() / "Tree/a.ksf");
     const auto later = source_time + std::chrono::hours(1);
     for (const char* kept : {"Tree/a.kxe", "Tree/Sub/b.kxe", "Tree/Sub/c.kxe"}) {
@@ -111,9 +101,7 @@ TEST(CompileScriptsTest, OnlyIfModifiedOverATreeTouchesOnlyWhatIsNotUpToDate) {
     EXPECT_EQ(fs::last_write_time(dir.path() / "Tree/Sub/b.kxe"), later);
     EXPECT_NE(fs::last_write_time(dir.path() / "Tree/Sub/c.kxe"), later);
     EXPECT_EQ(fs::last_write_time(dir.path() / "Tree/Sub/Deeper/d.kxe"), source_time);
-    for (size_t i = 0; i < compiled.size(); ++i) {
-        EXPECT_EQ(bytes_of(dir, outputs[i]), compiled[i]) << outputs[i];
-    }
+    EXPECT_EQ(test::snapshot(dir.path()), compiled);
 }
 
 }  // namespace

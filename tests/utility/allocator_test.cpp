@@ -49,32 +49,27 @@ TEST(MallocAllocatorTest, RequestBeyondTheAddressSpaceIsOutOfMemory) {
 
 // The status lines of the process-wide pair, slot allocator first, without the slot
 // allocator's committed bytes (its pages stay committed once used).
-std::string memory_status() {
+std::pair<std::string, std::string> memory_status() {
     std::ostringstream status;
     kam::print_memory_status(status, false);
     std::string text = status.str();
     const std::size_t committed = text.find(" / ");
-    return text.erase(committed, text.find(" in ") - committed);
+    text.erase(committed, text.find(" in ") - committed);
+    const std::size_t heap = text.find('\n') + 1;
+    return {text.substr(0, heap), text.substr(heap)};
 }
 
 TEST(ProcessAllocatorsTest, SmallBlocksComeFromSlotsAndLargerOnesFromTheHeap) {
-    const std::string before = memory_status();
+    const auto before = memory_status();
     void* empty = kam::allocate_memory(0);
     void* largest_slot = kam::allocate_memory(512);
-    const std::string with_slots = memory_status();
+    const auto with_slots = memory_status();
     void* heap_block = kam::allocate_memory(513);
-    const std::string with_heap = memory_status();
-
-    const auto slot_line = [](const std::string& status) {
-        return status.substr(0, status.find('\n'));
-    };
-    const auto heap_line = [](const std::string& status) {
-        return status.substr(status.find('\n') + 1);
-    };
-    EXPECT_NE(slot_line(with_slots), slot_line(before));
-    EXPECT_EQ(heap_line(with_slots), heap_line(before));
-    EXPECT_EQ(slot_line(with_heap), slot_line(with_slots));
-    EXPECT_NE(heap_line(with_heap), heap_line(with_slots));
+    const auto with_heap = memory_status();
+    EXPECT_NE(with_slots.first, before.first);
+    EXPECT_EQ(with_slots.second, before.second);
+    EXPECT_EQ(with_heap.first, with_slots.first);
+    EXPECT_NE(with_heap.second, with_slots.second);
 
     kam::release_memory(heap_block);
     kam::release_memory(largest_slot);
@@ -84,17 +79,15 @@ TEST(ProcessAllocatorsTest, SmallBlocksComeFromSlotsAndLargerOnesFromTheHeap) {
 }
 
 TEST(GroupedTest, DigitsAreGroupedInThrees) {
-    const struct {
-        std::int64_t value;
-        const char* text;
-    } cases[] = {{0, "0"},
-                 {999, "999"},
-                 {1000, "1,000"},
-                 {469762048, "469,762,048"},
-                 {-1234, "-1,234"},
-                 {std::numeric_limits<std::int64_t>::min(), "-9,223,372,036,854,775,808"}};
-    for (const auto& c : cases)
-        EXPECT_EQ(kam::grouped(c.value), c.text);
+    const std::pair<std::int64_t, const char*> cases[] = {
+        {0, "0"},
+        {999, "999"},
+        {1000, "1,000"},
+        {469762048, "469,762,048"},
+        {-1234, "-1,234"},
+        {std::numeric_limits<std::int64_t>::min(), "-9,223,372,036,854,775,808"}};
+    for (const auto& [value, text] : cases)
+        EXPECT_EQ(kam::grouped(value), text);
 }
 
 }  // namespace

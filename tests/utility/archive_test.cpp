@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <stdexcept>
+#include <tuple>
 
 #include "support/error_of.h"
 #include "support/memory_file_system.h"
@@ -55,25 +56,19 @@ TEST(ArchiveTest, BoundsAreRefusedWithTheirMessagesAndGrowableOnesGrow) {
 }
 
 TEST(ArchiveTest, SetPositionFromEachOrigin) {
-    const std::string bytes = "0123456789";
-    Archive archive = test::archive_of(bytes);
-    const struct {
-        std::int64_t offset;
-        int origin;
-        std::int64_t expected;
-    } cases[] = {
+    Archive archive = test::archive_of("0123456789");
+    const std::tuple<std::int64_t, int, std::int64_t> cases[] = {
         {0, Archive::from_end, 10},  {1, Archive::from_end, 9},     {10, Archive::from_end, 0},
         {3, Archive::from_start, 3}, {4, Archive::from_current, 7}, {-2, Archive::from_current, 5},
     };
-    for (const auto& c : cases) {
-        archive.set_position(c.offset, c.origin);
-        EXPECT_EQ(archive.position(), c.expected) << c.offset << " from " << c.origin;
+    for (const auto& [offset, origin, expected] : cases) {
+        archive.set_position(offset, origin);
+        EXPECT_EQ(archive.position(), expected) << offset << " from " << origin;
     }
 }
 
 TEST(ArchiveTest, SubArchiveMustLieInsideABoundedParent) {
-    const std::string bytes = "0123456789";
-    Archive parent = test::archive_of(bytes, "bundle");
+    Archive parent = test::archive_of("0123456789", "bundle");
     Archive inside(parent, 4, 6, false);
     EXPECT_EQ(inside.name(), "bundle");
     EXPECT_EQ(inside.base(), 4u);
@@ -140,8 +135,7 @@ TEST(ArchiveTest, ReadStringAndReadLineTable) {
         }
     }
     // A line or string of a sub-archive ends where the sub-archive ends, not in the parent's bytes.
-    const std::string bytes = "abcdef\n";
-    Archive parent = test::archive_of(bytes);
+    Archive parent = test::archive_of("abcdef\n");
     for (const auto read : {&Archive::read_line, &Archive::read_string}) {
         Archive sub(parent, 1, 3, false);
         std::string text;

@@ -20,8 +20,6 @@ std::string random_bytes(size_t size, unsigned seed) {
     return bytes;
 }
 
-const size_t sizes[] = {1, 10, 65536, 5 * 1024 * 1024 + 123};
-
 // Reads [offset, offset + count) and compares with the expected bytes, also where the read
 // reaches past the end of the file.
 void expect_read(kam::CachedFileDataStore& store, const std::string& bytes, std::uint64_t offset,
@@ -34,15 +32,16 @@ void expect_read(kam::CachedFileDataStore& store, const std::string& bytes, std:
         << offset << "+" << count;
 }
 
-TEST(CachedFileDataStoreTest, SequentialAndRandomReadsInEveryChunkSize) {
+TEST(CachedFileDataStoreTest, SequentialRandomAndConcurrentReadsInEveryChunkSize) {
     test::TempDir dir;
-    for (size_t size : sizes) {
+    const std::string path = (dir.path() / "file.bin").string();
+    for (size_t size : {1, 10, 65536, 5 * 1024 * 1024 + 123}) {
         const std::string bytes = random_bytes(size, static_cast<unsigned>(size));
         dir.write("file.bin", bytes);
         for (std::uint32_t chunk : {1u, 7u, 4096u, 65535u, 65536u, 65537u, 200000u, 1u << 22}) {
             if (chunk == 1 && size > 100000)
                 continue;  // a million single bytes add nothing
-            kam::CachedFileDataStore store((dir.path() / "file.bin").string(), 192, 64);
+            kam::CachedFileDataStore store(path, 192, 64);
             ASSERT_EQ(store.size(), size);
             for (std::uint64_t offset = 0; offset < size; offset += chunk) {
                 expect_read(store, bytes, offset, chunk);
@@ -52,7 +51,7 @@ TEST(CachedFileDataStoreTest, SequentialAndRandomReadsInEveryChunkSize) {
         // then reads with partial first and last blocks.
         const std::uint32_t mixed[] = {16,         512,    65536, 3 * 65536 + 5, 1, 1u << 20,
                                        65536 - 16, 131072, 7};
-        kam::CachedFileDataStore store((dir.path() / "file.bin").string(), 192, 64);
+        kam::CachedFileDataStore store(path, 192, 64);
         std::uint64_t at = 0;
         for (size_t i = 0; at < size; at += mixed[i++ % std::size(mixed)])
             expect_read(store, bytes, at, mixed[i % std::size(mixed)]);
@@ -73,27 +72,18 @@ TEST(CachedFileDataStoreTest, SequentialAndRandomReadsInEveryChunkSize) {
             offset = offset > 65536 ? offset - 65536 : 0;
             expect_read(store, bytes, offset, 70000);
         }
-    }
-}
-
-TEST(CachedFileDataStoreTest, TwoThreadsReadingAtOnceGetTheirOwnBytes) {
-    test::TempDir dir;
-    for (size_t size : sizes) {
-        const std::string bytes = random_bytes(size, 99 + static_cast<unsigned>(size));
-        dir.write("file.bin", bytes);
-        kam::CachedFileDataStore store((dir.path() / "file.bin").string(), 192, 64);
-        auto reader = [&](unsigned seed, bool sequential) {
+        // Two threads reading one fresh store at once each get their own bytes.
+        kam::CachedFileDataStore shared(path, 192, 64);
+        const auto reader = [&](unsigned seed, bool sequential) {
             std::mt19937 random(seed);
             for (int i = 0; i < 300; ++i) {
                 const std::uint64_t offset =
                     sequential ? (static_cast<std::uint64_t>(i) * 40000) % (size + 1)
                                : random() % (size + 1);
-                const std::uint32_t count = 1 + random() % 150000;
-                expect_read(store, bytes, offset, count);
+                expect_read(shared, bytes, offset, 1 + random() % 150000);
             }
         };
-        std::thread first(reader, 1u, true);
-        std::thread second(reader, 2u, false);
+        std::thread first(reader, 1u, true), second(reader, 2u, false);
         first.join();
         second.join();
     }

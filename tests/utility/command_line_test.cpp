@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include "support/trovex_runner.h"
 #include "utility/output_streams.h"
 
 namespace {
@@ -99,11 +100,9 @@ TEST(CommandLineTest, UnknownFlagsAreReportedFramedAndRemoved) {
     CommandLine line(Args{"-", "a", "--", "-x"});
     testing::internal::CaptureStdout();
     line.report_unknown_flags();
-    const std::string dashes(70, '-');
     std::string expected;
-    for (const char* flag : {"-", "--", "-x"}) {
-        expected += dashes + "\nERROR: Unknown flag " + flag + " use -h for help\n" + dashes + "\n";
-    }
+    for (const std::string flag : {"-", "--", "-x"})
+        expected += test::framed("Unknown flag " + flag + " use -h for help");
     EXPECT_EQ(testing::internal::GetCapturedStdout(), expected);
     EXPECT_EQ(line.arguments(), Args{"a"});
 }
@@ -112,9 +111,8 @@ TEST(CommandLineTest, BreakOnErrorStopsAtTheFirstUnknownFlag) {
     CommandLine line(Args{"-b", "-b", "-x"});
     testing::internal::CaptureStdout();
     EXPECT_THROW(line.report_unknown_flags(), TrovexError);
-    const std::string dashes(70, '-');
     EXPECT_EQ(testing::internal::GetCapturedStdout(),
-              dashes + "\nERROR: Unknown flag -b use -h for help\n" + dashes + "\n");
+              test::framed("Unknown flag -b use -h for help"));
     error_stream.reset();
 }
 

@@ -7,6 +7,7 @@
 #include <future>
 #include <memory>
 #include <thread>
+#include <tuple>
 
 #include "support/platform.h"
 #include "support/trovex_runner.h"
@@ -22,11 +23,7 @@ std::string capture(const std::function<void()>& action) {
 }
 
 TEST(DiskUtilitiesTest, MakeAbsoluteTable) {
-    const struct {
-        const char* path;
-        const char* current;
-        const char* expected;
-    } cases[] = {
+    const std::tuple<const char*, const char*, const char*> cases[] = {
         {"..\\x", "/a/b", "\\a\\x"},
         {"..\\x", "C:\\a\\b", "c:\\a\\x"},
         {"C:\\A\\..\\x", "/ignored", "c:\\x"},
@@ -37,10 +34,8 @@ TEST(DiskUtilitiesTest, MakeAbsoluteTable) {
         {"C:\\..\\x", "/ignored", "c:\\x"},
         {"c:", "/ignored", "c:\\"},
     };
-    for (const auto& c : cases) {
-        EXPECT_EQ(kam::make_absolute(c.path, c.current), c.expected)
-            << c.path << " in " << c.current;
-    }
+    for (const auto& [path, current, expected] : cases)
+        EXPECT_EQ(kam::make_absolute(path, current), expected) << path << " in " << current;
     EXPECT_EQ(kam::make_absolute("x"), kam::make_absolute(kam::current_directory() + "/x"));
     EXPECT_EQ(kam::current_directory(), std::filesystem::current_path().string());
     if (test::on_windows)
@@ -81,11 +76,7 @@ TEST(DiskUtilitiesTest, MakeAbsoluteTable) {
 }
 
 TEST(DiskUtilitiesTest, MakeRelativeTable) {
-    const struct {
-        const char* base;
-        const char* path;
-        const char* expected;
-    } cases[] = {
+    const std::tuple<const char*, const char*, const char*> cases[] = {
         {"c:\\a\\b", "c:\\a\\b", "."},
         {"c:\\a\\b", "c:\\a\\b\\c\\d.xml", "c\\d.xml"},
         {"c:\\a\\b\\", "c:\\a\\b\\c\\d.xml", "c\\d.xml"},
@@ -94,9 +85,8 @@ TEST(DiskUtilitiesTest, MakeRelativeTable) {
         {"c:\\a", "d:\\a", "..\\..\\d:\\a"},
         {"c:\\A", "c:\\a\\x", "..\\a\\x"},
     };
-    for (const auto& c : cases) {
-        EXPECT_EQ(kam::make_relative(c.base, c.path), c.expected) << c.base << " " << c.path;
-    }
+    for (const auto& [base, path, expected] : cases)
+        EXPECT_EQ(kam::make_relative(base, path), expected) << base << " " << path;
 }
 
 TEST(DiskUtilitiesTest, DeleteFileRemovesFilesIgnoresMissingOnesAndReportsTheRest) {

@@ -12,6 +12,14 @@ namespace {
 
 using kam::VirtualFileSystem;
 
+// "path in <where it was found> at <time>", then " directory" and " open" as they apply.
+std::string described(const VirtualFileSystem::Found& found) {
+    const std::string where = found.found() ? found.file_system->full_path(found.local_path)
+                                            : "nothing '" + found.local_path + "'";
+    return found.path + " in " + where + " at " + std::to_string(found.info.modification_time) +
+           (found.info.is_directory ? " directory" : "") + (found.file.has_store() ? " open" : "");
+}
+
 TEST(VirtualFileSystemTest, FirstOneConstructedIsTheInstance) {
     ASSERT_FALSE(VirtualFileSystem::has_instance());
     EXPECT_THROW(VirtualFileSystem::instance(), kam::ErrorWithCStack);
@@ -63,25 +71,19 @@ TEST(VirtualFileSystemTest, FindAnswersLikeTheSingleQuestionsAndKeepsWhereItFoun
     VirtualFileSystem vfs;
     test::MemoryFileSystem bundle("bundle"), data("data");
     bundle.hidden = {"data\\gone.xml"};
-    data.files = {{"x.xml", {"x"}}, {"gone.xml", {"hidden"}}};
+    data.write("x.xml", "x");
+    data.write("gone.xml", "hidden");
     vfs.mount("/", &bundle, false);
     vfs.mount("Data", &data, false);
 
     VirtualFileSystem::Found found = vfs.find("/DATA//X.xml");
-    ASSERT_TRUE(found.found());
-    EXPECT_EQ(found.path, "data\\x.xml");
-    EXPECT_EQ(found.file_system, &data);
-    EXPECT_EQ(found.local_path, "x.xml");
-    EXPECT_EQ(found.info.modification_time, vfs.modification_time("data\\x.xml"));
-    EXPECT_FALSE(found.info.is_directory);
+    EXPECT_EQ(described(found), "data\\x.xml in data:x.xml at 1000");
     EXPECT_EQ(vfs.source_path(found), "data:x.xml");
     EXPECT_EQ(test::read_all(vfs.open(found, "r")), "x");
 
     // A file system that hides the path ends the search, as for exists.
     const VirtualFileSystem::Found gone = vfs.find("data\\gone.xml");
-    EXPECT_FALSE(gone.found());
-    EXPECT_EQ(gone.local_path, "");
-    EXPECT_EQ(gone.info.modification_time, 0u);
+    EXPECT_EQ(described(gone), "data\\gone.xml in nothing '' at 0");
     EXPECT_EQ(vfs.source_path(gone), "data\\gone.xml");
 }
 
@@ -95,9 +97,9 @@ TEST(VirtualFileSystemTest, FindFileOpensTheFileAndHandsItOverOnceWithItsLogLine
     vfs.set_recording(true);
 
     VirtualFileSystem::Found found = vfs.find_file("data\\tank.xml");
-    ASSERT_TRUE(found.found());
-    ASSERT_TRUE(found.file.has_store());
-    EXPECT_EQ(found.info.modification_time, vfs.modification_time("data\\tank.xml"));
+    const std::string time = std::to_string(vfs.modification_time("data\\tank.xml"));
+    EXPECT_EQ(described(found),
+              "data\\tank.xml in " + disk.full_path("data\\tank.xml") + " at " + time + " open");
     EXPECT_EQ(dir.read("bundles/found.xml"), "");  // found, not yet opened
     EXPECT_EQ(test::read_all(vfs.open(found, "r")), "<tank/>");
     EXPECT_FALSE(found.file.has_store());
@@ -110,10 +112,9 @@ TEST(VirtualFileSystemTest, FindFileOpensTheFileAndHandsItOverOnceWithItsLogLine
               line + line + "   <open path=\"data\\tank.xml\" flags=\"rc\" />\r\n");
 
     // A directory is found without being opened; a missing path is not found.
-    const VirtualFileSystem::Found directory = vfs.find_file("DATA");
-    EXPECT_TRUE(directory.found());
-    EXPECT_TRUE(directory.info.is_directory);
-    EXPECT_FALSE(directory.file.has_store());
+    EXPECT_EQ(described(vfs.find_file("DATA")), "data in " + disk.full_path("data") + " at " +
+                                                    std::to_string(vfs.modification_time("data")) +
+                                                    " directory");
     EXPECT_FALSE(vfs.find_file("data\\missing.xml").found());
     EXPECT_FALSE(vfs.open("data\\missing.xml", "r").has_store());
     EXPECT_FALSE(vfs.open("data\\missing.xml", "rc").has_store());
@@ -161,9 +162,7 @@ TEST(VirtualFileSystemTest, ListBothGivesWhatListGivesForEachKind) {
     std::vector<std::string> one_by_one = {"BOAT.xml"};
     vfs.list("units", "*.*", false, one_by_one);
     EXPECT_EQ(one_by_one, files);
-    one_by_one.clear();
-    vfs.list("units", "*.*", true, one_by_one);
-    EXPECT_EQ(one_by_one, directories);
+    EXPECT_EQ(test::listed(vfs, "units", "*.*", true), directories);
 }
 
 TEST(VirtualFileSystemTest, RecordingWritesOneLinePerOpenWithEntities) {

@@ -10,23 +10,17 @@
 namespace {
 using kam::ExpressionEvaluator;
 
-std::string printed(float value) {
-    char text[64];
-    std::snprintf(text, sizeof text, "%f", static_cast<double>(value));
-    return text;
-}
-
-float evaluate(const std::string& text) {
+// The value, as %f prints it.
+std::string evaluate(const std::string& text) {
     ExpressionEvaluator evaluator;
     evaluator.compile(text);
-    return evaluator.evaluate();
+    char printed[64];
+    std::snprintf(printed, sizeof printed, "%f", static_cast<double>(evaluator.evaluate()));
+    return printed;
 }
 
 TEST(ExpressionEvaluatorTest, EvaluatesTheDocumentedExamples) {
-    const struct {
-        const char* text;
-        const char* expected;
-    } cases[] = {
+    const std::pair<const char*, const char*> cases[] = {
         {"2 + 3 * 4", "14.000000"},
         {"(2 + 3) * 4", "20.000000"},
         {"length(vector(3, 4, 0))", "5.000000"},
@@ -62,8 +56,8 @@ TEST(ExpressionEvaluatorTest, EvaluatesTheDocumentedExamples) {
         {"1.5.7", "1.500000"},
         {"1e", "1.000000"},
     };
-    for (const auto& c : cases)
-        EXPECT_EQ(printed(evaluate(c.text)), c.expected) << c.text;
+    for (const auto& [text, expected] : cases)
+        EXPECT_EQ(evaluate(text), expected) << text;
 }
 
 TEST(ExpressionEvaluatorTest, MalformedExpressionsStayInsideTheStack) {
@@ -71,22 +65,19 @@ TEST(ExpressionEvaluatorTest, MalformedExpressionsStayInsideTheStack) {
          {"", "1 +", "()", "*", "vector(1)", "1; 2", ";", "clamp()", "test(,)"}) {
         EXPECT_NO_THROW(evaluate(text)) << text;
     }
-    EXPECT_EQ(evaluate("1 +"), 1.0f);
-    EXPECT_EQ(evaluate("1; 2"), 0.0f);
-    EXPECT_EQ(evaluate("()"), 0.0f);
+    EXPECT_EQ(evaluate("1 +"), "1.000000");
+    EXPECT_EQ(evaluate("1; 2"), "0.000000");
+    EXPECT_EQ(evaluate("()"), "0.000000");
 }
 
 TEST(ExpressionEvaluatorTest, UnknownNamesAndCharactersAreErrors) {
-    const struct {
-        const char* text;
-        const char* message;
-    } cases[] = {
+    const std::pair<const char*, const char*> cases[] = {
         {"foo + 1", "Unknown identifier foo"}, {"2 | 3", "Unknown identifier |"},
         {".5", "Unknown identifier ."},        {"a = 1", "Unknown identifier a"},
         {"1 = 1", "Unknown identifier ="},     {"2 % 3", "Unknown identifier %"},
     };
-    for (const auto& c : cases)
-        EXPECT_EQ(test::error_of([&] { evaluate(c.text); }), c.message) << c.text;
+    for (const auto& [text, message] : cases)
+        EXPECT_EQ(test::error_of([&, &text = text] { evaluate(text); }), message) << text;
 }
 
 TEST(ExpressionEvaluatorTest, RandomIsVolatileAndRestartsPerRun) {
@@ -94,7 +85,7 @@ TEST(ExpressionEvaluatorTest, RandomIsVolatileAndRestartsPerRun) {
     ExpressionEvaluator evaluator;
     evaluator.compile("rnd");
     const float first = evaluator.evaluate();
-    EXPECT_EQ(printed(first), "0.236068");
+    EXPECT_NEAR(first, 0.236068f, 1e-6f);
     EXPECT_NE(evaluator.evaluate(), first);
     ExpressionEvaluator::reset_random();
     EXPECT_EQ(evaluator.evaluate(), first);

@@ -12,10 +12,8 @@ namespace {
 
 using test::parse;
 
-struct Case {
-    std::string input;
-    std::string expected;
-};
+// An input and the tree or error it gives.
+using Case = std::pair<std::string, std::string>;
 
 TEST(XMLParserTest, BuildsTheTreesOfTheDialect) {
     const Case cases[] = {
@@ -56,8 +54,8 @@ TEST(XMLParserTest, BuildsTheTreesOfTheDialect) {
         {" <?xml version=\"1.0\"?><a/>", "error #internal_file (1): Expected identifier"},
         {"<a><xi:include href=\"#x\" parse=\"text\">fallback</xi:include></a>", "a"},
     };
-    for (const Case& c : cases)
-        EXPECT_EQ(parse(c.input), c.expected) << c.input;
+    for (const auto& [input, expected] : cases)
+        EXPECT_EQ(parse(input), expected) << input;
 }
 
 TEST(XMLParserTest, ReportsEachErrorWithItsLine) {
@@ -99,40 +97,33 @@ TEST(XMLParserTest, ReportsEachErrorWithItsLine) {
         {"<?xml version=1.0", "#internal_file (1): Expected > or identifier"},
         {"<!DOCTYPE a", "#internal_file (1): Unexpected end of file"},
     };
-    for (const Case& c : cases)
-        EXPECT_EQ(parse(c.input), "error " + c.expected) << c.input;
+    for (const auto& [input, expected] : cases)
+        EXPECT_EQ(parse(input), "error " + expected) << input;
 }
 
 TEST(XMLParserTest, CountsLinesFromWhereEachNodeBegan) {
     const std::string lf = "<a>\n  x\n  <b\n  y=\"1\"/>\n  <!-- c\n -->\n  <c>z</c>\n</a>\n";
     const std::string expected = "a:1{\"\n  x\n  \":1 b[y=1]:3 c:7{\"z\":7}}";
-    std::string crlf, cr;
-    for (char c : lf) {
-        crlf += c == '\n' ? std::string("\r\n") : std::string(1, c);
-        cr += c == '\n' ? '\r' : c;
+    for (const std::string end : {"\n", "\r\n", "\r"}) {
+        std::string text;
+        for (char c : lf)
+            text += c == '\n' ? end : std::string(1, c);
+        EXPECT_EQ(parse(text, true), expected) << text;
     }
-    EXPECT_EQ(parse(lf, true), expected);
-    EXPECT_EQ(parse(crlf, true), expected);
-    EXPECT_EQ(parse(cr, true), expected);
 }
 
 TEST(XMLParserTest, DecodesEveryEncodingToUtf8) {
-    const auto utf16le = [](const std::string& ascii, bool bom) {
-        std::string out = bom ? "\xFF\xFE" : "";
+    // ASCII in code units of width bytes, after a byte order mark unless bom is false.
+    const auto encoded = [](const std::string& ascii, int width, bool little, bool bom = true) {
+        std::string out;
+        const auto unit = [&](unsigned code) {
+            for (int i = 0; i < width; ++i)
+                out += static_cast<char>(code >> 8 * (little ? i : width - 1 - i));
+        };
+        if (bom)
+            unit(0xFEFF);
         for (char c : ascii)
-            out += std::string(1, c) + '\0';
-        return out;
-    };
-    const auto utf16be = [](const std::string& ascii) {
-        std::string out = "\xFE\xFF";
-        for (char c : ascii)
-            out += std::string(1, '\0') + c;
-        return out;
-    };
-    const auto ucs4 = [](const std::string& ascii, bool little) {
-        std::string out = little ? std::string("\xFF\xFE\0\0", 4) : std::string("\0\0\xFE\xFF", 4);
-        for (char c : ascii)
-            out += little ? std::string(1, c) + std::string(3, '\0') : std::string(3, '\0') + c;
+            unit(static_cast<unsigned char>(c));
         return out;
     };
     const Case cases[] = {
@@ -146,18 +137,18 @@ TEST(XMLParserTest, DecodesEveryEncodingToUtf8) {
         // Continuation bytes are not checked, and a byte that cannot lead ends the input.
         {"\xEF\xBB\xBF<a>\xC3\x41</a>", "a{\"\xC3\x81\"}"},
         {"\xEF\xBB\xBF<a>x\x80</a>", "error #internal_file (1): Unexpected end of file"},
-        {utf16le("<a>x</a>", true), "a{\"x\"}"},
-        {utf16le("<a>x</a>", false), "a{\"x\"}"},
-        {utf16be("<a>x</a>"), "a{\"x\"}"},
-        {ucs4("<a>x</a>", true), "a{\"x\"}"},
-        {ucs4("<a>x</a>", false), "a{\"x\"}"},
+        {encoded("<a>x</a>", 2, true), "a{\"x\"}"},
+        {encoded("<a>x</a>", 2, true, false), "a{\"x\"}"},
+        {encoded("<a>x</a>", 2, false), "a{\"x\"}"},
+        {encoded("<a>x</a>", 4, true), "a{\"x\"}"},
+        {encoded("<a>x</a>", 4, false), "a{\"x\"}"},
         {std::string("\xFF\xFE<\0a\0>\0\x3D\xD8\x00\xDE<\0/\0a\0>\0", 20),
          "a{\"\xF0\x9F\x98\x80\"}"},
         {std::string("\xFF\xFE<\0a\0>\0\r\0\0\0", 12),
          "error #internal_file (2): Unexpected end of file"},
     };
-    for (const Case& c : cases)
-        EXPECT_EQ(parse(c.input), c.expected) << c.input;
+    for (const auto& [input, expected] : cases)
+        EXPECT_EQ(parse(input), expected) << input;
 }
 
 TEST(XMLParserTest, EveryTruncationFailsCleanly) {
@@ -171,13 +162,10 @@ TEST(XMLParserTest, EveryTruncationFailsCleanly) {
     for (size_t length = 0; length < sample.size(); ++length) {
         const std::string prefix = sample.substr(0, length);
         const std::string result = parse(prefix);
-        if (length >= complete) {
+        if (length >= complete)
             EXPECT_EQ(result, full) << length;
-        } else if (length == 0) {
-            EXPECT_EQ(result, "false none");
-        } else {
-            EXPECT_EQ(result.rfind("error ", 0), 0u) << length << ": " << result;
-        }
+        else
+            EXPECT_TRUE(result.starts_with(length ? "error " : "false none")) << length << result;
         kam::XMLDocument document;
         EXPECT_EQ(document.parse_memory(prefix), length >= complete);
         if (length < complete) {
@@ -187,17 +175,11 @@ TEST(XMLParserTest, EveryTruncationFailsCleanly) {
 }
 
 TEST(XMLParserTest, NestingDeeperThanTheLimitIsAnError) {
-    const auto nested = [](int depth) {
-        std::string text;
-        for (int i = 0; i < depth; ++i)
-            text += "<a>";
-        for (int i = 0; i < depth; ++i)
-            text += "</a>";
-        return text;
-    };
-    EXPECT_EQ(parse(nested(1000)).rfind("a{a{", 0), 0u);
-    EXPECT_EQ(parse(nested(1001)), "error #internal_file (1): Elements nested deeper than 1000");
-    EXPECT_EQ(parse(nested(100000)), "error #internal_file (1): Elements nested deeper than 1000");
+    EXPECT_EQ(parse(test::nested(1000)).rfind("a{a{", 0), 0u);
+    for (int depth : {1001, 100000}) {
+        EXPECT_EQ(parse(test::nested(depth)),
+                  "error #internal_file (1): Elements nested deeper than 1000");
+    }
 }
 
 // The buffer scanning must be invisible: every prefix, and each sample less any one byte, gives the
@@ -244,10 +226,8 @@ TEST(XMLNodeTest, OffersItsChildrenAndParameters) {
     ASSERT_EQ(elements.size(), 2u);
     EXPECT_EQ(elements[1]->name(), "c");
     kam::XMLNodeIterator iterator(a);
-    EXPECT_EQ(iterator.next(), a.child(1));
-    EXPECT_EQ(iterator.next(), a.child(3));
-    EXPECT_EQ(iterator.next(), nullptr);
-    EXPECT_EQ(iterator.next(), nullptr);
+    for (const kam::XMLNode* element : {a.child(1), a.child(3), a.child(4), a.child(4)})
+        EXPECT_EQ(iterator.next(), element);
 
     kam::XMLNode copy = a;
     EXPECT_EQ(test::dump(copy, true), test::dump(a, true));

@@ -54,6 +54,17 @@ inline std::string dump(const kam::XMLNode& node, bool lines = false) {
     return out;
 }
 
+// Elements a nested depth deep around inside.
+inline std::string nested(int depth, const std::string& inside = std::string()) {
+    std::string text;
+    for (int i = 0; i < depth; ++i)
+        text += "<a>";
+    text += inside;
+    for (int i = 0; i < depth; ++i)
+        text += "</a>";
+    return text;
+}
+
 // Parses text as "#internal_file" with errors passed on; the tree's dump, or the error.
 inline std::string parse(const std::string& text, bool lines = false) {
     const bool catching = kam::xml_catch_parse_errors;
