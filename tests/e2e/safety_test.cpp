@@ -214,14 +214,6 @@ TEST(SafetyTest, FailuresExitNonZeroAndLeaveFilesAlone) {
     }
 }
 
-// Polls until the path exists, for at most 30 seconds.
-bool appears(const fs::path& path) {
-    for (int i = 0; i < 30000 && !fs::exists(path); ++i) {
-        std::this_thread::sleep_for(std::chrono::milliseconds(1));
-    }
-    return fs::exists(path);
-}
-
 TEST(SafetyTest, InterruptedRunsLeaveNoTemporaryAndNoPartialFile) {
     if (test::on_windows)
         GTEST_SKIP() << "sends POSIX signals";
@@ -262,7 +254,11 @@ TEST(SafetyTest, InterruptedRunsLeaveNoTemporaryAndNoPartialFile) {
             const long process = test::start_program(TROVEX_BINARY, interrupt.arguments, dir.path(),
                                                      io.path() / "out");
             ASSERT_GT(process, 0);
-            EXPECT_TRUE(appears(dir.path() / interrupt.under_way));
+            // Polled for at most 30 seconds.
+            const fs::path under_way = dir.path() / interrupt.under_way;
+            for (int i = 0; i < 30000 && !fs::exists(under_way); ++i)
+                std::this_thread::sleep_for(std::chrono::milliseconds(1));
+            EXPECT_TRUE(fs::exists(under_way));
             test::signal_program(process, interrupt.signal);
             status = test::wait_program(process);
         }
