@@ -115,14 +115,13 @@ TEST(BundleFileSystemTest, ListingKeepsVisibleEntriesByFirstMatchingPatternThenN
 }
 
 TEST(BundleFileSystemTest, SwitchesSilenceTheBundle) {
-    const std::function<void(BundleFileSystem&, kam::VirtualFileSystem&)> silencers[] = {
-        [](BundleFileSystem& fs, kam::VirtualFileSystem&) { fs.set_enabled(false); },
-        [](BundleFileSystem&, kam::VirtualFileSystem& vfs) { vfs.set_bundles_enabled(false); },
-    };
-    for (const auto& silence : silencers) {
+    for (const bool through_the_mount : {false, true}) {
         kam::VirtualFileSystem vfs;
         Loaded bundle;
-        silence(bundle.fs, vfs);
+        if (through_the_mount)
+            vfs.set_bundles_enabled(false);
+        else
+            bundle.fs.set_enabled(false);
         EXPECT_FALSE(bundle.fs.exists("readme.txt"));
         EXPECT_FALSE(bundle.fs.owns("gone.txt"));
         EXPECT_TRUE(test::listed(bundle.fs, "", "*", false).empty());
