@@ -38,17 +38,9 @@ struct Bytes {
         return u8(2).u64(offset).u32(size).u8(visible).text(name);
     }
     Bytes& end() { return u8(3); }
-    // Version-1 records: a directory marker -1, an end marker -2, else a file's u32 offset.
-    Bytes& v1_dir(const std::string& name, std::uint8_t visible = 1) {
-        return u32(0xffffffff).u8(visible).text(name);
-    }
-    Bytes& v1_file(const std::string& name, std::uint32_t offset, std::uint32_t size,
-                   std::uint8_t visible = 1) {
-        return u32(offset).u32(size).u8(visible).text(name);
-    }
-    Bytes& v1_end() { return u32(0xfffffffe); }
-    // Records (version-1 ones with v1) from words: "name/" a directory, "]" the end of one or of
-    // the root, else a file "name:offset:size" or "name" (empty at 0); '-' first hides the name.
+    // Records from words: "name/" a directory, "]" the end of one or of the root, else a file
+    // "name:offset:size" or "name" (empty at 0); '-' first hides the name. Version-1 records (v1)
+    // mark a directory with -1 and an end with -2 where a file has its u32 offset.
     Bytes& records(const std::string& words, bool v1 = false) {
         std::istringstream in(words);
         for (std::string word; in >> word;) {
@@ -56,16 +48,16 @@ struct Bytes {
             std::string name = word.substr(visible ? 0 : 1);
             std::uint64_t offset = 0, size = 0;
             if (word == "]") {
-                v1 ? v1_end() : end();
+                v1 ? u32(0xfffffffe) : end();
             } else if (name.back() == '/') {
                 name.pop_back();
-                v1 ? v1_dir(name, visible) : dir(name, visible);
+                v1 ? u32(0xffffffff).u8(visible).text(name) : dir(name, visible);
             } else {
                 std::replace(name.begin(), name.end(), ':', ' ');
                 std::istringstream(name) >> name >> offset >> size;
-                v1 ? v1_file(name, static_cast<std::uint32_t>(offset),
-                             static_cast<std::uint32_t>(size), visible)
-                   : file(name, offset, static_cast<std::uint32_t>(size), visible);
+                const auto size32 = static_cast<std::uint32_t>(size);
+                v1 ? u32(static_cast<std::uint32_t>(offset)).u32(size32).u8(visible).text(name)
+                   : file(name, offset, size32, visible);
             }
         }
         return *this;

@@ -38,12 +38,14 @@ test::RunResult run_crash_target(const std::string& mode) {
     return run;
 }
 
-// The line of the crash target that carries "fault: " + mode.
+// The line of the crash target whose "fault:" mark names the mode.
 int marked_line(const std::string& mode) {
     std::ifstream source(TROVEX_SOURCE_DIR "/tests/tools/crash_target.cpp");
     std::string line;
     for (int number = 1; std::getline(source, line); ++number) {
-        if (line.ends_with("// fault: " + mode))
+        const size_t mark = line.find("// fault:");
+        if (mark != std::string::npos &&
+            (line + " ").find(" " + mode + " ", mark) != std::string::npos)
             return number;
     }
     return 0;
@@ -75,6 +77,8 @@ const FaultCase fault_cases[] = {
     {"abort", abort_signal.c_str(), "give_up", 0, true},
     {"illegal", "illegal instruction", "execute_trap", 0, true},
     {"float-divide", "divide by zero (float)", "divide_float_by_zero", 0, true},
+    // A report that faults itself still ends the process with the report of the first fault.
+    {"fault-in-report", "access violation", "write_through_null", 0, false},
 };
 
 TEST(CrashReportTest, FaultIsReportedFramedWithTheFaultingLineFirst) {
@@ -105,17 +109,6 @@ TEST(CrashReportTest, FaultIsReportedFramedWithTheFaultingLineFirst) {
                     !run.output.ends_with("\n\n" + dashes + "\n"))
             << run.output;
     }
-}
-
-TEST(CrashReportTest, FaultInsideTheReportStillEndsTheProcessWithTheReport) {
-    if (TROVEX_SANITIZED)
-        GTEST_SKIP() << "the sanitizers report the null store first";
-    const test::RunResult run = run_crash_target("fault-in-report");
-    EXPECT_EQ(run.exit_code, 1);
-    const std::string expected_start =
-        std::string(70, '-') + "\nERROR: Unhandled exception - access violation\n\n" +
-        "crash_target.cpp(" + std::to_string(marked_line("null")) + ") : ";
-    EXPECT_TRUE(run.output.starts_with(expected_start)) << run.output;
 }
 
 }  // namespace

@@ -12,11 +12,6 @@ namespace {
 
 namespace fs = std::filesystem;
 
-// The path as the tool prints it: canonical, with its leading separator.
-std::string shown(const fs::path& path) {
-    return test::canonical(path.string());
-}
-
 using Paths = std::vector<std::string>;
 
 // A content root "root" in a temporary directory, with logs beside it.
@@ -29,7 +24,8 @@ protected:
     test::RunResult run(std::vector<std::string> arguments) {
         return test::run_trovex(dir.path(), arguments);
     }
-    std::string root() const { return shown(dir.path() / "root"); }
+    // As the tool prints it: canonical, with its leading separator.
+    std::string root() const { return test::canonical((dir.path() / "root").string()); }
     // The bundle and listing written without -D, named after the log or "quick".
     Paths packed_default(const std::string& name = "level") const {
         return test::packed_files(dir.path() / ("root/bundles/" + name + ".bundle"));
@@ -57,8 +53,9 @@ TEST_F(BundleCommandTest, TheRootMustBeADirectoryAndLogsMustParse) {
     EXPECT_EQ(result.exit_code, 1);
     result = run({"bundle", "-r", "missing", "a.log"});
     EXPECT_EQ(result.output,
-              test::banner() + test::framed("The root " + shown(dir.path() / "missing") +
-                                            " is not a directory"));
+              test::banner() +
+                  test::framed("The root " + test::canonical((dir.path() / "missing").string()) +
+                               " is not a directory"));
     EXPECT_EQ(result.exit_code, 1);
     EXPECT_FALSE(dir.exists("missing"));
 

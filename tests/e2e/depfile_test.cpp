@@ -103,18 +103,13 @@ struct Step {
     int exit_code;
 };
 
-struct MendCase {
-    const char* name;
-    std::vector<Step> steps;
-};
-
 TEST(DepfileTest, OnlyIfModifiedFollowsIncludes) {
     if (test::under_wine())
         GTEST_SKIP() << "Wine refuses to set the times of the files";
     const std::string compiled = "Compiling a.xml\n";
     const std::string missing =
         compiled + test::framed("a.xml (1): Cannot include b.xml: b.xml does not exist");
-    const std::vector<MendCase> cases = {
+    const std::pair<const char*, std::vector<Step>> cases[] = {
         {"an edited include rebuilds its includer",
          {{{{"a.xml", "<a><xi:include href=\"b.xml\"/></a>"}, {"b.xml", "<b><c/></b>"}},
            compiled,
@@ -139,13 +134,13 @@ TEST(DepfileTest, OnlyIfModifiedFollowsIncludes) {
           {{}, "", 0}}},
     };
     for (const bool depfile : {false, true}) {
-        for (const MendCase& c : cases) {
-            SCOPED_TRACE(std::string(c.name) + (depfile ? ", with --depfile" : ""));
+        for (const auto& [name, steps] : cases) {
+            SCOPED_TRACE(std::string(name) + (depfile ? ", with --depfile" : ""));
             test::TempDir dir;
             std::vector<std::string> command = {"-v", "compile-xml", "-m", "-r", "t", "t/a.xml"};
             if (depfile)
                 command.push_back("--depfile");
-            for (const Step& step : c.steps) {
+            for (const Step& step : steps) {
                 age(dir.path());
                 for (const auto& [path, content] : step.writes)
                     dir.write("t/" + path, content);

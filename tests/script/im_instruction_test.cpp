@@ -41,22 +41,15 @@ TEST(ImInstructionTest, NamesResolveToTheNearestDeclaration) {
     }
 }
 
-Bytes code_of(const std::string& source) {
-    StringScanner scanner(source);
-    Parser parser(scanner);
-    EXPECT_TRUE(parser.parse()) << source << "\n" << parser.error_text();
-    return test::emit_all(parser);
-}
-
 TEST(ImInstructionTest, MemberAccessAndConversions) {
+    StringScanner scanner("class C { object m; g(a) { m := this.k(a.b, 'x').number; } k() {} }");
+    Parser parser(scanner);
+    ASSERT_TRUE(parser.parse()) << parser.error_text();
     EXPECT_EQ(
-        code_of("class C { object m; g(a) { m := this.k(a.b, 'x').number; } k() {} }"),
+        test::emit_all(parser),
         (Bytes{39, 1, 39,  1, 15, 0, 11, 44, 'k', 0, 0,  0,  0,  16, 0, 44, 'b', 0,  0, 0,  0, 47,
                46, 7, 'x', 0, 0,  0, 0,  46, 45,  2, 18, 47, 40, 39, 1, 10, 0,   39, 0, 10, 0}));
     // A member instruction named like a conversion writes the conversion.
-    StringScanner scanner("f() {}");
-    Parser parser(scanner);
-    ASSERT_TRUE(parser.parse());
     kam::script::CodeBuffer code;
     for (const std::string name : {"number", "string", "boolean"})
         Parser::ImMember(name).emit(code, parser, 0);

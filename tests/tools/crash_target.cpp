@@ -1,7 +1,8 @@
 // A program that faults on request, with the crash handler set up as trovex sets it up:
 //   crash_target null|divide|stack|abort|illegal|float-divide|fault-in-report
-// Each faulting line carries a "fault:" mark that the tests look up for its line number; a stack
-// overflow faults wherever the frame first touches the guard page, so its whole function is marked.
+// Each faulting line carries a "fault:" mark naming its modes, which the tests look up for its line
+// number; a stack overflow faults wherever the frame first touches the guard page, so its whole
+// function is marked.
 #include <cfenv>
 #include <cstdio>
 #include <cstdlib>
@@ -35,7 +36,7 @@ volatile double float_zero = 0.0;
 volatile int stop_depth = -1;
 
 __attribute__((noinline)) void write_through_null() {
-    *null_pointer = 1;  // fault: null
+    *null_pointer = 1;  // fault: null fault-in-report
 }
 
 __attribute__((noinline)) int divide_by_zero() {

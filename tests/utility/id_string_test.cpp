@@ -22,13 +22,10 @@ TEST(IdStringTest, EmptyStringIsZeroAndIdsAreDense) {
     const IdString with_zero = table.intern(std::string_view("a\0x", 3));
     EXPECT_EQ(with_zero, 3);
     EXPECT_EQ(table.string_of(with_zero), std::string("a\0x", 3));
-}
-
-TEST(IdStringTest, HashCountsBytesAsSigned) {
-    EXPECT_EQ(IdStringTable::hash("\xFF"), 2u);
-    EXPECT_EQ(IdStringTable::hash(""), 0u);
-    EXPECT_EQ(IdStringTable::hash("a"), 97u + 3u);
     EXPECT_EQ(IdStringTable::hash(std::string_view("a\0b", 3)), IdStringTable::hash("a"));
+    // Bytes count as signed.
+    EXPECT_EQ(IdStringTable::hash("\xFF"), 2u);
+    EXPECT_EQ(IdStringTable::hash("a"), 97u + 3u);
 }
 
 TEST(IdStringTest, IndexGrowsAtHalfFull) {
