@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <functional>
 #include <map>
 #include <memory>
 #include <set>
@@ -88,7 +89,7 @@ public:
     }
     bool make_dir(const std::string& path) override {
         made.push_back(path);
-        return true;
+        return look_up_link(path) == kam::PathKind::missing && directories.insert(path).second;
     }
     bool remove(const std::string& path) override {
         made.push_back("-" + path);
@@ -109,8 +110,110 @@ public:
     std::vector<std::string> asked, opened, made;
     bool read_only = false;
 
+    // Links name their target's key; one to nothing is broken. A link inside a path is followed,
+    // one at its end as each operation says. A directory's identity is its real path.
+    std::map<std::string, std::string> links;
+    std::set<std::string> directories;
+
+    kam::PathKind look_up_link(const std::string& path) override {
+        const std::string at = real(path, false);
+        if (links.count(at) != 0)
+            return kam::PathKind::link;
+        if (directories.count(at) != 0)
+            return kam::PathKind::directory;
+        return files.count(at) != 0 ? kam::PathKind::file : kam::PathKind::missing;
+    }
+    bool is_dir(const std::string& path) override { return directories.count(real(path)) != 0; }
+    // Every name, whatever the pattern.
+    void list_entries(const std::string& directory, std::string_view,
+                      std::vector<kam::DirectoryEntry>& entries) override {
+        const std::string prefix = real(directory) + "\\";
+        std::map<std::string, kam::DirectoryEntry> found;
+        const auto note = [&](const std::string& key) {
+            if (!key.starts_with(prefix) || key.find('\\', prefix.size()) != std::string::npos)
+                return;
+            const std::string to = real(key);
+            const bool is_directory = directories.count(to) != 0;
+            found[key] = {key.substr(prefix.size()), is_directory,
+                          !is_directory && files.count(to) == 0};
+        };
+        for (const auto& file : files)
+            note(file.first);
+        for (const std::string& path : directories)
+            note(path);
+        for (const auto& link : links)
+            note(link.first);
+        for (auto& entry : found)
+            entries.push_back(std::move(entry.second));
+    }
+    bool remove_file(const std::string& path) override {
+        return files.erase(real(path, false)) != 0;
+    }
+    bool remove_link(const std::string& path) override {
+        return links.erase(real(path, false)) != 0;
+    }
+    bool remove_directory(const std::string& path) override {
+        return directories.erase(real(path, false)) != 0;
+    }
+    bool identity(const std::string& path, kam::FileIdentity& identity) override {
+        const std::string at = real(path);
+        identity = {0, std::hash<std::string>{}(at)};
+        return directories.count(at) != 0;
+    }
+    kam::NewFile write_new(const std::string& path,
+                           const std::function<void(kam::Archive&)>& write) override {
+        Pending file(*this, path);
+        write(file.archive());
+        return file.commit_if_new() ? kam::NewFile::created : kam::NewFile::taken;
+    }
+    std::shared_ptr<kam::PendingFile> write_pending(const std::string& path) override {
+        return std::make_shared<Pending>(*this, path);
+    }
+
+    // The path with separators made '\\' and links followed (the last one only with follow_last).
+    std::string real(std::string path, bool follow_last = true) const {
+        for (char& c : path)
+            c = c == '/' ? '\\' : c;
+        while (!path.empty() && path.back() == '\\')
+            path.pop_back();
+        for (int hops = 0; hops < 32; ++hops) {
+            const auto link = std::find_if(links.begin(), links.end(), [&](const auto& named) {
+                return path.starts_with(named.first + "\\") || (follow_last && path == named.first);
+            });
+            if (link == links.end())
+                break;
+            path = link->second + path.substr(link->first.size());
+        }
+        return path;
+    }
+
 private:
     std::string label_;
+
+    // Written aside, put in place (over a link, the link itself) by a commit.
+    class Pending : public kam::PendingFile {
+    public:
+        Pending(MemoryFileSystem& fs, const std::string& path)
+            : fs_(fs),
+              path_(fs.real(path, false)),
+              archive_(path, std::make_shared<Store>(bytes_), 0, 0, true) {}
+        kam::Archive& archive() override { return archive_; }
+        void commit() override {
+            fs_.links.erase(path_);
+            fs_.files[path_] = {bytes_, fs_.clock++};
+        }
+        bool commit_if_new() override {
+            if (fs_.look_up_link(path_) != kam::PathKind::missing)
+                return false;
+            commit();
+            return true;
+        }
+
+    private:
+        MemoryFileSystem& fs_;
+        std::string path_, bytes_;
+        kam::Archive archive_;
+    };
 
     // Reads and writes one file's bytes in place.
     class Store : public kam::DataStore {
