@@ -124,8 +124,9 @@ TEST(CompiledScriptTest, CheckingAgreesWithReading) {
             EXPECT_EQ(check_fails, read_fails) << bytes.size() << " " << read_debug;
             // A cut sound file is refused, unless only its debug section is cut and not read.
             if (bytes.size() < image.size() &&
-                std::equal(bytes.begin(), bytes.end(), image.begin()))
+                std::equal(bytes.begin(), bytes.end(), image.begin())) {
                 EXPECT_EQ(read_fails, read_debug || bytes.size() < 21) << bytes.size();
+            }
             EXPECT_EQ(check_answer, read_answer) << bytes.size();
         }
     }
