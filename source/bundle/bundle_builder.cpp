@@ -55,12 +55,6 @@ public:
         changed_.notify_all();
         return true;
     }
-    // Whether every batch before the one from first is placed and test, called then, holds.
-    template <typename Test>
-    bool in_turn(std::size_t first, Test test) {
-        std::lock_guard<std::mutex> lock(mutex_);
-        return placed_ == first && test();
-    }
     // For a batch that failed before its places: the batches after it must not wait for it.
     void fail(std::size_t first) {
         std::lock_guard<std::mutex> lock(mutex_);
@@ -238,23 +232,33 @@ BundleEntryMap::value_type* BundleBuilder::find_or_create_named(FileSystem& fs,
         (prefix_length > 0 && !path.empty() && !is_path_separator(source[prefix_length - 1]))) {
         throw std::runtime_error("Path and name must match: " + source + " and " + path);
     }
-    // A walk adds a directory's files one after another: the directory reached for the previous
-    // path serves again while both paths agree up to their last component.
+    // A directory reached before serves again when both paths agree up to their last component:
+    // a walk adds a directory's files one after another, and a log names files all over the tree.
     const size_t name_start = path.find_last_of("/\\") + 1;
     const size_t source_directory_length = prefix_length + name_start;
     index_.mutable_root();  // drops the index's lookups: the tree may change
-    if (last_directory_ != nullptr && name_start > 0 && name_start < path.size() &&
-        last_path_directory_.compare(0, std::string::npos, path, 0, name_start) == 0 &&
-        last_source_directory_.compare(0, std::string::npos, source, 0, source_directory_length) ==
-            0) {
-        const std::string_view name = std::string_view(path).substr(name_start);
-        if (!is_valid_bundle_name(name)) {
-            throw std::runtime_error("Cannot add " + source + " to a bundle: \"" +
-                                     std::string(name) + "\" is not a valid name in a bundle");
+    if (name_start > 0 && name_start < path.size()) {
+        const std::string_view source_directory =
+            std::string_view(source).substr(0, source_directory_length);
+        if (last_directory_ == nullptr || last_directory_->first != source_directory) {
+            const auto found = directories_.find(source_directory);
+            if (found != directories_.end())
+                last_directory_ = &*found;
         }
-        if (last_depth_ + 1 > BundleIndex::max_depth + 1u)
-            throw too_deep(source);
-        return &find_or_create_in(fs, *last_directory_, last_prefix_, name, path);
+        const ReachedDirectory* reached =
+            last_directory_ != nullptr && last_directory_->first == source_directory
+                ? &last_directory_->second
+                : nullptr;
+        if (reached != nullptr && std::string_view(path).substr(0, name_start) == reached->path) {
+            const std::string_view name = std::string_view(path).substr(name_start);
+            if (!is_valid_bundle_name(name)) {
+                throw std::runtime_error("Cannot add " + source + " to a bundle: \"" +
+                                         std::string(name) + "\" is not a valid name in a bundle");
+            }
+            if (reached->depth + 1 > BundleIndex::max_depth + 1u)
+                throw too_deep(source);
+            return &find_or_create_in(fs, *reached->directory, reached->prefix, name, path);
+        }
     }
 
     std::vector<std::string_view> components;
@@ -292,11 +296,11 @@ BundleEntryMap::value_type* BundleBuilder::find_or_create_named(FileSystem& fs,
         prefix += component;
         prefix += '\\';
         if (index + 2 == components.size() && name_start > 0 && name_start < path.size()) {
-            last_directory_ = current;
-            last_prefix_ = prefix;
-            last_depth_ = index + 1;
-            last_path_directory_.assign(path, 0, name_start);
-            last_source_directory_.assign(source, 0, source_directory_length);
+            last_directory_ = &*directories_
+                                    .insert_or_assign(source.substr(0, source_directory_length),
+                                                      ReachedDirectory{current, prefix, index + 1,
+                                                                       path.substr(0, name_start)})
+                                    .first;
         }
     }
     return nullptr;
@@ -346,28 +350,41 @@ void BundleBuilder::add_file(FileSystem& fs, const std::string& source, const st
     const std::string source_path = normalize_path(source, false, true);
     const std::string bundle_path = normalize_path(path, false, false);
     BundleEntryMap::value_type* named = find_or_create_named(fs, source_path, bundle_path);
-    BundleEntry* entry = named == nullptr ? nullptr : &named->second;
-    if (entry == nullptr || !entry->is_visible() || entry->directory)
+    if (named != nullptr)
+        add_file(fs, *named, source_path, bundle_path);
+}
+
+void BundleBuilder::add_file(FileSystem& fs, BundleEntryMap::value_type& named,
+                             const std::string& source, std::string_view path) {
+    BundleEntry& entry = named.second;
+    if (!entry.is_visible() || entry.directory)
         return;
     if (!sizes_when_added_) {
         // The size comes with the open that copies the data; asking the disk for it now as well
-        // cost a tenth of a build. A file named again is settled then too.
-        add_job(*named, source_path);
+        // cost a tenth of a build. A file named again keeps its first place when it has data; an
+        // empty one takes the later place, so the job stays, but it opens nothing: bundle -L names
+        // every logged file twice.
+        if (entry.queued != 0)
+            repeats_.push_back(jobs_.size());
+        entry.queued = 1;
+        add_job(named, source);
         return;
     }
-    if (entry->size != 0)
+    if (entry.size != 0)
         return;
-    const auto size = static_cast<std::uint64_t>(fs.open(source_path, "r").size());
-    log_detail << "  " << bundle_path << std::endl;
-    check_size(source_path, size);
-    entry->offset = round_up_to_4(data_size_);
-    entry->size = static_cast<std::uint32_t>(size);
-    data_size_ = entry->offset + entry->size;
-    add_job(*named, source_path);
+    const auto size = static_cast<std::uint64_t>(fs.open(source, "r").size());
+    log_detail << "  " << path << std::endl;
+    check_size(source, size);
+    entry.offset = round_up_to_4(data_size_);
+    entry.size = static_cast<std::uint32_t>(size);
+    data_size_ = entry.offset + entry.size;
+    add_job(named, source);
 }
 
-void BundleBuilder::add_entry(FileSystem& fs, const std::string& source, const std::string& path) {
-    find_or_create(fs, normalize_path(source, false, true), normalize_path(path, false, false));
+BundleEntryMap::value_type* BundleBuilder::add_entry(FileSystem& fs, const std::string& source,
+                                                     const std::string& path) {
+    return find_or_create_named(fs, normalize_path(source, false, true),
+                                normalize_path(path, false, false));
 }
 
 void BundleBuilder::write_bundle(FileSystem& fs, const std::string& destination, int jobs) {
@@ -449,16 +466,19 @@ void BundleBuilder::copy_placing(FileSystem& fs, Archive& out, std::uint64_t dat
     run_in_batches(queue, jobs_.size(), [&](std::size_t first, std::size_t last) {
         try {
             // The batch's files are opened before its turn to be placed: the opens are what runs
-            // side by side. A file named before with data stays at its first place and is not
-            // opened again; whether it has data is known for sure only in the batch's turn.
+            // side by side. A file's later jobs open nothing: its first job, placed before them,
+            // settles whether it has data.
             std::vector<std::optional<Archive>> sources(last - first);
+            std::vector<bool> repeat(last - first);
+            for (auto at = std::lower_bound(repeats_.begin(), repeats_.end(), first);
+                 at != repeats_.end() && *at < last; ++at)
+                repeat[*at - first] = true;
             // A failed open ends the batch there, after the places before it, so that a fault
             // of an earlier file in the order is the one reported.
             std::exception_ptr failed;
             std::size_t opened = first;
             for (; opened < last; ++opened) {
-                const Job& job = jobs_[opened];
-                if (placement.in_turn(first, [&] { return job.entry().size != 0; }))
+                if (repeat[opened - first])
                     continue;
                 try {
                     sources[opened - first] = fs.open(source_of(opened), "r");
@@ -474,6 +494,11 @@ void BundleBuilder::copy_placing(FileSystem& fs, Archive& out, std::uint64_t dat
                         BundleEntry& entry = job.entry();
                         if (entry.size != 0)
                             continue;
+                        if (repeat[index - first]) {
+                            entry.offset = round_up_to_4(data_size_);
+                            data_size_ = entry.offset;
+                            continue;
+                        }
                         const auto size =
                             static_cast<std::uint64_t>(sources[index - first]->size());
                         check_size(source_of(index), size);

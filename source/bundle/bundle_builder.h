@@ -8,6 +8,7 @@
 #include <stdexcept>
 #include <string>
 #include <string_view>
+#include <unordered_map>
 #include <utility>
 #include <vector>
 
@@ -54,8 +55,13 @@ public:
     // data. Under the detail log the file is measured now and a file of 4 GiB or more throws
     // std::runtime_error naming the source; otherwise both happen when the bundle is written.
     void add_file(FileSystem& fs, const std::string& source, const std::string& path);
-    // The entries only.
-    void add_entry(FileSystem& fs, const std::string& source, const std::string& path);
+    // add_file for the entry an earlier add_entry returned: source in canonical form, path the
+    // normalised bundle path. Spares a tree walked twice its lookups.
+    void add_file(FileSystem& fs, BundleEntryMap::value_type& named, const std::string& source,
+                  std::string_view path);
+    // The entries only; returns the last component's, as find_or_create does.
+    BundleEntryMap::value_type* add_entry(FileSystem& fs, const std::string& source,
+                                          const std::string& path);
 
     // Writes the bundle to destination (a native path) with progress on log_detail, copying each
     // job's data from fs, up to jobs files at once (fs must then allow concurrent opens); the
@@ -103,14 +109,27 @@ private:
     std::deque<Job> jobs_;
     // (first job, source directory) of each run of jobs from one directory, in job order.
     std::deque<std::pair<std::size_t, std::string>> job_directories_;
+    // The jobs, in order, of files that have an earlier job (the quick path).
+    std::vector<std::size_t> repeats_;
     std::uint64_t data_size_ = 0;
-    // The directory the last path with a directory part reached: the directory parts of its
-    // bundle path and its source path, the source prefix of its files, and its depth.
-    BundleEntryMap* last_directory_ = nullptr;
-    std::string last_path_directory_;
-    std::string last_source_directory_;
-    std::string last_prefix_;
-    size_t last_depth_ = 0;
+    // A directory a path reached: the directory part of its bundle path, the source prefix of
+    // its files, and its depth.
+    struct ReachedDirectory {
+        BundleEntryMap* directory;
+        std::string prefix;
+        size_t depth;
+        std::string path;
+    };
+    struct StringHash {
+        using is_transparent = void;
+        std::size_t operator()(std::string_view text) const {
+            return std::hash<std::string_view>()(text);
+        }
+    };
+    // Every directory reached, by the directory part of the source path that reached it, and the
+    // last one used.
+    std::unordered_map<std::string, ReachedDirectory, StringHash, std::equal_to<>> directories_;
+    const std::pair<const std::string, ReachedDirectory>* last_directory_ = nullptr;
 };
 
 // The progress line due before the job at offset in a data area of total bytes, or empty when its

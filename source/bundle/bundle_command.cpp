@@ -5,9 +5,11 @@
 
 #include "bundle/bundle_builder.h"
 #include "bundle/file_filter.h"
+#include "bundle/load_log.h"
 #include "utility/depfile.h"
 #include "utility/disk_file_system.h"
 #include "utility/disk_utilities.h"
+#include "utility/job_queue.h"
 #include "utility/output_streams.h"
 #include "utility/path.h"
 
@@ -157,11 +159,23 @@ void build_file_log_bundle(const BundleSettings& settings) {
     log_verbose << "Creating file log bundle from \"" << settings.log_file << "\"" << std::endl;
     log_verbose << "------- Bundle start -------" << std::endl;
     log_verbose << "Adding directory" << std::endl;
+    // The log is read beside the walk, which does not need it; its errors come where its
+    // reading did before. With one job, it is read in its place.
+    std::vector<std::string> logged;
+    const bool beside = settings.jobs > 1;
+    JobQueue reader(beside ? 2 : 1);
+    if (beside)
+        reader.add([&] { logged = read_load_log_paths(settings.log_file); });
     filter.set_add_data(false);
     filter.walk(settings.log_union);
     filter.set_add_data(true);
     add_optional_log(filter, settings.prepend_log);
-    filter.add_from_log(settings.log_file);
+    if (beside) {
+        reader.finish();
+    } else {
+        logged = read_load_log_paths(settings.log_file);
+    }
+    filter.add_logged(logged);
     if (settings.log_union)
         filter.walk();
     add_optional_log(filter, settings.append_log);

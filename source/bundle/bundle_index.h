@@ -95,6 +95,8 @@ struct BundleEntry {
     // 0 for a file whose content is not in the bundle (and for an empty file).
     std::uint32_t size = 0;
     std::uint8_t visible = 1;
+    // While building: the file has a job, so naming it again adds none. Never stored.
+    std::uint8_t queued = 0;
 
     bool is_directory() const { return directory != nullptr; }
     bool is_visible() const { return visible != 0; }

@@ -52,9 +52,10 @@ void FileFilter::walk(bool remember) {
         replay_walk();
         return;
     }
-    const auto note = [&](WalkStep::Kind kind, const std::string& path) {
+    const auto note = [&](WalkStep::Kind kind, const std::string& path,
+                          BundleEntryMap::value_type* named = nullptr) {
         if (remember)
-            remembered_walk_.push_back({kind, path});
+            remembered_walk_.push_back({kind, path, named});
     };
     struct Pending {
         std::string directory;  // below the root, canonical, with a trailing separator
@@ -116,8 +117,9 @@ void FileFilter::walk(bool remember) {
                 continue;
             }
             const std::string path = prefix + name;
-            note(WalkStep::file, path);
-            previous_taken = consider_canonical(path);
+            BundleEntryMap::value_type* named = nullptr;
+            previous_taken = consider_canonical(path, &named);
+            note(WalkStep::file, path, named);
             previous = name;
         }
         previous.clear();
@@ -157,7 +159,13 @@ void FileFilter::replay_walk() {
     for (WalkStep& step : remembered_walk_) {
         switch (step.kind) {
             case WalkStep::file:
-                consider_canonical(step.path);
+                // A file the first walk took in passes again: only its data is new.
+                if (step.named != nullptr) {
+                    builder_.add_file(listed_, *step.named, step.path,
+                                      std::string_view(step.path).substr(root_prefix_.size()));
+                } else {
+                    consider_canonical(step.path);
+                }
                 break;
             case WalkStep::ignored_directory:
                 accepts_directory(step.path);
@@ -197,7 +205,8 @@ bool FileFilter::consider(const std::string& path) {
     return consider_canonical(normalize_path(path, false, true));
 }
 
-bool FileFilter::consider_canonical(const std::string& canonical) {
+bool FileFilter::consider_canonical(const std::string& canonical,
+                                    BundleEntryMap::value_type** named) {
     if (contains(own_outputs_, canonical) || contains(settings_.ignore_files, canonical)) {
         log_verbose << "Ignoring file " << canonical << std::endl;
         return false;
@@ -228,20 +237,25 @@ bool FileFilter::consider_canonical(const std::string& canonical) {
     if (add_data_) {
         builder_.add_file(listed_, canonical, bundle_path);
     } else {
-        builder_.add_entry(listed_, canonical, bundle_path);
+        BundleEntryMap::value_type* entry = builder_.add_entry(listed_, canonical, bundle_path);
+        if (named != nullptr)
+            *named = entry;
     }
     return true;
 }
 
 void FileFilter::add_from_log(const std::string& log) {
-    const std::vector<IdString> paths = read_load_log(log);
+    add_logged(read_load_log_paths(log));
+}
+
+void FileFilter::add_logged(const std::vector<std::string>& paths) {
     const bool add_data = add_data_;
     add_data_ = true;
-    for (const IdString id : paths) {
+    for (const std::string& path : paths) {
         // An open element without a path names no file; it is not the root.
-        if (id == 0)
+        if (path.empty())
             continue;
-        for (const std::string& name : expand(string_of(id)))
+        for (const std::string& name : expand(path))
             consider_canonical(root_prefix_ + name);
     }
     add_data_ = add_data;

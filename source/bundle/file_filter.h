@@ -37,6 +37,8 @@ public:
     // Considers the files of every open element of the log, in order, with data, after expanding
     // each path (expand). Throws the errors of read_load_log.
     void add_from_log(const std::string& log);
+    // The same for the paths read_load_log_paths gave.
+    void add_logged(const std::vector<std::string>& paths);
 
     // Applies the ignore rules to a path on disk and, when it passes, adds it to the builder: with
     // data or as an entry only, a missing file as a hidden entry (or, with skip_missing, not at
@@ -57,13 +59,17 @@ private:
     struct WalkStep {
         enum Kind : std::uint8_t { file, ignored_directory, leading_back } kind;
         std::string path;
+        // The entry of a file taken in, when the walk added entries only.
+        BundleEntryMap::value_type* named;
     };
 
     void replay_walk();
     void report_leading_back(const std::string& path);
     void expand(const std::string& path, bool allow_local, std::set<std::string>& names);
     bool accepts_directory(const std::string& canonical);
-    bool consider_canonical(const std::string& canonical);
+    // consider, for a canonical path; named, when given, gets the entry added without data.
+    bool consider_canonical(const std::string& canonical,
+                            BundleEntryMap::value_type** named = nullptr);
     void report_case_clash(const std::string& path, const char* what);
     bool is_ignored_file(const std::string& canonical) const;
     const std::vector<std::string>& languages();

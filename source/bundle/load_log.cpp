@@ -17,6 +17,14 @@ std::runtime_error load_failure(const std::string& name) {
     return std::runtime_error("Could not load xml: " + name);
 }
 
+std::vector<IdString> interned(const std::vector<std::string>& paths) {
+    std::vector<IdString> ids;
+    ids.reserve(paths.size());
+    for (const std::string& path : paths)
+        ids.push_back(intern(path));
+    return ids;
+}
+
 }  // namespace
 
 void append_escaped(std::string& out, std::string_view text, Greater greater) {
@@ -41,6 +49,14 @@ void append_escaped(std::string& out, std::string_view text, Greater greater) {
 }
 
 std::vector<IdString> read_load_log(const std::string& name) {
+    return interned(read_load_log_paths(name));
+}
+
+std::vector<IdString> parse_load_log(std::string_view content, const std::string& name) {
+    return interned(parse_load_log_paths(content, name));
+}
+
+std::vector<std::string> read_load_log_paths(const std::string& name) {
     Archive archive = default_disk_file_system().open(name, "r");
     if (!archive.has_store() || archive.size() > 0xFFFFFFFFu)
         throw load_failure(name);
@@ -48,10 +64,10 @@ std::vector<IdString> read_load_log(const std::string& name) {
     const std::uint32_t read =
         archive.checked_read(content.data(), static_cast<std::uint32_t>(content.size()));
     content.resize(read);
-    return parse_load_log(content, name);
+    return parse_load_log_paths(content, name);
 }
 
-std::vector<IdString> parse_load_log(std::string_view content, const std::string& name) {
+std::vector<std::string> parse_load_log_paths(std::string_view content, const std::string& name) {
     std::string wrapped;
     wrapped.reserve(content.size() + 16);
     wrapped += "<root>\n";
@@ -68,7 +84,7 @@ std::vector<IdString> parse_load_log(std::string_view content, const std::string
     if (!parsed)
         throw load_failure(name);
 
-    std::vector<IdString> paths;
+    std::vector<std::string> paths;
     const XMLNode& root = document.root();
     paths.reserve(static_cast<size_t>(root.num_children()));
     for (int i = 0; i < root.num_children(); ++i) {
@@ -78,7 +94,7 @@ std::vector<IdString> parse_load_log(std::string_view content, const std::string
         std::string_view path = node->parameter(ids::path);
         if (path.empty())
             path = node->parameter(ids::dir);
-        paths.push_back(intern(normalize_path(path, false, false)));
+        paths.push_back(normalize_path(path, false, false));
     }
     return paths;
 }
