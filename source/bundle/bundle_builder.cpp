@@ -135,9 +135,7 @@ public:
             return;
         const auto count = static_cast<std::uint32_t>(used_);
         used_ = 0;
-        if (out_.store() == nullptr ||
-            out_.store()->write(out_.base() + start_, buffer_.data(), count) != count)
-            throw ErrorWithCStack("Cannot write to archive " + out_.name());
+        write_at(out_, start_, buffer_.data(), count);
     }
 
 private:

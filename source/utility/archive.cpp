@@ -252,12 +252,15 @@ std::uint32_t copy_data(Archive& source, Archive& out, std::uint64_t position, s
         const std::uint32_t got = source.checked_read(buffer.data(), wanted);
         if (got == 0)
             break;
-        if (out.store() == nullptr ||
-            out.store()->write(out.base() + position + done, buffer.data(), got) != got)
-            throw ErrorWithCStack("Cannot write to archive " + out.name());
+        write_at(out, position + done, buffer.data(), got);
         done += got;
     }
     return done;
+}
+
+void write_at(Archive& out, std::uint64_t position, const void* data, std::uint32_t count) {
+    if (out.store() == nullptr || out.store()->write(out.base() + position, data, count) != count)
+        throw ErrorWithCStack("Cannot write to archive " + out.name());
 }
 
 }  // namespace kam

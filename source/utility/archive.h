@@ -170,5 +170,8 @@ constexpr std::uint32_t copy_chunk = 1u << 18;
 // once. Returns the count copied, short only when source ends first. Throws ErrorWithCStack
 // "Cannot write to archive " + out's name when out takes fewer bytes.
 std::uint32_t copy_data(Archive& source, Archive& out, std::uint64_t position, std::uint32_t size);
+// Writes count bytes at position in out, leaving its position alone, as copy_data does; throws
+// as copy_data.
+void write_at(Archive& out, std::uint64_t position, const void* data, std::uint32_t count);
 
 }  // namespace kam
