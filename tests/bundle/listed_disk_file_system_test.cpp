@@ -17,8 +17,8 @@ TEST(ListedDiskFileSystemTest, AKeptListingAnswersForItsDirectory) {
     dir.write("x.tmp", "3");
     const std::string root = kam::normalize_path(dir.path().string(), true, true);
     kam::ListedDiskFileSystem fs;
-    fs.keep_files(root, {"a"}, {"sub", "x.tmp"});
-    dir.write("late", "4");  // unseen by the listing, as by the walk
+    fs.keep_files(root, {"a"}, {"x.tmp", "sub"});  // in no order: the listing sorts them
+    dir.write("late", "4");                        // unseen by the listing, as by the walk
     const struct {
         const char* name;
         bool exists, is_dir;
