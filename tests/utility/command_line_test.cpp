@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include "support/error_of.h"
 #include "support/trovex_runner.h"
 #include "utility/output_streams.h"
 
@@ -98,20 +99,16 @@ TEST(CommandLineTest, FlagValuesStopAtAnEmptyValueAndArgumentsAreTakenByIndex) {
 
 TEST(CommandLineTest, UnknownFlagsAreReportedFramedAndRemoved) {
     CommandLine line(Args{"-", "a", "--", "-x"});
-    testing::internal::CaptureStdout();
-    line.report_unknown_flags();
     std::string expected;
     for (const std::string flag : {"-", "--", "-x"})
         expected += test::framed("Unknown flag " + flag + " use -h for help");
-    EXPECT_EQ(testing::internal::GetCapturedStdout(), expected);
+    EXPECT_EQ(test::output_of([&] { line.report_unknown_flags(); }), expected);
     EXPECT_EQ(line.arguments(), Args{"a"});
 }
 
 TEST(CommandLineTest, BreakOnErrorStopsAtTheFirstUnknownFlag) {
     CommandLine line(Args{"-b", "-b", "-x"});
-    testing::internal::CaptureStdout();
-    EXPECT_THROW(line.report_unknown_flags(), TrovexError);
-    EXPECT_EQ(testing::internal::GetCapturedStdout(),
+    EXPECT_EQ(test::output_of([&] { EXPECT_THROW(line.report_unknown_flags(), TrovexError); }),
               test::framed("Unknown flag -b use -h for help"));
     error_stream.reset();
 }
