@@ -3,6 +3,8 @@
 
 #include <gtest/gtest.h>
 
+#include <tuple>
+
 #include "support/error_of.h"
 #include "support/trovex_runner.h"
 #include "utility/output_streams.h"
@@ -38,12 +40,7 @@ TEST(CommandLineTest, GlobalFlagsAreTakenAnywhere) {
 }
 
 TEST(CommandLineTest, FlagValueForms) {
-    struct Case {
-        Args arguments;
-        std::string value;
-        Args left;
-    };
-    const Case cases[] = {
+    const std::tuple<Args, std::string, Args> cases[] = {
         {{"-rD:\\data", "a.log"}, "D:\\data", {"a.log"}},
         {{"-mr", "D:\\data", "a.log"}, "D:\\data", {"-m", "a.log"}},
         {{"-r", "-x", "a.log"}, "-x", {"a.log"}},
@@ -53,10 +50,10 @@ TEST(CommandLineTest, FlagValueForms) {
         {{"--root", "d", "a.log"}, "d", {"a.log"}},
         {{"-r"}, "", {"-r"}},
     };
-    for (const Case& c : cases) {
-        CommandLine line(c.arguments);
-        EXPECT_EQ(line.flag_value('r', "root"), c.value);
-        EXPECT_EQ(line.arguments(), c.left);
+    for (const auto& [arguments, value, left] : cases) {
+        CommandLine line(arguments);
+        EXPECT_EQ(line.flag_value('r', "root"), value);
+        EXPECT_EQ(line.arguments(), left);
     }
     CommandLine line(Args{"-mr", "D:\\data", "a.log"});
     line.flag_value('r', "root");

@@ -5,6 +5,7 @@
 
 #include <chrono>
 #include <filesystem>
+#include <tuple>
 
 #include "support/memory_file_system.h"
 #include "support/platform.h"
@@ -247,11 +248,7 @@ TEST_F(DiskFileSystemTest, ModificationTimeIsAFiletimeWithTheNanoseconds) {
 }
 
 TEST(WildcardTest, MatchesLikeTheToolsFileSearches) {
-    const struct {
-        const char* pattern;
-        const char* name;
-        bool matches;
-    } cases[] = {
+    const std::tuple<const char*, const char*, bool> cases[] = {
         {"*", "anything", true},
         {"*.*", "no_dot", true},
         {"*.xml", "a.XML", true},
@@ -268,10 +265,9 @@ TEST(WildcardTest, MatchesLikeTheToolsFileSearches) {
         {"*a", "bbb", false},
         {"a*", "a", true},
     };
-    for (const auto& c : cases) {
-        EXPECT_EQ(kam::platform::matches_wildcard(c.pattern, c.name), c.matches)
-            << c.pattern << " " << c.name;
-    }
+    for (const auto& [pattern, name, matches] : cases)
+        EXPECT_EQ(kam::platform::matches_wildcard(pattern, name), matches)
+            << pattern << " " << name;
 }
 
 TEST(UnnamedFileTest, AppearsOnlyWhenLinkedAndNeverOverAnything) {
