@@ -170,11 +170,8 @@ TEST(BundleBuilderTest, DataIsCopiedInBoundedChunksWithZeroPadding) {
 }
 
 TEST(BundleBuilderTest, FailedBuildLeavesThePreviousBundleAndNoTemporaryFile) {
-    struct Case {
-        std::function<void(const test::TempDir&)> spoil;
-        std::string error;  // after the source's path
-    };
-    const Case cases[] = {
+    // How the source goes wrong, and the error after the source's path.
+    const std::pair<std::function<void(const test::TempDir&)>, std::string> cases[] = {
         {[](const test::TempDir& dir) { std::filesystem::remove(dir.path() / "src/b"); },
          " with create mode: 0x3"},
         {[](const test::TempDir& dir) { dir.write("src/b", "bbbb"); },
@@ -182,7 +179,7 @@ TEST(BundleBuilderTest, FailedBuildLeavesThePreviousBundleAndNoTemporaryFile) {
         {[](const test::TempDir& dir) { dir.write("src/b", "b"); },
          " changed size while the bundle was built: 3 bytes when added, 1 now"},
     };
-    for (const Case& c : cases) {
+    for (const auto& [spoil, message] : cases) {
         test::TempDir dir, out;
         dir.write("src/a", "aaaa");
         dir.write("src/b", "bbb");
@@ -197,10 +194,10 @@ TEST(BundleBuilderTest, FailedBuildLeavesThePreviousBundleAndNoTemporaryFile) {
         BundleBuilder builder;
         builder.add_file(disk(), src + "a", "a");
         builder.add_file(disk(), src + "b", "b");
-        c.spoil(dir);
+        spoil(dir);
         const std::string error = test::error_of(
             [&] { builder.write_bundle(disk(), (out.path() / "out.bundle").string()); });
-        EXPECT_NE(error.find(kam::normalize_path(src + "b", false, true) + c.error),
+        EXPECT_NE(error.find(kam::normalize_path(src + "b", false, true) + message),
                   std::string::npos)
             << error;
         testing::internal::GetCapturedStdout();

@@ -8,6 +8,7 @@
 
 #include "bundle/bundle_builder.h"
 #include "bundle/bundle_bytes.h"
+#include "support/error_of.h"
 #include "support/trovex_runner.h"
 #include "utility/command_line.h"
 #include "utility/disk_file_system.h"
@@ -31,10 +32,8 @@ TEST(BundleExtractorTest, NamesThatCouldLeaveTheTargetAreRefusedAndSkipped) {
     sub.directory->emplace("..", std::move(parent));
 
     CommandLine line(std::vector<std::string>{});
-    testing::internal::CaptureStdout();
     kam::BundleExtractor extractor(kam::default_disk_file_system(), index, {true, true});
-    extractor.extract("", target);
-    const std::string output = testing::internal::GetCapturedStdout();
+    const std::string output = test::output_of([&] { extractor.extract("", target); });
 
     std::string expected;
     for (const std::string name : {"", ".", "..", "/etc", "a\\..\\..\\x", "c:x"}) {

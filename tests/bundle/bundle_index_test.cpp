@@ -101,7 +101,7 @@ TEST(BundleIndexTest, CorruptDirectoriesThrowNamingTheBundleAndTheOffset) {
         {v2().file("a\\b", 0, 0).end().data, "bad name \"a\\b\" at offset 16"},
         {v2().file("a/b", 0, 0).end().data, "bad name \"a/b\" at offset 16"},
         {v2().dir("c:").end().end().data, "bad name \"c:\" at offset 16"},
-        {v2().file("\x01/", 0, 0).end().data, "bad name \"\\x01/\" at offset 16"},
+        {v2().file("\x1f/", 0, 0).end().data, "bad name \"\\x1f/\" at offset 16"},
         {test::Bytes().header(1).records("../", true).data, "bad name \"..\" at offset 16"},
         {v2().u8(7).data, "unknown record type 7 at offset 16"},
         {v2().u8(2).u64(0).u32(0).u8(1).raw("abc").data, "name cut short at offset 16"},

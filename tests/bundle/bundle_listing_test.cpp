@@ -38,9 +38,13 @@ TEST(BundleListingTest, JsonReadsBackForEveryName) {
     kam::BundleIndex index;
     auto& root = index.mutable_root();
     const std::vector<std::pair<std::string, std::string>> names = {
-        {"quote\"", "quote\""},     {"tab\tnew\nline", "tab\tnew\nline"},
-        {"\x7f", "\x7f"},           {"caf\xc3\xa9", "caf\xc3\xa9"},
-        {"bad\xff", "bad\xc3\xbf"}, {"cut\xc3", "cut\xc3\x83"},
+        {"quote\"", "quote\""},
+        {"tab\tnew\nline", "tab\tnew\nline"},
+        {"\x7f", "\x7f"},
+        {"caf\xc3\xa9", "caf\xc3\xa9"},
+        {"bad\xff", "bad\xc3\xbf"},
+        {"cut\xc3", "cut\xc3\x83"},
+        {"\xed\x9f\xbf-\xed\xa0\x80", "\xed\x9f\xbf-\xc3\xad\xc2\xa0\xc2\x80"},
     };
     for (const auto& [name, read] : names)
         root[kam::BundleName(name)].size = 7;

@@ -5,6 +5,7 @@
 
 #include <filesystem>
 
+#include "support/error_of.h"
 #include "support/platform.h"
 #include "support/trovex_runner.h"
 #include "utility/command_line.h"
@@ -40,20 +41,14 @@ TEST(FileFilterTest, ASecondWalkOfARememberedWalkSaysAndTakesWhatAFreshWalkWould
     CommandLine line(std::vector<std::string>{"-v"});
     BundleBuilder remembering;
     FileFilter first(kam::default_disk_file_system(), remembering, settings);
-    testing::internal::CaptureStdout();
-    first.walk(true);
-    const std::string first_said = testing::internal::GetCapturedStdout();
+    const std::string first_said = test::output_of([&] { first.walk(true); });
     first.set_add_data(true);
-    testing::internal::CaptureStdout();
-    first.walk();
-    const std::string again_said = testing::internal::GetCapturedStdout();
+    const std::string again_said = test::output_of([&] { first.walk(); });
 
     BundleBuilder fresh;
     FileFilter second(kam::default_disk_file_system(), fresh, settings);
     second.set_add_data(true);
-    testing::internal::CaptureStdout();
-    second.walk();
-    const std::string fresh_said = testing::internal::GetCapturedStdout();
+    const std::string fresh_said = test::output_of([&] { second.walk(); });
 
     const std::string said = "Ignoring file " + root +
                              "\\b\\up, it leads back to a directory above it\n"

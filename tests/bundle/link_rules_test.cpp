@@ -10,6 +10,7 @@
 #include "bundle/bundle_bytes.h"
 #include "bundle/bundle_extractor.h"
 #include "bundle/file_filter.h"
+#include "support/error_of.h"
 #include "support/memory_file_system.h"
 #include "utility/command_line.h"
 
@@ -97,10 +98,8 @@ TEST(LinkRulesTest, ExtractionNeverFollowsALinkInTheTarget) {
         lay_out(fs, c.before);
 
         CommandLine line(std::vector<std::string>{});
-        testing::internal::CaptureStdout();
         kam::BundleExtractor extractor(fs, index, {true, true});
-        extractor.extract("", "t");
-        testing::internal::GetCapturedStdout();
+        test::output_of([&] { extractor.extract("", "t"); });
         EXPECT_EQ(layout(fs), c.after) << c.name;
         EXPECT_EQ(extractor.refused(), c.refused) << c.name;
     }
@@ -133,9 +132,7 @@ TEST(LinkRulesTest, TheWalkReportsLinksBackUpAndHidesLinksToNothing) {
         CommandLine line(std::vector<std::string>{"-v"});
         kam::BundleBuilder builder;
         kam::FileFilter filter(fs, builder, settings);
-        testing::internal::CaptureStdout();
-        filter.walk();
-        EXPECT_EQ(testing::internal::GetCapturedStdout(), c.said) << c.name;
+        EXPECT_EQ(test::output_of([&] { filter.walk(); }), c.said) << c.name;
         Lines names;
         names_of(builder.index().root(), "", names);
         EXPECT_EQ(names, c.bundle) << c.name;

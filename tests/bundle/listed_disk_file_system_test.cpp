@@ -3,6 +3,8 @@
 
 #include <gtest/gtest.h>
 
+#include <tuple>
+
 #include "support/trovex_runner.h"
 #include "utility/path.h"
 
@@ -17,19 +19,16 @@ TEST(ListedDiskFileSystemTest, AKeptListingAnswersForItsDirectory) {
     dir.write("x.tmp", "3");
     const std::string root = kam::normalize_path(dir.path().string(), true, true);
     kam::ListedDiskFileSystem fs;
-    fs.keep_files(root, {"a"}, {"sub", "x.tmp"});
-    dir.write("late", "4");  // unseen by the listing, as by the walk
-    const struct {
-        const char* name;
-        bool exists, is_dir;
-    } cases[] = {{"a", true, false},
-                 {"sub", true, true},
-                 {"x.tmp", true, false},
-                 {"late", false, false},
-                 {"none", false, false}};
-    for (const auto& c : cases) {
-        EXPECT_EQ(fs.exists(root + c.name), c.exists) << c.name;
-        EXPECT_EQ(fs.is_dir(root + c.name), c.is_dir) << c.name;
+    fs.keep_files(root, {"a"}, {"x.tmp", "sub"});  // in no order: the listing sorts them
+    dir.write("late", "4");                        // unseen by the listing, as by the walk
+    const std::tuple<const char*, bool, bool> cases[] = {{"a", true, false},
+                                                         {"sub", true, true},
+                                                         {"x.tmp", true, false},
+                                                         {"late", false, false},
+                                                         {"none", false, false}};
+    for (const auto& [name, exists, is_dir] : cases) {
+        EXPECT_EQ(fs.exists(root + name), exists) << name;
+        EXPECT_EQ(fs.is_dir(root + name), is_dir) << name;
     }
 }
 

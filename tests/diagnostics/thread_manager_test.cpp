@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include <csignal>
 #include <cstdint>
 #include <sstream>
 #include <string>
@@ -18,6 +19,8 @@ namespace {
 void ignore_report(const std::string&, const std::string&, const std::string&) {}
 
 TEST(ThreadManagerTest, ThreadsAreNamedWhileRegistered) {
+    // The fault handling in place before the manager is back after it.
+    const auto handling = std::signal(SIGABRT, SIG_IGN);
     {
         kam::ThreadManager manager("trovex", ignore_report);
         EXPECT_EQ(kam::ThreadManager::instance(), &manager);
@@ -39,6 +42,7 @@ TEST(ThreadManagerTest, ThreadsAreNamedWhileRegistered) {
         EXPECT_EQ(manager.thread_name(), "trovex");
     }
     EXPECT_EQ(kam::ThreadManager::instance(), nullptr);
+    EXPECT_EQ(std::signal(SIGABRT, handling), SIG_IGN);
 }
 
 // Every thread that may fault gets a stack of its own for the report: it must go with the thread.

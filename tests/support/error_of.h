@@ -1,5 +1,7 @@
-// The message a failing call throws, so that tables of failures compare whole messages.
+// The message a failing call throws, or what a call prints, so that tables compare whole texts.
 #pragma once
+
+#include <gtest/gtest.h>
 
 #include <exception>
 #include <string>
@@ -15,6 +17,14 @@ std::string error_of(Action&& action) {
         return error.what();
     }
     return "(no error)";
+}
+
+// What action prints on standard output.
+template <typename Action>
+std::string output_of(Action&& action) {
+    testing::internal::CaptureStdout();
+    action();
+    return testing::internal::GetCapturedStdout();
 }
 
 }  // namespace test

@@ -105,11 +105,8 @@ TEST(ArchiveTest, ArchiveWithoutStoreReadsAndWritesNothing) {
 
 // Reads strings or lines until the end, each with the position after it.
 TEST(ArchiveTest, ReadStringAndReadLineTable) {
-    const struct {
-        void (Archive::*read)(std::string&);
-        std::string bytes;
-        std::vector<std::pair<std::string, std::int64_t>> reads;
-    } cases[] = {
+    using Reads = std::vector<std::pair<std::string, std::int64_t>>;
+    const std::tuple<void (Archive::*)(std::string&), std::string, Reads> cases[] = {
         {&Archive::read_string,
          std::string(1300, 'q') + '\0' + "next" + '\0',
          {{std::string(1300, 'q'), 1301}, {"next", 1306}}},
@@ -125,13 +122,13 @@ TEST(ArchiveTest, ReadStringAndReadLineTable) {
          std::string(700, 'k') + "\n" + std::string(600, 'm'),
          {{std::string(700, 'k'), 701}, {std::string(600, 'm'), 1301}}},
     };
-    for (const auto& c : cases) {
-        Archive archive = test::archive_of(c.bytes);
-        for (const auto& [expected, position] : c.reads) {
+    for (const auto& [read, bytes, reads] : cases) {
+        Archive archive = test::archive_of(bytes);
+        for (const auto& [expected, position] : reads) {
             std::string text = "old";
-            (archive.*c.read)(text);
-            EXPECT_EQ(text, expected) << c.bytes;
-            EXPECT_EQ(archive.position(), position) << c.bytes;
+            (archive.*read)(text);
+            EXPECT_EQ(text, expected) << bytes;
+            EXPECT_EQ(archive.position(), position) << bytes;
         }
     }
     // A line or string of a sub-archive ends where the sub-archive ends, not in the parent's bytes.

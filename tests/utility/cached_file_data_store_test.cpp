@@ -3,10 +3,12 @@
 
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <random>
 #include <thread>
 
 #include "support/error_of.h"
+#include "support/platform.h"
 #include "support/trovex_runner.h"
 #include "utility/platform/error_text.h"
 
@@ -92,6 +94,15 @@ TEST(CachedFileDataStoreTest, SequentialRandomAndConcurrentReadsInEveryChunkSize
 TEST(CachedFileDataStoreTest, SmallFilesUseOneBlockWritesAreIgnoredAndMissingFilesThrow) {
     test::TempDir dir;
     dir.write("ten.bin", "0123456789");
+    // A store closes its file: one left open per file read would run a build out of descriptors.
+    if (!test::on_windows) {
+        const auto open_files = [] {
+            return std::distance(std::filesystem::directory_iterator("/proc/self/fd"), {});
+        };
+        const auto before = open_files();
+        kam::CachedFileDataStore((dir.path() / "ten.bin").string(), 192, 64);
+        EXPECT_EQ(open_files(), before);
+    }
     kam::CachedFileDataStore store((dir.path() / "ten.bin").string(), 192, 64);
     EXPECT_EQ(store.ring_blocks(), 1);
     EXPECT_TRUE(store.is_open());

@@ -3,6 +3,9 @@
 
 #include <gtest/gtest.h>
 
+#include <tuple>
+
+#include "support/error_of.h"
 #include "support/trovex_runner.h"
 #include "utility/output_streams.h"
 
@@ -37,12 +40,7 @@ TEST(CommandLineTest, GlobalFlagsAreTakenAnywhere) {
 }
 
 TEST(CommandLineTest, FlagValueForms) {
-    struct Case {
-        Args arguments;
-        std::string value;
-        Args left;
-    };
-    const Case cases[] = {
+    const std::tuple<Args, std::string, Args> cases[] = {
         {{"-rD:\\data", "a.log"}, "D:\\data", {"a.log"}},
         {{"-mr", "D:\\data", "a.log"}, "D:\\data", {"-m", "a.log"}},
         {{"-r", "-x", "a.log"}, "-x", {"a.log"}},
@@ -52,10 +50,10 @@ TEST(CommandLineTest, FlagValueForms) {
         {{"--root", "d", "a.log"}, "d", {"a.log"}},
         {{"-r"}, "", {"-r"}},
     };
-    for (const Case& c : cases) {
-        CommandLine line(c.arguments);
-        EXPECT_EQ(line.flag_value('r', "root"), c.value);
-        EXPECT_EQ(line.arguments(), c.left);
+    for (const auto& [arguments, value, left] : cases) {
+        CommandLine line(arguments);
+        EXPECT_EQ(line.flag_value('r', "root"), value);
+        EXPECT_EQ(line.arguments(), left);
     }
     CommandLine line(Args{"-mr", "D:\\data", "a.log"});
     line.flag_value('r', "root");
@@ -98,20 +96,16 @@ TEST(CommandLineTest, FlagValuesStopAtAnEmptyValueAndArgumentsAreTakenByIndex) {
 
 TEST(CommandLineTest, UnknownFlagsAreReportedFramedAndRemoved) {
     CommandLine line(Args{"-", "a", "--", "-x"});
-    testing::internal::CaptureStdout();
-    line.report_unknown_flags();
     std::string expected;
     for (const std::string flag : {"-", "--", "-x"})
         expected += test::framed("Unknown flag " + flag + " use -h for help");
-    EXPECT_EQ(testing::internal::GetCapturedStdout(), expected);
+    EXPECT_EQ(test::output_of([&] { line.report_unknown_flags(); }), expected);
     EXPECT_EQ(line.arguments(), Args{"a"});
 }
 
 TEST(CommandLineTest, BreakOnErrorStopsAtTheFirstUnknownFlag) {
     CommandLine line(Args{"-b", "-b", "-x"});
-    testing::internal::CaptureStdout();
-    EXPECT_THROW(line.report_unknown_flags(), TrovexError);
-    EXPECT_EQ(testing::internal::GetCapturedStdout(),
+    EXPECT_EQ(test::output_of([&] { EXPECT_THROW(line.report_unknown_flags(), TrovexError); }),
               test::framed("Unknown flag -b use -h for help"));
     error_stream.reset();
 }

@@ -3,23 +3,21 @@
 
 #include <gtest/gtest.h>
 
+#include <tuple>
+
 namespace {
 
 TEST(DepfileParseTest, ReadsTheFirstRuleAsMakeDoes) {
-    const struct {
-        const char* text;
-        bool found;
-        std::vector<std::string> inputs;
-    } cases[] = {
+    const std::tuple<const char*, bool, std::vector<std::string>> cases[] = {
         {"out.xmb: a.xml b.xml", true, {"a.xml", "b.xml"}},  // no line end after the last input
         {"out.xmb: a$$", true, {"a$"}},                      // an escape that ends the text
         {"out.xmb: \\\n  a\\ b.xml \\\n  c$$\\#.xml\n", true, {"a b.xml", "c$#.xml"}},
         {"", false, {}},
     };
-    for (const auto& c : cases) {
+    for (const auto& [text, found, inputs] : cases) {
         kam::Depfile rule("");
-        EXPECT_EQ(kam::Depfile::parse(c.text, rule), c.found) << c.text;
-        EXPECT_EQ(rule.inputs(), c.inputs) << c.text;
+        EXPECT_EQ(kam::Depfile::parse(text, rule), found) << text;
+        EXPECT_EQ(rule.inputs(), inputs) << text;
     }
 }
 

@@ -5,6 +5,7 @@
 
 #include <chrono>
 #include <filesystem>
+#include <tuple>
 
 #include "support/memory_file_system.h"
 #include "support/platform.h"
@@ -137,48 +138,40 @@ TEST_F(DiskFileSystemTest, ListingsAreSortedFilteredAndNeverShowSvn) {
     EXPECT_EQ(test::listed(disk, "order", "*", false), order);
 }
 
+// Each mode in turn on one file: its archive, and the file after writing "X" where it may.
 TEST_F(DiskFileSystemTest, OpenModes) {
-    kam::Archive created = disk.open("new.bin", "w");
-    EXPECT_TRUE(created.growable());
-    EXPECT_NE(dynamic_cast<kam::FileDataStore*>(created.store()), nullptr);
-    kam::write_string(created, "abc");
-    created = kam::Archive();
-    EXPECT_EQ(dir.read("new.bin"), std::string("abc\0", 4));
-
-    kam::Archive appended = disk.open("new.bin", "a");
-    EXPECT_EQ(appended.base(), 4u);
-    EXPECT_EQ(appended.size(), 0);
-    EXPECT_TRUE(appended.growable());
-    kam::write_u8(appended, 'd');
-    EXPECT_EQ(appended.size(), 1);
-    appended = kam::Archive();
-    EXPECT_EQ(dir.read("new.bin"), std::string("abc\0d", 5));
-
-    kam::Archive plain = disk.open("new.bin", "r");
-    EXPECT_FALSE(plain.growable());
-    EXPECT_EQ(plain.size(), 5);
-    EXPECT_NE(dynamic_cast<kam::FileDataStore*>(plain.store()), nullptr);
-    kam::Archive cached = disk.open("new.bin", "rc");
-    EXPECT_NE(dynamic_cast<kam::CachedFileDataStore*>(cached.store()), nullptr);
-    EXPECT_EQ(test::read_all(cached), std::string("abc\0d", 5));
-    // Windows refuses a writer while a reader shares only reading.
-    plain = kam::Archive();
-    cached = kam::Archive();
-    // 'c' with a writing letter is a plain file store.
-    EXPECT_NE(dynamic_cast<kam::FileDataStore*>(disk.open("new.bin", "r+c").store()), nullptr);
-
-    kam::Archive both = disk.open("new.bin", "r+");
-    EXPECT_TRUE(both.growable());
-    EXPECT_EQ(both.size(), 5);
-    kam::write_u8(both, 'A');
-    both.set_position(0);
-    EXPECT_EQ(kam::read_u8(both), 'A');
-    both = kam::Archive();
-
-    kam::Archive truncated = disk.open("new.bin", "w");
-    EXPECT_EQ(truncated.size(), 0);
-    truncated = kam::Archive();
-    EXPECT_EQ(dir.read("new.bin"), "");
+    dir.write("new.bin", std::string("abc\0d", 5));
+    const struct {
+        const char* mode;
+        bool growable, cached;
+        std::uint64_t base;
+        std::int64_t size;
+        std::string after;
+    } cases[] = {
+        {"r", false, false, 0, 5, std::string("abc\0d", 5)},
+        {"rc", false, true, 0, 5, std::string("abc\0d", 5)},
+        {"r+c", true, false, 0, 5, std::string("Xbc\0d", 5)},  // 'c' with writing: a plain store
+        {"r+", true, false, 0, 5, std::string("Xbc\0d", 5)},
+        {"a", true, false, 5, 0, std::string("Xbc\0dX", 6)},
+        {"w", true, false, 0, 0, "X"},
+    };
+    for (const auto& c : cases) {
+        // Closed before the next: Windows refuses a writer while a reader shares only reading.
+        kam::Archive file = disk.open("new.bin", c.mode);
+        EXPECT_EQ(file.growable(), c.growable) << c.mode;
+        EXPECT_EQ(dynamic_cast<kam::CachedFileDataStore*>(file.store()) != nullptr, c.cached);
+        EXPECT_EQ(dynamic_cast<kam::FileDataStore*>(file.store()) != nullptr, !c.cached);
+        EXPECT_EQ(file.base(), c.base) << c.mode;
+        EXPECT_EQ(file.size(), c.size) << c.mode;
+        if (c.growable)
+            kam::write_u8(file, 'X');
+        else
+            EXPECT_EQ(test::read_all(file), c.after) << c.mode;
+        file = kam::Archive();
+        EXPECT_EQ(dir.read("new.bin"), c.after) << c.mode;
+    }
+    disk.open("created.bin", "w");
+    EXPECT_TRUE(dir.exists("created.bin"));
 }
 
 TEST_F(DiskFileSystemTest, CreationKeepsTheSpellingGivenBelowExistingDirectories) {
@@ -247,11 +240,7 @@ TEST_F(DiskFileSystemTest, ModificationTimeIsAFiletimeWithTheNanoseconds) {
 }
 
 TEST(WildcardTest, MatchesLikeTheToolsFileSearches) {
-    const struct {
-        const char* pattern;
-        const char* name;
-        bool matches;
-    } cases[] = {
+    const std::tuple<const char*, const char*, bool> cases[] = {
         {"*", "anything", true},
         {"*.*", "no_dot", true},
         {"*.xml", "a.XML", true},
@@ -268,10 +257,9 @@ TEST(WildcardTest, MatchesLikeTheToolsFileSearches) {
         {"*a", "bbb", false},
         {"a*", "a", true},
     };
-    for (const auto& c : cases) {
-        EXPECT_EQ(kam::platform::matches_wildcard(c.pattern, c.name), c.matches)
-            << c.pattern << " " << c.name;
-    }
+    for (const auto& [pattern, name, matches] : cases)
+        EXPECT_EQ(kam::platform::matches_wildcard(pattern, name), matches)
+            << pattern << " " << name;
 }
 
 TEST(UnnamedFileTest, AppearsOnlyWhenLinkedAndNeverOverAnything) {

@@ -9,18 +9,13 @@
 #include <thread>
 #include <tuple>
 
+#include "support/error_of.h"
 #include "support/platform.h"
 #include "support/trovex_runner.h"
 #include "utility/command_line.h"
 #include "utility/errors.h"
 
 namespace {
-
-std::string capture(const std::function<void()>& action) {
-    testing::internal::CaptureStdout();
-    action();
-    return testing::internal::GetCapturedStdout();
-}
 
 TEST(DiskUtilitiesTest, MakeAbsoluteTable) {
     const std::tuple<const char*, const char*, const char*> cases[] = {
@@ -95,11 +90,12 @@ TEST(DiskUtilitiesTest, DeleteFileRemovesFilesIgnoresMissingOnesAndReportsTheRes
     dir.write("folder/inside", "x");
     CommandLine line(std::vector<std::string>{});
     for (int twice = 0; twice < 2; ++twice)
-        EXPECT_EQ(capture([&] { kam::delete_file((dir.path() / "old.bin").string()); }), "");
+        EXPECT_EQ(test::output_of([&] { kam::delete_file((dir.path() / "old.bin").string()); }),
+                  "");
     EXPECT_FALSE(dir.exists("old.bin"));
     const std::string path = (dir.path() / "folder").string();
     const std::string dashes(70, '-');
-    const std::string output = capture([&] { kam::delete_file(path); });
+    const std::string output = test::output_of([&] { kam::delete_file(path); });
     const std::string head = dashes + "\nERROR: Cant delete \"" + path + "\" (";
     EXPECT_TRUE(output.starts_with(head) && output.ends_with(")\n" + dashes + "\n")) << output;
     // Windows and Wine word their error texts differently.
@@ -113,15 +109,16 @@ TEST(DiskUtilitiesTest, CreateDirectoriesMakesTheChainAndReportsFailures) {
     test::TempDir dir;
     CommandLine line(std::vector<std::string>{});
     const std::string base = dir.path().string();
-    EXPECT_EQ(capture([&] { kam::create_directories(base + "\\Out\\bundles/x"); }), "");
+    EXPECT_EQ(test::output_of([&] { kam::create_directories(base + "\\Out\\bundles/x"); }), "");
     EXPECT_TRUE(std::filesystem::is_directory(dir.path() / "Out/bundles/x"));
     // Existing directories are skipped, in any case.
-    EXPECT_EQ(capture([&] { kam::create_directories(base + "/out/BUNDLES/x/y"); }), "");
+    EXPECT_EQ(test::output_of([&] { kam::create_directories(base + "/out/BUNDLES/x/y"); }), "");
     EXPECT_TRUE(std::filesystem::is_directory(dir.path() / "Out/bundles/x/y"));
 
     dir.write("file", "in the way");
     const std::string dashes(70, '-');
-    const std::string output = capture([&] { kam::create_directories(base + "/file/a/b"); });
+    const std::string output =
+        test::output_of([&] { kam::create_directories(base + "/file/a/b"); });
     std::string prefix;
     for (char c : base + "/file/a")
         prefix += c == '/' ? '\\' : c;

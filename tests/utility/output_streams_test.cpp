@@ -10,26 +10,20 @@ namespace {
 
 const std::string dashes(70, '-');
 
-std::string capture(const std::function<void()>& write) {
-    testing::internal::CaptureStdout();
-    write();
-    return testing::internal::GetCapturedStdout();
-}
-
 // A message written before the verbosity rises is judged when it is flushed.
 TEST(OutputStreamsTest, LogLevelsFollowVerbosityAtFlushTime) {
     CommandLine quiet(std::vector<std::string>{});
-    EXPECT_EQ(capture([] { log_verbose << "hidden" << std::endl; }), "");
+    EXPECT_EQ(test::output_of([] { log_verbose << "hidden" << std::endl; }), "");
     log_verbose << "late ";
     quiet.verbosity = 1;
-    EXPECT_EQ(capture([] { log_verbose << "message" << std::endl; }), "late message\n");
+    EXPECT_EQ(test::output_of([] { log_verbose << "message" << std::endl; }), "late message\n");
 }
 
 TEST(OutputStreamsTest, ErrorWithoutLineBreakJoinsTheClosingDashes) {
     CommandLine line(std::vector<std::string>{});
-    EXPECT_EQ(capture([] { error_stream << "no break" << std::flush; }),
+    EXPECT_EQ(test::output_of([] { error_stream << "no break" << std::flush; }),
               dashes + "\nERROR: no break" + dashes + "\n");
-    EXPECT_EQ(capture([] { error_stream << "next" << std::endl; }),
+    EXPECT_EQ(test::output_of([] { error_stream << "next" << std::endl; }),
               dashes + "\nERROR: next\n" + dashes + "\n");
 }
 
