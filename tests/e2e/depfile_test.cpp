@@ -4,6 +4,7 @@
 #include <chrono>
 #include <filesystem>
 #include <map>
+#include <tuple>
 
 #include "support/platform.h"
 #include "support/trovex_runner.h"
@@ -17,21 +18,13 @@ using Commands = std::vector<std::vector<std::string>>;
 
 const std::string level_log = test::recorded_log({"d\\b.txt"});
 
-struct DepfileCase {
-    const char* name;
-    Files files;
-    Commands commands;
-    std::string depfile;
-    std::string expected;
-};
-
 // Windows spells paths with backslashes, in the case given: compared as it matches names.
 std::string on_this_system(const std::string& text) {
     return test::on_windows ? test::canonical(text) : text;
 }
 
 TEST(DepfileTest, NamesEveryInputAsTheDiskSpellsItAndChangesNoOtherOutput) {
-    const std::vector<DepfileCase> cases = {
+    const std::tuple<const char*, Files, Commands, std::string, std::string> cases[] = {
         {"includes, transitively, escaped",
          {{"a b$#/x.xml", "<x><xi:include href=\"inc/i.xml\"/></x>"},
           {"a b$#/Inc/i.xml", "<i><xi:include href=\"j.xml\"/></i>"},
@@ -40,8 +33,8 @@ TEST(DepfileTest, NamesEveryInputAsTheDiskSpellsItAndChangesNoOtherOutput) {
          "a b$#/x.xmb.d",
          "a\\ b$$\\#/x.xmb: \\\n  a\\ b$$\\#/x.xml \\\n  a\\ b$$\\#/Inc/i.xml \\\n"
          "  a\\ b$$\\#/Inc/j.xml\n"},
-        {"a script names its source alone",
-         {{"s/a.ksf", "f() { return 1; }\n"}},
+        {"a script names its source alone, over its old dependency file",
+         {{"s/a.ksf", "f() { return 1; }\n"}, {"s/a.kxe.d", "s/a.kxe: old.ksf\n"}},
          {{"compile-scripts", "--depfile", "s"}},
          "s/a.kxe.d",
          "s/a.kxe: \\\n  s/a.ksf\n"},
@@ -64,15 +57,15 @@ TEST(DepfileTest, NamesEveryInputAsTheDiskSpellsItAndChangesNoOtherOutput) {
          "p.bundle: \\\n  a.bundle \\\n  b.bundle\n"},
     };
     for (const char* jobs : {"1", "2"}) {
-        for (const DepfileCase& c : cases) {
-            SCOPED_TRACE(std::string(c.name) + ", -j " + jobs);
+        for (const auto& [name, files, commands, depfile, expected] : cases) {
+            SCOPED_TRACE(std::string(name) + ", -j " + jobs);
             test::TempDir dir, plain;
             // Without --depfile, in a directory of its own: every other output is the same.
             std::string printed[2];
             for (const test::TempDir* where : {&dir, &plain}) {
-                for (const auto& [path, content] : c.files)
+                for (const auto& [path, content] : files)
                     where->write(path, content);
-                for (std::vector<std::string> command : c.commands) {
+                for (std::vector<std::string> command : commands) {
                     if (where == &plain)
                         std::erase(command, "--depfile");
                     command.insert(command.begin(), {"-j", jobs});
@@ -81,10 +74,13 @@ TEST(DepfileTest, NamesEveryInputAsTheDiskSpellsItAndChangesNoOtherOutput) {
                     printed[where == &plain] += result.output;
                 }
             }
-            EXPECT_EQ(on_this_system(dir.read(c.depfile)), on_this_system(c.expected));
-            auto written = test::snapshot(dir.path());
-            std::erase_if(written, [](const auto& entry) { return entry.first.ends_with(".d"); });
-            EXPECT_EQ(written, test::snapshot(plain.path()));
+            EXPECT_EQ(on_this_system(dir.read(depfile)), on_this_system(expected));
+            const auto outputs = [](const test::TempDir& where) {
+                auto files = test::snapshot(where.path());
+                std::erase_if(files, [](const auto& entry) { return entry.first.ends_with(".d"); });
+                return files;
+            };
+            EXPECT_EQ(outputs(dir), outputs(plain));
             EXPECT_EQ(printed[0], printed[1]);
         }
     }
@@ -97,19 +93,14 @@ void age(const fs::path& directory) {
         fs::last_write_time(entry.path(), past);
 }
 
-struct Step {
-    Files writes;
-    std::string output;  // after the banner
-    int exit_code;
-};
-
 TEST(DepfileTest, OnlyIfModifiedFollowsIncludes) {
     if (test::under_wine())
         GTEST_SKIP() << "Wine refuses to set the times of the files";
     const std::string compiled = "Compiling a.xml\n";
     const std::string missing =
         compiled + test::framed("a.xml (1): Cannot include b.xml: b.xml does not exist");
-    const std::pair<const char*, std::vector<Step>> cases[] = {
+    // Steps of the files written, then the output after the banner and the exit status.
+    const std::pair<const char*, std::vector<std::tuple<Files, std::string, int>>> cases[] = {
         {"an edited include rebuilds its includer",
          {{{{"a.xml", "<a><xi:include href=\"b.xml\"/></a>"}, {"b.xml", "<b><c/></b>"}},
            compiled,
@@ -140,13 +131,13 @@ TEST(DepfileTest, OnlyIfModifiedFollowsIncludes) {
             std::vector<std::string> command = {"-v", "compile-xml", "-m", "-r", "t", "t/a.xml"};
             if (depfile)
                 command.push_back("--depfile");
-            for (const Step& step : steps) {
+            for (const auto& [writes, output, exit_code] : steps) {
                 age(dir.path());
-                for (const auto& [path, content] : step.writes)
+                for (const auto& [path, content] : writes)
                     dir.write("t/" + path, content);
                 const auto result = test::run_trovex(dir.path(), command);
-                EXPECT_EQ(result.output, test::banner() + step.output);
-                EXPECT_EQ(result.exit_code, step.exit_code);
+                EXPECT_EQ(result.output, test::banner() + output);
+                EXPECT_EQ(result.exit_code, exit_code);
             }
         }
     }

@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include <regex>
+#include <tuple>
 
 #include "support/trovex_runner.h"
 
@@ -10,11 +11,7 @@ namespace {
 // Each usage text is pinned by its first line only: the rest is the help text, not behaviour.
 TEST(FrontEndTest, EveryCommandPrintsItsUsage) {
     test::TempDir dir;
-    const struct {
-        std::vector<std::string> arguments;
-        std::string first_line;
-        int exit_code;
-    } cases[] = {
+    const std::tuple<std::vector<std::string>, std::string, int> cases[] = {
         {{}, "trovex [global-flags] command [command-flags]", 0},
         {{"-v", "-h"}, "trovex [global-flags] command [command-flags]", 0},
         {{"--help"}, "trovex [global-flags] command [command-flags]", 0},
@@ -28,12 +25,12 @@ TEST(FrontEndTest, EveryCommandPrintsItsUsage) {
         {{"extract", "--help"}, "trovex extract [options] bundle [subdir] [targetpath]", 1},
         {{"make-patch"}, "trovex make-patch pre-bundle post-bundle dest-bundle", 1},
     };
-    for (const auto& c : cases) {
-        const auto result = test::run_trovex(dir.path(), c.arguments, "never read\n");
+    for (const auto& [arguments, first_line, exit_code] : cases) {
+        const auto result = test::run_trovex(dir.path(), arguments, "never read\n");
         const std::string shown =
             result.output.substr(0, result.output.find('\n', test::banner().size()));
-        EXPECT_EQ(shown, test::banner() + c.first_line) << c.arguments.size();
-        EXPECT_EQ(result.exit_code, c.exit_code) << c.first_line;
+        EXPECT_EQ(shown, test::banner() + first_line) << arguments.size();
+        EXPECT_EQ(result.exit_code, exit_code) << first_line;
     }
     EXPECT_TRUE(test::snapshot(dir.path()).empty());
 }

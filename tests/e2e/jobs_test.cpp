@@ -85,8 +85,6 @@ void write_content(const test::TempDir& dir) {
     fs::copy(examples / "content", dir.path() / "content", fs::copy_options::recursive);
 }
 
-void nothing(const test::TempDir&) {}
-
 struct Outcome {
     std::string output;
     int exit_code = -1;
@@ -129,7 +127,7 @@ TEST(JobsTest, BundleCommandsGiveTheSameForAnyNumberOfJobs) {
             {"-vv", "make-patch", in.path("pre.bundle"), in.path("post.bundle"), "p.bundle"},
         };
         for (const auto& arguments : commands) {
-            const Outcome one = same_for_any_jobs(nothing, arguments);
+            const Outcome one = same_for_any_jobs([](const test::TempDir&) {}, arguments);
             EXPECT_EQ(one.exit_code, 0) << arguments[1] << one.output;
             EXPECT_GT(one.files.size(), 1u) << arguments[1];
         }

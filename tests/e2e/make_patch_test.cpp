@@ -1,5 +1,5 @@
-// The make-patch command as a user runs it: the comparison rules, the patch's listing and the
-// argument errors.
+// The make-patch command as a user runs it: the comparison rules, the patch's listing, the patch
+// extracted over the old version, and the argument errors.
 #include <gtest/gtest.h>
 
 #include <map>
@@ -50,11 +50,11 @@ TEST(MakePatchCommandTest, ComparisonRules) {
          {{"a.txt", "x"}, {"new/c.txt", "c"}},
          "Add:    \\new\\c.txt\n",
          "new/\n    c.txt\n"},
-        {"removed directory",
-         {{"keep.txt", "k"}, {"old/a.txt", "a"}, {"old/sub/b.txt", "b"}},
+        {"removed file and directory",
+         {{"keep.txt", "k"}, {"gone.txt", "g"}, {"old/a.txt", "a"}, {"old/sub/b.txt", "b"}},
          {{"keep.txt", "k"}},
-         "Remove: \\old\\a.txt\nRemove: \\old\\sub\\b.txt\n",
-         "old (NOT EXIST)\n"},
+         "Remove: \\gone.txt\nRemove: \\old\\a.txt\nRemove: \\old\\sub\\b.txt\n",
+         "gone.txt (NOT EXIST)\nold (NOT EXIST)\n"},
         {"directory became an empty file",
          {{"x/a.txt", "a"}},
          {{"x", ""}},
@@ -82,6 +82,19 @@ TEST(MakePatchCommandTest, ComparisonRules) {
         if (c.lines.empty()) {
             EXPECT_EQ(dir.read("p.bundle"), test::Bytes().header(2, 17).end().data) << c.what;
         }
+        // Extracted with -d over the old version, the patch gives the new one; but a directory
+        // that became a file is in the way of the file.
+        if (c.what == std::string("directory became an empty file"))
+            continue;
+        std::filesystem::create_directory(dir.path() / "copy");
+        for (const char* bundle : {"pre.bundle", "p.bundle"}) {
+            const auto extracted =
+                test::run_trovex(dir.path(), {"extract", "-r", "-d", bundle, "", "copy"});
+            EXPECT_EQ(extracted.output, test::banner()) << c.what;
+            EXPECT_EQ(extracted.exit_code, 0);
+        }
+        EXPECT_EQ(test::snapshot(dir.path() / "copy"), test::snapshot(dir.path() / "post"))
+            << c.what;
     }
 }
 

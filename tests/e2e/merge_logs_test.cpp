@@ -14,42 +14,59 @@ std::string merged(const std::vector<std::string>& paths) {
     return text;
 }
 
-const std::string built =
-    "Parsing logs...\n"
-    "Parsing log a.log... done (3 paths)\n"
-    "Parsing log empty.log... done (0 paths)\n"
-    "Parsing log b.log... done (3 paths)\n"
-    "Finding the largest log... done\n"
-    "Filling ordering with largest log contents... done\n"
-    "Inserting other logs... **\n";
-
-void write_example(const test::TempDir& dir) {
+TEST(MergeLogsTest, WritesTheMergedLogOrLeavesTheOldOne) {
+    test::TempDir dir;
     dir.write("a.log", test::recorded_log({"f1", "F2", "f3"}));
     dir.write("empty.log", "");
     dir.write("b.log", merged({"f1", "f4", "f3"}));
-}
-
-TEST(MergeLogsTest, PlainMergeAndZeroBudgetSearchWriteTheSameLog) {
-    test::TempDir dir;
-    write_example(dir);
-    const std::string score_and_write = "Merge score: 0.333333\nWriting merged log... done\n";
+    dir.write("bad.log", "<open path=\"x\"");
+    const std::string old_log = "an older merged log", new_log = merged({"f1", "f4", "f2", "f3"});
+    const std::string merging =
+        "Parsing logs...\n"
+        "Parsing log a.log... done (3 paths)\n"
+        "Parsing log empty.log... done (0 paths)\n"
+        "Parsing log b.log... done (3 paths)\n"
+        "Finding the largest log... done\n"
+        "Filling ordering with largest log contents... done\n"
+        "Inserting other logs... **\n"
+        "Merge score: 0.333333\n"
+        "Writing merged log... done\n";
+    const std::string usage =
+        "A target log and at least one source log must be specified. "
+        "Supply flag -h for help.\n";
     // An unknown flag is reported and the merge goes on, but the run fails.
-    const std::tuple<std::vector<std::string>, std::string, int> cases[] = {
+    const std::tuple<std::vector<std::string>, std::string, int, std::string> cases[] = {
         {{"-v", "merge-logs", "-q", "out.log", "a.log", "empty.log", "b.log"},
-         test::framed("Unknown flag -q use -h for help") + built + score_and_write,
-         1},
+         test::framed("Unknown flag -q use -h for help") + merging,
+         1,
+         new_log},
         {{"-v", "merge-logs", "out.log", "a.log", "empty.log", "b.log", "-g", "0"},
-         built + score_and_write,
-         0},
+         merging,
+         0,
+         new_log},
+        {{"-v", "merge-logs", "out.log", "a.log", "bad.log"},
+         "Parsing logs...\nParsing log a.log... done (3 paths)\n" +
+             test::framed("Could not load xml: bad.log"),
+         1,
+         old_log},
+        {{"merge-logs", "out.log"}, usage, 1, old_log},
+        {{"merge-logs", "-g", "5", "out.log"}, usage, 1, old_log},
     };
-    for (const auto& [arguments, output, exit_code] : cases) {
-        dir.write("out.log", "an older merged log");
+    for (const auto& [arguments, output, exit_code, log] : cases) {
+        dir.write("out.log", old_log);
         const auto result = test::run_trovex(dir.path(), arguments);
         EXPECT_EQ(result.output, test::banner() + output);
         EXPECT_EQ(result.exit_code, exit_code);
-        EXPECT_EQ(dir.read("out.log"), merged({"f1", "f4", "f2", "f3"}));
+        EXPECT_EQ(dir.read("out.log"), log);
         EXPECT_FALSE(dir.exists("out.log.trovex-tmp1"));
     }
+    // The system's words end the message.
+    const auto missing =
+        test::run_trovex(dir.path(), {"merge-logs", "out.log", "missing.log", "a.log"});
+    EXPECT_NE(missing.output.find("Cannot open missing.log with create mode: 0x3"),
+              std::string::npos);
+    EXPECT_EQ(missing.exit_code, 1);
+    EXPECT_EQ(dir.read("out.log"), old_log);
 }
 
 TEST(MergeLogsTest, SearchReportsImprovementsAndRepeatsItsResult) {
@@ -93,36 +110,6 @@ TEST(MergeLogsTest, SearchReportsImprovementsAndRepeatsItsResult) {
     test::run_trovex(dir.path(), arguments);
     EXPECT_EQ(dir.read("out.log"), plain_log);
     EXPECT_NE(plain_log, first_log);
-}
-
-TEST(MergeLogsTest, UnreadableOrMissingLogsStopBeforeAnythingIsWritten) {
-    test::TempDir dir;
-    write_example(dir);
-    dir.write("bad.log", "<open path=\"x\"");
-    dir.write("out.log", "an older merged log");
-    const auto bad =
-        test::run_trovex(dir.path(), {"-v", "merge-logs", "out.log", "a.log", "bad.log"});
-    EXPECT_EQ(bad.output, test::banner() +
-                              "Parsing logs...\nParsing log a.log... done (3 paths)\n" +
-                              test::framed("Could not load xml: bad.log"));
-    EXPECT_EQ(bad.exit_code, 1);
-
-    const auto missing =
-        test::run_trovex(dir.path(), {"merge-logs", "out.log", "missing.log", "a.log"});
-    EXPECT_NE(missing.output.find("Cannot open missing.log with create mode: 0x3"),
-              std::string::npos);
-    EXPECT_EQ(missing.exit_code, 1);
-    for (const std::vector<std::string>& arguments :
-         {std::vector<std::string>{"merge-logs", "out.log"},
-          {"merge-logs", "-g", "5", "out.log"}}) {
-        const auto none = test::run_trovex(dir.path(), arguments);
-        EXPECT_EQ(none.output, test::banner() +
-                                   "A target log and at least one source log must be "
-                                   "specified. Supply flag -h for help.\n");
-        EXPECT_EQ(none.exit_code, 1);
-    }
-    EXPECT_EQ(dir.read("out.log"), "an older merged log");
-    EXPECT_FALSE(dir.exists("out.log.trovex-tmp1"));
 }
 
 }  // namespace

@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "support/platform.h"
@@ -52,32 +53,28 @@ TEST(ProgressEndToEndTest, ShownAndClearedOnATerminalOnly) {
     dir.write("root/d/b.xml", "<b/>");
     dir.write("root/d/c.bin", std::string(5000, 'c'));
     dir.write("root/s.ksf", "f() {}");
-    struct Case {
-        std::vector<std::string> arguments;
-        const char* total;  // files on the line
-        const char* file;   // written alike on and off a terminal
-    };
-    // In order: the later commands read the bundle of the first.
-    const Case cases[] = {
+    // The arguments, the files on the line and a file written alike on and off a terminal; in
+    // order: the later commands read the bundle of the first.
+    const std::tuple<std::vector<std::string>, const char*, const char*> cases[] = {
         {{"quick-bundle", "-r", "root", "-D", "q.bundle"}, "4", "q.bundle"},
         {{"compile-xml", "-r", "root", "root"}, "2", "root/d/b.xmb"},
         {{"compile-scripts", "root"}, "1", "root/s.kxe"},
         {{"extract", "-r", "q.bundle"}, "4", "d/c.bin"},
         {{"make-patch", "q.bundle", "q.bundle", "p.bundle"}, "4", "p.bundle"},
     };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.arguments.front());
-        const Outcome shown = run_on(dir, c.arguments, true, c.file);
-        const Outcome plain = run_on(dir, c.arguments, false, c.file);
-        expect_line_shown_and_cleared(shown.error, c.total);
+    for (const auto& [arguments, total, file] : cases) {
+        SCOPED_TRACE(arguments.front());
+        const Outcome shown = run_on(dir, arguments, true, file);
+        const Outcome plain = run_on(dir, arguments, false, file);
+        expect_line_shown_and_cleared(shown.error, total);
         EXPECT_EQ(plain.error, "");
         EXPECT_EQ(shown.output, plain.output);
         EXPECT_NE(plain.file, "");
         EXPECT_EQ(shown.file, plain.file);
         // -v prints lines of its own, which the progress line would tear.
-        std::vector<std::string> verbose = c.arguments;
+        std::vector<std::string> verbose = arguments;
         verbose.insert(verbose.begin(), "-v");
-        EXPECT_EQ(run_on(dir, verbose, true, c.file).error, "");
+        EXPECT_EQ(run_on(dir, verbose, true, file).error, "");
     }
 }
 

@@ -37,6 +37,12 @@ TEST(CodeBufferTest, EncodesOperandsLittleEndianWithPaddedNames) {
     buffer.patch_offset(23, 0x01020304);
     EXPECT_EQ(Bytes(buffer.code().begin() + 23, buffer.code().begin() + 28),
               (Bytes{41, 4, 3, 2, 1}));
+    // An operand past the last word of instruction starts has no line either.
+    CodeBuffer wide;
+    for (int i = 0; i < 63; ++i)
+        wide.write(Opcode::end, 1);
+    wide.write_count(Opcode::push_global_value, 1, 2);
+    EXPECT_EQ(wide.lines()[64], -1);
 }
 
 TEST(CodeBufferTest, OperandLimitsAcceptTheMaximumAndRejectOneMore) {

@@ -47,6 +47,12 @@ TEST(CodeGeneratorTest, RecordsAndCodeOfSmallPrograms) {
         // A call to a function declared later: global slot 1, resolved when emitted.
         {"f() { g(); }\ng() {}", {3, 21, 0, 0,  0, 'f', 0, 0, 0,  0, 3,  31, 0, 0,  0, 'g', 0, 0,
                                   0, 0,  0, 39, 0, 12,  1, 0, 45, 0, 21, 10, 0, 39, 0, 10,  0}},
+        // The branches of an if without else, of "and" and of a condition taken as a value.
+        {"f(a) { if (a and a) { a := a + (a and a); } }",
+         {3, 11, 0,  0,  0, 'f', 0,  0,  0,  0,  0,  39, 1, 39, 1,  16, 0,  43, 76, 0,
+          0, 0,  41, 27, 0, 0,   0,  16, 0,  43, 76, 0,  0, 0,  41, 39, 0,  0,  0,  17,
+          0, 16, 0,  16, 0, 43,  73, 0,  0,  0,  41, 55, 0, 0,  0,  16, 0,  43, 73, 0,
+          0, 0,  41, 67, 0, 0,   0,  8,  41, 74, 0,  0,  0, 9,  22, 40, 39, 1,  10, 0}},
         // Global-scope order; a class lists its members and methods in its own order; functions
         // take their offsets in the order the parser met them.
         {"import a.b.c, d; object x, y; f() {} class K { object m; h() {} } g() {}",

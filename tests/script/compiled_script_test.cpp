@@ -63,6 +63,14 @@ TEST(CompiledScriptTest, ReadsBackCodePathAndLinesAboveZero) {
     ASSERT_EQ(read(with_u32(sound_image(), 24, 1), script), CompiledScriptRead::loaded);
     EXPECT_FALSE(script.has_debug);
     EXPECT_EQ(script.code, code);
+
+    // More than the first read holds: the rest comes in a second one.
+    const Bytes big(1 << 20, 39);
+    ASSERT_EQ(read(compiled_script_image(big, std::vector<std::int32_t>(big.size(), 7), "a", true),
+                   script),
+              CompiledScriptRead::loaded);
+    EXPECT_EQ(script.code, big);
+    EXPECT_EQ(script.lines.find(big.size() - 1), 7);
 }
 
 TEST(CompiledScriptTest, DamagedFilesAreRefusedWithWhatIsWrong) {
