@@ -145,6 +145,22 @@ TEST(BundleBuilderTest, PlacingFilesAsAddedOrAsWrittenGivesTheSameBytes) {
     EXPECT_EQ(bytes[0], expected);
 }
 
+// A directory reached before serves a later path only for the same bundle directory: one source
+// directory may stand for several.
+TEST(BundleBuilderTest, ASourceDirectoryServesEachBundleDirectoryApart) {
+    test::TempDir dir;
+    dir.write("a/b/f", "f");
+    dir.write("a/b/g", "g");
+    const std::string source = dir.path().string() + "/a/b/";
+    BundleBuilder builder;
+    builder.add_entry(disk(), source + "f", "a/b/f");
+    builder.add_entry(disk(), source + "f", "b/f");
+    builder.add_entry(disk(), source + "g", "a/b/g");
+    builder.write_listing((dir.path() / "out.log").string());
+    EXPECT_EQ(dir.read("out.log"),
+              "a/\n    b/\n        f (NO DATA)\n        g (NO DATA)\nb/\n    f (NO DATA)\n");
+}
+
 // A large file is copied in bounded chunks; small files are gathered into writes of many, and the
 // padding between them stays zero even where the gathering buffer held an earlier write.
 TEST(BundleBuilderTest, DataIsCopiedInBoundedChunksWithZeroPadding) {

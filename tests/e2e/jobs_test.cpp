@@ -146,6 +146,12 @@ TEST(JobsTest, BundleCommandsGiveTheSameForAnyNumberOfJobs) {
     EXPECT_EQ(one.files.count("d4/s5/f109.xml"), 1u);
     EXPECT_EQ(one.files.count("d4/s6"), 0u);
     EXPECT_EQ(one.files.count("d6"), 0u);
+    // A log read beside the walk fails after the walk's messages, as when it is read after it.
+    const Outcome unread = same_for_any_jobs(
+        [](const test::TempDir&) {},
+        {"-v", "bundle", "-L", "-r", in.path("pre"), "-D", "out.bundle", "missing.log"});
+    EXPECT_NE(unread.exit_code, 0);
+    EXPECT_NE(unread.output.find("missing.log"), std::string::npos) << unread.output;
 }
 
 TEST(JobsTest, CompileCommandsGiveTheSameForAnyNumberOfJobs) {
