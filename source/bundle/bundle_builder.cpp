@@ -247,7 +247,9 @@ BundleEntryMap::value_type* BundleBuilder::find_or_create_named(FileSystem& fs,
             last_directory_ != nullptr && last_directory_->first == source_directory
                 ? &last_directory_->second
                 : nullptr;
-        if (reached != nullptr && std::string_view(path).substr(0, name_start) == reached->path) {
+        // The source ends in the bundle path, so the same source directory and the same length
+        // of the bundle path's directory part mean the same bundle directory.
+        if (reached != nullptr && name_start == reached->path_length) {
             const std::string_view name = std::string_view(path).substr(name_start);
             if (!is_valid_bundle_name(name)) {
                 throw std::runtime_error("Cannot add " + source + " to a bundle: \"" +
@@ -255,7 +257,7 @@ BundleEntryMap::value_type* BundleBuilder::find_or_create_named(FileSystem& fs,
             }
             if (reached->depth + 1 > BundleIndex::max_depth + 1u)
                 throw too_deep(source);
-            return &find_or_create_in(fs, *reached->directory, reached->prefix, name, path);
+            return &find_or_create_in(fs, *reached->directory, last_directory_->first, name, path);
         }
     }
 
@@ -293,12 +295,16 @@ BundleEntryMap::value_type* BundleBuilder::find_or_create_named(FileSystem& fs,
         current = entry.directory.get();
         prefix += component;
         prefix += '\\';
-        if (index + 2 == components.size() && name_start > 0 && name_start < path.size()) {
-            last_directory_ = &*directories_
-                                    .insert_or_assign(source.substr(0, source_directory_length),
-                                                      ReachedDirectory{current, prefix, index + 1,
-                                                                       path.substr(0, name_start)})
-                                    .first;
+        // Kept when its files' source prefix is the source directory itself, as it is for
+        // canonical sources: the key then serves as the prefix.
+        if (index + 2 == components.size() && name_start > 0 && name_start < path.size() &&
+            source.compare(0, source_directory_length, prefix) == 0) {
+            last_directory_ =
+                &*directories_
+                      .insert_or_assign(
+                          prefix, ReachedDirectory{current, static_cast<std::uint32_t>(index + 1),
+                                                   static_cast<std::uint32_t>(name_start)})
+                      .first;
         }
     }
     return nullptr;

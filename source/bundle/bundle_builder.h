@@ -112,13 +112,11 @@ private:
     // The jobs, in order, of files that have an earlier job (the quick path).
     std::vector<std::size_t> repeats_;
     std::uint64_t data_size_ = 0;
-    // A directory a path reached: the directory part of its bundle path, the source prefix of
-    // its files, and its depth.
+    // A directory a path reached, its depth and the length of its bundle path.
     struct ReachedDirectory {
         BundleEntryMap* directory;
-        std::string prefix;
-        size_t depth;
-        std::string path;
+        std::uint32_t depth;
+        std::uint32_t path_length;
     };
     struct StringHash {
         using is_transparent = void;
@@ -126,8 +124,8 @@ private:
             return std::hash<std::string_view>()(text);
         }
     };
-    // Every directory reached, by the directory part of the source path that reached it, and the
-    // last one used.
+    // Every directory reached, by the directory part of the source path that reached it (also the
+    // source prefix of its files), and the last one used.
     std::unordered_map<std::string, ReachedDirectory, StringHash, std::equal_to<>> directories_;
     const std::pair<const std::string, ReachedDirectory>* last_directory_ = nullptr;
 };
