@@ -343,6 +343,17 @@ void BundleExtractor::copy_file(const BundleEntry& entry, const std::string& sou
         JobQueue::on_release([] {}, [this, destination] { fs_.remove_file(destination); });
         return;
     }
+    // With -d a directory in the way goes first, as a patch that turned it into a file asks; only
+    // once the file is complete and in order, so that a failure before it keeps the directory.
+    if (there == PathKind::directory && options_.allow_delete) {
+        JobQueue::on_release(
+            [this, file, destination] {
+                delete_entry(destination);
+                file->commit();
+            },
+            [] {});
+        return;
+    }
     // A file replaced is renamed in the order of the files; a file not renamed goes with the last
     // copy of file.
     JobQueue::on_release([file] { file->commit(); }, [] {});

@@ -45,7 +45,8 @@ public:
     // subpath not found" when it names nothing visible and matches nothing, and the disk and
     // archive errors of the files it reads and writes. A file already on disk is replaced only
     // once its new content is complete: a failed copy leaves it as it was. A file listed without
-    // data creates an empty file where none is, and never replaces one.
+    // data creates an empty file where none is, and never replaces one. A directory where the
+    // bundle has a file is an error, or with allow_delete removed once the file is complete.
     void extract(const std::string& subpath, const std::string& target);
 
     // How many names were refused.
