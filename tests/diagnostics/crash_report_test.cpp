@@ -8,7 +8,6 @@
 #include <string>
 
 #include "support/platform.h"
-#include "support/run_program.h"
 #include "support/trovex_runner.h"
 
 // In sanitizer builds UBSan reports the null store and the integer division itself, before the
@@ -26,17 +25,6 @@
 #endif
 
 namespace {
-
-// Runs the crash target with a time limit: a hang ends as a kill, never as a passing test.
-test::RunResult run_crash_target(const std::string& mode) {
-    test::TempDir io;
-    io.write("stdin", "");
-    test::RunResult run;
-    run.exit_code = test::run_program(CRASH_TARGET, {mode}, io.path(), io.path() / "stdin",
-                                      io.path() / "stdout", 60);
-    run.output = io.read("stdout");
-    return run;
-}
 
 // The line of the crash target whose "fault:" mark names the mode.
 int marked_line(const std::string& mode) {
@@ -90,7 +78,8 @@ TEST(CrashReportTest, FaultIsReportedFramedWithTheFaultingLineFirst) {
         // Wine leaves an overflowed thread no room for any handler and ends the process.
         if (fault.mode == std::string("stack") && test::under_wine())
             continue;
-        const test::RunResult run = run_crash_target(fault.mode);
+        test::TempDir dir;
+        const test::RunResult run = test::run_trovex(dir.path(), {fault.mode}, "", CRASH_TARGET);
         EXPECT_EQ(run.exit_code, 1);
 
         const std::string head =

@@ -65,14 +65,15 @@ std::map<std::string, std::string> snapshot(const std::filesystem::path& root) {
 }
 
 RunResult run_trovex(const std::filesystem::path& directory,
-                     const std::vector<std::string>& arguments, const std::string& standard_input) {
+                     const std::vector<std::string>& arguments, const std::string& standard_input,
+                     const std::string& program) {
     TempDir io;
     io.write("stdin", standard_input);
     // A run that hangs fails its test instead of stalling the whole suite.
-    const int code = run_program(TROVEX_BINARY, arguments, directory, io.path() / "stdin",
-                                 io.path() / "stdout", 120);
+    const int code =
+        run_program(program, arguments, directory, io.path() / "stdin", io.path() / "stdout", 120);
     if (code == -1)
-        throw std::runtime_error("trovex did not exit by itself within 120 seconds");
+        throw std::runtime_error(program + " was killed or did not exit within 120 seconds");
     RunResult result;
     result.exit_code = code;
     result.output = io.read("stdout");

@@ -39,10 +39,12 @@ std::string read_file(const std::filesystem::path& path);
 // for a link.
 std::map<std::string, std::string> snapshot(const std::filesystem::path& root);
 
-// Runs trovex with the arguments in the directory, feeding standard input.
+// Runs trovex (or another program of the build) with the arguments in the directory, feeding
+// standard input; throws when it does not exit by itself.
 RunResult run_trovex(const std::filesystem::path& directory,
                      const std::vector<std::string>& arguments,
-                     const std::string& standard_input = std::string());
+                     const std::string& standard_input = std::string(),
+                     const std::string& program = TROVEX_BINARY);
 
 // Packs the tree at root into bundle (and its listing) with quick-bundle; true when it succeeds.
 bool quick_bundle(const std::filesystem::path& root, const std::filesystem::path& bundle);
