@@ -41,13 +41,11 @@ Generated generate_source(const std::string& source, bool emit_early,
 TEST(CodeGeneratorTest, RecordsAndCodeOfSmallPrograms) {
     const std::pair<const char*, Bytes> cases[] = {
         {"", {0}},
-        {"f() {}", {3, 11, 0, 0, 0, 'f', 0, 0, 0, 0, 0, 39, 0, 10, 0}},
-        // Resize-locals for the parameters, after the parameter list and at the end of the body.
-        {"f(a) {}", {3, 11, 0, 0, 0, 'f', 0, 0, 0, 0, 0, 39, 1, 39, 1, 39, 1, 10, 0}},
         // A call to a function declared later: global slot 1, resolved when emitted.
         {"f() { g(); }\ng() {}", {3, 21, 0, 0,  0, 'f', 0, 0, 0,  0, 3,  31, 0, 0,  0, 'g', 0, 0,
                                   0, 0,  0, 39, 0, 12,  1, 0, 45, 0, 21, 10, 0, 39, 0, 10,  0}},
-        // The branches of an if without else, of "and" and of a condition taken as a value.
+        // Resize-locals for the parameters, after the parameter list and at the end of the body;
+        // the branches of an if without else, of "and" and of a condition taken as a value.
         {"f(a) { if (a and a) { a := a + (a and a); } }",
          {3, 11, 0,  0,  0, 'f', 0,  0,  0,  0,  0,  39, 1, 39, 1,  16, 0,  43, 76, 0,
           0, 0,  41, 27, 0, 0,   0,  16, 0,  43, 76, 0,  0, 0,  41, 39, 0,  0,  0,  17,

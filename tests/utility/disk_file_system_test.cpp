@@ -241,10 +241,7 @@ TEST_F(DiskFileSystemTest, ModificationTimeIsAFiletimeWithTheNanoseconds) {
 
 TEST(WildcardTest, MatchesLikeTheToolsFileSearches) {
     const std::tuple<const char*, const char*, bool> cases[] = {
-        {"*", "anything", true},
         {"*.*", "no_dot", true},
-        {"*.xml", "a.XML", true},
-        {"*.xml", "a.xmb", false},
         {"*.xml", "a.xml.bak", false},
         {"?.xml", "ab.xml", false},
         {"??.xml", "ab.xml", true},
