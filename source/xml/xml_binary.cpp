@@ -20,6 +20,7 @@
 #include <string>
 
 #include "utility/encoding.h"
+#include "utility/path.h"
 #include "xml/xml_document.h"
 
 namespace kam {
@@ -547,8 +548,18 @@ int binary_xml_version(Archive& archive) {
 }
 
 std::string binary_xml_path(std::string_view source_path) {
-    return std::string(source_path.substr(0, source_path.size() < 4 ? 0 : source_path.size() - 4)) +
-           ".xmb";
+    // Any other name has no binary form: cutting four characters off it reached into the
+    // directory ("d\abc" gave "d.xmb", read back as the include's content) or gave the source
+    // itself ("a.xmb", overwritten).
+    const std::size_t size = source_path.size();
+    if (size < 5 || source_path[size - 4] != '.' || is_path_separator(source_path[size - 5]))
+        return {};
+    const std::string_view extension = source_path.substr(size - 3);
+    if (std::any_of(extension.begin(), extension.end(), is_path_separator) ||
+        fold_case(std::string(extension)) == "xmb") {
+        return {};
+    }
+    return std::string(source_path.substr(0, size - 4)) + ".xmb";
 }
 
 void XMLDocument::write_binary(Archive& archive) const {

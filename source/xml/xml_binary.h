@@ -12,7 +12,8 @@ class Archive;
 // "XML", -1 when its 4 bytes start otherwise, 0 when it holds fewer. Leaves the position at 0.
 int binary_xml_version(Archive& archive);
 
-// The source path with its last four characters replaced by ".xmb".
+// The source path with its last four characters replaced by ".xmb" when it ends in a name, a dot
+// and three characters other than "xmb"; empty otherwise: such a file has no binary form.
 std::string binary_xml_path(std::string_view source_path);
 
 }  // namespace kam

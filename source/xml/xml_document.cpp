@@ -116,7 +116,7 @@ bool XMLDocument::load(const std::string& path, bool binary_allowed) {
     const bool source_exists = files.exists(path);
     const std::string binary_path = binary_xml_path(source_exists ? files.source_path(path) : path);
 
-    if (binary_allowed && files.exists(binary_path)) {
+    if (binary_allowed && !binary_path.empty() && files.exists(binary_path)) {
         const std::uint64_t binary_time = files.modification_time(binary_path);
         if (!source_exists || binary_time >= files.modification_time(path)) {
             Archive binary = files.open(binary_path, "r");
@@ -155,7 +155,7 @@ bool XMLDocument::load(const std::string& path, bool binary_allowed) {
     // takes it; the outermost file's is written all the same, and its caller reports them.
     const bool complete = failed_includes.empty() || files_being_loaded == nullptr;
     // Written whole and put in place at the job's release: other jobs include this file too.
-    if (parsed && complete && xml_write_binary)
+    if (parsed && complete && xml_write_binary && !binary_path.empty())
         write_whole_file(files, binary_path, [this](Archive& binary) { write_binary(binary); });
     return parsed;
 }

@@ -83,7 +83,10 @@ TEST(XMLBinaryTest, HeaderTestTellsVersionsAndStrangers) {
         EXPECT_EQ(archive.position(), 0);
     }
     EXPECT_EQ(kam::binary_xml_path("units\\tank.xml"), "units\\tank.xmb");
-    EXPECT_EQ(kam::binary_xml_path("a"), ".xmb");
+    EXPECT_EQ(kam::binary_xml_path("a/n.txt"), "a/n.xmb");
+    // No binary form: cutting four characters would reach the directory or give the source.
+    for (const char* none : {"a", "d\\abc", "d/.abc", "x.b/cd", "a.XMB"})
+        EXPECT_EQ(kam::binary_xml_path(none), "") << none;
 }
 
 TEST(XMLBinaryTest, AWrittenTreeReadsBackEqualAndEveryCorruptionFailsCleanly) {
