@@ -44,34 +44,23 @@ __attribute__((noinline)) int recurse_then_walk(kam::StackWalker& walker, int de
     return recurse_then_walk(walker, depth - 1) + kept;
 }
 
-TEST(StackWalkerTest, WalkStartsAtTheCallerWithFileLineAndFunction) {
-    if (test::under_wine())
-        GTEST_SKIP() << wine_faults;
-    kam::StackWalker walker;
-    walk_here(walker);
-    const auto lines = lines_of(walker.text());
-    ASSERT_GE(lines.size(), 2u);
-    EXPECT_TRUE(lines[0].starts_with("stack_walker_test.cpp(" + std::to_string(walk_line) + ") : "))
-        << lines[0];
-    EXPECT_TRUE(lines[0].ends_with("walk_here")) << lines[0];
-    EXPECT_TRUE(lines[1].starts_with("stack_walker_test.cpp(")) << lines[1];
-}
-
-TEST(StackWalkerTest, DirectRecursionEndsTheWalkAsAnEndlessCallstack) {
+// The walk starts at its caller, reads file(line) : function, and stops at the second frame with
+// the same call site.
+TEST(StackWalkerTest, WalkStartsAtTheCallerAndEndsAtDirectRecursion) {
     if (test::under_wine())
         GTEST_SKIP() << wine_faults;
     kam::StackWalker walker;
     recurse_then_walk(walker, 5);
     const auto lines = lines_of(walker.text());
-    const std::string recursion_frame =
-        "stack_walker_test.cpp(" + std::to_string(recursion_line) + ") : ";
-    // The bottom frame may or may not be kept apart by the compiler; the walk stops at the
-    // second frame with the same call site.
+    // The bottom frame may or may not be kept apart by the compiler.
     ASSERT_GE(lines.size(), 3u) << walker.text();
     ASSERT_LE(lines.size(), 4u) << walker.text();
-    EXPECT_TRUE(lines.front().ends_with("walk_here"));
+    const std::string frame = "stack_walker_test.cpp(";
+    EXPECT_TRUE(lines[0].starts_with(frame + std::to_string(walk_line) + ") : ") &&
+                lines[0].ends_with("walk_here"))
+        << lines[0];
     const std::string& last_frame = lines[lines.size() - 2];
-    EXPECT_TRUE(last_frame.starts_with(recursion_frame) &&
+    EXPECT_TRUE(last_frame.starts_with(frame + std::to_string(recursion_line) + ") : ") &&
                 last_frame.ends_with("recurse_then_walk"))
         << last_frame;
     EXPECT_EQ(lines.back(), "StackWalk64-Endless-Callstack!");
