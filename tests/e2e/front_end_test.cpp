@@ -1,4 +1,5 @@
-// The entry sequence as a user sees it: banner, usage, unknown commands, -b and -w.
+// The entry sequence as a user sees it: banner, usage, unknown commands and missing arguments, -b
+// and -w.
 #include <gtest/gtest.h>
 
 #include <regex>
@@ -48,8 +49,8 @@ TEST(FrontEndTest, VersionIsOneLineWithoutBannerAndExitZero) {
 }
 
 // Command words are case-sensitive, and a word is a global flag only with its dash; -w waits for
-// return after the error.
-TEST(FrontEndTest, UnknownCommandIsFramedWithExitOne) {
+// return after the error. Missing arguments end a command with what is missing, framed twice.
+TEST(FrontEndTest, UnknownCommandsAndMissingArgumentsAreFramedWithExitOne) {
     test::TempDir dir;
     const auto unknown = [](const std::string& name) {
         return test::framed("Unknown command " + name + " -- use -h for help.");
@@ -62,12 +63,22 @@ TEST(FrontEndTest, UnknownCommandIsFramedWithExitOne) {
         {{"vb", "--version"}, unknown("vb")},  // global flags without their dash: no command
         {{"-w", "frobnicate"},
          unknown("frobnicate") + std::string(60, '-') + "\nPress return to exit.\n"},
+        {{"make-patch", "pre.bundle", "-x"},
+         test::framed("No destination-bundle file specified.") + test::framed("No destination")},
+        {{"make-patch", "pre.bundle"},
+         test::framed("No post-bundle file specified.") + test::framed("No post-bundle")},
+        {{"bundle", "a.log"},
+         test::framed("No root directory specified.") + test::framed("No root")},
+        {{"bundle", "-r", "missing", "a.log"},
+         test::framed("The root " + test::canonical((dir.path() / "missing").string()) +
+                      " is not a directory")},
     };
     for (const auto& [arguments, output] : cases) {
         const auto result = test::run_trovex(dir.path(), arguments, "\n");
         EXPECT_EQ(result.output, test::banner() + output);
         EXPECT_EQ(result.exit_code, 1);
     }
+    EXPECT_TRUE(test::snapshot(dir.path()).empty());
 }
 
 }  // namespace

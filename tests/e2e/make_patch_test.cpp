@@ -1,5 +1,5 @@
-// The make-patch command as a user runs it: the comparison rules, the patch's listing, the patch
-// extracted over the old version, and the argument errors.
+// The make-patch command as a user runs it: the comparison rules, the patch's listing, and the
+// patch extracted over the old version.
 #include <gtest/gtest.h>
 
 #include <map>
@@ -93,23 +93,6 @@ TEST(MakePatchCommandTest, ComparisonRules) {
         EXPECT_EQ(test::snapshot(dir.path() / "copy"), test::snapshot(dir.path() / "post"))
             << c.what;
     }
-}
-
-TEST(MakePatchCommandTest, ArgumentErrors) {
-    test::TempDir dir;
-    auto result = test::run_trovex(dir.path(), {"make-patch", "pre.bundle", "-x"});
-    EXPECT_EQ(result.output, test::banner() +
-                                 test::framed("No destination-bundle file specified.") +
-                                 test::framed("No destination"));
-    EXPECT_EQ(result.exit_code, 1);
-    result = test::run_trovex(dir.path(), {"make-patch", "pre.bundle"});
-    EXPECT_EQ(result.output, test::banner() + test::framed("No post-bundle file specified.") +
-                                 test::framed("No post-bundle"));
-    result = test::run_trovex(dir.path(), {"make-patch", "missing.bundle", "post", "p.bundle"});
-    EXPECT_NE(result.output.find("Cannot open missing.bundle with create mode: 0x3"),
-              std::string::npos);
-    EXPECT_EQ(result.exit_code, 1);
-    EXPECT_FALSE(dir.exists("p.bundle"));
 }
 
 }  // namespace
