@@ -43,9 +43,8 @@ struct Row {
     Files files;
     std::vector<std::string> arguments;
     int exit_code;
-    std::string message;                   // found in the output
-    std::set<std::string> written = {};    // the only files that may be new or changed afterwards
-    std::vector<std::string> before = {};  // a run of trovex that makes the input
+    std::string message;                 // found in the output
+    std::set<std::string> written = {};  // the only files that may be new or changed afterwards
 };
 
 const Row rows[] = {
@@ -110,13 +109,12 @@ const Row rows[] = {
      {"compile-scripts", "s/ok.ksf"},
      1,
      "Cannot save compiled script s\\ok.kxe"},
-    {"extract over the content tree of a bundle of one log",
-     {{"root/a.xml", good_xml}, {"root/b.xml", "<b/>"}, {"level.log", "<open path=\"a.xml\"/>"}},
-     {"extract", "-r", "level.bundle", "", "root"},
+    // A file listed without data stands for the one on disk: extracted over it, it changes nothing.
+    {"entry without data extracted over its file",
+     {{"root/a.txt", "a"}, {"q.bundle", bundle_of_a}},
+     {"extract", "q.bundle", "", "root"},
      0,
-     "",
-     {},
-     {"bundle", "-r", "root", "-D", "level.bundle", "level.log"}},
+     ""},
     {"extract into a directory that does not exist",
      {{"q.bundle", empty_bundle}},
      {"extract", "q.bundle", "", "nowhere"},
@@ -175,12 +173,10 @@ const Row rows[] = {
      1,
      "Cannot open none/x.bundle with"},
     {"directory where a file goes",
-     {{"root/a.txt", "a"}, {"out/a.txt/d/keep", ""}},
+     {{"s.bundle", bundle_of_a}, {"out/a.txt/d/keep", ""}},
      {"extract", "s.bundle", "", "out"},
      1,
-     "Cannot replace out\\a.txt => ",
-     {},
-     {"quick-bundle", "-r", "root", "-D", "s.bundle"}},
+     "Cannot replace out\\a.txt => "},
 };
 
 TEST(SafetyTest, FailuresExitNonZeroAndLeaveFilesAlone) {
@@ -189,9 +185,6 @@ TEST(SafetyTest, FailuresExitNonZeroAndLeaveFilesAlone) {
         test::TempDir dir;
         for (const auto& [path, bytes] : row.files)
             dir.write(path, bytes);
-        if (!row.before.empty()) {
-            ASSERT_EQ(test::run_trovex(dir.path(), row.before).exit_code, 0);
-        }
         const auto before = test::snapshot(dir.path());
         const auto result = test::run_trovex(dir.path(), row.arguments);
         EXPECT_EQ(result.exit_code, row.exit_code) << result.output;
