@@ -25,13 +25,8 @@ namespace {
 
 std::string quote(const std::string& text) {
     std::string quoted = "'";
-    for (char c : text) {
-        if (c == '\'') {
-            quoted += "'\\''";
-        } else {
-            quoted += c;
-        }
-    }
+    for (char c : text)
+        quoted += c == '\'' ? std::string("'\\''") : std::string(1, c);
     return quoted + "'";
 }
 
@@ -59,9 +54,8 @@ long start_program(const std::string& program, const std::vector<std::string>& a
                    const std::filesystem::path& directory, const std::filesystem::path& output) {
     // Everything the child needs is made before the fork: after it only system calls are safe.
     std::vector<char*> argv{const_cast<char*>(program.c_str())};
-    for (const std::string& argument : arguments) {
+    for (const std::string& argument : arguments)
         argv.push_back(const_cast<char*>(argument.c_str()));
-    }
     argv.push_back(nullptr);
     const std::string where = directory.string();
     const std::string to = output.string();
@@ -73,9 +67,8 @@ long start_program(const std::string& program, const std::vector<std::string>& a
         signal(interrupt, SIG_DFL);
     const int in = open("/dev/null", O_RDONLY);
     const int out = open(to.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-    if (in < 0 || out < 0 || dup2(in, 0) < 0 || dup2(out, 1) < 0 || chdir(where.c_str()) != 0) {
+    if (in < 0 || out < 0 || dup2(in, 0) < 0 || dup2(out, 1) < 0 || chdir(where.c_str()) != 0)
         _exit(127);
-    }
     execv(program.c_str(), argv.data());
     _exit(127);
 }

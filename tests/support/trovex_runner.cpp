@@ -42,14 +42,6 @@ void TempDir::write(const std::string& relative, const std::string& content) con
     out << content;
 }
 
-std::string TempDir::read(const std::string& relative) const {
-    return read_file(path_ / relative);
-}
-
-bool TempDir::exists(const std::string& relative) const {
-    return std::filesystem::exists(path_ / relative);
-}
-
 std::map<std::string, std::string> snapshot(const std::filesystem::path& root) {
     std::map<std::string, std::string> entries;
     for (const auto& entry : std::filesystem::recursive_directory_iterator(root)) {

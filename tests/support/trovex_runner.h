@@ -8,6 +8,9 @@
 
 namespace test {
 
+// All the bytes of a file; empty when missing.
+std::string read_file(const std::filesystem::path& path);
+
 struct RunResult {
     std::string output;  // standard output, exactly
     int exit_code = -1;
@@ -25,15 +28,14 @@ public:
     // Writes a file (creating its directories) relative to the directory.
     void write(const std::string& relative, const std::string& content) const;
     // Reads a file relative to the directory; empty when missing.
-    std::string read(const std::string& relative) const;
-    bool exists(const std::string& relative) const;
+    std::string read(const std::string& relative) const { return read_file(path_ / relative); }
+    bool exists(const std::string& relative) const {
+        return std::filesystem::exists(path_ / relative);
+    }
 
 private:
     std::filesystem::path path_;
 };
-
-// All the bytes of a file; empty when missing.
-std::string read_file(const std::filesystem::path& path);
 
 // Every entry below root, links not followed: a file's content, "/" for a directory, "-> target"
 // for a link.

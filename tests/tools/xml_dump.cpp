@@ -31,9 +31,8 @@ void dump(const kam::XMLNode& node, std::ostream& out) {
     if (node.kind() != kam::NODE_ELEMENT)
         return;
     out << "E " << node.name() << '\n';
-    for (const auto& [name, value] : node.parameters()) {
+    for (const auto& [name, value] : node.parameters())
         out << "A " << kam::string_of(name) << '=' << escaped(value) << '\n';
-    }
     for (int i = 0; i < node.num_children(); ++i)
         dump(*node.child(i), out);
     out << "/E\n";
