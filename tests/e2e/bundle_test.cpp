@@ -97,15 +97,13 @@ TEST_F(BundleCommandTest, LocalPathsStandForEveryLanguage) {
         {{"local/a.xml", "other.xml"}, {}},
         {{"other.xml"}, {}},
     };
+    dir.write("level.log", test::recorded_log({"local\\english\\a.xml"}));
     for (const auto& [files, expected] : cases) {
-        test::TempDir case_dir;
-        for (const std::string& file : files)
-            case_dir.write("root/" + file, "<" + file + ">");
-        case_dir.write("level.log", test::recorded_log({"local\\english\\a.xml"}));
-        EXPECT_EQ(
-            test::run_trovex(case_dir.path(), {"bundle", "-r", "root", "level.log"}).exit_code, 0);
-        EXPECT_EQ(test::packed_files(case_dir.path() / "root/bundles/level.bundle"), expected);
-        EXPECT_EQ(case_dir.read("root/bundles/level.log").find("(NOT EXIST)"), std::string::npos);
+        fs::remove_all(dir.path() / "root");
+        tree(files);
+        EXPECT_EQ(run({"bundle", "-r", "root", "level.log"}).exit_code, 0);
+        EXPECT_EQ(packed_default(), expected);
+        EXPECT_EQ(listing().find("(NOT EXIST)"), std::string::npos);
     }
 }
 
@@ -147,9 +145,8 @@ TEST_F(BundleCommandTest, TheBundleNeverPacksItselfAndIsReproducible) {
     EXPECT_EQ(listing() + dir.read("root/bundles/level.bundle"), first);
 
     // Nor does a destination given with -D inside the root.
-    for (int round = 0; round < 2; ++round) {
+    for (int round = 0; round < 2; ++round)
         ASSERT_EQ(run({"quick-bundle", "-r", "root", "-D", "root/data/all.bundle"}).exit_code, 0);
-    }
     // Other bundles under the root are content like any other file.
     EXPECT_EQ(test::packed_files(dir.path() / "root/data/all.bundle"),
               (Paths{"a.xml", "b.dds", "e.ksf", "data\\c.xml", "data\\sub\\d.xml",

@@ -109,9 +109,8 @@ TEST(CompileScriptsTest, OnlyIfModifiedOverATreeTouchesOnlyWhatIsNotUpToDate) {
     const auto compiled = test::snapshot(dir.path());
     const auto source_time = fs::last_write_time(dir.path() / "Tree/a.ksf");
     const auto later = source_time + std::chrono::hours(1);
-    for (const char* kept : {"Tree/a.kxe", "Tree/Sub/b.kxe", "Tree/Sub/c.kxe"}) {
+    for (const char* kept : {"Tree/a.kxe", "Tree/Sub/b.kxe", "Tree/Sub/c.kxe"})
         fs::last_write_time(dir.path() / kept, later);
-    }
     fs::last_write_time(dir.path() / "Tree/Sub/c.ksf", later + std::chrono::hours(1));
     // As old as its source: the command says it compiles, the load takes the compiled file.
     fs::last_write_time(dir.path() / "Tree/Sub/Deeper/d.ksf", source_time);

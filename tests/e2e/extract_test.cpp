@@ -73,10 +73,8 @@ TEST(ExtractCommandTest, CopiesWhatTheSubpathNamesOrFails) {
 
 TEST(ExtractCommandTest, HiddenEntriesDeleteOnlyUnderAllowDelete) {
     Sample sample;
-    ASSERT_TRUE(
-        test::quick_bundle(sample.dir.path() / "tree", sample.dir.path() / "out/old.bundle"));
     ASSERT_EQ(
-        test::run_trovex(sample.dir.path() / "out", {"extract", "-r", "old.bundle"}).exit_code, 0);
+        test::run_trovex(sample.dir.path() / "out", {"extract", "-r", "../s.bundle"}).exit_code, 0);
     // A patch that removed data\ and never.txt, which the copy on disk does not have, and a name
     // in another case that lookups cannot find: never taken for a removal.
     sample.dir.write("patch.bundle",

@@ -27,9 +27,6 @@ TEST(ListCommandTest, LinesAndErrors) {
     const std::string tree_lines =  // the default width: every line ends in column 79
         line("+-- data", " <dir>") + line("    +-- units.xml", " [120 bytes]") +
         line("+-- readme.txt", " [5 bytes]");
-    const std::string narrow_lines =  // -W 30: a name column of 10 that names overflow
-        line("+-- data", " <dir>", 30) + line("    +-- units.xml", " [120 bytes]", 30) +
-        line("+-- readme.txt", " [5 bytes]", 30);
     const struct {
         std::vector<std::string> arguments;
         std::string lines;
@@ -37,7 +34,10 @@ TEST(ListCommandTest, LinesAndErrors) {
     } cases[] = {
         {{"list", "-r", "sample.bundle"}, tree_lines},
         {{"list", "--recursive", "--width", "-5", "sample.bundle"}, tree_lines},
-        {{"list", "-rW", "30", "sample.bundle"}, narrow_lines},
+        // A name column of 10, which names overflow.
+        {{"list", "-rW", "30", "sample.bundle"},
+         line("+-- data", " <dir>", 30) + line("    +-- units.xml", " [120 bytes]", 30) +
+             line("+-- readme.txt", " [5 bytes]", 30)},
         {{"list", "-r", "-f", "sample.bundle"},
          line("readme.txt", "[5 bytes]") + line("data\\units.xml", "[120 bytes]")},
         {{"list", "-f", "sample.bundle"}, line("readme.txt", "[5 bytes]")},

@@ -11,6 +11,7 @@
 #include <map>
 #include <set>
 #include <thread>
+#include <tuple>
 
 #include "bundle/bundle_bytes.h"
 #include "e2e/packed_files.h"
@@ -204,14 +205,12 @@ TEST(SafetyTest, InterruptedRunsLeaveNoTemporaryAndNoPartialFile) {
         GTEST_SKIP() << "sends POSIX signals";
     test::TempDir dir;
     // Many small files: the runs last long enough to be caught in the middle.
-    for (int part = 0; part < 10; ++part) {
-        for (int d = 0; d < 5; ++d) {
-            const fs::path folder =
-                dir.path() / ("root/p" + std::to_string(part)) / ("d" + std::to_string(d));
-            fs::create_directories(folder);
-            for (int i = 0; i < 1000; ++i)
-                std::ofstream(folder / ("f" + std::to_string(i))) << i;
-        }
+    for (int n = 0; n < 50; ++n) {
+        const fs::path folder =
+            dir.path() / ("root/p" + std::to_string(n / 5)) / ("d" + std::to_string(n % 5));
+        fs::create_directories(folder);
+        for (int i = 0; i < 1000; ++i)
+            std::ofstream(folder / ("f" + std::to_string(i))) << i;
     }
     dir.write("root/p1/d0/f1.trovex-tmp4", "a killed run's");
     dir.write("out/target/d4/f1", "old");
@@ -220,34 +219,30 @@ TEST(SafetyTest, InterruptedRunsLeaveNoTemporaryAndNoPartialFile) {
     EXPECT_EQ(test::packed_files(dir.path() / "out/x.bundle").size(), 50000u);
     const auto before = test::snapshot(dir.path());
 
-    struct Interrupt {
-        std::vector<std::string> arguments;
-        std::string under_way;  // exists once the run is writing
-        int signal;
-    };
-    const Interrupt interrupts[] = {
+    // The arguments, a file that exists once the run is writing, the signal.
+    const std::tuple<std::vector<std::string>, std::string, int> interrupts[] = {
         {quick_bundle, "out/x.bundle.trovex-tmp1", SIGINT},
         {{"extract", "-r", "out/x.bundle", "p0", "out/target"}, "out/target/d1", SIGTERM},
     };
-    for (const Interrupt& interrupt : interrupts) {
-        SCOPED_TRACE(interrupt.arguments[0]);
+    for (const auto& [arguments, file_under_way, interrupt] : interrupts) {
+        SCOPED_TRACE(arguments[0]);
         test::TempDir io;
         // On a busy machine the run may end before the signal: that run proves nothing, and
         // leaves the same files; try again.
         int status = 0;
         for (int attempt = 0; attempt < 5 && status == 0; ++attempt) {
-            const long process = test::start_program(TROVEX_BINARY, interrupt.arguments, dir.path(),
-                                                     io.path() / "out");
+            const long process =
+                test::start_program(TROVEX_BINARY, arguments, dir.path(), io.path() / "out");
             ASSERT_GT(process, 0);
             // Polled for at most 30 seconds.
-            const fs::path under_way = dir.path() / interrupt.under_way;
+            const fs::path under_way = dir.path() / file_under_way;
             for (int i = 0; i < 30000 && !fs::exists(under_way); ++i)
                 std::this_thread::sleep_for(std::chrono::milliseconds(1));
             EXPECT_TRUE(fs::exists(under_way));
-            test::signal_program(process, interrupt.signal);
+            test::signal_program(process, interrupt);
             status = test::wait_program(process);
         }
-        EXPECT_EQ(status, 128 + interrupt.signal) << io.read("out");
+        EXPECT_EQ(status, 128 + interrupt) << io.read("out");
         // Extracted files are whole: the bundled bytes, or the old file not reached yet.
         const auto after = test::snapshot(dir.path());
         auto expected = before;
