@@ -59,20 +59,6 @@ TEST(CompileScriptsTest, CompiledFilesMatchTheGoldenFiles) {
     EXPECT_EQ(dir.read("golden.kxe"), golden_file("golden_stripped.kxe.txt"));
 }
 
-TEST(CompileScriptsTest, ArgumentsThatAreNoScriptsAreReportedAndSkipped) {
-    test::TempDir dir;
-    dir.write("A.KSF", good_source);
-    dir.write("d/A.KSF", good_source);
-    dir.write("d/b.ksf", good_source);
-    const auto result =
-        test::run_trovex(dir.path(), {"compile-scripts", "A.KSF", "missing.ksf", "d"});
-    EXPECT_EQ(result.output, test::banner() + test::framed("A.KSF is not a script file") +
-                                 test::framed("Source file doesn't exist missing.ksf"));
-    EXPECT_EQ(result.exit_code, 1);
-    EXPECT_FALSE(dir.exists("A.kxe") || dir.exists("a.kxe") || dir.exists("d/a.kxe"));
-    EXPECT_TRUE(dir.exists("d/b.kxe"));
-}
-
 TEST(CompileScriptsTest, DirectoryErrorsAtOnceOrCollected) {
     test::TempDir dir;
     dir.write("d/a_bad.ksf", bad_source);

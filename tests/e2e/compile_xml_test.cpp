@@ -1,4 +1,5 @@
-// compile-xml as a user runs it: messages, -a, -b, and the .xmb files it leaves.
+// compile-xml as a user runs it: messages, -a, -b, and the .xmb files it leaves; and what both
+// compilers do with arguments that are no sources.
 #include <gtest/gtest.h>
 
 #include <regex>
@@ -7,28 +8,41 @@
 
 namespace {
 
-TEST(CompileXmlTest, CompilesFilesAndDirectoriesAndReportsTheRest) {
+// Both compilers report and skip arguments that are no sources: an extension in capitals makes
+// none, in a directory as well.
+TEST(CompileXmlTest, SourcesAreCompiledAndOtherArgumentsReported) {
     test::TempDir dir;
-    dir.write("a.xml", "<a/>");
-    dir.write("Data.XML", "<d/>");
+    for (const char* xml :
+         {"a.xml", "Data.XML", "tree/Skipped.XML", "tree/b.xml", "tree/sub/c.xml"})
+        dir.write(xml, "<a/>");
+    for (const char* script : {"A.KSF", "d/A.KSF", "d/b.ksf"})
+        dir.write(script, "f() {}");
     dir.write("notes.txt", "x");
-    dir.write("tree/Skipped.XML", "<s/>");
-    dir.write("tree/b.xml", "<b/>");
-    dir.write("tree/sub/c.xml", "<c/>");
-    const auto result = test::run_trovex(dir.path(), {"-v", "compile-xml", "a.xml", "Data.XML",
-                                                      "notes.txt", "missing.xml", "tree", "-q"});
-    EXPECT_EQ(result.output, test::banner() + test::framed("Unknown flag -q use -h for help") +
-                                 "Compiling a.xml\n" + test::framed("data.xml is not an xml file") +
-                                 test::framed("notes.txt is not an xml file") +
-                                 test::framed("Source file doesn't exist missing.xml") +
-                                 "Compiling tree\\b.xml\nCompiling tree\\sub\\c.xml\n");
-    EXPECT_EQ(result.exit_code, 1);
+    const std::pair<std::vector<std::string>, std::string> cases[] = {
+        {{"-v", "compile-xml", "a.xml", "Data.XML", "notes.txt", "missing.xml", "tree", "-q"},
+         test::framed("Unknown flag -q use -h for help") + "Compiling a.xml\n" +
+             test::framed("data.xml is not an xml file") +
+             test::framed("notes.txt is not an xml file") +
+             test::framed("Source file doesn't exist missing.xml") +
+             "Compiling tree\\b.xml\nCompiling tree\\sub\\c.xml\n"},
+        {{"compile-scripts", "A.KSF", "missing.ksf", "d"},
+         test::framed("A.KSF is not a script file") +
+             test::framed("Source file doesn't exist missing.ksf")},
+    };
+    for (const auto& [arguments, output] : cases) {
+        const auto result = test::run_trovex(dir.path(), arguments);
+        EXPECT_EQ(result.output, test::banner() + output);
+        EXPECT_EQ(result.exit_code, 1);
+    }
+    std::vector<std::string> compiled;
+    for (const auto& [name, bytes] : test::snapshot(dir.path())) {
+        if (name.ends_with(".xmb") || name.ends_with(".kxe"))
+            compiled.push_back(name);
+    }
+    EXPECT_EQ(compiled,
+              (std::vector<std::string>{"a.xmb", "d/b.kxe", "tree/b.xmb", "tree/sub/c.xmb"}));
     EXPECT_EQ(dir.read("a.xmb"),
               std::string("XML\x01\x01\0\0\0a\0\x01\0\0\0\0\0\0\0\0\0\0\0\0\0\0\0\0\0\0\0", 30));
-    EXPECT_TRUE(dir.exists("tree/b.xmb"));
-    EXPECT_TRUE(dir.exists("tree/sub/c.xmb"));
-    EXPECT_FALSE(dir.exists("Data.xmb"));
-    EXPECT_FALSE(dir.exists("tree/Skipped.xmb"));
 }
 
 TEST(CompileXmlTest, ReportAllCollectsDirectoryErrorsAndRepeatsThem) {
