@@ -11,14 +11,6 @@
 
 namespace {
 
-std::vector<std::string> lines_of(const char* text) {
-    std::vector<std::string> lines;
-    std::istringstream in(text);
-    for (std::string line; std::getline(in, line);)
-        lines.push_back(line);
-    return lines;
-}
-
 // Wine's symbol reader faults on this large program's debug information; it reads the small crash
 // target's, whose walk CrashReportTest checks under Wine.
 const char* const wine_faults = "Wine's symbol reader faults on this program";
@@ -51,7 +43,10 @@ TEST(StackWalkerTest, WalkStartsAtTheCallerAndEndsAtDirectRecursion) {
         GTEST_SKIP() << wine_faults;
     kam::StackWalker walker;
     recurse_then_walk(walker, 5);
-    const auto lines = lines_of(walker.text());
+    std::vector<std::string> lines;
+    std::istringstream in(walker.text());
+    for (std::string line; std::getline(in, line);)
+        lines.push_back(line);
     // The bottom frame may or may not be kept apart by the compiler.
     ASSERT_GE(lines.size(), 3u) << walker.text();
     ASSERT_LE(lines.size(), 4u) << walker.text();

@@ -24,9 +24,7 @@ void generate_tree(const test::TempDir& dir, const std::string& root) {
     for (int i = 0; i < 1500; ++i) {
         const std::string path = "d" + std::to_string(i % 7) + "/s" + std::to_string(i % 13) +
                                  "/f" + std::to_string(i) + (i % 2 ? ".xml" : ".bin");
-        std::size_t size = static_cast<std::size_t>(i * 37 % 300);
-        if (i % 500 == 3)
-            size = 300000 + static_cast<std::size_t>(i);
+        const auto size = static_cast<std::size_t>(i % 500 == 3 ? 300000 + i : i * 37 % 300);
         dir.write(root + "/" + path, std::string(size, static_cast<char>('a' + i % 26)));
         if (i % 3 == 0)
             log = "<open path=\"" + path + "\" flags=\"r\" />\r\n" + log;
@@ -97,19 +95,18 @@ Outcome same_for_any_jobs(const std::function<void(const test::TempDir&)>& make,
                           const std::vector<std::string>& arguments) {
     Outcome first;
     for (const char* jobs : {"1", "2", "8"}) {
+        SCOPED_TRACE(arguments[1] + " -j " + jobs);
         test::TempDir dir;
         make(dir);
         std::vector<std::string> all = {"-j", jobs};
         all.insert(all.end(), arguments.begin(), arguments.end());
         const auto result = test::run_trovex(dir.path(), all);
         Outcome outcome{result.output, result.exit_code, test::snapshot(dir.path())};
-        if (jobs == std::string("1")) {
-            first = std::move(outcome);
-            continue;
-        }
-        EXPECT_EQ(outcome.output, first.output) << arguments[1] << " -j " << jobs;
-        EXPECT_EQ(outcome.exit_code, first.exit_code) << arguments[1] << " -j " << jobs;
-        EXPECT_TRUE(outcome.files == first.files) << arguments[1] << " -j " << jobs;
+        if (jobs == std::string("1"))
+            first = outcome;
+        EXPECT_EQ(outcome.output, first.output);
+        EXPECT_EQ(outcome.exit_code, first.exit_code);
+        EXPECT_TRUE(outcome.files == first.files);
     }
     return first;
 }

@@ -18,11 +18,6 @@ void bundle_files(const test::TempDir& dir, const std::string& name, const Files
     ASSERT_TRUE(test::quick_bundle(dir.path() / name, dir.path() / (name + ".bundle")));
 }
 
-std::string verbose(const std::string& lines) {
-    return test::banner() + "Creating patch bundle.\n------- Patch start -------\n" + lines +
-           "------- Patch end!! -------\n";
-}
-
 TEST(MakePatchCommandTest, ComparisonRules) {
     const std::string big(600000, 'b');  // more than one chunk of comparison
     const struct {
@@ -76,7 +71,10 @@ TEST(MakePatchCommandTest, ComparisonRules) {
         bundle_files(dir, "post", c.post);
         const auto result = test::run_trovex(
             dir.path(), {"-v", "make-patch", "pre.bundle", "post.bundle", "p.bundle"});
-        EXPECT_EQ(result.output, verbose(c.lines)) << c.what;
+        EXPECT_EQ(result.output, test::banner() +
+                                     "Creating patch bundle.\n------- Patch start -------\n" +
+                                     c.lines + "------- Patch end!! -------\n")
+            << c.what;
         EXPECT_EQ(result.exit_code, 0);
         EXPECT_EQ(dir.read("p.bundle.log"), c.listing) << c.what;
         if (c.lines.empty()) {

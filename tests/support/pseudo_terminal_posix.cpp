@@ -26,22 +26,20 @@ bool open_ends(bool terminal, int& read_end, int& write_end) {
     read_end = posix_openpt(O_RDWR | O_NOCTTY);
     if (read_end < 0)
         return false;
-    if (grantpt(read_end) == 0 && unlockpt(read_end) == 0) {
-        if (const char* name = ptsname(read_end)) {
-            write_end = open(name, O_RDWR | O_NOCTTY);
-            if (write_end >= 0) {
-                // Raw output: the bytes arrive as written, without line feeds turned into CR LF.
-                termios modes{};
-                if (tcgetattr(write_end, &modes) == 0) {
-                    cfmakeraw(&modes);
-                    tcsetattr(write_end, TCSANOW, &modes);
-                }
-                return true;
-            }
-        }
+    const char* name =
+        grantpt(read_end) == 0 && unlockpt(read_end) == 0 ? ptsname(read_end) : nullptr;
+    write_end = name == nullptr ? -1 : open(name, O_RDWR | O_NOCTTY);
+    if (write_end < 0) {
+        close(read_end);
+        return false;
     }
-    close(read_end);
-    return false;
+    // Raw output: the bytes arrive as written, without line feeds turned into CR LF.
+    termios modes{};
+    if (tcgetattr(write_end, &modes) == 0) {
+        cfmakeraw(&modes);
+        tcsetattr(write_end, TCSANOW, &modes);
+    }
+    return true;
 }
 
 }  // namespace

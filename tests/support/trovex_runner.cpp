@@ -22,12 +22,10 @@ std::string read_file(const std::filesystem::path& path) {
 TempDir::TempDir() {
     static std::atomic<int> counter{0};
     std::random_device random;
-    for (;;) {
+    do {
         path_ = std::filesystem::temp_directory_path() /
                 ("trovex-test-" + std::to_string(random()) + "-" + std::to_string(counter++));
-        if (std::filesystem::create_directory(path_))
-            break;
-    }
+    } while (!std::filesystem::create_directory(path_));
 }
 
 TempDir::~TempDir() {
@@ -66,10 +64,7 @@ RunResult run_trovex(const std::filesystem::path& directory,
         run_program(program, arguments, directory, io.path() / "stdin", io.path() / "stdout", 120);
     if (code == -1)
         throw std::runtime_error(program + " was killed or did not exit within 120 seconds");
-    RunResult result;
-    result.exit_code = code;
-    result.output = io.read("stdout");
-    return result;
+    return {io.read("stdout"), code};
 }
 
 std::string banner() {
@@ -97,12 +92,8 @@ bool quick_bundle(const std::filesystem::path& root, const std::filesystem::path
 }
 
 std::string canonical(std::string text) {
-    for (char& c : text) {
-        if (c == '/')
-            c = '\\';
-        if (c >= 'A' && c <= 'Z')
-            c = static_cast<char>(c - 'A' + 'a');
-    }
+    for (char& c : text)
+        c = c == '/' ? '\\' : c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
     return text;
 }
 
