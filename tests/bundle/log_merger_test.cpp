@@ -55,8 +55,6 @@ TEST(LogMergerTest, WorkedExamples) {
         EXPECT_EQ(bits(kam::merge_score(logs, ordering)), bits(c.score))
             << kam::merge_score(logs, ordering);
     }
-    const auto f123 = ids_of({"f1", "f2", "f3"});
-    EXPECT_EQ(kam::merge_score({f123, ids_of({"f3", "f2", "f1"})}, f123), 2.0f);
 }
 
 // Logs over a small alphabet (repeats, pairs of one path, the empty path that shares id 0 with

@@ -35,7 +35,6 @@ TEST(ScriptRTETest, ArchiveScannerReadsLinesAndRefusesZeroBytes) {
     const std::string text = "a\r\nb\n\nc\nd\0e\nf"s;
     kam::Archive source = test::archive_of(text, "t.ksf");
     ScriptRTE::ArchiveScanner scanner(source);
-    EXPECT_EQ(scanner.name(), "t.ksf");
     for (const auto& [spelling, line] : {std::pair{"a", 1}, {"b", 2}, {"c", 4}}) {
         const auto token = scanner.next_token();
         EXPECT_EQ(token.text, spelling);
@@ -132,7 +131,6 @@ TEST_F(ScriptLoadTest, NamesAreCanonicalAndLoadedOnce) {
     ScriptRTE scripts("not_used", ScriptRTE::load_only);
     EXPECT_EQ(scripts.load("SUB/s"), 0);
     EXPECT_EQ(scripts.load("sub\\S"), 0);
-    EXPECT_EQ(scripts.program_count(), 1);
     EXPECT_EQ(scripts.program(0).name, "sub\\s");
     EXPECT_EQ(test::error_of<ScriptRTE::Error>([&] { scripts.load("Sub/Missing"); }),
               "Script: sub\\missing not found!");

@@ -139,7 +139,6 @@ TEST(DataStoreTest, MemoryStoresReadWhatTheyHaveAndTheNullStoreOnlyMeasures) {
     ConstMemoryDataStore constant("0123456789", 10);
     EXPECT_EQ(constant.read(8, buffer, 4), 2u);
     EXPECT_EQ(std::string(buffer, 2), "89");
-    EXPECT_EQ(constant.read(10, buffer, 4), 0u);
     EXPECT_EQ(constant.read(12, buffer, 4), 0u);
     EXPECT_EQ(constant.read(2, buffer, 4), 4u);
     EXPECT_THROW(constant.write(0, "x", 1), kam::ErrorWithCStack);

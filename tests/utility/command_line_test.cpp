@@ -23,7 +23,6 @@ TEST(CommandLineTest, GlobalFlagsAreTakenAnywhere) {
     };
     const Case cases[] = {
         {{"-vv"}, 2, false, false, {}},
-        {{"-v", "-v"}, 2, false, false, {}},
         {{"-vb"}, 1, true, false, {}},
         {{"-b", "-b"}, 0, true, false, {"-b"}},
         {{"bundle", "-v", "x.log", "--verbose"}, 2, false, false, {"bundle", "x.log"}},
@@ -55,10 +54,6 @@ TEST(CommandLineTest, FlagValueForms) {
         EXPECT_EQ(line.flag_value('r', "root"), value);
         EXPECT_EQ(line.arguments(), left);
     }
-    CommandLine line(Args{"-mr", "D:\\data", "a.log"});
-    line.flag_value('r', "root");
-    EXPECT_TRUE(line.has_flag('m', "mode"));
-    EXPECT_EQ(line.arguments(), Args{"a.log"});
 }
 
 TEST(CommandLineTest, NoFlagIsTakenOutOfAValue) {

