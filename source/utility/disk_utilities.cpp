@@ -135,15 +135,6 @@ void check_outputs_are_not_inputs(const std::vector<std::string>& outputs,
     }
 }
 
-void delete_file(const std::string& path) {
-    if (!default_disk_file_system().exists(path))
-        return;
-    if (!platform::delete_file(path)) {
-        const std::string text = platform::error_text(platform::last_error());
-        error_stream << "Cant delete \"" << path << "\" (" << text << ")" << std::endl;
-    }
-}
-
 void create_directories(const std::string& path) {
     const std::vector<std::string> parts = components(path);
     for (size_t count = 1; count <= parts.size(); ++count) {

@@ -32,10 +32,6 @@ bool same_file(const std::string& a, const std::string& b);
 void check_outputs_are_not_inputs(const std::vector<std::string>& outputs,
                                   const std::vector<std::string>& inputs);
 
-// Deletes the file when it exists; a failure writes "Cant delete \"" + path + "\" (" + system
-// text + ")" to the error stream. A missing file is no error.
-void delete_file(const std::string& path);
-
 // Creates every missing directory of the chain; a failure writes "Cant create directory \"" +
 // prefix + "\" (" + system text + ")" to the error stream and goes on. The root or drive of an
 // absolute path is never created.

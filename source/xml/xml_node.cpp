@@ -280,15 +280,6 @@ void XMLNode::add_parameter(IdString name, std::string_view value) {
     set_parameters(list);
 }
 
-bool XMLNode::has_parameter(std::string_view name) const {
-    const IdString id = intern(name);
-    for (const Parameter& parameter : parameters()) {
-        if (parameter.first == id)
-            return true;
-    }
-    return false;
-}
-
 std::string_view XMLNode::parameter(std::string_view name) const {
     return parameter(intern(name));
 }
@@ -299,15 +290,6 @@ std::string_view XMLNode::parameter(IdString name) const {
             return parameter.second;
     }
     return {};
-}
-
-std::vector<XMLNode*> XMLNode::children() const {
-    std::vector<XMLNode*> elements;
-    for (std::uint32_t i = 0; i < num_children_; ++i) {
-        if (children_[i]->kind_ == NODE_ELEMENT)
-            elements.push_back(children_[i]);
-    }
-    return elements;
 }
 
 void XMLNode::append_child(XMLNode* child) {
@@ -343,18 +325,6 @@ void XMLNode::remove_children() {
 void XMLNode::clear() {
     XMLNode empty;
     swap(empty);
-}
-
-XMLNode* XMLNodeIterator::next() {
-    if (first_call_) {
-        first_call_ = false;
-    } else if (position_ < node_->num_children()) {
-        ++position_;
-    }
-    while (position_ < node_->num_children() && node_->child(position_)->kind() != NODE_ELEMENT) {
-        ++position_;
-    }
-    return node_->child(position_);
 }
 
 }  // namespace kam

@@ -112,7 +112,6 @@ public:
     std::string file() const { return string_of(file_); }
     IdString file_id() const { return file_; }
 
-    bool has_parameter(std::string_view name) const;
     // The first parameter of that name, or an empty string.
     std::string_view parameter(std::string_view name) const;
     std::string_view parameter(IdString name) const;
@@ -123,8 +122,6 @@ public:
                                                                                : children_[index];
     }
     int num_children() const { return static_cast<int>(num_children_); }
-    // The element children only, in order.
-    std::vector<XMLNode*> children() const;
 
     void set_kind(std::uint32_t kind) { kind_ = kind; }
     void set_line(int line) { line_ = line; }
@@ -190,19 +187,6 @@ private:
     std::uint32_t num_children_ = 0;
     std::uint32_t children_capacity_ = 0;
     std::unique_ptr<XMLDefine> define_;
-};
-
-// Visits the element children of a node.
-class XMLNodeIterator {
-public:
-    explicit XMLNodeIterator(const XMLNode& node) : node_(&node) {}
-    // The first element child on the first call, the following ones after; null past the last.
-    XMLNode* next();
-
-private:
-    const XMLNode* node_;
-    int position_ = 0;
-    bool first_call_ = true;
 };
 
 }  // namespace kam

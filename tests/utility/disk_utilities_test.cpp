@@ -84,27 +84,6 @@ TEST(DiskUtilitiesTest, MakeRelativeTable) {
         EXPECT_EQ(kam::make_relative(base, path), expected) << base << " " << path;
 }
 
-TEST(DiskUtilitiesTest, DeleteFileRemovesFilesIgnoresMissingOnesAndReportsTheRest) {
-    test::TempDir dir;
-    dir.write("old.bin", "x");
-    dir.write("folder/inside", "x");
-    CommandLine line(std::vector<std::string>{});
-    for (int twice = 0; twice < 2; ++twice)
-        EXPECT_EQ(test::output_of([&] { kam::delete_file((dir.path() / "old.bin").string()); }),
-                  "");
-    EXPECT_FALSE(dir.exists("old.bin"));
-    const std::string path = (dir.path() / "folder").string();
-    const std::string dashes(70, '-');
-    const std::string output = test::output_of([&] { kam::delete_file(path); });
-    const std::string head = dashes + "\nERROR: Cant delete \"" + path + "\" (";
-    EXPECT_TRUE(output.starts_with(head) && output.ends_with(")\n" + dashes + "\n")) << output;
-    // Windows and Wine word their error texts differently.
-    if (!test::on_windows) {
-        EXPECT_EQ(output, head + "Is a directory)\n" + dashes + "\n");
-    }
-    EXPECT_TRUE(dir.exists("folder/inside"));
-}
-
 TEST(DiskUtilitiesTest, CreateDirectoriesMakesTheChainAndReportsFailures) {
     test::TempDir dir;
     CommandLine line(std::vector<std::string>{});

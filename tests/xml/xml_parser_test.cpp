@@ -204,19 +204,11 @@ TEST(XMLNodeTest, OffersItsChildrenAndParameters) {
     ASSERT_TRUE(document.parse_memory("<a x=\"1\" x=\"2\">t<b/>\n u<c/></a>"));
     const kam::XMLNode& a = document.root();
     EXPECT_EQ(a.parameter("x"), "1");
-    EXPECT_TRUE(a.has_parameter("x"));
-    EXPECT_FALSE(a.has_parameter("y"));
     EXPECT_EQ(a.parameter("y"), "");
     EXPECT_EQ(a.child(-1), nullptr);
     EXPECT_EQ(a.child(4), nullptr);
     EXPECT_EQ(a.child(2)->name(), "#text");
     EXPECT_EQ(a.child(3)->file(), "#internal_file");
-    const auto elements = a.children();
-    ASSERT_EQ(elements.size(), 2u);
-    EXPECT_EQ(elements[1]->name(), "c");
-    kam::XMLNodeIterator iterator(a);
-    for (const kam::XMLNode* element : {a.child(1), a.child(3), a.child(4), a.child(4)})
-        EXPECT_EQ(iterator.next(), element);
 
     kam::XMLNode copy = a;
     copy = *copy.child(1);  // assigned from its own descendant
