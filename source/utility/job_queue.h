@@ -2,6 +2,8 @@
 // jobs were added, so that a run prints the same bytes for any number of threads.
 #pragma once
 
+#include <algorithm>
+#include <chrono>
 #include <condition_variable>
 #include <cstddef>
 #include <deque>
@@ -72,6 +74,12 @@ private:
     // Runs the discards of every slot from first on and drops those slots.
     void drop_from(std::size_t first);
 
+    // Jobs not yet printed that add waits for: twice the threads, at least 64.
+    std::size_t window() const { return std::max<std::size_t>(2 * limit_, 64); }
+    // Whether the finished jobs at the front make waking the releasing thread worth it. Called
+    // with the lock held.
+    bool worth_releasing();
+
     void work();
     // Prints the finished jobs at the front; throws the first failure. Called with the lock held.
     void release(std::unique_lock<std::mutex>& lock);
@@ -85,6 +93,7 @@ private:
     std::size_t next_ = 0;
     std::size_t limit_;
     bool stopping_ = false;
+    std::chrono::steady_clock::time_point last_woken_;
     std::vector<std::thread> workers_;
 };
 
