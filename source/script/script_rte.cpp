@@ -115,7 +115,9 @@ int ScriptRTE::load(const std::string& script, std::span<VirtualFileSystem::Foun
         return storage;
     };
     VirtualFileSystem::Found source_storage, compiled_storage;
-    VirtualFileSystem::Found& source = find(concat(name, ".ksf"), source_storage, false);
+    // Opened while it is looked up when it is certain to be compiled.
+    VirtualFileSystem::Found& source =
+        find(concat(name, ".ksf"), source_storage, !uses_compiled_files(mode_));
     // Beside the source, wherever the file system that holds it says it is.
     std::string compiled_path = source.found() ? files.source_path(source) : std::string();
     if (compiled_path.size() >= 4) {

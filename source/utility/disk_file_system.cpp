@@ -113,11 +113,8 @@ std::unique_ptr<ReplacingFile> DiskFileSystem::create_replacing(const std::strin
     // What could not be written in place (a directory, a pipe, a read-only file) is left to open
     // with "w", whose failure says why as for any other write; so is a temporary that cannot be
     // made.
-    platform::PathInfo info;
-    if (platform::look_up(full, info) == platform::LookupResult::found &&
-        !platform::is_writable_file(full)) {
+    if (!platform::may_replace(full))
         return nullptr;
-    }
     try {
         return std::make_unique<ReplacingFile>(full, ReplacingFile::Flush::lazy);
     } catch (const DiskError&) {

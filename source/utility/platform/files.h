@@ -79,10 +79,12 @@ FileHandle create_unnamed_file(const std::string& path);
 // already_exists when something is there.
 bool link_unnamed_file(FileHandle file, const std::string& path);
 
-// Whether path is an existing regular file that may be written: not a directory, a device or a
-// pipe, and not read-only. Told from its attributes, not by opening it: on Windows a file
-// another job reads cannot be opened for writing then, yet may be replaced a moment later.
-bool is_writable_file(const std::string& path);
+// Whether a file written beside path may be renamed over it: nothing is there (or the lookup
+// fails, which creating the file beside it then reports), or a regular file that may be written,
+// not a directory, a device, a pipe or a read-only file. Told from its attributes, not by opening
+// it: on Windows a file another job reads cannot be opened for writing then, yet may be replaced
+// a moment later.
+bool may_replace(const std::string& path);
 
 // One read at a time running beside the caller.
 class AsyncRead {

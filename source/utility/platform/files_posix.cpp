@@ -273,13 +273,15 @@ bool link_unnamed_file(FileHandle file, const std::string& path) {
     return true;
 }
 
-bool is_writable_file(const std::string& path) {
+bool may_replace(const std::string& path) {
     struct stat status {};
     std::string native;
-    return posix::on_either_spelling(
-               path, native,
-               [&](const std::string& spelled) { return stat(spelled.c_str(), &status) == 0; }) &&
-           S_ISREG(status.st_mode) && access(native.c_str(), W_OK) == 0;
+    if (!posix::on_either_spelling(path, native, [&](const std::string& spelled) {
+            return stat(spelled.c_str(), &status) == 0;
+        })) {
+        return true;
+    }
+    return S_ISREG(status.st_mode) && access(native.c_str(), W_OK) == 0;
 }
 
 // The read is handed to a helper thread through one atomic phase. Sequential readers start the

@@ -211,9 +211,9 @@ bool link_unnamed_file(FileHandle, const std::string&) {
     return false;
 }
 
-bool is_writable_file(const std::string& path) {
+bool may_replace(const std::string& path) {
     const DWORD attributes = GetFileAttributesW(win32::native_path(path).c_str());
-    return attributes != INVALID_FILE_ATTRIBUTES &&
+    return attributes == INVALID_FILE_ATTRIBUTES ||
            (attributes &
             (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_DEVICE)) == 0;
 }
