@@ -113,13 +113,21 @@ bool XMLDocument::load(const std::string& path, bool binary_allowed) {
     failure.clear();
     failed_includes.clear();
     VirtualFileSystem& files = VirtualFileSystem::instance();
-    const bool source_exists = files.exists(path);
-    const std::string binary_path = binary_xml_path(source_exists ? files.source_path(path) : path);
+    // One lookup answers for each file throughout; a source that is read for certain is opened
+    // in the same step.
+    VirtualFileSystem::Found source_found =
+        binary_allowed ? files.find(path) : files.find_file(path);
+    const bool source_exists = source_found.found();
+    const std::string binary_path =
+        binary_xml_path(source_exists ? files.source_path(source_found) : path);
 
-    if (binary_allowed && !binary_path.empty() && files.exists(binary_path)) {
-        const std::uint64_t binary_time = files.modification_time(binary_path);
-        if (!source_exists || binary_time >= files.modification_time(path)) {
-            Archive binary = files.open(binary_path, "r");
+    VirtualFileSystem::Found binary_found;
+    if (binary_allowed && !binary_path.empty())
+        binary_found = files.find(binary_path);
+    if (binary_found.found()) {
+        const std::uint64_t binary_time = binary_found.info.modification_time;
+        if (!source_exists || binary_time >= source_found.info.modification_time) {
+            Archive binary = files.open(binary_found, "r");
             if (binary.has_store() && binary_xml_version(binary) == 1) {
                 if (!read_binary(binary))
                     return false;
@@ -141,7 +149,7 @@ bool XMLDocument::load(const std::string& path, bool binary_allowed) {
         }
     }
 
-    Archive source = files.open(path, "r");
+    Archive source = files.open(source_found, "r");
     if (!source.has_store()) {
         failure = path + (source_exists ? " cannot be opened" : " does not exist");
         return false;
