@@ -3,6 +3,7 @@
 #include "utility/job_queue.h"
 
 #include <algorithm>
+#include <chrono>
 
 namespace kam {
 
@@ -82,10 +83,7 @@ void JobQueue::add(std::function<void()> job) {
     std::unique_lock<std::mutex> lock(mutex_);
     // Held output is bounded too, but a slow job at the front must not stall the threads: sizes
     // of content files vary a hundredfold. At most 512 jobs with two temporaries each are held.
-    job_done_.wait(lock, [&] {
-        release(lock);
-        return slots_.size() < window();
-    });
+    wait_releasing(lock, [&] { return slots_.size() < window(); });
     auto slot = std::make_shared<Slot>();
     slot->job = std::move(job);
     slots_.push_back(std::move(slot));
@@ -96,10 +94,7 @@ void JobQueue::finish() {
     if (workers_.empty())
         return;
     std::unique_lock<std::mutex> lock(mutex_);
-    job_done_.wait(lock, [&] {
-        release(lock);
-        return slots_.empty();
-    });
+    wait_releasing(lock, [&] { return slots_.empty(); });
 }
 
 void JobQueue::work() {
@@ -132,25 +127,29 @@ void JobQueue::work() {
     }
 }
 
-bool JobQueue::worth_releasing() {
+bool JobQueue::worth_releasing() const {
     // Waking the releasing thread for every job cost a context switch each, a sixth of the CPU of
-    // small jobs: it is woken for half a window of finished jobs at the front, for the last ones,
-    // for a failure, which stops the adding, and at least every 20 ms, so that the messages of
-    // slow jobs still come out as they finish.
+    // small jobs: it is woken for half a window of finished jobs at the front, for the last ones
+    // and for a failure, which stops the adding; what finished besides waits for its next look.
     std::size_t run = 0;
     while (run < slots_.size() && slots_[run]->done) {
         if (slots_[run]->failure)
             return true;
         ++run;
     }
-    if (run == 0)
-        return false;
-    const auto now = std::chrono::steady_clock::now();
-    if (run != slots_.size() && run < window() / 2 &&
-        now - last_woken_ < std::chrono::milliseconds(20))
-        return false;
-    last_woken_ = now;
-    return true;
+    return run != 0 && (run == slots_.size() || run >= window() / 2);
+}
+
+template <typename Done>
+void JobQueue::wait_releasing(std::unique_lock<std::mutex>& lock, Done done) {
+    // Every 20 ms at least, so that the messages of a job that finished come out while the jobs
+    // after it still run.
+    for (;;) {
+        release(lock);
+        if (done())
+            return;
+        job_done_.wait_for(lock, std::chrono::milliseconds(20));
+    }
 }
 
 void JobQueue::release(std::unique_lock<std::mutex>& lock) {

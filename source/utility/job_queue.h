@@ -3,7 +3,6 @@
 #pragma once
 
 #include <algorithm>
-#include <chrono>
 #include <condition_variable>
 #include <cstddef>
 #include <deque>
@@ -78,7 +77,11 @@ private:
     std::size_t window() const { return std::max<std::size_t>(2 * limit_, 64); }
     // Whether the finished jobs at the front make waking the releasing thread worth it. Called
     // with the lock held.
-    bool worth_releasing();
+    bool worth_releasing() const;
+    // Prints finished jobs until done() holds; woken by worth_releasing, or after 20 ms. Called
+    // with the lock held.
+    template <typename Done>
+    void wait_releasing(std::unique_lock<std::mutex>& lock, Done done);
 
     void work();
     // Prints the finished jobs at the front; throws the first failure. Called with the lock held.
@@ -93,7 +96,6 @@ private:
     std::size_t next_ = 0;
     std::size_t limit_;
     bool stopping_ = false;
-    std::chrono::steady_clock::time_point last_woken_;
     std::vector<std::thread> workers_;
 };
 

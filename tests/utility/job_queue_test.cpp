@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <chrono>
 #include <iostream>
 #include <stdexcept>
@@ -52,6 +53,30 @@ TEST(JobQueueTest, OutputAndFailuresComeInTheOrderOfTheJobs) {
         }
         EXPECT_EQ(sequential_threw, failing_job >= 0);
     }
+}
+
+// A finished job is released while the jobs after it still run, however soon after the last
+// release it finished: here the third job waits for the second's release.
+TEST(JobQueueTest, AFinishedJobIsReleasedWhileLaterOnesRun) {
+    std::atomic<int> released{0};
+    bool third_saw_it = false;
+    const auto wait_for = [&](int count) {
+        const auto give_up = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+        while (released < count && std::chrono::steady_clock::now() < give_up)
+            std::this_thread::yield();
+        return released >= count;
+    };
+    {
+        kam::JobQueue queue(2);
+        queue.add([&] { kam::JobQueue::on_release([&] { ++released; }, [] {}); });
+        queue.add([&] {
+            wait_for(1);
+            kam::JobQueue::on_release([&] { ++released; }, [] {});
+        });
+        queue.add([&] { third_saw_it = wait_for(2); });
+        queue.finish();
+    }
+    EXPECT_TRUE(third_saw_it);
 }
 
 }  // namespace
