@@ -11,19 +11,6 @@
 
 namespace kam::script {
 
-std::uint32_t CodeBuffer::begin(Opcode opcode, std::int32_t line) {
-    const std::uint32_t position = size();
-    code_.push_back(static_cast<std::uint8_t>(opcode));
-    if (record_lines_) {
-        if (position / 64 >= starts_.size())
-            starts_.resize(position / 64 + 1, 0);
-        starts_[position / 64] |= std::uint64_t{1} << (position % 64);
-        if (runs_.empty() || runs_.back().line != line)
-            runs_.push_back(LineRun{position, line});
-    }
-    return position;
-}
-
 void CodeBuffer::lines_of(std::uint32_t first, std::uint32_t count, std::int32_t* out) const {
     assert(record_lines_ && size_t{first} + count <= code_.size());
     // The run holding first: the last that begins at or before it.
@@ -62,12 +49,6 @@ std::vector<std::int32_t> CodeBuffer::take_lines() {
     starts_.clear();
     runs_.clear();
     return table;
-}
-
-// Operands are a few bytes: plain appends beat the general insert.
-void CodeBuffer::put(const std::uint8_t* bytes, size_t count) {
-    for (size_t i = 0; i < count; ++i)
-        code_.push_back(bytes[i]);
 }
 
 void CodeBuffer::put_u32(std::uint32_t value) {

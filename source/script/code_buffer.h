@@ -74,4 +74,24 @@ private:
     std::vector<std::uint32_t> offset_positions_;
 };
 
+// Called for every opcode: inline, the call cost as much as the work.
+[[gnu::always_inline]] inline std::uint32_t CodeBuffer::begin(Opcode opcode, std::int32_t line) {
+    const std::uint32_t position = size();
+    code_.push_back(static_cast<std::uint8_t>(opcode));
+    if (record_lines_) {
+        if (position / 64 >= starts_.size())
+            starts_.resize(position / 64 + 1, 0);
+        starts_[position / 64] |= std::uint64_t{1} << (position % 64);
+        if (runs_.empty() || runs_.back().line != line)
+            runs_.push_back(LineRun{position, line});
+    }
+    return position;
+}
+
+// Operands are a few bytes: plain appends beat the general insert.
+inline void CodeBuffer::put(const std::uint8_t* bytes, size_t count) {
+    for (size_t i = 0; i < count; ++i)
+        code_.push_back(bytes[i]);
+}
+
 }  // namespace kam::script

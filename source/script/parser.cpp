@@ -107,13 +107,12 @@ void Parser::emit_finished_unit() {
     arena_.release();
     jump_nodes_.clear();
     jump_lists_.clear();
-    if (texts_.size() > 1)
-        texts_.erase(texts_.begin(), texts_.end() - 1);
+    texts_.keep_last_only();
     // Only the freed instructions used the unit's function and block scopes; the numbers of the
     // others stay as they are.
     for (size_t i = first_unit_scope_; i < scopes_.size(); ++i) {
         if (scopes_[i]->is_local())
-            scopes_[i].reset();
+            spare_scopes_.push_back(std::move(scopes_[i]));
     }
     first_unit_scope_ = scopes_.size();
 }
@@ -137,10 +136,11 @@ std::int32_t Parser::read_token(SemanticValue& value) {
     last_kind_ = token.kind;
     if (token.kind == token::identifier || token.kind == token::string_literal ||
         token.kind == token::number_literal || token.kind == token::boolean_literal) {
-        texts_.push_back(token.text);
-        value.text = &texts_.back();
+        value.text = texts_.add(token.text);
+        last_text_ = value.text;
+    } else {
+        last_text_ = nullptr;
     }
-    last_text_ = value.text;
     return token.kind;
 }
 
@@ -239,7 +239,13 @@ void Parser::resolve_jumps(std::int32_t list, std::int32_t target) {
 }
 
 std::int32_t Parser::open_scope(ScopeKind kind) {
-    scopes_.push_back(std::make_unique<Scope>(kind, current_));
+    if (spare_scopes_.empty()) {
+        scopes_.push_back(std::make_unique<Scope>(kind, current_));
+    } else {
+        scopes_.push_back(std::move(spare_scopes_.back()));
+        spare_scopes_.pop_back();
+        scopes_.back()->reuse(kind, current_);
+    }
     current_ = scopes_.back().get();
     return static_cast<std::int32_t>(scopes_.size()) - 1;
 }
@@ -414,8 +420,36 @@ SemanticValue Parser::end_if_else(std::int32_t over_else, const SemanticValue& t
 }
 
 const std::string* Parser::keep(std::string text) {
-    texts_.push_back(std::move(text));
-    return &texts_.back();
+    return texts_.add(std::move(text));
+}
+
+// Assignment reuses the slot's storage; a general assign would go through the slower replace().
+const std::string* Parser::TextStore::add(const std::string& text) {
+    return &(next_slot() = text);
+}
+
+const std::string* Parser::TextStore::add(std::string&& text) {
+    return &(next_slot() = std::move(text));
+}
+
+void Parser::TextStore::start_chunk() {
+    if (spare_.empty()) {
+        chunks_.push_back(std::make_unique<std::string[]>(chunk_size));
+    } else {
+        chunks_.push_back(std::move(spare_.back()));
+        spare_.pop_back();
+    }
+    current_ = chunks_.back().get();
+    used_ = 0;
+}
+
+// The last chunk holds the last text and stays where it is.
+void Parser::TextStore::keep_last_only() {
+    if (chunks_.size() < 2)
+        return;
+    for (size_t i = 0; i + 1 < chunks_.size(); ++i)
+        spare_.push_back(std::move(chunks_[i]));
+    chunks_.erase(chunks_.begin(), chunks_.end() - 1);
 }
 
 namespace {
@@ -600,10 +634,6 @@ SemanticValue Parser::end_chain(const SemanticValue& suffixes) {
 }
 
 namespace {
-
-SemanticValue of_kind(std::int32_t kind) {
-    return SemanticValue{kind, -1, -1, 0, nullptr};
-}
 
 // Digits with an optional fraction, as the scanner reads them; too large a value becomes infinity.
 float number_value(const std::string& text) {

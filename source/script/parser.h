@@ -29,12 +29,20 @@ enum : std::int32_t {
 }
 
 // The value of a grammar symbol. Jump lists are numbers into the parser's lists, -1 for none.
+// The driver copies a value for every reduction and actions return them: at 16 bytes they travel
+// in registers. Only tokens carry a text, and a token's jump lists are never read, so the two
+// share their place.
 struct SemanticValue {
     std::int32_t kind;
-    std::int32_t first;       // true jumps, pending return jumps, a count or an instruction number
-    std::int32_t second;      // false jumps
-    std::int32_t line;        // of the symbol's first token
-    const std::string* text;  // token text, owned by the parser
+    std::int32_t line;  // of the symbol's first token
+    union {
+        struct {
+            // True jumps, pending return jumps, a count or an instruction number.
+            std::int32_t first;
+            std::int32_t second;  // false jumps
+        };
+        const std::string* text;  // of an identifier or literal token, owned by the parser
+    };
 };
 
 // Command numbers of the operand-less instructions.
@@ -160,7 +168,13 @@ public:
     void report_statement_error(std::int32_t line);
 
     // ---- Grammar actions. ----
-    static SemanticValue no_value() { return SemanticValue{value_kind::none, -1, -1, 0, nullptr}; }
+    static SemanticValue no_value() { return of_kind(value_kind::none); }
+    static SemanticValue of_kind(std::int32_t kind) {
+        SemanticValue value{kind, 0, {}};
+        value.first = -1;
+        value.second = -1;
+        return value;
+    }
     std::int32_t merge(std::int32_t list, std::int32_t other);
 
     void add_import(const std::string* name, std::int32_t line);
@@ -207,9 +221,7 @@ public:
     SemanticValue return_statement(std::int32_t line, const SemanticValue* value);
 
     SemanticValue to_condition(const SemanticValue& value);
-    SemanticValue empty_condition() {
-        return SemanticValue{value_kind::condition, -1, -1, 0, nullptr};
-    }
+    SemanticValue empty_condition() { return of_kind(value_kind::condition); }
     SemanticValue or_left(const SemanticValue& left);
     SemanticValue or_right(const SemanticValue& left, const SemanticValue& right);
     SemanticValue and_left(const SemanticValue& left);
@@ -265,8 +277,33 @@ private:
     // The last token read: its text when it has one of its own, else its kind tells it.
     std::int32_t last_kind_ = -1;
     const std::string* last_text_ = nullptr;
-    std::deque<std::string> texts_;
+    // Token texts keep their addresses while the parser refers to them. Dropping all but the
+    // last keeps the chunks and their strings' storage for the next texts: a compile reads a
+    // text for most tokens.
+    class TextStore {
+    public:
+        const std::string* add(const std::string& text);
+        const std::string* add(std::string&& text);
+        void keep_last_only();
+
+    private:
+        std::string& next_slot() {
+            if (used_ == chunk_size)
+                start_chunk();
+            return current_[used_++];
+        }
+        void start_chunk();
+
+        static constexpr size_t chunk_size = 256;
+        std::vector<std::unique_ptr<std::string[]>> chunks_;
+        std::vector<std::unique_ptr<std::string[]>> spare_;
+        std::string* current_ = nullptr;  // the last chunk
+        size_t used_ = chunk_size;        // in the last chunk
+    };
+    TextStore texts_;
     std::vector<std::unique_ptr<Scope>> scopes_;
+    // Local scopes of emitted units, emptied for the next blocks.
+    std::vector<std::unique_ptr<Scope>> spare_scopes_;
     Scope* current_;
     std::vector<std::string> imports_;
     std::deque<FunctionRecord> functions_;

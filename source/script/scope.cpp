@@ -18,6 +18,9 @@ std::int32_t Scope::find(std::string_view name) const {
 bool Scope::declare(std::int32_t kind, std::string_view name) {
     if (find(name) >= 0)
         return false;
+    // Most scopes declare a few names: one allocation instead of one per doubling.
+    if (entries_.capacity() == 0)
+        entries_.reserve(4);
     entries_.push_back(ScopeEntry{kind, std::string(name)});
     if (entries_.size() == index_threshold) {
         for (size_t i = 0; i < entries_.size(); ++i)

@@ -27,6 +27,13 @@ struct ScopeEntry {
 class Scope {
 public:
     Scope(ScopeKind kind, Scope* parent) : kind_(kind), parent_(parent) {}
+    // Empties the scope for a new place, keeping its storage.
+    void reuse(ScopeKind kind, Scope* parent) {
+        kind_ = kind;
+        parent_ = parent;
+        entries_.clear();
+        index_.clear();
+    }
 
     ScopeKind kind() const { return kind_; }
     Scope* parent() const { return parent_; }
