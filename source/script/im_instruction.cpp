@@ -2,6 +2,7 @@
 #include "script/im_instruction.h"
 
 #include <array>
+#include <string_view>
 
 #include "script/script_error.h"
 
@@ -185,11 +186,13 @@ void Parser::ImMember::print(std::ostream& out) const {
 void Parser::ImMember::emit(CodeBuffer& code, Parser& parser, std::int32_t index) {
     place(code);
     const std::int32_t line = parser.instruction_line(index);
-    if (name_ == "number") {
+    // As views: the lengths are compared first, most members match none of them there.
+    const std::string_view name = name_;
+    if (name == "number") {
         code.write(Opcode::cnv_number, line);
-    } else if (name_ == "string") {
+    } else if (name == "string") {
         code.write(Opcode::cnv_string, line);
-    } else if (name_ == "boolean") {
+    } else if (name == "boolean") {
         code.write(Opcode::cnv_boolean, line);
     } else {
         code.write_name(Opcode::member, name_, line);
