@@ -507,7 +507,9 @@ void BundleBuilder::copy_placing(FileSystem& fs, Archive& out, std::uint64_t dat
                         }
                         const auto size =
                             static_cast<std::uint64_t>(sources[index - first]->size());
-                        check_size(source_of(index), size);
+                        // The name is made only for the message: a string per file showed.
+                        if (size > max_file_size)
+                            check_size(source_of(index), size);
                         entry.offset = round_up_to_4(data_size_);
                         entry.size = static_cast<std::uint32_t>(size);
                         data_size_ = entry.offset + entry.size;
