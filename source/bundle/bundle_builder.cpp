@@ -3,6 +3,7 @@
 #include "bundle/bundle_builder.h"
 
 #include <algorithm>
+#include <cassert>
 #include <condition_variable>
 #include <exception>
 #include <limits>
@@ -353,11 +354,16 @@ std::runtime_error BundleBuilder::too_deep(const std::string& source) {
 }
 
 void BundleBuilder::add_file(FileSystem& fs, const std::string& source, const std::string& path) {
-    const std::string source_path = normalize_path(source, false, true);
-    const std::string bundle_path = normalize_path(path, false, false);
-    BundleEntryMap::value_type* named = find_or_create_named(fs, source_path, bundle_path);
+    add_canonical_file(fs, normalize_path(source, false, true), normalize_path(path, false, false));
+}
+
+void BundleBuilder::add_canonical_file(FileSystem& fs, const std::string& source,
+                                       const std::string& path) {
+    assert(source == normalize_path(source, false, true) &&
+           path == normalize_path(path, false, false));
+    BundleEntryMap::value_type* named = find_or_create_named(fs, source, path);
     if (named != nullptr)
-        add_file(fs, *named, source_path, bundle_path);
+        add_file(fs, *named, source, path);
 }
 
 void BundleBuilder::add_file(FileSystem& fs, BundleEntryMap::value_type& named,
@@ -391,6 +397,14 @@ BundleEntryMap::value_type* BundleBuilder::add_entry(FileSystem& fs, const std::
                                                      const std::string& path) {
     return find_or_create_named(fs, normalize_path(source, false, true),
                                 normalize_path(path, false, false));
+}
+
+BundleEntryMap::value_type* BundleBuilder::add_canonical_entry(FileSystem& fs,
+                                                               const std::string& source,
+                                                               const std::string& path) {
+    assert(source == normalize_path(source, false, true) &&
+           path == normalize_path(path, false, false));
+    return find_or_create_named(fs, source, path);
 }
 
 void BundleBuilder::write_bundle(FileSystem& fs, const std::string& destination, int jobs) {

@@ -231,13 +231,20 @@ bool FileFilter::consider_canonical(const std::string& canonical,
         return false;
     }
     // Below the root the bundle path is the rest of the path; make_relative would split both.
-    const std::string bundle_path = canonical.starts_with(root_prefix_)
-                                        ? canonical.substr(root_prefix_.size())
-                                        : make_relative(settings_.root, canonical);
+    // The rest after a root's separator is already in its canonical form.
+    const bool below_root = canonical.starts_with(root_prefix_);
+    const bool canonical_rest = below_root && !root_prefix_.empty();
+    const std::string bundle_path = below_root ? canonical.substr(root_prefix_.size())
+                                               : make_relative(settings_.root, canonical);
     if (add_data_) {
-        builder_.add_file(listed_, canonical, bundle_path);
+        if (canonical_rest)
+            builder_.add_canonical_file(listed_, canonical, bundle_path);
+        else
+            builder_.add_file(listed_, canonical, bundle_path);
     } else {
-        BundleEntryMap::value_type* entry = builder_.add_entry(listed_, canonical, bundle_path);
+        BundleEntryMap::value_type* entry =
+            canonical_rest ? builder_.add_canonical_entry(listed_, canonical, bundle_path)
+                           : builder_.add_entry(listed_, canonical, bundle_path);
         if (named != nullptr)
             *named = entry;
     }

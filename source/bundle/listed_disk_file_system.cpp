@@ -31,7 +31,7 @@ const ListedDiskFileSystem::Listing* ListedDiskFileSystem::kept_listing(
     const size_t separator = path.rfind('\\');
     if (kept_.empty() || separator == std::string::npos || separator + 1 == path.size())
         return nullptr;
-    const auto listing = kept_.find(path.substr(0, separator + 1));
+    const auto listing = kept_.find(std::string_view(path).substr(0, separator + 1));
     if (listing == kept_.end())
         return nullptr;
     name = std::string_view(path).substr(separator + 1);

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "utility/disk_file_system.h"
+#include "utility/string_hash.h"
 
 namespace kam {
 
@@ -48,7 +49,7 @@ private:
 
     std::string directory_;
     std::vector<std::string> files_;  // sorted
-    std::unordered_map<std::string, Listing> kept_;
+    std::unordered_map<std::string, Listing, StringHash, std::equal_to<>> kept_;
     std::unordered_set<std::string> directories_;
 };
 

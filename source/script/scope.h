@@ -9,6 +9,8 @@
 #include <utility>
 #include <vector>
 
+#include "utility/string_hash.h"
+
 namespace kam::script {
 
 enum class ScopeKind : std::int32_t { global = 0, class_body = 1, function = 2, block = 3 };
@@ -56,14 +58,7 @@ private:
     ScopeKind kind_;
     Scope* parent_;
     std::vector<ScopeEntry> entries_;
-    // Looked up with the string_view itself: no string is built per lookup.
-    struct NameHash {
-        using is_transparent = void;
-        size_t operator()(std::string_view name) const {
-            return std::hash<std::string_view>{}(name);
-        }
-    };
-    std::unordered_map<std::string, std::int32_t, NameHash, std::equal_to<>> index_;
+    std::unordered_map<std::string, std::int32_t, StringHash, std::equal_to<>> index_;
 };
 
 struct Resolution {
