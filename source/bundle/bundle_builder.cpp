@@ -359,9 +359,7 @@ void BundleBuilder::add_file(FileSystem& fs, const std::string& source, const st
 
 void BundleBuilder::add_canonical_file(FileSystem& fs, const std::string& source,
                                        const std::string& path) {
-    assert(source == normalize_path(source, false, true) &&
-           path == normalize_path(path, false, false));
-    BundleEntryMap::value_type* named = find_or_create_named(fs, source, path);
+    BundleEntryMap::value_type* named = add_canonical_entry(fs, source, path);
     if (named != nullptr)
         add_file(fs, *named, source, path);
 }
@@ -395,8 +393,8 @@ void BundleBuilder::add_file(FileSystem& fs, BundleEntryMap::value_type& named,
 
 BundleEntryMap::value_type* BundleBuilder::add_entry(FileSystem& fs, const std::string& source,
                                                      const std::string& path) {
-    return find_or_create_named(fs, normalize_path(source, false, true),
-                                normalize_path(path, false, false));
+    return add_canonical_entry(fs, normalize_path(source, false, true),
+                               normalize_path(path, false, false));
 }
 
 BundleEntryMap::value_type* BundleBuilder::add_canonical_entry(FileSystem& fs,

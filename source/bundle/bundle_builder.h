@@ -64,8 +64,8 @@ public:
     BundleEntryMap::value_type* add_entry(FileSystem& fs, const std::string& source,
                                           const std::string& path);
     // add_file and add_entry for a source already as normalize_path(source, false, true) gives it
-    // and a path as normalize_path(path, false, false) does: a walk's paths are, and putting them
-    // in that form again cost a tenth of the instructions of a bundle build.
+    // and a path as normalize_path(path, false, false) does: the filter's paths are, and putting
+    // them in that form again cost a tenth of the instructions of a bundle build.
     void add_canonical_file(FileSystem& fs, const std::string& source, const std::string& path);
     BundleEntryMap::value_type* add_canonical_entry(FileSystem& fs, const std::string& source,
                                                     const std::string& path);

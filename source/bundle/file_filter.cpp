@@ -230,21 +230,19 @@ bool FileFilter::consider_canonical(const std::string& canonical,
         log_verbose << "Ignoring file " << canonical << ", missing" << std::endl;
         return false;
     }
-    // Below the root the bundle path is the rest of the path; make_relative would split both.
-    // The rest after a root's separator is already in its canonical form.
+    // Below a root the bundle path is the rest of the path, canonical already; make_relative
+    // would split both.
     const bool below_root = canonical.starts_with(root_prefix_);
-    const bool canonical_rest = below_root && !root_prefix_.empty();
-    const std::string bundle_path = below_root ? canonical.substr(root_prefix_.size())
-                                               : make_relative(settings_.root, canonical);
+    const std::string bundle_path =
+        below_root && !root_prefix_.empty()
+            ? canonical.substr(root_prefix_.size())
+            : normalize_path(below_root ? canonical : make_relative(settings_.root, canonical),
+                             false, false);
     if (add_data_) {
-        if (canonical_rest)
-            builder_.add_canonical_file(listed_, canonical, bundle_path);
-        else
-            builder_.add_file(listed_, canonical, bundle_path);
+        builder_.add_canonical_file(listed_, canonical, bundle_path);
     } else {
         BundleEntryMap::value_type* entry =
-            canonical_rest ? builder_.add_canonical_entry(listed_, canonical, bundle_path)
-                           : builder_.add_entry(listed_, canonical, bundle_path);
+            builder_.add_canonical_entry(listed_, canonical, bundle_path);
         if (named != nullptr)
             *named = entry;
     }

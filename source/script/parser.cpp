@@ -419,17 +419,13 @@ SemanticValue Parser::end_if_else(std::int32_t over_else, const SemanticValue& t
     return result;
 }
 
-const std::string* Parser::keep(std::string text) {
-    return texts_.add(std::move(text));
+const std::string* Parser::keep(const std::string& text) {
+    return texts_.add(text);
 }
 
 // Assignment reuses the slot's storage; a general assign would go through the slower replace().
 const std::string* Parser::TextStore::add(const std::string& text) {
     return &(next_slot() = text);
-}
-
-const std::string* Parser::TextStore::add(std::string&& text) {
-    return &(next_slot() = std::move(text));
 }
 
 void Parser::TextStore::start_chunk() {

@@ -259,7 +259,7 @@ private:
     void resolve_jumps(std::int32_t list, std::int32_t target);
     std::int32_t open_scope(ScopeKind kind);
     // A text that lives as long as the parser, for names the instructions refer to.
-    const std::string* keep(std::string text);
+    const std::string* keep(const std::string& text);
     void set_line(std::int32_t line) { current_line_ = line; }
     void add_message(const std::string& message);
     void fail_generation(std::int32_t index, std::string message);
@@ -283,7 +283,6 @@ private:
     class TextStore {
     public:
         const std::string* add(const std::string& text);
-        const std::string* add(std::string&& text);
         void keep_last_only();
 
     private:
