@@ -13,6 +13,7 @@
 #include "utility/command_line.h"
 #include "utility/output_streams.h"
 #include "utility/platform/interrupts.h"
+#include "utility/platform/memory.h"
 #include "utility/virtual_file_system.h"
 #include "version.h"
 
@@ -169,6 +170,7 @@ int main(int argc, char** argv) {
         std::cout << std::endl;
     }
 
+    kam::platform::keep_freed_heap_memory();
     auto crash_handler = std::make_unique<kam::ThreadManager>("trovex", report_crash);
     // Ctrl-C and the like take the run's unfinished outputs with them.
     kam::platform::remove_temporaries_on_interrupt();

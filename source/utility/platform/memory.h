@@ -13,5 +13,8 @@ void* commit_pages(void* address, std::size_t size);
 std::size_t page_size();
 // The usable size of a block of the runtime heap (std::malloc); at least what was asked for.
 std::size_t heap_block_size(void* block);
+// Lets the runtime heap keep freed memory for the next file instead of giving it back and taking
+// it again, page fault by page fault; blocks of many megabytes still come and go on their own.
+void keep_freed_heap_memory();
 
 }  // namespace kam::platform

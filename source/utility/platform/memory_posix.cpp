@@ -25,4 +25,13 @@ std::size_t heap_block_size(void* block) {
     return malloc_usable_size(block);
 }
 
+void keep_freed_heap_memory() {
+#if defined(__GLIBC__)
+    // Without this, the heap hands back all but 128 KB above its top (a thread's heap as well),
+    // so every file of a run faults in the memory the previous one freed.
+    mallopt(M_MMAP_THRESHOLD, 4 << 20);
+    mallopt(M_TRIM_THRESHOLD, 64 << 20);
+#endif
+}
+
 }  // namespace kam::platform

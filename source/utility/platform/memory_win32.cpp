@@ -24,4 +24,7 @@ std::size_t heap_block_size(void* block) {
     return _msize(block);
 }
 
+// The Windows heap has no such setting.
+void keep_freed_heap_memory() {}
+
 }  // namespace kam::platform
