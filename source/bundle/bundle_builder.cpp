@@ -324,10 +324,11 @@ BundleEntryMap::value_type& BundleBuilder::find_or_create_in(FileSystem& fs,
     // Joined only here: most names are found, and a join is an allocation.
     const std::string full = concat(prefix, name);
     BundleEntry entry;
-    if (!fs.exists(full)) {
+    const PathKind kind = fs.kind_of(full);
+    if (kind == PathKind::missing) {
         log_detail << "  N/A " << path << std::endl;
         entry.visible = 0;
-    } else if (fs.is_dir(full)) {
+    } else if (kind == PathKind::directory) {
         entry.directory = std::make_unique<BundleEntryMap>();
     }
     return *directory.try_emplace(BundleName(name), std::move(entry)).first;

@@ -68,4 +68,12 @@ bool ListedDiskFileSystem::is_dir(const std::string& path) {
     return directories_.contains(path) || (!is_known_missing(path) && DiskFileSystem::is_dir(path));
 }
 
+PathKind ListedDiskFileSystem::kind_of(const std::string& path) {
+    if (is_listed_file(path))
+        return PathKind::file;
+    if (directories_.contains(path))
+        return PathKind::directory;
+    return is_known_missing(path) ? PathKind::missing : DiskFileSystem::kind_of(path);
+}
+
 }  // namespace kam

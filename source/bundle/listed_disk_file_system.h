@@ -35,6 +35,7 @@ public:
 
     bool exists(const std::string& path) override;
     bool is_dir(const std::string& path) override;
+    PathKind kind_of(const std::string& path) override;
 
 private:
     struct Listing {

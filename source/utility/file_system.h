@@ -86,6 +86,12 @@ public:
     virtual bool hides(const std::string&) { return false; }
     virtual bool is_read_only() { return false; }
 
+    // exists and is_dir in one question, links followed: never PathKind::link.
+    virtual PathKind kind_of(const std::string& path) {
+        if (!exists(path))
+            return PathKind::missing;
+        return is_dir(path) ? PathKind::directory : PathKind::file;
+    }
     // What the path is, a link at its end not followed. Throws for failures other than "not
     // found" where the file system can fail.
     virtual PathKind look_up_link(const std::string& path) {

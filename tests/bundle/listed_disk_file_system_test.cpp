@@ -29,6 +29,10 @@ TEST(ListedDiskFileSystemTest, AKeptListingAnswersForItsDirectory) {
     for (const auto& [name, exists, is_dir] : cases) {
         EXPECT_EQ(fs.exists(root + name), exists) << name;
         EXPECT_EQ(fs.is_dir(root + name), is_dir) << name;
+        const auto kind = !exists  ? kam::PathKind::missing
+                          : is_dir ? kam::PathKind::directory
+                                   : kam::PathKind::file;
+        EXPECT_EQ(fs.kind_of(root + name), kind) << name;
     }
 }
 
