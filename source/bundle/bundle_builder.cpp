@@ -408,15 +408,12 @@ BundleEntryMap::value_type* BundleBuilder::add_canonical_entry(FileSystem& fs,
 
 void BundleBuilder::write_bundle(FileSystem& fs, const std::string& destination, int jobs) {
     index_.header() = BundleHeader();
-    // The size trial: the header must name the directory's end before the directory is written.
-    // Offsets and sizes have fixed widths, so the size does not wait for the data.
-    auto measure = std::make_shared<NullDataStore>();
-    Archive trial("size trial", measure, 0, 0, true);
-    index_.write_header(trial);
-    index_.write_directory(trial, 0);
-    if (measure->size() > max_file_size)
+    // The header must name the directory's end before the directory is written. Offsets and
+    // sizes have fixed widths, so the size does not wait for the data.
+    const std::uint64_t directory_size = index_.directory_size();
+    if (directory_size > max_file_size)
         throw std::runtime_error("The bundle directory is larger than 4 GiB");
-    index_.header().directory_end = static_cast<std::uint32_t>(measure->size());
+    index_.header().directory_end = static_cast<std::uint32_t>(directory_size);
     const std::uint64_t data_start = round_up_to_4(index_.header().directory_end);
 
     ReplacingFile file(destination);

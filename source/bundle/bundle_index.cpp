@@ -194,22 +194,38 @@ private:
     std::int64_t record_start_ = 0;
 };
 
-void write_records(Archive& out, const BundleEntryMap& directory, std::uint64_t data_start) {
+template <typename T>
+void append_value(std::string& out, T value) {
+    value = encoding_detail::byte_swapped(value);
+    out.append(reinterpret_cast<const char*>(&value), sizeof(T));
+}
+
+// Built in memory and written at once: a write per field was a call through the store each.
+void append_records(std::string& out, const BundleEntryMap& directory, std::uint64_t data_start) {
     for (const auto& [name, entry] : directory) {
         if (entry.directory) {
-            write_u8(out, directory_record);
-            write_u8(out, entry.visible);
-            write_string(out, name);
-            write_records(out, *entry.directory, data_start);
+            append_value<std::uint8_t>(out, directory_record);
+            append_value<std::uint8_t>(out, entry.visible);
+            out.append(name).push_back('\0');
+            append_records(out, *entry.directory, data_start);
         } else {
-            write_u8(out, file_record);
-            write_u64(out, data_start + entry.offset);
-            write_u32(out, entry.size);
-            write_u8(out, entry.visible);
-            write_string(out, name);
+            append_value<std::uint8_t>(out, file_record);
+            append_value<std::uint64_t>(out, data_start + entry.offset);
+            append_value<std::uint32_t>(out, entry.size);
+            append_value<std::uint8_t>(out, entry.visible);
+            out.append(name).push_back('\0');
         }
     }
-    write_u8(out, end_record);
+    append_value<std::uint8_t>(out, end_record);
+}
+
+std::uint64_t records_size(const BundleEntryMap& directory) {
+    std::uint64_t size = 1;
+    for (const auto& [name, entry] : directory) {
+        size += name.size() + 1;
+        size += entry.directory ? 2 + records_size(*entry.directory) : 1 + 8 + 4 + 1;
+    }
+    return size;
 }
 
 }  // namespace
@@ -303,8 +319,19 @@ void BundleIndex::write_header(Archive& out) const {
     write_u32(out, header_.reserved);
 }
 
+std::uint64_t BundleIndex::directory_size() const {
+    return header_size + records_size(root_);
+}
+
 void BundleIndex::write_directory(Archive& out, std::uint64_t data_start) const {
-    write_records(out, root_, data_start);
+    std::string records;
+    records.reserve(records_size(root_));
+    append_records(records, root_, data_start);
+    for (size_t at = 0; at < records.size();) {
+        const size_t count = std::min<size_t>(records.size() - at, size_t{1} << 30);
+        write_bytes(out, records.data() + at, static_cast<std::uint32_t>(count));
+        at += count;
+    }
 }
 
 }  // namespace kam

@@ -156,6 +156,8 @@ public:
 
     // Writes the 16 header bytes.
     void write_header(Archive& out) const;
+    // The bytes of the header and the directory write_header and write_directory write.
+    std::uint64_t directory_size() const;
     // Writes the root directory in the version-2 encoding; a file's offset is written as
     // data_start + its offset.
     void write_directory(Archive& out, std::uint64_t data_start) const;
