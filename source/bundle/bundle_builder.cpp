@@ -226,12 +226,13 @@ BundleEntry* BundleBuilder::find_or_create(FileSystem& fs, const std::string& so
 
 BundleEntryMap::value_type* BundleBuilder::find_or_create_named(FileSystem& fs,
                                                                 const std::string& source,
-                                                                const std::string& path) {
+                                                                std::string_view path) {
     // The tail must be whole components: "x\data\a" with "data\a", never "xdata\a" with "data\a".
     const size_t prefix_length = source.size() - std::min(source.size(), path.size());
     if (path.size() > source.size() || source.compare(prefix_length, path.size(), path) != 0 ||
         (prefix_length > 0 && !path.empty() && !is_path_separator(source[prefix_length - 1]))) {
-        throw std::runtime_error("Path and name must match: " + source + " and " + path);
+        throw std::runtime_error("Path and name must match: " + source + " and " +
+                                 std::string(path));
     }
     // A directory reached before serves again when both paths agree up to their last component:
     // a walk adds a directory's files one after another, and a log names files all over the tree.
@@ -317,7 +318,7 @@ BundleEntryMap::value_type& BundleBuilder::find_or_create_in(FileSystem& fs,
                                                              BundleEntryMap& directory,
                                                              const std::string& prefix,
                                                              std::string_view name,
-                                                             const std::string& path) {
+                                                             std::string_view path) {
     auto found = directory.find(name);
     if (found != directory.end())
         return *found;
@@ -359,7 +360,7 @@ void BundleBuilder::add_file(FileSystem& fs, const std::string& source, const st
 }
 
 void BundleBuilder::add_canonical_file(FileSystem& fs, const std::string& source,
-                                       const std::string& path) {
+                                       std::string_view path) {
     BundleEntryMap::value_type* named = add_canonical_entry(fs, source, path);
     if (named != nullptr)
         add_file(fs, *named, source, path);
@@ -400,7 +401,7 @@ BundleEntryMap::value_type* BundleBuilder::add_entry(FileSystem& fs, const std::
 
 BundleEntryMap::value_type* BundleBuilder::add_canonical_entry(FileSystem& fs,
                                                                const std::string& source,
-                                                               const std::string& path) {
+                                                               std::string_view path) {
     assert(source == normalize_path(source, false, true) &&
            path == normalize_path(path, false, false));
     return find_or_create_named(fs, source, path);

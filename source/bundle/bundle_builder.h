@@ -66,9 +66,9 @@ public:
     // add_file and add_entry for a source already as normalize_path(source, false, true) gives it
     // and a path as normalize_path(path, false, false) does: the filter's paths are, and putting
     // them in that form again cost a tenth of the instructions of a bundle build.
-    void add_canonical_file(FileSystem& fs, const std::string& source, const std::string& path);
+    void add_canonical_file(FileSystem& fs, const std::string& source, std::string_view path);
     BundleEntryMap::value_type* add_canonical_entry(FileSystem& fs, const std::string& source,
-                                                    const std::string& path);
+                                                    std::string_view path);
 
     // Writes the bundle to destination (a native path) with progress on log_detail, copying each
     // job's data from fs, up to jobs files at once (fs must then allow concurrent opens); the
@@ -94,10 +94,10 @@ private:
     // name is its source path.
     BundleEntryMap::value_type& find_or_create_in(FileSystem& fs, BundleEntryMap& directory,
                                                   const std::string& prefix, std::string_view name,
-                                                  const std::string& path);
+                                                  std::string_view path);
     // find_or_create, with the entry's name.
     BundleEntryMap::value_type* find_or_create_named(FileSystem& fs, const std::string& source,
-                                                     const std::string& path);
+                                                     std::string_view path);
     // A job for the entry's data from source.
     void add_job(BundleEntryMap::value_type& named, const std::string& source);
     static std::runtime_error too_deep(const std::string& source);

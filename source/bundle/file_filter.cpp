@@ -69,6 +69,7 @@ void FileFilter::walk(bool remember) {
     }
     std::vector<DirectoryEntry> entries;
     std::vector<std::string> files, listed, directories, others;
+    std::string path;
     while (!pending.empty()) {
         const Pending current = std::move(pending.back());
         pending.pop_back();
@@ -108,24 +109,25 @@ void FileFilter::walk(bool remember) {
             listed_.note_files(prefix, std::move(listed));
         // Listings come sorted with case folded, so names that differ only in case are
         // neighbours; in a bundle they are one name, and only one of them can go in.
-        std::string previous;
+        const std::string* previous_file = nullptr;
         bool previous_taken = false;
         for (const std::string& name : files) {
-            if (name == previous) {
+            if (previous_file != nullptr && name == *previous_file) {
                 if (previous_taken)
                     report_case_clash(prefix + name, "files");
                 continue;
             }
-            const std::string path = prefix + name;
+            // One buffer for every file's path: a join per file was an allocation per file.
+            path.assign(prefix).append(name);
             BundleEntryMap::value_type* named = nullptr;
             previous_taken = consider_canonical(path, &named);
             note(WalkStep::file, path, named);
-            previous = name;
+            previous_file = &name;
         }
-        previous.clear();
+        std::string previous;
         previous_taken = false;
         for (const std::string& name : directories) {
-            const std::string path = prefix + name;
+            path.assign(prefix).append(name);
             if (name == previous) {
                 if (previous_taken)
                     report_case_clash(path, "directories");
@@ -233,11 +235,15 @@ bool FileFilter::consider_canonical(const std::string& canonical,
     // Below a root the bundle path is the rest of the path, canonical already; make_relative
     // would split both.
     const bool below_root = canonical.starts_with(root_prefix_);
-    const std::string bundle_path =
-        below_root && !root_prefix_.empty()
-            ? canonical.substr(root_prefix_.size())
-            : normalize_path(below_root ? canonical : make_relative(settings_.root, canonical),
-                             false, false);
+    std::string normalized;
+    std::string_view bundle_path;
+    if (below_root && !root_prefix_.empty()) {
+        bundle_path = std::string_view(canonical).substr(root_prefix_.size());
+    } else {
+        normalized = normalize_path(
+            below_root ? canonical : make_relative(settings_.root, canonical), false, false);
+        bundle_path = normalized;
+    }
     if (add_data_) {
         builder_.add_canonical_file(listed_, canonical, bundle_path);
     } else {

@@ -73,7 +73,8 @@ std::string DiskFileSystem::physical_path(const std::string& path, std::uint64_t
 }
 
 Archive DiskFileSystem::open(const std::string& path, const std::string& mode) {
-    const std::string full = root_ + path;
+    std::string joined;
+    const std::string& full = on_disk(path, joined);
     const bool writing = has(mode, 'w') || has(mode, 'a') || has(mode, '+');
     std::shared_ptr<FileDataStoreBase> store;
     // The size as the open found it: asking again costs a system call per file, and a bundle

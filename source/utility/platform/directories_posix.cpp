@@ -211,6 +211,7 @@ public:
         has_aliases_ = true;
     }
 
+    bool has_aliases() const { return has_aliases_; }
     // The disk spelling last resolved for a directory, or empty.
     std::string alias_of(const std::string& spelled) {
         if (!has_aliases_)
@@ -430,6 +431,9 @@ std::string native_path(const std::string& path) {
 
 std::string likely_path(const std::string& path) {
     std::string plain = plain_path(path);
+    // Most runs resolve no directory in another spelling: no prefix to build and look up.
+    if (!cache().has_aliases())
+        return plain;
     // The deepest directory of the path with a known disk spelling: a root spelled otherwise
     // serves every path below it.
     for (size_t slash = plain.rfind('/'); slash != std::string::npos && slash > 0;
