@@ -236,7 +236,7 @@ BundleEntryMap::value_type* BundleBuilder::find_or_create_named(FileSystem& fs,
     }
     // A directory reached before serves again when both paths agree up to their last component:
     // a walk adds a directory's files one after another, and a log names files all over the tree.
-    const size_t name_start = path.find_last_of("/\\") + 1;
+    const size_t name_start = find_last_separator(path) + 1;
     const size_t source_directory_length = prefix_length + name_start;
     index_.mutable_root();  // drops the index's lookups: the tree may change
     if (name_start > 0 && name_start < path.size()) {
@@ -267,7 +267,7 @@ BundleEntryMap::value_type* BundleBuilder::find_or_create_named(FileSystem& fs,
 
     std::vector<std::string_view> components;
     for (size_t start = 0; start < path.size();) {
-        const size_t end = std::min(path.find_first_of("/\\", start), path.size());
+        const size_t end = std::min(find_separator(path, start), path.size());
         if (end > start)
             components.push_back(std::string_view(path).substr(start, end - start));
         start = end + 1;

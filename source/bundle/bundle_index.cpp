@@ -232,7 +232,8 @@ std::uint64_t records_size(const BundleEntryMap& directory) {
 
 bool is_valid_bundle_name(std::string_view name) {
     return !name.empty() && name != "." && name != ".." &&
-           name.find_first_of("\\/:") == std::string_view::npos;
+           std::none_of(name.begin(), name.end(),
+                        [](char c) { return c == '\\' || c == '/' || c == ':'; });
 }
 
 void BundleIndex::load(Archive archive) {

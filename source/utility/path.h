@@ -31,6 +31,22 @@ inline bool is_path_separator(char c) {
     return c == '/' || c == '\\';
 }
 
+// find_first_of and find_last_of with "/\\", without a search of the set for every character.
+inline size_t find_separator(std::string_view path, size_t start = 0) {
+    for (size_t i = start; i < path.size(); ++i) {
+        if (is_path_separator(path[i]))
+            return i;
+    }
+    return std::string_view::npos;
+}
+inline size_t find_last_separator(std::string_view path) {
+    for (size_t i = path.size(); i > 0; --i) {
+        if (is_path_separator(path[i - 1]))
+            return i - 1;
+    }
+    return std::string_view::npos;
+}
+
 // A-Z become a-z and every other byte stays: names compare without case in ASCII only, the same
 // on every system.
 inline char fold_case(char c) {

@@ -49,6 +49,10 @@ TEST(PathTest, JoinFileNameAndExtension) {
     EXPECT_EQ(kam::extension("a.b.KSF"), ".KSF");
     EXPECT_EQ(kam::extension("readme"), "");
     EXPECT_EQ(kam::extension("dir.v2\\readme"), ".v2\\readme");
+    EXPECT_EQ(kam::find_separator("ab/c\\d", 3), 4u);
+    EXPECT_EQ(kam::find_separator("abc"), std::string_view::npos);
+    EXPECT_EQ(kam::find_last_separator("a\\b/c"), 3u);
+    EXPECT_EQ(kam::find_last_separator("abc"), std::string_view::npos);
 }
 
 }  // namespace

@@ -290,8 +290,18 @@ namespace posix {
 
 // A lone "/" keeps its separator.
 std::string plain_path(const std::string& path) {
-    // Written through a pointer: every lookup and open comes through here.
-    std::string result(path.size(), '\0');
+    // Every lookup and open comes through here: backslashes are found with memchr, not looked
+    // at one character after another. Runs of separators are rare; only then is the path
+    // written again.
+    std::string result = path;
+    for (size_t at = result.find('\\'); at != std::string::npos; at = result.find('\\', at + 1))
+        result[at] = '/';
+    if (result.find("//") == std::string::npos) {
+        if (result.size() > 1 && result.back() == '/')
+            result.pop_back();
+        return result;
+    }
+    result.assign(path.size(), '\0');
     char* const begin = result.data();
     char* out = begin;
     for (char c : path) {
