@@ -338,16 +338,18 @@ BundleEntryMap::value_type& BundleBuilder::find_or_create_in(FileSystem& fs,
 void BundleBuilder::add_job(BundleEntryMap::value_type& named, const std::string& source) {
     const std::string_view directory =
         std::string_view(source).substr(0, source.size() - named.first.size());
-    if (job_directories_.empty() || job_directories_.back().second != directory)
-        job_directories_.emplace_back(jobs_.size(), directory);
+    if (job_directories_.empty() || job_directories_.back() != directory) {
+        job_directories_.emplace_back(directory);
+        job_directory_starts_.push_back(jobs_.size());
+    }
     jobs_.push_back({&named});
 }
 
 std::string BundleBuilder::source_of(std::size_t job) const {
-    const auto after = std::upper_bound(
-        job_directories_.begin(), job_directories_.end(), job,
-        [](std::size_t index, const auto& directory) { return index < directory.first; });
-    return concat(std::prev(after)->second, jobs_[job].named->first);
+    const auto after =
+        std::upper_bound(job_directory_starts_.begin(), job_directory_starts_.end(), job);
+    const auto run = static_cast<std::size_t>(after - job_directory_starts_.begin()) - 1;
+    return concat(job_directories_[run], jobs_[job].named->first);
 }
 
 std::runtime_error BundleBuilder::too_deep(const std::string& source) {

@@ -114,8 +114,11 @@ private:
     Progress* progress_;
     // Deques: no copy of every job, or directory, when they grow.
     std::deque<Job> jobs_;
-    // (first job, source directory) of each run of jobs from one directory, in job order.
-    std::deque<std::pair<std::size_t, std::string>> job_directories_;
+    // The source directory of each run of jobs from one directory, in job order, and the run's
+    // first job; the firsts are searched in a vector, as a search through a deque's blocks cost
+    // more than the rest of naming the source.
+    std::deque<std::string> job_directories_;
+    std::vector<std::size_t> job_directory_starts_;
     // The jobs, in order, of files that have an earlier job (the quick path).
     std::vector<std::size_t> repeats_;
     std::uint64_t data_size_ = 0;
