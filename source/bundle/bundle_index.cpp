@@ -200,24 +200,41 @@ void append_value(std::string& out, T value) {
     out.append(reinterpret_cast<const char*>(&value), sizeof(T));
 }
 
-// Built in memory and written at once: a write per field was a call through the store each.
-void append_records(std::string& out, const BundleEntryMap& directory, std::uint64_t data_start) {
-    for (const auto& [name, entry] : directory) {
-        if (entry.directory) {
-            append_value<std::uint8_t>(out, directory_record);
-            append_value<std::uint8_t>(out, entry.visible);
-            out.append(name).push_back('\0');
-            append_records(out, *entry.directory, data_start);
-        } else {
-            append_value<std::uint8_t>(out, file_record);
-            append_value<std::uint64_t>(out, data_start + entry.offset);
-            append_value<std::uint32_t>(out, entry.size);
-            append_value<std::uint8_t>(out, entry.visible);
-            out.append(name).push_back('\0');
+// Gathered in a buffer written whenever it fills: a write per field was a call through the
+// store each, and the whole directory at once would be as large as the names of every file.
+class RecordWriter {
+public:
+    explicit RecordWriter(Archive& out) : out_(out) { buffer_.reserve(capacity); }
+
+    void write(const BundleEntryMap& directory, std::uint64_t data_start) {
+        for (const auto& [name, entry] : directory) {
+            if (entry.directory) {
+                append_value<std::uint8_t>(buffer_, directory_record);
+                append_value<std::uint8_t>(buffer_, entry.visible);
+                buffer_.append(name).push_back('\0');
+                write(*entry.directory, data_start);
+            } else {
+                append_value<std::uint8_t>(buffer_, file_record);
+                append_value<std::uint64_t>(buffer_, data_start + entry.offset);
+                append_value<std::uint32_t>(buffer_, entry.size);
+                append_value<std::uint8_t>(buffer_, entry.visible);
+                buffer_.append(name).push_back('\0');
+            }
+            if (buffer_.size() >= capacity)
+                flush();
         }
+        append_value<std::uint8_t>(buffer_, end_record);
     }
-    append_value<std::uint8_t>(out, end_record);
-}
+    void flush() {
+        write_bytes(out_, buffer_.data(), static_cast<std::uint32_t>(buffer_.size()));
+        buffer_.clear();
+    }
+
+private:
+    static constexpr size_t capacity = 64 * 1024;
+    Archive& out_;
+    std::string buffer_;
+};
 
 std::uint64_t records_size(const BundleEntryMap& directory) {
     std::uint64_t size = 1;
@@ -325,14 +342,9 @@ std::uint64_t BundleIndex::directory_size() const {
 }
 
 void BundleIndex::write_directory(Archive& out, std::uint64_t data_start) const {
-    std::string records;
-    records.reserve(records_size(root_));
-    append_records(records, root_, data_start);
-    for (size_t at = 0; at < records.size();) {
-        const size_t count = std::min<size_t>(records.size() - at, size_t{1} << 30);
-        write_bytes(out, records.data() + at, static_cast<std::uint32_t>(count));
-        at += count;
-    }
+    RecordWriter writer(out);
+    writer.write(root_, data_start);
+    writer.flush();
 }
 
 }  // namespace kam
