@@ -124,7 +124,7 @@ void Parser::emit_finished_unit() {
 std::int32_t Parser::read_token(SemanticValue& value) {
     value = no_value();
     try {
-        scanner_.advance();
+        scanner_.advance(texts_.next());
     } catch (const ScannerError& error) {
         report(last_line_, error.what());
         value.line = last_line_;
@@ -136,7 +136,7 @@ std::int32_t Parser::read_token(SemanticValue& value) {
     last_kind_ = token.kind;
     if (token.kind == token::identifier || token.kind == token::string_literal ||
         token.kind == token::number_literal || token.kind == token::boolean_literal) {
-        value.text = texts_.add(token.text);
+        value.text = texts_.keep_next();
         last_text_ = value.text;
     } else {
         last_text_ = nullptr;

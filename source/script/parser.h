@@ -283,6 +283,14 @@ private:
     class TextStore {
     public:
         const std::string* add(const std::string& text);
+        // The slot the next text goes to, not yet kept: a token is scanned into it, and keep_next
+        // keeps it when the token has a text; else the next token overwrites it.
+        std::string& next() {
+            if (used_ == chunk_size)
+                start_chunk();
+            return current_[used_];
+        }
+        const std::string* keep_next() { return &current_[used_++]; }
         void keep_last_only();
 
     private:

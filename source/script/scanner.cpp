@@ -114,8 +114,12 @@ std::string Scanner::name() const {
 }
 
 void Scanner::advance() {
+    advance(lookahead_.text);
+}
+
+void Scanner::advance(std::string& text) {
     try {
-        scan(lookahead_);
+        scan(lookahead_, text);
     } catch (const ScannerError&) {
         lookahead_.kind = -1;
         throw;
@@ -124,7 +128,7 @@ void Scanner::advance() {
 
 Token Scanner::next_token() {
     Token token;
-    scan(token);
+    scan(token, token.text);
     return token;
 }
 
@@ -251,13 +255,13 @@ void Scanner::scan_quoted(std::int32_t quote, std::string& text) {
     }
 }
 
-std::int32_t Scanner::scan_operator(Token& token,
+std::int32_t Scanner::scan_operator(std::string& text,
                                     std::initializer_list<std::pair<char, std::int32_t>> pairs,
                                     std::int32_t single) {
     const std::int32_t c = get();
     for (const auto& [second, kind] : pairs) {
         if (c == second) {
-            token.text += second;
+            text += second;
             return kind;
         }
     }
@@ -265,8 +269,8 @@ std::int32_t Scanner::scan_operator(Token& token,
     return single;
 }
 
-void Scanner::scan(Token& token) {
-    token.text.clear();
+void Scanner::scan(Token& token, std::string& text) {
+    text.clear();
     std::int32_t c;
     for (;;) {
         skip_blanks();
@@ -297,13 +301,13 @@ void Scanner::scan(Token& token) {
     }
 
     if (is_letter(c)) {
-        take_run(token.text, c, letter | digit);
-        token.kind = keyword_kind(token.text);
+        take_run(text, c, letter | digit);
+        token.kind = keyword_kind(text);
         return;
     }
     if (is_digit(c)) {
-        if (take_run(token.text, c, digit) == '.')
-            take_run(token.text, get(), digit);
+        if (take_run(text, c, digit) == '.')
+            take_run(text, get(), digit);
         token.kind = token::number_literal;
         return;
     }
@@ -312,18 +316,18 @@ void Scanner::scan(Token& token) {
         const std::int32_t d = get();
         if (d != c) {
             unget(d);
-            scan_quoted(c, token.text);
+            scan_quoted(c, text);
         } else if (c == '"') {
             const std::int32_t e = get();
             if (e == '"') {
-                scan_triple_quoted(token.text);
+                scan_triple_quoted(text);
             } else {
                 unget(e);
             }
         }
         return;
     }
-    token.text.push_back(static_cast<char>(c));
+    text.push_back(static_cast<char>(c));
     switch (c) {
         case '%':
         case '(':
@@ -343,14 +347,14 @@ void Scanner::scan(Token& token) {
             token.kind = token::equal;
             return;
         case '<':
-            token.kind = scan_operator(token, {{'=', token::less_equal}, {'>', token::not_equal}},
+            token.kind = scan_operator(text, {{'=', token::less_equal}, {'>', token::not_equal}},
                                        token::less);
             return;
         case '>':
-            token.kind = scan_operator(token, {{'=', token::greater_equal}}, token::greater);
+            token.kind = scan_operator(text, {{'=', token::greater_equal}}, token::greater);
             return;
         case ':':
-            token.kind = scan_operator(token, {{'=', token::assign}}, ':');
+            token.kind = scan_operator(text, {{'=', token::assign}}, ':');
             return;
         default:
             fail("Unrecognized token");

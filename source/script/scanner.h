@@ -75,6 +75,9 @@ public:
     Token next_token();
     // Replaces the lookahead token by the next one; after a failure there is none.
     void advance();
+    // The same, with the token's text put into text instead of the lookahead's: a caller that
+    // keeps texts scans straight into the place it keeps them in.
+    void advance(std::string& text);
     // The lookahead token, scanning it first when there is none.
     Token peek();
     const Token& lookahead() const { return lookahead_; }
@@ -110,7 +113,7 @@ private:
     }
     void unget(std::int32_t c) { pushed_.push_back(c); }
 
-    void scan(Token& token);
+    void scan(Token& token, std::string& text);
     void skip_blanks();
     std::int32_t take_run(std::string& text, std::int32_t c, std::uint8_t wanted);
     [[noreturn]] void fail(const std::string& text) const;
@@ -118,7 +121,7 @@ private:
     void scan_quoted(std::int32_t quote, std::string& text);
     void scan_triple_quoted(std::string& text);
     // The kind of a one-character operator, or of the pair it forms with the next character.
-    std::int32_t scan_operator(Token& token,
+    std::int32_t scan_operator(std::string& text,
                                std::initializer_list<std::pair<char, std::int32_t>> pairs,
                                std::int32_t single);
 
