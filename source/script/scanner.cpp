@@ -72,7 +72,8 @@ bool is_digit(std::int32_t c) {
 }  // namespace
 
 std::int32_t keyword_kind(std::string_view spelling) {
-    if (spelling.empty() || spelling[0] < 'a' || spelling[0] > 'z')
+    // Keywords are 2 to 7 letters long: most names are longer and are told apart here.
+    if (spelling.size() < 2 || spelling.size() > 7 || spelling[0] < 'a' || spelling[0] > 'z')
         return token::identifier;
     const LetterRange range = letter_ranges[static_cast<size_t>(spelling[0] - 'a')];
     for (size_t i = range.first; i < size_t{range.first} + range.count; ++i) {
