@@ -202,9 +202,10 @@ void append_value(std::string& out, T value) {
 
 // Gathered in a buffer written whenever it fills: a write per field was a call through the
 // store each, and the whole directory at once would be as large as the names of every file.
+// Without an archive the records are only counted, so the size comes from the same encoding.
 class RecordWriter {
 public:
-    explicit RecordWriter(Archive& out) : out_(out) { buffer_.reserve(capacity); }
+    explicit RecordWriter(Archive* out) : out_(out) { buffer_.reserve(capacity); }
 
     void write(const BundleEntryMap& directory, std::uint64_t data_start) {
         for (const auto& [name, entry] : directory) {
@@ -226,24 +227,19 @@ public:
         append_value<std::uint8_t>(buffer_, end_record);
     }
     void flush() {
-        write_bytes(out_, buffer_.data(), static_cast<std::uint32_t>(buffer_.size()));
+        if (out_ != nullptr)
+            write_bytes(*out_, buffer_.data(), static_cast<std::uint32_t>(buffer_.size()));
+        written_ += buffer_.size();
         buffer_.clear();
     }
+    std::uint64_t written() const { return written_; }
 
 private:
     static constexpr size_t capacity = 64 * 1024;
-    Archive& out_;
+    Archive* out_;
     std::string buffer_;
+    std::uint64_t written_ = 0;
 };
-
-std::uint64_t records_size(const BundleEntryMap& directory) {
-    std::uint64_t size = 1;
-    for (const auto& [name, entry] : directory) {
-        size += name.size() + 1;
-        size += entry.directory ? 2 + records_size(*entry.directory) : 1 + 8 + 4 + 1;
-    }
-    return size;
-}
 
 }  // namespace
 
@@ -338,11 +334,14 @@ void BundleIndex::write_header(Archive& out) const {
 }
 
 std::uint64_t BundleIndex::directory_size() const {
-    return header_size + records_size(root_);
+    RecordWriter counter(nullptr);
+    counter.write(root_, 0);
+    counter.flush();
+    return header_size + counter.written();
 }
 
 void BundleIndex::write_directory(Archive& out, std::uint64_t data_start) const {
-    RecordWriter writer(out);
+    RecordWriter writer(&out);
     writer.write(root_, data_start);
     writer.flush();
 }

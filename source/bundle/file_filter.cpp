@@ -109,10 +109,10 @@ void FileFilter::walk(bool remember) {
             listed_.note_files(prefix, std::move(listed));
         // Listings come sorted with case folded, so names that differ only in case are
         // neighbours; in a bundle they are one name, and only one of them can go in.
-        const std::string* previous_file = nullptr;
+        const std::string* previous = nullptr;
         bool previous_taken = false;
         for (const std::string& name : files) {
-            if (previous_file != nullptr && name == *previous_file) {
+            if (previous != nullptr && name == *previous) {
                 if (previous_taken)
                     report_case_clash(prefix + name, "files");
                 continue;
@@ -122,18 +122,18 @@ void FileFilter::walk(bool remember) {
             BundleEntryMap::value_type* named = nullptr;
             previous_taken = consider_canonical(path, &named);
             note(WalkStep::file, path, named);
-            previous_file = &name;
+            previous = &name;
         }
-        std::string previous;
+        previous = nullptr;
         previous_taken = false;
         for (const std::string& name : directories) {
             path.assign(prefix).append(name);
-            if (name == previous) {
+            if (previous != nullptr && name == *previous) {
                 if (previous_taken)
                     report_case_clash(path, "directories");
                 continue;
             }
-            previous = name;
+            previous = &name;
             previous_taken = false;
             if (!accepts_directory(path)) {
                 note(WalkStep::ignored_directory, path);

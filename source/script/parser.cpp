@@ -425,7 +425,8 @@ const std::string* Parser::keep(const std::string& text) {
 
 // Assignment reuses the slot's storage; a general assign would go through the slower replace().
 const std::string* Parser::TextStore::add(const std::string& text) {
-    return &(next_slot() = text);
+    next() = text;
+    return keep_next();
 }
 
 void Parser::TextStore::start_chunk() {

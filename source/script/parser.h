@@ -294,11 +294,6 @@ private:
         void keep_last_only();
 
     private:
-        std::string& next_slot() {
-            if (used_ == chunk_size)
-                start_chunk();
-            return current_[used_++];
-        }
         void start_chunk();
 
         static constexpr size_t chunk_size = 256;

@@ -94,11 +94,7 @@ public:
     }
     // What the path is, a link at its end not followed. Throws for failures other than "not
     // found" where the file system can fail.
-    virtual PathKind look_up_link(const std::string& path) {
-        if (!exists(path))
-            return PathKind::missing;
-        return is_dir(path) ? PathKind::directory : PathKind::file;
-    }
+    virtual PathKind look_up_link(const std::string& path) { return kind_of(path); }
     // Appends the entries of the directory whose names match the wildcard pattern, with their
     // kinds; nothing when the directory does not exist. Throws for other failures. Here: the
     // files, then the directories, each as list_both gives them.
