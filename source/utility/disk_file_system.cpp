@@ -114,10 +114,12 @@ std::unique_ptr<ReplacingFile> DiskFileSystem::create_replacing(const std::strin
     // What could not be written in place (a directory, a pipe, a read-only file) is left to open
     // with "w", whose failure says why as for any other write; so is a temporary that cannot be
     // made.
-    if (!platform::may_replace(full))
+    const platform::Replace replace = platform::may_replace(full);
+    if (replace == platform::Replace::refused)
         return nullptr;
     try {
-        return std::make_unique<ReplacingFile>(full, ReplacingFile::Flush::lazy);
+        return std::make_unique<ReplacingFile>(full, ReplacingFile::Flush::lazy,
+                                               replace == platform::Replace::found);
     } catch (const DiskError&) {
         return nullptr;
     }

@@ -37,7 +37,9 @@ public:
     // system cannot leave the destination empty.
     enum class Flush { durable, lazy };
 
-    explicit ReplacingFile(const std::string& destination, Flush flush = Flush::durable);
+    // found: platform::may_replace found the destination as spelled.
+    explicit ReplacingFile(const std::string& destination, Flush flush = Flush::durable,
+                           bool found = false);
     ~ReplacingFile() override;
     ReplacingFile(const ReplacingFile&) = delete;
     ReplacingFile& operator=(const ReplacingFile&) = delete;
@@ -61,6 +63,7 @@ private:
     std::string destination_;
     std::string temporary_;
     Flush flush_;
+    bool found_;
     platform::FileHandle handle_ = platform::invalid_file;
     std::optional<Archive> archive_;
     int interrupt_slot_ = -1;

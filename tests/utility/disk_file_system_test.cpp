@@ -209,6 +209,34 @@ TEST_F(DiskFileSystemTest, CacheFollowsWhatTheToolCreatesAndDeletes) {
     EXPECT_EQ(test::read_all(disk.open("data\\maps\\level1.xml", "r")), std::string("x\0", 2));
 }
 
+TEST_F(DiskFileSystemTest, ReplacingTakesThePlaceOfTheFileThereInAnySpelling) {
+    // A directory reached in another spelling first: paths below it are tried there directly.
+    EXPECT_TRUE(disk.exists("data\\maps\\level1.xml"));
+    const struct {
+        const char* path;
+        const char* replaced;  // on disk
+    } cases[] = {
+        {"Data/Units/Tank.xmb", "Data/Units/Tank.xmb"},
+        {"data\\units\\tank.xml", "Data/Units/Tank.XML"},
+        {"data\\maps\\Level1.XML", "Data/Maps/Level1.XML"},
+        {"data\\maps\\New.xml", "Data/Maps/New.xml"},
+    };
+    for (const auto& c : cases) {
+        const std::unique_ptr<kam::ReplacingFile> file = disk.create_replacing(c.path);
+        ASSERT_TRUE(file) << c.path;
+        kam::write_string(file->archive(), "new");
+        file->commit();
+        EXPECT_EQ(dir.read(c.replaced), std::string("new\0", 4)) << c.path;
+    }
+    if (!test::on_windows) {
+        EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.path() / "Data/Units"),
+                                std::filesystem::directory_iterator()),
+                  5);  // nothing new beside Tank.XML, no temporary left
+    }
+    // What a rename must not replace is left to an open for writing, which says why it fails.
+    EXPECT_FALSE(disk.create_replacing("data\\units"));
+}
+
 TEST_F(DiskFileSystemTest, ModificationTimeIsAFiletimeWithTheNanoseconds) {
     dir.write("dated.txt", "x");
     using namespace std::chrono;

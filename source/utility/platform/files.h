@@ -83,8 +83,11 @@ bool link_unnamed_file(FileHandle file, const std::string& path);
 // fails, which creating the file beside it then reports), or a regular file that may be written,
 // not a directory, a device, a pipe or a read-only file. Told from its attributes, not by opening
 // it: on Windows a file another job reads cannot be opened for writing then, yet may be replaced
-// a moment later.
-bool may_replace(const std::string& path);
+// a moment later. found is that file, under the path as given.
+enum class Replace { refused, allowed, found };
+Replace may_replace(const std::string& path);
+// rename_file over a destination may_replace found: its spelling is not looked up again.
+bool rename_over_found(const std::string& from, const std::string& to);
 
 // One read at a time running beside the caller.
 class AsyncRead {

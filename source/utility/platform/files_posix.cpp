@@ -214,10 +214,10 @@ bool flush_file(FileHandle file) {
     return fsync(descriptor(file)) == 0;
 }
 
-bool rename_file(const std::string& from, const std::string& to) {
-    // The source exists, so it is tried as spelled first, as an open is; the destination is
-    // resolved, so that a file there in another spelling is the one replaced.
-    const std::string native_to = posix::native_path(to);
+namespace {
+
+// The source exists, so it is tried as spelled first, as an open is.
+bool rename_to_native(const std::string& from, const std::string& native_to) {
     std::string native_from;
     if (!posix::on_either_spelling(from, native_from, [&](const std::string& spelled) {
             return rename(spelled.c_str(), native_to.c_str()) == 0;
@@ -226,6 +226,17 @@ bool rename_file(const std::string& from, const std::string& to) {
     }
     posix::note_renamed(native_from, native_to);
     return true;
+}
+
+}  // namespace
+
+bool rename_file(const std::string& from, const std::string& to) {
+    // The destination is resolved, so that a file there in another spelling is the one replaced.
+    return rename_to_native(from, posix::native_path(to));
+}
+
+bool rename_over_found(const std::string& from, const std::string& to) {
+    return rename_to_native(from, posix::likely_path(to));
 }
 
 bool rename_new_file(const std::string& from, const std::string& to) {
@@ -273,15 +284,26 @@ bool link_unnamed_file(FileHandle file, const std::string& path) {
     return true;
 }
 
-bool may_replace(const std::string& path) {
+Replace may_replace(const std::string& path) {
     struct stat status {};
     std::string native;
+    int tries = 0;
     if (!posix::on_either_spelling(path, native, [&](const std::string& spelled) {
+            ++tries;
             return stat(spelled.c_str(), &status) == 0;
         })) {
-        return true;
+        return Replace::allowed;
     }
-    return S_ISREG(status.st_mode) && access(native.c_str(), W_OK) == 0;
+    if (!S_ISREG(status.st_mode))
+        return Replace::refused;
+    // The owner's write bit answers for the owner without a second walk of the path. What else
+    // forbids the write (a read-only mount, an immutable file) fails the temporary or the rename.
+    static const uid_t user = geteuid();
+    const bool writable = (status.st_uid == user && (status.st_mode & S_IWUSR) != 0) ||
+                          access(native.c_str(), W_OK) == 0;
+    if (!writable)
+        return Replace::refused;
+    return tries == 1 ? Replace::found : Replace::allowed;
 }
 
 // The read is handed to a helper thread through one atomic phase. Sequential readers start the

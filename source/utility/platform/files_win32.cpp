@@ -197,6 +197,10 @@ bool rename_file(const std::string& from, const std::string& to) {
     }
 }
 
+bool rename_over_found(const std::string& from, const std::string& to) {
+    return rename_file(from, to);  // the system matches names without regard to case
+}
+
 bool rename_new_file(const std::string& from, const std::string& to) {
     return MoveFileExW(win32::native_path(from).c_str(), win32::native_path(to).c_str(),
                        MOVEFILE_WRITE_THROUGH) != FALSE;
@@ -211,11 +215,13 @@ bool link_unnamed_file(FileHandle, const std::string&) {
     return false;
 }
 
-bool may_replace(const std::string& path) {
+Replace may_replace(const std::string& path) {
     const DWORD attributes = GetFileAttributesW(win32::native_path(path).c_str());
-    return attributes == INVALID_FILE_ATTRIBUTES ||
-           (attributes &
-            (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_DEVICE)) == 0;
+    if (attributes == INVALID_FILE_ATTRIBUTES)
+        return Replace::allowed;
+    const DWORD refused =
+        FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_DEVICE;
+    return (attributes & refused) == 0 ? Replace::found : Replace::refused;
 }
 
 // An overlapped ReadFile with an event of its own; on a handle opened without overlap the system
