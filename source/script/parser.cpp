@@ -1,6 +1,7 @@
 // The parser's token source, messages and the semantic actions of the grammar.
 #include "script/parser.h"
 
+#include <algorithm>
 #include <charconv>
 #include <cstdlib>
 #include <ostream>
@@ -634,6 +635,15 @@ namespace {
 
 // Digits with an optional fraction, as the scanner reads them; too large a value becomes infinity.
 float number_value(const std::string& text) {
+    // Most literals are whole numbers of a few digits, exact as floats below 2^24: no general
+    // parse for them.
+    if (text.size() <= 7 &&
+        std::all_of(text.begin(), text.end(), [](char c) { return c >= '0' && c <= '9'; })) {
+        std::uint32_t whole = 0;
+        for (const char c : text)
+            whole = whole * 10 + static_cast<std::uint32_t>(c - '0');
+        return static_cast<float>(whole);
+    }
     float value = 0;
     const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
     if (error == std::errc::result_out_of_range)
