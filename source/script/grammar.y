@@ -159,7 +159,9 @@ statements
     ;
 
 statement
-    : simple_statement { $$ = parser.no_value(); }
+    /* Assignments and calls, most statements, without a reduction of their own. */
+    : target ASSIGN expression ';' { parser.end_assignment($3); $$ = parser.no_value(); }
+    | target ';' { parser.end_call_statement(); $$ = parser.no_value(); }
     | while_statement
     | for_statement
     | if_statement
@@ -168,11 +170,6 @@ statement
     | object_decl { $$ = parser.no_value(); }
     | ';' { $$ = parser.no_value(); }
     | error { parser.report_statement_error($1.line); yyclearin; $$ = parser.no_value(); }
-    ;
-
-simple_statement
-    : target ASSIGN expression ';' { parser.end_assignment($3); }
-    | target ';' { parser.end_call_statement(); }
     ;
 
 target
@@ -258,7 +255,15 @@ sum
     | '-' sum %prec NEGATE { $$ = parser.negate($2); }
     /* A postfix chain in an expression ends with deref. */
     | primary suffixes { $$ = parser.end_chain($2); }
-    | primary
+    /* An operand without suffixes is a sum at once: a reduction fewer for most operands. Only a
+       suffix ('.' or '(') after it makes it a primary, which nothing else can follow. */
+    | '(' expression ')' { $$ = parser.materialize($2); }
+    | NUMBER { $$ = parser.push_number($1.text, $1.line); }
+    | STRING { $$ = parser.push_string($1.text, $1.line); }
+    | BOOLEAN { $$ = parser.push_boolean($1.text, $1.line); }
+    | VOID { $$ = parser.push_void($1.line); }
+    | ID { $$ = parser.push_identifier($1.text, $1.line); }
+    | THIS { $$ = parser.push_this($1.line); }
     ;
 
 primary
@@ -271,18 +276,21 @@ primary
     | THIS { $$ = parser.push_this($1.line); }
     ;
 
+/* Members and calls, the common suffixes, take no reduction of their own. */
 suffixes
-    : suffix
+    : '.' ID { $$ = parser.member($2.text, $2.line); }
+    | '(' arguments ')' { $$ = parser.call($2.first); }
+    | suffix
+    | suffixes '.' ID { $$ = parser.member($3.text, $3.line); }
+    | suffixes '(' arguments ')' { $$ = parser.call($3.first); }
     | suffixes suffix { $$ = $2; }
     ;
 
 suffix
-    : '.' ID { $$ = parser.member($2.text, $2.line); }
-    | '.' NUMBER_TYPE { $$ = parser.convert(command::cnv_number, $2.line); }
+    : '.' NUMBER_TYPE { $$ = parser.convert(command::cnv_number, $2.line); }
     | '.' STRING_TYPE { $$ = parser.convert(command::cnv_string, $2.line); }
     | '.' BOOLEAN_TYPE { $$ = parser.convert(command::cnv_boolean, $2.line); }
     | '.' error { parser.report($1.line, "Expected ID as member reference"); yyclearin; $$ = parser.no_value(); }
-    | '(' arguments ')' { $$ = parser.call($2.first); }
     ;
 
 arguments
@@ -292,12 +300,8 @@ arguments
     ;
 
 argument_list
-    : argument { $$ = parser.no_value(); $$.first = 1; }
-    | argument_list ',' argument { $$ = $1; $$.first += 1; }
-    ;
-
-argument
-    : expression { parser.argument($1); }
+    : expression { parser.argument($1); $$ = parser.no_value(); $$.first = 1; }
+    | argument_list ',' expression { parser.argument($3); $$ = $1; $$.first += 1; }
     ;
 
 %%
