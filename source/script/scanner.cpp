@@ -118,15 +118,6 @@ void Scanner::advance() {
     advance(lookahead_.text);
 }
 
-void Scanner::advance(std::string& text) {
-    try {
-        scan(lookahead_, text);
-    } catch (const ScannerError&) {
-        lookahead_.kind = -1;
-        throw;
-    }
-}
-
 Token Scanner::next_token() {
     Token token;
     scan(token, token.text);

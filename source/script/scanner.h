@@ -8,6 +8,8 @@
 #include <utility>
 #include <vector>
 
+#include "script/script_error.h"
+
 namespace kam::script {
 
 // Token kinds. Single characters use their own code; the grammar declares the same numbers.
@@ -77,7 +79,14 @@ public:
     void advance();
     // The same, with the token's text put into text instead of the lookahead's: a caller that
     // keeps texts scans straight into the place it keeps them in.
-    void advance(std::string& text);
+    void advance(std::string& text) {
+        try {
+            scan(lookahead_, text);
+        } catch (const ScannerError&) {
+            lookahead_.kind = -1;
+            throw;
+        }
+    }
     // The lookahead token, scanning it first when there is none.
     Token peek();
     const Token& lookahead() const { return lookahead_; }
