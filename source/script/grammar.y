@@ -153,16 +153,16 @@ declarator
     | ID ASSIGN { parser.begin_initializer($1.text, $1.line); } expression { parser.end_initializer($4); }
     ;
 
+/* Assignments and calls, most statements, have no jumps to merge and no reduction of their own. */
 statements
     : statements statement { $$ = parser.no_value(); $$.first = parser.merge($1.first, $2.first); }
+    | statements target ASSIGN expression ';' { parser.end_assignment($4); $$ = parser.no_value(); $$.first = $1.first; }
+    | statements target ';' { parser.end_call_statement(); $$ = parser.no_value(); $$.first = $1.first; }
     | %empty { $$ = parser.no_value(); }
     ;
 
 statement
-    /* Assignments and calls, most statements, without a reduction of their own. */
-    : target ASSIGN expression ';' { parser.end_assignment($3); $$ = parser.no_value(); }
-    | target ';' { parser.end_call_statement(); $$ = parser.no_value(); }
-    | while_statement
+    : while_statement
     | for_statement
     | if_statement
     | return_statement
