@@ -135,9 +135,11 @@ private:
                                std::int32_t single);
 
     Token lookahead_;
+    // Apart, so that a token's place is not read in one load over the separate stores that have
+    // just moved them: that load waits for the stores to finish, once per token.
     std::int32_t line_ = 1;
-    std::int32_t column_ = 0;
     std::vector<std::int32_t> pushed_;
+    std::int32_t column_ = 0;
     const char* cursor_ = nullptr;
     const char* limit_ = nullptr;
 };
