@@ -119,7 +119,7 @@ std::unique_ptr<ReplacingFile> DiskFileSystem::create_replacing(const std::strin
         return nullptr;
     try {
         return std::make_unique<ReplacingFile>(full, ReplacingFile::Flush::lazy,
-                                               replace == platform::Replace::found);
+                                               replace == platform::Replace::as_spelled);
     } catch (const DiskError&) {
         return nullptr;
     }

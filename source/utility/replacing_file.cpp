@@ -26,8 +26,8 @@ bool is_temporary_name(std::string_view name) {
     return !number.empty() && number.find_first_not_of("0123456789") == std::string_view::npos;
 }
 
-ReplacingFile::ReplacingFile(const std::string& destination, Flush flush, bool found)
-    : destination_(destination), flush_(flush), found_(found) {
+ReplacingFile::ReplacingFile(const std::string& destination, Flush flush, bool as_spelled)
+    : destination_(destination), flush_(flush), as_spelled_(as_spelled) {
     // Created exclusively: a stray file of the name is left alone, and the next number tried.
     // Registered before it is created, so that no interrupt comes between; a file of the name
     // left by a killed run may go with it.
@@ -88,8 +88,8 @@ void ReplacingFile::close() {
 
 void ReplacingFile::commit() {
     close();
-    const bool renamed = found_ ? platform::rename_over_found(temporary_, destination_)
-                                : platform::rename_file(temporary_, destination_);
+    const bool renamed = as_spelled_ ? platform::rename_file_as_spelled(temporary_, destination_)
+                                     : platform::rename_file(temporary_, destination_);
     if (!renamed) {
         throw DiskError("Cannot replace " + destination_, platform::last_error());
     }

@@ -37,9 +37,9 @@ public:
     // system cannot leave the destination empty.
     enum class Flush { durable, lazy };
 
-    // found: platform::may_replace found the destination as spelled.
+    // as_spelled: platform::may_replace said the destination is spelled as given.
     explicit ReplacingFile(const std::string& destination, Flush flush = Flush::durable,
-                           bool found = false);
+                           bool as_spelled = false);
     ~ReplacingFile() override;
     ReplacingFile(const ReplacingFile&) = delete;
     ReplacingFile& operator=(const ReplacingFile&) = delete;
@@ -63,7 +63,7 @@ private:
     std::string destination_;
     std::string temporary_;
     Flush flush_;
-    bool found_;
+    bool as_spelled_;
     platform::FileHandle handle_ = platform::invalid_file;
     std::optional<Archive> archive_;
     int interrupt_slot_ = -1;

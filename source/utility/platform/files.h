@@ -83,11 +83,12 @@ bool link_unnamed_file(FileHandle file, const std::string& path);
 // fails, which creating the file beside it then reports), or a regular file that may be written,
 // not a directory, a device, a pipe or a read-only file. Told from its attributes, not by opening
 // it: on Windows a file another job reads cannot be opened for writing then, yet may be replaced
-// a moment later. found is that file, under the path as given.
-enum class Replace { refused, allowed, found };
+// a moment later. as_spelled: the path as given is the destination's spelling, that of a file
+// found so or, with nothing there in any spelling, of the file to be.
+enum class Replace { refused, allowed, as_spelled };
 Replace may_replace(const std::string& path);
-// rename_file over a destination may_replace found: its spelling is not looked up again.
-bool rename_over_found(const std::string& from, const std::string& to);
+// rename_file to a destination may_replace said is as spelled: its spelling is not looked up again.
+bool rename_file_as_spelled(const std::string& from, const std::string& to);
 
 // One read at a time running beside the caller.
 class AsyncRead {

@@ -235,7 +235,7 @@ bool rename_file(const std::string& from, const std::string& to) {
     return rename_to_native(from, posix::native_path(to));
 }
 
-bool rename_over_found(const std::string& from, const std::string& to) {
+bool rename_file_as_spelled(const std::string& from, const std::string& to) {
     return rename_to_native(from, posix::likely_path(to));
 }
 
@@ -292,7 +292,8 @@ Replace may_replace(const std::string& path) {
             ++tries;
             return stat(spelled.c_str(), &status) == 0;
         })) {
-        return Replace::allowed;
+        // Tried once: no other spelling to look for, so the file is new under the name given.
+        return tries == 1 && errno == ENOENT ? Replace::as_spelled : Replace::allowed;
     }
     if (!S_ISREG(status.st_mode))
         return Replace::refused;
@@ -303,7 +304,7 @@ Replace may_replace(const std::string& path) {
                           access(native.c_str(), W_OK) == 0;
     if (!writable)
         return Replace::refused;
-    return tries == 1 ? Replace::found : Replace::allowed;
+    return tries == 1 ? Replace::as_spelled : Replace::allowed;
 }
 
 // The read is handed to a helper thread through one atomic phase. Sequential readers start the

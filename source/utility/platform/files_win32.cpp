@@ -197,7 +197,7 @@ bool rename_file(const std::string& from, const std::string& to) {
     }
 }
 
-bool rename_over_found(const std::string& from, const std::string& to) {
+bool rename_file_as_spelled(const std::string& from, const std::string& to) {
     return rename_file(from, to);  // the system matches names without regard to case
 }
 
@@ -221,7 +221,7 @@ Replace may_replace(const std::string& path) {
         return Replace::allowed;
     const DWORD refused =
         FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_DEVICE;
-    return (attributes & refused) == 0 ? Replace::found : Replace::refused;
+    return (attributes & refused) == 0 ? Replace::as_spelled : Replace::refused;
 }
 
 // An overlapped ReadFile with an event of its own; on a handle opened without overlap the system
