@@ -124,9 +124,8 @@ void Parser::emit_finished_unit() {
 // ---- Token source and messages ----
 
 // The failed token's place is taken by a token no rule accepts, so the grammar's recovery runs
-// there.
-// The value is written whole, once: the driver copies it with wide loads, and a load over a
-// narrower store made just before waits for that store to finish, once per token.
+// there. The value is written whole, once: the driver copies it with wide loads, and a load over
+// narrower stores made just before waits for them to finish, once per token.
 std::int32_t Parser::read_token(SemanticValue& value) {
     SemanticValue result = no_value();
     try {
@@ -148,7 +147,7 @@ std::int32_t Parser::read_token(SemanticValue& value) {
     } else {
         last_text_ = nullptr;
     }
-    // As two words: field by field, the kind and the line went out as two stores.
+    // As two words: assigned field by field, the kind and the line went out as two stores.
     const auto words = std::bit_cast<std::array<std::uint64_t, 2>>(result);
     std::memcpy(&value, words.data(), sizeof words);
     return token.kind;
