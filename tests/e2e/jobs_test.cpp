@@ -117,10 +117,8 @@ TEST(JobsTest, BundleCommandsGiveTheSameForAnyNumberOfJobs) {
         const std::vector<std::string> commands[] = {
             {"-v", "bundle", "-L", "-r", in.path("pre"), "-D", "out.bundle", in.path("level.log")},
             {"-vv", "bundle", "-r", in.path("pre"), "-D", "out.bundle", in.path("level.log")},
-            {"quick-bundle", "-r", in.path("pre"), "-D", "out.bundle"},
             {"-vv", "quick-bundle", "-r", in.path("post"), "-D", "out.bundle"},
             {"-v", "extract", "-r", in.path("post.bundle")},
-            {"-v", "make-patch", in.path("pre.bundle"), in.path("post.bundle"), "p.bundle"},
             {"-vv", "make-patch", in.path("pre.bundle"), in.path("post.bundle"), "p.bundle"},
         };
         for (const auto& arguments : commands) {
