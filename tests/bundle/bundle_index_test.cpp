@@ -1,10 +1,18 @@
-// The bundle directory: both record versions, lookup, name order and corrupt directories.
+// The bundle directory: both record versions, lookup, name order and corrupt directories; and the
+// extractor's refusal of names no bundle file can carry.
 #include "bundle/bundle_index.h"
 
 #include <gtest/gtest.h>
 
+#include <filesystem>
+#include <map>
+
 #include "bundle/bundle_bytes.h"
+#include "bundle/bundle_extractor.h"
 #include "support/error_of.h"
+#include "support/trovex_runner.h"
+#include "utility/command_line.h"
+#include "utility/disk_file_system.h"
 
 namespace {
 
@@ -41,9 +49,8 @@ TEST(BundleIndexTest, LookupWalksComponentsAndStopsAtHiddenDirectories) {
         {"/dir\\\\sub/file/", file},
         {"dir/sub", &index.root().at("dir").directory->at("sub")},
         {"old", old},
-        {"old/x", old},  // below a hidden directory: the hidden directory
-        {"OLD/missing/deeper", old},
-        {"f/x", nullptr},  // through a file
+        {"OLD/missing/deeper", old},  // below a hidden directory: the hidden directory
+        {"f/x", nullptr},             // through a file
         {"dir/missing", nullptr},
         {"", nullptr},
     };
@@ -109,6 +116,39 @@ TEST(BundleIndexTest, CorruptDirectoriesThrowNamingTheBundleAndTheOffset) {
     EXPECT_NE(index.lookup("kept"), nullptr);
     index.load(test::archive_of(v2().end().data));
     EXPECT_EQ(index.lookup("kept"), nullptr);
+}
+
+TEST(BundleExtractorTest, NamesThatCouldLeaveTheTargetAreRefusedAndSkipped) {
+    test::TempDir dir;
+    std::filesystem::create_directory(dir.path() / "a");
+    const std::string target = (dir.path() / "a").string();
+    // Loading refuses such names; an index built in memory can still hold them.
+    kam::BundleIndex index;
+    kam::BundleEntryMap& root = index.mutable_root();
+    for (const char* name : {"", ".", "..", "/etc", "a\\..\\..\\x", "c:x", "ok.txt"})
+        root.emplace(name, kam::BundleEntry());
+    kam::BundleEntry parent;
+    parent.directory = std::make_unique<kam::BundleEntryMap>();
+    parent.directory->emplace("x", kam::BundleEntry());
+    kam::BundleEntry& sub = root[kam::BundleName("sub")];
+    sub.directory = std::make_unique<kam::BundleEntryMap>();
+    sub.directory->emplace("..", std::move(parent));
+
+    CommandLine line(std::vector<std::string>{});
+    kam::BundleExtractor extractor(kam::default_disk_file_system(), index, {true, true});
+    const std::string output = test::output_of([&] { extractor.extract("", target); });
+
+    std::string expected;
+    for (const std::string name : {"", ".", "..", "/etc", "a\\..\\..\\x", "c:x"}) {
+        expected += test::framed("Not extracting \\" + name + ": the name \"" + name +
+                                 "\" could reach outside the target");
+    }
+    expected +=
+        test::framed("Not extracting \\sub\\..: the name \"..\" could reach outside the target");
+    EXPECT_EQ(output, expected);
+    EXPECT_EQ(extractor.refused(), 7);
+    EXPECT_EQ(test::snapshot(dir.path()),
+              (std::map<std::string, std::string>{{"a", "/"}, {"a/ok.txt", ""}, {"a/sub", "/"}}));
 }
 
 }  // namespace

@@ -1,5 +1,6 @@
 // Everyday mistakes, run as a user would: each fails with a message naming what went wrong and
-// leaves every file it was not asked to write as it was.
+// leaves every file it was not asked to write as it was; pipes where files are expected; and the
+// entry sequence's usage, version and unknown commands.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -9,6 +10,7 @@
 #include <fstream>
 #include <iterator>
 #include <map>
+#include <regex>
 #include <set>
 #include <thread>
 #include <tuple>
@@ -252,6 +254,124 @@ TEST(SafetyTest, InterruptedRunsLeaveNoTemporaryAndNoPartialFile) {
                                       std::back_inserter(differing));
         EXPECT_EQ(differing, decltype(differing)());
     }
+}
+
+// Pipes where files are expected: every command refuses them at once, naming the path, instead of
+// waiting for a peer that never comes, and goes on with the rest of a tree.
+const std::string refused = "error code 0x20000001: Not a regular file";
+const std::string unsaved = "Cannot save compiled script d\\x.kxe: ";
+
+TEST(SpecialFilesTest, PipesAreRefusedWithoutWaiting) {
+    if (test::on_windows)
+        GTEST_SKIP() << "makes FIFOs";
+    const struct {
+        std::string pipe;
+        Files files;
+        std::vector<std::string> arguments;
+        std::vector<std::string> messages;
+        std::map<std::string, bool> made = {};  // whether each file is there afterwards
+    } cases[] = {
+        {"a.xml",
+         {},
+         {"compile-xml", "a.xml"},
+         {"Cannot open a.xml with create mode: 0x3", refused}},
+        {"t/a.xml", {{"t/b.xml", "<b/>"}}, {"compile-xml", "t"}, {refused}, {{"t/b.xmb", true}}},
+        {"root/sub/p.txt",
+         {{"root/sub/f.txt", "data"}},
+         {"quick-bundle", "-r", "root"},
+         {"sub\\p.txt with create mode: 0x3", refused},
+         {{"root/bundles/quick.bundle", false}}},
+        {"b.bundle", {}, {"list", "b.bundle"}, {refused}},
+        // The pipe is newer than its source, so -m would read it.
+        {"d/x.kxe", {{"d/x.ksf", "f() {}"}}, {"compile-scripts", "-m", "d"}, {unsaved, refused}},
+        {"e/a.ksf",
+         {{"e/b.ksf", "f() {}"}},
+         {"compile-scripts", "-a", "e"},
+         {refused},
+         {{"e/b.kxe", true}, {"e/a.kxe", false}}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.arguments.back());
+        test::TempDir dir;
+        for (const auto& [path, content] : c.files)
+            dir.write(path, content);
+        fs::create_directories((dir.path() / c.pipe).parent_path());
+        ASSERT_TRUE(test::make_fifo(dir.path() / c.pipe));
+        fs::last_write_time(dir.path() / c.pipe,
+                            fs::file_time_type::clock::now() + std::chrono::hours(1));
+        const auto result = test::run_trovex(dir.path(), c.arguments);
+        EXPECT_EQ(result.exit_code, 1);
+        for (const std::string& message : c.messages)
+            EXPECT_NE(result.output.find(message), std::string::npos) << result.output;
+        for (const auto& [path, there] : c.made)
+            EXPECT_EQ(dir.exists(path), there) << path;
+    }
+}
+
+// The entry sequence: banner, usage, unknown commands and missing arguments, -b and -w.
+// Each usage text is pinned by its first line only: the rest is the help text, not behaviour.
+TEST(FrontEndTest, EveryCommandPrintsItsUsageAndTheVersion) {
+    test::TempDir dir;
+    const std::tuple<std::vector<std::string>, std::string, int> cases[] = {
+        {{}, "trovex [global-flags] command [command-flags]", 0},
+        {{"-v", "-h"}, "trovex [global-flags] command [command-flags]", 0},
+        {{"--help"}, "trovex [global-flags] command [command-flags]", 0},
+        {{"compile-scripts", "--help"}, "trovex compile-scripts [options] file1 [file2] ... ", 1},
+        {{"compile-xml"}, "trovex compile-xml [options] file1 [file2] ... ", 1},
+        {{"merge-logs"}, "trovex merge-logs merged_log log1 [log2] ... ", 1},
+        {{"bundle", "-h", "-r", "x"}, "trovex bundle [options] file_log1 [file_log2] ...", 1},
+        {{"quick-bundle", "--help"}, "trovex quick-bundle [options]", 1},
+        {{"list", "-h"}, "trovex list [options] bundle [subdir]", 1},
+        {{"extract", "--help"}, "trovex extract [options] bundle [subdir] [targetpath]", 1},
+        {{"make-patch"}, "trovex make-patch pre-bundle post-bundle dest-bundle", 1},
+    };
+    for (const auto& [arguments, first_line, exit_code] : cases) {
+        const auto result = test::run_trovex(dir.path(), arguments, "never read\n");
+        const std::string shown =
+            result.output.substr(0, result.output.find('\n', test::banner().size()));
+        EXPECT_EQ(shown, test::banner() + first_line) << arguments.size();
+        EXPECT_EQ(result.exit_code, exit_code) << first_line;
+    }
+    EXPECT_TRUE(test::snapshot(dir.path()).empty());
+    // The version is one line without the banner; gtest's own regex on Windows has no groups.
+    const std::regex version(R"(trovex \d+\.\d+\.\d+( \(git [0-9a-f]+\))?\n)");
+    for (const auto& arguments :
+         std::vector<std::vector<std::string>>{{"--version"}, {"-v", "--version"}}) {
+        const auto result = test::run_trovex(dir.path(), arguments);
+        EXPECT_TRUE(std::regex_match(result.output, version)) << result.output;
+        EXPECT_EQ(result.exit_code, 0);
+    }
+}
+
+// Command words are case-sensitive, and a word is a global flag only with its dash; -w waits for
+// return after the error. Missing arguments end a command with what is missing, framed twice.
+TEST(FrontEndTest, UnknownCommandsAndMissingArgumentsAreFramedWithExitOne) {
+    test::TempDir dir;
+    const auto unknown = [](const std::string& name) {
+        return test::framed("Unknown command " + name + " -- use -h for help.");
+    };
+    const std::pair<std::vector<std::string>, std::string> cases[] = {
+        {{"frobnicate"}, unknown("frobnicate")},
+        {{"LIST"}, unknown("LIST")},
+        {{"vb", "--version"}, unknown("vb")},  // global flags without their dash: no command
+        {{"-w", "frobnicate"},
+         unknown("frobnicate") + std::string(60, '-') + "\nPress return to exit.\n"},
+        {{"make-patch", "pre.bundle", "-x"},
+         test::framed("No destination-bundle file specified.") + test::framed("No destination")},
+        {{"make-patch", "pre.bundle"},
+         test::framed("No post-bundle file specified.") + test::framed("No post-bundle")},
+        {{"bundle", "a.log"},
+         test::framed("No root directory specified.") + test::framed("No root")},
+        {{"bundle", "-r", "missing", "a.log"},
+         test::framed("The root " + test::canonical((dir.path() / "missing").string()) +
+                      " is not a directory")},
+    };
+    for (const auto& [arguments, output] : cases) {
+        const auto result = test::run_trovex(dir.path(), arguments, "\n");
+        EXPECT_EQ(result.output, test::banner() + output);
+        EXPECT_EQ(result.exit_code, 1);
+    }
+    EXPECT_TRUE(test::snapshot(dir.path()).empty());
 }
 
 }  // namespace
