@@ -1,8 +1,11 @@
 // The bundle file system: answers from the bundle, the parent for files without data, hidden
-// names, listings, switches and a mount in the virtual file system.
+// names, listings, switches, a mount in the virtual file system, and corrupt bundles.
 #include "bundle/bundle_file_system.h"
 
 #include <gtest/gtest.h>
+
+#include <algorithm>
+#include <functional>
 
 #include "bundle/bundle_bytes.h"
 #include "support/error_of.h"
@@ -123,6 +126,44 @@ TEST(BundleFileSystemTest, PackedFilesOpenFromTheBundleOrTheParentUnlessSwitched
     EXPECT_TRUE(alone.fs.exists("readme.txt"));
     EXPECT_FALSE(alone.fs.owns("readme.txt"));
     EXPECT_TRUE(alone.fs.hides("gone.txt"));
+}
+
+// Every truncation of a good bundle loads, or fails with one of the clear errors; each file of what
+// loads opens and reads, or fails the same way. Random corruptions are the fuzz targets' work.
+TEST(BundleFileSystemTest, CorruptBundlesFailWithClearErrors) {
+    const std::string good = sample_bundle();
+    const std::string clear_errors[] = {
+        "Corrupt bundle test.bundle: ",
+        "test.bundle is not a bundle",
+        "Archive::checked_read() Attempt to read past end of archive 'test.bundle'",
+        "Attempt to grow archive test.bundle beyond limits",
+    };
+    int loaded = 0;
+    for (size_t length = 0; length < good.size(); ++length) {
+        BundleFileSystem fs;
+        std::function<void(const kam::BundleEntryMap&, const std::string&)> read_every_file =
+            [&](const kam::BundleEntryMap& directory, const std::string& prefix) {
+                for (const auto& [name, entry] : directory) {
+                    if (entry.directory) {
+                        read_every_file(*entry.directory, kam::concat(prefix, name) + "\\");
+                    } else if (fs.exists(kam::concat(prefix, name))) {
+                        test::read_all(fs.open(kam::concat(prefix, name), "r"));
+                    }
+                }
+            };
+        try {
+            fs.load(test::archive_of(good.substr(0, length)), 0);
+            ++loaded;
+            read_every_file(fs.index().root(), "");
+        } catch (const std::runtime_error& error) {
+            const std::string what = error.what();
+            EXPECT_TRUE(
+                std::any_of(std::begin(clear_errors), std::end(clear_errors),
+                            [&](const std::string& start) { return what.rfind(start, 0) == 0; }))
+                << what;
+        }
+    }
+    EXPECT_GT(loaded, 0);
 }
 
 }  // namespace
