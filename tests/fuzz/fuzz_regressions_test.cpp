@@ -18,8 +18,6 @@ const fs::path fuzz_dir = fs::path(TROVEX_SOURCE_DIR) / "fuzz";
 // The folders below fuzz/<kind>/ name the targets whose inputs they hold.
 std::set<std::string> folders(const std::string& kind) {
     std::set<std::string> names;
-    if (!fs::is_directory(fuzz_dir / kind))
-        return names;
     for (const auto& entry : fs::directory_iterator(fuzz_dir / kind)) {
         if (entry.is_directory())
             names.insert(entry.path().filename().string());

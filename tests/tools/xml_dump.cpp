@@ -3,7 +3,6 @@
 // node: "E name", "A name=value", "T text" and "/E", with \, line feed, tab and CR escaped.
 #include <fstream>
 #include <iostream>
-#include <map>
 #include <sstream>
 #include <string>
 #include <string_view>
@@ -13,12 +12,11 @@
 namespace {
 
 std::string escaped(std::string_view text) {
-    static const std::map<char, std::string> escapes = {
-        {'\\', "\\\\"}, {'\n', "\\n"}, {'\t', "\\t"}, {'\r', "\\r"}};
     std::string out;
     for (char c : text) {
-        const auto escape = escapes.find(c);
-        out += escape == escapes.end() ? std::string(1, c) : escape->second;
+        const size_t special = std::string_view("\\\n\t\r").find(c);
+        out += special == std::string_view::npos ? std::string(1, c)
+                                                 : "\\" + std::string(1, "\\ntr"[special]);
     }
     return out;
 }

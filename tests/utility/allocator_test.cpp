@@ -14,7 +14,7 @@
 
 namespace {
 
-TEST(MallocAllocatorTest, BlocksAreAlignedAndCounted) {
+TEST(MallocAllocatorTest, BlocksAreAlignedAndCountedAndHugeOnesRefused) {
     kam::MallocAllocator allocator;
     std::int64_t previous_used = 0;
     std::vector<void*> blocks;
@@ -32,10 +32,7 @@ TEST(MallocAllocatorTest, BlocksAreAlignedAndCounted) {
     allocator.free(nullptr);
     EXPECT_EQ(allocator.used(), 0);
     EXPECT_EQ(allocator.maximum_used(), peak);
-}
-
-TEST(MallocAllocatorTest, RequestBeyondTheAddressSpaceIsOutOfMemory) {
-    kam::MallocAllocator allocator;
+    // A request beyond the address space is out of memory.
     const std::size_t huge = std::numeric_limits<std::size_t>::max();
     EXPECT_EQ(test::error_of<kam::ErrorWithCStack>([&] { allocator.allocate(huge); }),
               "Out of memory allocating " + std::to_string(huge) + " bytes");

@@ -3,8 +3,6 @@
 
 #include <gtest/gtest.h>
 
-#include <tuple>
-
 #include "support/error_of.h"
 #include "support/trovex_runner.h"
 #include "utility/output_streams.h"
@@ -13,68 +11,46 @@ namespace {
 
 using Args = std::vector<std::string>;
 
-TEST(CommandLineTest, GlobalFlagsAreTakenAnywhere) {
+// Global flags come out anywhere; a value flag (letter 0: none asked) takes its value and leaves
+// the rest, and no flag is taken out of a value.
+TEST(CommandLineTest, GlobalFlagsAndFlagValues) {
     struct Case {
         Args arguments;
-        int verbosity;
-        bool break_on_error;
-        bool wait;
-        Args left;
-    };
-    const Case cases[] = {
-        {{"-vv"}, 2, false, false, {}},
-        {{"-vb"}, 1, true, false, {}},
-        {{"-b", "-b"}, 0, true, false, {"-b"}},
-        {{"bundle", "-v", "x.log", "--verbose"}, 2, false, false, {"bundle", "x.log"}},
-        {{"list", "-rw", "--break-on-error"}, 0, true, true, {"list", "-r"}},
-        {{"--", "-"}, 0, false, false, {"--", "-"}},
-    };
-    for (const Case& c : cases) {
-        CommandLine line(c.arguments);
-        EXPECT_EQ(line.verbosity, c.verbosity);
-        EXPECT_EQ(line.break_on_error, c.break_on_error);
-        EXPECT_EQ(line.wait_when_done, c.wait);
-        EXPECT_EQ(line.arguments(), c.left);
-    }
-}
-
-TEST(CommandLineTest, FlagValueForms) {
-    const std::tuple<Args, std::string, Args> cases[] = {
-        {{"-rD:\\data", "a.log"}, "D:\\data", {"a.log"}},
-        {{"-mr", "D:\\data", "a.log"}, "D:\\data", {"-m", "a.log"}},
-        {{"-r", "-x", "a.log"}, "-x", {"a.log"}},
-        {{"a.log", "-rD:\\data"}, "D:\\data", {"a.log"}},
-        {{"--root=d", "a.log"}, "d", {"a.log"}},
-        {{"a.log", "--root"}, "", {"a.log", "--root"}},
-        {{"--root", "d", "a.log"}, "d", {"a.log"}},
-        {{"-r"}, "", {"-r"}},
-    };
-    for (const auto& [arguments, value, left] : cases) {
-        CommandLine line(arguments);
-        EXPECT_EQ(line.flag_value('r', "root"), value);
-        EXPECT_EQ(line.arguments(), left);
-    }
-}
-
-TEST(CommandLineTest, NoFlagIsTakenOutOfAValue) {
-    struct Case {
-        Args arguments;
+        const char* value_letters;
         char letter;
         std::string value;
         int verbosity;
-        bool break_on_error;
+        bool break_on_error, wait;
+        Args left;
     };
     const Case cases[] = {
-        {{"-Dout/bvx.bundle"}, 'D', "out/bvx.bundle", 0, false},
-        {{"-vbD", "x"}, 'D', "x", 1, true},
-        {{"-rD:\\data", "-a", "a.log"}, 'a', "a.log", 0, false},
-        {{"-rD:\\data", "-a", "a.log"}, 'r', "D:\\data", 0, false},
+        {{"-vv"}, "", 0, "", 2, false, false, {}},
+        {{"-vb"}, "", 0, "", 1, true, false, {}},
+        {{"-b", "-b"}, "", 0, "", 0, true, false, {"-b"}},
+        {{"bundle", "-v", "x.log", "--verbose"}, "", 0, "", 2, false, false, {"bundle", "x.log"}},
+        {{"list", "-rw", "--break-on-error"}, "", 0, "", 0, true, true, {"list", "-r"}},
+        {{"--", "-"}, "", 0, "", 0, false, false, {"--", "-"}},
+        {{"-rD:\\data", "a.log"}, "", 'r', "D:\\data", 0, false, false, {"a.log"}},
+        {{"-mr", "D:\\data", "a.log"}, "", 'r', "D:\\data", 0, false, false, {"-m", "a.log"}},
+        {{"-r", "-x", "a.log"}, "", 'r', "-x", 0, false, false, {"a.log"}},
+        {{"a.log", "-rD:\\data"}, "", 'r', "D:\\data", 0, false, false, {"a.log"}},
+        {{"--root=d", "a.log"}, "", 'r', "d", 0, false, false, {"a.log"}},
+        {{"a.log", "--root"}, "", 'r', "", 0, false, false, {"a.log", "--root"}},
+        {{"--root", "d", "a.log"}, "", 'r', "d", 0, false, false, {"a.log"}},
+        {{"-r"}, "", 'r', "", 0, false, false, {"-r"}},
+        {{"-Dout/bvx.bundle"}, "rDa", 'D', "out/bvx.bundle", 0, false, false, {}},
+        {{"-vbD", "x"}, "rDa", 'D', "x", 1, true, false, {}},
+        {{"-rD:\\data", "-a", "a.log"}, "rDa", 'a', "a.log", 0, false, false, {"-rD:\\data"}},
+        {{"-rD:\\data", "-a", "a.log"}, "rDa", 'r', "D:\\data", 0, false, false, {"-a", "a.log"}},
     };
     for (const Case& c : cases) {
-        CommandLine line(c.arguments, "rDa");
+        SCOPED_TRACE(&c - cases);
+        CommandLine line(c.arguments, c.value_letters);
         EXPECT_EQ(line.verbosity, c.verbosity);
         EXPECT_EQ(line.break_on_error, c.break_on_error);
-        EXPECT_EQ(line.flag_value(c.letter, "long"), c.value);
+        EXPECT_EQ(line.wait_when_done, c.wait);
+        EXPECT_EQ(c.letter != 0 ? line.flag_value(c.letter, "root") : "", c.value);
+        EXPECT_EQ(line.arguments(), c.left);
     }
 }
 

@@ -39,7 +39,7 @@ TEST(EncodingTest, ValuesAreLittleEndianWithoutPadding) {
     EXPECT_EQ(in.position(), in.size());
 }
 
-TEST(EncodingTest, EveryTruncationOfAValueIsRefused) {
+TEST(EncodingTest, EveryTruncationAndAnOverlongCountAreRefused) {
     const std::string bytes("\x01\x02\x03\x04\x05\x06\x07\x08", 8);
     for (size_t length = 0; length < 8; ++length) {
         Archive in = test::archive_of(bytes.substr(0, length));
@@ -52,11 +52,8 @@ TEST(EncodingTest, EveryTruncationOfAValueIsRefused) {
                      true);
     EXPECT_EQ(test::error_of<std::range_error>([&] { kam::read_u32(growable); }),
               "Archive::checked_read() Attempt to read past end of archive 'short'");
-}
-
-TEST(EncodingTest, ByteStringCountIsCheckedBeforeAllocating) {
-    const std::string bytes = "abcdef";
-    Archive in = test::archive_of(bytes);
+    // A byte string's count is checked before allocating.
+    Archive in = test::archive_of("abcdef");
     EXPECT_EQ(kam::read_byte_string(in, 2), "ab");
     EXPECT_THROW(kam::read_byte_string(in, 0xffffffffu), std::range_error);
     EXPECT_EQ(kam::read_byte_string(in, 4), "cdef");

@@ -11,16 +11,13 @@ namespace {
 const std::string dashes(70, '-');
 
 // A message written before the verbosity rises is judged when it is flushed.
-TEST(OutputStreamsTest, LogLevelsFollowVerbosityAtFlushTime) {
+TEST(OutputStreamsTest, LogLevelsFollowVerbosityAtFlushTimeAndErrorsAreFramed) {
     CommandLine quiet(std::vector<std::string>{});
     EXPECT_EQ(test::output_of([] { log_verbose << "hidden" << std::endl; }), "");
     log_verbose << "late ";
     quiet.verbosity = 1;
     EXPECT_EQ(test::output_of([] { log_verbose << "message" << std::endl; }), "late message\n");
-}
-
-TEST(OutputStreamsTest, ErrorWithoutLineBreakJoinsTheClosingDashes) {
-    CommandLine line(std::vector<std::string>{});
+    // An error without a line break joins the closing dashes.
     EXPECT_EQ(test::output_of([] { error_stream << "no break" << std::flush; }),
               dashes + "\nERROR: no break" + dashes + "\n");
 }

@@ -32,12 +32,9 @@ TEST(PathTest, NormalizePathTable) {
     }
 }
 
-TEST(PathTest, FoldCaseChangesOnlyAsciiCapitals) {
-    // The bytes either side of each letter range, and bytes above ASCII.
+TEST(PathTest, SmallHelpers) {
+    // Case folding: the bytes either side of each letter range, and bytes above ASCII.
     EXPECT_EQ(kam::fold_case(std::string("@AZ[`az{\xc4\xe4")), "@az[`az{\xc4\xe4");
-}
-
-TEST(PathTest, JoinFileNameAndExtension) {
     EXPECT_EQ(kam::join_path("data", "a.xml"), "data\\a.xml");
     EXPECT_EQ(kam::join_path("data\\", "a.xml"), "data\\a.xml");
     EXPECT_EQ(kam::join_path("data/", "a.xml"), "data/a.xml");

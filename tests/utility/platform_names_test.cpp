@@ -23,7 +23,7 @@ std::vector<std::string> names_in(const std::string& directory) {
     return names;
 }
 
-TEST(PlatformNamesTest, Utf8NamesAreCreatedListedAndOpenedUnchanged) {
+TEST(PlatformNamesTest, Utf8NamesAndEitherSeparatorReachTheSameEntries) {
     test::TempDir dir;
     const std::string base = dir.path().string();
     const std::string folder = "t\xC3\xA9l\xC3\xA9";          // télé
@@ -51,12 +51,9 @@ TEST(PlatformNamesTest, Utf8NamesAreCreatedListedAndOpenedUnchanged) {
     // An error left over from an earlier call does not fail the listing of an empty directory.
     errno = ENOENT;
     EXPECT_TRUE(names_in(base).empty());
-}
 
-TEST(PlatformNamesTest, EitherSeparatorDoubledOrTrailingReachesTheSameEntry) {
-    test::TempDir dir;
+    // Either separator, doubled or trailing, reaches the same entry.
     dir.write("a/b/c.txt", "abc");
-    const std::string base = dir.path().string();
     for (const std::string& spelling : {base + "\\a\\b\\c.txt", base + "/a//b\\\\c.txt"}) {
         SCOPED_TRACE(spelling);
         platform::FileStatus status;

@@ -62,14 +62,18 @@ TEST(VirtualFileSystemTest, MountPrefixesAreCanonicalAndRemovedFromThePath) {
     EXPECT_EQ(vfs.modification_time("data\\x.xml"), 1000u);
 }
 
-TEST(VirtualFileSystemTest, HidesOrOwnsEndsTheSearch) {
+// A file system that hides or owns a path ends the search; writes go to the first file system that
+// is not read-only.
+TEST(VirtualFileSystemTest, HidingOwningAndReadOnlyFileSystems) {
     VirtualFileSystem vfs;
     test::MemoryFileSystem bundle("bundle"), disk("disk");
-    disk.files = {{"a", {"disk a"}}, {"b", {"disk b"}}, {"c", {"disk c"}}};
+    disk.files = {{"a", {"disk a"}}, {"b", {"disk b"}}, {"c", {"disk c"}}, {"old", {"old"}}};
     bundle.hidden = {"a"};
     bundle.owned = {"b"};
+    bundle.read_only = true;
+    bundle.write("x", "bundle x");
     vfs.mount("/", &bundle, false);
-    vfs.mount("/", &disk, false);
+    vfs.mount("", &disk, false);
     EXPECT_FALSE(vfs.exists("a"));
     EXPECT_FALSE(vfs.exists("b"));
     EXPECT_TRUE(vfs.exists("c"));
@@ -77,51 +81,10 @@ TEST(VirtualFileSystemTest, HidesOrOwnsEndsTheSearch) {
     EXPECT_FALSE(vfs.is_dir("b"));
     EXPECT_EQ(test::read_all(vfs.open("c", "rc")), "disk c");
     EXPECT_EQ(disk.asked, (std::vector<std::string>{"c", "c"}));
-}
 
-TEST(VirtualFileSystemTest, FindFileOpensTheFileAndHandsItOverOnceWithItsLogLine) {
-    test::TempDir dir;
-    dir.write("Data/Tank.XML", "<tank/>");
-    VirtualFileSystem vfs;
-    kam::DiskFileSystem disk(dir.path().string());
-    vfs.mount("/", &disk, false);
-    vfs.set_log_name("found");
-    vfs.set_recording(true);
-
-    VirtualFileSystem::Found found = vfs.find_file("data\\tank.xml");
-    const std::string time = std::to_string(vfs.modification_time("data\\tank.xml"));
-    EXPECT_EQ(described(found),
-              "data\\tank.xml in " + disk.full_path("data\\tank.xml") + " at " + time + " open");
-    EXPECT_EQ(dir.read("bundles/found.xml"), "");  // found, not yet opened
-    EXPECT_EQ(test::read_all(vfs.open(found, "r")), "<tank/>");
-    EXPECT_FALSE(found.file.has_store());
-    // Later opens go to the file system again.
-    EXPECT_EQ(test::read_all(vfs.open(found, "r")), "<tank/>");
-    EXPECT_EQ(test::read_all(vfs.open(found, "rc")), "<tank/>");
-    vfs.set_recording(false);
-    const std::string line = "   <open path=\"data\\tank.xml\" flags=\"r\" />\r\n";
-    EXPECT_EQ(dir.read("bundles/found.xml"),
-              line + line + "   <open path=\"data\\tank.xml\" flags=\"rc\" />\r\n");
-
-    // A directory is found without being opened; a missing path is not found.
-    EXPECT_EQ(described(vfs.find_file("DATA")), "data in " + disk.full_path("data") + " at " +
-                                                    std::to_string(vfs.modification_time("data")) +
-                                                    " directory");
-    EXPECT_FALSE(vfs.find_file("data\\missing.xml").found());
-    EXPECT_FALSE(vfs.open("data\\missing.xml", "r").has_store());
-}
-
-TEST(VirtualFileSystemTest, WritesGoToTheFirstFileSystemThatIsNotReadOnly) {
-    VirtualFileSystem vfs;
-    test::MemoryFileSystem bundle("bundle"), disk("disk");
-    bundle.read_only = true;
-    bundle.write("x", "bundle x");
-    disk.write("old", "old");
-    vfs.mount("", &bundle, false);
-    vfs.mount("", &disk, false);
     for (const char* mode : {"w", "a", "r+"})
         vfs.open("x", mode);
-    EXPECT_EQ(disk.opened, (std::vector<std::string>{"x/w", "x/a", "x/r+"}));
+    EXPECT_EQ(disk.opened, (std::vector<std::string>{"c/rc", "x/w", "x/a", "x/r+"}));
     EXPECT_TRUE(bundle.opened.empty());
     EXPECT_TRUE(vfs.make_dir("New"));
     EXPECT_TRUE(vfs.remove("old"));
@@ -156,7 +119,8 @@ TEST(VirtualFileSystemTest, ListBothGivesWhatListGivesForEachKind) {
     EXPECT_EQ(test::listed(vfs, "units", "*.*", true), directories);
 }
 
-TEST(VirtualFileSystemTest, RecordingWritesOneLinePerOpenWithEntities) {
+// find_file opens the file and hands it over once; each open is recorded as a line of its own.
+TEST(VirtualFileSystemTest, FindFileAndRecordingOfOpens) {
     test::TempDir dir;
     dir.write("Data/Tank.XML", "<tank/>");
     VirtualFileSystem vfs;
@@ -166,9 +130,23 @@ TEST(VirtualFileSystemTest, RecordingWritesOneLinePerOpenWithEntities) {
     EXPECT_EQ(vfs.log_name(), "script_not_set");
     vfs.set_log_name("level1");
     vfs.set_recording(true);
+
+    VirtualFileSystem::Found found = vfs.find_file("data\\tank.xml");
+    const std::string time = std::to_string(vfs.modification_time("data\\tank.xml"));
+    EXPECT_EQ(described(found),
+              "data\\tank.xml in " + disk.full_path("data\\tank.xml") + " at " + time + " open");
+    EXPECT_EQ(dir.read("bundles/level1.xml"), "");  // found, not yet opened
+    EXPECT_EQ(test::read_all(vfs.open(found, "r")), "<tank/>");
+    EXPECT_FALSE(found.file.has_store());
+    // Later opens go to the file system again.
+    EXPECT_EQ(test::read_all(vfs.open(found, "r")), "<tank/>");
+    EXPECT_EQ(test::read_all(vfs.open(found, "rc")), "<tank/>");
     EXPECT_TRUE(vfs.open("/Data/Tank.XML", "r").has_store());
     EXPECT_FALSE(vfs.open("Sounds\\R&B <live> \"1\".wav", "rc").has_store());
     const std::string expected =
+        "   <open path=\"data\\tank.xml\" flags=\"r\" />\r\n"
+        "   <open path=\"data\\tank.xml\" flags=\"r\" />\r\n"
+        "   <open path=\"data\\tank.xml\" flags=\"rc\" />\r\n"
         "   <open path=\"data\\tank.xml\" flags=\"r\" />\r\n"
         "   <open path=\"sounds\\r&amp;b &lt;live&gt; &quot;1&quot;.wav\" flags=\"rc\" />\r\n";
     // Each line is on disk as soon as the open returns.
@@ -186,6 +164,12 @@ TEST(VirtualFileSystemTest, RecordingWritesOneLinePerOpenWithEntities) {
     vfs.open("x", "w");
     vfs.set_recording(false);
     EXPECT_EQ(dir.read("bundles/level1.xml"), expected + "   <open path=\"x\" flags=\"w\" />\r\n");
+
+    // A directory is found without being opened; a missing path is not found.
+    EXPECT_EQ(described(vfs.find_file("DATA")), "data in " + disk.full_path("data") + " at " +
+                                                    std::to_string(vfs.modification_time("data")) +
+                                                    " directory");
+    EXPECT_FALSE(vfs.find_file("data\\missing.xml").found());
 }
 
 // Without a disk root, or with a file where the log's directory goes, nothing is written.
