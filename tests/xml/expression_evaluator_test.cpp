@@ -19,7 +19,7 @@ std::string evaluate(const std::string& text) {
     return printed;
 }
 
-TEST(ExpressionEvaluatorTest, EvaluatesTheDocumentedExamples) {
+TEST(ExpressionEvaluatorTest, EvaluatesAndSurvivesMalformedInput) {
     const std::pair<const char*, const char*> cases[] = {
         {"2 + 3 * 4", "14.000000"},
         {"(2 + 3) * 4", "20.000000"},
@@ -54,19 +54,15 @@ TEST(ExpressionEvaluatorTest, EvaluatesTheDocumentedExamples) {
         {"1 / 0", "inf"},
         {"1.5.7", "1.500000"},
         {"1e", "1.000000"},
+        // Malformed input must stay inside the evaluator's stack.
+        {"1 +", "1.000000"},
+        {"1; 2", "0.000000"},
+        {"()", "0.000000"},
     };
     for (const auto& [text, expected] : cases)
         EXPECT_EQ(evaluate(text), expected) << text;
-}
-
-TEST(ExpressionEvaluatorTest, MalformedExpressionsStayInsideTheStack) {
-    for (const char* text :
-         {"", "1 +", "()", "*", "vector(1)", "1; 2", ";", "clamp()", "test(,)"}) {
+    for (const char* text : {"", "*", "vector(1)", ";", "clamp()", "test(,)"})
         EXPECT_NO_THROW(evaluate(text)) << text;
-    }
-    EXPECT_EQ(evaluate("1 +"), "1.000000");
-    EXPECT_EQ(evaluate("1; 2"), "0.000000");
-    EXPECT_EQ(evaluate("()"), "0.000000");
 }
 
 TEST(ExpressionEvaluatorTest, UnknownNamesAndCharactersAreErrors) {
