@@ -17,16 +17,16 @@ struct Case {
 TEST(XMLDefineTest, ExpandsReferencesInTextAndDoubleQuotedValues) {
     // Each input is the body of an element r.
     const Case cases[] = {
-        {"<xdefine name=\"w\" value=\"10\"/><a width=\"@w\"/>", "r{@w(10) a[width=10]}"},
-        {"<xdefine name=\"w\" value=\"10\"/><a width='@w'/>", "r{@w(10) a[width=@w]}"},
+        {"<xdefine name=\"w\" value=\"10\"/><a width=\"@w\" w='@w'/>",
+         "r{@w(10) a[width=10 w=@w]}"},
         {"<xdefine name=\" w \n\" value=\"10\"/><a>@w</a>", "r{@w(10) a{\"10\"}}"},
         {"<xdefine name=\"half(x)\" expression=\"$x / 2\"/><a v=\"@half(5)\"/>",
          "r{@half($x,$x / 2)= a[v=2.500000]}"},
         {"<xdefine name=\"m(a, ab)\" value=\"$ab+$a\"/><a>@m(1, 2)</a>",
          "r{@m($a,$ab,$ab+$a) a{\"2+1\"}}"},
         {"<xdefine name=\"w\" value=\"10\"/><a>@wide @w</a>", "r{@w(10) a{\"@wide @w\"}}"},
-        {"<xdefine name=\"w\" value=\"10\"/><a>@w @w,@w</a>", "r{@w(10) a{\"10 10,10\"}}"},
-        {"<xdefine name=\"w\" value=\"10\"/><a>@unknown @w</a>", "r{@w(10) a{\"@unknown 10\"}}"},
+        {"<xdefine name=\"w\" value=\"10\"/><a>@unknown @w @w,@w</a>",
+         "r{@w(10) a{\"@unknown 10 10,10\"}}"},
         {"<xdefine name=\"b\"><b x=\"1\"/></xdefine><a>x@b y</a>",
          "r{@b(<b x=\"1\"/>) a{\"x\" b[x=1] \" y\"}}"},
         {"<xdefine name=\"q\" value=\"1&quot; z=&quot;2\"/><a v=\"@q\"/>",
