@@ -171,6 +171,7 @@ bool XMLDocument::load(const std::string& path, bool binary_allowed) {
 bool XMLDocument::parse_text(Archive& archive) {
     if (archive.size() - archive.position() <= 0) {
         failure = "Archive " + archive.name() + " empty";  // as the parser says of a short one
+        root_.clear();
         return false;
     }
     std::unique_ptr<char[]> bytes;
@@ -209,6 +210,7 @@ bool XMLDocument::parse_owned(std::unique_ptr<char[]> bytes, size_t size,
                               const std::string& archive_name) {
     if (size == 0) {
         failure = "Archive " + archive_name + " empty";
+        root_.clear();  // a failed parse keeps nothing of the last one
         return false;
     }
     unknown_entity = false;
