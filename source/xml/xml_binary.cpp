@@ -20,6 +20,7 @@
 #include <string>
 
 #include "utility/encoding.h"
+#include "utility/large_block.h"
 #include "utility/path.h"
 #include "xml/xml_document.h"
 
@@ -38,10 +39,10 @@ class StringTable {
 public:
     // The index of text, which is added if new. Throws if the table outgrows the format.
     std::uint32_t index_of(std::string_view text, const std::string& path) {
-        if ((size_t{count_} + 1) * 2 > slots_.size())
+        if ((size_t{count_} + 1) * 2 > slot_count_)
             grow();
         const auto hash = static_cast<std::uint32_t>(std::hash<std::string_view>()(text));
-        const size_t mask = slots_.size() - 1;
+        const size_t mask = slot_count_ - 1;
         for (size_t slot = hash & mask;; slot = (slot + 1) & mask) {
             Slot& entry = slots_[slot];
             if (entry.place == 0) {
@@ -74,7 +75,10 @@ private:
     // An entry: u32 index, u32 length, then the bytes, or a pointer to them past inline_limit;
     // padded to a multiple of 4 so that a slot's u32 reaches 16 GiB of entries.
     static constexpr size_t inline_limit = 128;
-    static constexpr size_t block_size = size_t{1} << 20;
+    // The first block is small enough for the heap to reuse file after file; a large table
+    // goes on in large blocks.
+    static constexpr size_t first_block_size = size_t{1} << 20;
+    static constexpr size_t block_size = large_block_size;
     static constexpr size_t alignment = 4;
 
     struct Slot {
@@ -82,7 +86,7 @@ private:
         std::uint32_t place = 0;  // entry position / alignment + 1; 0 is free
     };
     struct Block {
-        std::unique_ptr<char[]> bytes;
+        LargeBlock bytes;
         size_t used = 0;
     };
 
@@ -105,15 +109,22 @@ private:
     }
     const char* entry_at(std::uint32_t place) const {
         const size_t position = size_t{place - 1} * alignment;
-        return blocks_[position / block_size].bytes.get() + position % block_size;
+        if (position < first_block_size)
+            return blocks_[0].bytes.get() + position;
+        const size_t later = position - first_block_size;
+        return blocks_[1 + later / block_size].bytes.get() + later % block_size;
     }
+    static size_t block_start(size_t block) {
+        return block == 0 ? 0 : first_block_size + (block - 1) * block_size;
+    }
+    static size_t capacity(size_t block) { return block == 0 ? first_block_size : block_size; }
 
     std::uint32_t add(std::string_view text, const std::string& path) {
         const size_t size = entry_size(text.size());
-        if (blocks_.empty() || block_size - blocks_.back().used < size)
-            blocks_.push_back({std::make_unique_for_overwrite<char[]>(block_size), 0});
+        if (blocks_.empty() || capacity(blocks_.size() - 1) - blocks_.back().used < size)
+            blocks_.push_back({new_large_block(capacity(blocks_.size())), 0});
         Block& block = blocks_.back();
-        const size_t position = (blocks_.size() - 1) * block_size + block.used;
+        const size_t position = block_start(blocks_.size() - 1) + block.used;
         if (position / alignment + 1 > std::numeric_limits<std::uint32_t>::max() ||
             text.size() > std::numeric_limits<std::uint32_t>::max())
             throw std::runtime_error("Binary XML of " + path + " is too large");
@@ -132,20 +143,29 @@ private:
     }
 
     void grow() {
-        std::vector<Slot> old = std::move(slots_);
-        slots_.assign(old.empty() ? 1024 : old.size() * 2, Slot{});
-        const size_t mask = slots_.size() - 1;
-        for (const Slot& entry : old) {
+        const size_t count = slot_count_ == 0 ? 1024 : slot_count_ * 2;
+        LargeBlock memory = new_large_block(count * sizeof(Slot));
+        auto* const slots = reinterpret_cast<Slot*>(memory.get());
+        std::uninitialized_fill_n(slots, count, Slot{});
+        const size_t mask = count - 1;
+        for (size_t i = 0; i < slot_count_; ++i) {
+            const Slot& entry = slots_[i];
             if (entry.place == 0)
                 continue;
             size_t slot = entry.hash & mask;
-            while (slots_[slot].place != 0)
+            while (slots[slot].place != 0)
                 slot = (slot + 1) & mask;
-            slots_[slot] = entry;
+            slots[slot] = entry;
         }
+        slots_memory_ = std::move(memory);
+        slots_ = slots;
+        slot_count_ = count;
     }
 
-    std::vector<Slot> slots_;
+    // Lookups land anywhere in millions of slots: huge pages spare TLB misses too.
+    LargeBlock slots_memory_;
+    Slot* slots_ = nullptr;
+    size_t slot_count_ = 0;
     std::vector<Block> blocks_;
     std::uint32_t count_ = 0;
 };

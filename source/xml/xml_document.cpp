@@ -174,7 +174,7 @@ bool XMLDocument::parse_text(Archive& archive) {
         root_.clear();
         return false;
     }
-    std::unique_ptr<char[]> bytes;
+    LargeBlock bytes;
     size_t size = 0;
     try {
         const std::int64_t remaining = archive.remaining();
@@ -183,7 +183,7 @@ bool XMLDocument::parse_text(Archive& archive) {
         }
         // Read straight into the parser's buffer: a copy of a large file costs as much again.
         size = static_cast<size_t>(remaining);
-        bytes = std::make_unique_for_overwrite<char[]>(size + xml_parse_padding);
+        bytes = new_large_block(size + xml_parse_padding);
         read_bytes(archive, bytes.get(), static_cast<std::uint32_t>(size));
     } catch (const std::runtime_error& error) {
         if (!xml_catch_parse_errors)
@@ -201,13 +201,12 @@ bool XMLDocument::parse_memory(std::string_view text) {
 }
 
 bool XMLDocument::parse_bytes(std::string_view bytes, const std::string& archive_name) {
-    auto owned = std::make_unique_for_overwrite<char[]>(bytes.size() + xml_parse_padding);
+    LargeBlock owned = new_large_block(bytes.size() + xml_parse_padding);
     std::memcpy(owned.get(), bytes.data(), bytes.size());
     return parse_owned(std::move(owned), bytes.size(), archive_name);
 }
 
-bool XMLDocument::parse_owned(std::unique_ptr<char[]> bytes, size_t size,
-                              const std::string& archive_name) {
+bool XMLDocument::parse_owned(LargeBlock bytes, size_t size, const std::string& archive_name) {
     if (size == 0) {
         failure = "Archive " + archive_name + " empty";
         root_.clear();  // a failed parse keeps nothing of the last one

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "utility/id_string.h"
+#include "utility/large_block.h"
 #include "xml/xml_define.h"
 #include "xml/xml_node.h"
 
@@ -83,7 +84,7 @@ private:
     friend class XMLParser;
     bool load(const std::string& path, bool binary_allowed);
     // As parse_bytes, over size bytes followed by the parser's room.
-    bool parse_owned(std::unique_ptr<char[]> bytes, size_t size, const std::string& archive_name);
+    bool parse_owned(LargeBlock bytes, size_t size, const std::string& archive_name);
     void fill_entities();
 
     XMLNode root_;

@@ -21,6 +21,8 @@
 #include <stdexcept>
 #include <vector>
 
+#include "utility/large_block.h"
+
 namespace kam {
 
 bool xml_resolve_includes = true;
@@ -52,7 +54,12 @@ std::vector<char*>& kept_blocks() {
     return *blocks;
 }
 
+// Past the kept size, a large tree's blocks grow on to this in large blocks.
+constexpr size_t largest_large_block = size_t{32} << 20;
+
 char* new_block(size_t size) {
+    if (size >= large_block_size)
+        return new_large_block(size).release();
     if (size == largest_block) {
         const std::lock_guard lock(kept_blocks_lock());
         if (!kept_blocks().empty()) {
@@ -66,6 +73,10 @@ char* new_block(size_t size) {
 }
 
 void delete_block(char* block, size_t size) {
+    if (size >= large_block_size) {
+        LargeBlockDeleter{size}(block);
+        return;
+    }
     if (size == largest_block) {
         const std::lock_guard lock(kept_blocks_lock());
         if (kept_blocks().size() < kept_blocks_limit) {
@@ -113,7 +124,10 @@ void* XMLNodeStore::allocate_block(size_t size) {
     blocks_.reserve(blocks_.size() + 1);
     char* const block = new_block(block_size);
     blocks_.emplace_back(block, block_size);
-    next_block_ = std::clamp(block_size * 2, smallest_block, largest_block);
+    // A tree that has filled a largest block goes on to large ones.
+    next_block_ = block_size < largest_block      ? std::max(block_size * 2, smallest_block)
+                  : block_size < large_block_size ? large_block_size
+                                                  : std::min(block_size * 2, largest_large_block);
     free_ = block + size;
     end_ = block + block_size;
     return block;

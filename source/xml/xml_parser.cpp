@@ -990,7 +990,7 @@ void XMLParser::make_define(XMLNode& node, bool with_content) {
     document_.defines().add(std::move(define));
 }
 
-bool parse_xml(XMLDocument& document, std::unique_ptr<char[]> bytes, size_t size,
+bool parse_xml(XMLDocument& document, LargeBlock bytes, size_t size,
                const std::string& archive_name) {
     const Encoding detected = detect_encoding(std::string_view(bytes.get(), size), archive_name);
     const bool as_is = detected == Encoding::utf8 || detected == Encoding::eight_bit;

@@ -5,6 +5,8 @@
 #include <memory>
 #include <string>
 
+#include "utility/large_block.h"
+
 namespace kam {
 
 class XMLDocument;
@@ -15,7 +17,7 @@ constexpr size_t xml_parse_padding = 16;
 // Parses the file's size bytes, which are followed by xml_parse_padding bytes of room, into the
 // document's root. Throws XMLParseError (and the errors of defines and includes) on malformed
 // input; returns false when an unknown entity was met.
-bool parse_xml(XMLDocument& document, std::unique_ptr<char[]> bytes, size_t size,
+bool parse_xml(XMLDocument& document, LargeBlock bytes, size_t size,
                const std::string& archive_name);
 
 namespace detail {

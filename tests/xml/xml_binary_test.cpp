@@ -41,18 +41,18 @@ TEST(XMLBinaryTest, SharesStringsInOrderOfFirstUseAndKeepsDefinesInline) {
 // several windows read back whole, and a cut anywhere still fails.
 TEST(XMLBinaryTest, ContentLargerThanTheReadersWindowReadsBackEqual) {
     const std::string long_value(150000, 'v');
-    // Values that fill several of the writer's table blocks, some used again from the last one.
+    // Values that fill the writer's first table block and go on into the next, some used again.
     auto value = [](int i) { return "value " + std::to_string(i) + std::string(100, '.'); };
     std::string text = "<r v=\"" + long_value + "\">";
     for (int i = 0; i < 12000; ++i)
         text += "<e n=\"" + value(i) + "\"/>";
-    text += "<e n=\"" + value(5) + "\" v=\"" + long_value + "\"/>";
+    text += "<e n=\"" + value(5) + "\" v=\"" + long_value + "\">" + value(11999) + "</e>";
     text += std::string(100000, 't') + "</r>";
     kam::XMLDocument document;
     ASSERT_TRUE(document.parse_memory(text));
     const std::string bytes = write(document);
     ASSERT_GT(bytes.size(), 3 * 65536u);
-    for (const std::string& once : {value(5) + '\0', long_value + '\0'})
+    for (const std::string& once : {value(5) + '\0', value(11999) + '\0', long_value + '\0'})
         EXPECT_EQ(bytes.find(once), bytes.rfind(once));
 
     kam::XMLDocument copy;

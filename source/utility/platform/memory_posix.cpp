@@ -2,6 +2,7 @@
 #include "utility/platform/memory.h"
 
 #include <malloc.h>
+#include <stdint.h>
 #include <sys/mman.h>
 #include <unistd.h>
 
@@ -31,6 +32,23 @@ void keep_freed_heap_memory() {
     // so every file of a run faults in the memory the previous one freed.
     mallopt(M_MMAP_THRESHOLD, 4 << 20);
     mallopt(M_TRIM_THRESHOLD, 64 << 20);
+#endif
+}
+
+void advise_huge_pages(void* block, std::size_t size) {
+#if defined(MADV_HUGEPAGE)
+    constexpr uintptr_t huge_page = uintptr_t{2} << 20;
+    if (size < huge_page)
+        return;
+    const uintptr_t page = page_size();
+    const auto begin = reinterpret_cast<uintptr_t>(block);
+    const uintptr_t first = (begin + page - 1) / page * page;
+    const uintptr_t end = (begin + size) / page * page;
+    // A refusal (no such pages here) leaves the block as it was: small pages.
+    madvise(reinterpret_cast<void*>(first), end - first, MADV_HUGEPAGE);
+#else
+    (void)block;
+    (void)size;
 #endif
 }
 

@@ -27,4 +27,7 @@ std::size_t heap_block_size(void* block) {
 // The Windows heap has no such setting.
 void keep_freed_heap_memory() {}
 
+// Large pages need a privilege that builds do not run with.
+void advise_huge_pages(void*, std::size_t) {}
+
 }  // namespace kam::platform
