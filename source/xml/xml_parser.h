@@ -2,7 +2,6 @@
 #pragma once
 
 #include <cstddef>
-#include <memory>
 #include <string>
 
 #include "utility/large_block.h"
