@@ -58,13 +58,14 @@ void CodeBuffer::put_u32(std::uint32_t value) {
     put(bytes, 4);
 }
 
+// A name is longer than the other operands: one resize writes its zeros, one copy its bytes.
 void CodeBuffer::put_name(std::string_view name) {
     const size_t end = name.find('\0');
     if (end != std::string_view::npos)
         name = name.substr(0, end);
-    put(reinterpret_cast<const std::uint8_t*>(name.data()), name.size());
-    static constexpr std::uint8_t zeros[5] = {};
-    put(zeros, name.size() < 4 ? 5 - name.size() : 1);
+    const size_t at = code_.size();
+    code_.resize(at + name.size() + (name.size() < 4 ? 5 - name.size() : 1));
+    std::memcpy(code_.data() + at, name.data(), name.size());
 }
 
 std::uint32_t CodeBuffer::write(Opcode opcode, std::int32_t line) {
@@ -144,6 +145,7 @@ void CodeBuffer::append_moved(CodeBuffer& other) {
             if (bits != 0)
                 starts_[word + words + 1] |= from >> (64 - bits);
         }
+        runs_.reserve(runs_.size() + other.runs_.size());
         for (const LineRun& run : other.runs_) {
             if (runs_.empty() || runs_.back().line != run.line)
                 runs_.push_back(LineRun{run.position + shift, run.line});

@@ -124,33 +124,13 @@ void Parser::emit_finished_unit() {
 // ---- Token source and messages ----
 
 // The failed token's place is taken by a token no rule accepts, so the grammar's recovery runs
-// there. The value is written whole, once: the driver copies it with wide loads, and a load over
-// narrower stores made just before waits for them to finish, once per token.
-std::int32_t Parser::read_token(SemanticValue& value) {
+// there.
+std::int32_t Parser::token_failed(const ScannerError& error, SemanticValue& value) {
+    report(last_line_, error.what());
     SemanticValue result = no_value();
-    try {
-        scanner_.advance(texts_.next());
-    } catch (const ScannerError& error) {
-        report(last_line_, error.what());
-        result.line = last_line_;
-        value = result;
-        return token::scanner_failure;
-    }
-    const Token& token = scanner_.lookahead();
-    last_line_ = result.line = token.line;
-    last_column_ = token.column;
-    last_kind_ = token.kind;
-    if (token.kind == token::identifier || token.kind == token::string_literal ||
-        token.kind == token::number_literal || token.kind == token::boolean_literal) {
-        result.text = texts_.keep_next();
-        last_text_ = result.text;
-    } else {
-        last_text_ = nullptr;
-    }
-    // As two words: assigned field by field, the kind and the line went out as two stores.
-    const auto words = std::bit_cast<std::array<std::uint64_t, 2>>(result);
-    std::memcpy(&value, words.data(), sizeof words);
-    return token.kind;
+    result.line = last_line_;
+    value = result;
+    return token::scanner_failure;
 }
 
 void Parser::add_message(const std::string& message) {

@@ -2,7 +2,7 @@
 #include "script/scanner.h"
 
 #include <array>
-#include <initializer_list>
+#include <cstring>
 #include <utility>
 
 #include "script/script_error.h"
@@ -16,7 +16,6 @@ struct Keyword {
     std::int32_t kind;
 };
 
-// Grouped by first letter: an identifier is compared with the few keywords of its letter only.
 constexpr std::array<Keyword, 19> keywords = {{
     {"and", token::kw_and},     {"boolean", token::kw_boolean},    {"class", token::kw_class},
     {"else", token::kw_else},   {"false", token::boolean_literal}, {"for", token::kw_for},
@@ -27,23 +26,83 @@ constexpr std::array<Keyword, 19> keywords = {{
     {"while", token::kw_while},
 }};
 
-struct LetterRange {
-    std::uint8_t first = 0;
-    std::uint8_t count = 0;
-};
-
-constexpr std::array<LetterRange, 26> make_letter_ranges() {
-    std::array<LetterRange, 26> ranges{};
-    for (size_t i = 0; i < keywords.size(); ++i) {
-        LetterRange& range = ranges[static_cast<size_t>(keywords[i].spelling[0] - 'a')];
-        if (range.count == 0)
-            range.first = static_cast<std::uint8_t>(i);
-        ++range.count;
-    }
-    return ranges;
+// A name's first and last letters and its length tell the keywords apart: one comparison at most.
+constexpr size_t keyword_hash(std::string_view spelling) {
+    return (static_cast<unsigned char>(spelling.front()) * 5u +
+            static_cast<unsigned char>(spelling.back()) * 7u + spelling.size() * 2u) %
+           32u;
 }
 
-constexpr std::array<LetterRange, 26> letter_ranges = make_letter_ranges();
+constexpr std::array<std::int8_t, 32> make_keyword_slots() {
+    std::array<std::int8_t, 32> slots{};
+    slots.fill(-1);
+    for (size_t i = 0; i < keywords.size(); ++i) {
+        std::int8_t& slot = slots[keyword_hash(keywords[i].spelling)];
+        if (slot >= 0)
+            throw "two keywords share a slot";  // fails the build
+        slot = static_cast<std::int8_t>(i);
+    }
+    return slots;
+}
+
+constexpr std::array<std::int8_t, 32> keyword_slots = make_keyword_slots();
+
+// Inlined where names are scanned; keyword_kind is the same for other callers.
+std::int32_t find_keyword(std::string_view spelling) {
+    // Keywords are 2 to 7 letters long: most names are longer and are told apart here.
+    if (spelling.size() < 2 || spelling.size() > 7)
+        return token::identifier;
+    const std::int8_t slot = keyword_slots[keyword_hash(spelling)];
+    return slot >= 0 && keywords[static_cast<size_t>(slot)].spelling == spelling
+               ? keywords[static_cast<size_t>(slot)].kind
+               : token::identifier;
+}
+
+bool starts_pair(std::int32_t c) {
+    return c == '<' || c == '>' || c == ':';
+}
+
+struct Operator {
+    std::int32_t kind;  // 0: the character starts no token of its own
+    bool pair;          // the next character is part of it
+};
+
+// The operator c starts; next is the character after it, read only when c starts a pair.
+Operator operator_at(std::int32_t c, std::int32_t next) {
+    switch (c) {
+        case '%':
+        case '(':
+        case ')':
+        case '*':
+        case '+':
+        case ',':
+        case '-':
+        case '.':
+        case '/':
+        case ';':
+        case '{':
+        case '}':
+            return {c, false};
+        case '=':
+            return {token::equal, false};
+        case '<':
+            if (next == '=')
+                return {token::less_equal, true};
+            if (next == '>')
+                return {token::not_equal, true};
+            return {token::less, false};
+        case '>':
+            if (next == '=')
+                return {token::greater_equal, true};
+            return {token::greater, false};
+        case ':':
+            if (next == '=')
+                return {token::assign, true};
+            return {':', false};
+        default:
+            return {0, false};
+    }
+}
 
 enum : std::uint8_t { letter = 1, digit = 2 };
 
@@ -72,15 +131,7 @@ bool is_digit(std::int32_t c) {
 }  // namespace
 
 std::int32_t keyword_kind(std::string_view spelling) {
-    // Keywords are 2 to 7 letters long: most names are longer and are told apart here.
-    if (spelling.size() < 2 || spelling.size() > 7 || spelling[0] < 'a' || spelling[0] > 'z')
-        return token::identifier;
-    const LetterRange range = letter_ranges[static_cast<size_t>(spelling[0] - 'a')];
-    for (size_t i = range.first; i < size_t{range.first} + range.count; ++i) {
-        if (keywords[i].spelling == spelling)
-            return keywords[i].kind;
-    }
-    return token::identifier;
+    return find_keyword(spelling);
 }
 
 std::string_view token_spelling(std::int32_t kind) {
@@ -124,22 +175,86 @@ Token Scanner::next_token() {
     return token;
 }
 
-// Indentation is most of a source's characters: skip it inside the supplied bytes at once.
+// Indentation is most of a source's characters: skip it inside the supplied bytes at once. The
+// place is counted in locals: a store through a char pointer might change a member.
 void Scanner::skip_blanks() {
     if (!pushed_.empty())
         return;
     const char* p = cursor_;
+    std::int32_t line = line_;
+    std::int32_t column = column_;
     for (; p != limit_; ++p) {
         if (*p == ' ' || *p == '\t') {
-            ++column_;
+            ++column;
         } else if (*p == '\n') {
-            ++line_;
-            column_ = 0;
+            ++line;
+            column = 0;
+            // Indentation is spaces: a word of them at a time.
+            constexpr std::uint64_t spaces = 0x2020202020202020;
+            std::uint64_t word;
+            while (limit_ - p > 8 && (std::memcpy(&word, p + 1, 8), word == spaces)) {
+                p += 8;
+                column += 8;
+            }
         } else {
             break;
         }
     }
     cursor_ = p;
+    line_ = line;
+    column_ = column;
+}
+
+const char* Scanner::run_end(const char* p, std::uint8_t wanted) const {
+    while (p != limit_ && (classes[static_cast<unsigned char>(*p)] & wanted) != 0)
+        ++p;
+    return p;
+}
+
+// Most tokens are names, numbers and operators that end inside the supplied bytes: they are read
+// from there without get, and the text is copied once. Anything else, and a token that may go on
+// past the supplied bytes, is left to the general path, which starts at the same place.
+bool Scanner::scan_in_place(Token& token, std::string& text) {
+    skip_blanks();
+    if (!pushed_.empty() || cursor_ == limit_)
+        return false;
+    const char* const begin = cursor_;
+    const auto c = static_cast<unsigned char>(*begin);
+    const char* end = begin + 1;
+    std::int32_t kind = c;
+    if ((classes[c] & letter) != 0) {
+        end = run_end(end, letter | digit);
+        if (end == limit_)
+            return false;
+        text.append(begin, static_cast<size_t>(end - begin));
+        kind = find_keyword(text);
+    } else if ((classes[c] & digit) != 0) {
+        end = run_end(end, digit);
+        if (end != limit_ && *end == '.')
+            end = run_end(end + 1, digit);
+        if (end == limit_)
+            return false;
+        text.append(begin, static_cast<size_t>(end - begin));
+        kind = token::number_literal;
+    } else {
+        // A slash may start a comment; the second character of a pair may come after the
+        // supplied bytes.
+        if (c == '/' || (starts_pair(c) && end == limit_))
+            return false;
+        const Operator op = operator_at(c, starts_pair(c) ? *end : 0);
+        if (op.kind == 0)
+            return false;  // strings, the end and what is rejected
+        kind = op.kind;
+        if (op.pair)
+            ++end;
+        text.append(begin, static_cast<size_t>(end - begin));
+    }
+    token.kind = kind;
+    token.line = line_;
+    token.column = column_ + 1;
+    column_ += static_cast<std::int32_t>(end - begin);
+    cursor_ = end;
+    return true;
 }
 
 // Appends c and the characters after it that are in the classes; returns the first that is not,
@@ -149,9 +264,7 @@ std::int32_t Scanner::take_run(std::string& text, std::int32_t c, std::uint8_t w
     text += static_cast<char>(c);
     for (;;) {
         if (pushed_.empty()) {
-            const char* end = cursor_;
-            while (end != limit_ && (classes[static_cast<unsigned char>(*end)] & wanted) != 0)
-                ++end;
+            const char* end = run_end(cursor_, wanted);
             // With a length, not a pointer pair: that form goes through the slower replace().
             text.append(cursor_, static_cast<size_t>(end - cursor_));
             column_ += static_cast<std::int32_t>(end - cursor_);
@@ -247,22 +360,14 @@ void Scanner::scan_quoted(std::int32_t quote, std::string& text) {
     }
 }
 
-std::int32_t Scanner::scan_operator(std::string& text,
-                                    std::initializer_list<std::pair<char, std::int32_t>> pairs,
-                                    std::int32_t single) {
-    const std::int32_t c = get();
-    for (const auto& [second, kind] : pairs) {
-        if (c == second) {
-            text += second;
-            return kind;
-        }
-    }
-    unget(c);
-    return single;
-}
-
+// The general path apart, so that the common one saves and restores few registers per token.
 void Scanner::scan(Token& token, std::string& text) {
     text.clear();
+    if (!scan_in_place(token, text))
+        scan_general(token, text);
+}
+
+void Scanner::scan_general(Token& token, std::string& text) {
     std::int32_t c;
     for (;;) {
         skip_blanks();
@@ -320,37 +425,16 @@ void Scanner::scan(Token& token, std::string& text) {
         return;
     }
     text.push_back(static_cast<char>(c));
-    switch (c) {
-        case '%':
-        case '(':
-        case ')':
-        case '*':
-        case '+':
-        case ',':
-        case '-':
-        case '.':
-        case '/':
-        case ';':
-        case '{':
-        case '}':
-            token.kind = c;
-            return;
-        case '=':
-            token.kind = token::equal;
-            return;
-        case '<':
-            token.kind = scan_operator(text, {{'=', token::less_equal}, {'>', token::not_equal}},
-                                       token::less);
-            return;
-        case '>':
-            token.kind = scan_operator(text, {{'=', token::greater_equal}}, token::greater);
-            return;
-        case ':':
-            token.kind = scan_operator(text, {{'=', token::assign}}, ':');
-            return;
-        default:
-            fail("Unrecognized token");
+    const std::int32_t next = starts_pair(c) ? get() : 0;
+    const Operator op = operator_at(c, next);
+    if (op.kind == 0)
+        fail("Unrecognized token");
+    if (op.pair) {
+        text.push_back(static_cast<char>(next));
+    } else if (starts_pair(c)) {
+        unget(next);
     }
+    token.kind = op.kind;
 }
 
 }  // namespace kam::script

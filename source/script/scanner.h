@@ -2,7 +2,6 @@
 #pragma once
 
 #include <cstdint>
-#include <initializer_list>
 #include <string>
 #include <string_view>
 #include <utility>
@@ -123,16 +122,16 @@ private:
     void unget(std::int32_t c) { pushed_.push_back(c); }
 
     void scan(Token& token, std::string& text);
+    [[gnu::always_inline]] inline bool scan_in_place(Token& token, std::string& text);
+    [[gnu::noinline]] void scan_general(Token& token, std::string& text);
     void skip_blanks();
+    // The first byte from p on that is not in the classes, or the end of the supplied bytes.
+    const char* run_end(const char* p, std::uint8_t wanted) const;
     std::int32_t take_run(std::string& text, std::int32_t c, std::uint8_t wanted);
     [[noreturn]] void fail(const std::string& text) const;
     void skip_block_comment();
     void scan_quoted(std::int32_t quote, std::string& text);
     void scan_triple_quoted(std::string& text);
-    // The kind of a one-character operator, or of the pair it forms with the next character.
-    std::int32_t scan_operator(std::string& text,
-                               std::initializer_list<std::pair<char, std::int32_t>> pairs,
-                               std::int32_t single);
 
     Token lookahead_;
     // Apart, so that a token's place is not read in one load over the separate stores that have

@@ -39,38 +39,31 @@ std::int32_t Scope::local_total() const {
     return total;
 }
 
-std::int32_t local_depth(const Scope* scope, std::string_view name, std::int32_t& number) {
-    std::int32_t depth = 0;
-    for (; scope != nullptr && scope->is_local(); scope = scope->parent(), ++depth) {
-        number = scope->find(name);
+LocalLookup find_local(const Scope* scope, std::string_view name) {
+    for (; scope != nullptr && scope->is_local(); scope = scope->parent()) {
+        const std::int32_t number = scope->find(name);
         if (number >= 0)
-            return depth;
+            return LocalLookup{scope, number};
     }
-    return -1;
+    return LocalLookup{scope, -1};
 }
 
-// Entries are never removed, so the number found when the use was read still holds.
-Resolution resolve(const Scope* scope, std::int32_t depth, std::int32_t number,
-                   std::string_view name) {
+// Entries are never removed, so the number found when the use was read still holds. Enclosing
+// scopes may declare more after the use: the slot is counted now.
+Resolution resolve(const LocalLookup& found, std::string_view name) {
     Resolution result;
-    if (depth >= 0) {
-        const Scope* local = scope;
-        for (std::int32_t up = 0; up < depth && local != nullptr && local->is_local(); ++up)
-            local = local->parent();
-        if (local != nullptr && local->is_local()) {
-            if (number >= 0) {
-                // Parameters are the function scope's first entries, so they take the lowest slots.
-                const Scope* outer = local->parent();
-                result.place = Resolution::Place::local;
-                result.slot = number + (outer != nullptr ? outer->local_total() : 0);
-                result.entry_kind = local->entries()[static_cast<size_t>(number)].kind;
-                return result;
-            }
-        }
+    if (found.number >= 0) {
+        // Parameters are the function scope's first entries, so they take the lowest slots.
+        const Scope* outer = found.scope->parent();
+        result.place = Resolution::Place::local;
+        result.slot = found.number + (outer != nullptr ? outer->local_total() : 0);
+        result.entry_kind = found.scope->entries()[static_cast<size_t>(found.number)].kind;
+        return result;
     }
-    const Scope* top = scope;
+    // Local scopes hold no class and end below the global scope: the walk starts above them.
+    const Scope* top = found.scope;
     const Scope* nearest_class = nullptr;
-    for (const Scope* s = scope; s != nullptr; s = s->parent()) {
+    for (const Scope* s = found.scope; s != nullptr; s = s->parent()) {
         if (nearest_class == nullptr && s->kind() == ScopeKind::class_body)
             nearest_class = s;
         top = s;

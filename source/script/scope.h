@@ -67,29 +67,30 @@ struct Resolution {
     std::int32_t entry_kind = 0;
 };
 
-// How many local scopes up from the scope the name is declared now; -1 when it is no local.
-// The entry number there goes to number.
-std::int32_t local_depth(const Scope* scope, std::string_view name, std::int32_t& number);
+// Where a name is a local now: the scope that declares it, nearest first, with its entry number
+// there. Else the first scope up that is not local (or null), with -1.
+struct LocalLookup {
+    const Scope* scope;
+    std::int32_t number;
+};
+LocalLookup find_local(const Scope* scope, std::string_view name);
 
-// Where a name used in the scope lives: the local scope at the depth found when the use was
-// read, with its entry number there, else the nearest class, else the global scope.
-Resolution resolve(const Scope* scope, std::int32_t depth, std::int32_t number,
-                   std::string_view name);
+// Where a name lives, from what find_local said when the use was read: that local, else the
+// nearest class, else the global scope.
+Resolution resolve(const LocalLookup& found, std::string_view name);
 
 // A name as written at one place. Locals must be declared before; members and globals are
 // looked up when the scopes are complete. The name is not copied and must outlive the use.
 class NameUse {
 public:
     NameUse(const std::string& name, const Scope* scope)
-        : name_(name), scope_(scope), depth_(local_depth(scope, name_, number_)) {}
+        : name_(name), found_(find_local(scope, name)) {}
     const std::string& name() const { return name_; }
-    Resolution resolve() const { return kam::script::resolve(scope_, depth_, number_, name_); }
+    Resolution resolve() const { return kam::script::resolve(found_, name_); }
 
 private:
     const std::string& name_;
-    const Scope* scope_;
-    std::int32_t number_ = -1;
-    std::int32_t depth_;
+    LocalLookup found_;
 };
 
 }  // namespace kam::script

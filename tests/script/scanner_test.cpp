@@ -11,15 +11,39 @@ using kam::script::ScannerError;
 using kam::script::StringScanner;
 namespace token = kam::script::token;
 
-// Every token as kind:text, failures as !message, up to the end of input.
-std::string scan_all(const std::string& source, const std::string& name = std::string()) {
-    StringScanner scanner(source, name);
+// Hands the characters over in pieces of the given size, the first of each from read_char and
+// the rest supplied; with size 1 every token takes the general path, which the scanner otherwise
+// takes only where the supplied bytes end.
+class PieceScanner : public kam::script::Scanner {
+public:
+    PieceScanner(std::string text, size_t piece) : text_(std::move(text)), piece_(piece) {}
+    std::int32_t read_char() override {
+        if (at_ >= text_.size())
+            return 0;
+        // A copy: what lies past a piece is not the next one.
+        current_ = text_.substr(at_, piece_);
+        at_ += current_.size();
+        supply(current_.data() + 1, current_.data() + current_.size());
+        return static_cast<unsigned char>(current_[0]);
+    }
+
+private:
+    std::string text_;
+    size_t piece_;
+    size_t at_ = 0;
+    std::string current_;
+};
+
+// Every token as kind:text (with line.column when asked), failures as !message, up to the end.
+std::string scan_all(kam::script::Scanner& scanner, bool positions = false) {
     std::string out;
     for (int guard = 0; guard < 100; ++guard) {
         if (!out.empty())
             out += ' ';
         try {
             const kam::script::Token token = scanner.next_token();
+            if (positions)
+                out += std::to_string(token.line) + "." + std::to_string(token.column) + "/";
             if (token.kind == token::end)
                 return out + "end";
             out += std::to_string(token.kind) + ":" + token.text;
@@ -28,6 +52,11 @@ std::string scan_all(const std::string& source, const std::string& name = std::s
         }
     }
     return out + "(no end)";
+}
+
+std::string scan_all(const std::string& source) {
+    StringScanner scanner(source);
+    return scan_all(scanner);
 }
 
 TEST(ScannerTest, TokensOfTheLanguage) {
@@ -86,6 +115,33 @@ TEST(ScannerTest, PositionsCountFromTheTokensFirstCharacter) {
         const kam::script::Token token = scanner.next_token();
         EXPECT_EQ(token.line, line) << token.text;
         EXPECT_EQ(token.column, column) << token.text;
+    }
+}
+
+// Tokens read in place from the supplied bytes match those read a character at a time.
+TEST(ScannerTest, SuppliedBytesScanAsCharactersOneByOne) {
+    const std::string sources[] = {"a:=b<>c<=d>=e:f<g>h=i",
+                                   "x.y(1, 2.5) % 3; {z}",
+                                   "12.5.3 1. 007 .5 a1_b",
+                                   "f() {\n\tobject a, b;\n                    if (a <= 10.5) {\n" +
+                                       std::string(17, ' ') +
+                                       "b := \"s\" + a; // c\n        }\n}\n",
+                                   "a /* b\n c */ d\n// e\n  f",
+                                   "if iff i in import True true not notx",
+                                   "a [ b \x80 c",
+                                   "a:",
+                                   "a<",
+                                   "7.",
+                                   "ab\n"};
+    for (const std::string& source : sources) {
+        PieceScanner one_by_one(source, 1);
+        const std::string expected = scan_all(one_by_one, true);
+        StringScanner whole(source);
+        EXPECT_EQ(scan_all(whole, true), expected) << source;
+        for (const size_t piece : {2, 3, 5}) {
+            PieceScanner pieces(source, piece);
+            EXPECT_EQ(scan_all(pieces, true), expected) << source << " in pieces of " << piece;
+        }
     }
 }
 
