@@ -48,7 +48,7 @@ constexpr std::array<std::int8_t, 32> make_keyword_slots() {
 constexpr std::array<std::int8_t, 32> keyword_slots = make_keyword_slots();
 
 // Inlined where names are scanned; keyword_kind is the same for other callers.
-std::int32_t find_keyword(std::string_view spelling) {
+[[gnu::always_inline]] inline std::int32_t find_keyword(std::string_view spelling) {
     // Keywords are 2 to 7 letters long: most names are longer and are told apart here.
     if (spelling.size() < 2 || spelling.size() > 7)
         return token::identifier;
@@ -58,50 +58,29 @@ std::int32_t find_keyword(std::string_view spelling) {
                : token::identifier;
 }
 
+// The kind of the token a character starts when it stands alone; 0 when it starts no token of
+// its own. '<', '>' and ':' may start a pair instead.
+constexpr std::array<std::int32_t, 256> make_single_kinds() {
+    std::array<std::int32_t, 256> kinds{};
+    for (const char c : std::string_view("%(),*+-./:;{}"))
+        kinds[static_cast<unsigned char>(c)] = c;
+    kinds['='] = token::equal;
+    kinds['<'] = token::less;
+    kinds['>'] = token::greater;
+    return kinds;
+}
+
+constexpr std::array<std::int32_t, 256> single_kinds = make_single_kinds();
+
 bool starts_pair(std::int32_t c) {
     return c == '<' || c == '>' || c == ':';
 }
 
-struct Operator {
-    std::int32_t kind;  // 0: the character starts no token of its own
-    bool pair;          // the next character is part of it
-};
-
-// The operator c starts; next is the character after it, read only when c starts a pair.
-Operator operator_at(std::int32_t c, std::int32_t next) {
-    switch (c) {
-        case '%':
-        case '(':
-        case ')':
-        case '*':
-        case '+':
-        case ',':
-        case '-':
-        case '.':
-        case '/':
-        case ';':
-        case '{':
-        case '}':
-            return {c, false};
-        case '=':
-            return {token::equal, false};
-        case '<':
-            if (next == '=')
-                return {token::less_equal, true};
-            if (next == '>')
-                return {token::not_equal, true};
-            return {token::less, false};
-        case '>':
-            if (next == '=')
-                return {token::greater_equal, true};
-            return {token::greater, false};
-        case ':':
-            if (next == '=')
-                return {token::assign, true};
-            return {':', false};
-        default:
-            return {0, false};
-    }
+// The kind of the pair c and next make, or 0.
+std::int32_t pair_kind(std::int32_t c, std::int32_t next) {
+    if (next == '=')
+        return c == '<' ? token::less_equal : c == '>' ? token::greater_equal : token::assign;
+    return c == '<' && next == '>' ? token::not_equal : 0;
 }
 
 enum : std::uint8_t { letter = 1, digit = 2 };
@@ -237,16 +216,19 @@ bool Scanner::scan_in_place(Token& token, std::string& text) {
         text.append(begin, static_cast<size_t>(end - begin));
         kind = token::number_literal;
     } else {
-        // A slash may start a comment; the second character of a pair may come after the
-        // supplied bytes.
-        if (c == '/' || (starts_pair(c) && end == limit_))
+        kind = single_kinds[c];
+        // A slash may start a comment; strings, the end and what is rejected are left too.
+        if (kind == 0 || c == '/')
             return false;
-        const Operator op = operator_at(c, starts_pair(c) ? *end : 0);
-        if (op.kind == 0)
-            return false;  // strings, the end and what is rejected
-        kind = op.kind;
-        if (op.pair)
-            ++end;
+        if (starts_pair(c)) {
+            // The second character of a pair may come after the supplied bytes.
+            if (end == limit_)
+                return false;
+            if (const std::int32_t pair = pair_kind(c, *end); pair != 0) {
+                kind = pair;
+                ++end;
+            }
+        }
         text.append(begin, static_cast<size_t>(end - begin));
     }
     token.kind = kind;
@@ -425,16 +407,18 @@ void Scanner::scan_general(Token& token, std::string& text) {
         return;
     }
     text.push_back(static_cast<char>(c));
-    const std::int32_t next = starts_pair(c) ? get() : 0;
-    const Operator op = operator_at(c, next);
-    if (op.kind == 0)
+    token.kind = single_kinds[static_cast<unsigned char>(c)];
+    if (token.kind == 0)
         fail("Unrecognized token");
-    if (op.pair) {
-        text.push_back(static_cast<char>(next));
-    } else if (starts_pair(c)) {
-        unget(next);
+    if (starts_pair(c)) {
+        const std::int32_t next = get();
+        if (const std::int32_t pair = pair_kind(c, next); pair != 0) {
+            text.push_back(static_cast<char>(next));
+            token.kind = pair;
+        } else {
+            unget(next);
+        }
     }
-    token.kind = op.kind;
 }
 
 }  // namespace kam::script
