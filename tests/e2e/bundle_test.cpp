@@ -196,6 +196,21 @@ TEST_F(BundleCommandTest, OfNamesThatDifferOnlyInCaseTheLowerCaseOneGoesIn) {
     EXPECT_EQ(bytes.find("<A.txt>"), std::string::npos);
 }
 
+// With no file to take in, the walk -L repeats is a second walk, not a replay of the first.
+TEST_F(BundleCommandTest, ACaseClashIsSaidOnceWhenNoFileIsTakenIn) {
+    if (test::on_windows)
+        GTEST_SKIP() << "the system keeps one spelling per name";
+    std::filesystem::create_directories(dir.path() / "root/Sub");
+    std::filesystem::create_directories(dir.path() / "root/sub");
+    dir.write("level.log", test::recorded_log({}));
+    const auto result = run({"bundle", "-L", "-r", "root", "level.log"});
+    EXPECT_EQ(result.output, test::banner() + test::framed(root() +
+                                                           "\\sub names several directories that "
+                                                           "differ only in case; the bundle holds "
+                                                           "one of them"));
+    EXPECT_EQ(result.exit_code, 1);
+}
+
 // merge-logs: progress, the merged log, the search, failures.
 std::string merged(const std::vector<std::string>& paths) {
     std::string text;
