@@ -2,11 +2,8 @@
 #include "script/parser.h"
 
 #include <algorithm>
-#include <array>
-#include <bit>
 #include <charconv>
 #include <cstdlib>
-#include <cstring>
 #include <ostream>
 
 #include "script/im_instruction.h"

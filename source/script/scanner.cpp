@@ -200,7 +200,7 @@ bool Scanner::scan_in_place(Token& token, std::string& text) {
     const char* const begin = cursor_;
     const auto c = static_cast<unsigned char>(*begin);
     const char* end = begin + 1;
-    std::int32_t kind = c;
+    std::int32_t kind;
     if ((classes[c] & letter) != 0) {
         end = run_end(end, letter | digit);
         if (end == limit_)

@@ -204,10 +204,10 @@ TEST_F(BundleCommandTest, ACaseClashIsSaidOnceWhenNoFileIsTakenIn) {
     std::filesystem::create_directories(dir.path() / "root/sub");
     dir.write("level.log", test::recorded_log({}));
     const auto result = run({"bundle", "-L", "-r", "root", "level.log"});
-    EXPECT_EQ(result.output, test::banner() + test::framed(root() +
-                                                           "\\sub names several directories that "
-                                                           "differ only in case; the bundle holds "
-                                                           "one of them"));
+    EXPECT_EQ(result.output,
+              test::banner() + test::framed(root() + "\\sub names several directories that "
+                                                     "differ only in case; the bundle holds "
+                                                     "one of them"));
     EXPECT_EQ(result.exit_code, 1);
 }
 
