@@ -14,10 +14,9 @@
 #include "bundle/bundle_index.h"
 #include "bundle/load_log.h"
 #include "script/compiled_script.h"
-#include "script/scanner.h"
-#include "script/script_error.h"
 #include "script/script_rte.h"
 #include "support/memory_file_system.h"
+#include "support/script_tokens.h"
 #include "utility/archive.h"
 #include "utility/path.h"
 #include "utility/virtual_file_system.h"
@@ -518,43 +517,13 @@ void compiled_script(const std::uint8_t* data, std::size_t size) {
     }
 }
 
-// Reads one character per call: every token takes the scanner's general path.
-class CharScanner : public kam::script::Scanner {
-public:
-    explicit CharScanner(std::string_view text) : text_(text) {}
-    std::int32_t read_char() override {
-        return at_ < text_.size() ? static_cast<unsigned char>(text_[at_++]) : 0;
-    }
-
-private:
-    std::string_view text_;
-    size_t at_ = 0;
-};
-
-// The tokens (kind, text, line, column) or failure messages up to the end, or the first 10000.
-std::string tokens_of(kam::script::Scanner& scanner) {
-    std::string out;
-    for (int count = 0; count < 10000; ++count) {
-        try {
-            const kam::script::Token token = scanner.next_token();
-            out += std::to_string(token.kind) + ' ' + std::to_string(token.line) + ' ' +
-                   std::to_string(token.column) + ' ' + token.text + '\n';
-            if (token.kind == 0)
-                break;
-        } catch (const kam::script::ScannerError& error) {
-            out += std::string(error.what()) + '\n';
-        }
-    }
-    return out;
-}
-
 void script_compiler(const std::uint8_t* data, std::size_t size) {
     namespace script = kam::script;
     const std::string_view text(reinterpret_cast<const char*>(data), size);
     // Tokens read in place from the whole text are those read a character at a time.
     script::StringScanner whole{std::string(text)};
-    CharScanner one_by_one(text);
-    if (tokens_of(whole) != tokens_of(one_by_one))
+    test::PieceScanner one_by_one{std::string(text), 1};
+    if (test::scan_all(whole, true, 10000) != test::scan_all(one_by_one, true, 10000))
         broken("script scanner: in place and one by one differ");
 
     MemoryFiles files;

@@ -9,7 +9,7 @@ namespace kam {
 
 namespace {
 
-constexpr std::align_val_t huge_page{std::size_t{2} << 20};
+constexpr std::align_val_t huge_page{platform::huge_page_size};
 
 }  // namespace
 

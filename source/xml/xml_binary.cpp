@@ -44,7 +44,7 @@ public:
         const auto hash = static_cast<std::uint32_t>(std::hash<std::string_view>()(text));
         const size_t mask = slot_count_ - 1;
         for (size_t slot = hash & mask;; slot = (slot + 1) & mask) {
-            Slot& entry = slots_[slot];
+            Slot& entry = slots()[slot];
             if (entry.place == 0) {
                 entry = {hash, add(text, path)};
                 return count_++;
@@ -118,6 +118,7 @@ private:
         return block == 0 ? 0 : first_block_size + (block - 1) * block_size;
     }
     static size_t capacity(size_t block) { return block == 0 ? first_block_size : block_size; }
+    Slot* slots() const { return reinterpret_cast<Slot*>(slots_memory_.get()); }
 
     std::uint32_t add(std::string_view text, const std::string& path) {
         const size_t size = entry_size(text.size());
@@ -145,26 +146,24 @@ private:
     void grow() {
         const size_t count = slot_count_ == 0 ? 1024 : slot_count_ * 2;
         LargeBlock memory = new_large_block(count * sizeof(Slot));
-        auto* const slots = reinterpret_cast<Slot*>(memory.get());
-        std::uninitialized_fill_n(slots, count, Slot{});
+        auto* const grown = reinterpret_cast<Slot*>(memory.get());
+        std::uninitialized_fill_n(grown, count, Slot{});
         const size_t mask = count - 1;
         for (size_t i = 0; i < slot_count_; ++i) {
-            const Slot& entry = slots_[i];
+            const Slot& entry = slots()[i];
             if (entry.place == 0)
                 continue;
             size_t slot = entry.hash & mask;
-            while (slots[slot].place != 0)
+            while (grown[slot].place != 0)
                 slot = (slot + 1) & mask;
-            slots[slot] = entry;
+            grown[slot] = entry;
         }
         slots_memory_ = std::move(memory);
-        slots_ = slots;
         slot_count_ = count;
     }
 
     // Lookups land anywhere in millions of slots: huge pages spare TLB misses too.
     LargeBlock slots_memory_;
-    Slot* slots_ = nullptr;
     size_t slot_count_ = 0;
     std::vector<Block> blocks_;
     std::uint32_t count_ = 0;

@@ -16,6 +16,9 @@ std::size_t heap_block_size(void* block);
 // Lets the runtime heap keep freed memory for the next file instead of giving it back and taking
 // it again, page fault by page fault; blocks of many megabytes still come and go on their own.
 void keep_freed_heap_memory();
+// The size of a huge page where the system has them: a large block aligned to it can be backed
+// by them.
+constexpr std::size_t huge_page_size = std::size_t{2} << 20;
 // Asks for huge pages behind the whole pages of a large block about to be filled: each spares
 // hundreds of page faults. Only a hint; blocks under a huge page gain nothing.
 void advise_huge_pages(void* block, std::size_t size);

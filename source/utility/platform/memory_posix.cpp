@@ -37,8 +37,7 @@ void keep_freed_heap_memory() {
 
 void advise_huge_pages(void* block, std::size_t size) {
 #if defined(MADV_HUGEPAGE)
-    constexpr uintptr_t huge_page = uintptr_t{2} << 20;
-    if (size < huge_page)
+    if (size < huge_page_size)
         return;
     const uintptr_t page = page_size();
     const auto begin = reinterpret_cast<uintptr_t>(block);
